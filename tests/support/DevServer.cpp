@@ -1,0 +1,108 @@
+#include "tests/support/DevServer.h"
+
+#include "platform/Settings.h"
+
+#include <QCoroNetworkReply>
+#include <QCoroTask>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+#include <stdexcept>
+
+namespace vorlik::test {
+
+DevServer &DevServer::shared(const QStringList &extraArguments)
+{
+    static DevServer *server = new DevServer(extraArguments); // lives until the binary exits
+    return *server;
+}
+
+DevServer::DevServer(const QStringList &extraArguments)
+    : m_data(QDir::tempPath() + QStringLiteral("/vorlik-devserver-XXXXXX")), m_process(std::make_unique<QProcess>())
+{
+    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QStringList arguments{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), m_data.path()};
+    arguments += extraArguments;
+    m_process->start(QStringLiteral(VORLIK_DEVSERVER_PATH), arguments);
+    if (!m_process->waitForStarted(10000))
+        throw std::runtime_error("vorlik-devserver did not start");
+
+    QElapsedTimer clock;
+    clock.start();
+    while ((m_baseUrl.isEmpty() || m_demoKey.isEmpty()) && clock.elapsed() < 15000) {
+        if (!m_process->canReadLine() && !m_process->waitForReadyRead(500))
+            continue;
+        while (m_process->canReadLine()) {
+            const QString line = QString::fromUtf8(m_process->readLine()).trimmed();
+            if (line.startsWith(QStringLiteral("listening on ")))
+                m_baseUrl = QUrl(line.mid(13));
+            else if (line.startsWith(QStringLiteral("demo key: ")))
+                m_demoKey = line.mid(10);
+        }
+    }
+    if (m_baseUrl.isEmpty() || m_demoKey.isEmpty())
+        throw std::runtime_error("vorlik-devserver did not announce its port and key");
+}
+
+DevServer::~DevServer()
+{
+    m_process->terminate();
+    if (!m_process->waitForFinished(3000))
+        m_process->kill();
+    m_process->waitForFinished(3000);
+}
+
+void DevServer::useAsService() const
+{
+    platform::Settings::standard().setValue(QStringLiteral("baseURL"), m_baseUrl.toString());
+}
+
+std::pair<int, QByteArray> DevServer::call(const QByteArray &method, const QString &path, const QByteArray &body,
+                                           const QString &bearer) const
+{
+    QNetworkAccessManager manager;
+    QUrl url = m_baseUrl;
+    url.setPath(path);
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    if (!bearer.isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + bearer.toUtf8());
+    QNetworkReply *reply = manager.sendCustomRequest(request, method, body);
+    QCoro::waitFor(qCoro(reply).waitForFinished(std::chrono::seconds(30)));
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QByteArray answer = reply->readAll();
+    reply->deleteLater();
+    return {status, answer};
+}
+
+void DevServer::addFault(const QJsonObject &fault) const
+{
+    const auto [status, body] = call("POST", QStringLiteral("/admin/faults"), QJsonDocument(fault).toJson());
+    if (status != 200)
+        throw std::runtime_error("could not set a fault: " + body.toStdString());
+}
+
+void DevServer::clearFaults() const { call("DELETE", QStringLiteral("/admin/faults")); }
+void DevServer::clearRequests() const { call("DELETE", QStringLiteral("/admin/requests")); }
+void DevServer::expireTokens() const { call("POST", QStringLiteral("/admin/expire-tokens")); }
+
+QJsonArray DevServer::requests() const
+{
+    return QJsonDocument::fromJson(call("GET", QStringLiteral("/admin/requests")).second).array();
+}
+
+QJsonObject DevServer::usage() const
+{
+    return QJsonDocument::fromJson(call("GET", QStringLiteral("/admin/usage")).second).object();
+}
+
+void DevServer::reset() const
+{
+    clearFaults();
+    clearRequests();
+}
+
+} // namespace vorlik::test

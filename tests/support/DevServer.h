@@ -1,0 +1,51 @@
+#pragma once
+// The stand-in service as a child process of a test: started on a free port with a private
+// data folder, stopped with the test binary. Admin calls set faults and read the request log.
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <memory>
+
+namespace vorlik::test {
+
+class DevServer {
+public:
+    // One server per test binary, started on first use with these extra arguments.
+    static DevServer &shared(const QStringList &extraArguments = {});
+
+    explicit DevServer(const QStringList &extraArguments = {});
+    ~DevServer();
+
+    QUrl baseUrl() const { return m_baseUrl; }
+    QString demoKey() const { return m_demoKey; }
+    QString dataPath() const { return m_data.path(); }
+
+    // Sets "baseURL" in the standard settings to this server.
+    void useAsService() const;
+
+    void addFault(const QJsonObject &fault) const;
+    void clearFaults() const;
+    QJsonArray requests() const;   // request log since the last clearRequests()
+    void clearRequests() const;
+    QJsonObject usage() const;
+    void expireTokens() const;
+    // Clears faults and the request log: call at the start of each test.
+    void reset() const;
+
+    // A blocking call for tests: method, path on the server, JSON body; returns (status, body).
+    std::pair<int, QByteArray> call(const QByteArray &method, const QString &path,
+                                    const QByteArray &body = {}, const QString &bearer = {}) const;
+
+private:
+    QTemporaryDir m_data;
+    std::unique_ptr<QProcess> m_process;
+    QUrl m_baseUrl;
+    QString m_demoKey;
+};
+
+} // namespace vorlik::test
