@@ -9,6 +9,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslConfiguration>
 
 #include <stdexcept>
 
@@ -18,6 +19,26 @@ DevServer &DevServer::shared(const QStringList &extraArguments)
 {
     static DevServer *server = new DevServer(extraArguments); // lives until the binary exits
     return *server;
+}
+
+DevServer &DevServer::sharedTls()
+{
+    static DevServer *server = new DevServer(tlsArguments());
+    return *server;
+}
+
+QStringList DevServer::tlsArguments()
+{
+    const QString folder = QStringLiteral(VORLIK_TEST_TLS_DIR);
+    return {QStringLiteral("--tls-cert"), folder + QStringLiteral("/server.pem"), QStringLiteral("--tls-key"),
+            folder + QStringLiteral("/server.key")};
+}
+
+void DevServer::trustTestCA()
+{
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.addCaCertificates(QStringLiteral(VORLIK_TEST_TLS_DIR "/ca.pem"));
+    QSslConfiguration::setDefaultConfiguration(configuration);
 }
 
 DevServer::DevServer(const QStringList &extraArguments)

@@ -17,6 +17,13 @@ class DevServer {
 public:
     // One server per test binary, started on first use with these extra arguments.
     static DevServer &shared(const QStringList &extraArguments = {});
+    // One HTTPS server per test binary, with the build's test certificate (see trustTestCA).
+    static DevServer &sharedTls();
+    // Arguments that make a server speak HTTPS with the test certificate.
+    static QStringList tlsArguments();
+    // Adds the test CA to Qt's default SSL configuration: call before the first HTTPS request,
+    // since Qt reuses a connection whatever a later request's configuration says.
+    static void trustTestCA();
 
     explicit DevServer(const QStringList &extraArguments = {});
     ~DevServer();

@@ -1,0 +1,206 @@
+#include "analysis/AnalysisEndpoints.h"
+
+#include "analysis/FileError.h"
+#include "analysis/MultipartBody.h"
+#include "diagnostics/DiagnosticsLogger.h"
+#include "platform/Settings.h"
+#include "service/APIClient.h"
+#include "service/APIError.h"
+
+#include <QCoroNetworkReply>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QStringDecoder>
+#include <QUuid>
+
+#include <memory>
+
+namespace vorlik::analysis {
+namespace {
+
+using service::APIClient;
+using service::APIError;
+using service::APIResponse;
+
+QString bodyText(const QByteArray &body)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder.decode(body);
+    return decoder.hasError() ? QString() : text;
+}
+
+// The string member `key` of a JSON object body, if the body is one and the member a string.
+std::optional<QString> stringMember(const QByteArray &body, const QString &key)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    if (!document.isObject())
+        return std::nullopt;
+    const QJsonValue value = document.object().value(key);
+    if (!value.isString())
+        return std::nullopt;
+    return value.toString();
+}
+
+QString jobPath(const QString &jobID, const char *suffix = "")
+{
+    return QStringLiteral("/v1/jobs/") + jobID + QLatin1String(suffix);
+}
+
+// Same rule as the request frame: an answer from an HTTP server, even a 4xx/5xx one, is a
+// response; a connection that failed, timed out or broke off mid-body is a transport error.
+bool isHTTPResponse(const QNetworkReply &reply, bool hasStatus)
+{
+    if (!hasStatus)
+        return false;
+    const int code = reply.error();
+    return code == QNetworkReply::NoError || (code >= 201 && code <= 299) || (code >= 401 && code <= 499);
+}
+
+void logUpload(const QString &message)
+{
+    if (platform::Settings::standard().diagnosticsEnabled())
+        diagnostics::DiagnosticsLogger::shared().log(QStringLiteral("api"), QStringLiteral("POST /v1/uploads ") + message);
+}
+
+// Removes the upload's temporary file on every way out of the upload, once it exists.
+class TemporaryFileRemover {
+public:
+    void arm(const QString &path) { m_path = path; }
+    ~TemporaryFileRemover()
+    {
+        if (!m_path.isEmpty())
+            QFile::remove(m_path); // a failure to clean up is not the upload's failure
+    }
+
+private:
+    QString m_path;
+};
+
+// A reply still running when its owner goes away is aborted quietly: nothing may resume a
+// coroutine that is being torn down.
+struct QuietReplyDeleter {
+    void operator()(QNetworkReply *reply) const
+    {
+        QObject::disconnect(reply, nullptr, nullptr, nullptr);
+        if (reply->isRunning())
+            reply->abort();
+        delete reply;
+    }
+};
+
+} // namespace
+
+QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer, CancellationToken cancellation)
+{
+    const QString boundary = MultipartBody::makeBoundary();
+    const QString bodyPath = QDir(QDir::tempPath())
+                                 .filePath(QStringLiteral("vorlik-upload-")
+                                           + QUuid::createUuid().toString(QUuid::WithoutBraces)
+                                           + QStringLiteral(".multipart"));
+    TemporaryFileRemover remover;
+    {
+        QFile body(bodyPath);
+        // Created exclusively and readable by the user alone: the temporary folder may be shared.
+        if (!body.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered,
+                       QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+            throw FileError(FileError::Operation::create, QDir::toNativeSeparators(bodyPath), body);
+        remover.arm(bodyPath);
+        MultipartBody::write(body, fileURL.toLocalFile(), fileURL.fileName(), boundary);
+        body.close();
+    }
+
+    QFile upload(bodyPath);
+    if (!upload.open(QIODevice::ReadOnly))
+        throw FileError(FileError::Operation::open, QDir::toNativeSeparators(bodyPath), upload);
+
+    QNetworkRequest request(APIClient::url(QStringLiteral("/v1/uploads")));
+    // One limit for the whole exchange: Qt's transfer timeout counts from the last progress,
+    // which suits a long upload on a slow uplink.
+    request.setTransferTimeout(uploadTimeoutSeconds * 1000);
+    request.setRawHeader(QByteArrayLiteral("Content-Type"),
+                         QByteArrayLiteral("multipart/form-data; boundary=") + boundary.toUtf8());
+    request.setRawHeader(QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + bearer.toUtf8());
+
+    // A session of its own for this one upload, gone with it (after the reply, declared below).
+    const auto session = std::make_unique<QNetworkAccessManager>();
+    QElapsedTimer clock;
+    clock.start();
+    const std::unique_ptr<QNetworkReply, QuietReplyDeleter> reply(session->post(request, &upload));
+    QNetworkReply *sending = reply.get();
+    const CancellationToken::Registration stop = cancellation.onCancel([sending] { sending->abort(); });
+
+    co_await sending;
+
+    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!isHTTPResponse(*reply, statusAttribute.isValid())) {
+        if (reply->error() != QNetworkReply::NoError) {
+            service::TransportError failure(reply->error(), reply->errorString());
+            logUpload(QStringLiteral("ERROR ") + failure.description());
+            throw failure;
+        }
+        logUpload(QStringLiteral("ERROR ") + APIError::noData().description());
+        throw APIError::noData();
+    }
+    const int status = statusAttribute.toInt();
+    const QByteArray answer = reply->readAll();
+    logUpload(QStringLiteral("-> ") + QString::number(status) + QStringLiteral(" in ")
+              + QString::number(clock.elapsed()) + QStringLiteral("ms"));
+    if (status != 200)
+        throw APIError::badStatus(status, bodyText(answer));
+    const std::optional<QString> uploadID = stringMember(answer, QStringLiteral("upload_id"));
+    if (!uploadID)
+        throw APIError::decoding(QStringLiteral("Upload response missing upload_id."));
+    co_return *uploadID;
+}
+
+QCoro::Task<QString> AnalysisEndpoints::processUpload(QString uploadID, QString workflow, QString bearer)
+{
+    const QByteArray body =
+        QJsonDocument(QJsonObject{{QStringLiteral("workflow"), workflow}}).toJson(QJsonDocument::Compact);
+    const APIResponse response =
+        co_await APIClient::request(jobPath(uploadID, "/process"), QByteArrayLiteral("POST"), body, bearer);
+    if (response.status != 202)
+        throw APIError::badStatus(response.status, bodyText(response.body));
+    const std::optional<QString> jobID = stringMember(response.body, QStringLiteral("job_id"));
+    if (!jobID)
+        throw APIError::decoding(QStringLiteral("Process response missing job_id."));
+    co_return *jobID;
+}
+
+QCoro::Task<JobInfo> AnalysisEndpoints::jobInfo(QString jobID, QString bearer)
+{
+    const APIResponse response =
+        co_await APIClient::request(jobPath(jobID), QByteArrayLiteral("GET"), std::nullopt, bearer);
+    if (response.status != 200)
+        throw APIError::badStatus(response.status, bodyText(response.body));
+    try {
+        co_return JobInfo::fromJSON(response.body);
+    } catch (const service::DecodingError &error) {
+        throw APIError::decoding(error.description());
+    }
+}
+
+QCoro::Task<QByteArray> AnalysisEndpoints::downloadReport(QString jobID, QString bearer)
+{
+    const APIResponse response = co_await APIClient::request(jobPath(jobID, "/download/report"),
+                                                             QByteArrayLiteral("GET"), std::nullopt, bearer);
+    if (response.status != 200)
+        throw APIError::badStatus(response.status, bodyText(response.body));
+    co_return response.body;
+}
+
+QCoro::Task<void> AnalysisEndpoints::cancelJob(QString jobID, QString bearer)
+{
+    const APIResponse response = co_await APIClient::request(jobPath(jobID, "/cancel"), QByteArrayLiteral("POST"),
+                                                             std::nullopt, bearer);
+    if (response.status != 200 && response.status != 202 && response.status != 404)
+        throw APIError::badStatus(response.status, QStringLiteral("Job cancel failed."));
+}
+
+} // namespace vorlik::analysis

@@ -1,0 +1,32 @@
+#include "analysis/FileError.h"
+
+namespace vorlik::analysis {
+namespace {
+
+QString verb(FileError::Operation operation)
+{
+    switch (operation) {
+    case FileError::Operation::create: return QStringLiteral("created");
+    case FileError::Operation::open: return QStringLiteral("opened");
+    case FileError::Operation::read: return QStringLiteral("read");
+    case FileError::Operation::write: return QStringLiteral("written");
+    }
+    return QStringLiteral("used");
+}
+
+QString describeFailure(FileError::Operation operation, const QString &fileName, const QFileDevice &file)
+{
+    QString reason = file.errorString();
+    if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
+        reason = QStringLiteral("unknown error");
+    return QStringLiteral("The file \u201C%1\u201D couldn\u2019t be %2: %3.").arg(fileName, verb(operation), reason);
+}
+
+} // namespace
+
+FileError::FileError(Operation operation, const QString &fileName, const QFileDevice &file)
+    : Failure(describeFailure(operation, fileName, file)), m_operation(operation), m_code(file.error())
+{
+}
+
+} // namespace vorlik::analysis

@@ -1,0 +1,61 @@
+#include "app/cli/CommandLine.h"
+
+namespace vorlik::app {
+
+CommandLine CommandLine::parse(const QStringList &argv)
+{
+    CommandLine line;
+    qsizetype i = 1; // argv[0] is the program
+    const auto valueOf = [&](const QString &option) -> std::optional<QString> {
+        if (i + 1 >= argv.size()) {
+            line.error = option + QStringLiteral(" needs a value");
+            return std::nullopt;
+        }
+        return argv.at(++i);
+    };
+    for (; i < argv.size(); ++i) {
+        const QString &word = argv.at(i);
+        if (word == QLatin1String("--base-url")) {
+            line.baseUrl = valueOf(word);
+        } else if (word == QLatin1String("--key")) {
+            line.key = valueOf(word);
+        } else if (word == QLatin1String("--help") || word == QLatin1String("-h")) {
+            line.command = QStringLiteral("help");
+            return line;
+        } else if (word.startsWith(QLatin1String("--"))) {
+            line.error = QStringLiteral("unknown option ") + word;
+        } else if (word.startsWith(QLatin1Char('-')) && word.size() > 1) {
+            // A setting for this run only, like the window's "-key value" developer hooks.
+            const auto value = valueOf(word);
+            if (value)
+                line.settingOverrides << word << *value;
+        } else {
+            line.command = word;
+            line.arguments = argv.mid(i + 1);
+            break;
+        }
+        if (!line.error.isEmpty())
+            return line;
+    }
+    if (line.command.isEmpty() && line.error.isEmpty())
+        line.error = QStringLiteral("no command given");
+    return line;
+}
+
+QString CommandLine::usage()
+{
+    return QStringLiteral(
+        "usage: vorlik [--base-url URL] [--key KEY] [-setting value]... COMMAND [ARGS]\n"
+        "\n"
+        "commands:\n"
+        "  connect              sign in with the key (--key, else the remembered one)\n"
+        "  presets              sign in and list the service's conversion presets\n"
+        "  health               print the server build\n"
+        "  logout               sign in, then sign out again on the service\n"
+        "  remember-key         store --key in the keyring for automatic sign-in\n"
+        "  forget-key           remove the remembered key\n"
+        "  convert --preset ID FILES...   convert files with a preset\n"
+        "  analyse FILES...     analyse audio files on the service\n");
+}
+
+} // namespace vorlik::app

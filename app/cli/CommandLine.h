@@ -1,0 +1,22 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace vorlik::app {
+
+// What the user asked for: `vorlik [--base-url URL] [--key KEY] [-setting value]... COMMAND [ARGS]`.
+struct CommandLine {
+    std::optional<QString> baseUrl;
+    std::optional<QString> key;
+    QStringList settingOverrides; // "-name value" pairs for this run, as given
+    QString command;
+    QStringList arguments;        // what follows the command, options included
+    QString error;                // set when the line cannot be used
+
+    static CommandLine parse(const QStringList &argv);
+    static QString usage();
+};
+
+} // namespace vorlik::app

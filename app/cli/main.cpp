@@ -1,0 +1,40 @@
+// vorlik: the command-line client of the Vorlik service.
+#include "app/cli/CommandLine.h"
+#include "app/cli/Commands.h"
+#include "diagnostics/DiagnosticsLogger.h"
+#include "platform/Settings.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Vorlik Desktop"));
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const vorlik::app::CommandLine line = vorlik::app::CommandLine::parse(QCoreApplication::arguments());
+    if (line.command == QLatin1String("help")) {
+        out << vorlik::app::CommandLine::usage();
+        return 0;
+    }
+    if (!line.error.isEmpty()) {
+        err << "vorlik: " << line.error << "\n\n" << vorlik::app::CommandLine::usage();
+        return 2;
+    }
+
+    auto &settings = vorlik::platform::Settings::standard();
+    settings.applyArguments(QStringList{QString()} + line.settingOverrides);
+    if (line.baseUrl)
+        settings.setOverride(QStringLiteral("baseURL"), *line.baseUrl);
+    vorlik::diagnostics::DiagnosticsLogger::shared().startIfEnabled();
+
+    const int code = QCoro::waitFor(vorlik::app::runCommand(line, out, err));
+    out.flush();
+    err.flush();
+    vorlik::diagnostics::DiagnosticsLogger::shared().drain();
+    return code;
+}

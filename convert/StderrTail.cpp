@@ -1,0 +1,23 @@
+#include "convert/StderrTail.h"
+
+#include "convert/Graphemes.h"
+
+namespace vorlik::convert {
+
+void StderrTail::append(const QString &chunk)
+{
+    if (chunk.isEmpty())
+        return;
+    std::lock_guard guard(m_lock);
+    m_text += chunk;
+    if (m_text.size() > limit)
+        m_text = Graphemes::suffix(m_text, limit);
+}
+
+QString StderrTail::text() const
+{
+    std::lock_guard guard(m_lock);
+    return m_text;
+}
+
+} // namespace vorlik::convert

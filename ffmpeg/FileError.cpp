@@ -1,0 +1,11 @@
+#include "ffmpeg/FileError.h"
+
+namespace vorlik::ffmpeg {
+
+FileError::FileError(const QString &action, const QString &path, std::error_code error)
+    : Failure(action + u' ' + path + QStringLiteral(": ") + QString::fromStdString(error.message())),
+      m_path(path), m_error(error)
+{
+}
+
+} // namespace vorlik::ffmpeg

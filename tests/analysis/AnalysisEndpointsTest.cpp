@@ -1,0 +1,523 @@
+// The analysis endpoints against the real stand-in service: upload (body on the wire, 413,
+// answers without an id, cancellation, no server), process, status polling to COMPLETED, the
+// report download and cancel. Every upload must leave the temporary folder as it found it.
+#include "analysis/AnalysisEndpoints.h"
+#include "analysis/FileError.h"
+#include "analysis/MultipartBody.h"
+#include "platform/Settings.h"
+#include "service/APIError.h"
+#include "tests/support/DevServer.h"
+#include "tests/support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoroTimer>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtEndian>
+
+#include <cmath>
+#include <exception>
+#include <type_traits>
+#include <optional>
+#include <ostream>
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
+QT_END_NAMESPACE
+
+using namespace vorlik;
+using namespace vorlik::analysis;
+using service::APIError;
+using service::TransportError;
+using test::DevServer;
+
+namespace {
+
+constexpr qint64 uploadLimit = 134217728;
+
+// Whether the stand-in service runs and serves the analysis endpoints, found out once per
+// binary. A server that does not start fails the tests; one without the endpoints skips them.
+struct ServiceState {
+    std::string startFailure;
+    std::string missingEndpoints;
+};
+
+const ServiceState &serviceState()
+{
+    static const ServiceState state = [] {
+        ServiceState found;
+        try {
+            if (DevServer::shared().call("POST", QStringLiteral("/v1/uploads")).first == 404)
+                found.missingEndpoints = "the stand-in service has no POST /v1/uploads yet";
+        } catch (const std::exception &error) {
+            found.startFailure = error.what();
+        }
+        return found;
+    }();
+    return state;
+}
+
+// 16-bit stereo PCM: a 997 Hz sine at -6 dBFS for `seconds`.
+QByteArray sineWAV(double seconds)
+{
+    const int rate = 44100;
+    const int frames = int(seconds * rate);
+    QByteArray data(frames * 4, Qt::Uninitialized);
+    for (int i = 0; i < frames; ++i) {
+        const auto sample = qint16(std::lround(0.5 * 32767 * std::sin(2 * M_PI * 997 * i / rate)));
+        qToLittleEndian(sample, data.data() + i * 4);
+        qToLittleEndian(sample, data.data() + i * 4 + 2);
+    }
+    QByteArray wav("RIFF");
+    const auto u32 = [](quint32 v) { QByteArray b(4, 0); qToLittleEndian(v, b.data()); return b; };
+    const auto u16 = [](quint16 v) { QByteArray b(2, 0); qToLittleEndian(v, b.data()); return b; };
+    wav += u32(36 + data.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(2) + u32(rate) + u32(rate * 4) + u16(4)
+        + u16(16) + "data" + u32(data.size()) + data;
+    return wav;
+}
+
+// QCoro::waitFor (0.8) never returns when the task throws after it first suspended: the failure
+// is caught inside a coroutine here and rethrown once the wait is over.
+template <typename T>
+T runTask(QCoro::Task<T> task)
+{
+    std::exception_ptr failure;
+    if constexpr (std::is_void_v<T>) {
+        test::run([](QCoro::Task<T> inner, std::exception_ptr &caught) -> QCoro::Task<> {
+            try {
+                co_await std::move(inner);
+            } catch (...) {
+                caught = std::current_exception();
+            }
+        }(std::move(task), failure));
+        if (failure)
+            std::rethrow_exception(failure);
+    } else {
+        std::optional<T> result = test::run([](QCoro::Task<T> inner, std::exception_ptr &caught) -> QCoro::Task<std::optional<T>> {
+            try {
+                co_return co_await std::move(inner);
+            } catch (...) {
+                caught = std::current_exception();
+            }
+            co_return std::nullopt;
+        }(std::move(task), failure));
+        if (failure)
+            std::rethrow_exception(failure);
+        return std::move(*result);
+    }
+}
+
+template <typename Error, typename Make>
+std::optional<Error> failureOf(Make make)
+{
+    try {
+        runTask(make());
+        ADD_FAILURE() << "the call succeeded";
+    } catch (const Error &error) {
+        return error;
+    } catch (const std::exception &error) {
+        ADD_FAILURE() << "failed with another error: " << describe(error).toStdString();
+    }
+    return std::nullopt;
+}
+
+QString header(const QJsonObject &request, const QString &name)
+{
+    const QJsonObject headers = request.value(QStringLiteral("headers")).toObject();
+    for (auto it = headers.begin(); it != headers.end(); ++it)
+        if (it.key().compare(name, Qt::CaseInsensitive) == 0)
+            return it.value().toString();
+    return {};
+}
+
+class AnalysisEndpointsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(serviceState().startFailure, "");
+        if (!serviceState().missingEndpoints.empty()) {
+            GTEST_SKIP() << serviceState().missingEndpoints;
+        }
+        server().reset();
+        server().useAsService();
+        // A private temporary folder, so leftovers of this process's uploads are seen exactly.
+        ASSERT_TRUE(m_temp.isValid());
+        m_previousTemp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", m_temp.path().toUtf8());
+        ASSERT_EQ(QDir::tempPath(), m_temp.path());
+        if (m_bearer.isEmpty())
+            m_bearer = activate();
+    }
+
+    void TearDown() override
+    {
+        if (!IsSkipped() && serviceState().startFailure.empty()) {
+            EXPECT_EQ(leftovers(), QStringList()) << "an upload left its temporary file behind";
+        }
+        qputenv("TMPDIR", m_previousTemp);
+    }
+
+    static DevServer &server() { return DevServer::shared(); }
+
+    static QString activate()
+    {
+        const QJsonObject fields{{QStringLiteral("api_key"), server().demoKey()},
+                                 {QStringLiteral("installation_label"), QStringLiteral("Vorlik Desktop")}};
+        const auto [status, body] =
+            server().call("POST", QStringLiteral("/v1/auth/activate"), QJsonDocument(fields).toJson());
+        EXPECT_EQ(status, 200) << body.toStdString();
+        return QJsonDocument::fromJson(body).object().value(QStringLiteral("access_token")).toString();
+    }
+
+    QStringList leftovers() const { return QDir(m_temp.path()).entryList(QDir::Files | QDir::Hidden); }
+
+    QUrl audioFile(const QString &name, const QByteArray &content)
+    {
+        const QString path = m_files.filePath(name);
+        test::writeFile(path, content);
+        return QUrl::fromLocalFile(path);
+    }
+
+    QJsonObject lastRequestTo(const QString &path) const
+    {
+        const QJsonArray log = server().requests();
+        for (qsizetype i = log.size() - 1; i >= 0; --i)
+            if (log.at(i).toObject().value(QStringLiteral("path")).toString() == path)
+                return log.at(i).toObject();
+        return {};
+    }
+
+    void fault(const QString &method, const QString &path, int status, const QString &body) const
+    {
+        server().addFault(QJsonObject{{QStringLiteral("method"), method},
+                                      {QStringLiteral("path"), path},
+                                      {QStringLiteral("action"), QStringLiteral("status")},
+                                      {QStringLiteral("status"), status},
+                                      {QStringLiteral("body"), body}});
+    }
+
+    QString startJob()
+    {
+        const QString uploadID =
+            runTask(AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("tone.wav"), sineWAV(1.0)), m_bearer));
+        return runTask(AnalysisEndpoints::processUpload(uploadID, QStringLiteral("audio_info"), m_bearer));
+    }
+
+    JobInfo pollUntilTerminal(const QString &jobID)
+    {
+        return runTask([this, jobID]() -> QCoro::Task<JobInfo> {
+            for (int attempt = 0; attempt < 240; ++attempt) {
+                JobInfo info = co_await AnalysisEndpoints::jobInfo(jobID, m_bearer);
+                if (info.isTerminal())
+                    co_return info;
+                co_await QCoro::sleepFor(std::chrono::milliseconds(250));
+            }
+            throw std::runtime_error("the job never ended");
+        }());
+    }
+
+    QTemporaryDir m_files;
+    QTemporaryDir m_temp;
+    QByteArray m_previousTemp;
+    static inline QString m_bearer;
+};
+
+TEST_F(AnalysisEndpointsTest, uploadSendsTheMultipartBodyAndReturnsTheUploadID)
+{
+    const QByteArray content = sineWAV(0.5);
+    const QString uploadID =
+        runTask(AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("say \"hi\".wav"), content), m_bearer));
+    EXPECT_FALSE(uploadID.isEmpty());
+
+    const QJsonObject sent = lastRequestTo(QStringLiteral("/v1/uploads"));
+    EXPECT_EQ(sent.value(QStringLiteral("method")).toString(), QStringLiteral("POST"));
+    const QRegularExpressionMatch type =
+        QRegularExpression(QStringLiteral("^multipart/form-data; boundary=(VorlikBoundary-[0-9a-f-]{36})$"))
+            .match(header(sent, QStringLiteral("Content-Type")));
+    ASSERT_TRUE(type.hasMatch()) << header(sent, QStringLiteral("Content-Type")).toStdString();
+    EXPECT_EQ(header(sent, QStringLiteral("Authorization")), QStringLiteral("Bearer ") + m_bearer);
+    const QString boundary = type.captured(1);
+    const qint64 expectedSize = MultipartBody::head(boundary, QStringLiteral("say _hi_.wav")).size() + content.size()
+        + MultipartBody::tail(boundary).size();
+    EXPECT_EQ(sent.value(QStringLiteral("body_size")).toInteger(), expectedSize);
+    EXPECT_EQ(header(sent, QStringLiteral("Content-Length")).toLongLong(), expectedSize);
+}
+
+TEST_F(AnalysisEndpointsTest, aZeroByteFileUploads)
+{
+    const QString uploadID = runTask(AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("empty.wav"), {}), m_bearer));
+    EXPECT_FALSE(uploadID.isEmpty());
+    const QJsonObject sent = lastRequestTo(QStringLiteral("/v1/uploads"));
+    const QString boundary = header(sent, QStringLiteral("Content-Type")).section(QStringLiteral("boundary="), 1);
+    EXPECT_EQ(sent.value(QStringLiteral("body_size")).toInteger(),
+              MultipartBody::head(boundary, QStringLiteral("empty.wav")).size() + MultipartBody::tail(boundary).size());
+}
+
+TEST_F(AnalysisEndpointsTest, anUploadOverTheServersLimitIsBadStatus413)
+{
+    // Sparse: the size is real, the disk is not spent.
+    const QString path = m_files.filePath(QStringLiteral("big.wav"));
+    QFile big(path);
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(big.resize(uploadLimit + 1));
+    big.close();
+    const auto error = failureOf<APIError>(
+        [&] { return AnalysisEndpoints::uploadAudio(QUrl::fromLocalFile(path), m_bearer); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), APIError::Case::badStatus);
+    EXPECT_EQ(error->status(), 413);
+    EXPECT_EQ(error->description(), QStringLiteral("Server error 413: ") + error->text());
+}
+
+TEST_F(AnalysisEndpointsTest, an413AnswerCarriesItsBody)
+{
+    fault(QStringLiteral("POST"), QStringLiteral("/v1/uploads"), 413, QStringLiteral("{\"error\":\"too large\"}"));
+    const auto error = failureOf<APIError>([&] {
+        return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.1)), m_bearer);
+    });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->status(), 413);
+    EXPECT_EQ(error->description(), QStringLiteral("Server error 413: {\"error\":\"too large\"}"));
+}
+
+TEST_F(AnalysisEndpointsTest, uploadAnswersWithoutAStringUploadIDAreDecodingErrors)
+{
+    for (const QString &body : {QStringLiteral("not json"), QStringLiteral("[\"upload_id\"]"), QStringLiteral("{}"),
+                                QStringLiteral("{\"upload_id\":42}"), QStringLiteral("{\"upload_id\":null}")}) {
+        fault(QStringLiteral("POST"), QStringLiteral("/v1/uploads"), 200, body);
+        const auto error = failureOf<APIError>([&] {
+            return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.1)), m_bearer);
+        });
+        ASSERT_TRUE(error) << body.toStdString();
+        EXPECT_EQ(error->kind(), APIError::Case::decoding);
+        EXPECT_EQ(error->description(), QStringLiteral("Unexpected response: Upload response missing upload_id."));
+        EXPECT_EQ(leftovers(), QStringList());
+    }
+}
+
+TEST_F(AnalysisEndpointsTest, onlyStatus200IsAnUploadSuccess)
+{
+    fault(QStringLiteral("POST"), QStringLiteral("/v1/uploads"), 201, QStringLiteral("{\"upload_id\":\"u1\"}"));
+    const auto error = failureOf<APIError>([&] {
+        return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.1)), m_bearer);
+    });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->status(), 201);
+    EXPECT_EQ(error->text(), QStringLiteral("{\"upload_id\":\"u1\"}"));
+}
+
+TEST_F(AnalysisEndpointsTest, aRejectedBearerIsBadStatus)
+{
+    const auto error = failureOf<APIError>([&] {
+        return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.1)), QStringLiteral("nope"));
+    });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->status(), 401);
+}
+
+TEST_F(AnalysisEndpointsTest, aMissingSourceIsAFileErrorAndNothingIsSent)
+{
+    const auto error = failureOf<FileError>([&] {
+        return AnalysisEndpoints::uploadAudio(QUrl::fromLocalFile(m_files.filePath(QStringLiteral("gone.wav"))), m_bearer);
+    });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->description(),
+              QStringLiteral("The file \u201Cgone.wav\u201D couldn\u2019t be opened: No such file or directory."));
+    EXPECT_TRUE(lastRequestTo(QStringLiteral("/v1/uploads")).isEmpty());
+}
+
+TEST_F(AnalysisEndpointsTest, anUnwritableTemporaryFolderIsAFileError)
+{
+    qputenv("TMPDIR", m_files.filePath(QStringLiteral("no-such-folder")).toUtf8());
+    const auto error = failureOf<FileError>([&] {
+        return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.1)), m_bearer);
+    });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->operation(), FileError::Operation::create);
+    qputenv("TMPDIR", m_temp.path().toUtf8());
+}
+
+TEST_F(AnalysisEndpointsTest, noServerIsATransportErrorAndTheFileIsRemoved)
+{
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    platform::Settings::standard().setValue(QStringLiteral("baseURL"), QStringLiteral("http://127.0.0.1:%1").arg(port));
+    const auto error = failureOf<TransportError>([&] {
+        return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.1)), m_bearer);
+    });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QNetworkReply::ConnectionRefusedError);
+}
+
+TEST_F(AnalysisEndpointsTest, aDroppedConnectionIsATransportError)
+{
+    server().addFault(QJsonObject{{QStringLiteral("method"), QStringLiteral("POST")},
+                                  {QStringLiteral("path"), QStringLiteral("/v1/uploads")},
+                                  {QStringLiteral("action"), QStringLiteral("close")}});
+    const auto error = failureOf<TransportError>([&] {
+        return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.1)), m_bearer);
+    });
+    ASSERT_TRUE(error);
+}
+
+TEST_F(AnalysisEndpointsTest, cancellingAnUploadInFlightAbortsItAndRemovesTheFile)
+{
+    // The server holds the answer back; the stop arrives while the exchange is in flight.
+    server().addFault(QJsonObject{{QStringLiteral("method"), QStringLiteral("POST")},
+                                  {QStringLiteral("path"), QStringLiteral("/v1/uploads")},
+                                  {QStringLiteral("action"), QStringLiteral("delay")},
+                                  {QStringLiteral("delay_ms"), 20000}});
+    CancellationToken stop;
+    QTimer::singleShot(300, [stop] { stop.cancel(); });
+    const auto error = failureOf<TransportError>([&] {
+        return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(2.0)), m_bearer, stop);
+    });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QNetworkReply::OperationCanceledError);
+}
+
+TEST_F(AnalysisEndpointsTest, anUploadCancelledBeforeItStartsSendsNothing)
+{
+    CancellationToken stop;
+    stop.cancel();
+    const auto error = failureOf<TransportError>([&] {
+        return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.1)), m_bearer, stop);
+    });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QNetworkReply::OperationCanceledError);
+}
+
+TEST_F(AnalysisEndpointsTest, aJobRunsToCompletedWithItsReportAndDownload)
+{
+    const QString uploadID = runTask(
+        AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("tone \"A\".wav"), sineWAV(3.0)), m_bearer));
+    const QString jobID = runTask(AnalysisEndpoints::processUpload(uploadID, QStringLiteral("audio_info"), m_bearer));
+    EXPECT_FALSE(jobID.isEmpty());
+
+    const JobInfo info = pollUntilTerminal(jobID);
+    EXPECT_TRUE(info.isCompleted()) << info.status.value_or(QStringLiteral("?")).toStdString() << " "
+                                    << info.errorSummary.value_or(QString()).toStdString();
+    ASSERT_TRUE(info.analysis);
+    const AnalysisPayload &report = *info.analysis;
+    ASSERT_TRUE(report.file);
+    EXPECT_EQ(report.file->name, QStringLiteral("tone _A_.wav"));
+    ASSERT_TRUE(report.audioStreams);
+    ASSERT_EQ(report.audioStreams->size(), 1);
+    EXPECT_EQ(report.audioStreams->front().channels, LooseInt{2});
+    EXPECT_EQ(report.audioStreams->front().sampleRateHz, LooseDouble{44100.0});
+    ASSERT_TRUE(report.loudness && report.loudness->integratedLufs);
+    // A 997 Hz sine at -6 dBFS in both channels measures about -6 LUFS.
+    EXPECT_NEAR(*report.loudness->integratedLufs, -6.0, 1.0);
+
+    const QByteArray text = runTask(AnalysisEndpoints::downloadReport(jobID, m_bearer));
+    EXPECT_FALSE(text.isEmpty());
+    EXPECT_EQ(lastRequestTo(QStringLiteral("/v1/jobs/") + jobID + QStringLiteral("/download/report"))
+                  .value(QStringLiteral("method"))
+                  .toString(),
+              QStringLiteral("GET"));
+}
+
+TEST_F(AnalysisEndpointsTest, processJudgesTheStatusAndTheJobID)
+{
+    const QString path = QStringLiteral("/v1/jobs/u-1/process");
+    fault(QStringLiteral("POST"), path, 200, QStringLiteral("{\"job_id\":\"j1\"}"));
+    auto error = failureOf<APIError>(
+        [&] { return AnalysisEndpoints::processUpload(QStringLiteral("u-1"), QStringLiteral("audio_info"), m_bearer); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->description(), QStringLiteral("Server error 200: {\"job_id\":\"j1\"}"));
+
+    fault(QStringLiteral("POST"), path, 202, QStringLiteral("{\"job\":\"j1\"}"));
+    error = failureOf<APIError>(
+        [&] { return AnalysisEndpoints::processUpload(QStringLiteral("u-1"), QStringLiteral("audio_info"), m_bearer); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->description(), QStringLiteral("Unexpected response: Process response missing job_id."));
+
+    fault(QStringLiteral("POST"), path, 202, QStringLiteral("{\"job_id\":\"j1\"}"));
+    EXPECT_EQ(runTask(AnalysisEndpoints::processUpload(QStringLiteral("u-1"), QStringLiteral("audio_info"), m_bearer)),
+              QStringLiteral("j1"));
+    const QJsonObject sent = lastRequestTo(path);
+    EXPECT_EQ(header(sent, QStringLiteral("Authorization")), QStringLiteral("Bearer ") + m_bearer);
+    EXPECT_EQ(sent.value(QStringLiteral("body_size")).toInteger(), QByteArray(R"({"workflow":"audio_info"})").size());
+}
+
+TEST_F(AnalysisEndpointsTest, jobStatusDocumentsAreDecodedOrRejected)
+{
+    const QString path = QStringLiteral("/v1/jobs/j-9");
+    fault(QStringLiteral("GET"), path, 200, QStringLiteral(R"({"status":"completed","analysis":{"workflow":"audio_info"}})"));
+    const JobInfo lower = runTask(AnalysisEndpoints::jobInfo(QStringLiteral("j-9"), m_bearer));
+    EXPECT_TRUE(lower.isTerminal());
+    EXPECT_TRUE(lower.isCompleted());
+
+    fault(QStringLiteral("GET"), path, 200,
+          QStringLiteral(R"({"status":"COMPLETED","analysis":{"loudness":{"integrated_lufs":"-16"}}})"));
+    auto error = failureOf<APIError>([&] { return AnalysisEndpoints::jobInfo(QStringLiteral("j-9"), m_bearer); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), APIError::Case::decoding);
+    EXPECT_EQ(error->description(),
+              QStringLiteral(R"(Unexpected response: typeMismatch: "analysis.loudness.integrated_lufs" is a string, expected a number)"));
+
+    server().addFault(QJsonObject{{QStringLiteral("method"), QStringLiteral("GET")},
+                                  {QStringLiteral("path"), path},
+                                  {QStringLiteral("action"), QStringLiteral("malformed")}});
+    error = failureOf<APIError>([&] { return AnalysisEndpoints::jobInfo(QStringLiteral("j-9"), m_bearer); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), APIError::Case::decoding);
+
+    error = failureOf<APIError>([&] { return AnalysisEndpoints::jobInfo(QStringLiteral("no-such-job"), m_bearer); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), APIError::Case::badStatus);
+    EXPECT_EQ(error->status(), 404);
+}
+
+TEST_F(AnalysisEndpointsTest, downloadReportNeedsStatus200)
+{
+    fault(QStringLiteral("GET"), QStringLiteral("/v1/jobs/j-1/download/report"), 409, QStringLiteral("not ready"));
+    const auto error = failureOf<APIError>([&] { return AnalysisEndpoints::downloadReport(QStringLiteral("j-1"), m_bearer); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->description(), QStringLiteral("Server error 409: not ready"));
+
+    // The body comes back untouched, bytes that are not text included.
+    server().addFault(QJsonObject{{QStringLiteral("method"), QStringLiteral("GET")},
+                                  {QStringLiteral("path"), QStringLiteral("/v1/jobs/j-1/download/report")},
+                                  {QStringLiteral("action"), QStringLiteral("status")},
+                                  {QStringLiteral("status"), 200},
+                                  {QStringLiteral("body"), QStringLiteral("line 1\r\nline 2\n")}});
+    EXPECT_EQ(runTask(AnalysisEndpoints::downloadReport(QStringLiteral("j-1"), m_bearer)), QByteArray("line 1\r\nline 2\n"));
+}
+
+TEST_F(AnalysisEndpointsTest, cancelAcceptsOKAcceptedAndGone)
+{
+    const QString jobID = startJob();
+    runTask(AnalysisEndpoints::cancelJob(jobID, m_bearer));
+    EXPECT_EQ(lastRequestTo(QStringLiteral("/v1/jobs/") + jobID + QStringLiteral("/cancel")).value(QStringLiteral("method")).toString(),
+              QStringLiteral("POST"));
+
+    for (int status : {200, 202, 404}) {
+        fault(QStringLiteral("POST"), QStringLiteral("/v1/jobs/j-2/cancel"), status, QStringLiteral("whatever"));
+        runTask(AnalysisEndpoints::cancelJob(QStringLiteral("j-2"), m_bearer)); // no throw
+    }
+    runTask(AnalysisEndpoints::cancelJob(QStringLiteral("never-existed"), m_bearer)); // the server's own 404
+}
+
+TEST_F(AnalysisEndpointsTest, cancelAnsweredOtherwiseFailsWithTheFixedText)
+{
+    for (int status : {500, 201, 401}) {
+        fault(QStringLiteral("POST"), QStringLiteral("/v1/jobs/j-3/cancel"), status, QStringLiteral("{\"error\":\"boom\"}"));
+        const auto error = failureOf<APIError>([&] { return AnalysisEndpoints::cancelJob(QStringLiteral("j-3"), m_bearer); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->status(), status);
+        EXPECT_EQ(error->description(), QStringLiteral("Server error %1: Job cancel failed.").arg(status));
+    }
+}
+
+} // namespace

@@ -1,0 +1,44 @@
+#include "tests/devserver/DevServerCalls.h"
+
+#include <QCoroNetworkReply>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+
+namespace vorlik::test {
+
+QJsonObject jsonObject(const QByteArray &body) { return QJsonDocument::fromJson(body).object(); }
+
+QByteArray jsonBody(const QJsonObject &object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+
+QJsonObject activateDemo(const DevServer &server)
+{
+    const auto [status, body] = server.call(
+        "POST", QStringLiteral("/v1/auth/activate"),
+        jsonBody({{QStringLiteral("api_key"), server.demoKey()}, {QStringLiteral("installation_label"), QStringLiteral("Vorlik Desktop")}}));
+    if (status != 200)
+        throw std::runtime_error("activate answered " + std::to_string(status) + ": " + body.toStdString());
+    return jsonObject(body);
+}
+
+RawReply rawCall(const QUrl &baseUrl, const QByteArray &method, const QString &path, const QByteArray &body,
+                 const QString &bearer)
+{
+    QNetworkAccessManager manager;
+    QUrl url = baseUrl;
+    url.setPath(path);
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    if (!bearer.isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + bearer.toUtf8());
+    QNetworkReply *reply = manager.sendCustomRequest(request, method, body);
+    QCoro::waitFor(qCoro(reply).waitForFinished(std::chrono::seconds(60)));
+    RawReply result;
+    result.error = reply->error();
+    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    result.body = reply->readAll();
+    delete reply;
+    return result;
+}
+
+} // namespace vorlik::test

@@ -1,0 +1,28 @@
+#pragma once
+// Small helpers for talking to the stand-in service in its own tests.
+#include "tests/support/DevServer.h"
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QNetworkReply>
+#include <QString>
+
+#include <utility>
+
+namespace vorlik::test {
+
+QJsonObject jsonObject(const QByteArray &body);
+QByteArray jsonBody(const QJsonObject &object);
+// A session for the demo key, as the server answers it.
+QJsonObject activateDemo(const DevServer &server);
+
+struct RawReply {
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    int status = 0;
+    QByteArray body;
+};
+// Like DevServer::call, but reports the transport error too.
+RawReply rawCall(const QUrl &baseUrl, const QByteArray &method, const QString &path, const QByteArray &body = {},
+                 const QString &bearer = {});
+
+} // namespace vorlik::test

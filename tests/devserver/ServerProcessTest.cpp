@@ -1,0 +1,104 @@
+// The server as a program: its flags, its first lines, HTTPS, and a clean stop on SIGTERM.
+#include "tests/devserver/DevServerCalls.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoroNetworkReply>
+#include <QCoroTimer>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QProcess>
+#include <QTemporaryDir>
+
+using namespace vorlik::test;
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    QString err;
+};
+
+Outcome runServer(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(VORLIK_DEVSERVER_PATH), arguments);
+    EXPECT_TRUE(process.waitForFinished(10000));
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
+}
+
+TEST(ServerProcessTest, badFlagsStopWithAReason)
+{
+    const struct {
+        QStringList arguments;
+        const char *says;
+    } cases[] = {
+        {{QStringLiteral("--port"), QStringLiteral("70000")}, "--port"},
+        {{QStringLiteral("--bogus"), QStringLiteral("1")}, "unknown flag --bogus"},
+        {{QStringLiteral("--token-lifetime"), QStringLiteral("0")}, "--token-lifetime"},
+        {{QStringLiteral("--fault"), QStringLiteral("GET /health action=explode")}, "--fault"},
+        {{QStringLiteral("--tls-cert"), QStringLiteral("/nowhere.pem")}, "go together"},
+        {{QStringLiteral("--keys"), QStringLiteral("/no/such/keys.txt")}, "--keys"},
+        {{QStringLiteral("--port")}, "needs a value"},
+    };
+    for (const auto &item : cases) {
+        const Outcome outcome = runServer(item.arguments);
+        EXPECT_EQ(outcome.exitCode, 2) << item.arguments.join(' ').toStdString();
+        EXPECT_TRUE(outcome.err.contains(QLatin1String(item.says))) << outcome.err.toStdString();
+    }
+}
+
+TEST(ServerProcessTest, faultsCanBeSetAtStart)
+{
+    DevServer own({QStringLiteral("--fault"), QStringLiteral("GET /health action=status status=503 count=2"),
+                   QStringLiteral("--fault"), QStringLiteral("* /v1/presets action=non_utf8 status=502")});
+    EXPECT_EQ(own.call("GET", QStringLiteral("/health")).first, 503);
+    EXPECT_EQ(own.call("GET", QStringLiteral("/health")).first, 503);
+    EXPECT_EQ(own.call("GET", QStringLiteral("/health")).first, 200);
+    EXPECT_EQ(own.call("POST", QStringLiteral("/v1/presets")).first, 502);
+}
+
+TEST(ServerProcessTest, tlsServesHttps)
+{
+    DevServer::trustTestCA();
+    DevServer &tls = DevServer::sharedTls();
+    EXPECT_EQ(tls.baseUrl().scheme(), QStringLiteral("https"));
+    const auto [status, body] = tls.call("GET", QStringLiteral("/health"));
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(jsonObject(body).value(QStringLiteral("status")).toString(), QStringLiteral("ok"));
+    tls.addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/health")}, {QStringLiteral("action"), QStringLiteral("close")}});
+    EXPECT_NE(rawCall(tls.baseUrl(), "GET", QStringLiteral("/health")).error, QNetworkReply::NoError);
+    EXPECT_EQ(tls.call("GET", QStringLiteral("/health")).first, 200);
+}
+
+TEST(ServerProcessTest, sigtermStopsCleanlyEvenWithAnAnswerHeldBack)
+{
+    QTemporaryDir data;
+    QProcess process;
+    process.start(QStringLiteral(VORLIK_DEVSERVER_PATH),
+                  {QStringLiteral("--data"), data.path(), QStringLiteral("--fault"),
+                   QStringLiteral("GET /health action=delay delay_ms=60000")});
+    ASSERT_TRUE(process.waitForStarted());
+    ASSERT_TRUE(process.waitForReadyRead(10000));
+    while (!process.canReadLine())
+        ASSERT_TRUE(process.waitForReadyRead(10000));
+    const QString first = QString::fromUtf8(process.readLine()).trimmed();
+    ASSERT_TRUE(first.startsWith(QStringLiteral("listening on http://127.0.0.1:"))) << first.toStdString();
+    while (!process.canReadLine())
+        ASSERT_TRUE(process.waitForReadyRead(10000));
+    EXPECT_EQ(QString::fromUtf8(process.readLine()).trimmed(), QStringLiteral("demo key: vk_demo_local_0000000000000000"));
+
+    // A request waits out its delay inside the server while the stop arrives.
+    QNetworkAccessManager manager;
+    QNetworkReply *reply = manager.get(QNetworkRequest(QUrl(first.mid(13) + QStringLiteral("/health"))));
+    QCoro::waitFor(QCoro::sleepFor(std::chrono::milliseconds(300)));
+    process.terminate();
+    EXPECT_TRUE(process.waitForFinished(3000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+    QCoro::waitFor(qCoro(reply).waitForFinished(std::chrono::seconds(5)));
+    EXPECT_NE(reply->error(), QNetworkReply::NoError);
+    delete reply;
+}
+
+} // namespace

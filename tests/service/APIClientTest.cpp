@@ -1,0 +1,520 @@
+// The API client against the real stand-in service: status judging, decoding, transport errors,
+// headers as the server saw them, and the "api" log lines.
+#include "diagnostics/DiagnosticsLogger.h"
+#include "platform/ServiceConfig.h"
+#include "platform/Settings.h"
+#include "service/APIClient.h"
+#include "tests/support/DevServer.h"
+#include "tests/support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoroNetworkReply>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <optional>
+#include <ostream>
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
+QT_END_NAMESPACE
+
+using namespace vorlik;
+using namespace vorlik::service;
+using vorlik::diagnostics::DiagnosticsLogger;
+using vorlik::platform::Settings;
+using vorlik::test::DevServer;
+
+namespace {
+
+DevServer &server() { return DevServer::shared(); }
+
+// Runs the task and returns the error of type Error it fails with (a test failure otherwise).
+template <typename Error, typename Make>
+std::optional<Error> failureOf(Make make)
+{
+    try {
+        test::run(make());
+        ADD_FAILURE() << "the call succeeded";
+    } catch (const Error &error) {
+        return error;
+    } catch (const std::exception &error) {
+        ADD_FAILURE() << "failed with another error: " << describe(error).toStdString();
+    }
+    return std::nullopt;
+}
+
+QUrl closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port));
+}
+
+// Qt's own text for a plain GET of `url`, to compare the client's pass-through with.
+std::pair<QNetworkReply::NetworkError, QString> bareTransportError(const QUrl &url)
+{
+    QNetworkAccessManager manager;
+    QNetworkReply *reply = manager.get(QNetworkRequest(url));
+    QCoro::waitFor(qCoro(reply).waitForFinished());
+    const auto result = std::make_pair(reply->error(), reply->errorString());
+    delete reply;
+    return result;
+}
+
+QString header(const QJsonObject &request, const QString &name)
+{
+    const QJsonObject headers = request.value(QStringLiteral("headers")).toObject();
+    for (auto it = headers.begin(); it != headers.end(); ++it)
+        if (it.key().compare(name, Qt::CaseInsensitive) == 0)
+            return it.value().toString();
+    return QStringLiteral("<absent>");
+}
+
+QJsonObject lastRequestTo(const QString &path)
+{
+    const QJsonArray log = server().requests();
+    for (qsizetype index = log.size() - 1; index >= 0; --index)
+        if (log.at(index).toObject().value(QStringLiteral("path")).toString() == path)
+            return log.at(index).toObject();
+    ADD_FAILURE() << "no request to " << path.toStdString() << " in the server's log";
+    return {};
+}
+
+QJsonObject statusFault(const QString &method, const QString &path, int status, const QString &body)
+{
+    return QJsonObject{{QStringLiteral("method"), method}, {QStringLiteral("path"), path},
+                       {QStringLiteral("action"), QStringLiteral("status")}, {QStringLiteral("status"), status},
+                       {QStringLiteral("body"), body}};
+}
+
+QJsonObject actionFault(const QString &method, const QString &path, const QString &action, int status = 500)
+{
+    return QJsonObject{{QStringLiteral("method"), method}, {QStringLiteral("path"), path},
+                       {QStringLiteral("action"), action}, {QStringLiteral("status"), status}};
+}
+
+class APIClientTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        server().reset();
+        server().useAsService();
+        Settings::standard().setValue(QStringLiteral("vorlikDiag"), true);
+        m_logMark = DiagnosticsLogger::shared().bufferSnapshot().size();
+    }
+
+    void TearDown() override { Settings::standard().remove(QStringLiteral("baseURL")); }
+
+    // The "api" lines logged since the test began, without their timestamps.
+    QStringList apiLines() const
+    {
+        const QStringList all = DiagnosticsLogger::shared().bufferSnapshot();
+        QStringList lines;
+        for (qsizetype index = m_logMark; index < all.size(); ++index) {
+            const qsizetype start = all.at(index).indexOf(QStringLiteral(" [api] "));
+            if (start >= 0)
+                lines.append(all.at(index).mid(start + 7).chopped(all.at(index).endsWith(QLatin1Char('\n')) ? 1 : 0));
+        }
+        return lines;
+    }
+
+    Session activateDemo() { return test::run(APIClient::activate(server().demoKey())); }
+
+    qsizetype m_logMark = 0;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// baseURL and url
+
+TEST_F(APIClientTest, baseURLFollowsTheSettingOnlyWhenItHasAScheme)
+{
+    struct Case {
+        const char *setting;
+        bool usesSetting;
+    };
+    const Case cases[] = {
+        {"http://127.0.0.1:8080", true},
+        {"https://staging.example.org", true},
+        {"staging.example.org", false}, // a bare host name has no scheme
+        {"", false},
+        {"http://exa mple.org", false}, // does not parse as a URL
+        {"/just/a/path", false},
+    };
+    const QUrl builtIn = platform::ServiceConfig::current().origin;
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.setting);
+        Settings::standard().setValue(QStringLiteral("baseURL"), QString::fromUtf8(test.setting));
+        EXPECT_EQ(APIClient::baseURL(), test.usesSetting ? QUrl(QString::fromUtf8(test.setting)) : builtIn);
+    }
+    Settings::standard().remove(QStringLiteral("baseURL"));
+    EXPECT_EQ(APIClient::baseURL(), builtIn);
+}
+
+TEST_F(APIClientTest, urlAppendsThePathAsOneComponentSequence)
+{
+    struct Case {
+        const char *base;
+        const char *path;
+        const char *url;
+    };
+    const Case cases[] = {
+        {"http://127.0.0.1:9", "/v1/presets", "http://127.0.0.1:9/v1/presets"},
+        {"http://127.0.0.1:9", "health", "http://127.0.0.1:9/health"},
+        {"http://127.0.0.1:9/", "/v1/presets", "http://127.0.0.1:9/v1/presets"},
+        {"http://127.0.0.1:9/api/", "/v1/jobs/7", "http://127.0.0.1:9/api/v1/jobs/7"},
+        {"http://127.0.0.1:9/api", "health", "http://127.0.0.1:9/api/health"},
+        {"http://127.0.0.1:9", "/v1/jobs/a?b#c", "http://127.0.0.1:9/v1/jobs/a%3Fb%23c"},
+        {"http://127.0.0.1:9", "/v1/jobs/a b", "http://127.0.0.1:9/v1/jobs/a%20b"},
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(std::string(test.base) + " + " + test.path);
+        Settings::standard().setValue(QStringLiteral("baseURL"), QString::fromUtf8(test.base));
+        EXPECT_EQ(APIClient::url(QString::fromUtf8(test.path)).toString(QUrl::FullyEncoded), QString::fromUtf8(test.url));
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// request
+
+TEST_F(APIClientTest, requestReturnsEveryStatusAndLogsIt)
+{
+    const APIResponse rejected = test::run(APIClient::request(QStringLiteral("/v1/presets"), "GET"));
+    EXPECT_EQ(rejected.status, 401); // no bearer: not an error at this level
+    EXPECT_FALSE(rejected.body.isEmpty());
+
+    const APIResponse health = test::run(APIClient::request(QStringLiteral("health"), "GET"));
+    EXPECT_EQ(health.status, 200);
+    EXPECT_TRUE(QJsonDocument::fromJson(health.body).isObject());
+
+    const QStringList lines = apiLines();
+    ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^GET /v1/presets -> 401 in \\d+ms$")).match(lines.at(0)).hasMatch())
+        << lines.at(0).toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^GET health -> 200 in \\d+ms$")).match(lines.at(1)).hasMatch())
+        << lines.at(1).toStdString();
+}
+
+TEST_F(APIClientTest, requestSendsContentTypeAlwaysAndTheBearerWhenGiven)
+{
+    test::run(APIClient::request(QStringLiteral("/v1/presets"), "GET", std::nullopt, QStringLiteral("tok-123")));
+    const QJsonObject get = lastRequestTo(QStringLiteral("/v1/presets"));
+    EXPECT_EQ(get.value(QStringLiteral("method")).toString(), "GET");
+    EXPECT_EQ(header(get, QStringLiteral("Content-Type")), "application/json");
+    EXPECT_EQ(header(get, QStringLiteral("Authorization")), "Bearer tok-123");
+
+    server().clearRequests();
+    test::run(APIClient::request(QStringLiteral("health"), "GET"));
+    const QJsonObject health = lastRequestTo(QStringLiteral("/health"));
+    EXPECT_EQ(header(health, QStringLiteral("Content-Type")), "application/json");
+    EXPECT_EQ(header(health, QStringLiteral("Authorization")), "<absent>");
+
+    const QByteArray body = R"({"refresh_token":"x"})";
+    test::run(APIClient::request(QStringLiteral("/v1/auth/refresh"), "POST", body));
+    const QJsonObject post = lastRequestTo(QStringLiteral("/v1/auth/refresh"));
+    EXPECT_EQ(post.value(QStringLiteral("method")).toString(), "POST");
+    EXPECT_EQ(post.value(QStringLiteral("body_size")).toInt(), body.size());
+    EXPECT_EQ(header(post, QStringLiteral("Content-Type")), "application/json");
+}
+
+TEST_F(APIClientTest, droppedConnectionPassesQtsErrorThrough)
+{
+    const QJsonObject fault = actionFault(QStringLiteral("GET"), QStringLiteral("/health"), QStringLiteral("close"));
+    server().addFault(fault);
+    const auto error = failureOf<TransportError>([] { return APIClient::request(QStringLiteral("health"), "GET"); });
+    ASSERT_TRUE(error);
+
+    server().addFault(fault);
+    const auto [code, text] = bareTransportError(APIClient::url(QStringLiteral("health")));
+    EXPECT_EQ(error->code(), code);
+    EXPECT_EQ(error->description(), text);
+    EXPECT_FALSE(text.isEmpty());
+    EXPECT_EQ(apiLines(), QStringList{QStringLiteral("GET health ERROR ") + text});
+}
+
+TEST_F(APIClientTest, noServerIsATransportError)
+{
+    const QUrl closed = closedPort();
+    Settings::standard().setValue(QStringLiteral("baseURL"), closed.toString());
+    const auto error = failureOf<TransportError>([] { return APIClient::request(QStringLiteral("/v1/presets"), "GET"); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QNetworkReply::ConnectionRefusedError);
+    EXPECT_EQ(error->description(), bareTransportError(closed).second);
+    EXPECT_EQ(apiLines(), QStringList{QStringLiteral("GET /v1/presets ERROR ") + error->description()});
+}
+
+TEST_F(APIClientTest, aResponseThatIsNotHTTPIsNoData)
+{
+    QTemporaryDir folder;
+    test::writeFile(QDir(folder.path()).filePath(QStringLiteral("health")), R"({"version":"1"})");
+    Settings::standard().setValue(QStringLiteral("baseURL"), QUrl::fromLocalFile(folder.path()).toString());
+    const auto error = failureOf<APIError>([] { return APIClient::request(QStringLiteral("health"), "GET"); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), APIError::Case::noData);
+    EXPECT_EQ(error->description(), "No data received.");
+    EXPECT_EQ(apiLines(), QStringList{QStringLiteral("GET health ERROR No data received.")});
+}
+
+// ---------------------------------------------------------------------------------------------
+// activate and refresh
+
+TEST_F(APIClientTest, activateWithTheDemoKeyGivesASession)
+{
+    const Session session = activateDemo();
+    EXPECT_FALSE(session.accessToken.isEmpty());
+    EXPECT_FALSE(session.refreshToken.isEmpty());
+    EXPECT_FALSE(session.installationId.isEmpty());
+    EXPECT_FALSE(session.clientId.isEmpty());
+    EXPECT_FALSE(session.sessionId.isEmpty());
+    const QJsonObject sent = lastRequestTo(QStringLiteral("/v1/auth/activate"));
+    EXPECT_EQ(sent.value(QStringLiteral("method")).toString(), "POST");
+    EXPECT_EQ(header(sent, QStringLiteral("Authorization")), "<absent>");
+    EXPECT_EQ(sent.value(QStringLiteral("body_size")).toInt(),
+              QJsonDocument(QJsonObject{{QStringLiteral("api_key"), server().demoKey()},
+                                        {QStringLiteral("installation_label"), QStringLiteral("Vorlik Desktop")}})
+                  .toJson(QJsonDocument::Compact)
+                  .size());
+}
+
+TEST_F(APIClientTest, activateJudgesTheStatusExactly)
+{
+    struct Case {
+        const char *name;
+        int status;
+    };
+    const QString sessionBody = QString::fromUtf8(
+        R"({"access_token":"a","refresh_token":"r","installation_id":"i","client_id":"c","session_id":"s"})");
+    const Case cases[] = {{"201 is not 200", 201}, {"204", 204}, {"server error", 500}, {"rejected", 403}};
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.name);
+        server().addFault(statusFault(QStringLiteral("POST"), QStringLiteral("/v1/auth/activate"), test.status, sessionBody));
+        const auto error = failureOf<APIError>([] { return APIClient::activate(server().demoKey()); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->kind(), APIError::Case::badStatus);
+        EXPECT_EQ(error->status(), test.status);
+        const QString expectedBody = test.status == 204 ? QString() : sessionBody; // 204 carries no body
+        EXPECT_EQ(error->text(), expectedBody);
+        EXPECT_EQ(error->description(), QStringLiteral("Server error %1: ").arg(test.status) + expectedBody);
+    }
+}
+
+TEST_F(APIClientTest, activateWithAnUnknownKeyKeepsTheServersBody)
+{
+    const auto error = failureOf<APIError>([] { return APIClient::activate(QStringLiteral("vk_not_a_key")); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->status(), 401);
+    EXPECT_FALSE(error->text().isEmpty());
+    EXPECT_EQ(error->description(), QStringLiteral("Server error 401: ") + error->text());
+}
+
+TEST_F(APIClientTest, activateFailsToDecodeASessionWithoutRefreshToken)
+{
+    server().addFault(statusFault(
+        QStringLiteral("POST"), QStringLiteral("/v1/auth/activate"), 200,
+        QStringLiteral(R"({"access_token":"a","installation_id":"i","client_id":"c","session_id":"s"})")));
+    const auto error = failureOf<APIError>([] { return APIClient::activate(server().demoKey()); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), APIError::Case::decoding);
+    EXPECT_EQ(error->text(), R"(keyNotFound: no value for key "refresh_token")");
+    EXPECT_EQ(error->description(), QStringLiteral("Unexpected response: ") + error->text());
+}
+
+TEST_F(APIClientTest, malformedSuccessBodyIsADecodingError)
+{
+    server().addFault(actionFault(QStringLiteral("POST"), QStringLiteral("/v1/auth/activate"), QStringLiteral("malformed")));
+    const auto error = failureOf<APIError>([] { return APIClient::activate(server().demoKey()); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), APIError::Case::decoding);
+    EXPECT_TRUE(error->description().startsWith(QStringLiteral("Unexpected response: dataCorrupted: ")))
+        << error->description().toStdString();
+}
+
+TEST_F(APIClientTest, nonUTF8ErrorBodyGivesAnEmptyText)
+{
+    server().addFault(actionFault(QStringLiteral("POST"), QStringLiteral("/v1/auth/activate"), QStringLiteral("non_utf8"), 502));
+    const auto error = failureOf<APIError>([] { return APIClient::activate(server().demoKey()); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), APIError::Case::badStatus);
+    EXPECT_EQ(error->status(), 502);
+    EXPECT_TRUE(error->text().isEmpty());
+    EXPECT_EQ(error->description(), "Server error 502: ");
+}
+
+TEST_F(APIClientTest, refreshRotatesTheRefreshToken)
+{
+    const Session first = activateDemo();
+    const Session second = test::run(APIClient::refresh(first.refreshToken));
+    EXPECT_FALSE(second.accessToken.isEmpty());
+    EXPECT_NE(second.refreshToken, first.refreshToken);
+
+    const auto reused = failureOf<APIError>([&] { return APIClient::refresh(first.refreshToken); });
+    ASSERT_TRUE(reused);
+    EXPECT_EQ(reused->kind(), APIError::Case::badStatus);
+    EXPECT_EQ(reused->status(), 401);
+}
+
+// ---------------------------------------------------------------------------------------------
+// logout
+
+TEST_F(APIClientTest, logoutSucceedsAndSendsTheBearer)
+{
+    const Session session = activateDemo();
+    EXPECT_TRUE(test::run(APIClient::logout(session.accessToken, session.refreshToken)));
+    const QJsonObject sent = lastRequestTo(QStringLiteral("/v1/auth/logout"));
+    EXPECT_EQ(header(sent, QStringLiteral("Authorization")), QStringLiteral("Bearer ") + session.accessToken);
+}
+
+TEST_F(APIClientTest, logoutCountsAGoneSessionAsSuccess)
+{
+    struct Case {
+        int status;
+        bool result;
+    };
+    const Case cases[] = {{401, true}, {404, true}, {500, false}, {201, false}, {403, false}};
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.status);
+        server().addFault(statusFault(QStringLiteral("POST"), QStringLiteral("/v1/auth/logout"), test.status,
+                                      QStringLiteral(R"({"error":"x"})")));
+        EXPECT_EQ(test::run(APIClient::logout(QStringLiteral("bearer"), QStringLiteral("refresh"))), test.result);
+    }
+    // And a real rejection by the server, not an injected one.
+    EXPECT_TRUE(test::run(APIClient::logout(QStringLiteral("not-a-token"), QStringLiteral("refresh"))));
+}
+
+TEST_F(APIClientTest, logoutWithoutNetworkReturnsFalseAndLogs)
+{
+    Settings::standard().setValue(QStringLiteral("baseURL"), closedPort().toString());
+    EXPECT_FALSE(test::run(APIClient::logout(QStringLiteral("bearer"), QStringLiteral("refresh"))));
+    const QStringList lines = apiLines();
+    ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(lines.at(0).startsWith(QStringLiteral("POST /v1/auth/logout ERROR ")));
+    const QString description = lines.at(0).mid(QStringLiteral("POST /v1/auth/logout ERROR ").size());
+    EXPECT_FALSE(description.isEmpty());
+    EXPECT_EQ(lines.at(1), QStringLiteral("logout request failed: ") + description);
+}
+
+// ---------------------------------------------------------------------------------------------
+// fetchPresets
+
+TEST_F(APIClientTest, fetchPresetsDecodesTheServersList)
+{
+    const Session session = activateDemo();
+    const PresetsPayload payload = test::run(APIClient::fetchPresets(session.accessToken));
+    ASSERT_FALSE(payload.presets.isEmpty());
+
+    // The same document read independently: same ids, same order, same scripts.
+    const auto [status, body] = server().call("GET", QStringLiteral("/v1/presets"), {}, session.accessToken);
+    ASSERT_EQ(status, 200);
+    const QJsonArray raw = QJsonDocument::fromJson(body).object().value(QStringLiteral("presets")).toArray();
+    ASSERT_EQ(raw.size(), payload.presets.size());
+    for (qsizetype index = 0; index < raw.size(); ++index) {
+        const QJsonObject preset = raw.at(index).toObject();
+        EXPECT_EQ(payload.presets.at(index).id, preset.value(QStringLiteral("id")).toString());
+        EXPECT_EQ(payload.presets.at(index).command, preset.value(QStringLiteral("command")).toString());
+        EXPECT_FALSE(payload.presets.at(index).command.isEmpty());
+    }
+    EXPECT_EQ(payload.version, QJsonDocument::fromJson(body).object().value(QStringLiteral("version")).toInteger());
+
+    const QJsonObject sent = lastRequestTo(QStringLiteral("/v1/presets"));
+    EXPECT_EQ(header(sent, QStringLiteral("Content-Type")), "application/json");
+}
+
+TEST_F(APIClientTest, fetchPresetsFailures)
+{
+    const auto rejected = failureOf<APIError>([] { return APIClient::fetchPresets(QStringLiteral("expired")); });
+    ASSERT_TRUE(rejected);
+    EXPECT_EQ(rejected->status(), 401);
+
+    const Session session = activateDemo();
+    server().addFault(statusFault(QStringLiteral("GET"), QStringLiteral("/v1/presets"), 200,
+                                  QStringLiteral(R"({"version":1,"generated_at":"g","presets":[]})")));
+    const auto noNote = failureOf<APIError>([&] { return APIClient::fetchPresets(session.accessToken); });
+    ASSERT_TRUE(noNote);
+    EXPECT_EQ(noNote->description(), R"(Unexpected response: keyNotFound: no value for key "note")");
+}
+
+// ---------------------------------------------------------------------------------------------
+// health probe
+
+TEST_F(APIClientTest, serverBuildIsTheHealthVersion)
+{
+    const auto [status, body] = server().call("GET", QStringLiteral("/health"));
+    ASSERT_EQ(status, 200);
+    const QString version = QJsonDocument::fromJson(body).object().value(QStringLiteral("version")).toString();
+    ASSERT_FALSE(version.isEmpty());
+    EXPECT_EQ(test::run(APIClient::serverBuild()), std::optional<QString>(version));
+    EXPECT_EQ(lastRequestTo(QStringLiteral("/health")).value(QStringLiteral("method")).toString(), "GET");
+}
+
+TEST_F(APIClientTest, serverBuildIsUnknownOnAnyOtherAnswer)
+{
+    struct Case {
+        const char *name;
+        int status;
+        const char *body;
+    };
+    const Case cases[] = {
+        {"server error", 500, R"({"version":"9.9"})"},
+        {"201", 201, R"({"version":"9.9"})"},
+        {"empty version", 200, R"({"version":""})"},
+        {"number version", 200, R"({"version":99})"},
+        {"no version", 200, R"({"status":"ok"})"},
+        {"array", 200, R"(["9.9"])"},
+        {"not JSON", 200, "9.9"},
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.name);
+        server().addFault(statusFault(QStringLiteral("GET"), QStringLiteral("/health"), test.status, QString::fromUtf8(test.body)));
+        EXPECT_EQ(test::run(APIClient::serverBuild()), std::nullopt);
+    }
+}
+
+TEST_F(APIClientTest, serverBuildWithoutServerLogsWhy)
+{
+    Settings::standard().setValue(QStringLiteral("baseURL"), closedPort().toString());
+    EXPECT_EQ(test::run(APIClient::serverBuild()), std::nullopt);
+    const QStringList lines = apiLines();
+    ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('|')).toStdString();
+    const QString description = lines.at(0).mid(QStringLiteral("GET health ERROR ").size());
+    EXPECT_TRUE(lines.at(0).startsWith(QStringLiteral("GET health ERROR ")));
+    EXPECT_EQ(lines.at(1), QStringLiteral("health (server build) unavailable: ") + description);
+}
+
+// ---------------------------------------------------------------------------------------------
+// logging off
+
+TEST_F(APIClientTest, nothingIsLoggedWhileDiagnosticsAreOff)
+{
+    Settings::standard().setValue(QStringLiteral("vorlikDiag"), false);
+    test::run(APIClient::request(QStringLiteral("health"), "GET"));
+    Settings::standard().setValue(QStringLiteral("baseURL"), closedPort().toString());
+    EXPECT_FALSE(test::run(APIClient::logout(QStringLiteral("b"), QStringLiteral("r"))));
+    EXPECT_TRUE(apiLines().isEmpty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// HTTPS
+
+TEST_F(APIClientTest, worksOverHTTPSWithATrustedCertificate)
+{
+    DevServer::trustTestCA();
+    const DevServer &secure = DevServer::sharedTls();
+    ASSERT_EQ(secure.baseUrl().scheme(), "https");
+    Settings::standard().setValue(QStringLiteral("baseURL"), secure.baseUrl().toString());
+    const Session session = test::run(APIClient::activate(secure.demoKey()));
+    EXPECT_FALSE(session.accessToken.isEmpty());
+    EXPECT_FALSE(test::run(APIClient::fetchPresets(session.accessToken)).presets.isEmpty());
+    EXPECT_TRUE(test::run(APIClient::serverBuild()).has_value());
+}

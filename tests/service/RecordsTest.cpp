@@ -1,0 +1,437 @@
+// Strict decoding, equality and ordered writing of the service's records.
+#include "service/JsonFields.h"
+#include "service/Preset.h"
+#include "service/PresetsPayload.h"
+#include "service/Session.h"
+
+#include <gtest/gtest.h>
+
+#include <QString>
+
+#include <functional>
+#include <ostream>
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
+QT_END_NAMESPACE
+
+using namespace vorlik::service;
+
+namespace {
+
+QByteArray presetJSON(const QByteArray &extraOrOverride = {})
+{
+    // A complete preset; `extraOrOverride` lands after the standard members (a later duplicate key
+    // replaces the earlier one in Qt's parser, so tests can override a single member).
+    QByteArray body = R"({"id":"p1","name":"Podcast","description":"Speech to AAC","suffix":"_pod",)"
+                      R"("output_ext":"m4a","kind":"audio","max_channels":2,"command":"-i {input} {output}",)"
+                      R"("hint":"Mono is fine","summary":"AAC 96k")";
+    if (!extraOrOverride.isEmpty())
+        body += ',' + extraOrOverride;
+    return body + '}';
+}
+
+QByteArray payloadWith(const QByteArray &presets, const QByteArray &head = R"("version":3,"generated_at":"2026-12-01T10:00:00Z","note":"n")")
+{
+    return '{' + head + R"(,"presets":)" + presets + '}';
+}
+
+QString decodeFailure(const std::function<void()> &decode)
+{
+    try {
+        decode();
+    } catch (const DecodingError &error) {
+        return error.description();
+    }
+    return QStringLiteral("<decoded>");
+}
+
+const QByteArray sessionBody =
+    R"({"access_token":"at","refresh_token":"rt","installation_id":"inst","client_id":"client","session_id":"sid"})";
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Session
+
+TEST(SessionDecoding, readsEveryMemberAndIgnoresExtraKeys)
+{
+    const Session session = Session::fromJSON(
+        R"({"expires_in":3600,"access_token":"at","refresh_token":"","installation_id":"inst",)"
+        R"("client_id":"Ünïcode ✓","session_id":"sid","nested":{"x":[1,2,null]}})");
+    EXPECT_EQ(session.accessToken, "at");
+    EXPECT_EQ(session.refreshToken, ""); // empty is a value: the store treats it as "cannot refresh"
+    EXPECT_EQ(session.installationId, "inst");
+    EXPECT_EQ(session.clientId, QStringLiteral("Ünïcode ✓"));
+    EXPECT_EQ(session.sessionId, "sid");
+}
+
+struct FailureCase {
+    const char *name;
+    QByteArray body;
+    QString description; // exact, or a prefix when it ends with "…"
+};
+
+void expectDescription(const QString &actual, const QString &expected)
+{
+    if (expected.endsWith(QStringLiteral("…")))
+        EXPECT_TRUE(actual.startsWith(expected.chopped(1))) << actual.toStdString();
+    else
+        EXPECT_EQ(actual, expected);
+}
+
+TEST(SessionDecoding, failsWithTheFirstProblemMet)
+{
+    const FailureCase cases[] = {
+        {"missing session_id",
+         R"({"access_token":"a","refresh_token":"r","installation_id":"i","client_id":"c"})",
+         R"(keyNotFound: no value for key "session_id")"},
+        {"missing refresh_token",
+         R"({"access_token":"a","installation_id":"i","client_id":"c","session_id":"s"})",
+         R"(keyNotFound: no value for key "refresh_token")"},
+        {"null access_token",
+         R"({"access_token":null,"refresh_token":"r","installation_id":"i","client_id":"c","session_id":"s"})",
+         R"(valueNotFound: "access_token" is null, expected a string)"},
+        {"number where a string belongs",
+         R"({"access_token":"a","refresh_token":"r","installation_id":7,"client_id":"c","session_id":"s"})",
+         R"(typeMismatch: "installation_id" is a number, expected a string)"},
+        {"boolean where a string belongs",
+         R"({"access_token":"a","refresh_token":"r","installation_id":"i","client_id":true,"session_id":"s"})",
+         R"(typeMismatch: "client_id" is a boolean, expected a string)"},
+        {"keys are case-sensitive",
+         R"({"Access_Token":"a","refresh_token":"r","installation_id":"i","client_id":"c","session_id":"s"})",
+         R"(keyNotFound: no value for key "access_token")"},
+        {"first of two problems in member order",
+         R"({"access_token":"a","installation_id":"i","client_id":5,"session_id":"s"})",
+         R"(keyNotFound: no value for key "refresh_token")"},
+        {"array at top level", "[" + sessionBody + "]",
+         "typeMismatch: the top level is an array, expected an object"},
+        {"string at top level", R"("access_token")", "typeMismatch: the top level is a string, expected an object"},
+        {"number at top level", "42", "typeMismatch: the top level is a number, expected an object"},
+        {"null at top level", "null", "typeMismatch: the top level is null, expected an object"},
+        {"empty body", "", "dataCorrupted: the data is empty, expected a JSON object"},
+        {"whitespace body", " \n\t", "dataCorrupted: the data is empty, expected a JSON object"},
+        {"truncated", sessionBody.left(40), "dataCorrupted: the data is not valid JSON (…"},
+        {"truncated after a key", R"({"access_token")", "dataCorrupted: the data is not valid JSON (…"},
+        {"garbage after the object", sessionBody + "x", "dataCorrupted: the data is not valid JSON (garbage at the end of the document…"},
+        {"two objects", sessionBody + sessionBody, "dataCorrupted: the data is not valid JSON (garbage at the end of the document…"},
+        {"non-UTF-8 inside a string",
+         QByteArray(R"({"access_token":"a)") + "\xff\xfe" + R"(","refresh_token":"r","installation_id":"i","client_id":"c","session_id":"s"})",
+         "dataCorrupted: the data is not valid JSON (invalid UTF8 string…"},
+        {"non-UTF-8 bytes only", QByteArray("\xc3\x28\xa0\xa1", 4), "dataCorrupted: the data is not valid JSON (…"},
+        {"NUL bytes", QByteArray("\0\0\0", 3), "dataCorrupted: the data is not valid JSON (…"},
+    };
+    for (const FailureCase &test : cases) {
+        SCOPED_TRACE(test.name);
+        expectDescription(decodeFailure([&] { Session::fromJSON(test.body); }), test.description);
+    }
+}
+
+TEST(SessionWriting, writesTheMembersInOrder)
+{
+    const Session session = Session::fromJSON(sessionBody);
+    EXPECT_EQ(session.toJSON(), sessionBody);
+}
+
+// ---------------------------------------------------------------------------------------------
+// PresetsPayload and Preset
+
+TEST(PresetsDecoding, documentWithEmptyListDecodes)
+{
+    const PresetsPayload payload = PresetsPayload::fromJSON(payloadWith("[]"));
+    EXPECT_EQ(payload.version, 3);
+    EXPECT_EQ(payload.generatedAt, "2026-12-01T10:00:00Z");
+    EXPECT_EQ(payload.note, "n");
+    EXPECT_TRUE(payload.presets.isEmpty());
+}
+
+TEST(PresetsDecoding, readsEveryPresetMemberInDocumentOrder)
+{
+    const PresetsPayload payload = PresetsPayload::fromJSON(
+        payloadWith('[' + presetJSON() + ',' + presetJSON(R"("id":"p2","unknown":{"deep":[1]})") + ']'));
+    ASSERT_EQ(payload.presets.size(), 2);
+    const Preset &first = payload.presets.at(0);
+    EXPECT_EQ(first.id, "p1");
+    EXPECT_EQ(first.name, "Podcast");
+    EXPECT_EQ(first.description, "Speech to AAC");
+    EXPECT_EQ(first.suffix, "_pod");
+    EXPECT_EQ(first.outputExt, "m4a");
+    EXPECT_EQ(first.kind, "audio");
+    EXPECT_EQ(first.maxChannels, std::optional<qint64>(2));
+    EXPECT_EQ(first.command, "-i {input} {output}");
+    EXPECT_EQ(first.hint, std::optional<QString>("Mono is fine"));
+    EXPECT_EQ(first.summary, std::optional<QString>("AAC 96k"));
+    EXPECT_EQ(payload.presets.at(1).id, "p2");
+}
+
+TEST(PresetsDecoding, optionalMembersAreAbsentWhenMissingOrNull)
+{
+    const QByteArray withoutOptionals =
+        R"({"id":"a","name":"n","description":"d","suffix":"s","output_ext":"mp4","kind":"video","command":"c"})";
+    const QByteArray withNulls =
+        R"({"id":"b","name":"n","description":"d","suffix":"s","output_ext":"mp4","kind":"video","command":"c",)"
+        R"("max_channels":null,"hint":null,"summary":null})";
+    const PresetsPayload payload = PresetsPayload::fromJSON(payloadWith('[' + withoutOptionals + ',' + withNulls + ']'));
+    ASSERT_EQ(payload.presets.size(), 2);
+    for (const Preset &preset : payload.presets) {
+        SCOPED_TRACE(preset.id.toStdString());
+        EXPECT_FALSE(preset.maxChannels.has_value());
+        EXPECT_FALSE(preset.hint.has_value());
+        EXPECT_FALSE(preset.summary.has_value());
+    }
+}
+
+TEST(PresetsDecoding, integersAcceptWholeNumbersInRange)
+{
+    struct Case {
+        const char *literal;
+        qint64 value;
+    };
+    const Case cases[] = {
+        {"0", 0},
+        {"-1", -1},
+        {"1.0", 1},
+        {"2e0", 2},
+        {"-0", 0},
+        {"9007199254740993", Q_INT64_C(9007199254740993)}, // above 2^53: must stay exact
+        {"9223372036854775807", std::numeric_limits<qint64>::max()},
+        {"-9223372036854775808", std::numeric_limits<qint64>::min()},
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.literal);
+        const QByteArray literal(test.literal);
+        const PresetsPayload payload = PresetsPayload::fromJSON(payloadWith(
+            '[' + presetJSON(R"("max_channels":)" + literal) + ']',
+            R"("version":)" + literal + R"(,"generated_at":"g","note":"n")"));
+        EXPECT_EQ(payload.version, test.value);
+        EXPECT_EQ(payload.presets.at(0).maxChannels, std::optional<qint64>(test.value));
+    }
+}
+
+TEST(PresetsDecoding, failsWithTheFirstProblemMet)
+{
+    const QByteArray good = presetJSON();
+    const FailureCase cases[] = {
+        // The document's own members.
+        {"missing note", R"({"version":1,"generated_at":"g","presets":[]})", R"(keyNotFound: no value for key "note")"},
+        {"null note", R"({"version":1,"generated_at":"g","note":null,"presets":[]})",
+         R"(valueNotFound: "note" is null, expected a string)"},
+        {"missing version", R"({"generated_at":"g","note":"n","presets":[]})", R"(keyNotFound: no value for key "version")"},
+        {"version as string", R"({"version":"1","generated_at":"g","note":"n","presets":[]})",
+         R"(typeMismatch: "version" is a string, expected an integer)"},
+        {"version as boolean", R"({"version":true,"generated_at":"g","note":"n","presets":[]})",
+         R"(typeMismatch: "version" is a boolean, expected an integer)"},
+        {"version 1.5", R"({"version":1.5,"generated_at":"g","note":"n","presets":[]})",
+         R"(dataCorrupted: "version" is 1.5, which is not an integer)"},
+        {"version 1e30", R"({"version":1e30,"generated_at":"g","note":"n","presets":[]})",
+         R"(dataCorrupted: "version" is 1e+30, which does not fit a signed 64-bit integer)"},
+        {"version 2^63", R"({"version":9223372036854775808,"generated_at":"g","note":"n","presets":[]})",
+         R"(dataCorrupted: "version" is 9223372036854776000, which does not fit a signed 64-bit integer)"},
+        {"version -1e300", R"({"version":-1e300,"generated_at":"g","note":"n","presets":[]})",
+         R"(dataCorrupted: "version" is -1e+300, which does not fit a signed 64-bit integer)"},
+        {"generated_at as number", R"({"version":1,"generated_at":20261201,"note":"n","presets":[]})",
+         R"(typeMismatch: "generated_at" is a number, expected a string)"},
+        {"missing presets", R"({"version":1,"generated_at":"g","note":"n"})", R"(keyNotFound: no value for key "presets")"},
+        {"null presets", R"({"version":1,"generated_at":"g","note":"n","presets":null})",
+         R"(valueNotFound: "presets" is null, expected an array)"},
+        {"presets as object", payloadWith("{}"), R"(typeMismatch: "presets" is an object, expected an array)"},
+        // One bad element fails the whole list, and the path names it.
+        {"max_channels as string", payloadWith('[' + presetJSON(R"("max_channels":"2")") + ']'),
+         R"(typeMismatch: "presets[0].max_channels" is a string, expected an integer)"},
+        {"max_channels 1.5 in the third preset",
+         payloadWith('[' + good + ',' + good + ',' + presetJSON(R"("max_channels":1.5)") + ']'),
+         R"(dataCorrupted: "presets[2].max_channels" is 1.5, which is not an integer)"},
+        {"max_channels 1e30", payloadWith('[' + presetJSON(R"("max_channels":1e30)") + ']'),
+         R"(dataCorrupted: "presets[0].max_channels" is 1e+30, which does not fit a signed 64-bit integer)"},
+        {"max_channels as array", payloadWith('[' + presetJSON(R"("max_channels":[2])") + ']'),
+         R"(typeMismatch: "presets[0].max_channels" is an array, expected an integer)"},
+        {"hint as number", payloadWith('[' + good + ',' + presetJSON(R"("hint":5)") + ']'),
+         R"(typeMismatch: "presets[1].hint" is a number, expected a string)"},
+        {"summary as object", payloadWith('[' + presetJSON(R"("summary":{})") + ']'),
+         R"(typeMismatch: "presets[0].summary" is an object, expected a string)"},
+        {"null command", payloadWith('[' + presetJSON(R"("command":null)") + ']'),
+         R"(valueNotFound: "presets[0].command" is null, expected a string)"},
+        {"missing output_ext",
+         payloadWith(R"([{"id":"a","name":"n","description":"d","suffix":"s","kind":"k","command":"c"}])"),
+         R"(keyNotFound: no value for key "presets[0].output_ext")"},
+        {"misspelled outputExt",
+         payloadWith(R"([{"id":"a","name":"n","description":"d","suffix":"s","outputExt":"x","kind":"k","command":"c"}])"),
+         R"(keyNotFound: no value for key "presets[0].output_ext")"},
+        {"id as number", payloadWith('[' + presetJSON(R"("id":1)") + ']'),
+         R"(typeMismatch: "presets[0].id" is a number, expected a string)"},
+        {"element is a string", payloadWith(R"(["p1"])"), R"(typeMismatch: "presets[0]" is a string, expected an object)"},
+        {"element is null", payloadWith('[' + good + ",null]"), R"(typeMismatch: "presets[1]" is null, expected an object)"},
+        // Not a document at all.
+        {"array at top level", '[' + payloadWith("[]") + ']', "typeMismatch: the top level is an array, expected an object"},
+        {"empty array at top level", "[]", "typeMismatch: the top level is an array, expected an object"},
+        {"truncated", payloadWith('[' + good + ']').chopped(10), "dataCorrupted: the data is not valid JSON (…"},
+        {"non-UTF-8 in a preset name", payloadWith('[' + presetJSON(QByteArray(R"("name":"caf)") + "\xe9\"") + ']'),
+         "dataCorrupted: the data is not valid JSON (invalid UTF8 string…"},
+        {"deeply nested extra member", R"({"extra":)" + QByteArray(100000, '['), "dataCorrupted: the data is not valid JSON (…"},
+    };
+    for (const FailureCase &test : cases) {
+        SCOPED_TRACE(test.name);
+        expectDescription(decodeFailure([&] { PresetsPayload::fromJSON(test.body); }), test.description);
+    }
+}
+
+TEST(PresetsDecoding, hugeBodiesDecodeOrFailCleanly)
+{
+    // 20000 presets (several MB) decode in full and in order.
+    QByteArray list("[");
+    for (int index = 0; index < 20000; ++index) {
+        if (index > 0)
+            list += ',';
+        list += presetJSON(R"("id":"p)" + QByteArray::number(index) + '"');
+    }
+    list += ']';
+    const PresetsPayload many = PresetsPayload::fromJSON(payloadWith(list));
+    ASSERT_EQ(many.presets.size(), 20000);
+    EXPECT_EQ(many.presets.last().id, "p19999");
+
+    // A 32 MiB note is still just a note.
+    const QByteArray bigNote(32 * 1024 * 1024, 'x');
+    const PresetsPayload big =
+        PresetsPayload::fromJSON(payloadWith("[]", R"("version":1,"generated_at":"g","note":")" + bigNote + '"'));
+    EXPECT_EQ(big.note.size(), bigNote.size());
+
+    // The same body with its last byte cut off fails with a description, not a crash.
+    const QByteArray cut = payloadWith(list).chopped(1);
+    expectDescription(decodeFailure([&] { PresetsPayload::fromJSON(cut); }),
+                      "dataCorrupted: the data is not valid JSON (…");
+    // And 32 MiB of bytes that are not JSON at all.
+    expectDescription(decodeFailure([&] { PresetsPayload::fromJSON(QByteArray(32 * 1024 * 1024, '\xff')); }),
+                      "dataCorrupted: the data is not valid JSON (…");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Equality
+
+namespace {
+Preset fullPreset()
+{
+    return Preset{QStringLiteral("p1"), QStringLiteral("Podcast"), QStringLiteral("Speech"), QStringLiteral("_pod"),
+                  QStringLiteral("m4a"), QStringLiteral("audio"), 2, QStringLiteral("-i {input} {output}"),
+                  QStringLiteral("hint"), QStringLiteral("summary")};
+}
+} // namespace
+
+TEST(PresetEquality, everyMemberCounts)
+{
+    const Preset base = fullPreset();
+    EXPECT_EQ(base, fullPreset());
+
+    struct Change {
+        const char *name;
+        std::function<void(Preset &)> apply;
+    };
+    const Change changes[] = {
+        {"id", [](Preset &p) { p.id = "p2"; }},
+        {"name", [](Preset &p) { p.name = "Other"; }},
+        {"description", [](Preset &p) { p.description = "Other"; }},
+        {"suffix", [](Preset &p) { p.suffix = "_x"; }},
+        {"outputExt", [](Preset &p) { p.outputExt = "mp3"; }},
+        {"kind", [](Preset &p) { p.kind = "video"; }},
+        {"maxChannels value", [](Preset &p) { p.maxChannels = 6; }},
+        {"maxChannels absent", [](Preset &p) { p.maxChannels.reset(); }},
+        {"command", [](Preset &p) { p.command = "-i {input}"; }},
+        {"hint value", [](Preset &p) { p.hint = "other"; }},
+        {"hint absent", [](Preset &p) { p.hint.reset(); }},
+        {"summary value", [](Preset &p) { p.summary = "other"; }},
+        {"summary absent", [](Preset &p) { p.summary.reset(); }},
+        {"summary empty vs absent", [](Preset &p) { p.summary = QString(); }},
+    };
+    for (const Change &change : changes) {
+        SCOPED_TRACE(change.name);
+        Preset changed = base;
+        change.apply(changed);
+        EXPECT_FALSE(changed == base);
+        EXPECT_TRUE(changed != base);
+    }
+
+    // Both sides lacking an optional are equal.
+    Preset left = base, right = base;
+    left.hint.reset();
+    right.hint.reset();
+    EXPECT_EQ(left, right);
+}
+
+TEST(PresetEquality, listsCompareElementByElementInOrder)
+{
+    Preset other = fullPreset();
+    other.id = "p2";
+    const PresetList list{fullPreset(), other};
+    EXPECT_EQ(list, (PresetList{fullPreset(), other}));
+    EXPECT_NE(list, (PresetList{other, fullPreset()}));
+    EXPECT_NE(list, (PresetList{fullPreset()}));
+    PresetList changed = list;
+    changed[1].summary = "changed";
+    EXPECT_NE(list, changed);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+TEST(PresetWriting, writesTheListedKeyOrderAndLeavesAbsentOptionalsOut)
+{
+    EXPECT_EQ(fullPreset().toJSON(),
+              QByteArray(R"({"id":"p1","name":"Podcast","description":"Speech","suffix":"_pod","kind":"audio",)"
+                         R"("command":"-i {input} {output}","output_ext":"m4a","max_channels":2,"hint":"hint",)"
+                         R"("summary":"summary"})"));
+    Preset bare = fullPreset();
+    bare.maxChannels.reset();
+    bare.hint.reset();
+    bare.summary.reset();
+    EXPECT_EQ(bare.toJSON(),
+              QByteArray(R"({"id":"p1","name":"Podcast","description":"Speech","suffix":"_pod","kind":"audio",)"
+                         R"("command":"-i {input} {output}","output_ext":"m4a"})"));
+}
+
+TEST(PresetWriting, payloadOrderAndEscaping)
+{
+    Preset tricky = fullPreset();
+    tricky.command = QStringLiteral("-af \"volume=2\" C:\\path\n\t\x01 ✓ 🎧");
+    tricky.maxChannels = -3;
+    PresetsPayload payload;
+    payload.version = 7;
+    payload.generatedAt = "2026";
+    payload.note = "a/b";
+    payload.presets = {tricky};
+    const QByteArray written = payload.toJSON();
+    EXPECT_TRUE(written.startsWith(R"({"version":7,"note":"a/b","presets":[{"id":"p1",)")) << written.toStdString();
+    EXPECT_TRUE(written.endsWith(R"(}],"generated_at":"2026"})")) << written.toStdString();
+    EXPECT_TRUE(written.contains(R"("command":"-af \"volume=2\" C:\\path\n\t\u0001 )" + QStringLiteral("✓ 🎧").toUtf8() + '"'))
+        << written.toStdString();
+
+    PresetsPayload empty;
+    EXPECT_EQ(empty.toJSON(), QByteArray(R"({"version":0,"note":"","presets":[],"generated_at":""})"));
+}
+
+TEST(RecordWriting, roundTripsThroughTheDecoder)
+{
+    Preset tricky = fullPreset();
+    tricky.name = QStringLiteral("\"quoted\" \\ back\u2028slash \x1f 🎧");
+    Preset bare = fullPreset();
+    bare.id = "p2";
+    bare.maxChannels.reset();
+    bare.hint.reset();
+    PresetsPayload payload;
+    payload.version = std::numeric_limits<qint64>::min();
+    payload.generatedAt = "g";
+    payload.note = QStringLiteral("ünïcode");
+    payload.presets = {tricky, bare};
+
+    const PresetsPayload again = PresetsPayload::fromJSON(payload.toJSON());
+    EXPECT_EQ(again.version, payload.version);
+    EXPECT_EQ(again.generatedAt, payload.generatedAt);
+    EXPECT_EQ(again.note, payload.note);
+    EXPECT_EQ(again.presets, payload.presets);
+
+    const Session session{QStringLiteral("a\"t"), QString(), QStringLiteral("i\n"), QStringLiteral("c ✓"), QStringLiteral("s")};
+    const Session decoded = Session::fromJSON(session.toJSON());
+    EXPECT_EQ(decoded.accessToken, session.accessToken);
+    EXPECT_EQ(decoded.refreshToken, session.refreshToken);
+    EXPECT_EQ(decoded.installationId, session.installationId);
+    EXPECT_EQ(decoded.clientId, session.clientId);
+    EXPECT_EQ(decoded.sessionId, session.sessionId);
+}
