@@ -128,6 +128,9 @@ void Exchange::error(int status, const QString &message)
 void Exchange::raw(int status, const QByteArray &body, const char *contentType)
 {
     response.status = status;
+    // These statuses carry no body; bytes sent anyway would be read as the next answer.
+    if (status == 204 || status == 304 || (status >= 100 && status < 200))
+        return;
     response.set_content(body.toStdString(), contentType);
 }
 

@@ -117,6 +117,9 @@ void HttpServer::install()
     m_server->new_task_queue = [] { return new httplib::ThreadPool(48); };
     // Uploads stream to disk; anything else is read with its own small limit (Exchange).
     m_server->set_payload_max_length(size_t(512) << 20);
+    // Headers and body go out in separate writes; without this every answer waits for the
+    // peer's delayed acknowledgement (about 40 ms on loopback).
+    m_server->set_tcp_nodelay(true);
     m_server->set_read_timeout(30);
     m_server->set_write_timeout(30);
 

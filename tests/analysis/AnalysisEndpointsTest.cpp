@@ -363,10 +363,12 @@ TEST_F(AnalysisEndpointsTest, aDroppedConnectionIsATransportError)
 {
     server().addFault(QJsonObject{{QStringLiteral("method"), QStringLiteral("POST")},
                                   {QStringLiteral("path"), QStringLiteral("/v1/uploads")},
-                                  {QStringLiteral("action"), QStringLiteral("close")}});
+                                  {QStringLiteral("action"), QStringLiteral("close")},
+                                  {QStringLiteral("count"), -1}});
     const auto error = failureOf<TransportError>([&] {
         return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.1)), m_bearer);
     });
+    server().clearFaults();
     ASSERT_TRUE(error);
 }
 

@@ -25,8 +25,8 @@ RawReply rawCall(const QUrl &baseUrl, const QByteArray &method, const QString &p
                  const QString &bearer)
 {
     QNetworkAccessManager manager;
-    QUrl url = baseUrl;
-    url.setPath(path);
+    // `path` may carry a query, which must stay a query, not become part of the path.
+    const QUrl url = baseUrl.resolved(QUrl(path));
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     if (!bearer.isEmpty())

@@ -95,11 +95,14 @@ TEST_F(FaultInjectionTest, nonUtf8IsItsStatusWithABodyThatIsNotUtf8)
 
 TEST_F(FaultInjectionTest, closeDropsTheConnectionWithoutAnAnswer)
 {
-    server().addFault(fault(QStringLiteral("GET"), QStringLiteral("/health"), QStringLiteral("close")));
+    // Qt sends a request again once when the connection closes before any answer: drop every one.
+    server().addFault(fault(QStringLiteral("GET"), QStringLiteral("/health"), QStringLiteral("close"),
+                            {{QStringLiteral("count"), -1}}));
     const RawReply reply = rawCall(server().baseUrl(), "GET", QStringLiteral("/health"));
     EXPECT_NE(reply.error, QNetworkReply::NoError);
     EXPECT_EQ(reply.status, 0);
     EXPECT_TRUE(reply.body.isEmpty());
+    server().clearFaults();
     // The server itself is fine afterwards.
     EXPECT_EQ(server().call("GET", QStringLiteral("/health")).first, 200);
 }
@@ -160,7 +163,7 @@ TEST_F(FaultInjectionTest, theRequestLogShowsWhatWasSent)
     EXPECT_EQ(headers.value(QStringLiteral("Authorization")).toString(), QStringLiteral("Bearer ") + access);
     EXPECT_FALSE(headers.contains(QStringLiteral("REMOTE_ADDR")));
 
-    EXPECT_EQ(log.at(1).toObject().value(QStringLiteral("body_size")).toInteger(), 22);
+    EXPECT_EQ(log.at(1).toObject().value(QStringLiteral("body_size")).toInteger(), 21);
     EXPECT_EQ(log.at(2).toObject().value(QStringLiteral("query")).toString(), QStringLiteral("probe=1&x=%20y"));
 
     server().clearRequests();

@@ -66,8 +66,11 @@ TEST(ServerProcessTest, tlsServesHttps)
     const auto [status, body] = tls.call("GET", QStringLiteral("/health"));
     EXPECT_EQ(status, 200);
     EXPECT_EQ(jsonObject(body).value(QStringLiteral("status")).toString(), QStringLiteral("ok"));
-    tls.addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/health")}, {QStringLiteral("action"), QStringLiteral("close")}});
+    tls.addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/health")},
+                             {QStringLiteral("action"), QStringLiteral("close")},
+                             {QStringLiteral("count"), -1}});
     EXPECT_NE(rawCall(tls.baseUrl(), "GET", QStringLiteral("/health")).error, QNetworkReply::NoError);
+    tls.clearFaults();
     EXPECT_EQ(tls.call("GET", QStringLiteral("/health")).first, 200);
 }
 

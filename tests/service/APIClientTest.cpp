@@ -231,13 +231,15 @@ TEST_F(APIClientTest, requestSendsContentTypeAlwaysAndTheBearerWhenGiven)
 
 TEST_F(APIClientTest, droppedConnectionPassesQtsErrorThrough)
 {
-    const QJsonObject fault = actionFault(QStringLiteral("GET"), QStringLiteral("/health"), QStringLiteral("close"));
+    // Qt sends a request again once when the connection closes before any answer: drop both.
+    QJsonObject fault = actionFault(QStringLiteral("GET"), QStringLiteral("/health"), QStringLiteral("close"));
+    fault.insert(QStringLiteral("count"), -1);
     server().addFault(fault);
     const auto error = failureOf<TransportError>([] { return APIClient::request(QStringLiteral("health"), "GET"); });
     ASSERT_TRUE(error);
 
-    server().addFault(fault);
     const auto [code, text] = bareTransportError(APIClient::url(QStringLiteral("health")));
+    server().clearFaults();
     EXPECT_EQ(error->code(), code);
     EXPECT_EQ(error->description(), text);
     EXPECT_FALSE(text.isEmpty());

@@ -11,13 +11,36 @@
 #include <QNetworkRequest>
 #include <QSslConfiguration>
 
+#include <sys/prctl.h>
+
+#include <csignal>
+#include <set>
 #include <stdexcept>
 
 namespace vorlik::test {
 
+namespace {
+
+// Servers still running; the shared ones live until the binary exits and are stopped then,
+// so that no server outlives its test binary (ctest waits for every holder of the output).
+std::set<DevServer *> &running()
+{
+    static std::set<DevServer *> servers;
+    return servers;
+}
+
+} // namespace
+
+void DevServer::stopAll()
+{
+    const std::set<DevServer *> servers = running();
+    for (DevServer *server : servers)
+        delete server;
+}
+
 DevServer &DevServer::shared(const QStringList &extraArguments)
 {
-    static DevServer *server = new DevServer(extraArguments); // lives until the binary exits
+    static DevServer *server = new DevServer(extraArguments); // stopped by stopAll()
     return *server;
 }
 
@@ -45,6 +68,8 @@ DevServer::DevServer(const QStringList &extraArguments)
     : m_data(QDir::tempPath() + QStringLiteral("/vorlik-devserver-XXXXXX")), m_process(std::make_unique<QProcess>())
 {
     m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Should the test binary die without cleaning up, the server goes with it.
+    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     QStringList arguments{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--data"), m_data.path()};
     arguments += extraArguments;
     m_process->start(QStringLiteral(VORLIK_DEVSERVER_PATH), arguments);
@@ -66,10 +91,12 @@ DevServer::DevServer(const QStringList &extraArguments)
     }
     if (m_baseUrl.isEmpty() || m_demoKey.isEmpty())
         throw std::runtime_error("vorlik-devserver did not announce its port and key");
+    running().insert(this);
 }
 
 DevServer::~DevServer()
 {
+    running().erase(this);
     m_process->terminate();
     if (!m_process->waitForFinished(3000))
         m_process->kill();

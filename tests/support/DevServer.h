@@ -25,6 +25,9 @@ public:
     // since Qt reuses a connection whatever a later request's configuration says.
     static void trustTestCA();
 
+    // Stops every server still running (the shared ones included); the test main calls it.
+    static void stopAll();
+
     explicit DevServer(const QStringList &extraArguments = {});
     ~DevServer();
 

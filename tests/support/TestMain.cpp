@@ -1,6 +1,8 @@
 // Shared main for the test binaries: a private HOME and XDG folders, so that settings, logs
 // and tools folders of one run never touch the user's or another test's; then a Qt core
 // application, so coroutines and network replies have an event loop.
+#include "tests/support/DevServer.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -26,5 +28,7 @@ int main(int argc, char **argv)
 
     ::testing::InitGoogleTest(&argc, argv);
     QCoreApplication app(argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    vorlik::test::DevServer::stopAll();
+    return result;
 }
