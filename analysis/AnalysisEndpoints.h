@@ -5,7 +5,7 @@
 // does not depend on the analysis subsystem; four of them send through APIClient::request.
 // Static coroutines with no shared state; each takes the bearer token explicitly, never retries,
 // and passes transport errors (no connection, time-out, cancellation) through unchanged.
-#include "analysis/CancellationToken.h"
+#include "platform/CancellationToken.h"
 #include "analysis/JobInfo.h"
 
 #include <QByteArray>
@@ -14,6 +14,8 @@
 #include <QUrl>
 
 namespace vorlik::analysis {
+
+using platform::CancellationToken;
 
 class AnalysisEndpoints {
 public:

@@ -2,7 +2,7 @@
 // The convert runner. Its static operations turn a preset's script into ffmpeg arguments and run
 // ffmpeg as a child process; both are pure or self-contained so that they can be used and tested
 // on their own. No shell is involved anywhere: arguments travel to the process as a list.
-#include "convert/CancellationToken.h"
+#include "platform/CancellationToken.h"
 #include "convert/ShellOutcome.h"
 
 #include <QCoroTask>
@@ -14,6 +14,8 @@
 #include <optional>
 
 namespace vorlik::convert {
+
+using platform::CancellationToken;
 
 class ConvertRunner {
 public:

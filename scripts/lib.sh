@@ -24,6 +24,8 @@ vorlik_install_deps() {
 vorlik_build() {
   local dir=$1; shift
   export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/vorlik-ccache}
+  # Paths relative to the checkout, so that two checkouts of the same sources share the cache.
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$VORLIK_ROOT} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
   cmake -S "$VORLIK_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$dir" --parallel "$(nproc)"
 }

@@ -2,7 +2,7 @@
 // the removal of partial outputs, all on real processes and files.
 #include "TestMedia.h"
 
-#include "convert/CancellationToken.h"
+#include "platform/CancellationToken.h"
 #include "convert/ConvertRunner.h"
 #include "convert/Graphemes.h"
 #include "convert/ProcessBox.h"
@@ -22,7 +22,7 @@
 #include <sys/wait.h>
 
 using namespace std::chrono_literals;
-using vorlik::convert::CancellationToken;
+using vorlik::platform::CancellationToken;
 using vorlik::convert::ConvertRunner;
 using vorlik::convert::Graphemes;
 using vorlik::convert::ProcessBox;

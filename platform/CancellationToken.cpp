@@ -1,4 +1,4 @@
-#include "convert/CancellationToken.h"
+#include "platform/CancellationToken.h"
 
 #include <QtGlobal>
 
@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace vorlik::convert {
+namespace vorlik::platform {
 
 struct CancellationToken::State {
     std::mutex lock;
@@ -83,4 +83,4 @@ CancellationToken::Registration::~Registration()
         state->remove(m_id);
 }
 
-} // namespace vorlik::convert
+} // namespace vorlik::platform

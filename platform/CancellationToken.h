@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-namespace vorlik::convert {
+namespace vorlik::platform {
 
 class CancellationToken {
     struct State;
@@ -41,4 +41,4 @@ private:
     std::shared_ptr<State> m_state;
 };
 
-} // namespace vorlik::convert
+} // namespace vorlik::platform

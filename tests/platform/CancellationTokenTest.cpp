@@ -1,9 +1,9 @@
-// The stop request shared by an upload and the runner's stop command.
-#include "analysis/CancellationToken.h"
+// The stop request shared by long work and whoever may stop it.
+#include "platform/CancellationToken.h"
 
 #include <gtest/gtest.h>
 
-using vorlik::analysis::CancellationToken;
+using vorlik::platform::CancellationToken;
 
 namespace {
 
