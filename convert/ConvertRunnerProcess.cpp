@@ -3,7 +3,7 @@
 #include "convert/ConvertRunner.h"
 
 #include "convert/Graphemes.h"
-#include "convert/ProcessAwaiter.h"
+#include "platform/ProcessAwaiter.h"
 #include "convert/ProcessBox.h"
 #include "convert/StderrTail.h"
 
@@ -42,7 +42,7 @@ QCoro::Task<ShellOutcome> ConvertRunner::runFFmpeg(QString ffmpeg, QStringList a
     if (onProcess)
         onProcess(process);
 
-    const ProcessEnd end = co_await ProcessAwaiter(process);
+    const platform::ProcessEnd end = co_await platform::ProcessAwaiter(process);
     box.clear();
     if (!end.launched)
         co_return ShellOutcome::failure(-1, end.launchError);
