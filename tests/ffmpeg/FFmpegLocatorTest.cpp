@@ -166,8 +166,9 @@ TEST_F(FFmpegLocatorTest, FindInPathSkipsEmptyEntriesAndNonPrograms)
     EXPECT_EQ(FFmpegLocator::findInPATH(QStringLiteral("other"), path), std::nullopt);
     // The system's own lookup, with an empty entry in the middle.
     const QString real = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
-    if (!real.isEmpty())
+    if (!real.isEmpty()) {
         EXPECT_EQ(FFmpegLocator::findInPATH(QStringLiteral("ffmpeg"), QFileInfo(real).path() + QStringLiteral("::/bin")), real);
+    }
 }
 
 TEST_F(FFmpegLocatorTest, VersionOfTheRealFFmpeg)
