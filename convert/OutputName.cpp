@@ -13,6 +13,16 @@
 
 namespace vorlik::convert {
 
+namespace {
+
+// folder + "/" + name, without doubling the slash of the root folder.
+QString inFolder(const QString &folder, const QString &name)
+{
+    return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
+}
+
+} // namespace
+
 QString OutputName::stem(const QString &fileName)
 {
     const qsizetype dot = fileName.lastIndexOf(u'.');
@@ -27,7 +37,7 @@ bool OutputName::entryExists(const QString &path)
 
 QString OutputName::firstFree(const QString &folder, const QString &base, const QString &outputExt)
 {
-    const QString prefix = folder + u'/' + base;
+    const QString prefix = inFolder(folder, base);
     QString candidate = prefix + outputExt;
     for (qint64 n = 1; entryExists(candidate); ++n)
         candidate = prefix + QStringLiteral(" (") + QString::number(n) + u')' + outputExt;
@@ -36,8 +46,8 @@ QString OutputName::firstFree(const QString &folder, const QString &base, const 
 
 QString OutputName::temporaryBase(const QString &folder, const QString &stem)
 {
-    return folder + QStringLiteral("/.vorlik-tmp-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
-        + u'-' + stem;
+    return inFolder(folder, QStringLiteral(".vorlik-tmp-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()
+                                + u'-' + stem);
 }
 
 std::error_code OutputName::moveWithoutReplacing(const QString &from, const QString &to)

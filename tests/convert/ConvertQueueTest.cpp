@@ -218,6 +218,9 @@ TEST_F(ConvertQueue, TheTemporaryBaseIsHiddenAndUnique)
                     .hasMatch())
         << base.toStdString();
     EXPECT_NE(base, OutputName::temporaryBase(QStringLiteral("/m"), QStringLiteral("Take 1")));
+    EXPECT_TRUE(OutputName::temporaryBase(QStringLiteral("/"), QStringLiteral("x")).startsWith(QStringLiteral("/.vorlik-tmp-")));
+    EXPECT_EQ(OutputName::firstFree(QStringLiteral("/"), QStringLiteral("no such name here"), QStringLiteral(".wav")),
+              QStringLiteral("/no such name here.wav"));
 }
 
 TEST_F(ConvertQueue, TheMoveNeverReplacesAnEntry)
