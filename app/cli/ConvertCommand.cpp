@@ -1,5 +1,6 @@
 #include "app/cli/ConvertCommand.h"
 
+#include "app/cli/ConnectCommand.h"
 #include "convert/ConvertRunner.h"
 #include "ffmpeg/Preferences.h"
 #include "service/SessionStore.h"
@@ -54,22 +55,6 @@ void onInterrupt(int)
 {
     interruptRequested = true;
     std::signal(SIGINT, SIG_DFL);
-}
-
-// Signs in with --key; false (and the reason printed) when that fails.
-QCoro::Task<bool> signIn(service::SessionStore &store, const CommandLine &line, QTextStream &out, QTextStream &err)
-{
-    const QString key = line.key.value_or(QString());
-    out << "Connecting…" << Qt::endl;
-    QCoro::Task<void> connecting = store.connect(key);
-    co_await connecting;
-    if (!store.state().isConnected()) {
-        out << "Sign in failed" << Qt::endl;
-        err << "✗ " << store.state().message << Qt::endl;
-        co_return false;
-    }
-    out << "Connected — " << store.state().clientId << Qt::endl;
-    co_return true;
 }
 
 // Prints the rows whose text changed since they were last printed, as the Convert page shows
