@@ -27,7 +27,7 @@ using namespace vorlik;
 namespace {
 
 constexpr int files = 50;
-constexpr int rounds = 3;
+constexpr int rounds = 5;
 const QString presetID = QStringLiteral("normalise-14lufs");
 
 void makeSources(const QString &ffmpeg, const QString &folder)
