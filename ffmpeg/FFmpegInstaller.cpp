@@ -260,7 +260,7 @@ QCoro::Task<QByteArray> FFmpegInstaller::download(QUrl url)
 
 QCoro::Task<QString> FFmpegInstaller::extractAndAdopt(QByteArray zipData)
 {
-    WorkingFolder folder{QDir::tempPath() + QStringLiteral("/vorlik-ffmpeg-")
+    WorkingFolder folder{platform::AppPaths::temporary() + QStringLiteral("/vorlik-ffmpeg-")
                          + QUuid::createUuid().toString(QUuid::WithoutBraces)};
     QString folderPath = folder.path;
     QFuture<std::optional<QString>> unpacking =

@@ -1,5 +1,8 @@
 #include "app/cli/Commands.h"
 
+#include "app/cli/FFmpegCommand.h"
+#include "app/cli/UpdateCommand.h"
+
 #include "platform/BuildInfo.h"
 #include "platform/Failure.h"
 #include "service/APIClient.h"
@@ -67,6 +70,10 @@ QCoro::Task<int> runCommand(CommandLine line, QTextStream &out, QTextStream &err
         co_return co_await connectAndList(line, false, out, err);
     if (line.command == QLatin1String("presets"))
         co_return co_await connectAndList(line, true, out, err);
+    if (line.command == QLatin1String("update"))
+        co_return co_await runUpdateCommand(line, out, err);
+    if (line.command == QLatin1String("ffmpeg"))
+        co_return co_await runFFmpegCommand(line, out, err);
     err << "unknown command " << line.command << "\n\n" << CommandLine::usage();
     co_return 2;
 }
