@@ -60,6 +60,21 @@ QByteArray infoPlist(const BundleInfo &info)
     return result;
 }
 
+QByteArray toBinaryPlist(const QByteArray &xml)
+{
+    plist_t root = nullptr;
+    plist_from_xml(xml.constData(), uint32_t(xml.size()), &root);
+    if (!root)
+        return {};
+    char *bytes = nullptr;
+    uint32_t length = 0;
+    plist_to_bin(root, &bytes, &length);
+    QByteArray result(bytes, qsizetype(length));
+    std::free(bytes);
+    plist_free(root);
+    return result;
+}
+
 QString makeBundle(const QString &folder, const BundleInfo &info, const QByteArray &marker)
 {
     const QString bundle = folder + QStringLiteral("/Vorlik Desktop.app");

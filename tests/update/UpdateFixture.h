@@ -35,6 +35,8 @@ struct BundleInfo {
     bool binary = false; // a binary property list instead of XML
 };
 QByteArray infoPlist(const BundleInfo &info);
+// An XML property list rewritten in the binary format.
+QByteArray toBinaryPlist(const QByteArray &xml);
 // "<folder>/Vorlik Desktop.app" with Info.plist, Contents/MacOS/<executable> (a script that
 // prints `marker`) and Resources/notes.txt.
 QString makeBundle(const QString &folder, const BundleInfo &info, const QByteArray &marker = "new");
