@@ -6,12 +6,13 @@
 #include "platform/AppPaths.h"
 #include "platform/ArchiveExtractor.h"
 #include "platform/ServiceConfig.h"
+#include "platform/Sha256.h"
 #include "service/APIClient.h"
 #include "service/APIError.h"
+#include "service/BodyLength.h"
 
 #include <QCoroFuture>
 #include <QCoroNetworkReply>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -127,7 +128,7 @@ QString FFmpegInstaller::toolsFolderDisplayName()
 
 QString FFmpegInstaller::sha256Hex(const QByteArray &bytes)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    return platform::Sha256::hexDigest(bytes);
 }
 
 void FFmpegInstaller::setPhase(const InstallPhase &phase)
@@ -255,7 +256,10 @@ QCoro::Task<QByteArray> FFmpegInstaller::download(QUrl url)
     // No answer at all, or one cut off on the way: the network's own description.
     if (reply->error() != QNetworkReply::NoError || !status.isValid())
         throw service::TransportError(reply->error(), reply->errorString());
-    co_return reply->readAll();
+    QByteArray body = reply->readAll();
+    if (const std::optional<QString> shortfall = service::BodyLength::shortfall(*reply, body.size()))
+        throw Failure(*shortfall);
+    co_return body;
 }
 
 QCoro::Task<QString> FFmpegInstaller::extractAndAdopt(QByteArray zipData)

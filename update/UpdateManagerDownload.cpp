@@ -3,12 +3,13 @@
 
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/AppPaths.h"
+#include "platform/Sha256.h"
 #include "service/APIClient.h"
 #include "service/APIError.h"
+#include "service/BodyLength.h"
 
 #include <QCoroFuture>
 #include <QCoroNetworkReply>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -96,6 +97,7 @@ public:
     }
 
     const QString &writeError() const { return m_writeError; }
+    qint64 received() const { return m_received; }
 
 private:
     bool flush()
@@ -206,6 +208,8 @@ QCoro::Task<QString> UpdateManager::download(QUrl url, std::function<void(double
         throw Failure(writer.writeError());
     if (transferFailed(*raw, raw->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()))
         throw service::TransportError(raw->error(), raw->errorString());
+    if (const std::optional<QString> shortfall = service::BodyLength::shortfall(*raw, writer.received()))
+        throw Failure(*shortfall);
     co_return path;
 }
 
@@ -214,7 +218,7 @@ QString UpdateManager::sha256(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw Failure(QStringLiteral("Could not read ") + path + QStringLiteral(": ") + file.errorString());
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    platform::Sha256 hash;
     QByteArray buffer(hashReadBytes, Qt::Uninitialized);
     for (;;) {
         const qint64 read = file.read(buffer.data(), hashReadBytes);
@@ -222,9 +226,9 @@ QString UpdateManager::sha256(const QString &path)
             throw Failure(QStringLiteral("Could not read ") + path + QStringLiteral(": ") + file.errorString());
         if (read == 0)
             break;
-        hash.addData(QByteArrayView(buffer.constData(), read));
+        hash.add(QByteArrayView(buffer.constData(), read));
     }
-    return QString::fromLatin1(hash.result().toHex());
+    return hash.hexDigest();
 }
 
 } // namespace vorlik::update
