@@ -122,6 +122,11 @@ int main(int argc, char **argv)
         QDir().mkpath(updates);
         QDir().mkpath(downloads);
         writeImage(updates + QStringLiteral("/image.tar.gz"));
+        {
+            QFile small(updates + QStringLiteral("/small.tar.gz"));
+            if (!small.open(QIODevice::WriteOnly) || small.write(QByteArray(1 << 20, 'v')) != (1 << 20))
+                throw std::runtime_error("cannot write the small image");
+        }
 
         test::DevServer::trustTestCA();
         test::DevServer server(test::DevServer::tlsArguments() + QStringList{QStringLiteral("--updates"), updates});
@@ -141,17 +146,30 @@ int main(int argc, char **argv)
         update::UpdateManager manager(platform::Settings::standard(), jobs);
         const QString curlTarget = downloads + QStringLiteral("/curl-image");
 
-        // Warm up both paths (page cache, TLS session, first allocations).
+        // What a process spends once on its first download (TLS library, network thread, thread
+        // pool), measured on a 1 MiB image, apart from what a download costs by its size.
+        update::Manifest small = manifest;
+        QUrl smallUrl = url;
+        smallUrl.setPath(QStringLiteral("/tools/desktop/small.tar.gz"));
+        small.dmg = smallUrl.toString();
+        small.sha256 = update::UpdateManager::sha256(updates + QStringLiteral("/small.tar.gz"));
+        const bool peakResets = resetPeak();
+        qint64 idle = statusKiB("VmRSS:");
+        clientDownload(manager, small);
+        const qint64 startUpKiB = statusKiB("VmHWM:") - idle;
+
+        // Warm up both paths (page cache, TLS session); the first large download counts.
+        resetPeak();
+        idle = statusKiB("VmRSS:");
         clientDownload(manager, manifest);
+        qint64 peakGrowthKiB = statusKiB("VmHWM:") - idle;
         curlThenSha256sum(url, curlTarget, manifest.sha256);
 
         qint64 bestClient = std::numeric_limits<qint64>::max();
         qint64 bestCurl = std::numeric_limits<qint64>::max();
-        qint64 peakGrowthKiB = 0;
-        const bool peakResets = resetPeak();
         for (int round = 0; round < rounds; ++round) {
             bestCurl = std::min(bestCurl, curlThenSha256sum(url, curlTarget, manifest.sha256));
-            const qint64 idle = statusKiB("VmRSS:");
+            idle = statusKiB("VmRSS:");
             resetPeak();
             bestClient = std::min(bestClient, clientDownload(manager, manifest));
             peakGrowthKiB = std::max(peakGrowthKiB, statusKiB("VmHWM:") - idle);
@@ -165,7 +183,9 @@ int main(int argc, char **argv)
                     mib, rounds, bestClient / 1e6, clientRate, bestCurl / 1e6, curlRate);
         std::printf("throughput ratio client/anchor: %.2f (aim >= 0.80)\n", clientRate / curlRate);
         if (peakResets)
-            std::printf("peak RSS growth above idle: %.1f MiB (aim <= 16 MiB)\n", peakGrowthKiB / 1024.0);
+            std::printf("peak RSS growth above idle during a 512 MiB download: %.1f MiB (aim <= 16 MiB); "
+                        "first download of the process, 1 MiB, for TLS and thread start-up: %.1f MiB\n",
+                        peakGrowthKiB / 1024.0, startUpKiB / 1024.0);
         else
             std::printf("peak RSS growth: not measurable here (/proc/self/clear_refs refused)\n");
     } catch (const std::exception &error) {
