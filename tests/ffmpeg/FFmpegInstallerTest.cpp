@@ -261,7 +261,8 @@ TEST_F(FFmpegInstallerTest, AShortBodyIsAFailedDownload)
 
 TEST_F(FFmpegInstallerTest, OnlyOneInstallRunsAtATime)
 {
-    fault(primaryZip, QStringLiteral("delay"), 200);
+    server().addFault({{QStringLiteral("path"), primaryZip}, {QStringLiteral("action"), QStringLiteral("delay")},
+                       {QStringLiteral("delay_ms"), 300}});
     FFmpegInstaller installer;
     QCoro::Task<void> first = installer.installRecommended();
     EXPECT_TRUE(installer.isBusy());
