@@ -1,6 +1,6 @@
 #include "convert/OutputName.h"
 
-#include "ffmpeg/FileError.h"
+#include "platform/FileError.h"
 
 #include <QFile>
 #include <QUuid>
@@ -89,10 +89,10 @@ QString OutputName::moveIntoPlace(const QString &from, const QString &preferred,
         if (!error)
             return target;
         if (error != std::errc::file_exists)
-            throw ffmpeg::FileError(QStringLiteral("Could not move the converted file to"), target, error);
+            throw platform::FileError(QStringLiteral("Could not move the converted file to"), target, error);
         target = firstFree(folder, base, outputExt);
     }
-    throw ffmpeg::FileError(QStringLiteral("Could not move the converted file to"), target,
+    throw platform::FileError(QStringLiteral("Could not move the converted file to"), target,
                             std::make_error_code(std::errc::file_exists));
 }
 

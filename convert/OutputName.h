@@ -20,7 +20,7 @@ struct OutputName {
     static QString temporaryBase(const QString &folder, const QString &stem);
 
     // Moves `from` to `preferred`, or, when that name has been taken meanwhile, to the next free
-    // name of the same series. Returns the path used. Throws ffmpeg::FileError.
+    // name of the same series. Returns the path used. Throws platform::FileError.
     static QString moveIntoPlace(const QString &from, const QString &preferred, const QString &folder,
                                  const QString &base, const QString &outputExt);
     // A rename that fails with EEXIST instead of replacing an entry at `to`.
