@@ -154,6 +154,10 @@ TEST_F(ConvertCommand, WithoutFFmpegItSaysWhatToDo)
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("PATH"), m_dir.filePath(QStringLiteral("empty")));
+    // A home of its own: another test may have installed a managed copy in the shared one.
+    environment.insert(QStringLiteral("HOME"), m_dir.filePath(QStringLiteral("home")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("home/data")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("home/config")));
     process.setProcessEnvironment(environment);
     start(process, common() << QStringLiteral("convert") << QStringLiteral("--preset") << QStringLiteral("normalise-14lufs")
                             << m_dir.filePath(QStringLiteral("a.wav")));
