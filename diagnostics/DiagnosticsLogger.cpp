@@ -30,7 +30,8 @@ const QString logFileName = QStringLiteral("vorlik-debug.log");
 // on it without the lock, so no caller ever waits for a disk write.
 class DiagnosticsLogger::Worker {
 public:
-    Worker(QString directory, bool echo) : m_directory(std::move(directory)), m_echo(echo)
+    Worker(QString directory, bool echo)
+        : m_directory(std::move(directory)), m_filePath(QDir(m_directory).filePath(logFileName)), m_echo(echo)
     {
         m_thread = std::thread([this] { loop(); });
     }
@@ -48,11 +49,16 @@ public:
 
     void post(std::function<void()> task)
     {
+        bool wasIdle;
         {
             std::lock_guard lock(m_mutex);
+            wasIdle = m_tasks.empty();
             m_tasks.push_back(std::move(task));
         }
-        m_wake.notify_one();
+        // The worker only sleeps on an empty queue: waking it for every line would cost the
+        // caller a system call each time.
+        if (wasIdle)
+            m_wake.notify_one();
     }
 
     // Runs `task` on the worker and waits for it.
@@ -65,7 +71,7 @@ public:
         return future.get();
     }
 
-    QString filePath() const { return QDir(m_directory).filePath(logFileName); }
+    const QString &filePath() const { return m_filePath; }
 
     // Everything below runs on the worker thread only.
     void append(const QString &line)
@@ -85,8 +91,10 @@ public:
             return;
         QDir().mkpath(m_directory);
         auto file = std::make_unique<QFile>(filePath());
-        if (file->open(QIODevice::WriteOnly | QIODevice::Append))
+        if (file->open(QIODevice::WriteOnly | QIODevice::Append)) {
+            m_fileSize = file->size();
             m_file = std::move(file);
+        }
     }
 
     void closeFile()
@@ -134,6 +142,10 @@ private:
             for (auto &task : batch)
                 task();
             batch.clear();
+            // One write per batch: a quiet log reaches the disk line by line, a busy one in
+            // large blocks.
+            if (m_file)
+                m_file->flush();
             if (m_echo)
                 std::fflush(stdout);
         }
@@ -142,31 +154,41 @@ private:
     void write(const QString &line)
     {
         const QByteArray bytes = line.toUtf8();
-        if (m_file)
+        if (m_file) {
             m_file->write(bytes); // a failed write is ignored: the log never stops its caller
+            m_fileSize += bytes.size();
+        }
         if (m_echo)
             std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     }
 
     void rotateIfNeeded()
     {
-        const QString path = filePath();
-        if (m_file)
-            m_file->flush(); // the size on disk must include what this handle wrote
-        const QFileInfo info(path);
-        if (!info.exists() || info.size() < rotationBytes)
-            return;
+        // The open file's size is known from what was written to it; without an open file the
+        // file on disk is asked.
+        const QString &path = filePath();
+        if (m_file) {
+            if (m_fileSize < rotationBytes)
+                return;
+        } else {
+            const QFileInfo info(path);
+            if (!info.exists() || info.size() < rotationBytes)
+                return;
+        }
         closeFile();
         QFile::remove(path + QStringLiteral(".2"));
         if (QFile::exists(path + QStringLiteral(".1")))
             QFile::rename(path + QStringLiteral(".1"), path + QStringLiteral(".2"));
         QFile::rename(path, path + QStringLiteral(".1"));
         auto file = std::make_unique<QFile>(path);
-        if (file->open(QIODevice::WriteOnly | QIODevice::Append))
+        if (file->open(QIODevice::WriteOnly | QIODevice::Append)) {
+            m_fileSize = file->size();
             m_file = std::move(file);
+        }
     }
 
     const QString m_directory;
+    const QString m_filePath;
     const bool m_echo;
     std::thread m_thread;
     std::mutex m_mutex;
@@ -175,6 +197,7 @@ private:
     bool m_quit = false;                       // guarded by m_mutex
     std::deque<QString> m_buffer;               // worker thread only
     std::unique_ptr<QFile> m_file;              // worker thread only
+    qint64 m_fileSize = 0;                      // bytes in the open file, worker thread only
 };
 
 DiagnosticsLogger &DiagnosticsLogger::shared()

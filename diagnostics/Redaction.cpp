@@ -7,15 +7,18 @@ namespace {
 
 constexpr qsizetype messageLimit = 4096;
 
-bool isMaskedName(const QString &lowered)
+bool isMaskedName(QStringView name)
 {
-    static const QStringList names{
-        QStringLiteral("token"),         QStringLiteral("key"),           QStringLiteral("apikey"),
-        QStringLiteral("api_key"),       QStringLiteral("access_token"),  QStringLiteral("refresh_token"),
-        QStringLiteral("session_id"),    QStringLiteral("client_key"),    QStringLiteral("signature"),
-        QStringLiteral("sig"),           QStringLiteral("password"),      QStringLiteral("authorization"),
+    static constexpr QLatin1StringView names[] = {
+        QLatin1StringView("token"),         QLatin1StringView("key"),           QLatin1StringView("apikey"),
+        QLatin1StringView("api_key"),       QLatin1StringView("access_token"),  QLatin1StringView("refresh_token"),
+        QLatin1StringView("session_id"),    QLatin1StringView("client_key"),    QLatin1StringView("signature"),
+        QLatin1StringView("sig"),           QLatin1StringView("password"),      QLatin1StringView("authorization"),
     };
-    return names.contains(lowered);
+    for (const QLatin1StringView masked : names)
+        if (name.size() == masked.size() && name.compare(masked, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -28,13 +31,15 @@ QString DiagnosticsLogger::redact(const QString &message)
     const qsizetype question = text.indexOf(QLatin1Char('?'));
     if (question < 0)
         return text;
-    QString result = text.left(question + 1);
+    QString result;
+    result.reserve(text.size() + 64);
+    result += QStringView(text).left(question + 1);
     const QStringView query = QStringView(text).mid(question + 1);
     for (const QStringView piece : query.split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
         const qsizetype equals = piece.indexOf(QLatin1Char('='));
-        const QString lowered = (equals < 0 ? piece : piece.left(equals)).toString().toLower();
-        if (isMaskedName(lowered))
-            result += lowered + QStringLiteral("=[redacted]");
+        const QStringView name = equals < 0 ? piece : piece.left(equals);
+        if (isMaskedName(name))
+            result += name.toString().toLower() + QStringLiteral("=[redacted]");
         else
             result += piece;
         result += QLatin1Char('&');

@@ -1,0 +1,144 @@
+#pragma once
+// Shared by the session store and usage tests: the stand-in service (with a second client key,
+// so two different clients can connect), fault helpers, the request log and the log lines.
+#include "diagnostics/DiagnosticsLogger.h"
+#include "platform/Settings.h"
+#include "service/SessionStore.h"
+#include "tests/support/DevServer.h"
+#include "tests/support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+
+#include <ostream>
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
+QT_END_NAMESPACE
+
+namespace vorlik::test {
+
+inline const QString secondKey = QStringLiteral("vk_second_client_key_000000000001");
+
+inline DevServer &sessionServer()
+{
+    return DevServer::shared({QStringLiteral("--key"), secondKey});
+}
+
+inline QJsonObject fault(const QString &method, const QString &path, const QString &action, int status = 500,
+                         int count = 1, int delayMs = 0)
+{
+    return QJsonObject{{QStringLiteral("method"), method}, {QStringLiteral("path"), path},
+                       {QStringLiteral("action"), action}, {QStringLiteral("status"), status},
+                       {QStringLiteral("count"), count}, {QStringLiteral("delay_ms"), delayMs}};
+}
+
+// The requests the service received to `path` since the last reset.
+inline QList<QJsonObject> requestsTo(const QString &path)
+{
+    QList<QJsonObject> found;
+    for (const QJsonValue &entry : sessionServer().requests())
+        if (entry.toObject().value(QStringLiteral("path")).toString() == path)
+            found.append(entry.toObject());
+    return found;
+}
+
+inline QString bearerOf(const QJsonObject &request)
+{
+    const QJsonObject headers = request.value(QStringLiteral("headers")).toObject();
+    for (auto it = headers.begin(); it != headers.end(); ++it)
+        if (it.key().compare(QStringLiteral("authorization"), Qt::CaseInsensitive) == 0)
+            return it.value().toString().mid(7); // "Bearer "
+    return {};
+}
+
+// Lets the event loop run until the service has received `count` requests to `path`, so that a
+// test can act while they are held in flight by a delay fault. Gives up after a generous cap.
+inline bool waitForRequests(const QString &path, qsizetype count = 1)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 20000) {
+        if (requestsTo(path).size() >= count)
+            return true;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return false;
+}
+
+inline qint64 usageTotal()
+{
+    return sessionServer().usage().value(QStringLiteral("total")).toInteger();
+}
+
+// A real session from the service, fetched outside the store.
+inline QJsonObject activateOutside(const QString &key)
+{
+    const QJsonObject body{{QStringLiteral("api_key"), key}, {QStringLiteral("installation_label"), QStringLiteral("test")}};
+    const auto [status, answer] =
+        sessionServer().call("POST", QStringLiteral("/v1/auth/activate"), QJsonDocument(body).toJson());
+    EXPECT_EQ(status, 200);
+    return QJsonDocument::fromJson(answer).object();
+}
+
+// Log lines of one category written since construction, without their timestamps.
+class LogLines {
+public:
+    explicit LogLines(QString category)
+        : m_tag(QStringLiteral(" [") + category + QStringLiteral("] ")),
+          m_mark(diagnostics::DiagnosticsLogger::shared().bufferSnapshot().size())
+    {
+    }
+
+    QStringList lines() const
+    {
+        const QStringList all = diagnostics::DiagnosticsLogger::shared().bufferSnapshot();
+        QStringList found;
+        for (qsizetype index = m_mark; index < all.size(); ++index) {
+            QString line = all.at(index);
+            const qsizetype start = line.indexOf(m_tag);
+            if (start < 0)
+                continue;
+            line = line.mid(start + m_tag.size());
+            while (line.endsWith(QLatin1Char('\n')))
+                line.chop(1);
+            found.append(line);
+        }
+        return found;
+    }
+
+private:
+    QString m_tag;
+    qsizetype m_mark;
+};
+
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sessionServer().reset();
+        sessionServer().useAsService();
+        platform::Settings::standard().setValue(QStringLiteral("vorlikDiag"), true);
+    }
+
+    void TearDown() override { sessionServer().reset(); }
+
+    static DevServer &server() { return sessionServer(); }
+
+    // Connects `store` with the demo key and checks that it worked.
+    static void connectDemo(service::SessionStore &store)
+    {
+        run(store.connect(sessionServer().demoKey()));
+        ASSERT_TRUE(store.state().isConnected()) << store.state().message.toStdString();
+        ASSERT_TRUE(store.session().has_value());
+    }
+};
+
+} // namespace vorlik::test
