@@ -1,5 +1,7 @@
 #include "app/cli/Commands.h"
 
+#include "app/cli/AnalyseCommand.h"
+
 #include "platform/BuildInfo.h"
 #include "platform/Failure.h"
 #include "service/APIClient.h"
@@ -67,6 +69,8 @@ QCoro::Task<int> runCommand(CommandLine line, QTextStream &out, QTextStream &err
         co_return co_await connectAndList(line, false, out, err);
     if (line.command == QLatin1String("presets"))
         co_return co_await connectAndList(line, true, out, err);
+    if (line.command == QLatin1String("analyse"))
+        co_return co_await analyseCommand(line, out, err);
     err << "unknown command " << line.command << "\n\n" << CommandLine::usage();
     co_return 2;
 }
