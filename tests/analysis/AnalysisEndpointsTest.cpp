@@ -247,6 +247,10 @@ TEST_F(AnalysisEndpointsTest, anUploadOverTheServersLimitIsBadStatus413)
     EXPECT_EQ(error->kind(), APIError::Case::badStatus);
     EXPECT_EQ(error->status(), 413);
     EXPECT_EQ(error->description(), QStringLiteral("Server error 413: ") + error->text());
+    // The service's answer is a JSON error, and it kept nothing of the refused file.
+    EXPECT_EQ(QJsonDocument::fromJson(error->text().toUtf8()).object().value(QStringLiteral("error")).toString(),
+              QStringLiteral("the file is larger than the 128 MiB upload limit (134217728 bytes)"));
+    EXPECT_EQ(QDir(server().dataPath() + QStringLiteral("/uploads")).entryList(QDir::Files), QStringList());
 }
 
 TEST_F(AnalysisEndpointsTest, an413AnswerCarriesItsBody)
