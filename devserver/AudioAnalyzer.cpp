@@ -109,15 +109,21 @@ QJsonObject AudioAnalyzer::analyse(const QString &path, const QString &fileName,
     } catch (const std::runtime_error &error) {
         throw Failure(error.what());
     }
+    // The samples leave ffmpeg in the stream's own channel layout: "-ac N" alone would remix
+    // any layout that is not ffmpeg's default for N channels (3.0(back) into 2.1, say), and the
+    // meter weights each channel by the layout it was told.
+    QStringList output{QStringLiteral("-map"), QStringLiteral("0:a:0"), QStringLiteral("-af")};
+    if (LoudnessMeter::namesEveryChannel(described.channelLayout, described.channels))
+        output << AstatsLevels::filter() + QStringLiteral(",aformat=channel_layouts=") + described.channelLayout;
+    else
+        output << AstatsLevels::filter() << QStringLiteral("-ac") << QString::number(described.channels);
+    output << QStringLiteral("-ar") << QString::number(described.sampleRate) << QStringLiteral("-f") << QStringLiteral("f32le")
+           << QStringLiteral("pipe:1");
     const ToolProcess::Outcome decoded = ToolProcess::run(
         m_ffmpeg,
         QStringList{QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"), QStringLiteral("-nostats"),
                     QStringLiteral("-v"), QStringLiteral("info")}
-            + inputArguments(path)
-            + QStringList{QStringLiteral("-map"), QStringLiteral("0:a:0"), QStringLiteral("-af"), AstatsLevels::filter(),
-                          QStringLiteral("-ac"), QString::number(described.channels), QStringLiteral("-ar"),
-                          QString::number(described.sampleRate), QStringLiteral("-f"), QStringLiteral("f32le"),
-                          QStringLiteral("pipe:1")},
+            + inputArguments(path) + output,
         [&](const char *data, qsizetype size) {
             meter->addBytes(data, size);
             return true;

@@ -92,13 +92,19 @@ QString namedLayout(const QString &name)
 
 } // namespace
 
+bool LoudnessMeter::namesEveryChannel(const QString &channelLayout, int channels)
+{
+    const QStringList names = namedLayout(channelLayout.trimmed()).split(QLatin1Char('+'), Qt::SkipEmptyParts);
+    static const QRegularExpression channelName(QStringLiteral("^[A-Z][A-Z0-9]*$"));
+    return names.size() == channels
+        && std::all_of(names.begin(), names.end(), [](const QString &n) { return channelName.match(n).hasMatch(); });
+}
+
 std::vector<int> LoudnessMeter::channelKinds(const QString &channelLayout, int channels)
 {
     const QStringList names = namedLayout(channelLayout.trimmed()).split(QLatin1Char('+'), Qt::SkipEmptyParts);
     std::vector<int> kinds;
-    static const QRegularExpression channelName(QStringLiteral("^[A-Z][A-Z0-9]*$"));
-    const bool known = names.size() == channels
-        && std::all_of(names.begin(), names.end(), [](const QString &n) { return channelName.match(n).hasMatch(); });
+    const bool known = namesEveryChannel(channelLayout, channels);
     for (int c = 0; c < channels; ++c) {
         if (known) {
             kinds.push_back(kindOf(names.at(c)));

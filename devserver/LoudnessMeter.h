@@ -40,6 +40,8 @@ public:
     // libebur128's channel kind for each channel of a layout; unknown layouts get the library's
     // default order (L, R, C, LFE, Ls, Rs).
     static std::vector<int> channelKinds(const QString &channelLayout, int channels);
+    // The layout names each of the channels (ffmpeg's named layouts, or "FL+FR+…").
+    static bool namesEveryChannel(const QString &channelLayout, int channels);
 
 private:
     void addFrames(const float *frames, size_t count);

@@ -104,6 +104,19 @@ TEST_F(LoudnessAccuracyTest, surroundChannelsAreWeightedLikeFFmpegDoes)
     EXPECT_NEAR(loudnessOf(quietLfe).value(QStringLiteral("integrated_lufs")).toDouble(NAN), measured, 0.01);
 }
 
+TEST_F(LoudnessAccuracyTest, layoutsThatAreNotTheDefaultForTheirChannelCountAreNotRemixed)
+{
+    // Three channels with a loud back centre: ffmpeg's default three-channel layout is 2.1, and
+    // a remix to it would fold the surround channel into the fronts (and lose its +1.5 dB).
+    const QString back = generate(QStringLiteral("back.wav"), {sine(-30), sine(-30), sine(-18)}, QStringLiteral("3.0(back)"), 8);
+    EXPECT_NEAR(loudnessOf(back).value(QStringLiteral("integrated_lufs")).toDouble(NAN), ffmpegSummary(back).integrated, 0.1);
+    // Eight channels laid out as 7.1(wide), whose front centre pair a remix to 7.1 would move.
+    const QString wide = generate(QStringLiteral("wide.wav"),
+                                  {sine(-30), sine(-30), sine(-30), sine(-10), sine(-40), sine(-40), sine(-16), sine(-16)},
+                                  QStringLiteral("7.1(wide)"), 8);
+    EXPECT_NEAR(loudnessOf(wide).value(QStringLiteral("integrated_lufs")).toDouble(NAN), ffmpegSummary(wide).integrated, 0.1);
+}
+
 TEST_F(LoudnessAccuracyTest, loudnessRangeAndTruePeakAgreeWithFFmpeg)
 {
     // Ten seconds at -20, then ten at -30 LUFS: a range of about 10 LU.
