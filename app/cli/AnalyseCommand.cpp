@@ -2,6 +2,7 @@
 
 #include "analysis/AnalysisRunner.h"
 #include "analysis/ReportSummary.h"
+#include "app/cli/ConnectCommand.h"
 #include "service/SessionStore.h"
 
 #include <QCoroSignal>
@@ -21,14 +22,8 @@ QCoro::Task<int> analyseCommand(CommandLine line, QTextStream &out, QTextStream 
     }
 
     service::SessionStore store;
-    out << "Connecting…" << Qt::endl;
-    co_await store.connect(line.key.value_or(QString()));
-    if (!store.state().isConnected()) {
-        out << "Sign in failed" << Qt::endl;
-        err << "✗ " << store.state().message << Qt::endl;
+    if (!co_await signIn(store, line, out, err))
         co_return 1;
-    }
-    out << "Connected — " << store.state().clientId << Qt::endl;
 
     AnalysisRunner runner;
     QObject::connect(&runner, &AnalysisRunner::statusLineChanged, &runner,

@@ -1,5 +1,5 @@
 #pragma once
-// `vorlik analyse FILES…`: connects, then runs the analysis queue as the Analysis page would,
+// `vorlik analyse FILES…`: connects (--key, else the remembered key), then runs the analysis queue as the Analysis page would,
 // printing each item's status as it changes, the status line, and each report's summary line.
 #include "app/cli/CommandLine.h"
 
