@@ -26,7 +26,7 @@ using namespace vorlik;
 namespace {
 
 constexpr qint64 fileBytes = 134217728;
-constexpr int rounds = 3;
+constexpr int rounds = 6; // the machine is shared: the best of several alternating rounds
 
 qint64 statusKiB(const char *field)
 {
