@@ -3,6 +3,7 @@
 #include "devserver/AdminRoutes.h"
 #include "devserver/FaultInjector.h"
 #include "devserver/HttpServer.h"
+#include "devserver/PageRoutes.h"
 #include "devserver/RequestLog.h"
 #include "devserver/ServerOptions.h"
 #include "devserver/ServiceRoutes.h"
@@ -84,6 +85,7 @@ int main(int argc, char **argv)
     service.install(server);
     AdminRoutes admin(faults, log, usage, tokens);
     admin.install(server);
+    PageRoutes().install(server);
 
     const int port = server.bind(options->port, error);
     if (port < 0)

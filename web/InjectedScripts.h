@@ -1,0 +1,45 @@
+#pragma once
+// The texts the application runs in the service's pages: the user scripts injected into every
+// page, the session record writes, the connect-key offer, the drop target search, the drag
+// highlight and the file bridge. The page side relies on them as they stand.
+#include <QString>
+#include <QStringList>
+
+namespace vorlik::web {
+
+struct InjectedScripts {
+    // User scripts (main frame only).
+    static QString embedStyle();         // at document end
+    static QString consoleForwarding();  // at document start
+    static QString sessionWatcher(const QString &expectedOrigin); // at document start
+
+    // Session record (payload: the record's JSON text, inserted as an object literal).
+    static QString pushSession(const QString &payload);
+    static QString removeSession();
+    static QString readSession();
+    // The key must already be escaped with escapeForSingleQuotes.
+    static QString offerConnectKey(const QString &escapedKey);
+
+    // Drop routing.
+    static QString dragEntered();
+    static QString dragExited();
+    static QString dropTarget(double x, double y, const QString &fallbackZone); // "z51" or "zImm"
+    static QString panelConsumed();
+    static QString dropAreaCenter();
+    static QString queueStatus();
+    static QString clickChooser(const QString &request); // "folder" anywhere in it: the folder label
+
+    // One file for the page's inject function of `target`: the scripts that hand over the
+    // one-element list [{"name","type","data"}]. Up to bridgeChunkChars of Base64 this is one
+    // call; a larger file is handed over in parts the page joins before the one call, because
+    // the engine refuses a single script of a few hundred megabytes.
+    static constexpr qsizetype bridgeChunkChars = qsizetype(64) << 20;
+    static QStringList bridgeInjection(const QString &target, const QString &fileName, const QByteArray &base64);
+
+    // Every "\" becomes "\\", then every "'" becomes "\'".
+    static QString escapeForSingleQuotes(const QString &text);
+    // A number as script text ("12", "12.5").
+    static QString number(double value);
+};
+
+} // namespace vorlik::web
