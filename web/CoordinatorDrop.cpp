@@ -446,8 +446,17 @@ void Coordinator::injectPickerClickIfNeeded(VorlikWebView *view)
     if (request.isEmpty())
         return;
     m_didInjectPickerClick = true;
-    if (view && view->page())
-        PageScript::start(*view->page(), InjectedScripts::clickChooser(request));
+    // The engine opens a file chooser only for a user's click (a script's label.click() is
+    // refused), so the label is clicked the way the click path does it.
+    [](QPointer<Coordinator> self, QPointer<VorlikWebView> view, QString request) -> QCoro::Task<void> {
+        const ScriptOutcome outcome = co_await PageScript::run(view ? view->page() : nullptr, InjectedScripts::chooserLabelCentre(request));
+        const QVariantMap centre = outcome.value.toMap();
+        if (!self || outcome.value.typeId() != QMetaType::QVariantMap || !isNumber(centre.value(QStringLiteral("x"))))
+            co_return;
+        const QString target = request.contains(QStringLiteral("folder")) ? QStringLiteral("folder") : QStringLiteral("files");
+        co_await self->clickPagePoint(centre.value(QStringLiteral("x")).toDouble(), centre.value(QStringLiteral("y")).toDouble(),
+                                      target, view);
+    }(this, view, request);
 }
 
 } // namespace vorlik::web

@@ -195,7 +195,7 @@ QString InjectedScripts::queueStatus()
         "})();");
 }
 
-QString InjectedScripts::clickChooser(const QString &request)
+QString InjectedScripts::chooserLabelCentre(const QString &request)
 {
     const QString selector = request.contains(QStringLiteral("folder")) ? QStringLiteral("label[for=\"folder\"]")
                                                                          : QStringLiteral("label[for=\"files\"]");
@@ -203,11 +203,14 @@ QString InjectedScripts::clickChooser(const QString &request)
                           "    var label = document.querySelector('")
         + selector
         + QStringLiteral("');\n"
-                         "    if (label) label.click();\n"
+                         "    if (!label) return null;\n"
+                         "    var r = label.getBoundingClientRect();\n"
+                         "    return { x: r.x + r.width / 2, y: r.y + r.height / 2 };\n"
                          "})();");
 }
 
-QStringList InjectedScripts::bridgeInjection(const QString &target, const QString &fileName, const QByteArray &base64)
+QStringList InjectedScripts::bridgeInjection(const QString &target, const QString &fileName, const QByteArray &base64,
+                                             qsizetype chunkChars)
 {
     // [{"name":…,"type":"audio/wav","data":"<base64>"}]; Base64 needs no escaping in JSON or
     // in a single-quoted script string, so only the parts around it are escaped.
@@ -229,7 +232,7 @@ QStringList InjectedScripts::bridgeInjection(const QString &target, const QStrin
         end = QStringLiteral("'));");
     }
 
-    if (base64.size() <= bridgeChunkChars) {
+    if (base64.size() <= chunkChars) {
         QString script;
         script.reserve(call.size() + head.size() + base64.size() + tail.size() + end.size());
         script += call;
@@ -241,8 +244,8 @@ QStringList InjectedScripts::bridgeInjection(const QString &target, const QStrin
     }
 
     QStringList scripts{QStringLiteral("window.__vorlikBridgeParts = [];")};
-    for (qsizetype at = 0; at < base64.size(); at += bridgeChunkChars) {
-        const QByteArray part = base64.mid(at, bridgeChunkChars);
+    for (qsizetype at = 0; at < base64.size(); at += chunkChars) {
+        const QByteArray part = base64.mid(at, chunkChars);
         QString script;
         script.reserve(part.size() + 48);
         script += QStringLiteral("window.__vorlikBridgeParts.push('");

@@ -27,14 +27,16 @@ struct InjectedScripts {
     static QString panelConsumed();
     static QString dropAreaCenter();
     static QString queueStatus();
-    static QString clickChooser(const QString &request); // "folder" anywhere in it: the folder label
+    // The centre of the chooser's label ("folder" anywhere in request: the folder label), or null.
+    static QString chooserLabelCentre(const QString &request);
 
     // One file for the page's inject function of `target`: the scripts that hand over the
     // one-element list [{"name","type","data"}]. Up to bridgeChunkChars of Base64 this is one
     // call; a larger file is handed over in parts the page joins before the one call, because
     // the engine refuses a single script of a few hundred megabytes.
     static constexpr qsizetype bridgeChunkChars = qsizetype(64) << 20;
-    static QStringList bridgeInjection(const QString &target, const QString &fileName, const QByteArray &base64);
+    static QStringList bridgeInjection(const QString &target, const QString &fileName, const QByteArray &base64,
+                                       qsizetype chunkChars = bridgeChunkChars);
 
     // Every "\" becomes "\\", then every "'" becomes "\'".
     static QString escapeForSingleQuotes(const QString &text);

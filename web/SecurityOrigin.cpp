@@ -35,6 +35,8 @@ SecurityOrigin SecurityOrigin::fromText(const QString &origin)
 
 QString SecurityOrigin::description() const
 {
+    if (protocol.isEmpty())
+        return QStringLiteral("null"); // an opaque origin, as pages write it
     QString text = protocol + QStringLiteral("://") + host;
     if (port > 0)
         text += QLatin1Char(':') + QString::number(port);

@@ -16,7 +16,7 @@ struct SecurityOrigin {
     // The origin as a page writes it (location.origin, MessageEvent.origin): "https://host:8443".
     static SecurityOrigin fromText(const QString &origin);
 
-    // "http://127.0.0.1:8080", "https://vorlik.app", "file://".
+    // "http://127.0.0.1:8080", "https://vorlik.app", "file://"; "null" for an opaque origin.
     QString description() const;
 
     friend bool operator==(const SecurityOrigin &, const SecurityOrigin &) = default;

@@ -22,7 +22,8 @@
 #include <QMimeData>
 #include <QImage>
 #include <QPixmap>
-#include <QThread>
+#include <QEventLoop>
+#include <QTimer>
 #include <QWebEnginePage>
 #include <QWidget>
 
@@ -37,23 +38,31 @@ using platform::Settings;
 
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
 {
+    if (condition())
+        return true;
+    // The loop sleeps in the event dispatcher; the condition is looked at every few milliseconds.
+    QEventLoop loop;
     QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
+    bool held = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (condition()) {
+            held = true;
+            loop.quit();
+        } else if (deadline.hasExpired()) {
+            loop.quit();
+        }
+    });
+    poll.start(5);
+    loop.exec();
+    return held;
 }
 
 void settle(int ms)
 {
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 QVariant evaluate(QWebEnginePage *page, const QString &script, int timeoutMs)

@@ -36,6 +36,9 @@ void WebTabFixture::SetUp()
 
 void WebTabFixture::TearDown()
 {
+    // The profile keeps local storage on disk: the next test starts signed out.
+    for (const auto &tab : m_tabs)
+        test::evaluate(tab->page(), QStringLiteral("try { localStorage.clear(); } catch (e) {} 1"));
     closeTabs();
     m_store.reset();
     m_log.reset();

@@ -93,6 +93,14 @@ TEST_F(WebTabHost, aLinkToAnotherSiteOpensInTheBrowserAndTheTabStays)
     settle(200);
     EXPECT_EQ(tab.page()->url(), httpUrl(QStringLiteral("/correction")));
     EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[web] blocked navigation")), 0);
+
+    // The same for a link that asks for a new window (pages get none).
+    evaluate(tab, QStringLiteral("var a = document.createElement('a'); a.id = 'blank'; a.target = '_blank';"
+                                 " a.href = 'https://example.org/new-window'; a.textContent = 'new window'; document.body.prepend(a); 1"));
+    clickAt(tab.webView(), centreOf(tab.page(), QStringLiteral("#blank")));
+    ASSERT_TRUE(waitUntil([&] { return browser.urls.size() == 2; }));
+    EXPECT_EQ(browser.urls.last(), QUrl(QStringLiteral("https://example.org/new-window")));
+    EXPECT_EQ(tab.page()->url(), httpUrl(QStringLiteral("/correction")));
 }
 
 TEST_F(WebTabHost, aScriptNavigationToAnotherSiteIsBlockedAndLoggedAsOther)
