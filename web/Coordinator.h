@@ -47,6 +47,7 @@ public:
     static constexpr std::chrono::milliseconds queueProbeInterval{1000};
     static constexpr int queueProbeLimit = 120;
     static constexpr int pageLogLimit = 2048;
+    static constexpr int bridgePartsInFlight = 3;
 
     Coordinator(bool isCorrection, service::SessionStore *store, QObject *parent = nullptr);
     ~Coordinator() override;

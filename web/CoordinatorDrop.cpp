@@ -6,6 +6,7 @@
 #include "convert/MediaScanner.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
+#include "web/BridgeInjection.h"
 #include "web/InjectedScripts.h"
 #include "web/PageScript.h"
 #include "web/VorlikWebPage.h"
@@ -24,6 +25,8 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <deque>
+#include <optional>
 #include <vector>
 
 #include <dirent.h>
@@ -72,31 +75,16 @@ void sendMouse(QWidget *input, QEvent::Type type, QPointF local, Qt::MouseButton
     QCoreApplication::sendEvent(input, &event);
 }
 
-// One file for the bridge, made on a worker thread: its name, the length of its Base64 text
-// and the scripts that hand it to the page. Not readable: no scripts.
-struct EncodedFile {
-    bool readable = false;
-    QString name;
-    qsizetype base64Length = 0;
-    QStringList scripts;
-};
-
-EncodedFile encodeFile(const QString &path, const QString &target)
+// One file for the bridge, read and encoded on a worker thread; none when it cannot be read.
+std::optional<QByteArray> readAsBase64(const QString &path)
 {
-    EncodedFile encoded;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return encoded;
-    QByteArray bytes = file.readAll();
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return encoded;
-    const QByteArray base64 = bytes.toBase64();
-    bytes = QByteArray(); // one copy of the file in memory at a time
-    encoded.readable = true;
-    encoded.name = QFileInfo(path).fileName();
-    encoded.base64Length = base64.size();
-    encoded.scripts = InjectedScripts::bridgeInjection(target, encoded.name, base64);
-    return encoded;
+        return std::nullopt;
+    return bytes.toBase64();
 }
 
 // The visible entries of a folder, by name; an unreadable folder has none.
@@ -355,21 +343,42 @@ QCoro::Task<void> Coordinator::encodeAndInject(QList<QUrl> files, QString target
     QPointer<Coordinator> self(this);
     for (int i = index; i < files.size(); ++i) {
         const QString path = files.at(i).toLocalFile();
-        const EncodedFile encoded = co_await QtConcurrent::run(encodeFile, path, target);
+        std::optional<QByteArray> base64 = co_await QtConcurrent::run(readAsBase64, path);
         if (!self || !view)
             co_return;
-        if (!encoded.readable)
+        if (!base64)
             continue;
-        log(QStringLiteral("bridge injecting %1 (%2 KB base64)").arg(encoded.name).arg(encoded.base64Length / 1024));
-        for (const QString &script : encoded.scripts) {
-            const ScriptOutcome outcome = co_await PageScript::run(view->page(), script);
+        const QString name = QFileInfo(path).fileName();
+        const BridgeInjection injection(target, name, std::move(*base64));
+        log(QStringLiteral("bridge injecting %1 (%2 KB base64)").arg(name).arg(injection.base64Length() / 1024));
+
+        // A large file's parts go a few at a time, so that the page reads one while the next is
+        // on its way; the call that hands the file over waits until every part arrived.
+        std::deque<QCoro::Task<ScriptOutcome>> sent;
+        std::optional<QString> error;
+        const qsizetype calls = injection.scriptCount();
+        for (qsizetype n = 0; n <= calls; ++n) {
+            const qsizetype room = n >= calls - 1 ? 0 : bridgePartsInFlight - 1;
+            while (qsizetype(sent.size()) > room) {
+                const ScriptOutcome outcome = co_await std::move(sent.front());
+                sent.pop_front();
+                if (!self || !view)
+                    co_return;
+                if (outcome.error && !error)
+                    error = outcome.error;
+            }
+            if (error || n == calls)
+                break;
+            sent.push_back(PageScript::run(view->page(), injection.script(n)));
+        }
+        while (!sent.empty()) { // after an error: the parts already on their way
+            co_await std::move(sent.front());
+            sent.pop_front();
             if (!self || !view)
                 co_return;
-            if (outcome.error) {
-                printConsole(QStringLiteral("HANDLE bridge inject error: ") + *outcome.error);
-                break;
-            }
         }
+        if (error)
+            printConsole(QStringLiteral("HANDLE bridge inject error: ") + *error);
     }
     printConsole(QStringLiteral("HANDLE bridge injected %1 file(s)").arg(files.size()));
 }

@@ -1,7 +1,5 @@
 #include "web/InjectedScripts.h"
 
-#include "service/JsonFields.h"
-
 namespace vorlik::web {
 
 QString InjectedScripts::embedStyle()
@@ -207,55 +205,6 @@ QString InjectedScripts::chooserLabelCentre(const QString &request)
                          "    var r = label.getBoundingClientRect();\n"
                          "    return { x: r.x + r.width / 2, y: r.y + r.height / 2 };\n"
                          "})();");
-}
-
-QStringList InjectedScripts::bridgeInjection(const QString &target, const QString &fileName, const QByteArray &base64,
-                                             qsizetype chunkChars)
-{
-    // [{"name":…,"type":"audio/wav","data":"<base64>"}]; Base64 needs no escaping in JSON or
-    // in a single-quoted script string, so only the parts around it are escaped.
-    const QString head = escapeForSingleQuotes(QStringLiteral("[{\"name\":")
-                                               + QString::fromUtf8(service::json::quoted(fileName))
-                                               + QStringLiteral(",\"type\":\"audio/wav\",\"data\":\""));
-    const QString tail = QStringLiteral("\"}]");
-
-    QString call;
-    QString end;
-    if (target == QLatin1String("immDropZone")) {
-        call = QStringLiteral("window.vorlikInjectImmersiveFile(JSON.parse('");
-        end = QStringLiteral("')[0]);");
-    } else if (target == QLatin1String("dropZone")) {
-        call = QStringLiteral("window.vorlikInjectFile(JSON.parse('");
-        end = QStringLiteral("')[0]);");
-    } else {
-        call = QStringLiteral("window.vorlikInjectFiles(JSON.parse('");
-        end = QStringLiteral("'));");
-    }
-
-    if (base64.size() <= chunkChars) {
-        QString script;
-        script.reserve(call.size() + head.size() + base64.size() + tail.size() + end.size());
-        script += call;
-        script += head;
-        script += QLatin1String(base64);
-        script += tail;
-        script += end;
-        return {script};
-    }
-
-    QStringList scripts{QStringLiteral("window.__vorlikBridgeParts = [];")};
-    for (qsizetype at = 0; at < base64.size(); at += chunkChars) {
-        const QByteArray part = base64.mid(at, chunkChars);
-        QString script;
-        script.reserve(part.size() + 48);
-        script += QStringLiteral("window.__vorlikBridgeParts.push('");
-        script += QLatin1String(part);
-        script += QStringLiteral("');");
-        scripts << script;
-    }
-    scripts << call + head + QStringLiteral("' + window.__vorlikBridgeParts.join('') + '") + tail + end
-                   + QStringLiteral(" window.__vorlikBridgeParts = [];");
-    return scripts;
 }
 
 QString InjectedScripts::escapeForSingleQuotes(const QString &text)

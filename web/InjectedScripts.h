@@ -1,7 +1,7 @@
 #pragma once
 // The texts the application runs in the service's pages: the user scripts injected into every
 // page, the session record writes, the connect-key offer, the drop target search, the drag
-// highlight and the file bridge. The page side relies on them as they stand.
+// highlight. The page side relies on them as they stand. (The file bridge: BridgeInjection.)
 #include <QString>
 #include <QStringList>
 
@@ -29,14 +29,6 @@ struct InjectedScripts {
     static QString queueStatus();
     // The centre of the chooser's label ("folder" anywhere in request: the folder label), or null.
     static QString chooserLabelCentre(const QString &request);
-
-    // One file for the page's inject function of `target`: the scripts that hand over the
-    // one-element list [{"name","type","data"}]. Up to bridgeChunkChars of Base64 this is one
-    // call; a larger file is handed over in parts the page joins before the one call, because
-    // the engine refuses a single script of a few hundred megabytes.
-    static constexpr qsizetype bridgeChunkChars = qsizetype(64) << 20;
-    static QStringList bridgeInjection(const QString &target, const QString &fileName, const QByteArray &base64,
-                                       qsizetype chunkChars = bridgeChunkChars);
 
     // Every "\" becomes "\\", then every "'" becomes "\'".
     static QString escapeForSingleQuotes(const QString &text);

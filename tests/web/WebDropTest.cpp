@@ -6,12 +6,13 @@
 #include "platform/Settings.h"
 #include "tests/support/TestFiles.h"
 #include "web/DropRouter.h"
-#include "web/InjectedScripts.h"
+#include "web/BridgeInjection.h"
 #include "web/PageScript.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QRandomGenerator>
 #include <QTimer>
@@ -296,21 +297,35 @@ TEST_F(WebDrop, aChooserRequestFromAnotherPageGetsTheOpenPanelNotTheDroppedFiles
 
 TEST_F(WebDrop, aLargeFileReachesThePageInPartsThroughTheBridge)
 {
-    // The engine refuses single scripts of a few hundred megabytes; large files go in parts.
     web::WebTabView &tab = openCorrection();
-    const QString path = randomFile(QStringLiteral("parts.wav"), 300000);
-    const QByteArray base64 = readFile(path).toBase64();
-    const QStringList scripts = web::InjectedScripts::bridgeInjection(QStringLiteral("correction"), QStringLiteral("parts.wav"), base64, 65536);
-    ASSERT_EQ(scripts.size(), 1 + 7 + 1);
-    for (const QString &script : scripts) {
-        const web::ScriptOutcome outcome = test::run(web::PageScript::run(tab.page(), script));
-        ASSERT_FALSE(outcome.error.has_value()) << outcome.error->toStdString();
+    const QString path = randomFile(QStringLiteral("it's \\ parts.wav"), 300000);
+    struct Case {
+        QString target;
+        QString via;
+    };
+    const Case cases[] = {{QStringLiteral("correction"), QStringLiteral("vorlikInjectFiles")},
+                          {QStringLiteral("dropZone"), QStringLiteral("vorlikInjectFile")},
+                          {QStringLiteral("immDropZone"), QStringLiteral("vorlikInjectImmersiveFile")}};
+    int n = 0;
+    for (const Case &c : cases) {
+        const web::BridgeInjection injection(c.target, QFileInfo(path).fileName(), readFile(path).toBase64(), 65536);
+        ASSERT_EQ(injection.scriptCount(), 7 + 1); // 400,000 characters of Base64 in parts of 65,536, then the call
+        for (qsizetype i = 0; i < injection.scriptCount(); ++i) {
+            const web::ScriptOutcome outcome = test::run(web::PageScript::run(tab.page(), injection.script(i)));
+            ASSERT_FALSE(outcome.error.has_value()) << outcome.error->toStdString();
+        }
+        ASSERT_TRUE(waitForHashes(tab, ++n));
+        const QVariantMap entry = file(tab, n - 1);
+        EXPECT_EQ(entry.value(QStringLiteral("name")).toString(), QFileInfo(path).fileName());
+        EXPECT_EQ(entry.value(QStringLiteral("sha256")).toString(), sha256Of(path));
+        EXPECT_EQ(entry.value(QStringLiteral("via")).toString(), c.via);
     }
-    ASSERT_TRUE(waitForHashes(tab, 1));
-    EXPECT_EQ(file(tab, 0).value(QStringLiteral("sha256")).toString(), sha256Of(path));
-    EXPECT_EQ(file(tab, 0).value(QStringLiteral("via")).toString(), QStringLiteral("vorlikInjectFiles"));
-    // One part-less call for a small file.
-    EXPECT_EQ(web::InjectedScripts::bridgeInjection(QStringLiteral("dropZone"), QStringLiteral("a.wav"), "AAAA").size(), 1);
+    // Nothing of the parts stays in the page.
+    EXPECT_EQ(evaluate(tab, QStringLiteral("window.__vorlikBridgeParts.length")).toInt(), 0);
+    // A file that fits in one part is one call, the script as the page expects it.
+    const web::BridgeInjection small(QStringLiteral("dropZone"), QStringLiteral("a'b.wav"), "AAAA");
+    ASSERT_EQ(small.scriptCount(), 1);
+    EXPECT_EQ(small.script(0), QStringLiteral("window.vorlikInjectFile(JSON.parse('[{\"name\":\"a\\'b.wav\",\"type\":\"audio/wav\",\"data\":\"AAAA\"}]')[0]);"));
 }
 
 TEST_F(WebDrop, anInjectionThePageRejectsIsReportedAndTheNextFileStillGoes)
