@@ -9,6 +9,7 @@
 #include "devserver/ServiceRoutes.h"
 #include "devserver/StopSignal.h"
 #include "devserver/TokenStore.h"
+#include "devserver/ToolRoutes.h"
 #include "devserver/UsageStore.h"
 
 #include <QCoreApplication>
@@ -85,6 +86,7 @@ int main(int argc, char **argv)
     service.install(server);
     AdminRoutes admin(faults, log, usage, tokens);
     admin.install(server);
+    ToolRoutes tools(server, dataPath, options->updatesPath);
     PageRoutes().install(server);
 
     const int port = server.bind(options->port, error);
@@ -97,6 +99,9 @@ int main(int argc, char **argv)
     std::thread signalWaiter([&] {
         int received = 0;
         sigwait(&stopSignals, &received);
+        // Said on the error stream, so that a server that went away in the middle of a test run
+        // shows why in the test's output.
+        std::cerr << "vorlik-devserver: stopping on signal " << received << std::endl;
         stop.raise();
         server.stop();
     });
