@@ -41,7 +41,9 @@ std::shared_ptr<QWebEngineProfile> WebProfile::acquire()
     // A PDF becomes a download, the way the tabs treat it.
     settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    // A local page (the developer's "openURL") reads no other local files and nothing remote.
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
 
     std::shared_ptr<QWebEngineProfile> shared(profile, [](QWebEngineProfile *p) { delete p; });
     current = shared;
