@@ -1,6 +1,7 @@
 // vorlik-devserver: the stand-in online service. Prints its address and the demo key, then
 // serves until SIGTERM or SIGINT.
 #include "devserver/AdminRoutes.h"
+#include "devserver/AnalysisRoutes.h"
 #include "devserver/FaultInjector.h"
 #include "devserver/HttpServer.h"
 #include "devserver/PageRoutes.h"
@@ -86,6 +87,8 @@ int main(int argc, char **argv)
     service.install(server);
     AdminRoutes admin(faults, log, usage, tokens);
     admin.install(server);
+    AnalysisRoutes analysis(tokens, dataPath, options->jobDelayMs);
+    analysis.install(server, admin);
     ToolRoutes tools(server, dataPath, options->updatesPath);
     PageRoutes().install(server);
 

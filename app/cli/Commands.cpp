@@ -1,5 +1,6 @@
 #include "app/cli/Commands.h"
 
+#include "app/cli/AnalyseCommand.h"
 #include "app/cli/ConnectCommand.h"
 #include "app/cli/FFmpegCommand.h"
 #include "app/cli/ForgetKeyCommand.h"
@@ -48,6 +49,8 @@ QCoro::Task<int> runCommand(CommandLine line, QTextStream &out, QTextStream &err
         co_return co_await runConnectCommand(line, out, err);
     if (line.command == QLatin1String("presets"))
         co_return co_await runPresetsCommand(line, out, err);
+    if (line.command == QLatin1String("analyse"))
+        co_return co_await analyseCommand(line, out, err);
     if (line.command == QLatin1String("logout"))
         co_return co_await runLogoutCommand(line, out, err);
     if (line.command == QLatin1String("remember-key"))
