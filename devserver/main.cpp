@@ -4,6 +4,7 @@
 #include "devserver/AnalysisRoutes.h"
 #include "devserver/FaultInjector.h"
 #include "devserver/HttpServer.h"
+#include "devserver/PageRoutes.h"
 #include "devserver/RequestLog.h"
 #include "devserver/ServerOptions.h"
 #include "devserver/ServiceRoutes.h"
@@ -89,6 +90,7 @@ int main(int argc, char **argv)
     AnalysisRoutes analysis(tokens, dataPath, options->jobDelayMs);
     analysis.install(server, admin);
     ToolRoutes tools(server, dataPath, options->updatesPath);
+    PageRoutes().install(server);
 
     const int port = server.bind(options->port, error);
     if (port < 0)
