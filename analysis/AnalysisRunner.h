@@ -82,6 +82,8 @@ public:
     void remove(const Item &item);
     // When idle: deletes the finished items (succeeded or failed) and says "Cleared.".
     void clear();
+    // The page writes its own lines here too ("Report saved → …").
+    void setStatusLine(const QString &line);
 
     // The first non-empty line of the text, cut to 140 characters plus "…" when longer. (The
     // status line's short form of a message.)
@@ -101,7 +103,6 @@ private:
     Item *find(const QUuid &id);
     template <typename Change>
     void changeItem(const QUuid &id, Change change);
-    void setStatusLine(const QString &line);
     void setRunState(RunState state);
     void setRunning(bool running);
     void finishRun();
