@@ -40,6 +40,14 @@ void setTextColor(QWidget *widget, const QColor &color)
     widget->setPalette(palette);
 }
 
+QList<QUrl> fileURLs(const QStringList &paths)
+{
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls.append(QUrl::fromLocalFile(path));
+    return urls;
+}
+
 QLabel *symbolLabel(const QString &symbol, int size, const QColor &color, QWidget *parent)
 {
     auto *label = new QLabel(parent);
@@ -295,7 +303,7 @@ void AnalysisView::chooseFiles()
     dialog->setNameFilters({QStringLiteral("Audio (*.wav *.aif *.aiff *.flac *.mp3 *.m4a *.aac *.ogg *.oga *.opus "
                                            "*.wma *.caf *.au *.mp2 *.ac3 *.w64 *.amb *.m4r)"),
                             QStringLiteral("All files (*)")});
-    connect(dialog, &QFileDialog::urlsSelected, this, &AnalysisView::enqueue);
+    connect(dialog, &QFileDialog::filesSelected, this, [this](const QStringList &paths) { enqueue(fileURLs(paths)); });
     dialog->open();
 }
 
@@ -307,9 +315,9 @@ void AnalysisView::chooseFolder()
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);
-    connect(dialog, &QFileDialog::urlsSelected, this, [this](const QList<QUrl> &urls) {
-        if (!urls.isEmpty())
-            enqueue({urls.first()});
+    connect(dialog, &QFileDialog::filesSelected, this, [this](const QStringList &paths) {
+        if (!paths.isEmpty())
+            enqueue({QUrl::fromLocalFile(paths.first())});
     });
     dialog->open();
 }

@@ -35,7 +35,11 @@ void CardDropTarget::setActive(bool active)
 
 void CardDropTarget::remeasure()
 {
-    const std::optional<int> height = m_content ? std::optional<int>(m_content->sizeHint().height()) : std::nullopt;
+    std::optional<int> height;
+    if (m_content) {
+        const bool byWidth = m_content->hasHeightForWidth() && width() > 0;
+        height = byWidth ? m_content->heightForWidth(width()) : m_content->sizeHint().height();
+    }
     if (height == m_measured)
         return;
     m_measured = height;
@@ -57,6 +61,15 @@ QSize CardDropTarget::minimumSizeHint() const
 {
     const int width = m_content ? m_content->minimumSizeHint().width() : 0;
     return {width, cardHeight()};
+}
+
+void CardDropTarget::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // Wrapped texts take more or fewer lines at another width. Measured once this layout pass
+    // is over: a new size asked for in the middle of it would be lost.
+    if (m_measured)
+        QMetaObject::invokeMethod(this, &CardDropTarget::remeasure, Qt::QueuedConnection);
 }
 
 bool CardDropTarget::event(QEvent *event)

@@ -34,7 +34,8 @@ public:
     void setOnDrop(DropHandler handler) { m_onDrop = std::move(handler); }
     void setOnTargeted(TargetHandler handler) { m_onTargeted = std::move(handler); }
 
-    // Measures the content again (its size hint) and asks the layout for the new height. The
+    // Measures the content again (its height at the card's width, or its size hint when that
+    // does not depend on the width) and asks the layout for the new height. The
     // card measures itself whenever its content's layout changes; until the first measurement
     // it is 255 pixels high.
     void remeasure();
@@ -44,6 +45,8 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+    // The card's height is its own (clamped), whatever the content would do at another width.
+    bool hasHeightForWidth() const override { return false; }
 
 protected:
     bool event(QEvent *event) override;
@@ -52,6 +55,7 @@ protected:
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dragLeaveEvent(QDragLeaveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void targeted(bool on);

@@ -15,6 +15,8 @@ ReportView::ReportView(const AnalysisPayload &report, QWidget *parent)
 
     QFont labelFont = font();
     labelFont.setPointSize(labelPointSize);
+    QFont valueFont = font();
+    valueFont.setPointSize(valuePointSize);
     QPalette secondary = palette();
     secondary.setColor(QPalette::WindowText, QColor(0x6b, 0x6e, 0x76));
 
@@ -28,7 +30,7 @@ ReportView::ReportView(const AnalysisPayload &report, QWidget *parent)
         auto *rows = new QGridLayout;
         rows->setContentsMargins(0, 0, 0, 0);
         rows->setHorizontalSpacing(8);
-        rows->setVerticalSpacing(3);
+        rows->setVerticalSpacing(2);
         rows->setColumnMinimumWidth(0, labelColumnWidth);
         rows->setColumnStretch(1, 1);
         for (int index = 0; index < section.rows.size(); ++index) {
@@ -40,6 +42,7 @@ ReportView::ReportView(const AnalysisPayload &report, QWidget *parent)
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             auto *value = new QLabel(ReportFormat::shown(row.value), this);
             value->setObjectName(QStringLiteral("reportValue"));
+            value->setFont(valueFont);
             value->setWordWrap(true);
             value->setTextInteractionFlags(Qt::TextSelectableByMouse);
             value->setTextFormat(Qt::PlainText);

@@ -15,6 +15,8 @@ class ReportView : public QWidget {
 public:
     static constexpr int labelColumnWidth = 130;
     static constexpr int labelPointSize = 11;
+    // The values are set a size up, so that the labels read as the small print they are.
+    static constexpr int valuePointSize = 12;
 
     explicit ReportView(const AnalysisPayload &report, QWidget *parent = nullptr);
 

@@ -1,0 +1,151 @@
+#include "convert/QueueModel.h"
+
+#include "convert/ConvertRunner.h"
+#include "convert/PresetSelection.h"
+#include "service/SessionStore.h"
+
+#include <QColor>
+#include <QFileInfo>
+#include <QSet>
+
+namespace vorlik::convert {
+
+QueueModel::QueueModel(ConvertRunner &runner, service::SessionStore &store, QObject *parent)
+    : QAbstractListModel(parent), m_runner(runner), m_store(store), m_items(runner.items())
+{
+    connect(&runner, &ConvertRunner::itemsChanged, this, &QueueModel::follow);
+    connect(&store, &service::SessionStore::presetsChanged, this, [this] {
+        if (!m_items.isEmpty())
+            emit dataChanged(index(0), index(int(m_items.size()) - 1), {PresetNameRole});
+    });
+}
+
+int QueueModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_items.size());
+}
+
+bool QueueModel::showsError(const QueueItem &item)
+{
+    return item.succeeded == false && item.errorDetail && !item.errorDetail->isEmpty();
+}
+
+QVariant QueueModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_items.size())
+        return {};
+    const QueueItem &item = m_items.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return QFileInfo(item.input).fileName() + QStringLiteral("  \u2014  ") + item.status;
+    case Qt::ToolTipRole:
+        return item.errorDetail.value_or(item.input);
+    case Qt::ForegroundRole:
+        if (item.succeeded == true)
+            return QColor(0x2e, 0x8a, 0x47);
+        if (item.succeeded == false)
+            return QColor(0xc9, 0x34, 0x34);
+        return {};
+    case NameRole:
+        return QFileInfo(item.input).fileName();
+    case PresetIDRole:
+        return item.presetID;
+    case PresetNameRole:
+        return PresetSelection::displayName(m_store.presets(), item.presetID);
+    case StatusRole:
+        return item.status;
+    case ErrorDetailRole:
+        return item.errorDetail.value_or(QString());
+    case StateRole:
+        return item.succeeded ? (*item.succeeded ? 1 : 0) : -1;
+    case OutputRole:
+        return item.output.value_or(QString());
+    case IdRole:
+        return item.id;
+    default:
+        return {};
+    }
+}
+
+void QueueModel::follow()
+{
+    const QList<QueueItem> &next = m_runner.items();
+
+    // Removed rows: the new queue is the old one with some items left out, in the same order.
+    if (next.size() < m_items.size()) {
+        QSet<QUuid> kept;
+        kept.reserve(next.size());
+        for (const QueueItem &item : next)
+            kept.insert(item.id);
+        qsizetype matched = 0;
+        for (const QueueItem &item : m_items) {
+            if (kept.contains(item.id)) {
+                if (matched >= next.size() || next.at(matched).id != item.id)
+                    break;
+                ++matched;
+            }
+        }
+        if (matched != next.size()) {
+            beginResetModel();
+            m_items = next;
+            endResetModel();
+            emit rowHeightsChanged();
+            return;
+        }
+        for (int row = int(m_items.size()) - 1; row >= 0;) {
+            if (kept.contains(m_items.at(row).id)) {
+                --row;
+                continue;
+            }
+            int first = row;
+            while (first > 0 && !kept.contains(m_items.at(first - 1).id))
+                --first;
+            beginRemoveRows({}, first, row);
+            m_items.remove(first, row - first + 1);
+            endRemoveRows();
+            row = first - 1;
+        }
+        updateInPlace(next);
+        return;
+    }
+
+    // The same rows, perhaps with new ones at the end.
+    for (qsizetype row = 0; row < m_items.size(); ++row) {
+        if (m_items.at(row).id != next.at(row).id) {
+            beginResetModel();
+            m_items = next;
+            endResetModel();
+            emit rowHeightsChanged();
+            return;
+        }
+    }
+    updateInPlace(next);
+    if (next.size() > m_items.size()) {
+        beginInsertRows({}, int(m_items.size()), int(next.size()) - 1);
+        m_items.append(next.mid(m_items.size()));
+        endInsertRows();
+    }
+}
+
+void QueueModel::updateInPlace(const QList<QueueItem> &next)
+{
+    bool heightsChanged = false;
+    int firstChanged = -1;
+    int lastChanged = -1;
+    for (int row = 0; row < m_items.size(); ++row) {
+        const QueueItem &now = next.at(row);
+        if (m_items.at(row) == now)
+            continue;
+        heightsChanged = heightsChanged || showsError(m_items.at(row)) != showsError(now);
+        m_items[row] = now;
+        if (firstChanged < 0)
+            firstChanged = row;
+        lastChanged = row;
+    }
+    if (firstChanged >= 0)
+        emit dataChanged(index(firstChanged), index(lastChanged));
+    if (heightsChanged)
+        emit rowHeightsChanged();
+}
+
+} // namespace vorlik::convert

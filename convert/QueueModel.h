@@ -1,0 +1,56 @@
+#pragma once
+// The convert runner's queue as a list model for the page's views. It follows the runner's
+// itemsChanged by difference (rows appended, removed or changed in place), so a long queue
+// whose items change one at a time costs the views one row each, not a rebuild.
+#include "convert/QueueItem.h"
+#include "service/Preset.h"
+
+#include <QAbstractListModel>
+#include <QList>
+
+namespace vorlik::service {
+class SessionStore;
+}
+
+namespace vorlik::convert {
+
+class ConvertRunner;
+
+class QueueModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    enum Role {
+        NameRole = Qt::UserRole + 1, // the source file's name
+        PresetIDRole,
+        PresetNameRole, // the preset's name in the current list, else its id
+        StatusRole,
+        ErrorDetailRole, // shown under a failed item
+        StateRole,       // -1 pending, 0 failed, 1 done
+        OutputRole,      // the output file after success, else empty
+        IdRole,
+    };
+
+    QueueModel(ConvertRunner &runner, service::SessionStore &store, QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    // Qt::DisplayRole is the short line of the cards: name and status.
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    const QueueItem &item(int row) const { return m_items.at(row); }
+
+    // Whether a row shows an error line (its height depends on it).
+    static bool showsError(const QueueItem &item);
+
+signals:
+    // Some row gained or lost its error line.
+    void rowHeightsChanged();
+
+private:
+    void follow();
+    void updateInPlace(const QList<QueueItem> &next);
+
+    ConvertRunner &m_runner;
+    service::SessionStore &m_store;
+    QList<QueueItem> m_items;
+};
+
+} // namespace vorlik::convert
