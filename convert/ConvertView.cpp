@@ -26,6 +26,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -37,7 +38,8 @@ namespace {
 using service::Preset;
 
 const QColor secondaryText(0x6b, 0x6e, 0x76);
-constexpr int minimumCardWidth = 250;
+constexpr int minimumCardWidth = 240;
+constexpr int cardSpacing = 12;
 
 void setTextColor(QWidget *widget, const QColor &color)
 {
@@ -127,7 +129,7 @@ ConvertView::ConvertView(service::SessionStore &store, platform::Settings &setti
     m_cardGrid = new QWidget(content);
     m_cardLayout = new QGridLayout(m_cardGrid);
     m_cardLayout->setContentsMargins(0, 0, 0, 0);
-    m_cardLayout->setSpacing(12);
+    m_cardLayout->setSpacing(cardSpacing);
     for (const PresetCardDescription &description : cardDescriptions()) {
         m_cards.insert(description.key, makeCard(description));
         m_cardOrder.append(description.key);
@@ -142,6 +144,7 @@ ConvertView::ConvertView(service::SessionStore &store, platform::Settings &setti
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->viewport()->setAutoFillBackground(false);
+    m_scroll->installEventFilter(this);
     layout->addWidget(m_scroll, 1);
     layout->addWidget(makeStatusBar());
 
@@ -642,8 +645,13 @@ void ConvertView::showPresets()
 void ConvertView::layoutCards()
 {
     const QList<PresetCard *> shown = visibleCards();
-    const int width = m_scroll ? m_scroll->viewport()->width() : this->width();
-    int columns = std::clamp(width / minimumCardWidth, 1, 4);
+    // Counted as if the scroll bar were showing, so that its coming and going never changes
+    // the number of columns (which would bring it back or take it away again).
+    const int available = m_scroll->width() - m_scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent) - 4;
+    int cardWidth = minimumCardWidth;
+    for (PresetCard *card : shown)
+        cardWidth = std::max(cardWidth, card->minimumSizeHint().width());
+    int columns = std::clamp((available + cardSpacing) / (cardWidth + cardSpacing), 1, 4);
     columns = std::max(1, std::min<int>(columns, int(shown.size())));
     if (columns == m_gridColumns)
         return;
@@ -659,10 +667,11 @@ void ConvertView::layoutCards()
     m_cardGrid->setVisible(!shown.isEmpty());
 }
 
-void ConvertView::resizeEvent(QResizeEvent *event)
+bool ConvertView::eventFilter(QObject *watched, QEvent *event)
 {
-    QWidget::resizeEvent(event);
-    layoutCards();
+    if (watched == m_scroll && event->type() == QEvent::Resize)
+        layoutCards();
+    return QWidget::eventFilter(watched, event);
 }
 
 void ConvertView::showConnection()

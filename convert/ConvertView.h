@@ -122,7 +122,7 @@ signals:
     void preferencesRequested();
 
 protected:
-    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QWidget *makeToolbar();

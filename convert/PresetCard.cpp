@@ -52,7 +52,7 @@ PresetCard::PresetCard(PresetCardDescription description, QAbstractItemModel *qu
     header->addWidget(title, 1);
 
     auto *layout = new QVBoxLayout(card);
-    layout->setContentsMargins(14, 12, 14, 12);
+    layout->setContentsMargins(12, 12, 12, 12);
     layout->setSpacing(8);
     layout->addLayout(header);
 
@@ -101,6 +101,9 @@ PresetCard::PresetCard(PresetCardDescription description, QAbstractItemModel *qu
     m_chooseFiles = new QPushButton(QStringLiteral("Choose Files"), card);
     m_chooseFolder = new QPushButton(QStringLiteral("Choose Folder"), card);
     m_clear = new QPushButton(QStringLiteral("Clear"), card);
+    // Narrower than the style's usual button when the card is narrow, never narrower than the text.
+    for (QPushButton *button : {m_chooseFiles, m_chooseFolder, m_clear})
+        button->setMinimumWidth(button->fontMetrics().horizontalAdvance(button->text()) + 14);
     connect(m_chooseFiles, &QPushButton::clicked, this, &PresetCard::chooseFilesRequested);
     connect(m_chooseFolder, &QPushButton::clicked, this, &PresetCard::chooseFolderRequested);
     connect(m_clear, &QPushButton::clicked, this, &PresetCard::clearRequested);

@@ -99,7 +99,7 @@ void QueueRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
 
     painter->setFont(option.font);
     const QString presetName = index.data(QueueModel::PresetNameRole).toString() + QStringLiteral("  \u00B7  ");
-    const int presetWidth = std::min(width, option.fontMetrics.horizontalAdvance(presetName));
+    const int presetWidth = std::min(width, option.fontMetrics.horizontalAdvance(presetName) + 4);
     painter->setPen(secondaryText);
     painter->drawText(QRect(left, top, presetWidth, line), Qt::AlignLeft | Qt::AlignVCenter,
                       option.fontMetrics.elidedText(presetName, Qt::ElideRight, presetWidth));
