@@ -4,10 +4,13 @@
 
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace vorlik::ffmpeg {
 
@@ -63,7 +66,7 @@ FFmpegInstallSheet::FFmpegInstallSheet(QWidget *parent)
     layout->addWidget(m_busy);
     layout->addStretch(1);
     layout->addLayout(buttons);
-    setMinimumWidth(500);
+    setMinimumWidth(520);
 
     connect(m_installer, &FFmpegInstaller::phaseChanged, this, &FFmpegInstallSheet::showPhase);
     connect(m_installer, &FFmpegInstaller::busyChanged, this, &FFmpegInstallSheet::showPhase);
@@ -75,11 +78,23 @@ FFmpegInstallSheet::FFmpegInstallSheet(QWidget *parent)
 
 FFmpegInstallSheet::~FFmpegInstallSheet() = default;
 
+void FFmpegInstallSheet::fitHeight()
+{
+    // The wrapped texts decide the height at the sheet's width.
+    QLayout *sheetLayout = layout();
+    sheetLayout->activate();
+    const int width = std::max(this->width(), minimumWidth());
+    const int height = sheetLayout->hasHeightForWidth() ? sheetLayout->totalHeightForWidth(width) : sizeHint().height();
+    setMinimumHeight(height);
+    resize(width, height);
+}
+
 void FFmpegInstallSheet::present()
 {
     m_homebrew->setVisible(FFmpegInstaller::homebrewAvailable());
     showPhase();
     open();
+    fitHeight();
     raise();
 }
 
@@ -107,6 +122,8 @@ void FFmpegInstallSheet::showPhase()
     m_busy->setVisible(busy);
     for (QPushButton *button : {m_install, m_homebrew, m_choose})
         button->setEnabled(!busy);
+    if (isVisible())
+        fitHeight();
 }
 
 } // namespace vorlik::ffmpeg

@@ -44,6 +44,7 @@ signals:
 
 private:
     void showPhase();
+    void fitHeight();
 
     FFmpegInstaller *m_installer;
     QLabel *m_explanation;
