@@ -236,10 +236,7 @@ PresetCard *ConvertView::makeCard(const PresetCardDescription &description)
 {
     auto *card = new PresetCard(description, m_queueModel, m_cardGrid);
     const QString key = description.key;
-    card->dropTarget()->setOnTargeted([this, card, key](bool on) {
-        m_isDropping[key] = on;
-        card->dropArea()->setHighlighted(on);
-    });
+    card->dropTarget()->setOnTargeted([this, key](bool on) { setDropping(key, on); });
     card->dropTarget()->setOnDrop([this, key](const QList<QUrl> &files) { return dropOnCard(key, files); });
     connect(card, &PresetCard::chooseFilesRequested, this, [this, key] { chooseFiles(key); });
     connect(card, &PresetCard::chooseFolderRequested, this, [this, key] { chooseFolder(key); });
@@ -451,11 +448,16 @@ void ConvertView::enqueue(const QList<QUrl> &urls, const Preset &preset)
         m_runner->run(m_store.presets(), *m_ffmpeg, &m_store);
 }
 
+void ConvertView::setDropping(const QString &cardKey, bool dropping)
+{
+    m_isDropping[cardKey] = dropping;
+    if (PresetCard *card = m_cards.value(cardKey))
+        card->dropArea()->setHighlighted(dropping);
+}
+
 bool ConvertView::dropOnCard(const QString &cardKey, const QList<QUrl> &files)
 {
-    m_isDropping[cardKey] = false;
-    if (PresetCard *card = m_cards.value(cardKey))
-        card->dropArea()->setHighlighted(false);
+    setDropping(cardKey, false);
     if (m_active) {
         if (const std::optional<Preset> preset = presetFor(cardKey))
             enqueue(files, *preset);

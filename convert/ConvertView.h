@@ -78,6 +78,8 @@ public:
     void convert();
     void chooseFiles(const QString &cardKey);
     void chooseFolder(const QString &cardKey);
+    // A drag hovers over the card (its drop area lights up).
+    bool isDropping(const QString &cardKey) const { return m_isDropping.value(cardKey); }
 
     // The install sheet, made on first use and kept.
     void showInstallSheet();
@@ -142,6 +144,7 @@ private:
     void layoutCards();
     void fitQueue();
     void rowButtonClicked(const QUuid &id, QueueRowDelegate::Button button);
+    void setDropping(const QString &cardKey, bool dropping);
 
     service::SessionStore &m_store;
     platform::Settings &m_settings;

@@ -301,8 +301,11 @@ TEST_F(ConvertViewTest, everyCardConvertsWhatIsDroppedOnIt)
     // A hovering drag lights its card up.
     const auto hover = fileData({QUrl::fromLocalFile(tone(QStringLiteral("in/hover.wav")))});
     dragEnter(view.card(ConvertView::normaliseCard)->dropTarget(), *hover);
+    EXPECT_TRUE(view.isDropping(ConvertView::normaliseCard));
     EXPECT_TRUE(view.card(ConvertView::normaliseCard)->dropArea()->isHighlighted());
+    EXPECT_FALSE(view.isDropping(ConvertView::audioCard));
     dragLeave(view.card(ConvertView::normaliseCard)->dropTarget());
+    EXPECT_FALSE(view.isDropping(ConvertView::normaliseCard));
     EXPECT_FALSE(view.card(ConvertView::normaliseCard)->dropArea()->isHighlighted());
 
     QList<bool> running;
