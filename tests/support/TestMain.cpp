@@ -1,11 +1,15 @@
 // Shared main for the test binaries: a private HOME and XDG folders, so that settings, logs
 // and tools folders of one run never touch the user's or another test's; then a Qt core
-// application, so coroutines and network replies have an event loop.
+// application (a widget application for GUI tests), so coroutines and network replies have an
+// event loop.
 #include "tests/support/DevServer.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#ifdef VORLIK_TEST_GUI
+#include <QApplication>
+#endif
 #include <QDir>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -27,7 +31,11 @@ int main(int argc, char **argv)
     qputenv("TZ", "UTC");
 
     ::testing::InitGoogleTest(&argc, argv);
+#ifdef VORLIK_TEST_GUI
+    QApplication app(argc, argv); // widget tests
+#else
     QCoreApplication app(argc, argv);
+#endif
     const int result = RUN_ALL_TESTS();
     vorlik::test::DevServer::stopAll();
     return result;
