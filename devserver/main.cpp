@@ -95,6 +95,9 @@ int main(int argc, char **argv)
     std::thread signalWaiter([&] {
         int received = 0;
         sigwait(&stopSignals, &received);
+        // Said on the error stream, so that a server that went away in the middle of a test run
+        // shows why in the test's output.
+        std::cerr << "vorlik-devserver: stopping on signal " << received << std::endl;
         stop.raise();
         server.stop();
     });

@@ -212,10 +212,13 @@ QCoro::Task<bool> SessionStore::refreshSession()
 {
     if (!m_session || m_session->refreshToken.isEmpty())
         co_return false;
+    // Join the refresh in flight, unless it refreshes a session that has since been replaced:
+    // its answer would say nothing about the one held now.
     std::shared_ptr<SharedOutcome<bool>> outcome = m_refreshTask;
-    if (!outcome) {
+    if (!outcome || m_refreshEpoch != m_sessionEpoch) {
         outcome = std::make_shared<SharedOutcome<bool>>();
         m_refreshTask = outcome;
+        m_refreshEpoch = m_sessionEpoch;
         runRefresh(QPointer<SessionStore>(this), m_generation, m_sessionEpoch, m_session->refreshToken, outcome);
     }
     // Nothing of the store is touched after this: it may be gone when the answer comes.

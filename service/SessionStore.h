@@ -57,7 +57,8 @@ public:
     // Forgets the session at once; calls nothing on the service.
     void disconnect();
     // True when a usable session exists afterwards. One refresh at a time: concurrent callers
-    // wait for the same request and get the same answer.
+    // wait for the same request and get the same answer (a refresh of a session that another
+    // connect or the page replaced meanwhile is not joined).
     QCoro::Task<bool> refreshSession();
 
     // A message the service's web page posted about its session record (its untyped body).
@@ -114,6 +115,7 @@ private:
     quint64 m_sessionEpoch = 0;
     int m_connectsInFlight = 0;
     std::shared_ptr<SharedOutcome<bool>> m_refreshTask;
+    quint64 m_refreshEpoch = 0; // the session epoch m_refreshTask refreshes
     QList<PendingUsage> m_pendingUsage;
     QList<PendingUsage> m_usageInFlight; // taken by a running retry pass
 };

@@ -52,7 +52,7 @@ QString CommandLine::usage()
         "  presets              sign in and list the service's conversion presets\n"
         "  health               print the server build\n"
         "  logout               sign in, then sign out again on the service\n"
-        "  remember-key         store --key in the keyring for automatic sign-in\n"
+        "  remember-key KEY     store KEY (or --key) in the keyring for automatic sign-in\n"
         "  forget-key           remove the remembered key\n"
         "  convert --preset ID FILES...   convert files with a preset\n"
         "  analyse FILES...     analyse audio files on the service\n");

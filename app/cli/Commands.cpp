@@ -1,7 +1,12 @@
 #include "app/cli/Commands.h"
 
+#include "app/cli/ConnectCommand.h"
+#include "app/cli/ForgetKeyCommand.h"
+#include "app/cli/LogoutCommand.h"
+#include "app/cli/PresetsCommand.h"
+#include "app/cli/RememberKeyCommand.h"
+
 #include "platform/BuildInfo.h"
-#include "platform/Failure.h"
 #include "service/APIClient.h"
 
 namespace vorlik::app {
@@ -31,32 +36,6 @@ QCoro::Task<int> health(QTextStream &out, QTextStream &err)
     co_return 0;
 }
 
-QCoro::Task<int> connectAndList(const CommandLine &line, bool listPresets, QTextStream &out, QTextStream &err)
-{
-    const QString key = line.key.value_or(QString());
-    if (key.trimmed().isEmpty()) {
-        out << "Sign in failed" << Qt::endl;
-        err << "✗ Enter your client key first." << Qt::endl;
-        co_return 1;
-    }
-    out << "Connecting…" << Qt::endl;
-    try {
-        const service::Session session = co_await APIClient::activate(key);
-        const service::PresetsPayload payload = co_await APIClient::fetchPresets(session.accessToken);
-        out << "Connected — " << session.clientId << Qt::endl;
-        if (listPresets) {
-            for (const service::Preset &preset : payload.presets)
-                out << preset.id << '\t' << preset.kind << '\t' << preset.name << Qt::endl;
-            out << "✓ " << payload.presets.size() << " presets" << Qt::endl;
-        }
-    } catch (const std::exception &error) {
-        out << "Sign in failed" << Qt::endl;
-        err << "✗ " << describe(error) << Qt::endl;
-        co_return 1;
-    }
-    co_return 0;
-}
-
 } // namespace
 
 QCoro::Task<int> runCommand(CommandLine line, QTextStream &out, QTextStream &err)
@@ -64,9 +43,15 @@ QCoro::Task<int> runCommand(CommandLine line, QTextStream &out, QTextStream &err
     if (line.command == QLatin1String("health"))
         co_return co_await health(out, err);
     if (line.command == QLatin1String("connect"))
-        co_return co_await connectAndList(line, false, out, err);
+        co_return co_await runConnectCommand(line, out, err);
     if (line.command == QLatin1String("presets"))
-        co_return co_await connectAndList(line, true, out, err);
+        co_return co_await runPresetsCommand(line, out, err);
+    if (line.command == QLatin1String("logout"))
+        co_return co_await runLogoutCommand(line, out, err);
+    if (line.command == QLatin1String("remember-key"))
+        co_return co_await runRememberKeyCommand(line, out, err);
+    if (line.command == QLatin1String("forget-key"))
+        co_return co_await runForgetKeyCommand(line, out, err);
     err << "unknown command " << line.command << "\n\n" << CommandLine::usage();
     co_return 2;
 }

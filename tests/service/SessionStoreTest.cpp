@@ -216,7 +216,7 @@ TEST_F(SessionStoreTest, ADisconnectWhileThePresetsAreFetchedKeepsTheStoreEmpty)
 TEST_F(SessionStoreTest, OfTwoOverlappingConnectsTheLaterActivationWinsWhole)
 {
     // The first connect's key exchange is held back; the second one connects meanwhile.
-    server().addFault(fault("POST", "/v1/auth/activate", "delay", 200, 1, 300));
+    server().addFault(fault("POST", "/v1/auth/activate", "delay", 200, 1, 600));
     SessionStore store;
     auto first = store.connect(server().demoKey());
     ASSERT_TRUE(waitForRequests(QStringLiteral("/v1/auth/activate")));
@@ -437,6 +437,28 @@ TEST_F(SessionStoreTest, ARefreshSucceedingAfterTheUserReconnectedKeepsTheReconn
     EXPECT_TRUE(run(std::move(refreshing)));
     EXPECT_EQ(store.session()->accessToken, reconnected.accessToken);
     EXPECT_EQ(store.session()->clientId, store.state().clientId);
+}
+
+TEST_F(SessionStoreTest, ARefreshOfAReplacedSessionIsNotJoined)
+{
+    SessionStore store;
+    connectDemo(store);
+    server().addFault(fault("POST", "/v1/auth/refresh", "delay", 200, 1, 400));
+    auto old = store.refreshSession();
+    ASSERT_TRUE(waitForRequests(QStringLiteral("/v1/auth/refresh")));
+    run(store.connect(secondKey));
+    const Session reconnected = *store.session();
+
+    // The new session needs its own refresh; the old one's answer would not be about it.
+    EXPECT_TRUE(run(store.refreshSession()));
+    EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/refresh")).size(), 2);
+    EXPECT_NE(store.session()->accessToken, reconnected.accessToken);
+    const Session refreshed = *store.session();
+    EXPECT_EQ(refreshed.clientId, reconnected.clientId);
+
+    EXPECT_TRUE(run(std::move(old)));
+    EXPECT_EQ(store.session()->accessToken, refreshed.accessToken);
+    EXPECT_FALSE(store.isRefreshing());
 }
 
 TEST_F(SessionStoreTest, TheStoreMayGoAwayWhileARefreshIsInFlight)

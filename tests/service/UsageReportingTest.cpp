@@ -262,7 +262,7 @@ TEST_F(UsageReportingTest, AReportQueuedDuringARetryPassSurvivesIt)
     ASSERT_FALSE(report(store, early));
 
     // The pass's request is held; the new report fails and is queued while it is held.
-    server().addFault(fault("POST", usagePath, "delay", 200, 1, 300));
+    server().addFault(fault("POST", usagePath, "delay", 200, 1, 600));
     server().addFault(fault("POST", usagePath, "status", 500, 1));
     auto pass = store.retryPendingUsage();
     ASSERT_TRUE(waitForRequests(usagePath, 2)); // the early failure and the pass's attempt

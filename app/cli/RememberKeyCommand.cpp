@@ -1,0 +1,26 @@
+#include "app/cli/RememberKeyCommand.h"
+
+#include "service/KeychainStore.h"
+
+namespace vorlik::app {
+
+using service::KeychainStore;
+
+QCoro::Task<int> runRememberKeyCommand(CommandLine line, QTextStream &out, QTextStream &err)
+{
+    const QString given = line.arguments.isEmpty() ? line.key.value_or(QString()) : line.arguments.first();
+    const QString key = given.trimmed();
+    if (key.isEmpty()) {
+        err << "Enter a client key first." << Qt::endl;
+        co_return 1;
+    }
+    const KeychainStore::Result result = co_await KeychainStore::saveInBackground(key);
+    if (result.kind != KeychainStore::Result::Case::success) {
+        err << KeychainStore::saveText(result) << Qt::endl;
+        co_return 1;
+    }
+    out << KeychainStore::saveText(result) << Qt::endl;
+    co_return 0;
+}
+
+} // namespace vorlik::app

@@ -1,0 +1,167 @@
+// The keyring store against a real Secret Service (gnome-keyring in a private D-Bus session,
+// started by tests/support/with-keyring): the three outcomes of delete, replacement on save,
+// text that round-trips, the item's identity as the service sees it, and the background calls.
+#include "service/KeychainStore.h"
+#include "service/KeyringThread.h"
+#include "tests/service/KeyringTestSupport.h"
+#include "tests/support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDir>
+#include <QEventLoop>
+#include <QThread>
+
+#include <qt6keychain/keychain.h>
+
+using namespace vorlik;
+using namespace vorlik::service;
+using Result = KeychainStore::Result;
+
+namespace {
+
+// The Secret Service items with our service and account, as the keyring itself lists them.
+int storedItemCount()
+{
+    qDBusRegisterMetaType<QMap<QString, QString>>();
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.secrets"),
+                                                       QStringLiteral("/org/freedesktop/secrets"),
+                                                       QStringLiteral("org.freedesktop.Secret.Service"),
+                                                       QStringLiteral("SearchItems"));
+    const QMap<QString, QString> attributes{{QStringLiteral("server"), QString::fromLatin1(KeychainStore::serviceName)},
+                                            {QStringLiteral("user"), QString::fromLatin1(KeychainStore::accountName)}};
+    call << QVariant::fromValue(attributes);
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2) {
+        ADD_FAILURE() << "SearchItems failed: " << reply.errorMessage().toStdString();
+        return -1;
+    }
+    const auto unlocked = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().at(0));
+    const auto locked = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().at(1));
+    return int(unlocked.size() + locked.size());
+}
+
+// Writes raw bytes as the item's secret (QtKeychain keeps them base64-encoded), as another program could.
+bool storeRawBytes(const QByteArray &bytes)
+{
+    return KeyringThread::instance().call<bool>([bytes] {
+        QKeychain::WritePasswordJob job(QString::fromLatin1(KeychainStore::serviceName));
+        job.setAutoDelete(false);
+        job.setKey(QString::fromLatin1(KeychainStore::accountName));
+        job.setBinaryData(bytes);
+        QEventLoop loop;
+        QObject::connect(&job, &QKeychain::Job::finished, &loop, &QEventLoop::quit);
+        job.start();
+        loop.exec();
+        return job.error() == QKeychain::NoError;
+    });
+}
+
+class KeychainStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(KeychainStore::remove().kind, Result::Case::failure); }
+    void TearDown() override { KeychainStore::remove(); }
+};
+
+} // namespace
+
+TEST_F(KeychainStoreTest, DeleteWithNothingStoredIsAlreadyAbsent)
+{
+    EXPECT_EQ(KeychainStore::remove(), Result::alreadyAbsent());
+    EXPECT_EQ(KeychainStore::removeText(Result::alreadyAbsent()), "Removed — the app will no longer auto-connect.");
+}
+
+TEST_F(KeychainStoreTest, LoadWithNothingStoredIsNone)
+{
+    EXPECT_EQ(KeychainStore::load(), std::nullopt);
+}
+
+TEST_F(KeychainStoreTest, DeleteAfterSaveRemovesTheItem)
+{
+    ASSERT_EQ(KeychainStore::save(QStringLiteral("vk_live_123")), Result::success());
+    EXPECT_EQ(storedItemCount(), 1);
+    EXPECT_EQ(KeychainStore::remove(), Result::success());
+    EXPECT_EQ(storedItemCount(), 0);
+    EXPECT_EQ(KeychainStore::load(), std::nullopt);
+    EXPECT_EQ(KeychainStore::remove(), Result::alreadyAbsent());
+}
+
+TEST_F(KeychainStoreTest, SaveTwiceLeavesOneItemHoldingTheSecondKey)
+{
+    ASSERT_EQ(KeychainStore::save(QStringLiteral("vk_first")), Result::success());
+    ASSERT_EQ(KeychainStore::save(QStringLiteral("vk_second")), Result::success());
+    EXPECT_EQ(KeychainStore::load(), QStringLiteral("vk_second"));
+    EXPECT_EQ(storedItemCount(), 1);
+}
+
+TEST_F(KeychainStoreTest, KeysRoundTripExactlyAsGiven)
+{
+    const QString keys[] = {
+        QStringLiteral("vk_demo_local_0000000000000000"),
+        QStringLiteral("ключ-клиента-€-日本語-🔑"),
+        QStringLiteral("  spaces kept  "), // the caller trims, the store does not
+        QStringLiteral("line\nbreak\ttab"),
+        QString(4096, QLatin1Char('k')),
+    };
+    for (const QString &key : keys) {
+        ASSERT_EQ(KeychainStore::save(key), Result::success());
+        EXPECT_EQ(KeychainStore::load(), key) << key.toStdString();
+    }
+}
+
+TEST_F(KeychainStoreTest, BytesThatAreNotUTF8LoadAsNone)
+{
+    ASSERT_TRUE(storeRawBytes(QByteArray("\xff\xfe\x80 key", 7)));
+    EXPECT_EQ(KeychainStore::load(), std::nullopt);
+    EXPECT_EQ(KeychainStore::remove(), Result::success());
+}
+
+TEST_F(KeychainStoreTest, TheKeyIsInNoFileInPlainText)
+{
+    const QString key = QStringLiteral("vk_plain_text_probe_5f3a9c");
+    ASSERT_EQ(KeychainStore::save(key), Result::success());
+    EXPECT_EQ(test::filesHolding(QDir::homePath(), key), QStringList());
+}
+
+TEST_F(KeychainStoreTest, TheBackgroundCallsResumeOnTheCallersThread)
+{
+    QThread *const main = QThread::currentThread();
+    const auto flow = [main]() -> QCoro::Task<QList<bool>> {
+        QList<bool> onMain;
+        const Result saved = co_await KeychainStore::saveInBackground(QStringLiteral("vk_background"));
+        onMain << (QThread::currentThread() == main) << (saved == Result::success());
+        const std::optional<QString> loaded = co_await KeychainStore::loadInBackground();
+        onMain << (QThread::currentThread() == main) << (loaded == QStringLiteral("vk_background"));
+        const Result removed = co_await KeychainStore::removeInBackground();
+        onMain << (QThread::currentThread() == main) << (removed == Result::success());
+        const Result again = co_await KeychainStore::removeInBackground();
+        onMain << (again == Result::alreadyAbsent());
+        co_return onMain;
+    };
+    EXPECT_EQ(test::run(flow()), QList<bool>(7, true));
+}
+
+TEST_F(KeychainStoreTest, CallsFromManyThreadsAreServedOneAfterAnother)
+{
+    // Every caller goes through the one keyring thread; none waits forever for another's job.
+    QList<QThread *> threads;
+    QList<Result> results(8);
+    for (int index = 0; index < 8; ++index)
+        threads.append(QThread::create([index, &results] {
+            results[index] = KeychainStore::save(QStringLiteral("vk_thread_%1").arg(index));
+        }));
+    for (QThread *thread : threads)
+        thread->start();
+    for (QThread *thread : threads) {
+        thread->wait();
+        delete thread;
+    }
+    EXPECT_EQ(results, QList<Result>(8, Result::success()));
+    EXPECT_EQ(storedItemCount(), 1);
+    EXPECT_TRUE(KeychainStore::load().value_or(QString()).startsWith(QStringLiteral("vk_thread_")));
+}
