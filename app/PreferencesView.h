@@ -11,6 +11,7 @@ class Settings;
 
 namespace vorlik::app {
 
+class AccountSection;
 class ConversionToolsSection;
 class DiagnosticsSection;
 class OutputSection;
@@ -20,11 +21,13 @@ class PreferencesView : public QWidget {
 public:
     PreferencesView(platform::Settings &settings, diagnostics::DiagnosticsLogger &logger, QWidget *parent = nullptr);
 
+    AccountSection *account() const { return m_account; }
     OutputSection *output() const { return m_output; }
     ConversionToolsSection *conversionTools() const { return m_conversionTools; }
     DiagnosticsSection *diagnostics() const { return m_diagnostics; }
 
 private:
+    AccountSection *m_account;
     OutputSection *m_output;
     ConversionToolsSection *m_conversionTools;
     DiagnosticsSection *m_diagnostics;

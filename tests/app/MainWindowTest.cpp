@@ -5,6 +5,7 @@
 #include "app/RootView.h"
 #include "app/VorlikDesktopApp.h"
 #include "platform/Settings.h"
+#include "service/KeychainStore.h"
 #include "tests/app/ShellTestSupport.h"
 
 #include <QAbstractButton>
@@ -25,6 +26,7 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        service::KeychainStore::remove(); // the start-up task must find no remembered key
         shellServer().reset();
         shellServer().useAsService();
         Settings::standard().setValue(QStringLiteral("skipWebTabs"), true);

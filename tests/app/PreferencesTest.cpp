@@ -1,5 +1,6 @@
 // The settings window: its texts, the stored settings it writes, diagnostics switched on and
 // off (the last line reaches the file), the export, and the ffmpeg it finds.
+#include "app/AccountSection.h"
 #include "app/AppWindows.h"
 #include "app/LightPalette.h"
 #include "app/ConversionToolsSection.h"
@@ -10,6 +11,7 @@
 #include "app/ToggleSwitch.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
+#include "service/KeychainStore.h"
 #include "tests/app/ShellTestSupport.h"
 #include "tests/support/TestFiles.h"
 
@@ -47,6 +49,7 @@ protected:
     void TearDown() override
     {
         windows.reset();
+        service::KeychainStore::remove();
         Settings::standard().clearOverrides();
     }
 
@@ -79,12 +82,14 @@ TEST_F(PreferencesTest, IsOneWindowWithTheSectionsInOrder)
     QStringList sections;
     for (QLabel *label : window->findChildren<QLabel *>(QStringLiteral("sectionTitle")))
         sections.append(label->text());
-    EXPECT_EQ(sections, (QStringList{QStringLiteral("Output"), QStringLiteral("Conversion tools"),
-                                     QStringLiteral("Diagnostics")}));
+    EXPECT_EQ(sections, (QStringList{QStringLiteral("Account"), QStringLiteral("Output"),
+                                     QStringLiteral("Conversion tools"), QStringLiteral("Diagnostics")}));
 
     const QStringList texts = labelTexts();
     for (const char *expected :
-         {"Converted files are written next to each source file.",
+         {"Stored securely in your system keyring. Clear removes it. Remember is separate from the current "
+          "session's Sign out.",
+          "Converted files are written next to each source file.",
           "Leave blank to use the managed copy in ~/.local/share/Vorlik/FFmpegTools, then Homebrew.",
           "Constantly records app activity to a local file — off by default. Switch on only when asked, "
           "then export the TXT and send it over.",
@@ -208,6 +213,59 @@ TEST_F(PreferencesTest, TheExportWritesTheLogAndNamesTheFile)
     EXPECT_FALSE(QFile::exists(impossible));
     EXPECT_TRUE(app::DiagnosticsSection::suggestedExportName().startsWith(QStringLiteral("Vorlik-Logs-")));
     EXPECT_TRUE(app::DiagnosticsSection::suggestedExportName().endsWith(QStringLiteral(".txt")));
+}
+
+TEST_F(PreferencesTest, RememberWithOnlySpacesAsksForAKeyAndLeavesTheKeyringAlone)
+{
+    using service::KeychainStore;
+    ASSERT_EQ(KeychainStore::save(QStringLiteral("vk_stored_before")), KeychainStore::Result::success());
+    app::AccountSection *account = view->account();
+    EXPECT_EQ(account->keyField()->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(account->keyField()->placeholderText(), QStringLiteral("Paste your client key"));
+
+    QTest::keyClicks(account->keyField(), QStringLiteral("    "));
+    QTest::mouseClick(account->rememberButton(), Qt::LeftButton);
+    EXPECT_EQ(account->keyNote(), QStringLiteral("Enter a client key first."));
+    EXPECT_FALSE(account->isKeychainBusy()); // nothing was started
+    EXPECT_EQ(KeychainStore::load(), QStringLiteral("vk_stored_before"));
+}
+
+TEST_F(PreferencesTest, RememberStoresTheTrimmedKeyWithTheButtonsDisabledMeanwhile)
+{
+    using service::KeychainStore;
+    KeychainStore::remove();
+    app::AccountSection *account = view->account();
+    account->keyField()->setText(QStringLiteral("\t vk_typed_key_123 \n"));
+    QTest::mouseClick(account->rememberButton(), Qt::LeftButton);
+    // The keyring answers on its own thread: until then neither button can be pressed.
+    EXPECT_TRUE(account->isKeychainBusy());
+    EXPECT_FALSE(account->rememberButton()->isEnabled());
+    EXPECT_FALSE(account->clearButton()->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return !account->isKeychainBusy(); }));
+    EXPECT_TRUE(account->rememberButton()->isEnabled());
+    EXPECT_TRUE(account->clearButton()->isEnabled());
+    EXPECT_EQ(account->keyNote(), QStringLiteral("Saved — the app connects with this key automatically on launch."));
+    EXPECT_EQ(KeychainStore::load(), QStringLiteral("vk_typed_key_123"));
+    saveScreenshot(windows->preferences().window(), QStringLiteral("preferences-key-saved"));
+
+    QTest::mouseClick(account->clearButton(), Qt::LeftButton);
+    EXPECT_FALSE(account->rememberButton()->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return !account->isKeychainBusy(); }));
+    EXPECT_EQ(account->keyNote(), QStringLiteral("Removed — the app will no longer auto-connect."));
+    EXPECT_TRUE(account->keyField()->text().isEmpty());
+    EXPECT_EQ(KeychainStore::load(), std::nullopt);
+}
+
+TEST_F(PreferencesTest, ClearWithNothingStoredStillSaysRemoved)
+{
+    using service::KeychainStore;
+    ASSERT_EQ(KeychainStore::remove().kind, KeychainStore::Result::Case::alreadyAbsent);
+    app::AccountSection *account = view->account();
+    account->keyField()->setText(QStringLiteral("typed but never saved"));
+    QTest::mouseClick(account->clearButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !account->isKeychainBusy(); }));
+    EXPECT_EQ(account->keyNote(), QStringLiteral("Removed — the app will no longer auto-connect."));
+    EXPECT_TRUE(account->keyField()->text().isEmpty());
 }
 
 } // namespace

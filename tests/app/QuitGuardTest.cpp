@@ -5,6 +5,7 @@
 #include "app/MainWindow.h"
 #include "app/VorlikDesktopApp.h"
 #include "platform/Settings.h"
+#include "service/KeychainStore.h"
 #include "tests/app/ShellTestSupport.h"
 
 #include <QAction>
@@ -24,6 +25,7 @@ class QuitGuardTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        service::KeychainStore::remove(); // the start-up task must find no remembered key
         shellServer().useAsService();
         Settings::standard().setValue(QStringLiteral("skipWebTabs"), true);
         application = std::make_unique<app::VorlikDesktopApp>();

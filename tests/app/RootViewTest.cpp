@@ -11,6 +11,7 @@
 #include "app/SignInPopover.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
+#include "service/KeychainStore.h"
 #include "service/SessionStore.h"
 #include "tests/app/ShellTestSupport.h"
 #include "tests/support/TestFiles.h"
@@ -40,6 +41,7 @@ class RootViewTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        service::KeychainStore::remove(); // the start-up task must find no remembered key
         app::LightPalette::apply(); // as the application shows itself
         shellServer().reset();
         shellServer().useAsService();
