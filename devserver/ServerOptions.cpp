@@ -22,7 +22,7 @@ QString ServerOptions::usage()
     return QStringLiteral(
         "usage: vorlik-devserver [--port N] [--data DIR] [--key KEY]... [--keys FILE]\n"
         "                        [--token-lifetime SECONDS] [--tls-cert PEM --tls-key PEM]\n"
-        "                        [--fault SPEC]... [--job-delay-ms N]\n");
+        "                        [--fault SPEC]... [--job-delay-ms N] [--updates DIR]\n");
 }
 
 std::optional<ServerOptions> ServerOptions::parse(const QStringList &arguments, QString &error)
@@ -85,6 +85,8 @@ std::optional<ServerOptions> ServerOptions::parse(const QStringList &arguments, 
                 return std::nullopt;
             }
             options.jobDelayMs = *ms;
+        } else if (flag == QStringLiteral("--updates")) {
+            options.updatesPath = value;
         } else {
             error = QStringLiteral("unknown flag ") + flag + QStringLiteral("\n") + usage();
             return std::nullopt;

@@ -16,6 +16,7 @@ struct ServerOptions {
     QString tlsKeyPath;
     QStringList faultSpecs;      // --fault texts, parsed by FaultInjector
     qint64 jobDelayMs = 0;       // how long every analysis job takes at least
+    QString updatesPath;         // --updates: latest.json and update images (empty: none)
 
     static constexpr const char *demoKey = "vk_demo_local_0000000000000000";
 

@@ -8,6 +8,7 @@
 #include "devserver/ServiceRoutes.h"
 #include "devserver/StopSignal.h"
 #include "devserver/TokenStore.h"
+#include "devserver/ToolRoutes.h"
 #include "devserver/UsageStore.h"
 
 #include <QCoreApplication>
@@ -84,6 +85,7 @@ int main(int argc, char **argv)
     service.install(server);
     AdminRoutes admin(faults, log, usage, tokens);
     admin.install(server);
+    ToolRoutes tools(server, dataPath, options->updatesPath);
 
     const int port = server.bind(options->port, error);
     if (port < 0)

@@ -22,4 +22,13 @@ QString AppPaths::downloads()
     return path.isEmpty() ? QDir::home().filePath(QStringLiteral("Downloads")) : path;
 }
 
+QString AppPaths::temporary()
+{
+    const QString canonical = QDir::tempPath();
+    if (!canonical.isEmpty())
+        return canonical;
+    const QString named = qEnvironmentVariable("TMPDIR");
+    return named.isEmpty() ? QStringLiteral("/tmp") : QDir::cleanPath(named);
+}
+
 } // namespace vorlik::platform

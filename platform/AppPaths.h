@@ -11,6 +11,9 @@ struct AppPaths {
     static QString updates();            // .../Vorlik/Updates
     static QString logs();               // .../Vorlik/Logs
     static QString downloads();          // the user's Downloads folder
+    // The system temporary folder (TMPDIR, else /tmp). Unlike QDir::tempPath(), a TMPDIR that
+    // names a missing folder is kept as named, so files made there fail instead of landing in "/".
+    static QString temporary();
 };
 
 } // namespace vorlik::platform

@@ -17,6 +17,16 @@ struct ServiceConfig {
     static ServiceConfig current();
     static void setCurrentForTesting(const QUrl &origin); // an empty URL restores the default
     static ServiceConfig forOrigin(const QUrl &origin);
+
+    // The second source of the ffmpeg download, on a host of its own so that an outage of the
+    // service does not take it down too: the built-in download host, or the origin named by
+    // VORLIK_FFMPEG_FALLBACK_ORIGIN / setFFmpegFallbackOriginForTesting.
+    static QUrl ffmpegFallbackOrigin();
+    static void setFFmpegFallbackOriginForTesting(const QUrl &origin); // empty: the default
+    // The build for this machine's processor on that host, e.g.
+    // https://…/download/linux/x86_64/1787073674_9.0.1/ffmpeg.zip (or …/linux/arm64/…).
+    static QUrl ffmpegFallbackZipURL();
+    static QString ffmpegFallbackPath(const QString &architecture);
 };
 
 } // namespace vorlik::platform

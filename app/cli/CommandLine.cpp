@@ -55,7 +55,9 @@ QString CommandLine::usage()
         "  remember-key KEY     store KEY (or --key) in the keyring for automatic sign-in\n"
         "  forget-key           remove the remembered key\n"
         "  convert --preset ID FILES...   convert files with a preset\n"
-        "  analyse FILES...     analyse audio files on the service\n");
+        "  analyse FILES...     analyse audio files on the service\n"
+        "  update check|download|install   check for, fetch, or install and relaunch an update\n"
+        "  ffmpeg install [--from PROGRAM]  install ffmpeg from the service (or copy PROGRAM)\n");
 }
 
 } // namespace vorlik::app

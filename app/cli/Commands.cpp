@@ -1,10 +1,12 @@
 #include "app/cli/Commands.h"
 
 #include "app/cli/ConnectCommand.h"
+#include "app/cli/FFmpegCommand.h"
 #include "app/cli/ForgetKeyCommand.h"
 #include "app/cli/LogoutCommand.h"
 #include "app/cli/PresetsCommand.h"
 #include "app/cli/RememberKeyCommand.h"
+#include "app/cli/UpdateCommand.h"
 
 #include "platform/BuildInfo.h"
 #include "service/APIClient.h"
@@ -52,6 +54,10 @@ QCoro::Task<int> runCommand(CommandLine line, QTextStream &out, QTextStream &err
         co_return co_await runRememberKeyCommand(line, out, err);
     if (line.command == QLatin1String("forget-key"))
         co_return co_await runForgetKeyCommand(line, out, err);
+    if (line.command == QLatin1String("update"))
+        co_return co_await runUpdateCommand(line, out, err);
+    if (line.command == QLatin1String("ffmpeg"))
+        co_return co_await runFFmpegCommand(line, out, err);
     err << "unknown command " << line.command << "\n\n" << CommandLine::usage();
     co_return 2;
 }

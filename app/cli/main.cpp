@@ -3,6 +3,7 @@
 #include "app/cli/Commands.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
+#include "service/CertificateTrust.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -31,6 +32,10 @@ int main(int argc, char **argv)
     if (line.baseUrl)
         settings.setOverride(QStringLiteral("baseURL"), *line.baseUrl);
     vorlik::diagnostics::DiagnosticsLogger::shared().startIfEnabled();
+    QString trustProblem;
+    vorlik::service::CertificateTrust::applyFromSettings(settings, &trustProblem);
+    if (!trustProblem.isEmpty())
+        err << "vorlik: " << trustProblem << Qt::endl;
 
     const int code = QCoro::waitFor(vorlik::app::runCommand(line, out, err));
     out.flush();

@@ -1,6 +1,6 @@
-#include "ffmpeg/FileError.h"
+#include "platform/FileError.h"
 
-namespace vorlik::ffmpeg {
+namespace vorlik::platform {
 
 FileError::FileError(const QString &action, const QString &path, std::error_code error)
     : Failure(action + u' ' + path + QStringLiteral(": ") + QString::fromStdString(error.message())),
@@ -8,4 +8,4 @@ FileError::FileError(const QString &action, const QString &path, std::error_code
 {
 }
 
-} // namespace vorlik::ffmpeg
+} // namespace vorlik::platform

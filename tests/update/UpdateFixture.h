@@ -1,0 +1,71 @@
+#pragma once
+// What the updater's tests share: one HTTPS stand-in service per test binary that serves an
+// updates folder, bundles and images made on disk, and a look at the "update" log lines.
+#include "tests/support/DevServer.h"
+#include "update/Manifest.h"
+#include "update/UpdatePhase.h"
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <ostream>
+
+namespace vorlik::update {
+// Readable test output: "error(The update link is invalid.)".
+inline void PrintTo(const UpdatePhase &phase, std::ostream *out) { *out << phase.debugText().toStdString(); }
+} // namespace vorlik::update
+
+namespace vorlik::test {
+
+// The folder the shared server serves as /tools/desktop/.
+QString updatesFolder();
+DevServer &updateServer();
+
+// An Info.plist's members; an absent optional is left out of the file.
+struct BundleInfo {
+    std::optional<QString> identifier = QStringLiteral("com.vorlik.desktop");
+    std::optional<QString> shortVersion = QStringLiteral("1.2.25");
+    std::optional<QString> build = QStringLiteral("28");
+    QString executable = QStringLiteral("vorlik");
+    bool binary = false; // a binary property list instead of XML
+};
+QByteArray infoPlist(const BundleInfo &info);
+// An XML property list rewritten in the binary format.
+QByteArray toBinaryPlist(const QByteArray &xml);
+// "<folder>/Vorlik Desktop.app" with Info.plist, Contents/MacOS/<executable> (a script that
+// prints `marker`) and Resources/notes.txt.
+QString makeBundle(const QString &folder, const BundleInfo &info, const QByteArray &marker = "new");
+// Every file below a folder with its content (links as "-> target"), for before/after checks.
+QMap<QString, QByteArray> snapshot(const QString &folder);
+
+// A manifest for an image in the updates folder: its digest, and a dmg URL on the server.
+update::Manifest manifestFor(const QString &imageName, const QString &version = QStringLiteral("1.2.25"), qint64 build = 28,
+                     const QString &query = {});
+QUrl imageURL(const QString &imageName, const QString &query = {});
+void writeLatest(const QByteArray &json);
+
+// Turns the diagnostics log on (standard settings) and returns the "update" lines logged
+// since the last call.
+QStringList takeUpdateLogLines();
+
+// Runs the event loop until `done` or a generous safety limit; false when the limit ran out.
+bool waitUntil(const std::function<bool()> &done, int limitMilliseconds = 60000);
+
+// Entries of the temporary folder (TMPDIR) whose names start with `prefix`.
+QStringList tempEntries(const QString &prefix);
+
+// A private TMPDIR for each test.
+class PrivateTemp : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    QTemporaryDir m_temp;
+    QByteArray m_savedTmp;
+};
+
+} // namespace vorlik::test

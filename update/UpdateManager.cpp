@@ -1,0 +1,105 @@
+// The update manager's state, its texts for the update sheet, and the sheet's actions.
+#include "update/UpdateManager.h"
+
+#include "app/ActiveJobs.h"
+#include "platform/AppPaths.h"
+#include "platform/BuildInfo.h"
+#include "platform/Settings.h"
+
+namespace vorlik::update {
+
+UpdateManager &UpdateManager::shared()
+{
+    static auto *manager = new UpdateManager(platform::Settings::standard(), app::ActiveJobs::shared());
+    return *manager;
+}
+
+UpdateManager::UpdateManager(platform::Settings &settings, app::ActiveJobs &jobs, QObject *parent)
+    : QObject(parent), m_settings(settings), m_jobs(jobs)
+{
+}
+
+QString UpdateManager::currentVersion() { return platform::appVersion(); }
+int UpdateManager::currentBuild() { return platform::buildNumber(); }
+QString UpdateManager::installLogPath() { return platform::AppPaths::updates() + QStringLiteral("/install.log"); }
+
+void UpdateManager::setShowSheet(bool show)
+{
+    if (m_showSheet == show)
+        return;
+    m_showSheet = show;
+    emit showSheetChanged();
+}
+
+void UpdateManager::setPhase(const UpdatePhase &phase)
+{
+    if (m_phase == phase)
+        return;
+    m_phase = phase;
+    emit phaseChanged();
+}
+
+void UpdateManager::setUpdateAvailable(bool available)
+{
+    if (m_updateAvailable == available)
+        return;
+    m_updateAvailable = available;
+    emit updateAvailableChanged();
+}
+
+void UpdateManager::setLatestVersion(const std::optional<QString> &version)
+{
+    if (m_latestVersion == version)
+        return;
+    m_latestVersion = version;
+    emit latestVersionChanged();
+}
+
+QString UpdateManager::installExplanation()
+{
+    return QStringLiteral("Install & Relaunch quits Vorlik, swaps in the new version and reopens it.");
+}
+
+QString UpdateManager::statusText() const
+{
+    using Kind = UpdatePhase::Kind;
+    switch (m_phase.kind) {
+    case Kind::idle:
+    case Kind::installing:
+    case Kind::downloaded:
+        return {};
+    case Kind::checking:
+        return QStringLiteral("Checking for updates…");
+    case Kind::upToDate:
+        return QStringLiteral("You're up to date — ") + currentVersion();
+    case Kind::available:
+        return QStringLiteral("Vorlik Desktop ") + m_phase.manifest.version + QStringLiteral(" (build ")
+            + QString::number(m_phase.manifest.build) + QStringLiteral(") is available — you have ") + currentVersion();
+    case Kind::downloading:
+        return QStringLiteral("Downloading update…");
+    case Kind::error:
+        return m_phase.message;
+    }
+    return {};
+}
+
+QString UpdateManager::notes() const
+{
+    if (m_phase.is(UpdatePhase::Kind::available) || m_phase.is(UpdatePhase::Kind::downloaded))
+        return m_phase.manifest.notes.value_or(QString());
+    return {};
+}
+
+void UpdateManager::downloadAvailable()
+{
+    if (canDownload())
+        download(m_phase.manifest); // runs on by itself
+}
+
+void UpdateManager::installDownloaded()
+{
+    if (canInstall())
+        installAndRelaunch(m_phase.manifest, m_phase.path);
+}
+
+} // namespace vorlik::update
