@@ -6,8 +6,9 @@
 
 namespace vorlik::app {
 
-AppWindows::AppWindows(platform::Settings &settings, diagnostics::DiagnosticsLogger &logger, QObject *parent)
-    : QObject(parent), m_settings(settings), m_logger(logger)
+AppWindows::AppWindows(platform::Settings &settings, diagnostics::DiagnosticsLogger &logger,
+                       update::UpdateManager &updater, QObject *parent)
+    : QObject(parent), m_settings(settings), m_logger(logger), m_updater(updater)
 {
 }
 
@@ -16,7 +17,7 @@ AppWindows::~AppWindows() = default;
 PreferencesWindowController &AppWindows::preferences()
 {
     if (!m_preferences)
-        m_preferences = std::make_unique<PreferencesWindowController>(m_settings, m_logger);
+        m_preferences = std::make_unique<PreferencesWindowController>(m_settings, m_logger, m_updater);
     return *m_preferences;
 }
 

@@ -11,6 +11,9 @@ class DiagnosticsLogger;
 namespace vorlik::platform {
 class Settings;
 }
+namespace vorlik::update {
+class UpdateManager;
+}
 
 namespace vorlik::app {
 
@@ -21,7 +24,8 @@ class ReleaseNotesWindowController;
 class AppWindows : public QObject {
     Q_OBJECT
 public:
-    AppWindows(platform::Settings &settings, diagnostics::DiagnosticsLogger &logger, QObject *parent = nullptr);
+    AppWindows(platform::Settings &settings, diagnostics::DiagnosticsLogger &logger, update::UpdateManager &updater,
+               QObject *parent = nullptr);
     ~AppWindows() override;
 
     PreferencesWindowController &preferences();
@@ -35,6 +39,7 @@ public:
 private:
     platform::Settings &m_settings;
     diagnostics::DiagnosticsLogger &m_logger;
+    update::UpdateManager &m_updater;
     std::unique_ptr<PreferencesWindowController> m_preferences;
     std::unique_ptr<AboutWindowController> m_about;
     std::unique_ptr<ReleaseNotesWindowController> m_releaseNotes;

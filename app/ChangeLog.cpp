@@ -1,6 +1,7 @@
 #include "app/ChangeLog.h"
 
-#include <QCoreApplication>
+#include "update/RunningBundle.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStringDecoder>
@@ -14,7 +15,7 @@ QString ChangeLog::missingText()
 
 QString ChangeLog::loadChangeLog()
 {
-    return loadChangeLog(resourceFolder(QCoreApplication::applicationDirPath()));
+    return loadChangeLog(resourceFolder());
 }
 
 QString ChangeLog::loadChangeLog(const std::optional<QString> &folder)
@@ -34,15 +35,12 @@ QString ChangeLog::loadChangeLog(const std::optional<QString> &folder)
     return text;
 }
 
-std::optional<QString> ChangeLog::resourceFolder(const QString &programFolder)
+std::optional<QString> ChangeLog::resourceFolder()
 {
-    QDir macos(QDir::cleanPath(programFolder));
-    if (macos.dirName() != QLatin1String("MacOS") || !macos.cdUp() || macos.dirName() != QLatin1String("Contents"))
+    const std::optional<QString> bundle = update::RunningBundle::current();
+    if (!bundle)
         return std::nullopt;
-    QDir contents = macos;
-    if (!contents.cdUp() || !contents.dirName().endsWith(QLatin1String(".app")))
-        return std::nullopt;
-    return macos.filePath(QStringLiteral("Resources"));
+    return *bundle + QStringLiteral("/Contents/Resources");
 }
 
 } // namespace vorlik::app

@@ -15,9 +15,8 @@ struct ChangeLog {
     static QString loadChangeLog();
     // The same for a given resource folder (none: the program has no bundle).
     static QString loadChangeLog(const std::optional<QString> &resourceFolder);
-
-    // ".../X.app/Contents/Resources" for a program folder ".../X.app/Contents/MacOS", else none.
-    static std::optional<QString> resourceFolder(const QString &programFolder);
+    // The running bundle's Contents/Resources, or none outside a bundle.
+    static std::optional<QString> resourceFolder();
 };
 
 } // namespace vorlik::app

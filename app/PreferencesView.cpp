@@ -4,15 +4,16 @@
 #include "app/ConversionToolsSection.h"
 #include "app/DiagnosticsSection.h"
 #include "app/OutputSection.h"
+#include "app/UpdatesSection.h"
 
 #include <QVBoxLayout>
 
 namespace vorlik::app {
 
 PreferencesView::PreferencesView(platform::Settings &settings, diagnostics::DiagnosticsLogger &logger,
-                                 QWidget *parent)
+                                 update::UpdateManager &updater, QWidget *parent)
     : QWidget(parent), m_account(new AccountSection(this)), m_output(new OutputSection(settings, this)),
-      m_conversionTools(new ConversionToolsSection(settings, this)),
+      m_conversionTools(new ConversionToolsSection(settings, this)), m_updates(new UpdatesSection(updater, this)),
       m_diagnostics(new DiagnosticsSection(settings, logger, this))
 {
     auto *layout = new QVBoxLayout(this);
@@ -21,6 +22,7 @@ PreferencesView::PreferencesView(platform::Settings &settings, diagnostics::Diag
     layout->addWidget(m_account);
     layout->addWidget(m_output);
     layout->addWidget(m_conversionTools);
+    layout->addWidget(m_updates);
     layout->addWidget(m_diagnostics);
     layout->addStretch(1);
 }

@@ -12,10 +12,11 @@
 namespace vorlik::app {
 
 PreferencesWindowController::PreferencesWindowController(platform::Settings &settings,
-                                                         diagnostics::DiagnosticsLogger &logger, QObject *parent)
+                                                         diagnostics::DiagnosticsLogger &logger,
+                                                         update::UpdateManager &updater, QObject *parent)
     : QObject(parent), m_window(std::make_unique<QWidget>(nullptr, Qt::Window | Qt::WindowTitleHint
                                                                        | Qt::WindowCloseButtonHint)),
-      m_view(new PreferencesView(settings, logger))
+      m_view(new PreferencesView(settings, logger, updater))
 {
     m_window->setObjectName(QStringLiteral("preferencesWindow"));
     m_window->setWindowTitle(QStringLiteral("Vorlik Desktop Settings"));

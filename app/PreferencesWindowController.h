@@ -13,6 +13,9 @@ class DiagnosticsLogger;
 namespace vorlik::platform {
 class Settings;
 }
+namespace vorlik::update {
+class UpdateManager;
+}
 
 namespace vorlik::app {
 
@@ -22,7 +25,7 @@ class PreferencesWindowController : public QObject {
     Q_OBJECT
 public:
     PreferencesWindowController(platform::Settings &settings, diagnostics::DiagnosticsLogger &logger,
-                                QObject *parent = nullptr);
+                                update::UpdateManager &updater, QObject *parent = nullptr);
     ~PreferencesWindowController() override;
 
     // Centres the window, brings it to front and activates the application.

@@ -6,6 +6,8 @@
 #include "app/PageFactory.h"
 #include "app/SignInPopover.h"
 #include "app/StartupTask.h"
+#include "app/UpdateBadge.h"
+#include "app/UpdateSheet.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
 #include "service/APIClient.h"
@@ -34,8 +36,9 @@ const QString tabStyle = QStringLiteral(
 
 } // namespace
 
-RootView::RootView(service::SessionStore &store, AppWindows &windows, platform::Settings &settings, QWidget *parent)
-    : QWidget(parent), m_store(store), m_windows(windows), m_settings(settings)
+RootView::RootView(service::SessionStore &store, AppWindows &windows, update::UpdateManager &updater,
+                   platform::Settings &settings, QWidget *parent)
+    : QWidget(parent), m_store(store), m_windows(windows), m_updater(updater), m_settings(settings)
 {
     setObjectName(QStringLiteral("rootView"));
     m_stack = new QStackedWidget(this);
@@ -60,6 +63,7 @@ RootView::RootView(service::SessionStore &store, AppWindows &windows, platform::
     layout->addWidget(m_stack, 1);
 
     m_popover = new SignInPopover(store, this);
+    m_updateSheet = new UpdateSheet(updater, this);
     connect(m_pill, &ConnectionPill::signInRequested, this, &RootView::showSignIn);
     connect(m_pill, &ConnectionPill::signOutRequested, this, [this] { signOut(); });
 
@@ -96,6 +100,9 @@ QWidget *RootView::makeTabBar()
     connect(m_tabGroup, &QButtonGroup::idClicked, this, [this](int id) { select(AppTab(id)); });
     row->addStretch(1);
 
+    m_updateBadge = new UpdateBadge(m_updater, bar);
+    row->addWidget(m_updateBadge);
+    row->addSpacing(4);
     m_buildTag = new BuildTag(bar);
     row->addWidget(m_buildTag);
     row->addSpacing(8);
@@ -169,7 +176,7 @@ void RootView::showEvent(QShowEvent *event)
 QCoro::Task<void> RootView::runStartup(QPointer<RootView> self)
 {
     // A named task: g++ 12 destroys a temporary argument of an awaited coroutine twice.
-    StartupTask startup{self, &self->m_store, &self->m_windows, &self->m_settings};
+    StartupTask startup{self, &self->m_store, &self->m_windows, &self->m_updater, &self->m_settings};
     co_await StartupTask::run(std::move(startup));
     if (!self)
         co_return;

@@ -24,6 +24,9 @@ class Settings;
 namespace vorlik::service {
 class SessionStore;
 }
+namespace vorlik::update {
+class UpdateManager;
+}
 
 namespace vorlik::app {
 
@@ -32,12 +35,14 @@ class BuildTag;
 class ConnectionPill;
 class PageFactory;
 class SignInPopover;
+class UpdateBadge;
+class UpdateSheet;
 
 class RootView : public QWidget {
     Q_OBJECT
 public:
-    RootView(service::SessionStore &store, AppWindows &windows, platform::Settings &settings,
-             QWidget *parent = nullptr);
+    RootView(service::SessionStore &store, AppWindows &windows, update::UpdateManager &updater,
+             platform::Settings &settings, QWidget *parent = nullptr);
     ~RootView() override;
 
     AppTab selected() const { return m_selected; }
@@ -48,6 +53,8 @@ public:
     ConnectionPill *pill() const { return m_pill; }
     SignInPopover *signInPopover() const { return m_popover; }
     BuildTag *buildTag() const { return m_buildTag; }
+    UpdateBadge *updateBadge() const { return m_updateBadge; }
+    UpdateSheet *updateSheet() const { return m_updateSheet; }
 
     // Sign out: "sign out requested", the service's logout (awaited, its outcome does not
     // matter), then the store disconnects.
@@ -73,12 +80,15 @@ private:
 
     service::SessionStore &m_store;
     AppWindows &m_windows;
+    update::UpdateManager &m_updater;
     platform::Settings &m_settings;
     AppTab m_selected = AppTab::analysis;
     std::array<Page, allTabs.size()> m_pages;
     std::array<QAbstractButton *, allTabs.size()> m_tabButtons{};
     QButtonGroup *m_tabGroup = nullptr;
     QStackedWidget *m_stack = nullptr;
+    UpdateBadge *m_updateBadge = nullptr;
+    UpdateSheet *m_updateSheet = nullptr;
     BuildTag *m_buildTag = nullptr;
     ConnectionPill *m_pill = nullptr;
     SignInPopover *m_popover = nullptr;

@@ -6,6 +6,7 @@
 #include "service/APIClient.h"
 #include "service/KeychainStore.h"
 #include "service/SessionStore.h"
+#include "update/UpdateManager.h"
 
 namespace vorlik::app {
 
@@ -26,8 +27,31 @@ QCoro::Task<void> StartupTask::run(StartupTask task)
             co_return;
     }
 
+    update::UpdateManager &updater = *task.updater;
+    updater.autoCheck();
+
     if (settings.boolean(QStringLiteral("showReleaseNotes")))
         task.windows->showReleaseNotes();
+    // The updater's developer hooks: show the sheet, check, download what is available, then
+    // install what was downloaded.
+    const bool showUpdates = settings.boolean(QStringLiteral("showUpdates"));
+    const bool autoUpdate = settings.boolean(QStringLiteral("autoUpdate"));
+    if (showUpdates)
+        updater.setShowSheet(true);
+    if (showUpdates || autoUpdate) {
+        const update::UpdatePhase checked = co_await updater.check();
+        if (!task.view)
+            co_return;
+        if (autoUpdate && checked.is(update::UpdatePhase::Kind::available)) {
+            const update::Manifest manifest = checked.manifest;
+            co_await updater.download(manifest);
+            if (!task.view)
+                co_return;
+            const update::UpdatePhase downloaded = updater.phase();
+            if (settings.boolean(QStringLiteral("autoInstall")) && downloaded.is(update::UpdatePhase::Kind::downloaded))
+                updater.installAndRelaunch(downloaded.manifest, downloaded.path);
+        }
+    }
 
     const std::optional<QString> build = co_await service::APIClient::serverBuild();
     if (!task.view)

@@ -12,6 +12,9 @@ class Settings;
 namespace vorlik::service {
 class SessionStore;
 }
+namespace vorlik::update {
+class UpdateManager;
+}
 
 namespace vorlik::app {
 
@@ -22,6 +25,7 @@ struct StartupTask {
     QPointer<RootView> view;
     service::SessionStore *store = nullptr;
     AppWindows *windows = nullptr;
+    update::UpdateManager *updater = nullptr;
     platform::Settings *settings = nullptr;
 
     static QCoro::Task<void> run(StartupTask task);

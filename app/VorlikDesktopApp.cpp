@@ -10,20 +10,22 @@
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
 #include "service/SessionStore.h"
+#include "update/UpdateManager.h"
 
 #include <QApplication>
 
 namespace vorlik::app {
 
 VorlikDesktopApp::VorlikDesktopApp()
-    : VorlikDesktopApp(platform::Settings::standard(), diagnostics::DiagnosticsLogger::shared(), ActiveJobs::shared())
+    : VorlikDesktopApp(platform::Settings::standard(), diagnostics::DiagnosticsLogger::shared(), ActiveJobs::shared(),
+                       update::UpdateManager::shared())
 {
 }
 
 VorlikDesktopApp::VorlikDesktopApp(platform::Settings &settings, diagnostics::DiagnosticsLogger &logger,
-                                   ActiveJobs &jobs)
+                                   ActiveJobs &jobs, update::UpdateManager &updater)
     : m_session(std::make_unique<service::SessionStore>()),
-      m_windows(std::make_unique<AppWindows>(settings, logger)),
+      m_windows(std::make_unique<AppWindows>(settings, logger, updater)),
       m_delegate(std::make_unique<AppDelegate>(*m_windows, jobs, settings, logger))
 {
     LightPalette::apply();
@@ -31,7 +33,7 @@ VorlikDesktopApp::VorlikDesktopApp(platform::Settings &settings, diagnostics::Di
     // window being the last one open ends the program by itself.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    m_mainWindow = std::make_unique<MainWindow>(new RootView(*m_session, *m_windows, settings));
+    m_mainWindow = std::make_unique<MainWindow>(new RootView(*m_session, *m_windows, updater, settings));
     AppMenu::install(m_mainWindow->menuBar(), *m_windows, *m_delegate);
     m_mainWindow->setCloseGuard([delegate = m_delegate.get()] { return delegate->requestQuit(); });
     m_delegate->setMainWindow(m_mainWindow.get());

@@ -15,6 +15,9 @@ class Settings;
 namespace vorlik::service {
 class SessionStore;
 }
+namespace vorlik::update {
+class UpdateManager;
+}
 
 namespace vorlik::app {
 
@@ -29,7 +32,8 @@ class VorlikDesktopApp : public QObject {
 public:
     // The application's shared settings, log and registry of running work.
     VorlikDesktopApp();
-    VorlikDesktopApp(platform::Settings &settings, diagnostics::DiagnosticsLogger &logger, ActiveJobs &jobs);
+    VorlikDesktopApp(platform::Settings &settings, diagnostics::DiagnosticsLogger &logger, ActiveJobs &jobs,
+                     update::UpdateManager &updater);
     ~VorlikDesktopApp() override;
 
     // Shows the main window and runs the delegate's launch sequence.

@@ -9,6 +9,7 @@
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
 #include "tests/app/ShellTestSupport.h"
+#include "update/UpdateManager.h"
 #include "tests/support/TestFiles.h"
 
 #include <QApplication>
@@ -32,7 +33,7 @@ protected:
     {
         app::LightPalette::apply(); // as the application shows itself
         windows = std::make_unique<app::AppWindows>(platform::Settings::standard(),
-                                                    diagnostics::DiagnosticsLogger::shared());
+                                                    diagnostics::DiagnosticsLogger::shared(), update::UpdateManager::shared());
     }
 
     static int visibleWindowsTitled(const QString &title)
@@ -99,20 +100,13 @@ TEST_F(AuxiliaryWindowsTest, ReleaseNotesWithoutABundleSayTheyAreMissing)
     windows->releaseNotes().window()->close();
 }
 
-TEST(ChangeLogTest, FindsTheResourcesOfTheBundleTheProgramRunsFrom)
+TEST(ChangeLogTest, TheApplicationBundleCarriesTheReleaseNotes)
 {
-    QTemporaryDir root;
-    const QString bundle = root.filePath(QStringLiteral("Vorlik Desktop.app"));
-    ASSERT_TRUE(QDir().mkpath(bundle + QStringLiteral("/Contents/MacOS")));
-    ASSERT_TRUE(QDir().mkpath(root.filePath(QStringLiteral("plain/Contents/MacOS"))));
-
-    EXPECT_EQ(ChangeLog::resourceFolder(bundle + QStringLiteral("/Contents/MacOS")),
-              bundle + QStringLiteral("/Contents/Resources"));
-    EXPECT_EQ(ChangeLog::resourceFolder(bundle + QStringLiteral("/Contents/MacOS/")),
-              bundle + QStringLiteral("/Contents/Resources"));
-    EXPECT_EQ(ChangeLog::resourceFolder(root.filePath(QStringLiteral("plain/Contents/MacOS"))), std::nullopt);
-    EXPECT_EQ(ChangeLog::resourceFolder(bundle + QStringLiteral("/Contents")), std::nullopt);
-    EXPECT_EQ(ChangeLog::resourceFolder(QStringLiteral("/usr/bin")), std::nullopt);
+    // The build's "Vorlik Desktop.app" holds the project's CHANGELOG.md as it stands.
+    EXPECT_EQ(ChangeLog::loadChangeLog(QStringLiteral(VORLIK_APP_BUNDLE "/Contents/Resources")),
+              QString::fromUtf8(readFile(QStringLiteral(VORLIK_SOURCE_DIR "/CHANGELOG.md"))));
+    // This test program is no bundle.
+    EXPECT_EQ(ChangeLog::resourceFolder(), std::nullopt);
 }
 
 TEST(ChangeLogTest, ReadsTheFileUnchangedOrSaysItIsMissing)

@@ -13,6 +13,7 @@
 #include "platform/Settings.h"
 #include "service/KeychainStore.h"
 #include "tests/app/ShellTestSupport.h"
+#include "update/UpdateManager.h"
 #include "tests/support/TestFiles.h"
 
 #include <QDir>
@@ -41,7 +42,7 @@ protected:
         Settings &settings = Settings::standard();
         for (const char *key : {"exportLocation", "exportFolderPath", "ffmpegPathOverride"})
             settings.remove(QString::fromLatin1(key));
-        windows = std::make_unique<app::AppWindows>(settings, DiagnosticsLogger::shared());
+        windows = std::make_unique<app::AppWindows>(settings, DiagnosticsLogger::shared(), update::UpdateManager::shared());
         windows->showPreferences();
         view = windows->preferences().view();
     }
@@ -83,7 +84,8 @@ TEST_F(PreferencesTest, IsOneWindowWithTheSectionsInOrder)
     for (QLabel *label : window->findChildren<QLabel *>(QStringLiteral("sectionTitle")))
         sections.append(label->text());
     EXPECT_EQ(sections, (QStringList{QStringLiteral("Account"), QStringLiteral("Output"),
-                                     QStringLiteral("Conversion tools"), QStringLiteral("Diagnostics")}));
+                                     QStringLiteral("Conversion tools"), QStringLiteral("Updates"),
+                                     QStringLiteral("Diagnostics")}));
 
     const QStringList texts = labelTexts();
     for (const char *expected :

@@ -14,6 +14,7 @@
 #include "service/KeychainStore.h"
 #include "service/SessionStore.h"
 #include "tests/app/ShellTestSupport.h"
+#include "update/UpdateManager.h"
 #include "tests/support/TestFiles.h"
 
 #include <QAction>
@@ -48,8 +49,8 @@ protected:
         Settings::standard().setValue(QStringLiteral("vorlikDiag"), true);
         Settings::standard().setValue(QStringLiteral("skipWebTabs"), true);
         store = std::make_unique<SessionStore>();
-        windows = std::make_unique<app::AppWindows>(Settings::standard(), diagnostics::DiagnosticsLogger::shared());
-        view = std::make_unique<RootView>(*store, *windows, Settings::standard());
+        windows = std::make_unique<app::AppWindows>(Settings::standard(), diagnostics::DiagnosticsLogger::shared(), update::UpdateManager::shared());
+        view = std::make_unique<RootView>(*store, *windows, update::UpdateManager::shared(), Settings::standard());
         view->resize(1200, 780);
     }
 

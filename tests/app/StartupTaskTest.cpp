@@ -9,6 +9,7 @@
 #include "service/KeychainStore.h"
 #include "service/SessionStore.h"
 #include "tests/app/ShellTestSupport.h"
+#include "update/UpdateManager.h"
 
 #include <memory>
 
@@ -31,8 +32,8 @@ protected:
         Settings::standard().setValue(QStringLiteral("skipWebTabs"), true);
         Settings::standard().setValue(QStringLiteral("vorlikDiag"), true);
         store = std::make_unique<SessionStore>();
-        windows = std::make_unique<app::AppWindows>(Settings::standard(), diagnostics::DiagnosticsLogger::shared());
-        view = std::make_unique<app::RootView>(*store, *windows, Settings::standard());
+        windows = std::make_unique<app::AppWindows>(Settings::standard(), diagnostics::DiagnosticsLogger::shared(), update::UpdateManager::shared());
+        view = std::make_unique<app::RootView>(*store, *windows, update::UpdateManager::shared(), Settings::standard());
         view->resize(1200, 780);
         QObject::connect(store.get(), &SessionStore::stateChanged, view.get(),
                          [this] { pillTexts.append(view->pill()->text()); });
