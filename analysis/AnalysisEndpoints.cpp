@@ -68,6 +68,16 @@ void logUpload(const QString &message)
         diagnostics::DiagnosticsLogger::shared().log(QStringLiteral("api"), QStringLiteral("POST /v1/uploads ") + message);
 }
 
+// The user's temporary folder. Qt answers an empty path when TMPDIR names no folder, which
+// would put the body in the working directory; the folder as named then fails to open instead.
+QString temporaryFolder()
+{
+    const QString folder = QDir::tempPath();
+    if (!folder.isEmpty())
+        return folder;
+    return qEnvironmentVariable("TMPDIR", QStringLiteral("/tmp"));
+}
+
 // Removes the upload's temporary file on every way out of the upload, once it exists.
 class TemporaryFileRemover {
 public:
@@ -82,15 +92,20 @@ private:
     QString m_path;
 };
 
-// A reply still running when its owner goes away is aborted quietly: nothing may resume a
-// coroutine that is being torn down.
-struct QuietReplyDeleter {
-    void operator()(QNetworkReply *reply) const
+// The upload's own network session, which owns the reply and the body file. It is deleted from
+// the event loop, never on the spot: this coroutine may be resumed from inside the reply (its
+// abort() emits finished() at once), and deleting the reply there would pull it out from under
+// its own call. A reply still running is aborted quietly first: nothing may resume a coroutine
+// that is being torn down.
+struct LaterSessionDeleter {
+    void operator()(QNetworkAccessManager *session) const
     {
-        QObject::disconnect(reply, nullptr, nullptr, nullptr);
-        if (reply->isRunning())
-            reply->abort();
-        delete reply;
+        for (QNetworkReply *reply : session->findChildren<QNetworkReply *>()) {
+            QObject::disconnect(reply, nullptr, nullptr, nullptr);
+            if (reply->isRunning())
+                reply->abort();
+        }
+        session->deleteLater();
     }
 };
 
@@ -99,7 +114,7 @@ struct QuietReplyDeleter {
 QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer, CancellationToken cancellation)
 {
     const QString boundary = MultipartBody::makeBoundary();
-    const QString bodyPath = QDir(QDir::tempPath())
+    const QString bodyPath = QDir(temporaryFolder())
                                  .filePath(QStringLiteral("vorlik-upload-")
                                            + QUuid::createUuid().toString(QUuid::WithoutBraces)
                                            + QStringLiteral(".multipart"));
@@ -115,9 +130,11 @@ QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer
         body.close();
     }
 
-    QFile upload(bodyPath);
-    if (!upload.open(QIODevice::ReadOnly))
-        throw FileError(FileError::Operation::open, QDir::toNativeSeparators(bodyPath), upload);
+    // A session of its own for this one upload, gone with it.
+    const std::unique_ptr<QNetworkAccessManager, LaterSessionDeleter> session(new QNetworkAccessManager);
+    auto *upload = new QFile(bodyPath, session.get());
+    if (!upload->open(QIODevice::ReadOnly))
+        throw FileError(FileError::Operation::open, QDir::toNativeSeparators(bodyPath), *upload);
 
     QNetworkRequest request(APIClient::url(QStringLiteral("/v1/uploads")));
     // One limit for the whole exchange: Qt's transfer timeout counts from the last progress,
@@ -127,15 +144,12 @@ QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer
                          QByteArrayLiteral("multipart/form-data; boundary=") + boundary.toUtf8());
     request.setRawHeader(QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + bearer.toUtf8());
 
-    // A session of its own for this one upload, gone with it (after the reply, declared below).
-    const auto session = std::make_unique<QNetworkAccessManager>();
     QElapsedTimer clock;
     clock.start();
-    const std::unique_ptr<QNetworkReply, QuietReplyDeleter> reply(session->post(request, &upload));
-    QNetworkReply *sending = reply.get();
-    const CancellationToken::Registration stop = cancellation.onCancel([sending] { sending->abort(); });
+    QNetworkReply *reply = session->post(request, upload);
+    const CancellationToken::Registration stop = cancellation.onCancel([reply] { reply->abort(); });
 
-    co_await sending;
+    co_await reply;
 
     const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!isHTTPResponse(*reply, statusAttribute.isValid())) {

@@ -1,5 +1,7 @@
 #include "analysis/FileError.h"
 
+#include <cstring>
+
 namespace vorlik::analysis {
 namespace {
 
@@ -14,9 +16,8 @@ QString verb(FileError::Operation operation)
     return QStringLiteral("used");
 }
 
-QString describeFailure(FileError::Operation operation, const QString &fileName, const QFileDevice &file)
+QString describeFailure(FileError::Operation operation, const QString &fileName, QString reason)
 {
-    QString reason = file.errorString();
     if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
         reason = QStringLiteral("unknown error");
     return QStringLiteral("The file \u201C%1\u201D couldn\u2019t be %2: %3.").arg(fileName, verb(operation), reason);
@@ -25,7 +26,13 @@ QString describeFailure(FileError::Operation operation, const QString &fileName,
 } // namespace
 
 FileError::FileError(Operation operation, const QString &fileName, const QFileDevice &file)
-    : Failure(describeFailure(operation, fileName, file)), m_operation(operation), m_code(file.error())
+    : Failure(describeFailure(operation, fileName, file.errorString())), m_operation(operation), m_code(file.error())
+{
+}
+
+FileError::FileError(Operation operation, const QString &fileName, int errnoCode)
+    : Failure(describeFailure(operation, fileName, QString::fromLocal8Bit(std::strerror(errnoCode)))),
+      m_operation(operation), m_code(operation == Operation::write ? QFileDevice::WriteError : QFileDevice::ReadError)
 {
 }
 

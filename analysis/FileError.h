@@ -14,6 +14,8 @@ public:
 
     // "The file “a.wav” couldn’t be opened: No such file or directory."
     FileError(Operation operation, const QString &fileName, const QFileDevice &file);
+    // The same for a failed system call, with the reason its errno gives.
+    FileError(Operation operation, const QString &fileName, int errnoCode);
 
     Operation operation() const { return m_operation; }
     QFileDevice::FileError code() const { return m_code; }

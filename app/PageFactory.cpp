@@ -1,9 +1,8 @@
 #include "app/PageFactory.h"
 
 #include "app/PlaceholderPage.h"
-#include "platform/ServiceConfig.h"
 #include "platform/Settings.h"
-#include "service/APIClient.h"
+#include "web/WebTabView.h"
 
 namespace vorlik::app {
 
@@ -27,26 +26,14 @@ Page PageFactory::make(AppTab tab, QWidget *parent) const
     return {};
 }
 
-QUrl PageFactory::correctionURL()
-{
-    return service::APIClient::url(QStringLiteral("correction"));
-}
-
-QUrl PageFactory::cinemaURL()
-{
-    QUrl url;
-    url.setScheme(QStringLiteral("https"));
-    url.setHost(platform::ServiceConfig::current().host);
-    url.setPath(QStringLiteral("/cinema"));
-    return url;
-}
-
 Page PageFactory::webPage(AppTab tab, QWidget *parent) const
 {
     // With "skipWebTabs" no web view is created at all.
     if (m_settings.boolean(QStringLiteral("skipWebTabs")))
         return Page::of(new PlaceholderPage(title(tab), parent));
-    return Page::of(new PlaceholderPage(title(tab), parent));
+    const bool correction = tab == AppTab::analysis;
+    return Page::of(new web::WebTabView(correction ? web::WebTabView::correctionURL() : web::WebTabView::cinemaURL(),
+                                        correction, m_store, false, parent));
 }
 
 Page PageFactory::convertPage(QWidget *parent) const

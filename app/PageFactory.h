@@ -4,8 +4,6 @@
 #include "app/AppTab.h"
 #include "app/Page.h"
 
-#include <QUrl>
-
 #include <functional>
 
 namespace vorlik::platform {
@@ -23,11 +21,6 @@ public:
                 const platform::Settings &settings);
 
     Page make(AppTab tab, QWidget *parent) const;
-
-    // The Correction page: "correction" on the service origin (so "baseURL" applies).
-    static QUrl correctionURL();
-    // The Cinema page: "/cinema" on the service's own host over https, whatever "baseURL" says.
-    static QUrl cinemaURL();
 
 private:
     Page webPage(AppTab tab, QWidget *parent) const;

@@ -12,6 +12,7 @@
 #include "platform/Settings.h"
 #include "service/APIClient.h"
 #include "service/SessionStore.h"
+#include "web/DropRouter.h"
 
 #include <QButtonGroup>
 #include <QFrame>
@@ -27,6 +28,11 @@ namespace {
 int indexOf(AppTab tab)
 {
     return int(tab);
+}
+
+bool isWebTab(AppTab tab)
+{
+    return tab == AppTab::analysis || tab == AppTab::cinema;
 }
 
 const QString tabStyle = QStringLiteral(
@@ -68,6 +74,7 @@ RootView::RootView(service::SessionStore &store, AppWindows &windows, update::Up
     connect(m_pill, &ConnectionPill::signOutRequested, this, [this] { signOut(); });
 
     // The first tab is selected from the start; that is no switch, so nothing is logged.
+    web::DropRouter::shared().webTabActive = isWebTab(m_selected);
     m_stack->setCurrentIndex(indexOf(m_selected));
     m_tabButtons[indexOf(m_selected)]->setChecked(true);
     for (AppTab tab : allTabs)
@@ -121,6 +128,8 @@ void RootView::select(AppTab tab)
     for (AppTab other : allTabs)
         if (other != tab)
             m_pages[indexOf(other)].setActive(false);
+    // Native drops on a web view go to the selected web tab only while one is selected.
+    web::DropRouter::shared().webTabActive = isWebTab(tab);
     m_stack->setCurrentIndex(indexOf(tab));
     m_pages[indexOf(tab)].setActive(true);
     diagnostics::DiagnosticsLogger::shared().log(QStringLiteral("ui"), QStringLiteral("tab switched to ") + title(tab));

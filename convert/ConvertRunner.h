@@ -1,24 +1,90 @@
 #pragma once
-// The convert runner. Its static operations turn a preset's script into ffmpeg arguments and run
-// ffmpeg as a child process; both are pure or self-contained so that they can be used and tested
-// on their own. No shell is involved anywhere: arguments travel to the process as a list.
-#include "platform/CancellationToken.h"
+// The convert runner: the queue of files to convert and the loop that works through it, one file
+// at a time, with the ffmpeg it is handed. For each file it looks the preset up, picks a free
+// output name, turns the preset's script into ffmpeg arguments, reduces the channel count where
+// the preset asks for it, runs ffmpeg, moves the result into place and reports the usage.
+// Main thread only; the loop suspends while ffmpeg runs, so the page stays live.
+//
+// Its static operations (the script language and the running of ffmpeg) are pure or
+// self-contained, so they can be used and tested on their own. No shell is involved anywhere:
+// arguments travel to the process as a list.
+#include "convert/ProcessBox.h"
+#include "convert/QueueItem.h"
 #include "convert/ShellOutcome.h"
+#include "platform/CancellationToken.h"
+#include "service/Preset.h"
 
 #include <QCoroTask>
+#include <QList>
+#include <QObject>
+#include <QPointer>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
+#include <QUuid>
 
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
+
+namespace vorlik::service {
+class SessionStore;
+}
 
 namespace vorlik::convert {
 
 using platform::CancellationToken;
 
-class ConvertRunner {
+class ConvertRunner : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QList<vorlik::convert::QueueItem> items READ items NOTIFY itemsChanged)
+    Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
+    Q_PROPERTY(QString statusLine READ statusLine WRITE setStatusLine NOTIFY statusLineChanged)
+    Q_PROPERTY(RunState runState READ runState NOTIFY runStateChanged)
+
 public:
+    enum class RunState { idle, running, stopping };
+    Q_ENUM(RunState)
+
+    // The key the loop holds in ActiveJobs while it runs.
+    static inline const QString jobKey = QStringLiteral("Conversion");
+    // How long a stopped ffmpeg may take to leave before it is killed.
+    static constexpr std::chrono::milliseconds forceKillDelay{3000};
+
+    explicit ConvertRunner(QObject *parent = nullptr);
+    ~ConvertRunner() override;
+
+    const QList<QueueItem> &items() const { return m_items; }
+    // The items of one preset, in queue order.
+    QList<QueueItem> items(const QString &forPreset) const;
+    bool isRunning() const { return m_isRunning; }
+    const QString &statusLine() const { return m_statusLine; }
+    // The page writes its own lines here too ("Cleared.", "Scripts refreshed from the VPS.").
+    void setStatusLine(const QString &line);
+    RunState runState() const { return m_runState; }
+    bool hasPending() const;
+
+    // Adds the media files among `urls` (folders are walked) for the preset, each with the
+    // folder its output goes to; a file already queued for the same preset and folder is not
+    // added again. Callable in any state: a running loop picks new items up.
+    void queue(const QList<QUrl> &urls, const QString &presetID);
+    void queue(const QStringList &paths, const QString &presetID);
+    // Starts the loop when idle; otherwise does nothing. The runner is running from the moment
+    // this returns, so a second call in the same turn is refused as well. `store` gives the
+    // access token for the usage reports and takes them.
+    void run(QList<service::Preset> presets, QString ffmpeg, service::SessionStore *store);
+    // Stops a running loop: SIGTERM to ffmpeg, SIGKILL if it is still there after
+    // forceKillDelay. The item being converted stays pending ("Stopped").
+    void cancel();
+    // Idle only: drops every item that is not pending, keeping the order of the rest.
+    void clearFinished();
+    // Idle only.
+    void remove(const QUuid &id);
+    // Idle only: makes the item pending again ("Queued"); does not start a run.
+    void retry(const QUuid &id);
+
     // Script templates.
 
     // Splits a script into tokens by its shell-like rules (quotes, backslash escapes, Unicode
@@ -37,15 +103,50 @@ public:
     static QCoro::Task<ShellOutcome> runFFmpeg(QString ffmpeg, QStringList arguments,
                                                std::function<void(QProcess &)> onProcess = {},
                                                CancellationToken cancellation = {});
-    // The channel count of the input's first audio stream with a recognisable layout.
+    // The channel count of the input's first audio stream with a recognisable layout. The probe
+    // process is handed to onProcess as in runFFmpeg.
     static QCoro::Task<std::optional<int>> probeChannelCount(QString ffmpeg, QString input,
-                                                             CancellationToken cancellation = {});
+                                                             CancellationToken cancellation = {},
+                                                             std::function<void(QProcess &)> onProcess = {});
     static std::optional<int> parseChannelCount(const QString &probeOutput);
     static std::optional<int> channelCount(const QString &descriptor);
     // One line for the user: the last error line of an error stream, or its beginning.
     static QString summarise(const QString &text);
     // Deletes every entry beside baseURL whose name begins with baseURL's last component.
     static void cleanupPartial(const QString &basePath);
+
+signals:
+    void itemsChanged();
+    void isRunningChanged();
+    void statusLineChanged();
+    void runStateChanged();
+
+private:
+    // What one run works with; the loop and its conversions hold the runner only weakly.
+    struct Run;
+
+    static QCoro::Task<void> runLoop(QPointer<ConvertRunner> self, std::shared_ptr<Run> run);
+    static QCoro::Task<void> convert(QPointer<ConvertRunner> self, std::shared_ptr<Run> run, QUuid itemID,
+                                     service::Preset preset);
+    static QCoro::Task<void> forceKillLater(QPointer<ConvertRunner> self, quint64 runNumber,
+                                            QPointer<QProcess> remembered, std::shared_ptr<ProcessBox> box);
+
+    const QueueItem *find(const QUuid &id) const;
+    // Applies change to the item with that id, if it is still in the queue.
+    void updateItem(const QUuid &id, const std::function<void(QueueItem &)> &change);
+    void setRunState(RunState state);
+    void setIsRunning(bool running);
+    void finishRun();
+    static void log(const QString &message);
+
+    QList<QueueItem> m_items;
+    bool m_isRunning = false;
+    QString m_statusLine;
+    RunState m_runState = RunState::idle;
+    bool m_stopRequested = false;
+    quint64 m_runNumber = 0;
+    CancellationToken m_runCancellation; // the running loop's stop request (its "runTask")
+    std::shared_ptr<ProcessBox> m_processBox = std::make_shared<ProcessBox>();
 };
 
 } // namespace vorlik::convert

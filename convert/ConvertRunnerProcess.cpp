@@ -3,7 +3,7 @@
 #include "convert/ConvertRunner.h"
 
 #include "convert/Graphemes.h"
-#include "convert/ProcessAwaiter.h"
+#include "platform/ProcessAwaiter.h"
 #include "convert/ProcessBox.h"
 #include "convert/StderrTail.h"
 
@@ -42,7 +42,7 @@ QCoro::Task<ShellOutcome> ConvertRunner::runFFmpeg(QString ffmpeg, QStringList a
     if (onProcess)
         onProcess(process);
 
-    const ProcessEnd end = co_await ProcessAwaiter(process);
+    const platform::ProcessEnd end = co_await platform::ProcessAwaiter(process);
     box.clear();
     if (!end.launched)
         co_return ShellOutcome::failure(-1, end.launchError);
@@ -56,10 +56,12 @@ QCoro::Task<ShellOutcome> ConvertRunner::runFFmpeg(QString ffmpeg, QStringList a
 }
 
 QCoro::Task<std::optional<int>> ConvertRunner::probeChannelCount(QString ffmpeg, QString input,
-                                                                 CancellationToken cancellation)
+                                                                 CancellationToken cancellation,
+                                                                 std::function<void(QProcess &)> onProcess)
 {
     QStringList arguments{QStringLiteral("-hide_banner"), QStringLiteral("-i"), input};
-    const ShellOutcome outcome = co_await runFFmpeg(ffmpeg, arguments, {}, cancellation);
+    QCoro::Task<ShellOutcome> probing = runFFmpeg(ffmpeg, arguments, std::move(onProcess), cancellation);
+    ShellOutcome outcome = co_await probing;
     // Without an output file ffmpeg ends with an error after describing the input: that is the
     // useful case. A clean exit tells nothing.
     if (outcome.isSuccess())

@@ -1,13 +1,17 @@
 #include "convert/MediaScanner.h"
 
-#include <QCollator>
+#include "convert/NameCollator.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
+#include <QStringDecoder>
 
 #include <algorithm>
+#include <cstring>
 #include <numeric>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include <dirent.h>
@@ -87,27 +91,48 @@ bool isFolder(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-void appendIfMatching(const QString &path, QStringView name, QStringList &result, QSet<QString> &seen,
-                      const QSet<QString> &extensions)
+bool hasExtension(QStringView name, const QSet<QString> &extensions)
 {
     const QString extension = MediaScanner::lastExtension(name);
-    if (extension.isEmpty() || !extensions.contains(extension))
-        return;
-    if (seen.contains(path))
-        return;
-    seen.insert(path);
-    result.append(path);
+    return !extension.isEmpty() && extensions.contains(extension);
+}
+
+// The same test on a name as the file system spells it, without building the name first: the
+// walk meets every file, most of which have short ASCII extensions.
+bool hasExtension(std::string_view name, const QSet<QString> &extensions)
+{
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
+        return false;
+    const std::string_view extension = name.substr(dot + 1);
+    thread_local QString lowered;
+    lowered.resize(qsizetype(extension.size()));
+    for (size_t i = 0; i < extension.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(extension[i]);
+        if (c >= 0x80) // beyond ASCII: the careful way
+            return hasExtension(QStringView(QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())))), extensions);
+        lowered[qsizetype(i)] = QLatin1Char(char(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c));
+    }
+    return extensions.contains(lowered);
+}
+
+// Without a set of seen paths the caller knows that nothing can repeat (one folder's walk never
+// meets a path twice: links to folders are not followed).
+void appendIfNew(QString path, QStringList &result, QSet<QString> *seen)
+{
+    if (seen) {
+        const qsizetype before = seen->size();
+        seen->insert(path);
+        if (seen->size() == before)
+            return;
+    }
+    result.append(std::move(path));
 }
 
 enum class Kind { missing, file, folder, folderLink };
 
-struct Entry {
-    QByteArray name;
-    unsigned char type;
-};
-
 // One existence and folder test per entry; the directory's own type field usually answers it.
-Kind kindOf(const QByteArray &path, unsigned char type)
+Kind kindOf(unsigned char type, const QByteArray &path)
 {
     if (type == DT_DIR)
         return Kind::folder;
@@ -128,77 +153,114 @@ Kind kindOf(const QByteArray &path, unsigned char type)
     return S_ISDIR(info.st_mode) ? Kind::folderLink : Kind::file;
 }
 
-bool readFolder(const QByteArray &path, std::vector<Entry> &entries)
-{
-    DIR *dir = ::opendir(path.constData());
-    if (!dir)
-        return false;
-    while (const dirent *entry = ::readdir(dir)) {
-        // Hidden entries (".", "..", ".DS_Store" and "._" files among them) are passed over.
-        if (entry->d_name[0] == '.')
-            continue;
-        entries.push_back(Entry{QByteArray(entry->d_name), entry->d_type});
+// A folder's visible entries, their names side by side in one buffer, in byte order.
+struct Folder {
+    QString path;
+    QByteArray encodedPath;
+    std::string names;
+    struct Entry {
+        size_t offset;
+        size_t length;
+        unsigned char type;
+    };
+    std::vector<Entry> entries;
+    size_t next = 0;
+
+    std::string_view name(const Entry &entry) const { return std::string_view(names).substr(entry.offset, entry.length); }
+
+    bool read()
+    {
+        DIR *dir = ::opendir(encodedPath.constData());
+        if (!dir)
+            return false;
+        while (const dirent *entry = ::readdir(dir)) {
+            // Hidden entries (".", "..", ".DS_Store" and "._" files among them) are passed over.
+            if (entry->d_name[0] == '.')
+                continue;
+            const size_t length = std::strlen(entry->d_name);
+            entries.push_back(Entry{names.size(), length, entry->d_type});
+            names.append(entry->d_name, length);
+        }
+        ::closedir(dir);
+        // A fixed order, so that equal names from different folders keep a predictable order.
+        std::sort(entries.begin(), entries.end(), [this](const Entry &a, const Entry &b) { return name(a) < name(b); });
+        return true;
     }
-    ::closedir(dir);
-    // A fixed order, so that equal names from different folders keep a predictable order.
-    std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.name < b.name; });
-    return true;
-}
+};
 
 } // namespace
 
 void MediaScanner::walk(const QString &folder, QStringList &result, QSet<QString> &seen,
                         const QSet<QString> &extensions)
 {
-    static const QString macResourceFolder = QStringLiteral("__MACOSX");
+    walkInto(folder, result, &seen, extensions);
+}
+
+void MediaScanner::walkInto(const QString &folder, QStringList &result, QSet<QString> *seen,
+                            const QSet<QString> &extensions)
+{
+    static constexpr std::string_view macResourceFolder = "__MACOSX";
     const QString root = normalisedPath(folder);
     // Every entry below a "__MACOSX" folder has it among its path components.
-    if (root.split(u'/', Qt::SkipEmptyParts).contains(macResourceFolder))
+    if (root.split(u'/', Qt::SkipEmptyParts).contains(QLatin1String(macResourceFolder.data(), macResourceFolder.size())))
         return;
 
-    struct Frame {
-        QString path;
-        QByteArray encodedPath;
-        std::vector<Entry> entries;
-        size_t next = 0;
-    };
-    std::vector<Frame> stack;
-    auto enter = [&stack](const QString &path, const QByteArray &encoded) {
-        Frame frame{path, encoded, {}, 0};
-        if (readFolder(encoded, frame.entries)) // an unreadable folder is passed over
-            stack.push_back(std::move(frame));
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    std::vector<Folder> stack;
+    auto enter = [&stack](QString path, QByteArray encoded) {
+        Folder entered{std::move(path), std::move(encoded), {}, {}, 0};
+        if (entered.read()) // an unreadable folder is passed over
+            stack.push_back(std::move(entered));
     };
     enter(root, QFile::encodeName(root));
 
     // Depth first, each folder's entries in order, a sub-folder's contents where it stands.
     while (!stack.empty()) {
-        Frame &frame = stack.back();
-        if (frame.next == frame.entries.size()) {
+        Folder &current = stack.back();
+        if (current.next == current.entries.size()) {
             stack.pop_back();
             continue;
         }
-        const Entry &entry = frame.entries[frame.next++];
-        const QString name = QFile::decodeName(entry.name);
+        const Folder::Entry entry = current.entries[current.next++];
+        const std::string_view name = current.name(entry);
         if (name == macResourceFolder)
             continue;
-        const bool atRoot = frame.path.endsWith(u'/');
-        const QString path = atRoot ? frame.path + name : frame.path + u'/' + name;
-        QByteArray encoded = frame.encodedPath;
-        if (!atRoot)
-            encoded += '/';
-        encoded += entry.name;
+        const bool atRoot = current.path.endsWith(u'/');
+        // The full encoded path only where the entry's type needs a look at the file system.
+        const auto encodedPath = [&] {
+            QByteArray encoded = current.encodedPath;
+            if (!atRoot)
+                encoded += '/';
+            encoded.append(name.data(), qsizetype(name.size()));
+            return encoded;
+        };
+        // Decoded straight into the path: one allocation per file.
+        const auto pathOf = [&] {
+            QString path(current.path.size() + 1 + qsizetype(name.size()), Qt::Uninitialized);
+            QChar *out = std::copy(current.path.cbegin(), current.path.cend(), path.data());
+            if (!atRoot)
+                *out++ = u'/';
+            decoder.resetState();
+            out = decoder.appendToBuffer(out, QByteArrayView(name.data(), qsizetype(name.size())));
+            path.truncate(out - path.constData());
+            return path;
+        };
 
-        switch (kindOf(encoded, entry.type)) {
+        const bool needsLook = entry.type != DT_DIR && entry.type != DT_REG;
+        switch (kindOf(entry.type, needsLook ? encodedPath() : QByteArray())) {
         case Kind::missing:
         case Kind::folderLink: // not followed: a link back up would never end
             break;
         case Kind::file:
-            appendIfMatching(path, name, result, seen, extensions);
+            if (hasExtension(name, extensions))
+                appendIfNew(pathOf(), result, seen);
             break;
-        case Kind::folder:
-            if (!packageExtensions().contains(lastExtension(name)))
-                enter(path, encoded); // invalidates frame
+        case Kind::folder: {
+            const QString folderName = QFile::decodeName(QByteArray::fromRawData(name.data(), qsizetype(name.size())));
+            if (!packageExtensions().contains(lastExtension(folderName)))
+                enter(pathOf(), encodedPath()); // invalidates current
             break;
+        }
         }
     }
 }
@@ -207,14 +269,17 @@ QStringList MediaScanner::collect(const QStringList &paths, const QSet<QString> 
 {
     QStringList result;
     QSet<QString> seen;
-    for (const QString &given : paths) {
-        const QString path = normalisedPath(given);
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const QString path = normalisedPath(paths.at(i));
         if (path.isEmpty())
             continue;
-        if (isFolder(path))
-            walk(path, result, seen, extensions);
-        else
-            appendIfMatching(path, fileNameOf(path), result, seen, extensions);
+        if (isFolder(path)) {
+            // A lone folder cannot repeat a path: its walk skips the bookkeeping of seen paths.
+            const bool alone = result.isEmpty() && i == paths.size() - 1;
+            walkInto(path, result, alone ? nullptr : &seen, extensions);
+        } else if (hasExtension(QStringView(fileNameOf(path)), extensions)) {
+            appendIfNew(path, result, &seen);
+        }
     }
     sortByName(result);
     return result;
@@ -238,28 +303,17 @@ void MediaScanner::sortByName(QStringList &paths)
 {
     if (paths.size() < 2)
         return;
-    // The user's collation; the C locale has none (and would ignore numeric mode), so it
-    // falls back to the language-neutral English one.
-    QLocale locale;
-    if (locale.language() == QLocale::C)
-        locale = QLocale(QLocale::English, QLocale::UnitedStates);
-    QCollator collator(locale);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    collator.setNumericMode(true);
-
-    // One sort key per name, then cheap key comparisons.
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(size_t(paths.size()));
-    for (const QString &path : std::as_const(paths))
-        keys.push_back(collator.sortKey(fileNameOf(path)));
-    std::vector<qsizetype> order(size_t(paths.size()));
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&keys](qsizetype a, qsizetype b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; });
+    std::vector<QStringView> names;
+    names.reserve(size_t(paths.size()));
+    for (const QString &path : std::as_const(paths)) {
+        const qsizetype slash = path.lastIndexOf(u'/');
+        names.push_back(QStringView(path).sliced(slash + 1));
+    }
+    const std::vector<size_t> order = NameCollator().stableOrder(names);
     QStringList sorted;
     sorted.reserve(paths.size());
-    for (const qsizetype index : order)
-        sorted.append(paths.at(index));
+    for (const size_t index : order)
+        sorted.append(paths.at(qsizetype(index)));
     paths = std::move(sorted);
 }
 

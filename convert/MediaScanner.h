@@ -31,6 +31,11 @@ public:
     static void sortByName(QStringList &paths);
     // The lower-cased last extension of a file name, empty when there is none.
     static QString lastExtension(QStringView fileName);
+
+private:
+    // The walk itself; without `seen` (nullptr) paths are not checked for repeats.
+    static void walkInto(const QString &folder, QStringList &result, QSet<QString> *seen,
+                         const QSet<QString> &extensions);
 };
 
 } // namespace vorlik::convert

@@ -1,8 +1,10 @@
 // vorlik-devserver: the stand-in online service. Prints its address and the demo key, then
 // serves until SIGTERM or SIGINT.
 #include "devserver/AdminRoutes.h"
+#include "devserver/AnalysisRoutes.h"
 #include "devserver/FaultInjector.h"
 #include "devserver/HttpServer.h"
+#include "devserver/PageRoutes.h"
 #include "devserver/RequestLog.h"
 #include "devserver/ServerOptions.h"
 #include "devserver/ServiceRoutes.h"
@@ -85,7 +87,10 @@ int main(int argc, char **argv)
     service.install(server);
     AdminRoutes admin(faults, log, usage, tokens);
     admin.install(server);
+    AnalysisRoutes analysis(tokens, dataPath, options->jobDelayMs);
+    analysis.install(server, admin);
     ToolRoutes tools(server, dataPath, options->updatesPath);
+    PageRoutes().install(server);
 
     const int port = server.bind(options->port, error);
     if (port < 0)

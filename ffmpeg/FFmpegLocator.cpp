@@ -1,6 +1,6 @@
 #include "ffmpeg/FFmpegLocator.h"
 
-#include "convert/ProcessAwaiter.h"
+#include "platform/ProcessAwaiter.h"
 #include "ffmpeg/AdoptionError.h"
 #include "ffmpeg/FileError.h"
 #include "platform/AppPaths.h"
@@ -119,7 +119,7 @@ QCoro::Task<std::optional<QString>> FFmpegLocator::version(QString program, std:
     });
     QObject::connect(&process, &QProcess::started, &limit, [&] { limit.start(timeLimit); });
 
-    const convert::ProcessEnd end = co_await convert::ProcessAwaiter(process);
+    const platform::ProcessEnd end = co_await platform::ProcessAwaiter(process);
     limit.stop();
     if (!end.succeeded() || timedOut)
         co_return std::nullopt;

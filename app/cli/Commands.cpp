@@ -1,6 +1,8 @@
 #include "app/cli/Commands.h"
 
+#include "app/cli/AnalyseCommand.h"
 #include "app/cli/ConnectCommand.h"
+#include "app/cli/ConvertCommand.h"
 #include "app/cli/FFmpegCommand.h"
 #include "app/cli/ForgetKeyCommand.h"
 #include "app/cli/LogoutCommand.h"
@@ -48,6 +50,8 @@ QCoro::Task<int> runCommand(CommandLine line, QTextStream &out, QTextStream &err
         co_return co_await runConnectCommand(line, out, err);
     if (line.command == QLatin1String("presets"))
         co_return co_await runPresetsCommand(line, out, err);
+    if (line.command == QLatin1String("analyse"))
+        co_return co_await analyseCommand(line, out, err);
     if (line.command == QLatin1String("logout"))
         co_return co_await runLogoutCommand(line, out, err);
     if (line.command == QLatin1String("remember-key"))
@@ -58,6 +62,8 @@ QCoro::Task<int> runCommand(CommandLine line, QTextStream &out, QTextStream &err
         co_return co_await runUpdateCommand(line, out, err);
     if (line.command == QLatin1String("ffmpeg"))
         co_return co_await runFFmpegCommand(line, out, err);
+    if (line.command == QLatin1String("convert"))
+        co_return co_await runConvertCommand(line, out, err);
     err << "unknown command " << line.command << "\n\n" << CommandLine::usage();
     co_return 2;
 }

@@ -26,7 +26,7 @@ using namespace vorlik;
 namespace {
 
 constexpr qint64 fileBytes = 134217728;
-constexpr int rounds = 3;
+constexpr int rounds = 6; // the machine is shared: the best of several alternating rounds
 
 qint64 statusKiB(const char *field)
 {
@@ -125,14 +125,17 @@ int main(int argc, char **argv)
         const QUrl file = QUrl::fromLocalFile(path);
         const QUrl endpoint = server.baseUrl().resolved(QUrl(QStringLiteral("/v1/uploads")));
 
-        // Warm up both paths (page cache, connection set-up, first allocations).
+        // Warm up both paths (page cache, connection set-up, first allocations). The first
+        // upload's growth is the cold figure: the network session and its buffers made anew.
+        const qint64 coldIdle = statusKiB("VmRSS:");
+        const bool peakResets = resetPeak();
         clientUpload(file, bearer);
+        const qint64 coldGrowthKiB = statusKiB("VmHWM:") - coldIdle;
         curlUpload(path, endpoint, bearer);
 
         qint64 bestClient = std::numeric_limits<qint64>::max();
         qint64 bestCurl = std::numeric_limits<qint64>::max();
         qint64 peakGrowthKiB = 0;
-        const bool peakResets = resetPeak();
         for (int round = 0; round < rounds; ++round) {
             bestCurl = std::min(bestCurl, curlUpload(path, endpoint, bearer));
             const qint64 idle = statusKiB("VmRSS:");
@@ -148,7 +151,8 @@ int main(int argc, char **argv)
                     rounds, bestClient / 1e6, clientRate, bestCurl / 1e6, curlRate);
         std::printf("throughput ratio client/curl: %.2f (aim >= 0.80)\n", clientRate / curlRate);
         if (peakResets)
-            std::printf("peak RSS growth above idle: %.1f MiB (aim <= 16 MiB)\n", peakGrowthKiB / 1024.0);
+            std::printf("peak RSS growth above idle: first upload %.1f MiB, later uploads %.1f MiB (aim <= 16 MiB)\n",
+                        coldGrowthKiB / 1024.0, peakGrowthKiB / 1024.0);
         else
             std::printf("peak RSS growth: not measurable here (/proc/self/clear_refs refused)\n");
     } catch (const std::exception &error) {

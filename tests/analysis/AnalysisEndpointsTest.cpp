@@ -6,6 +6,7 @@
 #include "analysis/MultipartBody.h"
 #include "platform/Settings.h"
 #include "service/APIError.h"
+#include "tests/analysis/TestAudio.h"
 #include "tests/support/DevServer.h"
 #include "tests/support/TestFiles.h"
 
@@ -21,7 +22,6 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtEndian>
 
 #include <cmath>
 #include <exception>
@@ -38,50 +38,25 @@ using namespace vorlik::analysis;
 using service::APIError;
 using service::TransportError;
 using test::DevServer;
+using test::sineWAV;
 
 namespace {
 
 constexpr qint64 uploadLimit = 134217728;
 
-// Whether the stand-in service runs and serves the analysis endpoints, found out once per
-// binary. A server that does not start fails the tests; one without the endpoints skips them.
-struct ServiceState {
-    std::string startFailure;
-    std::string missingEndpoints;
-};
-
-const ServiceState &serviceState()
+// Whether the stand-in service started, found out once per binary; a server that does not
+// start fails every test here.
+const std::string &serviceStartFailure()
 {
-    static const ServiceState state = [] {
-        ServiceState found;
+    static const std::string failure = [] {
         try {
-            if (DevServer::shared().call("POST", QStringLiteral("/v1/uploads")).first == 404)
-                found.missingEndpoints = "the stand-in service has no POST /v1/uploads yet";
+            DevServer::shared();
         } catch (const std::exception &error) {
-            found.startFailure = error.what();
+            return std::string(error.what());
         }
-        return found;
+        return std::string();
     }();
-    return state;
-}
-
-// 16-bit stereo PCM: a 997 Hz sine at -6 dBFS for `seconds`.
-QByteArray sineWAV(double seconds)
-{
-    const int rate = 44100;
-    const int frames = int(seconds * rate);
-    QByteArray data(frames * 4, Qt::Uninitialized);
-    for (int i = 0; i < frames; ++i) {
-        const auto sample = qint16(std::lround(0.5 * 32767 * std::sin(2 * M_PI * 997 * i / rate)));
-        qToLittleEndian(sample, data.data() + i * 4);
-        qToLittleEndian(sample, data.data() + i * 4 + 2);
-    }
-    QByteArray wav("RIFF");
-    const auto u32 = [](quint32 v) { QByteArray b(4, 0); qToLittleEndian(v, b.data()); return b; };
-    const auto u16 = [](quint16 v) { QByteArray b(2, 0); qToLittleEndian(v, b.data()); return b; };
-    wav += u32(36 + data.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(2) + u32(rate) + u32(rate * 4) + u16(4)
-        + u16(16) + "data" + u32(data.size()) + data;
-    return wav;
+    return failure;
 }
 
 // QCoro::waitFor (0.8) never returns when the task throws after it first suspended: the failure
@@ -142,10 +117,7 @@ class AnalysisEndpointsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(serviceState().startFailure, "");
-        if (!serviceState().missingEndpoints.empty()) {
-            GTEST_SKIP() << serviceState().missingEndpoints;
-        }
+        ASSERT_EQ(serviceStartFailure(), "");
         server().reset();
         server().useAsService();
         // A private temporary folder, so leftovers of this process's uploads are seen exactly.
@@ -159,7 +131,7 @@ protected:
 
     void TearDown() override
     {
-        if (!IsSkipped() && serviceState().startFailure.empty()) {
+        if (serviceStartFailure().empty()) {
             EXPECT_EQ(leftovers(), QStringList()) << "an upload left its temporary file behind";
         }
         qputenv("TMPDIR", m_previousTemp);
@@ -269,12 +241,18 @@ TEST_F(AnalysisEndpointsTest, anUploadOverTheServersLimitIsBadStatus413)
     ASSERT_TRUE(big.open(QIODevice::WriteOnly));
     ASSERT_TRUE(big.resize(uploadLimit + 1));
     big.close();
+    const auto stored = [] { return QDir(server().dataPath() + QStringLiteral("/uploads")).entryList(QDir::Files); };
+    const QStringList storedBefore = stored();
     const auto error = failureOf<APIError>(
         [&] { return AnalysisEndpoints::uploadAudio(QUrl::fromLocalFile(path), m_bearer); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind(), APIError::Case::badStatus);
     EXPECT_EQ(error->status(), 413);
     EXPECT_EQ(error->description(), QStringLiteral("Server error 413: ") + error->text());
+    // The service's answer is a JSON error, and it kept nothing of the refused file.
+    EXPECT_EQ(QJsonDocument::fromJson(error->text().toUtf8()).object().value(QStringLiteral("error")).toString(),
+              QStringLiteral("the file is larger than the 128 MiB upload limit (134217728 bytes)"));
+    EXPECT_EQ(stored(), storedBefore);
 }
 
 TEST_F(AnalysisEndpointsTest, an413AnswerCarriesItsBody)
@@ -374,18 +352,25 @@ TEST_F(AnalysisEndpointsTest, aDroppedConnectionIsATransportError)
 
 TEST_F(AnalysisEndpointsTest, cancellingAnUploadInFlightAbortsItAndRemovesTheFile)
 {
-    // The server holds the answer back; the stop arrives while the exchange is in flight.
+    // The server holds the answer back; the stop arrives while the exchange is in flight. The
+    // abort resumes the upload from inside the reply itself: done a few times, so that tearing
+    // the exchange down under the reply would show.
     server().addFault(QJsonObject{{QStringLiteral("method"), QStringLiteral("POST")},
                                   {QStringLiteral("path"), QStringLiteral("/v1/uploads")},
                                   {QStringLiteral("action"), QStringLiteral("delay")},
-                                  {QStringLiteral("delay_ms"), 20000}});
-    CancellationToken stop;
-    QTimer::singleShot(300, [stop] { stop.cancel(); });
-    const auto error = failureOf<TransportError>([&] {
-        return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(2.0)), m_bearer, stop);
-    });
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), QNetworkReply::OperationCanceledError);
+                                  {QStringLiteral("delay_ms"), 20000},
+                                  {QStringLiteral("count"), -1}});
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        CancellationToken stop;
+        QTimer::singleShot(150, [stop] { stop.cancel(); });
+        const auto error = failureOf<TransportError>([&] {
+            return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(2.0)), m_bearer, stop);
+        });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), QNetworkReply::OperationCanceledError);
+        EXPECT_EQ(leftovers(), QStringList());
+    }
+    server().clearFaults();
 }
 
 TEST_F(AnalysisEndpointsTest, anUploadCancelledBeforeItStartsSendsNothing)

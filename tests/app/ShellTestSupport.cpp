@@ -1,6 +1,7 @@
 #include "tests/app/ShellTestSupport.h"
 
 #include "diagnostics/DiagnosticsLogger.h"
+#include "tests/support/TestApplication.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -12,6 +13,20 @@
 #include <QPixmap>
 #include <QThread>
 #include <QWidget>
+
+// The shell's tests drive widgets, the web tabs among them: their binary runs a widget
+// application set up as the program sets itself up, headless.
+std::unique_ptr<QCoreApplication> vorlik::test::makeApplication(int &argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    if (!qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").contains("--disable-gpu"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --disable-gpu").trimmed());
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    return std::make_unique<QApplication>(argc, argv);
+}
 
 namespace vorlik::test {
 

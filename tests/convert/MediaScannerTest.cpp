@@ -64,6 +64,18 @@ TEST_F(MediaScannerTest, OrdersNamesLikeAFileBrowser)
                                              "a/take 2.wav", "a/Take 10.wav"}));
 }
 
+TEST_F(MediaScannerTest, AccentsCountAfterLettersButCaseDoesNot)
+{
+    touch(QStringLiteral("c/cafes.wav"));
+    touch(QStringLiteral("c/Caf\u00E9.wav"));
+    touch(QStringLiteral("c/cafe.wav"));
+    touch(QStringLiteral("c/CAFE 2.wav"));
+    touch(QStringLiteral("c/cafe 10.wav"));
+    EXPECT_EQ(scan({path("c")}), (QStringList{QStringLiteral("c/CAFE 2.wav"),
+                                             QStringLiteral("c/cafe 10.wav"), QStringLiteral("c/cafe.wav"),
+                                             QStringLiteral("c/Caf\u00E9.wav"), QStringLiteral("c/cafes.wav")}));
+}
+
 TEST_F(MediaScannerTest, EqualNamesKeepTheOrderFound)
 {
     touch("b/clip.wav");

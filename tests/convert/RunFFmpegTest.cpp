@@ -121,7 +121,9 @@ TEST(RunFFmpeg, MissingProgramIsLaunchFailure)
         vorlik::test::run(ConvertRunner::runFFmpeg(dir.filePath(QStringLiteral("no-ffmpeg")), {}));
     ASSERT_FALSE(outcome.isSuccess());
     EXPECT_EQ(outcome.exitCode(), -1);
-    EXPECT_FALSE(outcome.stderrTail().isEmpty());
+    // The system's reason for the failed launch.
+    EXPECT_TRUE(outcome.stderrTail().contains(QStringLiteral("No such file or directory")))
+        << outcome.stderrTail().toStdString();
 }
 
 TEST(RunFFmpeg, NonExecutableProgramIsLaunchFailure)

@@ -5,8 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
+
+#include <cmath>
 
 namespace vorlik::test {
 
@@ -48,6 +53,39 @@ QString TestMedia::script(const QString &path, const QByteArray &body)
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
                                     | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
     return path;
+}
+
+QList<QJsonObject> TestMedia::streams(const QString &file)
+{
+    QProcess process;
+    process.start(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_streams"),
+                                              QStringLiteral("-of"), QStringLiteral("json"), file});
+    process.waitForFinished(60000);
+    QList<QJsonObject> result;
+    const QJsonArray list = QJsonDocument::fromJson(process.readAllStandardOutput()).object().value(QStringLiteral("streams")).toArray();
+    for (const QJsonValue &stream : list)
+        result.append(stream.toObject());
+    return result;
+}
+
+TestMedia::Loudness TestMedia::loudness(const QString &file)
+{
+    QProcess process;
+    process.start(ffmpeg(), {QStringLiteral("-hide_banner"), QStringLiteral("-nostats"), QStringLiteral("-i"), file,
+                             QStringLiteral("-map"), QStringLiteral("0:a:0"), QStringLiteral("-af"),
+                             QStringLiteral("ebur128=peak=true"), QStringLiteral("-f"), QStringLiteral("null"),
+                             QStringLiteral("-")});
+    process.waitForFinished(120000);
+    const QString text = QString::fromUtf8(process.readAllStandardError());
+    // The summary comes last: its "I:" and "Peak:" lines are the last of their kind.
+    const auto last = [&text](const QString &pattern) {
+        double value = std::nan("");
+        QRegularExpressionMatchIterator matches = QRegularExpression(pattern).globalMatch(text);
+        while (matches.hasNext())
+            value = matches.next().captured(1).toDouble();
+        return value;
+    };
+    return {last(QStringLiteral(R"(\bI:\s+(-?[0-9.]+|-inf) LUFS)")), last(QStringLiteral(R"(\bPeak:\s+(-?[0-9.]+|-inf) dBFS)"))};
 }
 
 } // namespace vorlik::test

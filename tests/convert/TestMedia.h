@@ -1,10 +1,12 @@
 #pragma once
 // Real media for tests, made on the spot by Debian's ffmpeg from its built-in sources (lavfi):
 // nothing binary is kept in the tree.
+#include "tests/support/QtPrinters.h"
+
+#include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
-
-#include <ostream>
 
 namespace vorlik::test {
 
@@ -17,16 +19,17 @@ struct TestMedia {
     static QString silence(const QString &output, const QString &channelLayout, double seconds = 0.3);
     // Writes an executable shell script.
     static QString script(const QString &path, const QByteArray &body);
+
+    // What ffprobe says of each stream of a file ("codec_type", "codec_name", "channels",
+    // "sample_rate", ...); empty when it cannot read the file.
+    static QList<QJsonObject> streams(const QString &file);
+    // The file's integrated loudness (LUFS) and true peak (dBTP), as ffmpeg's ebur128 filter
+    // measures them; NaN when the measurement fails.
+    struct Loudness {
+        double integrated;
+        double truePeak;
+    };
+    static Loudness loudness(const QString &file);
 };
 
 } // namespace vorlik::test
-
-// Readable QString and QStringList values in test failure messages.
-inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
-inline void PrintTo(const QStringList &list, std::ostream *out)
-{
-    *out << '[';
-    for (qsizetype i = 0; i < list.size(); ++i)
-        *out << (i ? ", \"" : "\"") << list[i].toStdString() << '"';
-    *out << ']';
-}

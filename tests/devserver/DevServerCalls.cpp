@@ -22,13 +22,13 @@ QJsonObject activateDemo(const DevServer &server)
 }
 
 RawReply rawCall(const QUrl &baseUrl, const QByteArray &method, const QString &path, const QByteArray &body,
-                 const QString &bearer)
+                 const QString &bearer, const QByteArray &contentType)
 {
     QNetworkAccessManager manager;
     // `path` may carry a query, which must stay a query, not become part of the path.
     const QUrl url = baseUrl.resolved(QUrl(path));
     QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
     if (!bearer.isEmpty())
         request.setRawHeader("Authorization", "Bearer " + bearer.toUtf8());
     QNetworkReply *reply = manager.sendCustomRequest(request, method, body);

@@ -23,6 +23,6 @@ struct RawReply {
 };
 // Like DevServer::call, but reports the transport error too.
 RawReply rawCall(const QUrl &baseUrl, const QByteArray &method, const QString &path, const QByteArray &body = {},
-                 const QString &bearer = {});
+                 const QString &bearer = {}, const QByteArray &contentType = "application/json");
 
 } // namespace vorlik::test

@@ -16,6 +16,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using vorlik::ffmpeg::AdoptionError;
@@ -163,8 +166,9 @@ TEST_F(FFmpegLocatorTest, FindInPathSkipsEmptyEntriesAndNonPrograms)
     EXPECT_EQ(FFmpegLocator::findInPATH(QStringLiteral("other"), path), std::nullopt);
     // The system's own lookup, with an empty entry in the middle.
     const QString real = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
-    if (!real.isEmpty())
+    if (!real.isEmpty()) {
         EXPECT_EQ(FFmpegLocator::findInPATH(QStringLiteral("ffmpeg"), QFileInfo(real).path() + QStringLiteral("::/bin")), real);
+    }
 }
 
 TEST_F(FFmpegLocatorTest, VersionOfTheRealFFmpeg)
@@ -302,6 +306,30 @@ TEST_F(FFmpegLocatorTest, AdoptIntoAnUnwritableToolsFolderKeepsTheEarlierCopy)
     chattr(QStringLiteral("-i"), FFmpegLocator::toolsDir());
     ASSERT_TRUE(error);
     EXPECT_TRUE(error->description().contains(QStringLiteral("Operation not permitted"))) << error->description().toStdString();
+    EXPECT_EQ(vorlik::test::readFile(FFmpegLocator::managedCopy()), before);
+    EXPECT_EQ(entries(FFmpegLocator::toolsDir()), QStringList{QStringLiteral("ffmpeg")});
+}
+
+TEST_F(FFmpegLocatorTest, AdoptWithNoRoomLeftKeepsTheEarlierCopy)
+{
+    vorlik::test::run(FFmpegLocator::adoptBinary(fakeFFmpeg(m_dir.filePath(QStringLiteral("one")), "ffmpeg version 1")));
+    const QByteArray before = vorlik::test::readFile(FFmpegLocator::managedCopy());
+    // A program larger than the room left: the copy stops part-way, as on a full disk (a file
+    // size limit stands in for the disk, since filling a real one is no test's business).
+    const QString big = executable(m_dir.filePath(QStringLiteral("big")),
+                                   "echo 'ffmpeg version 2'\n#" + QByteArray(256 * 1024, 'x') + "\n");
+    rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto error = adoptionFailure<FileError>(big);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(error->description().startsWith(QStringLiteral("Could not copy "))) << error->description().toStdString();
     EXPECT_EQ(vorlik::test::readFile(FFmpegLocator::managedCopy()), before);
     EXPECT_EQ(entries(FFmpegLocator::toolsDir()), QStringList{QStringLiteral("ffmpeg")});
 }

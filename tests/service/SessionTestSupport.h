@@ -5,6 +5,7 @@
 #include "platform/Settings.h"
 #include "service/SessionStore.h"
 #include "tests/support/DevServer.h"
+#include "tests/support/QtPrinters.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -18,10 +19,6 @@
 
 #include <ostream>
 #include <stdexcept>
-
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
-QT_END_NAMESPACE
 
 namespace vorlik::test {
 

@@ -1,20 +1,23 @@
 // Shared main for the test binaries: a private HOME and XDG folders, so that settings, logs
 // and tools folders of one run never touch the user's or another test's; then a Qt core
-// application (a widget application for GUI tests), so coroutines and network replies have an
-// event loop.
+// application, so coroutines and network replies have an event loop (see TestApplication.h).
 #include "tests/support/DevServer.h"
+#include "tests/support/TestApplication.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#ifdef VORLIK_TEST_GUI
-#include <QApplication>
-#endif
 #include <QDir>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cstdlib>
+
+// Weak: a test binary's own definition (widgets, the web view) takes its place.
+__attribute__((weak)) std::unique_ptr<QCoreApplication> vorlik::test::makeApplication(int &argc, char **argv)
+{
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
 
 int main(int argc, char **argv)
 {
@@ -31,11 +34,7 @@ int main(int argc, char **argv)
     qputenv("TZ", "UTC");
 
     ::testing::InitGoogleTest(&argc, argv);
-#ifdef VORLIK_TEST_GUI
-    QApplication app(argc, argv); // widget tests
-#else
-    QCoreApplication app(argc, argv);
-#endif
+    const auto app = vorlik::test::makeApplication(argc, argv);
     const int result = RUN_ALL_TESTS();
     vorlik::test::DevServer::stopAll();
     return result;

@@ -1,8 +1,8 @@
-#include "convert/ProcessAwaiter.h"
+#include "platform/ProcessAwaiter.h"
 
 #include <QMetaObject>
 
-namespace vorlik::convert {
+namespace vorlik::platform {
 
 struct ProcessAwaiter::State {
     explicit State(QProcess &p) : process(p) {}
@@ -44,4 +44,4 @@ void ProcessAwaiter::await_suspend(std::coroutine_handle<> waiting)
 
 ProcessEnd ProcessAwaiter::await_resume() { return m_state->end.value_or(ProcessEnd{}); }
 
-} // namespace vorlik::convert
+} // namespace vorlik::platform

@@ -11,7 +11,7 @@
 #include <memory>
 #include <optional>
 
-namespace vorlik::convert {
+namespace vorlik::platform {
 
 struct ProcessEnd {
     bool launched = false;
@@ -37,4 +37,4 @@ private:
     std::unique_ptr<State> m_state;
 };
 
-} // namespace vorlik::convert
+} // namespace vorlik::platform

@@ -1,0 +1,249 @@
+// The convert runner's loop: starting and stopping a run, and converting one item.
+#include "convert/ConvertRunner.h"
+
+#include "app/ActiveJobs.h"
+#include "convert/OutputName.h"
+#include "convert/TemplateError.h"
+#include "platform/Failure.h"
+#include "service/SessionStore.h"
+
+#include <QCoroTimer>
+#include <QFileInfo>
+
+namespace vorlik::convert {
+
+using service::Preset;
+
+struct ConvertRunner::Run {
+    QList<Preset> presets;
+    QString ffmpeg;
+    QPointer<service::SessionStore> store;
+    CancellationToken cancellation;
+    std::shared_ptr<ProcessBox> box;
+};
+
+void ConvertRunner::run(QList<Preset> presets, QString ffmpeg, service::SessionStore *store)
+{
+    if (m_runState != RunState::idle)
+        return;
+    m_stopRequested = false;
+    m_runCancellation = CancellationToken();
+    m_processBox->reset();
+    ++m_runNumber;
+    auto run = std::make_shared<Run>(Run{std::move(presets), std::move(ffmpeg), store, m_runCancellation, m_processBox});
+
+    // Running from here on, not only once the loop has begun: a second run in this turn is
+    // refused, and a stop from now on reaches the loop.
+    setRunState(RunState::running);
+    setIsRunning(true);
+    app::ActiveJobs::shared().begin(jobKey);
+    setStatusLine(QStringLiteral("Running…"));
+    runLoop(QPointer<ConvertRunner>(this), std::move(run)); // runs on by itself; holds the runner weakly
+}
+
+QCoro::Task<void> ConvertRunner::runLoop(QPointer<ConvertRunner> self, std::shared_ptr<Run> run)
+{
+    while (self && self->m_runState == RunState::running) {
+        auto next = std::find_if(self->m_items.cbegin(), self->m_items.cend(),
+                                 [](const QueueItem &item) { return item.isPending(); });
+        if (next == self->m_items.cend())
+            break;
+        QUuid id = next->id;
+        QString presetID = next->presetID;
+        QString name = QFileInfo(next->input).fileName();
+
+        auto preset = std::find_if(run->presets.cbegin(), run->presets.cend(),
+                                   [&](const Preset &candidate) { return candidate.id == presetID; });
+        if (preset == run->presets.cend()) {
+            self->updateItem(id, [&](QueueItem &item) {
+                item.status = QStringLiteral("✗ Script unavailable");
+                item.succeeded = false;
+                item.errorDetail = QStringLiteral("The script '") + presetID
+                    + QStringLiteral("' is not in the current preset list. Refresh scripts and retry.");
+            });
+            self->setStatusLine(name + QStringLiteral(": script '") + presetID + QStringLiteral("' is unavailable."));
+            continue;
+        }
+        QCoro::Task<void> converting = convert(self, run, id, *preset);
+        co_await converting;
+    }
+    if (self)
+        self->finishRun();
+}
+
+QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shared_ptr<Run> run, QUuid itemID,
+                                         Preset preset)
+{
+    const QueueItem *found = self->find(itemID);
+    if (!found)
+        co_return;
+    QueueItem item = *found;
+    QString name = QFileInfo(item.input).fileName();
+    QString converting = QStringLiteral("Converting ") + name + QStringLiteral("…");
+    self->updateItem(itemID, [&](QueueItem &entry) { entry.status = converting; });
+    self->setStatusLine(converting);
+
+    // The report of this item goes out with the token of this moment, whatever happens later.
+    std::optional<QString> token;
+    if (run->store && run->store->session())
+        token = run->store->session()->accessToken;
+
+    QString stem = OutputName::stem(name);
+    QString base = stem + preset.suffix;
+    QString finalPath = OutputName::firstFree(item.destination, base, preset.outputExt);
+    QString temporaryBase = OutputName::temporaryBase(item.destination, stem);
+    QString temporaryFile = temporaryBase + preset.outputExt;
+
+    QStringList arguments;
+    try {
+        arguments = buildArguments(preset.command, item.input, temporaryBase);
+    } catch (const TemplateError &error) {
+        const QString description = error.description();
+        self->updateItem(itemID, [&](QueueItem &entry) {
+            entry.status = QStringLiteral("✗ Script rejected");
+            entry.succeeded = false;
+            entry.errorDetail = description;
+        });
+        self->setStatusLine(QStringLiteral("Skipped ") + name + QStringLiteral(": ") + description);
+        cleanupPartial(temporaryBase);
+        co_return;
+    }
+
+    std::shared_ptr<ProcessBox> box = run->box;
+    auto publish = [box](QProcess &process) { box->store(&process); };
+
+    if (preset.maxChannels) {
+        // The probe is published like the conversion, so a stop reaches it (and kills it when it
+        // will not leave) the same way.
+        QCoro::Task<std::optional<int>> probing = probeChannelCount(run->ffmpeg, item.input, run->cancellation, publish);
+        std::optional<int> count = co_await probing;
+        box->clear();
+        if (!self) {
+            cleanupPartial(temporaryBase);
+            co_return;
+        }
+        if (count && *count > *preset.maxChannels) {
+            QString limit = QString::number(*preset.maxChannels);
+            const qsizetype at = arguments.isEmpty() ? 0 : arguments.size() - 1;
+            arguments.insert(at, QStringLiteral("-ac"));
+            arguments.insert(at + 1, limit);
+            log(QStringLiteral("downmix ") + QString::number(*count) + QStringLiteral("ch -> ") + limit
+                + QStringLiteral("ch for ") + preset.id);
+        }
+    }
+
+    if (self->m_runState != RunState::running) {
+        // Stopped during the probe: the row says so rather than keep its converting text.
+        self->updateItem(itemID, [](QueueItem &entry) { entry.status = QStringLiteral("Stopped"); });
+        cleanupPartial(temporaryBase);
+        co_return;
+    }
+
+    log(QStringLiteral("start preset=") + preset.id + QStringLiteral(" input=") + item.input
+        + QStringLiteral(" output=") + finalPath);
+    QCoro::Task<ShellOutcome> running = runFFmpeg(run->ffmpeg, arguments, publish, run->cancellation);
+    ShellOutcome outcome = co_await running;
+    box->clear();
+    if (!self) {
+        cleanupPartial(temporaryBase);
+        co_return;
+    }
+
+    if (self->m_runState != RunState::running || run->cancellation.isCancelled()) {
+        self->updateItem(itemID, [](QueueItem &entry) { entry.status = QStringLiteral("Stopped"); });
+        cleanupPartial(temporaryBase);
+        co_return;
+    }
+
+    if (!outcome.isSuccess()) {
+        QString summary = summarise(outcome.stderrTail());
+        QString code = QString::number(outcome.exitCode());
+        self->updateItem(itemID, [&](QueueItem &entry) {
+            entry.status = QStringLiteral("✗ Failed (exit ") + code + u')';
+            entry.succeeded = false;
+            entry.errorDetail = summary;
+        });
+        self->setStatusLine(QStringLiteral("Failed ") + name + QStringLiteral(": ") + summary);
+        log(QStringLiteral("failed exit=") + code + QStringLiteral(" stderr=") + summary);
+        cleanupPartial(temporaryBase);
+        co_return;
+    }
+
+    if (!QFileInfo::exists(temporaryFile)) {
+        self->updateItem(itemID, [](QueueItem &entry) {
+            entry.status = QStringLiteral("✗ No output produced");
+            entry.succeeded = false;
+            entry.errorDetail = QStringLiteral("The script finished but did not create the expected output file.");
+        });
+        self->setStatusLine(QStringLiteral("Failed ") + name + QStringLiteral(": the script produced no output."));
+        cleanupPartial(temporaryBase);
+        co_return;
+    }
+
+    QString placed;
+    try {
+        placed = OutputName::moveIntoPlace(temporaryFile, finalPath, item.destination, base, preset.outputExt);
+    } catch (const Failure &error) {
+        const QString description = error.description();
+        self->updateItem(itemID, [&](QueueItem &entry) {
+            entry.status = QStringLiteral("✗ Could not save output");
+            entry.succeeded = false;
+            entry.errorDetail = description;
+        });
+        self->setStatusLine(QStringLiteral("Failed ") + name + QStringLiteral(": ") + description);
+        cleanupPartial(temporaryBase);
+        co_return;
+    }
+
+    QString outputName = QFileInfo(placed).fileName();
+    self->updateItem(itemID, [&](QueueItem &entry) {
+        entry.status = QStringLiteral("✓ Done → ") + outputName;
+        entry.succeeded = true;
+        entry.output = placed;
+    });
+    log(QStringLiteral("done output=") + placed);
+
+    if (token && run->store) {
+        qint64 size = QFileInfo(item.input).size(); // 0 when it cannot be read
+        QCoro::Task<bool> reporting = run->store->reportUsage(*token, preset.id, 1, size, name);
+        bool reported = co_await reporting;
+        if (self && !reported) {
+            self->updateItem(itemID,
+                             [](QueueItem &entry) { entry.status += QStringLiteral(" (usage not reported)"); });
+            self->setStatusLine(QStringLiteral("✓ ") + outputName
+                                + QStringLiteral(" — usage reporting failed and will retry."));
+        }
+    }
+    cleanupPartial(temporaryBase);
+}
+
+void ConvertRunner::cancel()
+{
+    if (m_runState != RunState::running)
+        return;
+    m_stopRequested = true;
+    setRunState(RunState::stopping);
+    setStatusLine(QStringLiteral("Stopping…"));
+    // Ends a probe or conversion in progress (SIGTERM); one that has not started yet is
+    // terminated the moment it starts.
+    m_runCancellation.cancel();
+    QPointer<QProcess> remembered = m_processBox->requestTermination();
+    forceKillLater(QPointer<ConvertRunner>(this), m_runNumber, remembered, m_processBox);
+}
+
+QCoro::Task<void> ConvertRunner::forceKillLater(QPointer<ConvertRunner> self, quint64 runNumber,
+                                                QPointer<QProcess> remembered, std::shared_ptr<ProcessBox> box)
+{
+    co_await QCoro::sleepFor(forceKillDelay);
+    // A later run (stopped again) has its own timer.
+    if (!self || self->m_runState != RunState::stopping || self->m_runNumber != runNumber)
+        co_return;
+    // The process seen at the stop, or, when none was running yet, the one started since.
+    QPointer<QProcess> process = remembered ? remembered : box->process();
+    if (!process || process->state() == QProcess::NotRunning)
+        co_return;
+    log(QStringLiteral("force-killing ffmpeg pid=") + QString::number(process->processId()));
+    process->kill();
+}
+
+} // namespace vorlik::convert

@@ -1,0 +1,193 @@
+// `vorlik convert` run as a user would, against the stand-in service, on real media.
+#include "tests/convert/TestMedia.h"
+#include "tests/support/DevServer.h"
+#include "tests/support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+using vorlik::test::DevServer;
+using vorlik::test::TestMedia;
+
+namespace {
+
+struct CliResult {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class ConvertCommand : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        server().reset();
+        ASSERT_TRUE(m_dir.isValid());
+    }
+
+    static DevServer &server() { return DevServer::shared(); }
+
+    QStringList common() const
+    {
+        return {QStringLiteral("--base-url"), server().baseUrl().toString(), QStringLiteral("--key"), server().demoKey()};
+    }
+
+    static void start(QProcess &process, const QStringList &arguments)
+    {
+        process.start(QStringLiteral(VORLIK_CLI_PATH), arguments);
+        ASSERT_TRUE(process.waitForStarted(10000));
+    }
+
+    static CliResult finish(QProcess &process)
+    {
+        process.waitForFinished(120000);
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    static CliResult runCli(const QStringList &arguments)
+    {
+        QProcess process;
+        start(process, arguments);
+        return finish(process);
+    }
+
+    QStringList entries(const QString &relative) const
+    {
+        return QDir(m_dir.filePath(relative)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+
+    QTemporaryDir m_dir;
+};
+
+qint64 usageTotal() { return DevServer::shared().usage().value(QStringLiteral("total")).toInteger(); }
+
+} // namespace
+
+TEST_F(ConvertCommand, ConvertsAFolderPrintingRowsAndStatusLines)
+{
+    QDir().mkpath(m_dir.filePath(QStringLiteral("takes")));
+    TestMedia::sine(m_dir.filePath(QStringLiteral("takes/Take 10.wav")));
+    TestMedia::sine(m_dir.filePath(QStringLiteral("takes/Take 2.flac")));
+    const qint64 before = usageTotal();
+
+    const CliResult result = runCli(common() << QStringLiteral("convert") << QStringLiteral("--preset")
+                                             << QStringLiteral("normalise-14lufs") << m_dir.filePath(QStringLiteral("takes")));
+    ASSERT_EQ(result.exitCode, 0) << result.out.toStdString() << result.err.toStdString();
+    EXPECT_TRUE(result.out.startsWith(QStringLiteral("Connecting…\nConnected — "))) << result.out.toStdString();
+    const QStringList expectedInOrder{
+        QStringLiteral("2 files added to the queue.\nRunning…\n"),
+        QStringLiteral("Take 2.flac\t−14 LUFS\tConverting Take 2.flac…\n"),
+        QStringLiteral("Take 2.flac\t−14 LUFS\t✓ Done → Take 2_-14LUFS.wav\n"),
+        QStringLiteral("Take 10.wav\t−14 LUFS\t✓ Done → Take 10_-14LUFS.wav\n"),
+        QStringLiteral("Queue finished — 2 done, 0 failed.\n"),
+    };
+    qsizetype at = 0;
+    for (const QString &expected : expectedInOrder) {
+        const qsizetype found = result.out.indexOf(expected, at);
+        ASSERT_GE(found, 0) << "missing or out of order: " << expected.toStdString() << "\nin:\n" << result.out.toStdString();
+        at = found + expected.size();
+    }
+    EXPECT_EQ(entries(QStringLiteral("takes")),
+              (QStringList{QStringLiteral("Take 10.wav"), QStringLiteral("Take 10_-14LUFS.wav"), QStringLiteral("Take 2.flac"),
+                           QStringLiteral("Take 2_-14LUFS.wav")}));
+    EXPECT_EQ(usageTotal(), before + 2);
+}
+
+TEST_F(ConvertCommand, AFailedItemMakesTheExitCodeNonZero)
+{
+    const QString file = TestMedia::sine(m_dir.filePath(QStringLiteral("a.wav")));
+    const CliResult result = runCli(common() << QStringLiteral("convert") << QStringLiteral("--preset=retired") << file);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.out.contains(QStringLiteral(
+        "a.wav\tretired\t✗ Script unavailable\n"
+        "  The script 'retired' is not in the current preset list. Refresh scripts and retry.\n")))
+        << result.out.toStdString();
+    EXPECT_TRUE(result.out.endsWith(QStringLiteral("Queue finished — 0 done, 1 failed.\n")));
+}
+
+TEST_F(ConvertCommand, NothingToQueueIsAFailure)
+{
+    const QString notes = m_dir.filePath(QStringLiteral("notes.txt"));
+    vorlik::test::writeFile(notes, "not media");
+    const CliResult result = runCli(common() << QStringLiteral("convert") << QStringLiteral("--preset")
+                                             << QStringLiteral("normalise-14lufs") << notes);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.out.endsWith(QStringLiteral("Nothing new to add.\n"))) << result.out.toStdString();
+    EXPECT_FALSE(result.out.contains(QStringLiteral("Running…")));
+}
+
+TEST_F(ConvertCommand, UnusableLinesAreRefusedBeforeSigningIn)
+{
+    const CliResult noPreset = runCli(common() << QStringLiteral("convert") << m_dir.filePath(QStringLiteral("a.wav")));
+    EXPECT_EQ(noPreset.exitCode, 2);
+    EXPECT_TRUE(noPreset.err.startsWith(QStringLiteral("vorlik: convert needs --preset ID"))) << noPreset.err.toStdString();
+    const CliResult noFiles = runCli(common() << QStringLiteral("convert") << QStringLiteral("--preset") << QStringLiteral("x"));
+    EXPECT_EQ(noFiles.exitCode, 2);
+    EXPECT_TRUE(noFiles.err.startsWith(QStringLiteral("vorlik: convert needs the files to convert")));
+    EXPECT_TRUE(noPreset.out.isEmpty() && noFiles.out.isEmpty());
+}
+
+TEST_F(ConvertCommand, AWrongKeyConvertsNothing)
+{
+    const QString file = TestMedia::sine(m_dir.filePath(QStringLiteral("a.wav")));
+    const CliResult result = runCli({QStringLiteral("--base-url"), server().baseUrl().toString(), QStringLiteral("--key"),
+                                     QStringLiteral("not-a-key"), QStringLiteral("convert"), QStringLiteral("--preset"),
+                                     QStringLiteral("normalise-14lufs"), file});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.out.contains(QStringLiteral("Sign in failed")));
+    EXPECT_TRUE(result.err.startsWith(QStringLiteral("✗ "))) << result.err.toStdString();
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("a.wav")});
+}
+
+TEST_F(ConvertCommand, WithoutFFmpegItSaysWhatToDo)
+{
+    if (QFileInfo(QStringLiteral("/usr/local/bin/ffmpeg")).isExecutable()
+        || QFileInfo(QStringLiteral("/opt/homebrew/bin/ffmpeg")).isExecutable())
+        GTEST_SKIP() << "an ffmpeg outside PATH would be found";
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PATH"), m_dir.filePath(QStringLiteral("empty")));
+    // A home of its own: another test may have installed a managed copy in the shared one.
+    environment.insert(QStringLiteral("HOME"), m_dir.filePath(QStringLiteral("home")));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("home/data")));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("home/config")));
+    process.setProcessEnvironment(environment);
+    start(process, common() << QStringLiteral("convert") << QStringLiteral("--preset") << QStringLiteral("normalise-14lufs")
+                            << m_dir.filePath(QStringLiteral("a.wav")));
+    const CliResult result = finish(process);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, QStringLiteral("✗ Install ffmpeg in Preferences to convert.\n"));
+}
+
+TEST_F(ConvertCommand, InterruptStopsTheRunAndLeavesNothingBehind)
+{
+    // Ten minutes of sound take the loudness filter several seconds: time enough to interrupt.
+    QDir().mkpath(m_dir.filePath(QStringLiteral("long")));
+    const QString file = TestMedia::make(m_dir.filePath(QStringLiteral("long/long.wav")),
+                                         {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                          QStringLiteral("sine=sample_rate=8000:duration=600")});
+    QProcess process;
+    start(process, common() << QStringLiteral("convert") << QStringLiteral("--preset") << QStringLiteral("normalise-14lufs")
+                            << file);
+    QByteArray seen;
+    while (!seen.contains("Converting long.wav…\n") && process.state() == QProcess::Running) {
+        process.waitForReadyRead(1000);
+        seen += process.readAllStandardOutput();
+    }
+    ASSERT_TRUE(seen.contains("Converting long.wav…\n")) << seen.toStdString();
+    ::kill(pid_t(process.processId()), SIGINT);
+    CliResult result = finish(process);
+    result.out.prepend(QString::fromUtf8(seen));
+    EXPECT_EQ(result.exitCode, 1) << result.out.toStdString();
+    EXPECT_TRUE(result.out.contains(QStringLiteral("Stopping…\n"))) << result.out.toStdString();
+    EXPECT_TRUE(result.out.contains(QStringLiteral("long.wav\t−14 LUFS\tStopped\n")));
+    EXPECT_TRUE(result.out.endsWith(QStringLiteral("Stopped — 1 file still queued.\n")));
+    EXPECT_EQ(entries(QStringLiteral("long")), QStringList{QStringLiteral("long.wav")});
+}

@@ -1,0 +1,164 @@
+// The stand-in service's presets run through the convert runner: what they produce, checked with
+// ffprobe and ffmpeg's EBU R128 meter.
+#include "RunnerFixture.h"
+
+#include <cmath>
+
+using namespace vorlik;
+using namespace vorlik::test;
+using convert::ConvertRunner;
+using convert::QueueItem;
+
+namespace {
+
+class ConvertPresets : public RunnerFixture {
+protected:
+    // Converts one file with the service's preset; the finished item.
+    QueueItem convert(const QString &source, const QString &presetID)
+    {
+        ConvertRunner runner;
+        runner.queue(QStringList{source}, presetID);
+        EXPECT_TRUE(runToEnd(runner, m_store.presets()));
+        EXPECT_EQ(runner.items().size(), 1);
+        const QueueItem item = runner.items().value(0);
+        EXPECT_EQ(item.succeeded, true) << item.status.toStdString() << ": "
+                                        << item.errorDetail.value_or(QString()).toStdString();
+        return item;
+    }
+
+    static QJsonObject stream(const QString &file, const QString &type)
+    {
+        for (const QJsonObject &candidate : TestMedia::streams(file)) {
+            if (candidate.value(QStringLiteral("codec_type")).toString() == type)
+                return candidate;
+        }
+        return {};
+    }
+};
+
+} // namespace
+
+TEST_F(ConvertPresets, TheServiceOffersEveryCardsPresets)
+{
+    QStringList video;
+    QStringList loudness;
+    QStringList audio;
+    bool channelLimit = false;
+    for (const service::Preset &preset : m_store.presets()) {
+        if (preset.kind == QStringLiteral("video") && !preset.id.contains(QStringLiteral("normalise")))
+            video.append(preset.id);
+        if (preset.kind == QStringLiteral("normalise")) {
+            loudness.append(preset.id);
+            EXPECT_TRUE(preset.id.contains(QStringLiteral("normalise"))) << preset.id.toStdString();
+            EXPECT_EQ(preset.outputExt, QStringLiteral(".wav"));
+        }
+        if (preset.kind == QStringLiteral("audio"))
+            audio.append(preset.id);
+        channelLimit = channelLimit || preset.maxChannels.has_value();
+        // Every script builds into arguments.
+        EXPECT_NO_THROW(ConvertRunner::buildArguments(preset.command, QStringLiteral("/in.wav"), QStringLiteral("/out")))
+            << preset.id.toStdString();
+    }
+    EXPECT_EQ(video, (QStringList{QStringLiteral("video-h264"), QStringLiteral("video-hevc")}));
+    EXPECT_EQ(loudness, (QStringList{QStringLiteral("normalise-14lufs"), QStringLiteral("normalise-16lufs"),
+                                     QStringLiteral("normalise-23lufs")}));
+    EXPECT_EQ(audio, QStringList{QStringLiteral("audio-m4a")});
+    EXPECT_EQ(preset(QStringLiteral("normalise-video-14lkfs")).kind, QStringLiteral("video"));
+    EXPECT_TRUE(channelLimit);
+}
+
+struct LoudnessCase {
+    const char *name;
+    QString presetID;
+    double target;
+    QString signal; // lavfi source, 10 seconds
+};
+
+void PrintTo(const LoudnessCase &c, std::ostream *out) { *out << c.name; }
+
+class ConvertLoudness : public ConvertPresets, public ::testing::WithParamInterface<LoudnessCase> {};
+
+TEST_P(ConvertLoudness, LandsOnTheTargetUnderTheCeiling)
+{
+    const QString source = TestMedia::make(path(QStringLiteral("signal.wav")),
+                                           {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), GetParam().signal});
+    const QueueItem item = convert(source, GetParam().presetID);
+    ASSERT_TRUE(item.output);
+    const QJsonObject audio = stream(*item.output, QStringLiteral("audio"));
+    EXPECT_EQ(audio.value(QStringLiteral("codec_name")).toString(), QStringLiteral("pcm_s24le"));
+    EXPECT_EQ(audio.value(QStringLiteral("sample_rate")).toString(), QStringLiteral("48000"));
+    EXPECT_EQ(audio.value(QStringLiteral("channels")).toInt(), stream(source, QStringLiteral("audio")).value(QStringLiteral("channels")).toInt());
+
+    const TestMedia::Loudness measured = TestMedia::loudness(*item.output);
+    EXPECT_NEAR(measured.integrated, GetParam().target, 0.5);
+    EXPECT_LE(measured.truePeak, -1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Presets, ConvertLoudness,
+    ::testing::Values(
+        LoudnessCase{"sine, -14", QStringLiteral("normalise-14lufs"), -14, QStringLiteral("sine=frequency=440:sample_rate=48000:duration=10")},
+        LoudnessCase{"sine, -16", QStringLiteral("normalise-16lufs"), -16, QStringLiteral("sine=frequency=1000:sample_rate=44100:duration=10")},
+        LoudnessCase{"sine, -23", QStringLiteral("normalise-23lufs"), -23, QStringLiteral("sine=frequency=440:sample_rate=48000:duration=12")},
+        LoudnessCase{"loud pink noise, -14", QStringLiteral("normalise-14lufs"), -14,
+                     QStringLiteral("anoisesrc=duration=10:color=pink:amplitude=0.9:sample_rate=48000")},
+        LoudnessCase{"quiet stereo noise, -23", QStringLiteral("normalise-23lufs"), -23,
+                     QStringLiteral("anoisesrc=duration=10:color=pink:amplitude=0.02:sample_rate=48000,pan=stereo|c0=c0|c1=0.5*c0")}),
+    [](const auto &info) { return std::to_string(info.index); });
+
+TEST_F(ConvertPresets, VideoPresetsReencodeBothStreams)
+{
+    const QString source = TestMedia::make(path(QStringLiteral("clip.mov")),
+        {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc=duration=1:size=160x120:rate=25"),
+         QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("sine=duration=1"),
+         QStringLiteral("-c:v"), QStringLiteral("mpeg4"), QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")});
+    const struct {
+        QString presetID;
+        QString videoCodec;
+        QString name;
+    } cases[] = {{QStringLiteral("video-h264"), QStringLiteral("h264"), QStringLiteral("clip_h264.mp4")},
+                 {QStringLiteral("video-hevc"), QStringLiteral("hevc"), QStringLiteral("clip_hevc.mp4")}};
+    for (const auto &c : cases) {
+        const QueueItem item = convert(source, c.presetID);
+        ASSERT_TRUE(item.output);
+        EXPECT_EQ(QFileInfo(*item.output).fileName(), c.name);
+        EXPECT_EQ(stream(*item.output, QStringLiteral("video")).value(QStringLiteral("codec_name")).toString(), c.videoCodec);
+        EXPECT_EQ(stream(*item.output, QStringLiteral("audio")).value(QStringLiteral("codec_name")).toString(), QStringLiteral("aac"));
+    }
+}
+
+TEST_F(ConvertPresets, VideoLoudnessCopiesThePictureAndNormalisesTheSound)
+{
+    const QString source = TestMedia::make(path(QStringLiteral("talk.mp4")),
+        {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc=duration=10:size=160x120:rate=10"),
+         QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("sine=frequency=500:duration=10"),
+         QStringLiteral("-c:v"), QStringLiteral("mpeg4"), QStringLiteral("-c:a"), QStringLiteral("aac")});
+    const QueueItem item = convert(source, QStringLiteral("normalise-video-14lkfs"));
+    ASSERT_TRUE(item.output);
+    EXPECT_EQ(QFileInfo(*item.output).fileName(), QStringLiteral("talk_-14LKFS.mp4"));
+    EXPECT_EQ(stream(*item.output, QStringLiteral("video")).value(QStringLiteral("codec_name")).toString(), QStringLiteral("mpeg4"));
+    EXPECT_EQ(stream(*item.output, QStringLiteral("audio")).value(QStringLiteral("codec_name")).toString(), QStringLiteral("aac"));
+    const TestMedia::Loudness measured = TestMedia::loudness(*item.output);
+    EXPECT_NEAR(measured.integrated, -14, 0.5);
+    EXPECT_LE(measured.truePeak, -1.0);
+}
+
+TEST_F(ConvertPresets, M4AMixesDownOnlyWhatHasTooManyChannels)
+{
+    const QString surround = TestMedia::silence(path(QStringLiteral("surround.wav")), QStringLiteral("5.1"));
+    const QString stereo = TestMedia::silence(path(QStringLiteral("stereo.wav")), QStringLiteral("stereo"));
+    const QString mono = TestMedia::sine(path(QStringLiteral("mono.flac")));
+    const LogLines log(QStringLiteral("convert"));
+    const struct {
+        QString source;
+        int channels;
+    } cases[] = {{surround, 2}, {stereo, 2}, {mono, 1}};
+    for (const auto &c : cases) {
+        const QueueItem item = convert(c.source, QStringLiteral("audio-m4a"));
+        ASSERT_TRUE(item.output);
+        const QJsonObject audio = stream(*item.output, QStringLiteral("audio"));
+        EXPECT_EQ(audio.value(QStringLiteral("codec_name")).toString(), QStringLiteral("aac"));
+        EXPECT_EQ(audio.value(QStringLiteral("channels")).toInt(), c.channels) << c.source.toStdString();
+    }
+    EXPECT_EQ(log.lines().filter(QStringLiteral("downmix")), QStringList{QStringLiteral("downmix 6ch -> 2ch for audio-m4a")});
+}

@@ -1,0 +1,619 @@
+// The convert runner's loop with real ffmpeg, real files and the real stand-in service: outputs
+// and their names, every failure text, stopping, force-killing, usage reports.
+#include "RunnerFixture.h"
+
+#include "app/ActiveJobs.h"
+
+#include <QFile>
+
+using namespace vorlik;
+using namespace vorlik::test;
+using convert::ConvertRunner;
+using convert::QueueItem;
+using service::Preset;
+using service::SessionStore;
+
+namespace {
+
+const QString usagePath = QStringLiteral("/v1/usage/convert");
+
+class ConvertRunnerTest : public RunnerFixture {
+protected:
+    // The service's -14 LUFS preset under the suffix "_norm".
+    Preset norm() const
+    {
+        Preset preset = this->preset(QStringLiteral("normalise-14lufs"));
+        preset.suffix = QStringLiteral("_norm");
+        return preset;
+    }
+
+    // A preset with its own script, output extension ".wav" and suffix "_out".
+    static Preset scripted(const QString &id, const QString &command)
+    {
+        Preset preset;
+        preset.id = id;
+        preset.name = id;
+        preset.suffix = QStringLiteral("_out");
+        preset.outputExt = QStringLiteral(".wav");
+        preset.kind = QStringLiteral("normalise");
+        preset.command = command;
+        return preset;
+    }
+
+    // Converts in real time, so that it runs until stopped.
+    static Preset slow(const QString &id)
+    {
+        return scripted(id, QStringLiteral("ffmpeg -hide_banner -nostdin -y -re -i \"{input}\" -c:a pcm_s16le \"{output_base}.wav\""));
+    }
+    static Preset fast(const QString &id)
+    {
+        return scripted(id, QStringLiteral("ffmpeg -hide_banner -nostdin -y -i \"{input}\" -c:a pcm_s16le \"{output_base}.wav\""));
+    }
+
+    static bool chattr(const QString &flag, const QString &path)
+    {
+        return QProcess::execute(QStringLiteral("chattr"), {flag, path}) == 0;
+    }
+
+    static int usageRequests() { return int(requestsTo(usagePath).size()); }
+};
+
+} // namespace
+
+TEST_F(ConvertRunnerTest, ConvertsBesideTheSourceUnderTheFirstFreeName)
+{
+    const QString source = tone(QStringLiteral("media/Take 1.flac"), 0.5);
+    vorlik::test::writeFile(path(QStringLiteral("media/Take 1_norm.wav")), "user file");
+    vorlik::test::writeFile(path(QStringLiteral("media/Take 1_norm (1).wav")), "user file 1");
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, QStringLiteral("normalise-14lufs"));
+    const LogLines log(QStringLiteral("convert"));
+    ASSERT_TRUE(runToEnd(runner, {norm()}));
+
+    const QueueItem &item = only(runner);
+    EXPECT_EQ(item.status, QStringLiteral("✓ Done → Take 1_norm (2).wav"));
+    EXPECT_EQ(item.succeeded, true);
+    EXPECT_EQ(item.output, path(QStringLiteral("media/Take 1_norm (2).wav")));
+    EXPECT_FALSE(item.errorDetail);
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 1 done, 0 failed."));
+    EXPECT_EQ(runner.runState(), ConvertRunner::RunState::idle);
+    EXPECT_FALSE(runner.hasPending());
+
+    // The user's files are untouched and nothing temporary is left.
+    EXPECT_EQ(vorlik::test::readFile(path(QStringLiteral("media/Take 1_norm.wav"))), QByteArray("user file"));
+    EXPECT_EQ(vorlik::test::readFile(path(QStringLiteral("media/Take 1_norm (1).wav"))), QByteArray("user file 1"));
+    EXPECT_EQ(entries(path(QStringLiteral("media"))),
+              (QStringList{QStringLiteral("Take 1.flac"), QStringLiteral("Take 1_norm (1).wav"),
+                           QStringLiteral("Take 1_norm (2).wav"), QStringLiteral("Take 1_norm.wav")}));
+
+    const QList<QJsonObject> streams = TestMedia::streams(*item.output);
+    ASSERT_EQ(streams.size(), 1);
+    EXPECT_EQ(streams[0].value(QStringLiteral("codec_name")).toString(), QStringLiteral("pcm_s24le"));
+    EXPECT_EQ(streams[0].value(QStringLiteral("channels")).toInt(), 1);
+    EXPECT_EQ(streams[0].value(QStringLiteral("sample_rate")).toString(), QStringLiteral("48000"));
+
+    const QStringList lines = log.lines();
+    ASSERT_EQ(lines.size(), 2) << lines.join(u'\n').toStdString();
+    EXPECT_EQ(lines[0], QStringLiteral("start preset=normalise-14lufs input=") + source + QStringLiteral(" output=")
+                            + *item.output);
+    EXPECT_EQ(lines[1], QStringLiteral("done output=") + *item.output);
+}
+
+TEST_F(ConvertRunnerTest, ReportsTheUsageOfEachConversionWithTheSourcesName)
+{
+    const QString source = tone(QStringLiteral("archive.tar.flac"));
+    const qint64 size = QFileInfo(source).size();
+    const qint64 before = usageTotal();
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, QStringLiteral("normalise-16lufs"));
+    ASSERT_TRUE(runToEnd(runner, m_store.presets()));
+
+    EXPECT_EQ(only(runner).status, QStringLiteral("✓ Done → archive.tar_-16LUFS.wav"));
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 1 done, 0 failed."));
+    ASSERT_EQ(usageTotal(), before + 1);
+    const QJsonArray reports = server().usage().value(QStringLiteral("reports")).toArray();
+    const QJsonObject last = reports.last().toObject();
+    EXPECT_EQ(last.value(QStringLiteral("process_key")).toString(), QStringLiteral("normalise-16lufs"));
+    EXPECT_EQ(last.value(QStringLiteral("filename")).toString(), QStringLiteral("archive.tar.flac"));
+    EXPECT_EQ(last.value(QStringLiteral("file_count")).toInteger(), 1);
+    EXPECT_EQ(last.value(QStringLiteral("input_bytes")).toInteger(), size);
+    EXPECT_EQ(bearerOf(requestsTo(usagePath).last()), m_store.session()->accessToken);
+    EXPECT_EQ(m_store.pendingUsageCount(), 0);
+}
+
+TEST_F(ConvertRunnerTest, WithoutASessionNothingIsReported)
+{
+    const QString source = tone(QStringLiteral("a.wav"));
+    SessionStore signedOut;
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, QStringLiteral("normalise-23lufs"));
+    ASSERT_TRUE(runToEnd(runner, m_store.presets(), TestMedia::ffmpeg(), &signedOut));
+    EXPECT_EQ(only(runner).status, QStringLiteral("✓ Done → a_-23LUFS.wav"));
+    EXPECT_EQ(usageRequests(), 0);
+    EXPECT_EQ(signedOut.pendingUsageCount(), 0);
+}
+
+TEST_F(ConvertRunnerTest, AReportThatFailsIsQueuedAndSaidSo)
+{
+    server().addFault(fault(QStringLiteral("POST"), usagePath, QStringLiteral("status"), 500));
+    const QString source = tone(QStringLiteral("a.wav"));
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, QStringLiteral("normalise-14lufs"));
+    ASSERT_TRUE(runToEnd(runner, m_store.presets()));
+    EXPECT_EQ(only(runner).status, QStringLiteral("✓ Done → a_-14LUFS.wav (usage not reported)"));
+    EXPECT_EQ(only(runner).succeeded, true);
+    // The loop's own last line follows it.
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 1 done, 0 failed."));
+    EXPECT_EQ(m_store.pendingUsageCount(), 1);
+    EXPECT_EQ(m_store.pendingUsage().first().filename, QStringLiteral("a.wav"));
+}
+
+TEST_F(ConvertRunnerTest, TheUsageLineShowsWhileTheNextItemWaits)
+{
+    server().addFault(fault(QStringLiteral("POST"), usagePath, QStringLiteral("status"), 500));
+    ConvertRunner runner;
+    runner.queue(QStringList{tone(QStringLiteral("a.wav")), tone(QStringLiteral("b.wav"))}, QStringLiteral("normalise-14lufs"));
+    QStringList lines;
+    QObject::connect(&runner, &ConvertRunner::statusLineChanged, [&] { lines.append(runner.statusLine()); });
+    ASSERT_TRUE(runToEnd(runner, m_store.presets()));
+    EXPECT_EQ(lines, (QStringList{QStringLiteral("Running…"), QStringLiteral("Converting a.wav…"),
+                                  QStringLiteral("✓ a_-14LUFS.wav — usage reporting failed and will retry."),
+                                  QStringLiteral("Converting b.wav…"), QStringLiteral("Queue finished — 2 done, 0 failed.")}));
+}
+
+TEST_F(ConvertRunnerTest, AnUnknownPresetFailsItsItemOnly)
+{
+    ConvertRunner runner;
+    runner.queue(QStringList{tone(QStringLiteral("a.wav"))}, QStringLiteral("retired-preset"));
+    runner.queue(QStringList{tone(QStringLiteral("b.wav"))}, QStringLiteral("normalise-14lufs"));
+    QStringList lines;
+    QObject::connect(&runner, &ConvertRunner::statusLineChanged, [&] { lines.append(runner.statusLine()); });
+    ASSERT_TRUE(runToEnd(runner, m_store.presets()));
+    const QueueItem &failed = runner.items()[0];
+    EXPECT_EQ(failed.status, QStringLiteral("✗ Script unavailable"));
+    EXPECT_EQ(failed.succeeded, false);
+    EXPECT_EQ(failed.errorDetail,
+              QStringLiteral("The script 'retired-preset' is not in the current preset list. Refresh scripts and retry."));
+    EXPECT_TRUE(lines.contains(QStringLiteral("a.wav: script 'retired-preset' is unavailable.")));
+    EXPECT_EQ(runner.items()[1].succeeded, true);
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 1 done, 1 failed."));
+}
+
+TEST_F(ConvertRunnerTest, AScriptWritingAnotherExtensionProducesNothingAndLeavesNothing)
+{
+    const QString source = tone(QStringLiteral("w/a.wav"));
+    const Preset flac = scripted(QStringLiteral("wrong-ext"),
+                                 QStringLiteral("ffmpeg -hide_banner -nostdin -y -i {input} {output_base}.flac"));
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, flac.id);
+    QStringList lines;
+    QObject::connect(&runner, &ConvertRunner::statusLineChanged, [&] { lines.append(runner.statusLine()); });
+    ASSERT_TRUE(runToEnd(runner, {flac}));
+    const QueueItem &item = only(runner);
+    EXPECT_EQ(item.status, QStringLiteral("✗ No output produced"));
+    EXPECT_EQ(item.succeeded, false);
+    EXPECT_EQ(item.errorDetail, QStringLiteral("The script finished but did not create the expected output file."));
+    EXPECT_TRUE(lines.contains(QStringLiteral("Failed a.wav: the script produced no output.")));
+    EXPECT_EQ(entries(path(QStringLiteral("w"))), QStringList{QStringLiteral("a.wav")}); // the stray .flac is gone
+    EXPECT_EQ(usageRequests(), 0);
+}
+
+TEST_F(ConvertRunnerTest, AFailingScriptShowsItsExitCodeAndLastErrorLine)
+{
+    const QString source = tone(QStringLiteral("f/a.wav"));
+    const Preset broken = scripted(QStringLiteral("broken"),
+                                   QStringLiteral("ffmpeg -hide_banner -nostdin -y -i {input} -af 'volume=bogus(' {output_base}.wav"));
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, broken.id);
+    const LogLines log(QStringLiteral("convert"));
+    QStringList lines;
+    QObject::connect(&runner, &ConvertRunner::statusLineChanged, [&] { lines.append(runner.statusLine()); });
+    ASSERT_TRUE(runToEnd(runner, {broken}));
+    const QueueItem &item = only(runner);
+    EXPECT_EQ(item.status, QStringLiteral("✗ Failed (exit 1)"));
+    // The last line that speaks of an error, not the "Conversion failed!" after it.
+    EXPECT_EQ(item.errorDetail, QStringLiteral("Error while processing the decoded data for stream #0:0"));
+    EXPECT_TRUE(lines.contains(QStringLiteral("Failed a.wav: ") + *item.errorDetail));
+    EXPECT_TRUE(log.lines().contains(QStringLiteral("failed exit=1 stderr=") + *item.errorDetail));
+    EXPECT_EQ(entries(path(QStringLiteral("f"))), QStringList{QStringLiteral("a.wav")});
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 0 done, 1 failed."));
+}
+
+TEST_F(ConvertRunnerTest, ASourceThatVanishedFailsWithTheReason)
+{
+    const QString source = tone(QStringLiteral("v/gone.wav"));
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, QStringLiteral("audio-m4a")); // with the channel probe too
+    QFile::remove(source);
+    ASSERT_TRUE(runToEnd(runner, m_store.presets()));
+    const QueueItem &item = only(runner);
+    EXPECT_EQ(item.status, QStringLiteral("✗ Failed (exit 1)"));
+    ASSERT_TRUE(item.errorDetail);
+    EXPECT_TRUE(item.errorDetail->contains(QStringLiteral("No such file or directory"))) << item.errorDetail->toStdString();
+    EXPECT_TRUE(entries(path(QStringLiteral("v"))).isEmpty());
+}
+
+TEST_F(ConvertRunnerTest, ADeletedExportFolderFailsTheItem)
+{
+    const QString source = tone(QStringLiteral("src/a.wav"));
+    const QString out = folder(QStringLiteral("out"));
+    platform::Settings::standard().setValue(QStringLiteral("exportLocation"), QStringLiteral("customFolder"));
+    platform::Settings::standard().setValue(QStringLiteral("exportFolderPath"), out);
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, QStringLiteral("normalise-14lufs"));
+    ASSERT_TRUE(QDir(out).removeRecursively());
+    ASSERT_TRUE(runToEnd(runner, m_store.presets()));
+    const QueueItem &item = only(runner);
+    EXPECT_EQ(item.status, QStringLiteral("✗ Failed (exit 1)"));
+    // ffmpeg names the reason without the word "error": the summary is the beginning of its text.
+    ASSERT_TRUE(item.errorDetail);
+    EXPECT_TRUE(item.errorDetail->startsWith(QStringLiteral("Guessed Channel Layout"))) << item.errorDetail->toStdString();
+    EXPECT_FALSE(QFileInfo::exists(out)); // not created behind the user's back
+    EXPECT_EQ(entries(path(QStringLiteral("src"))), QStringList{QStringLiteral("a.wav")});
+}
+
+TEST_F(ConvertRunnerTest, AReadOnlyExportFolderFailsTheItem)
+{
+    const QString source = tone(QStringLiteral("ro/a.wav"));
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, QStringLiteral("normalise-14lufs"));
+    // Permission bits do not stop root; an immutable folder stops everyone.
+    if (!chattr(QStringLiteral("+i"), path(QStringLiteral("ro"))))
+        GTEST_SKIP() << "chattr +i is not available here";
+    const bool finished = runToEnd(runner, m_store.presets());
+    chattr(QStringLiteral("-i"), path(QStringLiteral("ro")));
+    ASSERT_TRUE(finished);
+    const QueueItem &item = only(runner);
+    EXPECT_EQ(item.status, QStringLiteral("✗ Failed (exit 1)"));
+    EXPECT_EQ(item.succeeded, false);
+    EXPECT_EQ(entries(path(QStringLiteral("ro"))), QStringList{QStringLiteral("a.wav")});
+}
+
+TEST_F(ConvertRunnerTest, AMoveThatFailsKeepsNothingHalfDone)
+{
+    const QString source = tone(QStringLiteral("mv/a.wav"));
+    if (!chattr(QStringLiteral("+i"), path(QStringLiteral("mv"))) || !chattr(QStringLiteral("-i"), path(QStringLiteral("mv"))))
+        GTEST_SKIP() << "chattr +i is not available here";
+    // Writes its output, then makes the folder immutable before the runner moves it.
+    const QString ffmpeg = TestMedia::script(path(QStringLiteral("tools/ffmpeg")),
+                                             "for last; do :; done\necho converted > \"$last\"\nchattr +i \"$(dirname \"$last\")\"\n");
+    const Preset preset = scripted(QStringLiteral("locks"), QStringLiteral("ffmpeg {output_base}.wav"));
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, preset.id);
+    QStringList lines;
+    QObject::connect(&runner, &ConvertRunner::statusLineChanged, [&] { lines.append(runner.statusLine()); });
+    const bool finished = runToEnd(runner, {preset}, ffmpeg, &m_store);
+    chattr(QStringLiteral("-i"), path(QStringLiteral("mv")));
+    ASSERT_TRUE(finished);
+    const QueueItem &item = only(runner);
+    EXPECT_EQ(item.status, QStringLiteral("✗ Could not save output"));
+    EXPECT_EQ(item.succeeded, false);
+    EXPECT_EQ(item.errorDetail, QStringLiteral("Could not move the converted file to ") + path(QStringLiteral("mv/a_out.wav"))
+                                    + QStringLiteral(": Operation not permitted"));
+    EXPECT_TRUE(lines.contains(QStringLiteral("Failed a.wav: ") + *item.errorDetail));
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("mv/a_out.wav"))));
+    EXPECT_EQ(usageRequests(), 0);
+}
+
+TEST_F(ConvertRunnerTest, ANameTakenDuringTheConversionIsNeverReplaced)
+{
+    const QString source = tone(QStringLiteral("race/Take 1.wav"));
+    // Another program takes the chosen name while ffmpeg runs.
+    const QString ffmpeg = TestMedia::script(path(QStringLiteral("tools/ffmpeg")),
+                                             "for last; do :; done\necho converted > \"$last\"\n"
+                                             "echo intruder > \"$(dirname \"$last\")/Take 1_out.wav\"\n");
+    const Preset preset = scripted(QStringLiteral("race"), QStringLiteral("ffmpeg {output_base}.wav"));
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, preset.id);
+    ASSERT_TRUE(runToEnd(runner, {preset}, ffmpeg, &m_store));
+    const QueueItem &item = only(runner);
+    EXPECT_EQ(item.status, QStringLiteral("✓ Done → Take 1_out (1).wav"));
+    EXPECT_EQ(vorlik::test::readFile(path(QStringLiteral("race/Take 1_out.wav"))), QByteArray("intruder\n"));
+    EXPECT_EQ(vorlik::test::readFile(path(QStringLiteral("race/Take 1_out (1).wav"))), QByteArray("converted\n"));
+    EXPECT_TRUE(leftovers(path(QStringLiteral("race"))).isEmpty());
+}
+
+TEST_F(ConvertRunnerTest, SideFilesOfTheTemporaryBaseAreRemovedAfterSuccess)
+{
+    const QString source = tone(QStringLiteral("side/a.wav"));
+    const QString ffmpeg = TestMedia::script(path(QStringLiteral("tools/ffmpeg")),
+                                             "for last; do :; done\necho converted > \"$last\"\n"
+                                             "echo log > \"${last%.wav}.log\"\nmkdir \"${last%.wav}-frames\"\n");
+    const Preset preset = scripted(QStringLiteral("side"), QStringLiteral("ffmpeg {output_base}.wav"));
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, preset.id);
+    ASSERT_TRUE(runToEnd(runner, {preset}, ffmpeg, &m_store));
+    EXPECT_EQ(only(runner).status, QStringLiteral("✓ Done → a_out.wav"));
+    EXPECT_EQ(entries(path(QStringLiteral("side"))), (QStringList{QStringLiteral("a.wav"), QStringLiteral("a_out.wav")}));
+}
+
+struct PathCase {
+    const char *name;
+    QString fileName;
+    QString detail; // empty: converts
+};
+
+void PrintTo(const PathCase &c, std::ostream *out) { *out << c.name; }
+
+class ConvertRunnerPaths : public ConvertRunnerTest, public ::testing::WithParamInterface<PathCase> {};
+
+TEST_P(ConvertRunnerPaths, AreOneArgumentOrRefused)
+{
+    const QString source = tone(QStringLiteral("p/") + GetParam().fileName);
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, QStringLiteral("normalise-14lufs"));
+    QStringList lines;
+    QObject::connect(&runner, &ConvertRunner::statusLineChanged, [&] { lines.append(runner.statusLine()); });
+    ASSERT_TRUE(runToEnd(runner, m_store.presets()));
+    const QueueItem &item = only(runner);
+    if (GetParam().detail.isEmpty()) {
+        EXPECT_EQ(item.succeeded, true) << item.errorDetail.value_or(QString()).toStdString();
+        EXPECT_EQ(item.status, QStringLiteral("✓ Done → ") + QFileInfo(*item.output).fileName());
+        EXPECT_EQ(QFileInfo(*item.output).path(), path(QStringLiteral("p")));
+    } else {
+        EXPECT_EQ(item.status, QStringLiteral("✗ Script rejected"));
+        EXPECT_EQ(item.succeeded, false);
+        EXPECT_EQ(item.errorDetail, GetParam().detail);
+        EXPECT_TRUE(lines.contains(QStringLiteral("Skipped ") + GetParam().fileName + QStringLiteral(": ") + GetParam().detail));
+    }
+    EXPECT_TRUE(leftovers(path(QStringLiteral("p"))).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConvertRunnerPaths,
+    ::testing::Values(
+        PathCase{"braces", QStringLiteral("take {1}.wav"),
+                 QStringLiteral("The script uses an unsupported placeholder in '{input}'.")},
+        PathCase{"a placeholder's name", QStringLiteral("{output_base}.wav"),
+                 QStringLiteral("The script uses an unsupported placeholder in '{input}'.")},
+        PathCase{"line feed", QStringLiteral("two\nlines.wav"), QStringLiteral("The script contains unsupported control characters.")},
+        PathCase{"carriage return", QStringLiteral("two\rlines.wav"),
+                 QStringLiteral("The script contains unsupported control characters.")},
+        PathCase{"quotes, spaces and backslashes", QStringLiteral("it's \"a\" \\ take.wav"), QString()},
+        PathCase{"unicode", QStringLiteral("\u00C9t\u00E9 \u6771\u4EAC \U0001F3B5.wav"), QString()},
+        PathCase{"leading dash", QStringLiteral("-y.wav"), QString()}),
+    [](const auto &info) { return std::to_string(info.index); });
+
+TEST_F(ConvertRunnerTest, BracesInTheExportFolderAreRefusedToo)
+{
+    const QString source = tone(QStringLiteral("src/a.wav"));
+    platform::Settings::standard().setValue(QStringLiteral("exportLocation"), QStringLiteral("customFolder"));
+    platform::Settings::standard().setValue(QStringLiteral("exportFolderPath"), folder(QStringLiteral("out {x}")));
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, QStringLiteral("normalise-14lufs"));
+    ASSERT_TRUE(runToEnd(runner, m_store.presets()));
+    EXPECT_EQ(only(runner).status, QStringLiteral("✗ Script rejected"));
+    EXPECT_EQ(only(runner).errorDetail, QStringLiteral("The script uses an unsupported placeholder in '{output_base}.wav'."));
+    EXPECT_TRUE(entries(path(QStringLiteral("out {x}"))).isEmpty());
+}
+
+TEST_F(ConvertRunnerTest, AMissingOrNonExecutableFFmpegFailsEachItem)
+{
+    const QString source = tone(QStringLiteral("x/a.wav"));
+    const QString plain = path(QStringLiteral("tools/ffmpeg"));
+    vorlik::test::writeFile(plain, "#!/bin/sh\nexit 0\n");
+    const struct {
+        QString ffmpeg;
+        QString reason;
+    } cases[] = {{path(QStringLiteral("tools/missing")), QStringLiteral("No such file or directory")},
+                 {plain, QStringLiteral("Permission denied")}};
+    for (const auto &c : cases) {
+        ConvertRunner runner;
+        runner.queue(QStringList{source}, QStringLiteral("audio-m4a")); // the probe fails to launch first
+        ASSERT_TRUE(runToEnd(runner, m_store.presets(), c.ffmpeg, &m_store));
+        const QueueItem &item = only(runner);
+        EXPECT_EQ(item.status, QStringLiteral("✗ Failed (exit -1)"));
+        ASSERT_TRUE(item.errorDetail);
+        EXPECT_TRUE(item.errorDetail->contains(c.reason)) << item.errorDetail->toStdString();
+        EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 0 done, 1 failed."));
+        EXPECT_EQ(entries(path(QStringLiteral("x"))), QStringList{QStringLiteral("a.wav")});
+    }
+}
+
+TEST_F(ConvertRunnerTest, StopEndsTheConversionAndALaterRunStartsAfresh)
+{
+    const QString source = tone(QStringLiteral("s/a.wav"), 20);
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, QStringLiteral("job"));
+    QStringList lines;
+    QObject::connect(&runner, &ConvertRunner::statusLineChanged, [&] { lines.append(runner.statusLine()); });
+    runner.run({slow(QStringLiteral("job"))}, TestMedia::ffmpeg(), &m_store);
+    EXPECT_TRUE(app::ActiveJobs::shared().runningKeys().contains(QStringLiteral("Conversion")));
+    ASSERT_TRUE(waitUntil([&] { return !leftovers(path(QStringLiteral("s"))).isEmpty(); }));
+
+    runner.cancel();
+    EXPECT_EQ(runner.runState(), ConvertRunner::RunState::stopping);
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopping…"));
+    EXPECT_TRUE(runner.isRunning());
+    runner.cancel(); // only a running loop can be stopped
+    runner.clearFinished();
+    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+
+    EXPECT_EQ(runner.runState(), ConvertRunner::RunState::idle);
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped — 1 file still queued."));
+    EXPECT_EQ(lines.mid(lines.size() - 2), (QStringList{QStringLiteral("Stopping…"), QStringLiteral("Stopped — 1 file still queued.")}));
+    EXPECT_EQ(only(runner).status, QStringLiteral("Stopped"));
+    EXPECT_TRUE(only(runner).isPending());
+    EXPECT_FALSE(app::ActiveJobs::shared().runningKeys().contains(QStringLiteral("Conversion")));
+    EXPECT_EQ(entries(path(QStringLiteral("s"))), QStringList{QStringLiteral("a.wav")});
+    EXPECT_EQ(usageRequests(), 0);
+
+    // A later run converts it again, from scratch.
+    ASSERT_TRUE(runToEnd(runner, {fast(QStringLiteral("job"))}));
+    EXPECT_EQ(only(runner).status, QStringLiteral("✓ Done → a_out.wav"));
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 1 done, 0 failed."));
+    EXPECT_EQ(entries(path(QStringLiteral("s"))), (QStringList{QStringLiteral("a.wav"), QStringLiteral("a_out.wav")}));
+    EXPECT_EQ(usageRequests(), 1);
+}
+
+TEST_F(ConvertRunnerTest, StopWithOtherItemsWaitingCountsThem)
+{
+    const QString first = tone(QStringLiteral("s/a.wav"), 20);
+    ConvertRunner runner;
+    runner.queue(QStringList{first, tone(QStringLiteral("s/b.wav")), tone(QStringLiteral("s/c.wav"))}, QStringLiteral("job"));
+    runner.run({slow(QStringLiteral("job"))}, TestMedia::ffmpeg(), &m_store);
+    ASSERT_TRUE(waitUntil([&] { return !leftovers(path(QStringLiteral("s"))).isEmpty(); }));
+    runner.cancel();
+    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped — 3 files still queued."));
+    EXPECT_EQ(runner.items()[0].status, QStringLiteral("Stopped"));
+    EXPECT_EQ(runner.items()[1].status, QStringLiteral("Queued"));
+}
+
+TEST_F(ConvertRunnerTest, AnFFmpegThatIgnoresTheStopIsKilled)
+{
+    const QString source = tone(QStringLiteral("k/a.wav"));
+    const Preset preset = scripted(QStringLiteral("job"), QStringLiteral("ffmpeg -i {input} {output_base}.wav"));
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, preset.id);
+    const LogLines log(QStringLiteral("convert"));
+    runner.run({preset}, QStringLiteral(VORLIK_STUBBORN_CHILD), &m_store);
+    // It says it is ready (ignoring SIGTERM) with a file beside its output.
+    ASSERT_TRUE(waitUntil([&] { return !leftovers(path(QStringLiteral("k"))).isEmpty(); }));
+    runner.cancel();
+    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+
+    const QStringList killed = log.lines().filter(QStringLiteral("force-killing ffmpeg pid="));
+    ASSERT_EQ(killed.size(), 1) << log.lines().join(u'\n').toStdString();
+    const qint64 pid = killed.first().mid(QStringLiteral("force-killing ffmpeg pid=").size()).toLongLong();
+    EXPECT_GT(pid, 0);
+    EXPECT_NE(::kill(pid_t(pid), 0), 0); // gone, and waited for
+    EXPECT_EQ(only(runner).status, QStringLiteral("Stopped"));
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped — 1 file still queued."));
+    EXPECT_EQ(entries(path(QStringLiteral("k"))), QStringList{QStringLiteral("a.wav")});
+}
+
+TEST_F(ConvertRunnerTest, AStopDuringTheChannelProbeStopsTheItem)
+{
+    const QString source = tone(QStringLiteral("pr/a.wav"));
+    Preset preset = scripted(QStringLiteral("job"), QStringLiteral("ffmpeg -i {input} {output_base}.wav"));
+    preset.maxChannels = 2;
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, preset.id);
+    const LogLines log(QStringLiteral("convert"));
+    runner.run({preset}, QStringLiteral(VORLIK_STUBBORN_CHILD), &m_store);
+    // The probe's last argument is the source: its ready file appears beside it.
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(source + QStringLiteral(".ready")); }));
+    runner.cancel();
+    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+
+    EXPECT_EQ(log.lines().filter(QStringLiteral("force-killing ffmpeg pid=")).size(), 1);
+    EXPECT_TRUE(log.lines().filter(QStringLiteral("start preset=")).isEmpty()); // ffmpeg itself never ran
+    EXPECT_EQ(only(runner).status, QStringLiteral("Stopped"));
+    EXPECT_TRUE(only(runner).isPending());
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped — 1 file still queued."));
+    EXPECT_TRUE(leftovers(path(QStringLiteral("pr"))).isEmpty());
+}
+
+TEST_F(ConvertRunnerTest, AStopBeforeTheFirstConversionStartsStopsIt)
+{
+    // run() and cancel() in one turn: the loop has begun but nothing ran long enough to be seen.
+    const QString source = tone(QStringLiteral("early/a.wav"));
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, QStringLiteral("job"));
+    runner.run({slow(QStringLiteral("job"))}, TestMedia::ffmpeg(), &m_store);
+    runner.cancel();
+    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    EXPECT_EQ(only(runner).status, QStringLiteral("Stopped"));
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped — 1 file still queued."));
+    EXPECT_EQ(entries(path(QStringLiteral("early"))), QStringList{QStringLiteral("a.wav")});
+}
+
+TEST_F(ConvertRunnerTest, ASecondRunInTheSameTurnIsRefused)
+{
+    ConvertRunner runner;
+    runner.queue(QStringList{tone(QStringLiteral("a.wav")), tone(QStringLiteral("b.wav"))}, QStringLiteral("job"));
+    int runStates = 0;
+    QObject::connect(&runner, &ConvertRunner::runStateChanged, [&] { ++runStates; });
+    const LogLines appLog(QStringLiteral("app"));
+    runner.run({fast(QStringLiteral("job"))}, TestMedia::ffmpeg(), &m_store);
+    EXPECT_TRUE(runner.isRunning());
+    // Refused: with this list the items would fail as unavailable.
+    runner.run({}, TestMedia::ffmpeg(), &m_store);
+    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    EXPECT_EQ(runner.items()[0].succeeded, true);
+    EXPECT_EQ(runner.items()[1].succeeded, true);
+    EXPECT_EQ(runStates, 2); // running, then idle
+    EXPECT_EQ(appLog.lines().filter(QStringLiteral("active job started: Conversion")).size(), 1);
+}
+
+TEST_F(ConvertRunnerTest, ItemsQueuedDuringARunArePickedUp)
+{
+    ConvertRunner runner;
+    runner.queue(QStringList{tone(QStringLiteral("a.wav"))}, QStringLiteral("normalise-14lufs"));
+    const QString later = tone(QStringLiteral("b.wav"));
+    runner.run(m_store.presets(), TestMedia::ffmpeg(), &m_store);
+    runner.queue(QStringList{later}, QStringLiteral("normalise-14lufs"));
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("1 file added to the queue."));
+    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    ASSERT_EQ(runner.items().size(), 2);
+    EXPECT_EQ(runner.items()[1].status, QStringLiteral("✓ Done → b_-14LUFS.wav"));
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 2 done, 0 failed."));
+}
+
+TEST_F(ConvertRunnerTest, FinishedItemsStayDuplicatesAndRetryRunsThemAgain)
+{
+    const QString good = tone(QStringLiteral("r/good.wav"));
+    const QString bad = tone(QStringLiteral("r/bad.wav"));
+    const QString waiting = tone(QStringLiteral("r/waiting.wav"));
+    ConvertRunner runner;
+    runner.queue(QStringList{good}, QStringLiteral("normalise-14lufs"));
+    runner.queue(QStringList{bad}, QStringLiteral("retired"));
+    ASSERT_TRUE(runToEnd(runner, m_store.presets()));
+    runner.queue(QStringList{waiting}, QStringLiteral("normalise-14lufs"));
+    ASSERT_EQ(runner.items().size(), 3);
+
+    runner.queue(QStringList{good, bad}, QStringLiteral("normalise-14lufs"));
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("1 file added to the queue.")); // bad.wav for this preset is new
+    runner.queue(QStringList{good}, QStringLiteral("normalise-14lufs"));
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Nothing new to add."));
+    ASSERT_EQ(runner.items().size(), 4);
+
+    // Retry makes the failed item pending again without starting anything.
+    const QUuid failed = runner.items()[1].id;
+    runner.retry(failed);
+    EXPECT_EQ(runner.items()[1].status, QStringLiteral("Queued"));
+    EXPECT_FALSE(runner.items()[1].succeeded || runner.items()[1].errorDetail || runner.items()[1].output);
+    EXPECT_FALSE(runner.isRunning());
+
+    // clearFinished keeps the pending ones in their order.
+    runner.clearFinished();
+    ASSERT_EQ(runner.items().size(), 3);
+    EXPECT_EQ(runner.items()[0].input, bad);
+    EXPECT_EQ(runner.items()[1].input, waiting);
+    EXPECT_EQ(runner.items()[2].input, bad);
+}
+
+TEST_F(ConvertRunnerTest, ItemOperationsWaitWhileRunning)
+{
+    ConvertRunner runner;
+    runner.queue(QStringList{tone(QStringLiteral("o/a.wav"))}, QStringLiteral("retired"));
+    runner.queue(QStringList{tone(QStringLiteral("o/b.wav"), 20)}, QStringLiteral("job"));
+    runner.run({slow(QStringLiteral("job"))}, TestMedia::ffmpeg(), &m_store);
+    ASSERT_TRUE(waitUntil([&] { return !leftovers(path(QStringLiteral("o"))).isEmpty(); }));
+    ASSERT_EQ(runner.items()[0].succeeded, false);
+    const QList<QueueItem> before = runner.items();
+    runner.clearFinished();
+    runner.retry(before[0].id);
+    runner.remove(before[1].id);
+    EXPECT_EQ(runner.items(), before);
+    runner.cancel();
+    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    runner.clearFinished();
+    ASSERT_EQ(runner.items().size(), 1);
+    EXPECT_EQ(runner.items()[0].status, QStringLiteral("Stopped"));
+}
+
+TEST_F(ConvertRunnerTest, ARunnerDestroyedMidRunStopsItsFFmpegAndCleansUp)
+{
+    const QString source = tone(QStringLiteral("d/a.wav"), 20);
+    {
+        ConvertRunner runner;
+        runner.queue(QStringList{source}, QStringLiteral("job"));
+        runner.run({slow(QStringLiteral("job"))}, TestMedia::ffmpeg(), &m_store);
+        ASSERT_TRUE(waitUntil([&] { return !leftovers(path(QStringLiteral("d"))).isEmpty(); }));
+    }
+    EXPECT_FALSE(app::ActiveJobs::shared().runningKeys().contains(QStringLiteral("Conversion")));
+    ASSERT_TRUE(waitUntil([&] { return leftovers(path(QStringLiteral("d"))).isEmpty(); }));
+    EXPECT_EQ(entries(path(QStringLiteral("d"))), QStringList{QStringLiteral("a.wav")});
+}
