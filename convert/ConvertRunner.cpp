@@ -113,7 +113,8 @@ void ConvertRunner::queue(const QStringList &paths, const QString &presetID)
     QStringList sentences;
     if (added > 0)
         sentences.append(files(added) + QStringLiteral(" added to the queue."));
-    else if (!paths.isEmpty())
+    else if (!paths.isEmpty() && skipped == 0)
+        // Files skipped for want of a folder (all or none of them are) say so themselves.
         sentences.append(QStringLiteral("Nothing new to add."));
     if (skipped > 0)
         sentences.append(files(skipped) + QStringLiteral(" skipped — choose a valid export folder in Preferences."));

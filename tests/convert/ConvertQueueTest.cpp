@@ -114,13 +114,11 @@ TEST_P(ConvertQueueSkips, WithoutAValidExportFolderEveryFileIsSkipped)
                                                                   QStringLiteral("$DIR"), m_dir.path()));
     ConvertRunner runner;
     runner.queue(files, loudness);
-    EXPECT_EQ(runner.statusLine(),
-              QStringLiteral("Nothing new to add. 3 files skipped — choose a valid export folder in Preferences."));
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("3 files skipped — choose a valid export folder in Preferences."));
     EXPECT_TRUE(runner.items().isEmpty());
 
     runner.queue(QStringList{files.first()}, loudness);
-    EXPECT_EQ(runner.statusLine(),
-              QStringLiteral("Nothing new to add. 1 file skipped — choose a valid export folder in Preferences."));
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("1 file skipped — choose a valid export folder in Preferences."));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ConvertQueueSkips,
@@ -139,8 +137,7 @@ TEST_F(ConvertQueue, TheExportFolderCountsWhenTheFilesAreQueued)
     platform::Settings::standard().setValue(QStringLiteral("exportLocation"), QStringLiteral("customFolder"));
     platform::Settings::standard().setValue(QStringLiteral("exportFolderPath"), path(QStringLiteral("gone")));
     runner.queue(QStringList{tone(QStringLiteral("b.wav"))}, loudness);
-    EXPECT_EQ(runner.statusLine(),
-              QStringLiteral("Nothing new to add. 1 file skipped — choose a valid export folder in Preferences."));
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("1 file skipped — choose a valid export folder in Preferences."));
     platform::Settings::standard().setValue(QStringLiteral("exportFolderPath"),
                                             QStringLiteral(" \t") + folder(QStringLiteral("out")) + QStringLiteral("\t "));
     runner.queue(QStringList{tone(QStringLiteral("c.wav")), tone(QStringLiteral("d.wav"))}, loudness);
