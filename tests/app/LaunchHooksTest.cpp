@@ -100,6 +100,21 @@ TEST(ExportLogHook, SaysFailedWhenThePathCannotBeWritten)
     EXPECT_FALSE(QFile::exists(target));
 }
 
+TEST(RealQuit, ClosingTheMainWindowEndsTheProgramCleanly)
+{
+    ProgramRun run(QStringLiteral(VORLIK_QUIT_PROBE_PATH));
+    run.start({QStringLiteral("-baseURL"), shellServer().baseUrl().toString(), QStringLiteral("-vorlikDiag"),
+               QStringLiteral("YES")});
+    ASSERT_TRUE(run.process().waitForFinished(60000));
+    const QString out = QString::fromUtf8(run.process().readAllStandardOutput());
+    EXPECT_EQ(run.process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(run.process().exitCode(), 0);
+    EXPECT_TRUE(out.contains(QStringLiteral("closing the main window\nevent loop ended with 0\napplication gone\n")))
+        << out.toStdString();
+    // It went through the launch sequence first.
+    EXPECT_TRUE(QString::fromUtf8(readFile(run.logFile())).contains(QStringLiteral("[app] didFinishLaunching")));
+}
+
 struct CrashCase {
     const char *mode;
     int signal;
