@@ -23,6 +23,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -98,6 +100,11 @@ TEST_F(PreferencesTest, IsOneWindowWithTheSectionsInOrder)
           "The log stays on this computer — it is never uploaded."})
         EXPECT_TRUE(texts.contains(QString::fromUtf8(expected))) << expected;
     saveScreenshot(window, QStringLiteral("preferences"));
+    auto *scroll = window->findChild<QScrollArea *>(QStringLiteral("preferencesScroll"));
+    ASSERT_NE(scroll, nullptr);
+    scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+    saveScreenshot(window, QStringLiteral("preferences-bottom"));
+    scroll->verticalScrollBar()->setValue(0);
 }
 
 TEST_F(PreferencesTest, TheOutputPickerStoresWhereConvertedFilesGo)
