@@ -85,6 +85,14 @@ public:
 
     void writeOnly(const QString &line) { write(line); }
 
+    void flush()
+    {
+        if (m_file)
+            m_file->flush();
+        if (m_echo)
+            std::fflush(stdout);
+    }
+
     void open()
     {
         if (m_file)
@@ -144,10 +152,7 @@ private:
             batch.clear();
             // One write per batch: a quiet log reaches the disk line by line, a busy one in
             // large blocks.
-            if (m_file)
-                m_file->flush();
-            if (m_echo)
-                std::fflush(stdout);
+            flush();
         }
     }
 
@@ -285,7 +290,13 @@ bool DiagnosticsLogger::exportTXT(const QString &path)
 
 void DiagnosticsLogger::drain()
 {
-    m_worker->sync<bool>([] { return true; });
+    // The worker flushes at the end of a batch, which may be after this task: flush here, so
+    // that what was logged is in the file when drain() returns (a crash handler aborts next).
+    Worker *worker = m_worker.get();
+    worker->sync<bool>([worker] {
+        worker->flush();
+        return true;
+    });
 }
 
 QStringList DiagnosticsLogger::bufferSnapshot()

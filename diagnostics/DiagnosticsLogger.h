@@ -38,7 +38,8 @@ public:
     static QString redact(const QString &message);
     static QString environmentLine();
 
-    // Blocks until every line queued so far has been handled (tests and shutdown).
+    // Blocks until every line queued so far has been handled and is in the file (tests,
+    // shutdown, the crash loggers).
     void drain();
     // A copy of the in-memory buffer, taken on the worker after everything queued before.
     QStringList bufferSnapshot();

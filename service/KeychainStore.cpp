@@ -4,9 +4,12 @@
 
 #include <QCoroFuture>
 #include <QEventLoop>
+#include <QFuture>
 #include <QStringDecoder>
 
 #include <qt6keychain/keychain.h>
+
+#include <functional>
 
 namespace vorlik::service {
 namespace {
@@ -110,19 +113,28 @@ KeychainStore::Result KeychainStore::remove()
     return KeyringThread::instance().call<Result>([] { return removeHere(); });
 }
 
+// The work and its future are named locals: g++ 12 destroys the temporaries of a co_await
+// expression twice (a lambda's captured key, the std::function made from it), which corrupts
+// the heap.
 QCoro::Task<KeychainStore::Result> KeychainStore::saveInBackground(QString key)
 {
-    co_return co_await KeyringThread::instance().submit<Result>([key] { return saveHere(key); });
+    std::function<Result()> work = [key] { return saveHere(key); };
+    QFuture<Result> saved = KeyringThread::instance().submit<Result>(std::move(work));
+    co_return co_await saved;
 }
 
 QCoro::Task<std::optional<QString>> KeychainStore::loadInBackground()
 {
-    co_return co_await KeyringThread::instance().submit<std::optional<QString>>([] { return loadHere(); });
+    std::function<std::optional<QString>()> work = [] { return loadHere(); };
+    QFuture<std::optional<QString>> loaded = KeyringThread::instance().submit<std::optional<QString>>(std::move(work));
+    co_return co_await loaded;
 }
 
 QCoro::Task<KeychainStore::Result> KeychainStore::removeInBackground()
 {
-    co_return co_await KeyringThread::instance().submit<Result>([] { return removeHere(); });
+    std::function<Result()> work = [] { return removeHere(); };
+    QFuture<Result> removed = KeyringThread::instance().submit<Result>(std::move(work));
+    co_return co_await removed;
 }
 
 QString KeychainStore::saveText(const Result &result)

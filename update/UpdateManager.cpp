@@ -65,15 +65,17 @@ QString UpdateManager::statusText() const
     using Kind = UpdatePhase::Kind;
     switch (m_phase.kind) {
     case Kind::idle:
-    case Kind::installing:
-    case Kind::downloaded:
         return {};
+    case Kind::installing:
+        return QStringLiteral("Installing the update…");
+    case Kind::downloaded:
+        return m_phase.manifest.version + QStringLiteral(" is downloaded and verified.");
     case Kind::checking:
         return QStringLiteral("Checking for updates…");
     case Kind::upToDate:
         return QStringLiteral("You're up to date — ") + currentVersion();
     case Kind::available:
-        return QStringLiteral("Vorlik Desktop ") + m_phase.manifest.version + QStringLiteral(" (build ")
+        return m_phase.manifest.version + QStringLiteral(" (build ")
             + QString::number(m_phase.manifest.build) + QStringLiteral(") is available — you have ") + currentVersion();
     case Kind::downloading:
         return QStringLiteral("Downloading update…");

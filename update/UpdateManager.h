@@ -64,8 +64,9 @@ public:
     QString latestVersionText() const { return m_latestVersion.value_or(QString()); }
 
     // --- What the update sheet shows and offers ---
-    // "Checking for updates…", "You're up to date — 1.2.24", "Vorlik Desktop 1.2.25 (build 28)
-    // is available — you have 1.2.24", "Downloading update…", the error text; empty otherwise.
+    // "Checking for updates…", "You're up to date — 1.2.24", "1.2.25 (build 28) is available —
+    // you have 1.2.24", "Downloading update…", "1.2.25 is downloaded and verified.",
+    // "Installing the update…", the error text; empty while idle.
     QString statusText() const;
     double downloadFraction() const { return m_phase.is(UpdatePhase::Kind::downloading) ? m_phase.fraction : 0.0; }
     QString notes() const; // the available or downloaded release's notes

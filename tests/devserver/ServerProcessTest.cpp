@@ -96,7 +96,8 @@ TEST(ServerProcessTest, sigtermStopsCleanlyEvenWithAnAnswerHeldBack)
     QNetworkReply *reply = manager.get(QNetworkRequest(QUrl(first.mid(13) + QStringLiteral("/health"))));
     QCoro::waitFor(QCoro::sleepFor(std::chrono::milliseconds(300)));
     process.terminate();
-    EXPECT_TRUE(process.waitForFinished(3000));
+    // Generous: a loaded machine may be slow to schedule the stop, which is not what is tested.
+    EXPECT_TRUE(process.waitForFinished(15000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0);
     QCoro::waitFor(qCoro(reply).waitForFinished(std::chrono::seconds(5)));

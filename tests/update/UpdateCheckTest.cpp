@@ -91,8 +91,7 @@ TEST_P(VersionTable, DecidesWhetherAnUpdateIsOffered)
         EXPECT_EQ(phase.manifest.build, remote.build);
         EXPECT_TRUE(m_manager.updateAvailable());
         EXPECT_EQ(m_manager.latestVersion(), version);
-        EXPECT_EQ(m_manager.statusText(), QStringLiteral("Vorlik Desktop ") + version + QStringLiteral(" (build ")
-                                              + QString::number(remote.build)
+        EXPECT_EQ(m_manager.statusText(), version + QStringLiteral(" (build ") + QString::number(remote.build)
                                               + QStringLiteral(") is available — you have 1.2.24"));
         EXPECT_EQ(m_manager.notes(), QStringLiteral("What is new"));
         EXPECT_TRUE(m_manager.canDownload());

@@ -103,7 +103,7 @@ TEST_F(CliUpdate, CheckSaysUpToDateOrWhatIsAvailable)
     publish(QStringLiteral("1.2.25"), 28);
     result = cli({QStringLiteral("update"), QStringLiteral("check")});
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
-    EXPECT_EQ(result.out, QStringLiteral("Checking for updates…\nVorlik Desktop 1.2.25 (build 28) is available — you have "
+    EXPECT_EQ(result.out, QStringLiteral("Checking for updates…\n1.2.25 (build 28) is available — you have "
                                          "1.2.24\nBetter in every way.\n"));
 }
 

@@ -1,0 +1,49 @@
+#include "app/PageFactory.h"
+
+#include "app/PlaceholderPage.h"
+#include "platform/Settings.h"
+#include "web/WebTabView.h"
+
+namespace vorlik::app {
+
+PageFactory::PageFactory(service::SessionStore &store, std::function<void()> showPreferences,
+                         const platform::Settings &settings)
+    : m_store(store), m_showPreferences(std::move(showPreferences)), m_settings(settings)
+{
+}
+
+Page PageFactory::make(AppTab tab, QWidget *parent) const
+{
+    switch (tab) {
+    case AppTab::analysis:
+    case AppTab::cinema:
+        return webPage(tab, parent);
+    case AppTab::convert:
+        return convertPage(parent);
+    case AppTab::audioInfo:
+        return analysisPage(parent);
+    }
+    return {};
+}
+
+Page PageFactory::webPage(AppTab tab, QWidget *parent) const
+{
+    // With "skipWebTabs" no web view is created at all.
+    if (m_settings.boolean(QStringLiteral("skipWebTabs")))
+        return Page::of(new PlaceholderPage(title(tab), parent));
+    const bool correction = tab == AppTab::analysis;
+    return Page::of(new web::WebTabView(correction ? web::WebTabView::correctionURL() : web::WebTabView::cinemaURL(),
+                                        correction, m_store, false, parent));
+}
+
+Page PageFactory::convertPage(QWidget *parent) const
+{
+    return Page::of(new PlaceholderPage(title(AppTab::convert), parent));
+}
+
+Page PageFactory::analysisPage(QWidget *parent) const
+{
+    return Page::of(new PlaceholderPage(title(AppTab::audioInfo), parent));
+}
+
+} // namespace vorlik::app

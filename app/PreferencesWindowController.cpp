@@ -1,0 +1,48 @@
+#include "app/PreferencesWindowController.h"
+
+#include "app/AppIcon.h"
+#include "app/ConversionToolsSection.h"
+#include "app/PreferencesView.h"
+#include "app/WindowPresentation.h"
+
+#include <QScrollArea>
+#include <QVBoxLayout>
+#include <QWidget>
+
+namespace vorlik::app {
+
+PreferencesWindowController::PreferencesWindowController(platform::Settings &settings,
+                                                         diagnostics::DiagnosticsLogger &logger,
+                                                         update::UpdateManager &updater, QObject *parent)
+    : QObject(parent), m_window(std::make_unique<QWidget>(nullptr, Qt::Window | Qt::WindowTitleHint
+                                                                       | Qt::WindowCloseButtonHint)),
+      m_view(new PreferencesView(settings, logger, updater))
+{
+    m_window->setObjectName(QStringLiteral("preferencesWindow"));
+    m_window->setWindowTitle(QStringLiteral("Vorlik Desktop Settings"));
+    m_window->setWindowIcon(AppIcon::icon());
+    m_window->setFixedSize(600, 420);
+
+    auto *scroll = new QScrollArea(m_window.get());
+    scroll->setObjectName(QStringLiteral("preferencesScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(m_view);
+
+    auto *layout = new QVBoxLayout(m_window.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll);
+}
+
+PreferencesWindowController::~PreferencesWindowController() = default;
+
+void PreferencesWindowController::show()
+{
+    // The ffmpeg found may have changed since the window was last open (an install, a new PATH).
+    if (m_window->isVisible() == false)
+        m_view->conversionTools()->refreshDetectedVersion();
+    presentWindow(m_window.get());
+}
+
+} // namespace vorlik::app

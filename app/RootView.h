@@ -1,0 +1,100 @@
+#pragma once
+// The main window's content: the tab bar row (the four tabs, the update badge, the build tag
+// and the connection pill), a divider, and the four pages, made once and kept alive. Only the
+// selected page is visible and receives input; each page is told whether it is the active one.
+// When the window first appears the start-up task restores the connection and asks the
+// service for its build.
+#include "app/AppTab.h"
+#include "app/Page.h"
+
+#include <QCoroTask>
+#include <QPointer>
+#include <QWidget>
+
+#include <array>
+#include <optional>
+
+class QAbstractButton;
+class QButtonGroup;
+class QStackedWidget;
+
+namespace vorlik::platform {
+class Settings;
+}
+namespace vorlik::service {
+class SessionStore;
+}
+namespace vorlik::update {
+class UpdateManager;
+}
+
+namespace vorlik::app {
+
+class AppWindows;
+class BuildTag;
+class ConnectionPill;
+class PageFactory;
+class SignInPopover;
+class UpdateBadge;
+class UpdateSheet;
+
+class RootView : public QWidget {
+    Q_OBJECT
+public:
+    RootView(service::SessionStore &store, AppWindows &windows, update::UpdateManager &updater,
+             platform::Settings &settings, QWidget *parent = nullptr);
+    ~RootView() override;
+
+    AppTab selected() const { return m_selected; }
+    void select(AppTab tab);
+    QWidget *page(AppTab tab) const;
+    QAbstractButton *tabButton(AppTab tab) const;
+
+    ConnectionPill *pill() const { return m_pill; }
+    SignInPopover *signInPopover() const { return m_popover; }
+    BuildTag *buildTag() const { return m_buildTag; }
+    UpdateBadge *updateBadge() const { return m_updateBadge; }
+    UpdateSheet *updateSheet() const { return m_updateSheet; }
+
+    // Sign out: "sign out requested", the service's logout (awaited, its outcome does not
+    // matter), then the store disconnects.
+    QCoro::Task<void> signOut();
+
+    std::optional<QString> serverBuild() const { return m_serverBuild; }
+    void setServerBuild(const std::optional<QString> &build);
+    bool isStartupFinished() const { return m_startupFinished; }
+
+signals:
+    void selectedChanged(vorlik::app::AppTab tab);
+    void serverBuildChanged();
+    void startupTaskFinished();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QWidget *makeTabBar();
+    void showSignIn();
+    static QCoro::Task<void> runSignOut(QPointer<RootView> self, service::SessionStore *store);
+    static QCoro::Task<void> runStartup(QPointer<RootView> self);
+
+    service::SessionStore &m_store;
+    AppWindows &m_windows;
+    update::UpdateManager &m_updater;
+    platform::Settings &m_settings;
+    AppTab m_selected = AppTab::analysis;
+    std::array<Page, allTabs.size()> m_pages;
+    std::array<QAbstractButton *, allTabs.size()> m_tabButtons{};
+    QButtonGroup *m_tabGroup = nullptr;
+    QStackedWidget *m_stack = nullptr;
+    UpdateBadge *m_updateBadge = nullptr;
+    UpdateSheet *m_updateSheet = nullptr;
+    BuildTag *m_buildTag = nullptr;
+    ConnectionPill *m_pill = nullptr;
+    SignInPopover *m_popover = nullptr;
+    std::optional<QString> m_serverBuild;
+    bool m_startupStarted = false;
+    bool m_startupFinished = false;
+};
+
+} // namespace vorlik::app

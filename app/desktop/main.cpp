@@ -1,0 +1,26 @@
+// vorlik-desktop: the Vorlik Desktop application window.
+#include "app/VorlikDesktopApp.h"
+#include "diagnostics/DiagnosticsLogger.h"
+#include "platform/Settings.h"
+
+#include <QApplication>
+
+int main(int argc, char **argv)
+{
+    // The web tabs' engine shares its drawing contexts with the widgets; set before the
+    // application exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vorlik Desktop"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Vorlik Desktop"));
+    QApplication::setDesktopFileName(QStringLiteral("com.vorlik.desktop"));
+    // "-key value" arguments override stored settings for this run only.
+    vorlik::platform::Settings::standard().applyArguments(QApplication::arguments());
+
+    vorlik::app::VorlikDesktopApp app;
+    app.launch();
+    const int status = QApplication::exec();
+    // The log's last lines reach the file before the process ends.
+    vorlik::diagnostics::DiagnosticsLogger::shared().drain();
+    return status;
+}

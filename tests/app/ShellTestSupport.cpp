@@ -1,0 +1,144 @@
+#include "tests/app/ShellTestSupport.h"
+
+#include "diagnostics/DiagnosticsLogger.h"
+#include "tests/support/TestApplication.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QThread>
+#include <QWidget>
+
+// The shell's tests drive widgets, the web tabs among them: their binary runs a widget
+// application set up as the program sets itself up, headless.
+std::unique_ptr<QCoreApplication> vorlik::test::makeApplication(int &argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    if (!qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").contains("--disable-gpu"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --disable-gpu").trimmed());
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    return std::make_unique<QApplication>(argc, argv);
+}
+
+namespace vorlik::test {
+
+DevServer &shellServer()
+{
+    return DevServer::shared();
+}
+
+bool waitUntil(const std::function<bool()> &done, int capMilliseconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > capMilliseconds)
+            return done();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+void spinEventLoop(int milliseconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+}
+
+void saveScreenshot(QWidget *widget, const QString &name)
+{
+    const QString folder = QStringLiteral(VORLIK_SCREENSHOT_DIR);
+    QDir().mkpath(folder);
+    spinEventLoop(50); // layouts and pending repaints settle first
+    const QPixmap picture = widget->grab();
+    EXPECT_FALSE(picture.isNull()) << name.toStdString();
+    EXPECT_TRUE(picture.save(QDir(folder).filePath(name + QStringLiteral(".png")))) << name.toStdString();
+}
+
+QList<QJsonObject> requestsTo(const QString &path)
+{
+    QList<QJsonObject> found;
+    for (const QJsonValue &entry : shellServer().requests())
+        if (entry.toObject().value(QStringLiteral("path")).toString() == path)
+            found.append(entry.toObject());
+    return found;
+}
+
+QStringList requestedPaths()
+{
+    QStringList paths;
+    for (const QJsonValue &entry : shellServer().requests())
+        paths.append(entry.toObject().value(QStringLiteral("path")).toString());
+    return paths;
+}
+
+QJsonObject fault(const QString &method, const QString &path, const QString &action, int status, int count)
+{
+    return QJsonObject{{QStringLiteral("method"), method}, {QStringLiteral("path"), path},
+                       {QStringLiteral("action"), action}, {QStringLiteral("status"), status},
+                       {QStringLiteral("count"), count}};
+}
+
+AlertAnswerer::AlertAnswerer(std::function<void(QMessageBox *)> inspect) : m_inspect(std::move(inspect))
+{
+    m_timer.setInterval(20);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { poll(); });
+    m_timer.start();
+}
+
+void AlertAnswerer::poll()
+{
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (m_answering || !box || !box->isVisible())
+        return;
+    m_answering = true;
+    Seen seen{box->text(), box->informativeText(), {}};
+    for (QAbstractButton *button : box->buttons())
+        seen.buttons.append(button->text());
+    m_seen.append(seen);
+    if (m_inspect)
+        m_inspect(box);
+    if (!box->buttons().isEmpty())
+        box->buttons().first()->click();
+    else
+        box->reject();
+    m_answering = false;
+}
+
+LogLines::LogLines(QString category)
+    : m_tag(QStringLiteral(" [") + category + QStringLiteral("] ")),
+      m_mark(diagnostics::DiagnosticsLogger::shared().bufferSnapshot().size())
+{
+}
+
+QStringList LogLines::lines() const
+{
+    const QStringList all = diagnostics::DiagnosticsLogger::shared().bufferSnapshot();
+    QStringList found;
+    for (qsizetype index = m_mark; index < all.size(); ++index) {
+        QString line = all.at(index);
+        const qsizetype start = line.indexOf(m_tag);
+        if (start < 0)
+            continue;
+        line = line.mid(start + m_tag.size());
+        while (line.endsWith(QLatin1Char('\n')))
+            line.chop(1);
+        found.append(line);
+    }
+    return found;
+}
+
+} // namespace vorlik::test
