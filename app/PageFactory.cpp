@@ -1,6 +1,8 @@
 #include "app/PageFactory.h"
 
+#include "analysis/AnalysisView.h"
 #include "app/PlaceholderPage.h"
+#include "convert/ConvertView.h"
 #include "platform/Settings.h"
 #include "web/WebTabView.h"
 
@@ -38,12 +40,16 @@ Page PageFactory::webPage(AppTab tab, QWidget *parent) const
 
 Page PageFactory::convertPage(QWidget *parent) const
 {
-    return Page::of(new PlaceholderPage(title(AppTab::convert), parent));
+    auto *page = new convert::ConvertView(m_store, parent);
+    QObject::connect(page, &convert::ConvertView::preferencesRequested, page, m_showPreferences);
+    return Page::of(page);
 }
 
 Page PageFactory::analysisPage(QWidget *parent) const
 {
-    return Page::of(new PlaceholderPage(title(AppTab::audioInfo), parent));
+    auto *page = new analysis::AnalysisView(m_store, parent);
+    QObject::connect(page, &analysis::AnalysisView::preferencesRequested, page, m_showPreferences);
+    return Page::of(page);
 }
 
 } // namespace vorlik::app

@@ -4,6 +4,7 @@
 #include "app/ConversionToolsSection.h"
 #include "app/PreferencesView.h"
 #include "app/WindowPresentation.h"
+#include "ffmpeg/FFmpegInstallSheet.h"
 
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -33,9 +34,25 @@ PreferencesWindowController::PreferencesWindowController(platform::Settings &set
     auto *layout = new QVBoxLayout(m_window.get());
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll);
+
+    connect(m_view->conversionTools(), &ConversionToolsSection::installRequested, this,
+            &PreferencesWindowController::showInstallSheet);
 }
 
 PreferencesWindowController::~PreferencesWindowController() = default;
+
+ffmpeg::FFmpegInstallSheet *PreferencesWindowController::installSheet() const { return m_installSheet; }
+
+void PreferencesWindowController::showInstallSheet()
+{
+    if (!m_installSheet) {
+        m_installSheet = new ffmpeg::FFmpegInstallSheet(m_window.get());
+        // The section shows the version of what was just installed.
+        connect(m_installSheet, &ffmpeg::FFmpegInstallSheet::installed, m_view->conversionTools(),
+                &ConversionToolsSection::refreshDetectedVersion);
+    }
+    m_installSheet->present();
+}
 
 void PreferencesWindowController::show()
 {

@@ -10,6 +10,8 @@
 #include "app/PreferencesWindowController.h"
 #include "app/ToggleSwitch.h"
 #include "diagnostics/DiagnosticsLogger.h"
+#include "ffmpeg/FFmpegInstallSheet.h"
+#include "ffmpeg/FFmpegLocator.h"
 #include "platform/Settings.h"
 #include "service/KeychainStore.h"
 #include "tests/app/ShellTestSupport.h"
@@ -18,6 +20,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -160,6 +163,33 @@ TEST_F(PreferencesTest, TheDetectedFFmpegFollowsTheOverride)
     EXPECT_TRUE(Settings::standard().ffmpegPathOverride().isEmpty());
     ASSERT_TRUE(waitUntil([&] { return tools->detectedVersion().has_value(); }));
     EXPECT_FALSE(tools->warningRow()->isVisible());
+}
+
+TEST_F(PreferencesTest, InstallFFmpegOpensTheInstallSheetOverTheSettingsWindow)
+{
+    app::ConversionToolsSection *tools = view->conversionTools();
+    app::PreferencesWindowController &preferences = windows->preferences();
+    EXPECT_EQ(preferences.installSheet(), nullptr) << "made on first use";
+    QTest::mouseClick(tools->installButton(), Qt::LeftButton);
+    ffmpeg::FFmpegInstallSheet *sheet = preferences.installSheet();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->window()->parentWidget(), preferences.window());
+    sheet->reject();
+    QTest::mouseClick(tools->installButton(), Qt::LeftButton);
+    EXPECT_EQ(preferences.installSheet(), sheet) << "kept and shown again";
+
+    // A program chosen in the sheet is installed; the section finds it.
+    QTest::mouseClick(sheet->chooseButton(), Qt::LeftButton);
+    QFileDialog *dialog = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (dialog = sheet->findChild<QFileDialog *>(QStringLiteral("chooseFFmpegDialog"))); }));
+    dialog->selectFile(QStringLiteral("/usr/bin/ffmpeg"));
+    static_cast<QDialog *>(dialog)->accept();
+    ASSERT_TRUE(waitUntil([&] { return !sheet->isVisible(); })) << sheet->phaseLabel()->text().toStdString();
+    EXPECT_TRUE(ffmpeg::FFmpegLocator::isExecutableFile(ffmpeg::FFmpegLocator::managedCopy()));
+    ASSERT_TRUE(waitUntil([&] { return !tools->isDetecting() && tools->detectedVersion().has_value(); }));
+    EXPECT_TRUE(tools->detectedVersion()->startsWith(QStringLiteral("ffmpeg version")));
+    QDir(ffmpeg::FFmpegLocator::toolsDir()).removeRecursively();
 }
 
 TEST_F(PreferencesTest, SwitchingDiagnosticsOffWritesTheLastLineBeforeClosing)
