@@ -85,6 +85,9 @@ QCoro::Task<void> UpdateManager::runInstall(Manifest manifest, QString dmg, QStr
     } catch (const std::exception &error) {
         failure = describe(error);
     }
+    // The image has served its purpose once the bundle is staged from it (or could not be):
+    // it is not left in the temporary folder.
+    QFile::remove(dmg);
     if (!failure.isEmpty()) {
         logUpdate(QStringLiteral("install failed: ") + failure);
         if (self)
