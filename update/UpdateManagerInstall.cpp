@@ -169,7 +169,8 @@ std::optional<QString> UpdateManager::mountPoint(const QByteArray &attachOutput)
         if (!entity.isDictionary())
             continue;
         const std::optional<QString> point = entity.value("mount-point").string();
-        if (point && !point->isEmpty())
+        // A zero byte cannot stand in a path: the file system would read a shorter one.
+        if (point && !point->isEmpty() && !point->contains(QChar(0)))
             return point;
     }
     return std::nullopt;
