@@ -61,7 +61,10 @@ void AnalysisRoutes::upload(Exchange &exchange)
         return;
     }
     m_uploads.sweep();
-    const auto [uploadID, path] = m_uploads.reserve();
+    // Named variables, not a structured binding: clang 14 cannot capture one in the lambdas below.
+    const std::pair<QString, QString> reserved = m_uploads.reserve();
+    const QString &uploadID = reserved.first;
+    const QString &path = reserved.second;
     std::optional<UploadFile> file;
     QString fileName;
     bool inFile = false;

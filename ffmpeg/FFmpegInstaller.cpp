@@ -24,6 +24,7 @@
 #include <QtConcurrent>
 
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -44,29 +45,8 @@ struct ReplyDeleter {
 // Removes the working folder however extractAndAdopt ends.
 struct WorkingFolder {
     QString path;
-    ~WorkingFolder() { QDir(path).removeRecursively(); }
+    ~WorkingFolder() { FFmpegInstaller::removeWorkingFolder(path); }
 };
-
-// Writes the archive and unpacks it into "x"; an error text when either fails.
-std::optional<QString> unpack(const QString &folder, const QByteArray &zipData)
-{
-    if (!QDir().mkpath(folder))
-        return QStringLiteral("cannot create the working folder ") + folder;
-    const QString archivePath = folder + QStringLiteral("/ffmpeg.zip");
-    QFile archive(archivePath);
-    if (!archive.open(QIODevice::WriteOnly) || archive.write(zipData) != zipData.size() || !archive.flush())
-        return QStringLiteral("cannot write ") + archivePath + QStringLiteral(": ") + archive.errorString();
-    archive.close();
-    const QString target = folder + QStringLiteral("/x");
-    if (!QDir().mkpath(target))
-        return QStringLiteral("cannot create ") + target;
-    try {
-        platform::ArchiveExtractor::extract(archivePath, target);
-    } catch (const std::exception &error) {
-        return describe(error);
-    }
-    return std::nullopt;
-}
 
 } // namespace
 
@@ -260,6 +240,34 @@ QCoro::Task<QByteArray> FFmpegInstaller::download(QUrl url)
     if (const std::optional<QString> shortfall = service::BodyLength::shortfall(*reply, body.size()))
         throw Failure(*shortfall);
     co_return body;
+}
+
+std::optional<QString> FFmpegInstaller::unpack(const QString &folder, const QByteArray &zipData)
+{
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("cannot create the working folder ") + folder;
+    const QString archivePath = folder + QStringLiteral("/ffmpeg.zip");
+    QFile archive(archivePath);
+    if (!archive.open(QIODevice::WriteOnly) || archive.write(zipData) != zipData.size() || !archive.flush())
+        return QStringLiteral("cannot write ") + archivePath + QStringLiteral(": ") + archive.errorString();
+    archive.close();
+    const QString target = folder + QStringLiteral("/x");
+    if (!QDir().mkpath(target))
+        return QStringLiteral("cannot create ") + target;
+    try {
+        platform::ArchiveExtractor::extract(archivePath, target);
+    } catch (const std::exception &error) {
+        return describe(error);
+    }
+    return std::nullopt;
+}
+
+void FFmpegInstaller::removeWorkingFolder(const QString &folder)
+{
+    // By the bytes of the names: an entry whose name is not valid UTF-8 has no QString that
+    // names it, and QDir::removeRecursively would leave it (and the folder) behind.
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(QFile::encodeName(folder).toStdString()), ignored);
 }
 
 QCoro::Task<QString> FFmpegInstaller::extractAndAdopt(QByteArray zipData)

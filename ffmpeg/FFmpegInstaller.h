@@ -13,6 +13,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <optional>
+
 namespace vorlik::ffmpeg {
 
 class FFmpegInstaller : public QObject {
@@ -54,6 +56,11 @@ public:
     // adopts it; the working folder is removed on every way out. Throws InstallError (3, 4) or
     // the adoption's own errors.
     static QCoro::Task<QString> extractAndAdopt(QByteArray zipData);
+    // Its unpacking step (blocking): writes the archive into `folder` and unpacks it into
+    // `folder`/x. The problem text when either fails; whatever was written stays for the caller.
+    static std::optional<QString> unpack(const QString &folder, const QByteArray &zipData);
+    // Its clean-up: removes the working folder and everything in it (links are not followed).
+    static void removeWorkingFolder(const QString &folder);
     // The lower-case hexadecimal SHA-256 of some bytes.
     static QString sha256Hex(const QByteArray &bytes);
 

@@ -29,3 +29,31 @@ vorlik_build() {
   cmake -S "$VORLIK_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$dir" --parallel "$(nproc)"
 }
+
+# The sanitizer build: clang with AddressSanitizer and UndefinedBehaviorSanitizer, in BUILD_DIR.
+# -O1 keeps the instrumented tests quick without the compile time of -O2.
+vorlik_build_sanitize() {
+  local dir=$1; shift
+  vorlik_build "$dir" -DCMAKE_CXX_COMPILER=clang++ -DVORLIK_SANITIZE=ON \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g -DNDEBUG" "$@"
+}
+
+# The libFuzzer targets of fuzz/ (clang, fuzzer coverage + AddressSanitizer +
+# UndefinedBehaviorSanitizer in every library), in BUILD_DIR; only the targets are built.
+vorlik_build_fuzz() {
+  local dir=$1; shift
+  export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/vorlik-ccache}
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$VORLIK_ROOT} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+  cmake -S "$VORLIK_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DVORLIK_FUZZ=ON -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g -DNDEBUG" "$@" >/dev/null
+  cmake --build "$dir" --parallel "$(nproc)" --target vorlik_fuzzers
+}
+
+# Sanitizer settings for every process of a run (test binaries and the stand-in service they
+# start): stop at the first finding with a stack, and suppress only third-party noise.
+vorlik_sanitizer_env() {
+  local supp="$VORLIK_ROOT/scripts/sanitizers"
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1:symbolize=1"
+  export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:suppressions=$supp/ubsan.supp"
+  export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"
+}

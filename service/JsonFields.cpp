@@ -157,8 +157,48 @@ QJsonArray ObjectReader::array(const QString &key) const
     return value.toArray();
 }
 
+namespace {
+
+bool hasUnpairedSurrogate(const QString &text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (text.at(i).isSurrogate())
+            return true;
+    }
+    return false;
+}
+
+// A decoded "\ud83c" without its partner is a lone surrogate, which has no UTF-8 form: written
+// as UTF-8 it would turn into a replacement character. Such text is written with every
+// character outside ASCII as a \u escape, which keeps it exactly.
+QByteArray quotedEscapingAll(const QString &text)
+{
+    static const char hex[] = "0123456789abcdef";
+    QByteArray out("\"");
+    for (const QChar c : text) {
+        const char16_t unit = c.unicode();
+        if (unit >= 0x20 && unit < 0x7f && unit != u'"' && unit != u'\\') {
+            out.append(char(unit));
+            continue;
+        }
+        out.append("\\u");
+        out.append(hex[(unit >> 12) & 0xf]);
+        out.append(hex[(unit >> 8) & 0xf]);
+        out.append(hex[(unit >> 4) & 0xf]);
+        out.append(hex[unit & 0xf]);
+    }
+    out.append('"');
+    return out;
+}
+
+} // namespace
+
 QByteArray quoted(const QString &text)
 {
+    if (hasUnpairedSurrogate(text))
+        return quotedEscapingAll(text);
     const QByteArray utf8 = text.toUtf8();
     QByteArray out;
     out.reserve(utf8.size() + 2);

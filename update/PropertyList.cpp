@@ -1,8 +1,9 @@
 #include "update/PropertyList.h"
 
+#include <QStringDecoder>
+
 #include <plist/plist.h>
 
-#include <cstdlib>
 #include <limits>
 
 namespace vorlik::update {
@@ -39,12 +40,19 @@ std::optional<QString> PropertyList::Node::string() const
 {
     if (!isString())
         return std::nullopt;
-    char *text = nullptr;
-    plist_get_string_val(static_cast<plist_t>(m_node), &text);
-    if (!text)
+    // By pointer and length: plist_get_string_val asserts (and so aborts the program) on a
+    // string that holds a zero byte, which a binary list or "&#0;" in XML can carry. The text is
+    // kept whole, zero bytes included, so it never compares equal to a shorter one.
+    uint64_t length = 0;
+    const char *text = plist_get_string_ptr(static_cast<plist_t>(m_node), &length);
+    if (!text || length > uint64_t(std::numeric_limits<qsizetype>::max()))
         return std::nullopt;
-    QString value = QString::fromUtf8(text);
-    std::free(text); // libplist 2.2 has no plist_mem_free
+    // Bytes that are not UTF-8 are no text (a binary list can hold any): read with replacement
+    // characters they would name something else, a path that does not exist for one.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString value = decoder.decode(QByteArrayView(text, qsizetype(length)));
+    if (decoder.hasError())
+        return std::nullopt;
     return value;
 }
 

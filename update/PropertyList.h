@@ -20,7 +20,7 @@ public:
         bool isDictionary() const;
         bool isArray() const;
         bool isString() const;
-        std::optional<QString> string() const; // the text of a string node
+        std::optional<QString> string() const; // the text of a string node (none unless UTF-8)
         Node value(const char *key) const;      // a dictionary's member
         std::uint32_t size() const;             // an array's length
         Node at(std::uint32_t index) const;     // an array's element

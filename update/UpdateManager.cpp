@@ -1,6 +1,8 @@
 // The update manager's state, its texts for the update sheet, and the sheet's actions.
 #include "update/UpdateManager.h"
 
+#include <QFile>
+
 #include "app/ActiveJobs.h"
 #include "platform/AppPaths.h"
 #include "platform/BuildInfo.h"
@@ -35,6 +37,11 @@ void UpdateManager::setPhase(const UpdatePhase &phase)
 {
     if (m_phase == phase)
         return;
+    // A verified image is kept while the phase names it and while it is being installed; once
+    // the flow moves on (a new check, another download, an error) nothing refers to it any more.
+    if (m_phase.is(UpdatePhase::Kind::downloaded) && !phase.is(UpdatePhase::Kind::installing)
+        && !(phase.is(UpdatePhase::Kind::downloaded) && phase.path == m_phase.path))
+        QFile::remove(m_phase.path);
     m_phase = phase;
     emit phaseChanged();
 }

@@ -164,6 +164,9 @@ QCoro::Task<void> UpdateManager::download(Manifest manifest)
         else
             failure = outcome.mid(7);
     }
+    // Downloaded but not verifiable, or verified for a manager that is gone: of no use to anyone.
+    if (!file.isEmpty() && (!failure.isEmpty() || !self))
+        QFile::remove(file);
     if (!self)
         co_return;
     if (!failure.isEmpty()) {
@@ -204,12 +207,20 @@ QCoro::Task<QString> UpdateManager::download(QUrl url, std::function<void(double
 
     const bool taken = writer.take(*raw) && writer.finish();
     file.close();
-    if (!taken)
+    // A failed download leaves nothing behind: its name is known to no one else, so no one
+    // else could ever use or remove the partial file.
+    if (!taken) {
+        QFile::remove(path);
         throw Failure(writer.writeError());
-    if (transferFailed(*raw, raw->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()))
+    }
+    if (transferFailed(*raw, raw->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())) {
+        QFile::remove(path);
         throw service::TransportError(raw->error(), raw->errorString());
-    if (const std::optional<QString> shortfall = service::BodyLength::shortfall(*raw, writer.received()))
+    }
+    if (const std::optional<QString> shortfall = service::BodyLength::shortfall(*raw, writer.received())) {
+        QFile::remove(path);
         throw Failure(*shortfall);
+    }
     co_return path;
 }
 

@@ -85,6 +85,9 @@ QCoro::Task<void> UpdateManager::runInstall(Manifest manifest, QString dmg, QStr
     } catch (const std::exception &error) {
         failure = describe(error);
     }
+    // The image has served its purpose once the bundle is staged from it (or could not be):
+    // it is not left in the temporary folder.
+    QFile::remove(dmg);
     if (!failure.isEmpty()) {
         logUpdate(QStringLiteral("install failed: ") + failure);
         if (self)
@@ -166,7 +169,8 @@ std::optional<QString> UpdateManager::mountPoint(const QByteArray &attachOutput)
         if (!entity.isDictionary())
             continue;
         const std::optional<QString> point = entity.value("mount-point").string();
-        if (point && !point->isEmpty())
+        // A zero byte cannot stand in a path: the file system would read a shorter one.
+        if (point && !point->isEmpty() && !point->contains(QChar(0)))
             return point;
     }
     return std::nullopt;

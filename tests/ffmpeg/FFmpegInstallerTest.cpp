@@ -341,6 +341,18 @@ TEST_F(ExtractAndAdopt, FFmpegInASubFolderIsNotFound)
     EXPECT_EQ(leftoversInTemp(), QStringList());
 }
 
+TEST_F(ExtractAndAdopt, EntriesWhoseNamesAreNotUTF8AreRemovedWithTheWorkingFolder)
+{
+    // Found by fuzzing: such a name has no QString, so QDir::removeRecursively left the file
+    // and with it the whole working folder in the temporary folder.
+    const auto error = outcome(vorlik::test::archiveBytes(
+        ArchiveFormat::tarGzip, {ArchiveEntry::file("\xff\xfe\xff-not-utf8", "x"), ArchiveEntry::folder("d\xe9j\xe0"),
+                                 ArchiveEntry::file("d\xe9j\xe0/\xff", "y")}));
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->code(), 4);
+    EXPECT_EQ(leftoversInTemp(), QStringList());
+}
+
 TEST_F(ExtractAndAdopt, HostileArchivesAreRefusedWithoutTouchingAnythingOutside)
 {
     const QString earlier = fakeProgram(FFmpegLocator::managedCopy(), "echo 'ffmpeg version earlier'\n");

@@ -407,6 +407,24 @@ TEST(PresetWriting, payloadOrderAndEscaping)
     EXPECT_EQ(empty.toJSON(), QByteArray(R"({"version":0,"note":"","presets":[],"generated_at":""})"));
 }
 
+TEST(RecordWriting, keepsAnUnpairedSurrogateThatTheDecoderLetThrough)
+{
+    // Found by fuzzing: "\udfb5" decodes to a lone surrogate, which UTF-8 cannot carry; written
+    // as UTF-8 it came back as a replacement character.
+    const QByteArray json = R"({"access_token":"a\u15e9y\udfb5\n","refresh_token":"","installation_id":"\"",)"
+                            R"("client_id":"c/","session_id":"\ud83c"})";
+    const Session session = Session::fromJSON(json);
+    ASSERT_EQ(session.accessToken.size(), 5);
+    EXPECT_TRUE(session.accessToken.at(3).isLowSurrogate());
+    const QByteArray written = session.toJSON();
+    EXPECT_TRUE(written.contains(R"("access_token":"a\u15e9y\udfb5\u000a")")) << written.toStdString();
+    const Session again = Session::fromJSON(written);
+    EXPECT_EQ(again.accessToken, session.accessToken);
+    EXPECT_EQ(again.sessionId, session.sessionId);
+    EXPECT_EQ(again.installationId, QStringLiteral("\""));
+    EXPECT_EQ(again.clientId, QStringLiteral("c/"));
+}
+
 TEST(RecordWriting, roundTripsThroughTheDecoder)
 {
     Preset tricky = fullPreset();

@@ -134,6 +134,28 @@ TEST(BundleIdentityFile, AMissingOrUnreadableInfoPlistIsCode7)
     EXPECT_THROW(UpdateManager::validateBundleIdentity(bundle, manifest()), UpdateError);
 }
 
+TEST(BundleIdentityFile, AStringWithZeroBytesIsRefusedWithoutEndingTheProgram)
+{
+    // Found by fuzzing: libplist's plain string reader asserts on a zero byte and aborts.
+    QTemporaryDir folder;
+    const QString bundle = test::makeBundle(folder.path(), {});
+    const QByteArray plist = test::readFile(bundle + QStringLiteral("/Contents/Info.plist"));
+    ASSERT_TRUE(plist.contains("<string>com.vorlik.desktop</string>"));
+    const QByteArray zero(1, '\0');
+    const QList<QByteArray> identifiers{"com.v" + QByteArray(8, '\0') + "sktop", "com.vorlik.desktop" + zero, zero};
+    for (const QByteArray &identifier : identifiers) {
+        QByteArray changed = plist;
+        changed.replace("<string>com.vorlik.desktop</string>", "<string>" + identifier + "</string>");
+        test::writeFile(bundle + QStringLiteral("/Contents/Info.plist"), changed);
+        try {
+            UpdateManager::validateBundleIdentity(bundle, manifest());
+            ADD_FAILURE() << "accepted an identifier with a zero byte";
+        } catch (const UpdateError &error) {
+            EXPECT_EQ(error.code(), 8);
+        }
+    }
+}
+
 // --- The image tool's report ---
 
 QByteArray attachReport(const QByteArray &entities)
@@ -161,6 +183,27 @@ TEST(AttachReport, TheFirstNonEmptyMountPointWins)
     EXPECT_EQ(UpdateManager::mountPoint("hdiutil: attach failed - no mountable file systems"), std::nullopt);
     EXPECT_EQ(UpdateManager::mountPoint(""), std::nullopt);
     EXPECT_EQ(UpdateManager::mountPoint(R"(<?xml version="1.0"?><plist><array/></plist>)"), std::nullopt);
+}
+
+TEST(AttachReport, AMountPointWithAZeroByteIsNoPath)
+{
+    const QByteArray broken = "<dict><key>mount-point</key><string>/dev/di" + QByteArray(2, '\0') + "4s1</string></dict>";
+    const QByteArray volume = "<dict><key>mount-point</key><string>/Volumes/V</string></dict>";
+    EXPECT_EQ(UpdateManager::mountPoint(attachReport(broken)), std::nullopt);
+    EXPECT_EQ(UpdateManager::mountPoint(attachReport(broken + volume)), QStringLiteral("/Volumes/V"));
+}
+
+TEST(AttachReport, AMountPointThatIsNotUTF8IsNoText)
+{
+    // Found by fuzzing: a binary report's string may hold any bytes; read with replacement
+    // characters it named a folder that does not exist.
+    const QByteArray broken = "<dict><key>mount-point</key><string>/Vo\x97\x8ames/V</string></dict>";
+    const QByteArray volume = "<dict><key>mount-point</key><string>/Volumes/V</string></dict>";
+    EXPECT_EQ(UpdateManager::mountPoint(attachReport(broken + volume)), QStringLiteral("/Volumes/V"));
+    QByteArray binary = test::toBinaryPlist(attachReport(volume));
+    ASSERT_TRUE(binary.contains("/Volumes/V"));
+    binary.replace("/Volumes/V", "/Vo\x97\x8ames/V"); // the same length: offsets stay right
+    EXPECT_EQ(UpdateManager::mountPoint(binary), std::nullopt);
 }
 
 TEST(AttachReport, ABinaryReportReadsTheSame)

@@ -98,6 +98,8 @@ TEST_F(InstallTest, AStagingFailureEndsInTheInstallErrorWithTheBundleUntouched)
                            QStringLiteral("install failed: The update bundle is not Vorlik Desktop.")}));
     EXPECT_EQ(test::snapshot(m_current), m_before);
     EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-image-")), QStringList());
+    // The image is of no further use (a new attempt downloads again): it is not left behind.
+    EXPECT_FALSE(QFileInfo::exists(dmg));
 }
 
 TEST(RunningBundleTest, TheBundleIsThreeFoldersAboveTheProgram)

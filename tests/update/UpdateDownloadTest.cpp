@@ -126,7 +126,7 @@ TEST_F(UpdateDownloadTest, AServerWithoutContentLengthStillDownloads)
     }
 }
 
-TEST_F(UpdateDownloadTest, ATruncatedDownloadFailsAndLeavesThePartialFile)
+TEST_F(UpdateDownloadTest, ATruncatedDownloadFailsAndLeavesNoPartialFile)
 {
     download(test::manifestFor(QStringLiteral("image.tar.gz"), QStringLiteral("1.2.25"), 28, QStringLiteral("truncate=1000000")));
     const UpdatePhase failed = m_manager.phase();
@@ -135,9 +135,39 @@ TEST_F(UpdateDownloadTest, ATruncatedDownloadFailsAndLeavesThePartialFile)
     const QStringList lines = test::takeUpdateLogLines();
     ASSERT_EQ(lines.size(), 1);
     EXPECT_EQ(lines.first(), QStringLiteral("download failed: ") + failed.message.mid(17));
-    const QStringList partial = test::tempEntries(QStringLiteral("vorlik-update-"));
-    ASSERT_EQ(partial.size(), 1);
-    EXPECT_LE(QFileInfo(m_temp.filePath(partial.first())).size(), 1000000);
+    // Its name is known to no one else: a partial file left here would stay forever.
+    EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-update-")), QStringList());
+}
+
+TEST_F(UpdateDownloadTest, ABrokenTransferLeavesNoFileForTheCallerEither)
+{
+    const Manifest manifest =
+        test::manifestFor(QStringLiteral("image.tar.gz"), QStringLiteral("1.2.25"), 28, QStringLiteral("truncate=300000"));
+    EXPECT_THROW(test::run(UpdateManager::download(QUrl(manifest.dmg), [](double) {})), vorlik::Failure);
+    EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-update-")), QStringList());
+}
+
+TEST_F(UpdateDownloadTest, AVerifiedImageIsKeptOnlyWhileThePhaseNamesIt)
+{
+    const Manifest manifest = test::manifestFor(QStringLiteral("image.tar.gz"));
+    download(manifest);
+    const QString first = m_manager.phase().path;
+    ASSERT_TRUE(QFileInfo::exists(first)) << m_manager.phase().debugText().toStdString();
+
+    // A second download replaces the first image: only the new one stays.
+    download(manifest);
+    const QString second = m_manager.phase().path;
+    ASSERT_EQ(m_manager.phase().kind, UpdatePhase::Kind::downloaded);
+    EXPECT_NE(second, first);
+    EXPECT_FALSE(QFileInfo::exists(first));
+    EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-update-")), QStringList{QFileInfo(second).fileName()});
+
+    // A failed download after it leaves nothing either.
+    Manifest broken = manifest;
+    broken.sha256[0] = broken.sha256[0] == u'0' ? u'1' : u'0';
+    download(broken);
+    EXPECT_EQ(m_manager.phase().kind, UpdatePhase::Kind::error);
+    EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-update-")), QStringList());
 }
 
 TEST_F(UpdateDownloadTest, AShortBodyOverPlainHttpIsAFailedDownloadToo)

@@ -1,0 +1,98 @@
+#include "bench/reliability/ProcessProbe.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+
+#include <malloc.h>
+#include <unistd.h>
+
+namespace vorlik::soak {
+
+namespace {
+
+qint64 statusKiB(const QByteArray &field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(field.size()).trimmed().split(' ').front().toLongLong();
+    return -1;
+}
+
+} // namespace
+
+qint64 ProcessProbe::residentKiB() { return statusKiB("VmRSS:"); }
+
+qint64 ProcessProbe::anonymousKiB() { return statusKiB("RssAnon:"); }
+
+QStringList ProcessProbe::descriptorTargets()
+{
+    QStringList targets;
+    const QString folder = QStringLiteral("/proc/self/fd");
+    for (const QString &fd : QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        targets << fd + QStringLiteral("=") + QFile::symLinkTarget(folder + u'/' + fd);
+    return targets;
+}
+
+qint64 ProcessProbe::heapInUseKiB()
+{
+    const struct mallinfo2 info = ::mallinfo2(); // every arena
+    return qint64((info.uordblks + info.hblkhd) / 1024);
+}
+
+int ProcessProbe::openDescriptors()
+{
+    // The listing itself holds one descriptor while it reads; it is not counted.
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size()) - 1;
+}
+
+QList<ProcessProbe::Child> ProcessProbe::children()
+{
+    QList<Child> found;
+    const pid_t self = ::getpid();
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &pid : pids) {
+        bool number = false;
+        const pid_t id = pid.toInt(&number);
+        if (!number)
+            continue;
+        QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (comm) state ppid ...": the name may hold spaces and parentheses.
+        const QByteArray line = stat.readAll();
+        const qsizetype open = line.indexOf('(');
+        const qsizetype close = line.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        const QList<QByteArray> rest = line.mid(close + 2).split(' ');
+        if (rest.size() < 2 || rest.at(1).toInt() != self)
+            continue;
+        found.append(Child{id, QString::fromUtf8(line.mid(open + 1, close - open - 1)), rest.at(0).isEmpty() ? '?' : rest.at(0).front()});
+    }
+    return found;
+}
+
+QStringList ProcessProbe::leftovers(const QStringList &folders, const QStringList &prefixes)
+{
+    QStringList found;
+    for (const QString &folder : folders) {
+        QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            const QString name = it.fileName();
+            for (const QString &prefix : prefixes)
+                if (name.startsWith(prefix)) {
+                    found << path;
+                    break;
+                }
+        }
+    }
+    return found;
+}
+
+} // namespace vorlik::soak
