@@ -1,5 +1,6 @@
 #include "update/Manifest.h"
 
+#include "service/JsonFields.h"
 #include "update/UnreadableDataError.h"
 
 #include <QHash>
@@ -12,20 +13,6 @@
 
 namespace vorlik::update {
 namespace {
-
-QString typeName(const QJsonValue &value)
-{
-    switch (value.type()) {
-    case QJsonValue::Null: return QStringLiteral("null");
-    case QJsonValue::Bool: return QStringLiteral("a boolean");
-    case QJsonValue::Double: return QStringLiteral("a number");
-    case QJsonValue::String: return QStringLiteral("a string");
-    case QJsonValue::Array: return QStringLiteral("an array");
-    case QJsonValue::Object: return QStringLiteral("an object");
-    case QJsonValue::Undefined: break;
-    }
-    return QStringLiteral("nothing");
-}
 
 // The document's members under their converted names.
 class Members {
@@ -42,7 +29,7 @@ public:
         if (value.isUndefined() || value.isNull())
             throw UnreadableDataError::missing(key);
         if (!value.isString())
-            throw UnreadableDataError::wrongFormat(QStringLiteral("\"") + key + QStringLiteral("\" is ") + typeName(value)
+            throw UnreadableDataError::wrongFormat(QStringLiteral("\"") + key + QStringLiteral("\" is ") + service::json::typeName(value)
                                                    + QStringLiteral(", not a string"));
         return value.toString();
     }
@@ -62,7 +49,7 @@ public:
             throw UnreadableDataError::missing(key);
         const double number = value.toDouble();
         if (!value.isDouble() || !std::isfinite(number) || std::floor(number) != number || std::fabs(number) > 9.2e18)
-            throw UnreadableDataError::wrongFormat(QStringLiteral("\"") + key + QStringLiteral("\" is ") + typeName(value)
+            throw UnreadableDataError::wrongFormat(QStringLiteral("\"") + key + QStringLiteral("\" is ") + service::json::typeName(value)
                                                    + QStringLiteral(", not a whole number"));
         return value.toInteger(qint64(number));
     }
