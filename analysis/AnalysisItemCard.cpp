@@ -1,6 +1,7 @@
 #include "analysis/AnalysisItemCard.h"
 
 #include "analysis/AnalysisCard.h"
+#include "analysis/PageStyle.h"
 #include "analysis/ReportSummary.h"
 #include "analysis/ReportView.h"
 #include "analysis/SymbolIcon.h"
@@ -16,22 +17,11 @@
 namespace vorlik::analysis {
 namespace {
 
-const QColor secondaryText(0x6b, 0x6e, 0x76);
+using style::secondaryText;
+using style::setTextColor;
+using style::setText;
+
 const QColor symbolColor(0x4a, 0x4d, 0x55);
-
-void setTextColor(QWidget *widget, const QColor &color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    widget->setPalette(palette);
-}
-
-// Sets a label's text only when it changed: a queue of many files updates often.
-void setText(QLabel *label, const QString &text)
-{
-    if (label->text() != text)
-        label->setText(text);
-}
 
 } // namespace
 

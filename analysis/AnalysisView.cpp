@@ -7,6 +7,7 @@
 #include "analysis/DropArea.h"
 #include "analysis/FileError.h"
 #include "analysis/PageHooks.h"
+#include "analysis/PageStyle.h"
 #include "analysis/SymbolIcon.h"
 #include "platform/BuildInfo.h"
 #include "platform/Failure.h"
@@ -29,16 +30,10 @@
 namespace vorlik::analysis {
 namespace {
 
+using style::secondaryText;
+using style::setTextColor;
+
 using service::ConnectionState;
-
-const QColor secondaryText(0x6b, 0x6e, 0x76);
-
-void setTextColor(QWidget *widget, const QColor &color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    widget->setPalette(palette);
-}
 
 QList<QUrl> fileURLs(const QStringList &paths)
 {

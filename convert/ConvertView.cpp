@@ -4,6 +4,7 @@
 #include "analysis/CardDropTarget.h"
 #include "analysis/DropArea.h"
 #include "analysis/PageHooks.h"
+#include "analysis/PageStyle.h"
 #include "convert/FileReveal.h"
 #include "convert/MediaScanner.h"
 #include "convert/PresetCard.h"
@@ -35,24 +36,14 @@
 namespace vorlik::convert {
 namespace {
 
+using analysis::style::secondaryText;
+using analysis::style::setTextColor;
+using analysis::style::setText;
+
 using service::Preset;
 
-const QColor secondaryText(0x6b, 0x6e, 0x76);
 constexpr int minimumCardWidth = 240;
 constexpr int cardSpacing = 12;
-
-void setTextColor(QWidget *widget, const QColor &color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    widget->setPalette(palette);
-}
-
-void setText(QLabel *label, const QString &text)
-{
-    if (label->text() != text)
-        label->setText(text);
-}
 
 QLabel *heading(const QString &text, QWidget *parent)
 {

@@ -3,6 +3,7 @@
 #include "analysis/AnalysisCard.h"
 #include "analysis/CardDropTarget.h"
 #include "analysis/DropArea.h"
+#include "analysis/PageStyle.h"
 #include "analysis/SymbolIcon.h"
 #include "convert/QueueModel.h"
 
@@ -18,15 +19,10 @@
 namespace vorlik::convert {
 namespace {
 
-constexpr int visibleItemRows = 4;
-const QColor secondaryText(0x6b, 0x6e, 0x76);
+using analysis::style::secondaryText;
+using analysis::style::setTextColor;
 
-void setTextColor(QWidget *widget, const QColor &color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    widget->setPalette(palette);
-}
+constexpr int visibleItemRows = 4;
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "convert/QueueRowDelegate.h"
 
+#include "analysis/PageStyle.h"
 #include "convert/QueueModel.h"
 
 #include <QApplication>
@@ -9,12 +10,13 @@
 namespace vorlik::convert {
 namespace {
 
+using analysis::style::secondaryText;
+
 constexpr int verticalPadding = 8;
 constexpr int horizontalPadding = 10;
 constexpr int buttonSpacing = 6;
 constexpr int buttonHeight = 24;
 
-const QColor secondaryText(0x6b, 0x6e, 0x76);
 const QColor doneText(0x2e, 0x8a, 0x47);
 const QColor failedText(0xc9, 0x34, 0x34);
 
