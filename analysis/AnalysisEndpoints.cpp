@@ -7,6 +7,7 @@
 #include "service/APIClient.h"
 #include "service/APIError.h"
 
+#include <QCoroFuture>
 #include <QCoroNetworkReply>
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,7 +19,9 @@
 #include <QNetworkRequest>
 #include <QStringDecoder>
 #include <QUuid>
+#include <QtConcurrent>
 
+#include <exception>
 #include <memory>
 
 namespace vorlik::analysis {
@@ -92,6 +95,32 @@ private:
     QString m_path;
 };
 
+// The body file made by writeBody: whether it was created (and so is ours to remove), and what
+// went wrong, carried back to the upload as it was thrown.
+struct BodyWriting {
+    bool created = false;
+    std::exception_ptr error;
+};
+
+BodyWriting writeBody(const QString &bodyPath, const QString &sourcePath, const QString &fileName,
+                      const QString &boundary)
+{
+    BodyWriting outcome;
+    try {
+        QFile body(bodyPath);
+        // Created exclusively and readable by the user alone: the temporary folder may be shared.
+        if (!body.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered,
+                       QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+            throw FileError(FileError::Operation::create, QDir::toNativeSeparators(bodyPath), body);
+        outcome.created = true;
+        MultipartBody::write(body, sourcePath, fileName, boundary);
+        body.close();
+    } catch (...) {
+        outcome.error = std::current_exception();
+    }
+    return outcome;
+}
+
 // The upload's own network session, which owns the reply and the body file. It is deleted from
 // the event loop, never on the spot: this coroutine may be resumed from inside the reply (its
 // abort() emits finished() at once), and deleting the reply there would pull it out from under
@@ -119,16 +148,14 @@ QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer
                                            + QUuid::createUuid().toString(QUuid::WithoutBraces)
                                            + QStringLiteral(".multipart"));
     TemporaryFileRemover remover;
-    {
-        QFile body(bodyPath);
-        // Created exclusively and readable by the user alone: the temporary folder may be shared.
-        if (!body.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered,
-                       QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-            throw FileError(FileError::Operation::create, QDir::toNativeSeparators(bodyPath), body);
+    // Off the main thread: copying a large file takes long enough to be felt in the window.
+    QFuture<BodyWriting> writing = QtConcurrent::run(writeBody, bodyPath, fileURL.toLocalFile(), fileURL.fileName(), boundary);
+    co_await writing;
+    const BodyWriting written = writing.result();
+    if (written.created)
         remover.arm(bodyPath);
-        MultipartBody::write(body, fileURL.toLocalFile(), fileURL.fileName(), boundary);
-        body.close();
-    }
+    if (written.error)
+        std::rethrow_exception(written.error);
 
     // A session of its own for this one upload, gone with it.
     const std::unique_ptr<QNetworkAccessManager, LaterSessionDeleter> session(new QNetworkAccessManager);
