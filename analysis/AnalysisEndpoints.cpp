@@ -33,7 +33,7 @@ using service::APIResponse;
 
 QString bodyText(const QByteArray &body)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(body);
     return decoder.hasError() ? QString() : text;
 }

@@ -28,7 +28,7 @@ QString ChangeLog::loadChangeLog(const std::optional<QString> &folder)
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return missingText();
-    QStringDecoder decoder(QStringDecoder::Utf8);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(bytes);
     if (decoder.hasError())
         return missingText();

@@ -127,7 +127,7 @@ QCoro::Task<std::optional<QString>> FFmpegLocator::version(QString program, std:
     if (output.size() < keptBytes)
         output += rest.left(keptBytes - output.size());
 
-    QStringDecoder decoder(QStringDecoder::Utf8);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(output);
     // A cut in the middle of a character is the cut's fault, not the program's.
     if (decoder.hasError() && output.size() < keptBytes)

@@ -31,7 +31,7 @@ std::optional<QString> stringMember(plist_t dict, const char *key)
     if (!text)
         return std::nullopt;
     // Bytes that are not UTF-8 count as no text.
-    QStringDecoder decoder(QStringDecoder::Utf8);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString value = decoder.decode(QByteArrayView(text, qsizetype(length)));
     return decoder.hasError() ? std::nullopt : std::optional<QString>(value);
 }

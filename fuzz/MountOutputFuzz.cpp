@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // The forms are compared where the XML form is faithful: valid UTF-8 (libplist's XML
         // reader may refuse other bytes) and read back to the same XML (a binary dictionary can
         // hold a key twice, which XML cannot keep).
-        QStringDecoder decoder(QStringDecoder::Utf8);
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         decoder.decode(xml);
         plist_t again = nullptr;
         if (!xml.isEmpty() && !decoder.hasError())

@@ -69,7 +69,7 @@ bool isHTTPResponse(const QNetworkReply &reply, bool hasStatus)
 
 QString bodyText(const QByteArray &body)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(body);
     return decoder.hasError() ? QString() : text;
 }

@@ -304,7 +304,7 @@ std::optional<QString> UpdateManager::runProcess(const QString &path, const QStr
         return std::nullopt;
     process.waitForFinished(-1);
     output += process.readAllStandardOutput();
-    QStringDecoder decoder(QStringDecoder::Utf8);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(output);
     if (decoder.hasError())
         return std::nullopt;

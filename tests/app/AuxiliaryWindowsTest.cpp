@@ -122,6 +122,9 @@ TEST(ChangeLogTest, ReadsTheFileUnchangedOrSaysItIsMissing)
     // Not UTF-8: treated as missing rather than shown garbled.
     writeFile(resources.filePath(QStringLiteral("CHANGELOG.md")), QByteArray("notes \xff\xfe latin"));
     EXPECT_EQ(ChangeLog::loadChangeLog(resources.path()), ChangeLog::missingText());
+    // Nor is a file that ends in the middle of a character.
+    writeFile(resources.filePath(QStringLiteral("CHANGELOG.md")), QByteArray("notes \xe2\x80"));
+    EXPECT_EQ(ChangeLog::loadChangeLog(resources.path()), ChangeLog::missingText());
 
     // A folder where the file should be cannot be read.
     QFile::remove(resources.filePath(QStringLiteral("CHANGELOG.md")));

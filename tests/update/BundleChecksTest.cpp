@@ -156,6 +156,25 @@ TEST(BundleIdentityFile, AStringWithZeroBytesIsRefusedWithoutEndingTheProgram)
     }
 }
 
+TEST(BundleIdentityFile, AVersionEndingInACutCharacterIsNoVersion)
+{
+    // The bytes of "1.2.25" and the first byte of a two-byte character: not UTF-8, so not the
+    // manifest's version, though a decoder that waits for more input would read "1.2.25".
+    QTemporaryDir folder;
+    const QString bundle = test::makeBundle(folder.path(), {});
+    const QString plist = bundle + QStringLiteral("/Contents/Info.plist");
+    QByteArray changed = test::readFile(plist);
+    ASSERT_TRUE(changed.contains("<string>1.2.25</string>"));
+    changed.replace("<string>1.2.25</string>", "<string>1.2.25\xc7</string>");
+    test::writeFile(plist, changed);
+    try {
+        UpdateManager::validateBundleIdentity(bundle, manifest());
+        ADD_FAILURE() << "accepted a version cut in the middle of a character";
+    } catch (const UpdateError &error) {
+        EXPECT_EQ(error.code(), 9);
+    }
+}
+
 // --- The image tool's report ---
 
 QByteArray attachReport(const QByteArray &entities)
