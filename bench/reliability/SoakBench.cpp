@@ -36,6 +36,7 @@
 #include <QJsonDocument>
 #include <QMap>
 #include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSet>
@@ -209,12 +210,14 @@ QCoro::Task<void> Soak::measureAtRest(qint64 &rss, int &descriptors)
     // What the client's idle connections hold is shown apart: Qt keeps them (and their buffers)
     // in its connection cache, which the program itself never clears.
     const qint64 heapWithConnections = soak::ProcessProbe::heapInUseKiB();
+    const qsizetype repliesAlive = service::APIClient::networkSession().findChildren<QNetworkReply *>().size();
     service::APIClient::networkSession().clearConnectionCache();
     m_admin.dropConnections();
     co_await QCoro::sleepFor(500ms);
     ::malloc_trim(0);
-    say(QStringLiteral("at rest: heap in use %1 MiB with the idle connections kept")
-            .arg(double(heapWithConnections) / 1024.0, 0, 'f', 2));
+    say(QStringLiteral("at rest: heap in use %1 MiB with the idle connections kept, %2 replies alive")
+            .arg(double(heapWithConnections) / 1024.0, 0, 'f', 2)
+            .arg(repliesAlive));
     rss = soak::ProcessProbe::residentKiB();
     descriptors = soak::ProcessProbe::openDescriptors();
     say(QStringLiteral("at rest: rss %1 MiB (anonymous %2 MiB, heap in use %3 MiB), fds %4: %5")
