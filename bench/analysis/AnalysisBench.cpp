@@ -4,6 +4,7 @@
 // every 10 ms); the anchor is ffmpeg's own loudness meter, once
 // as `ebur128` and once as `ebur128=peak=true` (which, like the service, finds the true peak).
 #include "analysis/AnalysisEndpoints.h"
+#include "bench/support/BenchSupport.h"
 #include "tests/support/DevServer.h"
 
 #include <QCoreApplication>
@@ -98,10 +99,7 @@ qint64 ffmpegMeter(const QString &path, const QString &filter)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
+    const bench::PrivateHome home;
     try {
         test::DevServer server;
         server.useAsService();

@@ -3,6 +3,7 @@
 // Prints the best time of each, the client's throughput as a ratio of curl's (aim: >= 0.8), and
 // the client's peak resident memory above its idle level during an upload (aim: <= 16 MiB).
 #include "analysis/AnalysisEndpoints.h"
+#include "bench/support/BenchSupport.h"
 #include "platform/Settings.h"
 #include "tests/support/DevServer.h"
 
@@ -27,37 +28,6 @@ namespace {
 
 constexpr qint64 fileBytes = 134217728;
 constexpr int rounds = 6; // the machine is shared: the best of several alternating rounds
-
-qint64 statusKiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').front().toLongLong();
-    return -1;
-}
-
-// Resets the peak (VmHWM) to the current resident size; false where the kernel does not allow it.
-bool resetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
-}
-
-void writeAudio(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw std::runtime_error("cannot write the test file");
-    QByteArray chunk(1 << 20, Qt::Uninitialized);
-    QRandomGenerator generator(7);
-    for (qint64 written = 0; written < fileBytes; written += chunk.size()) {
-        generator.fillRange(reinterpret_cast<quint32 *>(chunk.data()), chunk.size() / 4);
-        file.write(chunk);
-    }
-}
 
 QString activate(const test::DevServer &server)
 {
@@ -112,25 +82,22 @@ qint64 curlUpload(const QString &path, const QUrl &url, const QString &bearer)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
+    const bench::PrivateHome home;
     try {
         test::DevServer server;
         server.useAsService();
         const QString bearer = activate(server);
         const QString path = home.filePath(QStringLiteral("limit.wav"));
-        writeAudio(path);
+        bench::writeRandomFile(path, fileBytes, 7);
         const QUrl file = QUrl::fromLocalFile(path);
         const QUrl endpoint = server.baseUrl().resolved(QUrl(QStringLiteral("/v1/uploads")));
 
         // Warm up both paths (page cache, connection set-up, first allocations). The first
         // upload's growth is the cold figure: the network session and its buffers made anew.
-        const qint64 coldIdle = statusKiB("VmRSS:");
-        const bool peakResets = resetPeak();
+        const qint64 coldIdle = bench::statusKiB("VmRSS:");
+        const bool peakResets = bench::resetPeak();
         clientUpload(file, bearer);
-        const qint64 coldGrowthKiB = statusKiB("VmHWM:") - coldIdle;
+        const qint64 coldGrowthKiB = bench::statusKiB("VmHWM:") - coldIdle;
         curlUpload(path, endpoint, bearer);
 
         qint64 bestClient = std::numeric_limits<qint64>::max();
@@ -138,10 +105,10 @@ int main(int argc, char **argv)
         qint64 peakGrowthKiB = 0;
         for (int round = 0; round < rounds; ++round) {
             bestCurl = std::min(bestCurl, curlUpload(path, endpoint, bearer));
-            const qint64 idle = statusKiB("VmRSS:");
-            resetPeak();
+            const qint64 idle = bench::statusKiB("VmRSS:");
+            bench::resetPeak();
             bestClient = std::min(bestClient, clientUpload(file, bearer));
-            peakGrowthKiB = std::max(peakGrowthKiB, statusKiB("VmHWM:") - idle);
+            peakGrowthKiB = std::max(peakGrowthKiB, bench::statusKiB("VmHWM:") - idle);
         }
 
         const double mib = double(fileBytes) / (1 << 20);

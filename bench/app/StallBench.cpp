@@ -7,6 +7,7 @@
 #include "analysis/AnalysisRunner.h"
 #include "analysis/AnalysisView.h"
 #include "analysis/CardDropTarget.h"
+#include "bench/support/BenchSupport.h"
 #include "convert/ConvertRunner.h"
 #include "convert/ConvertView.h"
 #include "convert/PresetCard.h"
@@ -288,10 +289,7 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
+    const bench::PrivateHome home;
     QApplication app(argc, argv);
     try {
         test::DevServer server;

@@ -3,6 +3,7 @@
 // local stand-in service), against the same 50 ffmpeg command lines run one after another by a
 // plain shell loop (the anchor), alternately in one run. Prints the best time of each and the
 // ratio runner/shell (aim: <= 1.05).
+#include "bench/support/BenchSupport.h"
 #include "convert/ConvertRunner.h"
 #include "ffmpeg/Preferences.h"
 #include "platform/Settings.h"
@@ -120,10 +121,7 @@ qint64 shellRound(const QString &script)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
+    const bench::PrivateHome home;
     try {
         test::DevServer server;
         server.useAsService();

@@ -1,5 +1,7 @@
 #include "bench/reliability/ProcessProbe.h"
 
+#include "bench/support/BenchSupport.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -9,24 +11,9 @@
 
 namespace vorlik::soak {
 
-namespace {
+qint64 ProcessProbe::residentKiB() { return bench::statusKiB("VmRSS:"); }
 
-qint64 statusKiB(const QByteArray &field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(field.size()).trimmed().split(' ').front().toLongLong();
-    return -1;
-}
-
-} // namespace
-
-qint64 ProcessProbe::residentKiB() { return statusKiB("VmRSS:"); }
-
-qint64 ProcessProbe::anonymousKiB() { return statusKiB("RssAnon:"); }
+qint64 ProcessProbe::anonymousKiB() { return bench::statusKiB("RssAnon:"); }
 
 QStringList ProcessProbe::descriptorTargets()
 {

@@ -2,6 +2,7 @@
 // bare QNetworkAccessManager loop, both to one local stand-in service in the same run. The
 // bare loop is the anchor: the ratio is what the client's frame (URL building, headers, the
 // session lookup, status handling, the log check) costs on top of Qt itself.
+#include "bench/support/BenchSupport.h"
 #include "platform/Settings.h"
 #include "service/APIClient.h"
 #include "tests/support/DevServer.h"
@@ -59,10 +60,7 @@ QCoro::Task<qint64> bareLoop(QNetworkAccessManager &manager, QUrl url, int calls
 int main(int argc, char **argv)
 {
     // Keep the user's settings and logs out of it.
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
+    const bench::PrivateHome home;
     QCoreApplication app(argc, argv);
 
     try {

@@ -3,6 +3,7 @@
 // loop, both to one local stand-in service in the same run. Rounds alternate between the two so
 // that drift in the machine's load hits both; the figure is the median of each, and the bare
 // loop is the anchor of the ratio.
+#include "bench/support/BenchSupport.h"
 #include "platform/Settings.h"
 #include "service/APIClient.h"
 #include "service/SessionStore.h"
@@ -92,10 +93,7 @@ double medianMs(std::vector<qint64> samples)
 int main(int argc, char **argv)
 {
     // Keep the user's settings and logs out of it.
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
+    const bench::PrivateHome home;
     QCoreApplication app(argc, argv);
 
     try {

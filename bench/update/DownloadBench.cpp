@@ -4,6 +4,7 @@
 // the client's throughput as a ratio of the anchor's (aim: >= 0.8), and the client's peak
 // resident memory above its idle level during a download (aim: <= 16 MiB).
 #include "app/ActiveJobs.h"
+#include "bench/support/BenchSupport.h"
 #include "platform/Failure.h"
 #include "platform/Settings.h"
 #include "tests/support/DevServer.h"
@@ -29,37 +30,6 @@ namespace {
 
 constexpr qint64 imageBytes = 512ll * 1048576;
 constexpr int rounds = 3;
-
-qint64 statusKiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').front().toLongLong();
-    return -1;
-}
-
-// Resets the peak (VmHWM) to the current resident size; false where the kernel does not allow it.
-bool resetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
-}
-
-void writeImage(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw std::runtime_error("cannot write the test image");
-    QByteArray chunk(1 << 20, Qt::Uninitialized);
-    QRandomGenerator generator(7);
-    for (qint64 written = 0; written < imageBytes; written += chunk.size()) {
-        generator.fillRange(reinterpret_cast<quint32 *>(chunk.data()), chunk.size() / 4);
-        file.write(chunk);
-    }
-}
 
 // The failure is caught inside the coroutine: QCoro::waitFor (0.8) never returns from a task
 // that throws after it suspended.
@@ -112,16 +82,13 @@ qint64 curlThenSha256sum(const QUrl &url, const QString &target, const QString &
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
+    const bench::PrivateHome home;
     try {
         const QString updates = home.filePath(QStringLiteral("updates"));
         const QString downloads = home.filePath(QStringLiteral("downloads"));
         QDir().mkpath(updates);
         QDir().mkpath(downloads);
-        writeImage(updates + QStringLiteral("/image.tar.gz"));
+        bench::writeRandomFile(updates + QStringLiteral("/image.tar.gz"), imageBytes, 7);
         {
             QFile small(updates + QStringLiteral("/small.tar.gz"));
             if (!small.open(QIODevice::WriteOnly) || small.write(QByteArray(1 << 20, 'v')) != (1 << 20))
@@ -153,26 +120,26 @@ int main(int argc, char **argv)
         smallUrl.setPath(QStringLiteral("/tools/desktop/small.tar.gz"));
         small.dmg = smallUrl.toString();
         small.sha256 = update::UpdateManager::sha256(updates + QStringLiteral("/small.tar.gz"));
-        const bool peakResets = resetPeak();
-        qint64 idle = statusKiB("VmRSS:");
+        const bool peakResets = bench::resetPeak();
+        qint64 idle = bench::statusKiB("VmRSS:");
         clientDownload(manager, small);
-        const qint64 startUpKiB = statusKiB("VmHWM:") - idle;
+        const qint64 startUpKiB = bench::statusKiB("VmHWM:") - idle;
 
         // Warm up both paths (page cache, TLS session); the first large download counts.
-        resetPeak();
-        idle = statusKiB("VmRSS:");
+        bench::resetPeak();
+        idle = bench::statusKiB("VmRSS:");
         clientDownload(manager, manifest);
-        qint64 peakGrowthKiB = statusKiB("VmHWM:") - idle;
+        qint64 peakGrowthKiB = bench::statusKiB("VmHWM:") - idle;
         curlThenSha256sum(url, curlTarget, manifest.sha256);
 
         qint64 bestClient = std::numeric_limits<qint64>::max();
         qint64 bestCurl = std::numeric_limits<qint64>::max();
         for (int round = 0; round < rounds; ++round) {
             bestCurl = std::min(bestCurl, curlThenSha256sum(url, curlTarget, manifest.sha256));
-            idle = statusKiB("VmRSS:");
-            resetPeak();
+            idle = bench::statusKiB("VmRSS:");
+            bench::resetPeak();
             bestClient = std::min(bestClient, clientDownload(manager, manifest));
-            peakGrowthKiB = std::max(peakGrowthKiB, statusKiB("VmHWM:") - idle);
+            peakGrowthKiB = std::max(peakGrowthKiB, bench::statusKiB("VmHWM:") - idle);
         }
 
         const double mib = double(imageBytes) / (1 << 20);

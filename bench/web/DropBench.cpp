@@ -3,6 +3,7 @@
 // page's chooser answered with the file), timed from the drop until the page holds the file.
 // The anchor, measured in the same run: reading the file and encoding it as Base64 in-process.
 // Prints the best time of each and the ratio of each path to the anchor.
+#include "bench/support/BenchSupport.h"
 #include "platform/Settings.h"
 #include "service/SessionStore.h"
 #include "tests/support/DevServer.h"
@@ -64,18 +65,6 @@ QVariant evaluate(QWebEnginePage *page, const QString &script)
     return result;
 }
 
-void writeFile(const QString &path)
-{
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    QByteArray chunk(1 << 20, Qt::Uninitialized);
-    QRandomGenerator generator(11);
-    for (qint64 written = 0; written < fileBytes; written += chunk.size()) {
-        generator.fillRange(reinterpret_cast<quint32 *>(chunk.data()), chunk.size() / 4);
-        file.write(chunk);
-    }
-}
-
 double anchorMs(const QString &path)
 {
     QElapsedTimer clock;
@@ -130,7 +119,7 @@ int main(int argc, char **argv)
         test::DevServer server;
         platform::Settings::standard().setOverride(QStringLiteral("baseURL"), server.baseUrl().toString());
         const QString path = home.filePath(QStringLiteral("take.wav"));
-        writeFile(path);
+        bench::writeRandomFile(path, fileBytes, 11);
 
         service::SessionStore store;
         web::WebTabView tab(web::WebTabView::correctionURL(), true, store, true);

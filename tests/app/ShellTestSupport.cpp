@@ -118,27 +118,4 @@ void AlertAnswerer::poll()
     m_answering = false;
 }
 
-LogLines::LogLines(QString category)
-    : m_tag(QStringLiteral(" [") + category + QStringLiteral("] ")),
-      m_mark(diagnostics::DiagnosticsLogger::shared().bufferSnapshot().size())
-{
-}
-
-QStringList LogLines::lines() const
-{
-    const QStringList all = diagnostics::DiagnosticsLogger::shared().bufferSnapshot();
-    QStringList found;
-    for (qsizetype index = m_mark; index < all.size(); ++index) {
-        QString line = all.at(index);
-        const qsizetype start = line.indexOf(m_tag);
-        if (start < 0)
-            continue;
-        line = line.mid(start + m_tag.size());
-        while (line.endsWith(QLatin1Char('\n')))
-            line.chop(1);
-        found.append(line);
-    }
-    return found;
-}
-
 } // namespace vorlik::test

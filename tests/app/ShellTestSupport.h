@@ -3,6 +3,7 @@
 // condition, screenshots under build/screenshots/, modal alerts answered from a timer, and the
 // log lines of one category.
 #include "tests/support/DevServer.h"
+#include "tests/support/LogLines.h"
 
 #include <gtest/gtest.h>
 
@@ -61,17 +62,6 @@ private:
     QList<Seen> m_seen;
     std::function<void(QMessageBox *)> m_inspect;
     bool m_answering = false; // the inspection may run the event loop, and the timer with it
-};
-
-// Log lines of one category written since construction, without their timestamps.
-class LogLines {
-public:
-    explicit LogLines(QString category);
-    QStringList lines() const;
-
-private:
-    QString m_tag;
-    qsizetype m_mark;
 };
 
 } // namespace vorlik::test

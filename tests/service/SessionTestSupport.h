@@ -5,6 +5,7 @@
 #include "platform/Settings.h"
 #include "service/SessionStore.h"
 #include "tests/support/DevServer.h"
+#include "tests/support/LogLines.h"
 #include "tests/support/QtPrinters.h"
 #include "tests/support/TestFiles.h"
 
@@ -85,37 +86,6 @@ inline QJsonObject activateOutside(const QString &key)
     EXPECT_EQ(status, 200);
     return QJsonDocument::fromJson(answer).object();
 }
-
-// Log lines of one category written since construction, without their timestamps.
-class LogLines {
-public:
-    explicit LogLines(QString category)
-        : m_tag(QStringLiteral(" [") + category + QStringLiteral("] ")),
-          m_mark(diagnostics::DiagnosticsLogger::shared().bufferSnapshot().size())
-    {
-    }
-
-    QStringList lines() const
-    {
-        const QStringList all = diagnostics::DiagnosticsLogger::shared().bufferSnapshot();
-        QStringList found;
-        for (qsizetype index = m_mark; index < all.size(); ++index) {
-            QString line = all.at(index);
-            const qsizetype start = line.indexOf(m_tag);
-            if (start < 0)
-                continue;
-            line = line.mid(start + m_tag.size());
-            while (line.endsWith(QLatin1Char('\n')))
-                line.chop(1);
-            found.append(line);
-        }
-        return found;
-    }
-
-private:
-    QString m_tag;
-    qsizetype m_mark;
-};
 
 class SessionTest : public ::testing::Test {
 protected:
