@@ -3,6 +3,7 @@
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/ServiceConfig.h"
 #include "platform/Settings.h"
+#include "service/ConnectionRetirement.h"
 #include "service/JsonFields.h"
 
 #include <QCoreApplication>
@@ -132,6 +133,7 @@ QNetworkAccessManager &APIClient::networkSession()
     if (QNetworkAccessManager *session = box.stored.value(thread))
         return *session;
     auto *session = new QNetworkAccessManager;
+    ConnectionRetirement::install(*session);
     box.stored.insert(thread, session);
     const QCoreApplication *application = QCoreApplication::instance();
     if (application && thread != application->thread()) {

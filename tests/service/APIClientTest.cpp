@@ -4,12 +4,14 @@
 #include "platform/ServiceConfig.h"
 #include "platform/Settings.h"
 #include "service/APIClient.h"
+#include "service/ConnectionRetirement.h"
 #include "tests/support/DevServer.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoroNetworkReply>
+#include <QCoroTimer>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -519,4 +521,41 @@ TEST_F(APIClientTest, worksOverHTTPSWithATrustedCertificate)
     EXPECT_FALSE(session.accessToken.isEmpty());
     EXPECT_FALSE(test::run(APIClient::fetchPresets(session.accessToken)).presets.isEmpty());
     EXPECT_TRUE(test::run(APIClient::serverBuild()).has_value());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Kept connections
+
+TEST_F(APIClientTest, retiringKeptConnectionsNeverCutsAnExchangeInFlight)
+{
+    // Retire at every chance: the quick answer comes while the slow one is still on its way,
+    // and the slow one must arrive whole; once all is quiet the connections go, and the next
+    // exchange simply makes a new one.
+    QNetworkAccessManager session;
+    ConnectionRetirement::install(session, std::chrono::milliseconds(0));
+    server().addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/v1/presets")},
+                                  {QStringLiteral("action"), QStringLiteral("delay")},
+                                  {QStringLiteral("delay_ms"), 700}});
+    const auto get = [&](const QString &path) {
+        QNetworkRequest request(server().baseUrl().resolved(QUrl(path)));
+        request.setTransferTimeout(15000); // a cut exchange would otherwise never end
+        return session.get(request);
+    };
+    test::run([&]() -> QCoro::Task<void> {
+        std::unique_ptr<QNetworkReply> slow(get(QStringLiteral("/v1/presets")));
+        for (int i = 0; i < 3; ++i) {
+            std::unique_ptr<QNetworkReply> quick(get(QStringLiteral("/health")));
+            co_await quick.get();
+            EXPECT_EQ(quick->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+        }
+        co_await slow.get();
+        EXPECT_EQ(slow->error(), QNetworkReply::AuthenticationRequiredError) << slow->errorString().toStdString();
+        EXPECT_EQ(slow->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 401);
+        EXPECT_TRUE(slow->readAll().contains("bearer"));
+        co_await QCoro::sleepFor(std::chrono::milliseconds(50)); // the retirement runs from the event loop
+        std::unique_ptr<QNetworkReply> after(get(QStringLiteral("/health")));
+        co_await after.get();
+        EXPECT_EQ(after->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+    }());
+    EXPECT_TRUE(session.findChildren<QNetworkReply *>().isEmpty());
 }
