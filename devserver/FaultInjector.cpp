@@ -19,6 +19,8 @@ std::optional<Fault::Action> actionNamed(const QString &name)
         return Fault::Action::close;
     if (name == QStringLiteral("delay"))
         return Fault::Action::delay;
+    if (name == QStringLiteral("capture"))
+        return Fault::Action::capture;
     return std::nullopt;
 }
 
@@ -34,6 +36,7 @@ QString Fault::actionName(Action action)
     case Action::nonUtf8: return QStringLiteral("non_utf8");
     case Action::close: return QStringLiteral("close");
     case Action::delay: return QStringLiteral("delay");
+    case Action::capture: return QStringLiteral("capture");
     }
     return {};
 }
@@ -57,7 +60,7 @@ std::optional<Fault> Fault::fromJson(const QJsonObject &object, QString &error)
     fault.path = path.toString();
     const auto action = actionNamed(object.value(QStringLiteral("action")).toString());
     if (!action) {
-        error = QStringLiteral("\"action\" must be one of status, malformed, non_utf8, close, delay");
+        error = QStringLiteral("\"action\" must be one of status, malformed, non_utf8, close, delay, capture");
         return std::nullopt;
     }
     fault.action = *action;

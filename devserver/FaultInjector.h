@@ -1,6 +1,7 @@
 #pragma once
 // Faults that tests set per endpoint: a status, a malformed or non-UTF-8 body, a dropped
-// connection or a delay, each for a number of matching requests.
+// connection or a delay, each for a number of matching requests; and the capture of a request
+// body exactly as it arrived (answered like a status fault).
 #include <QJsonObject>
 #include <QString>
 
@@ -11,7 +12,7 @@
 namespace vorlik::devserver {
 
 struct Fault {
-    enum class Action { status, malformed, nonUtf8, close, delay };
+    enum class Action { status, malformed, nonUtf8, close, delay, capture };
 
     QString method;          // empty: any method
     QString path;            // exact path, no query
