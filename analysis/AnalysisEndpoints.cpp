@@ -54,9 +54,8 @@ void logUpload(const QString &message)
         diagnostics::DiagnosticsLogger::shared().log(QStringLiteral("api"), QStringLiteral("POST /v1/uploads ") + message);
 }
 
-// Frees the upload's connection from the event loop, never on the spot: the coroutine that
-// owns it resumes from its finished() signal, and the upload may be running inside a socket's
-// own signal when it is abandoned.
+// Deletes the upload from the event loop, never on the spot: the coroutine that owns it resumes
+// from inside its finished() signal.
 struct LaterDeleter {
     void operator()(StreamingUpload *upload) const
     {
@@ -72,7 +71,8 @@ QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer
 {
     const QString boundary = MultipartBody::makeBoundary();
     // The body is read from the source as it is sent: no copy of the audio on disk or in memory.
-    MultipartStream body(fileURL.toLocalFile(), fileURL.fileName(), boundary);
+    auto source = std::make_unique<MultipartStream>(fileURL.toLocalFile(), fileURL.fileName(), boundary);
+    const MultipartStream *body = source.get(); // owned by the upload from here on
     const QList<std::pair<QByteArray, QByteArray>> headers{
         {QByteArrayLiteral("Content-Type"), QByteArrayLiteral("multipart/form-data; boundary=") + boundary.toUtf8()},
         {QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + bearer.toUtf8()}};
@@ -81,16 +81,16 @@ QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer
     clock.start();
     // One limit for the whole exchange, counted from the last progress, which suits a long
     // upload on a slow uplink.
-    const std::unique_ptr<StreamingUpload, LaterDeleter> upload(
-        new StreamingUpload(APIClient::url(QStringLiteral("/v1/uploads")), headers, body, uploadTimeoutSeconds * 1000));
+    const std::unique_ptr<StreamingUpload, LaterDeleter> upload(new StreamingUpload(
+        APIClient::url(QStringLiteral("/v1/uploads")), headers, std::move(source), uploadTimeoutSeconds * 1000));
     const CancellationToken::Registration stop = cancellation.onCancel([&upload] { upload->abort(); });
     // finished() always comes from the event loop, so it cannot pass before the wait begins.
     auto ended = qCoro(upload.get(), &StreamingUpload::finished);
     upload->start();
     co_await ended;
 
-    if (body.failure())
-        throw *body.failure();
+    if (upload->bodyFailed() && body->failure())
+        throw *body->failure();
     if (!upload->succeeded()) {
         service::TransportError failure(upload->error(), upload->errorText());
         logUpload(QStringLiteral("ERROR ") + failure.description());

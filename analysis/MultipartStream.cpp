@@ -11,6 +11,7 @@ MultipartStream::MultipartStream(const QString &sourcePath, const QString &fileN
     : m_head(MultipartBody::head(boundary, fileName)), m_tail(MultipartBody::tail(boundary)), m_fileName(fileName),
       m_source(sourcePath)
 {
+    m_source.setParent(this); // goes with the stream to the thread that reads it
     if (!m_source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw FileError(FileError::Operation::open, fileName, m_source);
     m_sourceSize = m_source.size();

@@ -1,227 +1,85 @@
 #include "analysis/StreamingUpload.h"
 
-#include <QIODevice>
-#include <QSslConfiguration>
-#include <QSslSocket>
-#include <QTcpSocket>
+#include "analysis/UploadSender.h"
 
-#include <algorithm>
+#include <QCoreApplication>
+#include <QIODevice>
+#include <QThread>
 
 namespace vorlik::analysis {
 namespace {
 
-QNetworkReply::NetworkError networkError(QAbstractSocket::SocketError error)
-{
-    switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return QNetworkReply::ConnectionRefusedError;
-    case QAbstractSocket::RemoteHostClosedError:
-        return QNetworkReply::RemoteHostClosedError;
-    case QAbstractSocket::HostNotFoundError:
-        return QNetworkReply::HostNotFoundError;
-    case QAbstractSocket::SocketTimeoutError:
-        return QNetworkReply::TimeoutError;
-    case QAbstractSocket::SslHandshakeFailedError:
-    case QAbstractSocket::SslInternalError:
-    case QAbstractSocket::SslInvalidUserDataError:
-        return QNetworkReply::SslHandshakeFailedError;
-    case QAbstractSocket::ProxyConnectionRefusedError:
-        return QNetworkReply::ProxyConnectionRefusedError;
-    case QAbstractSocket::ProxyConnectionClosedError:
-        return QNetworkReply::ProxyConnectionClosedError;
-    case QAbstractSocket::ProxyNotFoundError:
-        return QNetworkReply::ProxyNotFoundError;
-    case QAbstractSocket::ProxyConnectionTimeoutError:
-        return QNetworkReply::ProxyTimeoutError;
-    case QAbstractSocket::ProxyAuthenticationRequiredError:
-        return QNetworkReply::ProxyAuthenticationRequiredError;
-    default:
-        return QNetworkReply::UnknownNetworkError;
-    }
-}
+QThread *startedThread = nullptr; // set once, by the first upload
 
-// The request line's target: the path (and query) as they stand in the URL.
-QByteArray requestTarget(const QUrl &url)
+// Ends the upload thread with the application, so that nothing of it runs while the process
+// winds down.
+void stopUploadThread()
 {
-    QByteArray target = url.path(QUrl::FullyEncoded).toUtf8();
-    if (target.isEmpty())
-        target = "/";
-    if (url.hasQuery())
-        target += '?' + url.query(QUrl::FullyEncoded).toUtf8();
-    return target;
-}
-
-QByteArray hostField(const QUrl &url, int defaultPort)
-{
-    QByteArray host = url.host(QUrl::FullyEncoded).toUtf8();
-    if (host.contains(':'))
-        host = '[' + host + ']';
-    if (url.port() != -1 && url.port() != defaultPort)
-        host += ':' + QByteArray::number(url.port());
-    return host;
+    startedThread->quit();
+    startedThread->wait(5000);
 }
 
 } // namespace
 
-StreamingUpload::StreamingUpload(QUrl url, QList<std::pair<QByteArray, QByteArray>> headers, QIODevice &body,
-                                 int idleTimeoutMilliseconds)
-    : m_url(std::move(url)), m_body(body)
+QThread &StreamingUpload::uploadThread()
 {
-    const bool secure = m_url.scheme() == QStringLiteral("https");
-    m_head = "POST " + requestTarget(m_url) + " HTTP/1.1\r\nHost: " + hostField(m_url, secure ? 443 : 80) + "\r\n";
-    for (const auto &[name, value] : headers)
-        m_head += name + ": " + value + "\r\n";
-    m_head += "Content-Length: " + QByteArray::number(m_body.size() - m_body.pos()) + "\r\nConnection: close\r\n\r\n";
-    m_idle.setSingleShot(true);
-    m_idle.setInterval(idleTimeoutMilliseconds);
-    connect(&m_idle, &QTimer::timeout, this, [this] {
-        finish(QNetworkReply::TimeoutError, QStringLiteral("Operation timed out"));
-    });
+    static QThread *thread = [] {
+        startedThread = new QThread;
+        startedThread->setObjectName(QStringLiteral("vorlik upload"));
+        startedThread->start();
+        qAddPostRoutine(stopUploadThread);
+        return startedThread;
+    }();
+    return *thread;
+}
+
+StreamingUpload::StreamingUpload(QUrl url, QList<std::pair<QByteArray, QByteArray>> headers,
+                                 std::unique_ptr<QIODevice> body, int idleTimeoutMilliseconds)
+    : m_sender(new UploadSender(std::move(url), std::move(headers), std::move(body), idleTimeoutMilliseconds))
+{
+    m_sender->moveToThread(&uploadThread());
+    // Queued: the sender reports from its own thread, and the caller may delete this object
+    // when it hears the end.
+    connect(m_sender, &UploadSender::finished, this, &StreamingUpload::senderFinished, Qt::QueuedConnection);
 }
 
 StreamingUpload::~StreamingUpload()
 {
-    if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->abort();
-    }
+    m_sender->disconnect(this);
+    // Its destructor closes the connection, on its own thread.
+    m_sender->deleteLater();
 }
 
 void StreamingUpload::start()
 {
-    if (m_finished) // stopped before it began: nothing is sent
+    if (m_started || m_finished)
         return;
-    m_idle.start();
-    const QString scheme = m_url.scheme();
-    if (scheme == QStringLiteral("https")) {
-        if (!QSslSocket::supportsSsl()) {
-            finish(QNetworkReply::SslHandshakeFailedError, QStringLiteral("TLS is not available"));
-            return;
-        }
-        auto *socket = new QSslSocket;
-        m_socket.reset(socket);
-        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        configuration.setAllowedNextProtocols({QByteArray(QSslConfiguration::NextProtocolHttp1_1)});
-        socket->setSslConfiguration(configuration);
-        connect(socket, &QSslSocket::encrypted, this, &StreamingUpload::connected);
-        connect(socket, &QSslSocket::encryptedBytesWritten, this, &StreamingUpload::pump);
-        connect(socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
-            QStringList texts;
-            for (const QSslError &error : errors)
-                texts << error.errorString();
-            m_errorText = texts.join(QStringLiteral("; "));
-        });
-    } else if (scheme == QStringLiteral("http")) {
-        m_socket = std::make_unique<QTcpSocket>();
-        connect(m_socket.get(), &QAbstractSocket::connected, this, &StreamingUpload::connected);
-    } else {
-        finish(QNetworkReply::ProtocolUnknownError, QStringLiteral("Protocol \"%1\" is unknown").arg(scheme));
-        return;
-    }
-    connect(m_socket.get(), &QAbstractSocket::bytesWritten, this, &StreamingUpload::pump);
-    connect(m_socket.get(), &QAbstractSocket::readyRead, this, &StreamingUpload::readAnswer);
-    connect(m_socket.get(), &QAbstractSocket::errorOccurred, this, &StreamingUpload::socketFailed);
-    const quint16 port = quint16(m_url.port(scheme == QStringLiteral("https") ? 443 : 80));
-    if (auto *socket = qobject_cast<QSslSocket *>(m_socket.get()))
-        socket->connectToHostEncrypted(m_url.host(), port);
-    else
-        m_socket->connectToHost(m_url.host(), port);
+    m_started = true;
+    QMetaObject::invokeMethod(m_sender, &UploadSender::start, Qt::QueuedConnection);
 }
 
 void StreamingUpload::abort()
 {
-    finish(QNetworkReply::OperationCanceledError, QStringLiteral("Operation canceled"));
-}
-
-qint64 StreamingUpload::queuedBytes() const
-{
-    const auto *secure = qobject_cast<const QSslSocket *>(m_socket.get());
-    return m_socket->bytesToWrite() + (secure ? secure->encryptedBytesToWrite() : 0);
-}
-
-void StreamingUpload::connected()
-{
-    m_socket->write(m_head);
-    m_bodyLeft = m_body.size() - m_body.pos();
-    m_piece.resize(qsizetype(std::min(pieceBytes, std::max<qint64>(m_bodyLeft, 1))));
-    m_sending = true;
-    pump();
-}
-
-void StreamingUpload::pump()
-{
-    if (!m_sending || m_finished)
-        return;
-    m_idle.start();
-    while (m_bodyLeft > 0 && queuedBytes() < windowBytes) {
-        const qint64 read = m_body.read(m_piece.data(), std::min<qint64>(m_piece.size(), m_bodyLeft));
-        if (read <= 0) {
-            finish(QNetworkReply::UnknownContentError,
-                   m_body.errorString().isEmpty() ? QStringLiteral("the body ended early") : m_body.errorString());
-            return;
-        }
-        m_socket->write(m_piece.constData(), read);
-        m_bodyLeft -= read;
-    }
-    if (m_bodyLeft == 0) {
-        m_sending = false;
-        m_piece = QByteArray();
-    }
-}
-
-void StreamingUpload::readAnswer()
-{
     if (m_finished)
         return;
-    m_idle.start();
-    const QByteArray bytes = m_socket->readAll();
-    switch (m_reader.feed(bytes)) {
-    case HttpResponseReader::State::complete:
-        // Whatever is still unsent is not wanted: the service has answered.
-        finish(QNetworkReply::NoError, QString());
-        break;
-    case HttpResponseReader::State::malformed:
-        finish(QNetworkReply::ProtocolFailure, QStringLiteral("Unreadable answer: ") + m_reader.problem());
-        break;
-    case HttpResponseReader::State::reading:
-        break;
-    }
+    m_finished = true;
+    m_error = QNetworkReply::OperationCanceledError;
+    m_errorText = QStringLiteral("Operation canceled");
+    m_sender->disconnect(this);
+    QMetaObject::invokeMethod(m_sender, &UploadSender::abort, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &StreamingUpload::finished, Qt::QueuedConnection);
 }
 
-void StreamingUpload::socketFailed()
-{
-    if (m_finished)
-        return;
-    readAnswer(); // what arrived before the failure may be a whole answer
-    if (m_finished)
-        return;
-    const QAbstractSocket::SocketError error = m_socket->error();
-    if (error == QAbstractSocket::RemoteHostClosedError && m_reader.close() == HttpResponseReader::State::complete) {
-        finish(QNetworkReply::NoError, QString());
-        return;
-    }
-    const QString text = error == QAbstractSocket::SslHandshakeFailedError && !m_errorText.isEmpty()
-        ? m_errorText
-        : m_socket->errorString();
-    finish(networkError(error), text);
-}
-
-void StreamingUpload::finish(QNetworkReply::NetworkError error, const QString &text)
+void StreamingUpload::senderFinished(int status, const QByteArray &answer, int error, const QString &errorText)
 {
     if (m_finished)
         return;
     m_finished = true;
-    m_error = error;
-    m_errorText = text;
-    m_sending = false;
-    m_idle.stop();
-    if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->abort();
-    }
-    // From the event loop: the caller may delete this object when it hears the end, and this
-    // may be running inside one of the socket's own signals.
-    QMetaObject::invokeMethod(this, [this] { emit finished(); }, Qt::QueuedConnection);
+    m_status = status;
+    m_answer = answer;
+    m_error = QNetworkReply::NetworkError(error);
+    m_errorText = errorText;
+    emit finished();
 }
 
 } // namespace vorlik::analysis

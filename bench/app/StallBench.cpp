@@ -261,7 +261,7 @@ Outcome throughPages(service::SessionStore &store, const QList<QUrl> &toConvert,
 }
 
 // One large file (about 120 MiB of audio) through the Analysis page alone: the upload's body is
-// assembled from the whole file before it is sent.
+// read from the file and written to the socket while the page runs.
 Outcome largeUpload(service::SessionStore &store, const QList<QUrl> &file)
 {
     analysis::AnalysisView page(store);
