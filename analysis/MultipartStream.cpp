@@ -15,8 +15,8 @@ MultipartStream::MultipartStream(const QString &sourcePath, const QString &fileN
     if (!m_source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw FileError(FileError::Operation::open, fileName, m_source);
     m_sourceSize = m_source.size();
-    // Unbuffered: the network layer reads in large pieces of its own, and the position it
-    // sees must be the one readData starts from.
+    // Unbuffered: the sender reads in large pieces of its own, and the position it sees must
+    // be the one readData starts from.
     QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 }
 

@@ -1,9 +1,8 @@
 #pragma once
 // The upload's multipart/form-data body as one readable device: the UTF-8 head, the source
 // file's bytes as they lie on disk, and the tail, read in place. Nothing is copied to disk and
-// no more than one read's worth is held in memory. Random access, with its size known from the
-// start, so the network layer sends it with a Content-Length and can rewind it to send again
-// on a fresh connection.
+// no more than one read's worth is held in memory. Its size is known from the start (the
+// Content-Length goes out before the body), and it can be read again from any position.
 #include "analysis/FileError.h"
 
 #include <QByteArray>

@@ -1,5 +1,5 @@
 // The upload body as the stream reads it, byte for byte: head, the file unchanged across read
-// boundaries, tail; rewinding for a resend; file-name sanitising; and clear errors for sources
+// boundaries, tail; read again after a rewind; file-name sanitising; and clear errors for sources
 // that cannot be read or that shrink after the body's length was fixed.
 #include "analysis/FileError.h"
 #include "analysis/MultipartBody.h"
@@ -104,7 +104,7 @@ TEST(MultipartBody, LargeFileReadUnchangedAndAgainAfterARewind)
     for (const qint64 piece : {qint64(1000), qint64(256 * 1024), qint64(8 << 20)})
         EXPECT_TRUE(bodyFor(source, QStringLiteral("long.flac"), piece) == expected) << "reads of " << piece;
 
-    // A resend on a fresh connection starts the body over.
+    // Read again from the start, it is the same body.
     MultipartStream stream(source, QStringLiteral("long.flac"), boundary);
     EXPECT_FALSE(stream.isSequential());
     EXPECT_EQ(stream.size(), expected.size());
