@@ -7,6 +7,7 @@
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
 #include "web/BridgeInjection.h"
+#include "web/FileChooserRequest.h"
 #include "web/InjectedScripts.h"
 #include "web/PageScript.h"
 #include "web/VorlikWebPage.h"
@@ -305,9 +306,12 @@ QStringList Coordinator::runOpenPanel(VorlikWebPage &page, QWebEnginePage::FileS
         printConsole(QStringLiteral("PANEL requested page=%1 (pending=%2)").arg(pageName(current)).arg(count));
     log(QStringLiteral("runOpenPanel page=%1 pending=%2").arg(pageName(current)).arg(count));
 
+    // Dropped files answer only a request to open files of their kind: a save picker given one
+    // would let the page overwrite it.
     const bool sameView = m_pendingDropWebView && m_pendingDropWebView->page() == &page;
     if (m_pendingDroppedFiles && sameView && m_pendingDropPageURL == current
-        && std::chrono::steady_clock::now() - m_pendingDropTimestamp < panelWindow) {
+        && std::chrono::steady_clock::now() - m_pendingDropTimestamp < panelWindow
+        && FileChooserRequest(mode, acceptedMimeTypes).admits(*m_pendingDroppedFiles)) {
         if (dropBridgeLog())
             printConsole(QStringLiteral("PANEL consuming %1 pending files").arg(count));
         const QList<QUrl> files = *m_pendingDroppedFiles;

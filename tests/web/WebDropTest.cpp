@@ -24,6 +24,27 @@ namespace {
 
 constexpr qint64 MiB = 1024 * 1024;
 
+// Cancels every file dialog the program opens, noting what each was for.
+class DialogCloser {
+public:
+    DialogCloser()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+                seen << (dialog->acceptMode() == QFileDialog::AcceptSave ? QStringLiteral("save")
+                         : dialog->fileMode() == QFileDialog::Directory  ? QStringLiteral("folder")
+                                                                          : QStringLiteral("open"));
+                dialog->reject();
+            }
+        });
+        m_timer.start(50);
+    }
+    QStringList seen;
+
+private:
+    QTimer m_timer;
+};
+
 class WebDrop : public WebTabFixture {
 protected:
     void SetUp() override
@@ -268,6 +289,41 @@ TEST_F(WebDrop, withoutATargetTheFilesWaitForThePagesOwnChooserOrANewPage)
     EXPECT_FALSE(tab.coordinator()->pendingDroppedFiles().has_value());
 }
 
+TEST_F(WebDrop, droppedFilesAnswerOnlyAnOpenRequestThatAcceptsThem)
+{
+    platform::Settings::standard().setOverride(QStringLiteral("openURL"), http().baseUrl().resolved(QUrl(QStringLiteral("/pages/plain"))).toString());
+    const QUrl plain = http().baseUrl().resolved(QUrl(QStringLiteral("/pages/plain")));
+    web::WebTabView &tab = openTab(web::WebTabView::correctionURL(), true, plain);
+    const QString wav = randomFile(QStringLiteral("take.wav"), 2700);
+    const QString before = sha256Of(wav);
+    dropFiles(tab.webView(), urls({wav}), QPointF(40, 40));
+    ASSERT_TRUE(m_log->waitFor(QStringLiteral("[drop] no target found on page")));
+
+    // A save picker, a folder upload and a chooser for PDFs get the desktop's dialog; the
+    // dropped file is neither handed out nor written.
+    DialogCloser dialogs;
+    clickAt(tab.webView(), centreOf(tab.page(), QStringLiteral("#save")));
+    ASSERT_TRUE(waitForPage(tab, QStringLiteral("vorlikPage.saves.length === 1")));
+    EXPECT_EQ(sha256Of(wav), before);
+    EXPECT_EQ(QFileInfo(wav).size(), 2700);
+    clickAt(tab.webView(), centreOf(tab.page(), QStringLiteral("#folder")));
+    clickAt(tab.webView(), centreOf(tab.page(), QStringLiteral("#pdfOnly")));
+    ASSERT_TRUE(waitUntil([&] { return dialogs.seen.size() == 3; })) << dialogs.seen.join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(dialogs.seen, QStringList({QStringLiteral("save"), QStringLiteral("folder"), QStringLiteral("open")}));
+    EXPECT_EQ(sha256Of(wav), before);
+    EXPECT_EQ(arrived(tab), 0);
+    ASSERT_TRUE(tab.coordinator()->pendingDroppedFiles().has_value());
+
+    // The next request that takes the file gets it.
+    clickAt(tab.webView(), centreOf(tab.page(), QStringLiteral("#other")));
+    ASSERT_TRUE(waitForPage(tab, QStringLiteral("vorlikPage.files.length === 1")));
+    EXPECT_EQ(file(tab, 0).value(QStringLiteral("via")).toString(), QStringLiteral("other"));
+    EXPECT_EQ(file(tab, 0).value(QStringLiteral("size")).toLongLong(), 2700);
+    EXPECT_EQ(dialogs.seen.size(), 3);
+    EXPECT_FALSE(tab.coordinator()->pendingDroppedFiles().has_value());
+    EXPECT_EQ(sha256Of(wav), before);
+}
+
 TEST_F(WebDrop, aChooserRequestFromAnotherPageGetsTheOpenPanelNotTheDroppedFiles)
 {
     platform::Settings::standard().setOverride(QStringLiteral("openURL"), http().baseUrl().resolved(QUrl(QStringLiteral("/pages/plain"))).toString());
@@ -278,17 +334,9 @@ TEST_F(WebDrop, aChooserRequestFromAnotherPageGetsTheOpenPanelNotTheDroppedFiles
 
     // The page moves on by itself (no new load): its address is another page's.
     evaluate(tab, QStringLiteral("history.pushState({}, '', '/pages/other'); 1"));
-    QString dialogSeen;
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-            dialogSeen = dialog->windowTitle().isEmpty() ? QStringLiteral("file dialog") : dialog->windowTitle();
-            dialog->reject();
-        }
-    });
-    closer.start(50);
+    DialogCloser dialogs;
     clickAt(tab.webView(), centreOf(tab.page(), QStringLiteral("#other")));
-    ASSERT_TRUE(waitUntil([&] { return !dialogSeen.isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return dialogs.seen == QStringList{QStringLiteral("open")}; }));
     EXPECT_TRUE(m_log->contains(QStringLiteral("[drop] runOpenPanel page=other pending=1")));
     settle(200);
     EXPECT_EQ(arrived(tab), 0);
@@ -373,23 +421,15 @@ TEST_F(WebDrop, theDiagnosticHooksRunAtPageLoad)
 TEST_F(WebDrop, theChooseHookOpensThePagesChooserOnce)
 {
     platform::Settings::standard().setOverride(QStringLiteral("clickChoose"), QStringLiteral("files"));
-    int dialogs = 0;
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-            ++dialogs;
-            dialog->reject();
-        }
-    });
-    closer.start(50);
+    DialogCloser dialogs;
     web::WebTabView &tab = openCorrection();
     ASSERT_TRUE(m_log->waitFor(QStringLiteral("[drop] runOpenPanel page=correction pending=0")));
-    ASSERT_TRUE(waitUntil([&] { return dialogs == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return dialogs.seen.size() == 1; }));
     EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[drop] click posted at ")), 1);
 
     navigate(tab, web::WebTabView::correctionURL());
     settle(800);
-    EXPECT_EQ(dialogs, 1);
+    EXPECT_EQ(dialogs.seen.size(), 1);
     EXPECT_EQ(arrived(tab), 0);
 }
 
