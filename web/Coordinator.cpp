@@ -221,7 +221,11 @@ void Coordinator::handleLoadingChanged(const QWebEngineLoadingInfo &info)
 
 void Coordinator::didStartProvisionalNavigation()
 {
-    if (!m_pendingDroppedFiles)
+    // Files on their way to the page stop too: they were dropped on the page being left.
+    ++m_navigations;
+    const bool delivering = m_bridgeRunning || !m_bridgeQueue.empty();
+    m_bridgeQueue.clear();
+    if (!m_pendingDroppedFiles && !delivering)
         return;
     log(QStringLiteral("drop"), QStringLiteral("navigation invalidated pending drop"));
     clearPendingDrop();

@@ -22,6 +22,7 @@
 #include <QWebEnginePage>
 
 #include <chrono>
+#include <deque>
 #include <optional>
 
 class QTimer;
@@ -91,7 +92,10 @@ public:
     QCoro::Task<void> handleDroppedFiles(QList<QUrl> urls, QPointF dropPoint, QPointer<VorlikWebView> view);
     QCoro::Task<void> clickPagePoint(double x, double y, QString target, QPointer<VorlikWebView> view);
     void armPanelRetry();
+    // Hands the pending files to the page's inject functions, after the drops handed over before.
     void injectViaBridge();
+    // Delivers files one at a time; "HANDLE bridge injected N file(s)" counts those the page took
+    // whole. Stops when the page starts loading another document.
     QCoro::Task<void> encodeAndInject(QList<QUrl> files, QString target, int index, QPointer<VorlikWebView> view);
     bool bridgeFits(const QList<QUrl> &files) const;
     static bool bridgeFits(const QList<QUrl> &files, qint64 limit);
@@ -116,6 +120,11 @@ private:
         double y = 0;
         QString target;
     };
+    struct BridgeDelivery {
+        QList<QUrl> files;
+        QString target;
+        QPointer<VorlikWebView> view;
+    };
     struct LinkActivation {
         QUrl url;
         std::chrono::steady_clock::time_point at;
@@ -135,6 +144,7 @@ private:
     void clearPendingDrop();
     void cancelPendingRetry();
     QCoro::Task<void> retryClick();
+    QCoro::Task<void> runBridgeQueue();
 
     static bool boolSetting(const char *key);
     static QString stringSetting(const char *key);
@@ -159,6 +169,11 @@ private:
     QPointer<VorlikWebView> m_pendingDropWebView;
     std::optional<QUrl> m_pendingDropPageURL;
     std::chrono::steady_clock::time_point m_pendingDropTimestamp;
+    quint64 m_drops = 0;            // drops handled so far
+    quint64 m_pendingDropNumber = 0; // which of them m_pendingDroppedFiles holds
+    quint64 m_navigations = 0;      // main-frame loads started: a delivery is for the page it began on
+    std::deque<BridgeDelivery> m_bridgeQueue;
+    bool m_bridgeRunning = false;
     QTimer *m_pendingRetry = nullptr; // armed while active
     int m_retryCount = 0;
     QPointer<VorlikWebView> m_lastClickWebView;

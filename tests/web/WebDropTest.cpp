@@ -131,6 +131,50 @@ TEST_F(WebDrop, filesUpTo250MiBGoThroughTheBridgeOneCallPerFileAndArriveIntact)
     EXPECT_EQ(evaluate(tab, QStringLiteral("document.querySelectorAll('.drag-over').length")).toInt(), 0);
 }
 
+TEST_F(WebDrop, dropsMadeWhileTheBridgeIsBusyArriveWholeAndInDropOrder)
+{
+    StdoutCapture console;
+    web::WebTabView &tab = openCorrection();
+    const QStringList paths = {randomFile(QStringLiteral("first.wav"), 30 * MiB + 1), randomFile(QStringLiteral("second.wav"), 1000),
+                               randomFile(QStringLiteral("third.wav"), 6 * MiB + 3)};
+    const QPointF point = over(tab, QStringLiteral("label[for=\"files\"]"));
+    dropFiles(tab.webView(), urls({paths[0]}), point);
+    ASSERT_TRUE(m_log->waitFor(QStringLiteral("[drop] bridge injecting first.wav (40960 KB base64)")));
+    // The next drops come while the first file's parts are on their way.
+    for (int n = 1; n < 3; ++n) {
+        dropFiles(tab.webView(), urls({paths[n]}), point);
+        ASSERT_TRUE(waitUntil([&] { return m_log->countStartingWith(QStringLiteral("[drop] target=correction ")) == n + 1; }));
+    }
+
+    ASSERT_TRUE(waitForHashes(tab, 3, 60000));
+    for (int n = 0; n < 3; ++n) {
+        const QVariantMap entry = file(tab, n);
+        EXPECT_EQ(entry.value(QStringLiteral("name")).toString(), QFileInfo(paths[n]).fileName());
+        EXPECT_EQ(entry.value(QStringLiteral("size")).toLongLong(), QFileInfo(paths[n]).size());
+        EXPECT_EQ(entry.value(QStringLiteral("sha256")).toString(), sha256Of(paths[n])) << n;
+    }
+    ASSERT_TRUE(console.waitFor(QStringLiteral("HANDLE bridge injected 1 file(s)")));
+    settle(300);
+    EXPECT_EQ(console.lines().count(QStringLiteral("HANDLE bridge injected 1 file(s)")), 3);
+    EXPECT_EQ(arrived(tab), 3);
+}
+
+TEST_F(WebDrop, aDeliveryCutShortByANewPageIsNotReportedAsDelivered)
+{
+    StdoutCapture console;
+    web::WebTabView &tab = openCorrection();
+    const QStringList paths = {randomFile(QStringLiteral("long.wav"), 30 * MiB), randomFile(QStringLiteral("short.wav"), 1000)};
+    dropFiles(tab.webView(), urls(paths), over(tab, QStringLiteral("label[for=\"files\"]")));
+    ASSERT_TRUE(m_log->waitFor(QStringLiteral("[drop] bridge injecting long.wav (40960 KB base64)")));
+    navigate(tab, web::WebTabView::correctionURL());
+
+    ASSERT_TRUE(console.waitFor(QStringLiteral("HANDLE bridge injected 0 file(s)")));
+    EXPECT_TRUE(m_log->contains(QStringLiteral("[drop] navigation invalidated pending drop")));
+    settle(500);
+    EXPECT_EQ(arrived(tab), 0);
+    EXPECT_FALSE(m_log->contains(QStringLiteral("[drop] bridge injecting short.wav (1 KB base64)")));
+}
+
 TEST_F(WebDrop, aFileTooLargeForTheBridgeIsHandedToThePagesOwnChooser)
 {
     StdoutCapture console;
@@ -370,6 +414,16 @@ TEST_F(WebDrop, aLargeFileReachesThePageInPartsThroughTheBridge)
     }
     // Nothing of the parts stays in the page.
     EXPECT_EQ(evaluate(tab, QStringLiteral("window.__vorlikBridgeParts.length")).toInt(), 0);
+    // A file with a part missing is refused, not handed on.
+    const web::BridgeInjection cut(QStringLiteral("correction"), QStringLiteral("cut.wav"), readFile(path).toBase64(), 65536);
+    for (qsizetype i = 0; i < cut.scriptCount(); ++i) {
+        if (i == 3)
+            continue;
+        const web::ScriptOutcome outcome = test::run(web::PageScript::run(tab.page(), cut.script(i)));
+        EXPECT_EQ(outcome.error.value_or(QString()), i + 1 < cut.scriptCount() ? QString() : QStringLiteral("Error: the file arrived incomplete"));
+    }
+    settle(100);
+    EXPECT_EQ(arrived(tab), n);
     // A file that fits in one part is one call, the script as the page expects it.
     const web::BridgeInjection small(QStringLiteral("dropZone"), QStringLiteral("a'b.wav"), "AAAA");
     ASSERT_EQ(small.scriptCount(), 1);
@@ -388,7 +442,8 @@ TEST_F(WebDrop, anInjectionThePageRejectsIsReportedAndTheNextFileStillGoes)
     const QString good = randomFile(QStringLiteral("good.wav"), 100);
     dropFiles(tab.webView(), urls({bad, QUrl::fromLocalFile(scratch(QStringLiteral("missing.wav"))).toLocalFile(), good}),
               over(tab, QStringLiteral("label[for=\"files\"]")));
-    ASSERT_TRUE(console.waitFor(QStringLiteral("HANDLE bridge injected 2 file(s)")));
+    // The refused file does not count as delivered.
+    ASSERT_TRUE(console.waitFor(QStringLiteral("HANDLE bridge injected 1 file(s)")));
     EXPECT_TRUE(console.lines().contains(QStringLiteral("HANDLE bridge inject error: Error: refused bad.wav")));
     ASSERT_TRUE(waitForHashes(tab, 1));
     EXPECT_EQ(file(tab, 0).value(QStringLiteral("name")).toString(), QStringLiteral("good.wav"));
