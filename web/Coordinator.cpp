@@ -69,8 +69,10 @@ constexpr std::chrono::seconds linkActivationLifetime{5};
 
 Coordinator::Coordinator(bool isCorrection, service::SessionStore *store, QObject *parent)
     : QObject(parent), m_isCorrection(isCorrection), m_store(store), m_pendingRetry(new QTimer(this)),
-      m_queueProbe(new QTimer(this))
+      m_queueProbe(new QTimer(this)), m_loadTimer(new QTimer(this))
 {
+    m_loadTimer->setSingleShot(true);
+    connect(m_loadTimer, &QTimer::timeout, this, &Coordinator::loadTimedOut);
     m_pendingRetry->setSingleShot(true);
     connect(m_pendingRetry, &QTimer::timeout, this, [this] { retryClick(); });
     m_queueProbe->setInterval(queueProbeInterval);
@@ -97,6 +99,7 @@ void Coordinator::attach(VorlikWebView &view, VorlikWebPage &page, QWebEnginePro
                                      QWebEngineScript::DocumentCreation));
 
     connect(&page, &QWebEnginePage::loadingChanged, this, &Coordinator::handleLoadingChanged);
+    connect(&page, &QWebEnginePage::loadProgress, this, &Coordinator::handleLoadProgress);
     connect(&page, &QWebEnginePage::newWindowRequested, this, &Coordinator::handleNewWindowRequest);
     connect(&profile, &QWebEngineProfile::downloadRequested, this, &Coordinator::handleDownload);
     if (m_store) {
@@ -203,9 +206,13 @@ bool Coordinator::takeLinkActivation(const QUrl &url)
 void Coordinator::handleLoadingChanged(const QWebEngineLoadingInfo &info)
 {
     if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+        m_loadingURL = info.url();
+        m_loadProgress = 0;
+        m_loadTimer->start(m_loadLimit);
         didStartProvisionalNavigation();
         return;
     }
+    m_loadTimer->stop();
     if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain && info.errorCode() >= 400) {
         const QUrl current = m_page ? m_page->url() : QUrl();
         log(QStringLiteral("web"), QStringLiteral("navigation error %1 for %2")
@@ -217,6 +224,27 @@ void Coordinator::handleLoadingChanged(const QWebEngineLoadingInfo &info)
         || (info.status() == QWebEngineLoadingInfo::LoadFailedStatus
             && info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain && !info.isErrorPage()))
         didFinish();
+}
+
+void Coordinator::handleLoadProgress(int percent)
+{
+    // Like a request's time-out, the limit counts from the last sign of progress (a load that
+    // takes over from another one starts again from zero).
+    if (m_loadTimer->isActive() && percent != m_loadProgress) {
+        m_loadProgress = percent;
+        m_loadTimer->start(m_loadLimit);
+    }
+}
+
+void Coordinator::loadTimedOut()
+{
+    // A service that never answers would leave the tab loading for good: stop the load, which
+    // then ends as failed.
+    log(QStringLiteral("web"), QStringLiteral("navigation timed out after %1 s for %2")
+                                   .arg(QString::number(double(m_loadLimit.count()) / 1000.0))
+                                   .arg(m_loadingURL.isEmpty() ? QStringLiteral("?") : m_loadingURL.toString(QUrl::FullyEncoded)));
+    if (m_page)
+        m_page->triggerAction(QWebEnginePage::Stop);
 }
 
 void Coordinator::didStartProvisionalNavigation()

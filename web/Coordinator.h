@@ -49,6 +49,7 @@ public:
     static constexpr int queueProbeLimit = 120;
     static constexpr int pageLogLimit = 2048;
     static constexpr int bridgePartsInFlight = 3;
+    static constexpr std::chrono::milliseconds pageLoadLimit{60000};
 
     Coordinator(bool isCorrection, service::SessionStore *store, QObject *parent = nullptr);
     ~Coordinator() override;
@@ -110,6 +111,9 @@ public:
     bool isRetryArmed() const;
     // The bridge's size limit; benchmarks lower it to time the click path on the same file.
     void setBridgeLimit(qint64 bytes) { m_bridgeLimit = bytes; }
+    // How long a page load may go without progress before it is stopped (pageLoadLimit); tests
+    // shorten it.
+    void setPageLoadLimit(std::chrono::milliseconds limit) { m_loadLimit = limit; }
 
     // The drop routing's console lines go to standard output.
     static void printConsole(const QString &line);
@@ -131,6 +135,8 @@ private:
     };
 
     void handleLoadingChanged(const QWebEngineLoadingInfo &info);
+    void handleLoadProgress(int percent);
+    void loadTimedOut();
     void handleNewWindowRequest(QWebEngineNewWindowRequest &request);
     void rememberLinkActivation(const QUrl &url);
     bool takeLinkActivation(const QUrl &url);
@@ -155,6 +161,10 @@ private:
     QPointer<VorlikWebPage> m_page;
     NativeMessageChannel *m_channel = nullptr;
     std::optional<LinkActivation> m_lastLinkActivation;
+    std::chrono::milliseconds m_loadLimit = pageLoadLimit;
+    QTimer *m_loadTimer = nullptr; // runs while a page load makes no progress
+    QUrl m_loadingURL;
+    int m_loadProgress = 0;
 
     // Session bridge.
     std::optional<QString> m_lastInjectedToken;
