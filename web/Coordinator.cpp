@@ -161,10 +161,17 @@ int Coordinator::navigationTypeNumber(QWebEnginePage::NavigationType type, bool 
     return -1;
 }
 
-bool Coordinator::decidePolicy(const QUrl &url, QWebEnginePage::NavigationType type, bool)
+bool Coordinator::decidePolicy(const QUrl &url, QWebEnginePage::NavigationType type, bool isMainFrame)
 {
-    if (url.isEmpty() || isApprovedPage(url))
+    if (url.isEmpty() || isApprovedPage(url)) {
+        // A redirect, or a navigation that takes over from a load still waiting, is a new
+        // request: its own time limit starts.
+        if (isMainFrame && m_loadTimer->isActive()) {
+            m_loadingURL = url;
+            m_loadTimer->start(m_loadLimit);
+        }
         return true;
+    }
     const bool userClickedLink = type == QWebEnginePage::NavigationTypeLinkClicked && takeLinkActivation(url);
     if (userClickedLink)
         QDesktopServices::openUrl(url);
@@ -207,7 +214,6 @@ void Coordinator::handleLoadingChanged(const QWebEngineLoadingInfo &info)
 {
     if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
         m_loadingURL = info.url();
-        m_loadProgress = 0;
         m_loadTimer->start(m_loadLimit);
         didStartProvisionalNavigation();
         return;
@@ -228,18 +234,17 @@ void Coordinator::handleLoadingChanged(const QWebEngineLoadingInfo &info)
 
 void Coordinator::handleLoadProgress(int percent)
 {
-    // Like a request's time-out, the limit counts from the last sign of progress (a load that
-    // takes over from another one starts again from zero).
-    if (m_loadTimer->isActive() && percent != m_loadProgress) {
-        m_loadProgress = percent;
-        m_loadTimer->start(m_loadLimit);
-    }
+    // The engine reports no progress until the page's own answer arrives: from then on the
+    // page is there, and what it loads besides has no time limit (stopping it would also stop
+    // the page's scripts that are still waiting).
+    if (percent > 0)
+        m_loadTimer->stop();
 }
 
 void Coordinator::loadTimedOut()
 {
     // A service that never answers would leave the tab loading for good: stop the load, which
-    // then ends as failed.
+    // then ends as failed, with the page shown before it (or none) still in the view.
     log(QStringLiteral("web"), QStringLiteral("navigation timed out after %1 s for %2")
                                    .arg(QString::number(double(m_loadLimit.count()) / 1000.0))
                                    .arg(m_loadingURL.isEmpty() ? QStringLiteral("?") : m_loadingURL.toString(QUrl::FullyEncoded)));

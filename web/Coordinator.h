@@ -49,7 +49,7 @@ public:
     static constexpr int queueProbeLimit = 120;
     static constexpr int pageLogLimit = 2048;
     static constexpr int bridgePartsInFlight = 3;
-    static constexpr std::chrono::milliseconds pageLoadLimit{60000};
+    static constexpr std::chrono::milliseconds pageLoadLimit{60000}; // the page request's time-out
 
     Coordinator(bool isCorrection, service::SessionStore *store, QObject *parent = nullptr);
     ~Coordinator() override;
@@ -111,8 +111,8 @@ public:
     bool isRetryArmed() const;
     // The bridge's size limit; benchmarks lower it to time the click path on the same file.
     void setBridgeLimit(qint64 bytes) { m_bridgeLimit = bytes; }
-    // How long a page load may go without progress before it is stopped (pageLoadLimit); tests
-    // shorten it.
+    // How long a page load may wait for the page's answer before it is stopped (pageLoadLimit);
+    // tests shorten it.
     void setPageLoadLimit(std::chrono::milliseconds limit) { m_loadLimit = limit; }
 
     // The drop routing's console lines go to standard output.
@@ -162,9 +162,8 @@ private:
     NativeMessageChannel *m_channel = nullptr;
     std::optional<LinkActivation> m_lastLinkActivation;
     std::chrono::milliseconds m_loadLimit = pageLoadLimit;
-    QTimer *m_loadTimer = nullptr; // runs while a page load makes no progress
+    QTimer *m_loadTimer = nullptr; // runs while a page load waits for the page's answer
     QUrl m_loadingURL;
-    int m_loadProgress = 0;
 
     // Session bridge.
     std::optional<QString> m_lastInjectedToken;
