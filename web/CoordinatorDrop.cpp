@@ -294,12 +294,12 @@ QStringList Coordinator::runOpenPanel(VorlikWebPage &page, QWebEnginePage::FileS
         printConsole(QStringLiteral("PANEL requested page=%1 (pending=%2)").arg(pageName(current)).arg(count));
     log(QStringLiteral("runOpenPanel page=%1 pending=%2").arg(pageName(current)).arg(count));
 
+    const bool sameView = m_pendingDropWebView && m_pendingDropWebView->page() == &page;
+    const bool waitingHere = m_pendingDroppedFiles && sameView && m_pendingDropPageURL == current
+        && std::chrono::steady_clock::now() - m_pendingDropTimestamp < panelWindow;
     // Dropped files answer only a request to open files of their kind: a save picker given one
     // would let the page overwrite it.
-    const bool sameView = m_pendingDropWebView && m_pendingDropWebView->page() == &page;
-    if (m_pendingDroppedFiles && sameView && m_pendingDropPageURL == current
-        && std::chrono::steady_clock::now() - m_pendingDropTimestamp < panelWindow
-        && FileChooserRequest(mode, acceptedMimeTypes).admits(*m_pendingDroppedFiles)) {
+    if (waitingHere && FileChooserRequest(mode, acceptedMimeTypes).admits(*m_pendingDroppedFiles)) {
         if (dropBridgeLog())
             printConsole(QStringLiteral("PANEL consuming %1 pending files").arg(count));
         const QList<QUrl> files = *m_pendingDroppedFiles;
@@ -311,6 +311,10 @@ QStringList Coordinator::runOpenPanel(VorlikWebPage &page, QWebEnginePage::FileS
             paths << file.toLocalFile();
         return paths;
     }
+    // The page did ask, for something else: clicking again would only open more dialogs. The
+    // files keep waiting for a request they fit.
+    if (waitingHere)
+        cancelPendingRetry();
     return page.showOpenPanel(mode, oldFiles, acceptedMimeTypes);
 }
 

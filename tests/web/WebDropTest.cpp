@@ -368,6 +368,20 @@ TEST_F(WebDrop, droppedFilesAnswerOnlyAnOpenRequestThatAcceptsThem)
     EXPECT_EQ(sha256Of(wav), before);
 }
 
+TEST_F(WebDrop, aClickedChooserForOtherTypesGetsOneDialogAndNoMoreClicks)
+{
+    web::WebTabView &tab = openCorrection();
+    evaluate(tab, QStringLiteral("document.getElementById('files').accept = '.pdf'; 1"));
+    DialogCloser dialogs;
+    dropFiles(tab.webView(), urls({bigSparseFile(QStringLiteral("mix.wav"), 300 * MiB)}), over(tab, QStringLiteral("label[for=\"files\"]")));
+    ASSERT_TRUE(waitUntil([&] { return dialogs.seen.size() == 1; }));
+    settle(2 * int(web::Coordinator::retryInterval.count()));
+    EXPECT_EQ(dialogs.seen, QStringList{QStringLiteral("open")});
+    EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[drop] click posted at ")), 1);
+    EXPECT_EQ(arrived(tab), 0);
+    EXPECT_TRUE(tab.coordinator()->pendingDroppedFiles().has_value());
+}
+
 TEST_F(WebDrop, aChooserRequestFromAnotherPageGetsTheOpenPanelNotTheDroppedFiles)
 {
     platform::Settings::standard().setOverride(QStringLiteral("openURL"), http().baseUrl().resolved(QUrl(QStringLiteral("/pages/plain"))).toString());
