@@ -254,11 +254,7 @@ void Coordinator::loadTimedOut()
 
 void Coordinator::didStartProvisionalNavigation()
 {
-    // Files on their way to the page stop too: they were dropped on the page being left.
-    ++m_navigations;
-    const bool delivering = m_bridgeRunning || !m_bridgeQueue.empty();
-    m_bridgeQueue.clear();
-    if (!m_pendingDroppedFiles && !delivering)
+    if (!m_pendingDroppedFiles)
         return;
     log(QStringLiteral("drop"), QStringLiteral("navigation invalidated pending drop"));
     clearPendingDrop();

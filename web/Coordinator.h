@@ -96,7 +96,7 @@ public:
     // Hands the pending files to the page's inject functions, after the drops handed over before.
     void injectViaBridge();
     // Delivers files one at a time; "HANDLE bridge injected N file(s)" counts those the page took
-    // whole. Stops when the page starts loading another document.
+    // whole.
     QCoro::Task<void> encodeAndInject(QList<QUrl> files, QString target, int index, QPointer<VorlikWebView> view);
     bool bridgeFits(const QList<QUrl> &files) const;
     static bool bridgeFits(const QList<QUrl> &files, qint64 limit);
@@ -180,7 +180,6 @@ private:
     std::chrono::steady_clock::time_point m_pendingDropTimestamp;
     quint64 m_drops = 0;            // drops handled so far
     quint64 m_pendingDropNumber = 0; // which of them m_pendingDroppedFiles holds
-    quint64 m_navigations = 0;      // main-frame loads started: a delivery is for the page it began on
     std::deque<BridgeDelivery> m_bridgeQueue;
     bool m_bridgeRunning = false;
     QTimer *m_pendingRetry = nullptr; // armed while active

@@ -73,14 +73,13 @@ QCoro::Task<void> Coordinator::runBridgeQueue()
 QCoro::Task<void> Coordinator::encodeAndInject(QList<QUrl> files, QString target, int index, QPointer<VorlikWebView> view)
 {
     QPointer<Coordinator> self(this);
-    const quint64 navigation = m_navigations;
     int delivered = 0;
-    for (int i = index; i < files.size() && view && m_navigations == navigation; ++i) {
+    for (int i = index; i < files.size() && view; ++i) {
         const QString path = files.at(i).toLocalFile();
         std::optional<QByteArray> base64 = co_await QtConcurrent::run(readAsBase64, path);
         if (!self)
             co_return;
-        if (!view || m_navigations != navigation)
+        if (!view)
             break;
         if (!base64)
             continue;
@@ -89,8 +88,8 @@ QCoro::Task<void> Coordinator::encodeAndInject(QList<QUrl> files, QString target
         log(QStringLiteral("bridge injecting %1 (%2 KB base64)").arg(name).arg(injection.base64Length() / 1024));
 
         // A large file's parts go a few at a time, so that the page reads one while the next is
-        // on its way; the call that hands the file over waits until every part arrived. Nothing
-        // more goes once the page has started loading another document.
+        // on its way; the call that hands the file over waits until every part arrived, and
+        // refuses a file whose parts did not all reach the same page.
         std::deque<QCoro::Task<ScriptOutcome>> sent;
         std::optional<QString> error;
         qsizetype completed = 0;
@@ -106,7 +105,7 @@ QCoro::Task<void> Coordinator::encodeAndInject(QList<QUrl> files, QString target
                     error = outcome.error;
                 completed += outcome.error ? 0 : 1;
             }
-            if (error || n == calls || !view || m_navigations != navigation)
+            if (error || n == calls || !view)
                 break;
             sent.push_back(PageScript::run(view->page(), injection.script(n)));
         }

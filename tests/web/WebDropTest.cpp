@@ -159,22 +159,6 @@ TEST_F(WebDrop, dropsMadeWhileTheBridgeIsBusyArriveWholeAndInDropOrder)
     EXPECT_EQ(arrived(tab), 3);
 }
 
-TEST_F(WebDrop, aDeliveryCutShortByANewPageIsNotReportedAsDelivered)
-{
-    StdoutCapture console;
-    web::WebTabView &tab = openCorrection();
-    const QStringList paths = {randomFile(QStringLiteral("long.wav"), 30 * MiB), randomFile(QStringLiteral("short.wav"), 1000)};
-    dropFiles(tab.webView(), urls(paths), over(tab, QStringLiteral("label[for=\"files\"]")));
-    ASSERT_TRUE(m_log->waitFor(QStringLiteral("[drop] bridge injecting long.wav (40960 KB base64)")));
-    navigate(tab, web::WebTabView::correctionURL());
-
-    ASSERT_TRUE(console.waitFor(QStringLiteral("HANDLE bridge injected 0 file(s)")));
-    EXPECT_TRUE(m_log->contains(QStringLiteral("[drop] navigation invalidated pending drop")));
-    settle(500);
-    EXPECT_EQ(arrived(tab), 0);
-    EXPECT_FALSE(m_log->contains(QStringLiteral("[drop] bridge injecting short.wav (1 KB base64)")));
-}
-
 TEST_F(WebDrop, aFileTooLargeForTheBridgeIsHandedToThePagesOwnChooser)
 {
     StdoutCapture console;
