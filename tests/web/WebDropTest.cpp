@@ -263,6 +263,14 @@ TEST_F(WebDrop, onTheCinemaPageTheZoneUnderTheDropOrTheFileTypeDecides)
         EXPECT_EQ(entry.value(QStringLiteral("sha256")).toString(), sha256Of(c.file));
         EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[drop] target=") + c.target + QStringLiteral(" ")), targets + 1);
     }
+    // A drop that replaces one still looking for its zone goes to its own zone.
+    dropFiles(cinema.webView(), urls({mxf}), outside);
+    dropFiles(cinema.webView(), urls({wav}), outside);
+    ASSERT_TRUE(waitForHashes(cinema, ++n));
+    settle(300);
+    EXPECT_EQ(arrived(cinema), n);
+    EXPECT_EQ(file(cinema, n - 1).value(QStringLiteral("name")).toString(), QStringLiteral("stereo.wav"));
+    EXPECT_EQ(file(cinema, n - 1).value(QStringLiteral("via")).toString(), QStringLiteral("vorlikInjectFile"));
 }
 
 TEST_F(WebDrop, aDropGoesToTheSelectedTabWhicheverViewReceivedIt)
