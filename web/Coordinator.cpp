@@ -68,8 +68,8 @@ constexpr std::chrono::seconds linkActivationLifetime{5};
 } // namespace
 
 Coordinator::Coordinator(bool isCorrection, service::SessionStore *store, QObject *parent)
-    : QObject(parent), m_isCorrection(isCorrection), m_store(store), m_pendingRetry(new QTimer(this)),
-      m_queueProbe(new QTimer(this)), m_loadTimer(new QTimer(this))
+    : QObject(parent), m_isCorrection(isCorrection), m_store(store), m_loadTimer(new QTimer(this)),
+      m_pendingRetry(new QTimer(this)), m_queueProbe(new QTimer(this))
 {
     m_loadTimer->setSingleShot(true);
     connect(m_loadTimer, &QTimer::timeout, this, &Coordinator::loadTimedOut);
