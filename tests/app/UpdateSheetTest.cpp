@@ -253,7 +253,7 @@ TEST_F(UpdateSheetTest, APackagedCopyTellsOfTheNewerVersionAndLeavesItToThePacka
     EXPECT_TRUE(section->packageNoteLabel()->isVisible());
     EXPECT_EQ(section->packageNoteLabel()->text(), note);
     EXPECT_EQ(section->stateLabel()->text(), QStringLiteral("1.2.25 (build 28) is available — you have 1.2.24"));
-    saveScreenshot(windows->preferences().window(), QStringLiteral("preferences-package-managed"));
+    saveScreenshot(section, QStringLiteral("preferences-updates-package-managed"));
     windows->preferences().window()->close();
     for (const QJsonValue &request : updateServer().requests())
         EXPECT_NE(request.toObject().value(QStringLiteral("path")).toString(), QStringLiteral("/tools/desktop/update.dmg"));
