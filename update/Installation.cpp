@@ -26,7 +26,7 @@ Installation Installation::of(const QString &program)
         return forBundle(*bundle);
 
     // The install target puts the programs in <prefix>/bin and their data in
-    // <prefix>/share/vorlik-desktop (cmake/VorlikInstall.cmake).
+    // <prefix>/share/vorlik-desktop (app/desktop/CMakeLists.txt).
     const QString folder = QFileInfo(program).absolutePath();
     const QString data = QDir::cleanPath(folder + QStringLiteral("/../share/vorlik-desktop"));
     const bool marked = QFileInfo::exists(data + QStringLiteral("/package-managed"));
