@@ -485,7 +485,7 @@ void Soak::minuteLine()
     say(QStringLiteral("minute %1: reports %2 (at once %3, queued %4, queue now %5) | conversions %6 (ok %7, failed %8, "
                        "stopped %9) | analyses %10 (ok %11, failed %12, stopped %13) | updates %14 checks, %15 downloads "
                        "(%16 verified) | connects %17 | faults %18 (%19) | rss %20 MiB, heap %21 MiB, fds %22")
-            .arg(m_clock.elapsed() / 60000)
+            .arg(m_rssCurve.size()) // the timer is coarse: the clock's minute may still read one less
             .arg(m_reported.size())
             .arg(m_acceptedAtOnce)
             .arg(m_queuedAtFirst)
