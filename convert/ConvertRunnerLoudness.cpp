@@ -46,16 +46,25 @@ ConvertRunner::produceMeasured(QPointer<ConvertRunner> self, std::shared_ptr<Run
             self->markStopped(itemID);
             co_return std::nullopt;
         }
-        if (!reading.loudness) {
-            self->updateItem(itemID, [&](QueueItem &entry) {
-                entry.status = QStringLiteral("✗ Measurement failed");
-                entry.succeeded = false;
-                entry.errorDetail = reading.error;
-            });
-            self->setStatusLine(QStringLiteral("Failed ") + name + QStringLiteral(": ") + reading.error);
-            log(QStringLiteral("measurement failed file=") + file + QStringLiteral(" stderr=") + reading.error);
-        }
-        co_return reading.loudness;
+        if (reading.loudness)
+            co_return reading.loudness;
+        // A measuring run that failed reads like a conversion that failed; one that ended well
+        // without the meter's summary is a measurement that failed.
+        const ShellOutcome &outcome = reading.outcome;
+        const QString status = outcome.isSuccess() ? QStringLiteral("✗ Measurement failed")
+                                                   : QStringLiteral("✗ Failed (exit ") + QString::number(outcome.exitCode()) + u')';
+        const QString summary = outcome.isSuccess()
+            ? QStringLiteral("ffmpeg's loudness meter gave no result for ") + QFileInfo(file).fileName() + u'.'
+            : summarise(outcome.stderrTail());
+        self->updateItem(itemID, [&](QueueItem &entry) {
+            entry.status = status;
+            entry.succeeded = false;
+            entry.errorDetail = summary;
+        });
+        self->setStatusLine(QStringLiteral("Failed ") + name + QStringLiteral(": ") + summary);
+        log(QStringLiteral("measurement failed exit=") + QString::number(outcome.exitCode()) + QStringLiteral(" file=")
+            + file + QStringLiteral(" stderr=") + summary);
+        co_return std::nullopt;
     };
 
     QCoro::Task<std::optional<Loudness>> measuringSource = measured(input);

@@ -68,16 +68,10 @@ QCoro::Task<LoudnessReading> LoudnessMeter::measure(QString ffmpeg, QString file
 {
     QCoro::Task<ShellOutcome> running = ConvertRunner::runFFmpeg(ffmpeg, arguments(file), std::move(onProcess),
                                                                  cancellation);
-    const ShellOutcome outcome = co_await running;
     LoudnessReading reading;
-    if (outcome.isSuccess())
-        reading.loudness = parseSummary(outcome.stderrTail());
-    if (!reading.loudness) {
-        const QString summary = ConvertRunner::summarise(outcome.stderrTail());
-        reading.error = summary.trimmed().isEmpty()
-            ? QStringLiteral("ffmpeg could not measure the loudness of the audio.")
-            : summary;
-    }
+    reading.outcome = co_await running;
+    if (reading.outcome.isSuccess())
+        reading.loudness = parseSummary(reading.outcome.stderrTail());
     co_return reading;
 }
 

@@ -22,10 +22,10 @@ struct Loudness {
     bool isSilent() const { return integrated <= -70.0; }
 };
 
-// A measurement, or why there is none (ffmpeg's one-line summary of what went wrong).
+// A measurement, and how the measuring run ended (a run that failed has no measurement).
 struct LoudnessReading {
     std::optional<Loudness> loudness;
-    QString error;
+    ShellOutcome outcome;
 };
 
 class LoudnessMeter {

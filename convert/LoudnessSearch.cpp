@@ -13,6 +13,15 @@ constexpr double exhaustedSlope = 0.25;
 constexpr double limitedSlope = 0.7;
 // Steps smaller than this change nothing the meter can show.
 constexpr double smallestStep = 0.05;
+// How far under the ceiling a limited result's true peak should stay, and how much a limiter's
+// overs grow for each further dB of gain (noise bursts driven 15 to 30 dB into it: about 0.1).
+constexpr double overSpare = 0.1;
+constexpr double oversPerDecibel = 0.1;
+// How much less the next dB of drive buys than the last did, on a limited result (the curve of
+// loudness over drive flattens as the limiter works harder; measured on kick tracks and masters).
+constexpr double flattening = 0.75;
+// A result whose true peak comes this close to its limit was held by the limiter.
+constexpr double engagedBelow = 0.2;
 
 } // namespace
 
@@ -38,18 +47,33 @@ std::optional<LoudnessSearch::Setting> LoudnessSearch::next(Pass pass)
 {
     m_passes.append(std::move(pass));
     const Pass &last = m_passes.last();
-    if (onTarget(last) || m_passes.size() >= maxPasses)
+    if (onTarget(last) || m_passes.size() >= maxPasses || m_source.isSilent() || m_exhausted)
         return std::nullopt;
-    // Peaks that passed the ceiling: hold them lower by what went over, and keep that limit.
+
+    // Where the limiter held the peaks, the output's peaks stand above its limit by the overs that
+    // the way back to the output rate and the encoder add, and those grow as more gain drives the
+    // limiter harder. The next limit leaves room for them under the ceiling: lower after overs,
+    // and up to just under the ceiling where there were none (clicks are held exactly, and every
+    // tenth of a decibel of them is loudness).
     double limit = last.setting.limit;
-    if (!withinCeiling(last))
-        limit -= last.result.truePeak - m_goal.ceiling + smallestStep;
-    const bool limitMoved = limit < last.setting.limit - smallestStep / 2;
-    std::optional<double> gain = m_source.isSilent() ? std::nullopt : nextGain();
-    if (!gain && !limitMoved)
-        return std::nullopt;
-    if (!gain || (!limitMoved && std::abs(*gain - last.setting.gain) < smallestStep))
-        gain = last.setting.gain;
+    if (last.result.truePeak >= last.setting.limit - engagedBelow) {
+        const std::optional<double> planned = nextGain(limit);
+        const double overs = std::max(0.0, last.result.truePeak - last.setting.limit);
+        const double drive = planned ? std::max(0.0, *planned - last.setting.gain) : 0.0;
+        limit = m_goal.ceiling - overSpare - overs - (overs > smallestStep ? oversPerDecibel * drive : 0.0);
+    }
+    std::optional<double> gain = nextGain(limit);
+    if (!gain) {
+        // Out of reach: more gain buys next to nothing. What is left is the room under the
+        // ceiling: at the same drive a higher limit lifts the output by as much, and peaks still
+        // over the ceiling (with nothing under it yet) want a lower one. One more pass at most.
+        m_exhausted = true;
+        const bool anyWithin = std::any_of(m_passes.cbegin(), m_passes.cend(), [this](const Pass &p) { return withinCeiling(p); });
+        const bool rises = limit > last.setting.limit + smallestStep && last.result.integrated < m_goal.target - tolerance;
+        if (!rises && (anyWithin || limit > last.setting.limit - smallestStep))
+            return std::nullopt;
+        gain = last.setting.gain + (limit - last.setting.limit);
+    }
     // A setting tried before would only repeat its result.
     for (const Pass &tried : std::as_const(m_passes)) {
         if (std::abs(tried.setting.gain - *gain) < smallestStep && std::abs(tried.setting.limit - limit) < smallestStep)
@@ -58,52 +82,59 @@ std::optional<LoudnessSearch::Setting> LoudnessSearch::next(Pass pass)
     return Setting{*gain, limit};
 }
 
-std::optional<double> LoudnessSearch::nextGain() const
+std::optional<double> LoudnessSearch::nextGain(double limit) const
 {
-    const Pass &last = m_passes.last();
-    const double target = m_goal.target;
-    // The nearest passes on either side of the target by loudness alone (the ceiling is the
-    // limit's business): short of it below, too loud above.
-    const Pass *below = nullptr;
-    const Pass *above = nullptr;
+    // A limiter scales with its limit: lowering limit and gain together lowers the output by as
+    // much and changes nothing else. So each pass is a point of one curve, the output's loudness
+    // over its limit (lift) against the gain over the limit (drive), whatever limit it ran at,
+    // and the next pass needs the drive at which the lift reaches the target over the new limit.
+    const auto drive = [](const Pass &pass) { return pass.setting.gain - pass.setting.limit; };
+    const auto lift = [](const Pass &pass) { return pass.result.integrated - pass.setting.limit; };
+    const double wanted = m_goal.target - limit;
+
+    const Pass *below = nullptr; // the strongest drive that fell short
+    const Pass *above = nullptr; // the weakest drive that went too far
     for (const Pass &pass : m_passes) {
-        if (pass.result.integrated < target && (!below || pass.setting.gain > below->setting.gain))
+        if (lift(pass) < wanted && (!below || drive(pass) > drive(*below)))
             below = &pass;
-        if (pass.result.integrated > target + tolerance && (!above || pass.setting.gain < above->setting.gain))
+        if (lift(pass) > wanted + tolerance && (!above || drive(pass) < drive(*above)))
             above = &pass;
     }
-    if (below && above && below->setting.gain < above->setting.gain) {
+    if (below && above && drive(*below) < drive(*above)) {
         // Where the line between them meets the target.
-        const double rise = above->result.integrated - below->result.integrated;
-        const double run = above->setting.gain - below->setting.gain;
-        return rise > 0 ? below->setting.gain + (target - below->result.integrated) * run / rise
-                        : below->setting.gain + run / 2;
+        const double rise = lift(*above) - lift(*below);
+        const double run = drive(*above) - drive(*below);
+        const double at = rise > 0 ? drive(*below) + (wanted - lift(*below)) * run / rise : drive(*below) + run / 2;
+        return at + limit;
     }
-    if (last.result.integrated > target + tolerance) {
-        // Too loud with nothing tried below: less gain never takes off more loudness than it removes.
-        return last.setting.gain - (last.result.integrated - target);
+    const Pass &last = m_passes.last();
+    if (!below) {
+        // Too loud everywhere: less drive never takes off more loudness than it removes.
+        return drive(last) - (lift(last) - wanted) + limit;
     }
-    if (last.result.integrated >= target - tolerance)
-        return last.setting.gain; // loud enough; only the limit may still have to move
 
-    // Short of the target with nothing tried above. The slope between two passes at the same limit
-    // says what more gain buys; with one pass, a limiter that took loudness away says it buys less.
-    double slope = 1.0;
-    const Pass *previous = nullptr;
+    // Short of the target. The slope between the two strongest drives says what more drive buys;
+    // with one pass, the line from where the source's peaks first meet the limit (drive -TP,
+    // lift I - TP: below that the chain is plain gain) says it. Either way more drive buys less
+    // the harder the limiter works, so the next step reaches a little further than the line.
+    const Pass *weaker = nullptr;
     for (const Pass &pass : m_passes) {
-        if (&pass != &last && pass.setting.gain < last.setting.gain
-            && std::abs(pass.setting.limit - last.setting.limit) < smallestStep
-            && (!previous || pass.setting.gain > previous->setting.gain))
-            previous = &pass;
+        if (drive(pass) < drive(*below) - smallestStep && (!weaker || drive(pass) > drive(*weaker)))
+            weaker = &pass;
     }
-    if (previous) {
-        slope = (last.result.integrated - previous->result.integrated) / (last.setting.gain - previous->setting.gain);
-        if (slope < exhaustedSlope)
-            return std::nullopt; // out of reach: the peaks the limiter cuts carry the loudness
-    } else if (m_source.integrated + last.setting.gain - last.result.integrated > tolerance) {
-        slope = limitedSlope;
+    double slope = 1.0;
+    if (weaker) {
+        slope = (lift(*below) - lift(*weaker)) / (drive(*below) - drive(*weaker));
+    } else if (m_source.integrated + below->setting.gain - below->result.integrated > tolerance) {
+        const double knee = -m_source.truePeak;
+        const double kneeLift = m_source.integrated - m_source.truePeak;
+        slope = drive(*below) - knee > 1.0 ? (lift(*below) - kneeLift) / (drive(*below) - knee) : limitedSlope;
     }
-    return last.setting.gain + (target - last.result.integrated) / std::min(slope, 1.0);
+    if (slope < exhaustedSlope)
+        return std::nullopt; // out of reach: the peaks the limiter cuts carry the loudness
+    if (slope < 1.0)
+        slope *= flattening;
+    return drive(*below) + (wanted - lift(*below)) / std::min(slope, 1.0) + limit;
 }
 
 const LoudnessSearch::Pass &LoudnessSearch::best() const
@@ -150,9 +181,13 @@ std::optional<QString> LoudnessSearch::shortfall() const
         return QStringLiteral("The output peaks at ") + decibels(kept.result.truePeak, 1)
             + QStringLiteral(" dBTP, above the ") + ceiling + QStringLiteral(" ceiling; it reaches ") + reached
             + u'.';
-    if (kept.result.integrated < m_goal.target - tolerance)
+    if (kept.result.integrated < m_goal.target - tolerance && m_exhausted)
         return target + QStringLiteral(" is out of reach under the ") + ceiling + QStringLiteral(" ceiling: the output reaches ")
             + reached + u'.';
+    if (kept.result.integrated < m_goal.target - tolerance)
+        return QStringLiteral("The output reaches ") + reached + QStringLiteral(", ")
+            + decibels(m_goal.target - kept.result.integrated, 1).remove(QChar(0x2212)) + QStringLiteral(" LU short of the ")
+            + target + QStringLiteral(" target.");
     if (kept.result.integrated > m_goal.target + tolerance)
         return QStringLiteral("The output reaches ") + reached + QStringLiteral(", above the ") + target
             + QStringLiteral(" target.");

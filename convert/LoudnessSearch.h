@@ -55,11 +55,13 @@ public:
 private:
     bool withinCeiling(const Pass &pass) const;
     bool onTarget(const Pass &pass) const;
-    std::optional<double> nextGain() const;
+    // The gain for the next pass at that limit; none when more gain buys next to nothing.
+    std::optional<double> nextGain(double limit) const;
 
     service::LoudnessGoal m_goal;
     Loudness m_source;
     QList<Pass> m_passes;
+    bool m_exhausted = false; // more gain was found to buy next to nothing
 };
 
 } // namespace vorlik::convert
