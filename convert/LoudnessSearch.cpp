@@ -122,17 +122,20 @@ std::optional<double> LoudnessSearch::nextGain(double limit) const
         if (drive(pass) < drive(*below) - smallestStep && (!weaker || drive(pass) > drive(*weaker)))
             weaker = &pass;
     }
+    const bool engaged = below->result.truePeak >= below->setting.limit - engagedBelow;
     double slope = 1.0;
     if (weaker) {
         slope = (lift(*below) - lift(*weaker)) / (drive(*below) - drive(*weaker));
-    } else if (m_source.integrated + below->setting.gain - below->result.integrated > tolerance) {
+    } else if (engaged && m_source.integrated + below->setting.gain - below->result.integrated > tolerance) {
+        // The limiter held peaks and loudness went with them. (Loudness lost without the limiter
+        // at work, to the resampling's band limit on bright material, stays the same at any gain.)
         const double knee = -m_source.truePeak;
         const double kneeLift = m_source.integrated - m_source.truePeak;
         slope = drive(*below) - knee > 1.0 ? (lift(*below) - kneeLift) / (drive(*below) - knee) : limitedSlope;
     }
     if (slope < exhaustedSlope)
         return std::nullopt; // out of reach: the peaks the limiter cuts carry the loudness
-    if (slope < 1.0)
+    if (engaged && slope < 1.0)
         slope *= flattening;
     return drive(*below) + (wanted - lift(*below)) / std::min(slope, 1.0) + limit;
 }

@@ -92,11 +92,14 @@ TEST_F(ConvertRunnerTest, ConvertsBesideTheSourceUnderTheFirstFreeName)
     EXPECT_EQ(streams[0].value(QStringLiteral("channels")).toInt(), 1);
     EXPECT_EQ(streams[0].value(QStringLiteral("sample_rate")).toString(), QStringLiteral("48000"));
 
+    // The loudness preset measures the source and its one output between start and done.
     const QStringList lines = log.lines();
-    ASSERT_EQ(lines.size(), 2) << lines.join(u'\n').toStdString();
+    ASSERT_EQ(lines.size(), 4) << lines.join(u'\n').toStdString();
     EXPECT_EQ(lines[0], QStringLiteral("start preset=normalise-14lufs input=") + source + QStringLiteral(" output=")
                             + *item.output);
-    EXPECT_EQ(lines[1], QStringLiteral("done output=") + *item.output);
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("measured I="))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("pass 1 gain="))) << lines[2].toStdString();
+    EXPECT_EQ(lines[3], QStringLiteral("done output=") + *item.output);
 }
 
 TEST_F(ConvertRunnerTest, ReportsTheUsageOfEachConversionWithTheSourcesName)
@@ -156,9 +159,11 @@ TEST_F(ConvertRunnerTest, TheUsageLineShowsWhileTheNextItemWaits)
     QStringList lines;
     QObject::connect(&runner, &ConvertRunner::statusLineChanged, [&] { lines.append(runner.statusLine()); });
     ASSERT_TRUE(runToEnd(runner, m_store.presets()));
-    EXPECT_EQ(lines, (QStringList{QStringLiteral("Running…"), QStringLiteral("Converting a.wav…"),
+    EXPECT_EQ(lines, (QStringList{QStringLiteral("Running…"), QStringLiteral("Measuring a.wav…"),
+                                  QStringLiteral("Converting a.wav…"), QStringLiteral("Checking a.wav…"),
                                   QStringLiteral("✓ a_-14LUFS.wav — usage reporting failed and will retry."),
-                                  QStringLiteral("Converting b.wav…"), QStringLiteral("Queue finished — 2 done, 0 failed.")}));
+                                  QStringLiteral("Measuring b.wav…"), QStringLiteral("Converting b.wav…"),
+                                  QStringLiteral("Checking b.wav…"), QStringLiteral("Queue finished — 2 done, 0 failed.")}));
 }
 
 TEST_F(ConvertRunnerTest, AnUnknownPresetFailsItsItemOnly)
