@@ -10,6 +10,7 @@
 #include "bench/support/BenchSupport.h"
 #include "convert/ConvertRunner.h"
 #include "convert/LoudnessMeter.h"
+#include "convert/LoudnessSearch.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "ffmpeg/Preferences.h"
 #include "platform/Settings.h"
@@ -263,12 +264,16 @@ int main(int argc, char **argv)
 
                 // The aims: on target within 0.5 LU under the ceiling; or, where the preset says the
                 // target is out of reach, under the ceiling, no louder than the target and at least
-                // as loud as one-pass.
+                // as loud as one-pass. Where the gain alone keeps the peaks under the limit, nothing
+                // may touch the dynamics: the range stays within 0.5 LU of the input's.
+                const bool linear = source.truePeak + (target - source.integrated)
+                    <= ceiling - convert::LoudnessSearch::limitMargin;
+                const bool rangeKept = !linear || std::abs(result.range - source.range) <= 0.5;
                 const bool underCeiling = result.truePeak <= ceiling;
                 const bool onTarget = std::abs(result.integrated - target) <= 0.5;
                 const bool honestShortfall = converted.note && result.integrated <= target
                     && result.integrated >= onePass.integrated - 0.05;
-                const bool met = underCeiling && (onTarget || honestShortfall);
+                const bool met = underCeiling && rangeKept && (onTarget || honestShortfall);
                 missed += met ? 0 : 1;
                 if (converted.note)
                     notes.append(name + QStringLiteral(" ") + preset.id + QStringLiteral(": ") + *converted.note);
