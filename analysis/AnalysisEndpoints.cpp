@@ -6,6 +6,7 @@
 #include "platform/Settings.h"
 #include "service/APIClient.h"
 #include "service/APIError.h"
+#include "service/ReplyStatus.h"
 
 #include <QCoroFuture>
 #include <QCoroNetworkReply>
@@ -53,16 +54,6 @@ std::optional<QString> stringMember(const QByteArray &body, const QString &key)
 QString jobPath(const QString &jobID, const char *suffix = "")
 {
     return QStringLiteral("/v1/jobs/") + jobID + QLatin1String(suffix);
-}
-
-// Same rule as the request frame: an answer from an HTTP server, even a 4xx/5xx one, is a
-// response; a connection that failed, timed out or broke off mid-body is a transport error.
-bool isHTTPResponse(const QNetworkReply &reply, bool hasStatus)
-{
-    if (!hasStatus)
-        return false;
-    const int code = reply.error();
-    return code == QNetworkReply::NoError || (code >= 201 && code <= 299) || (code >= 401 && code <= 499);
 }
 
 void logUpload(const QString &message)
@@ -178,9 +169,9 @@ QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer
 
     co_await reply;
 
-    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!isHTTPResponse(*reply, statusAttribute.isValid())) {
-        if (reply->error() != QNetworkReply::NoError) {
+    const std::optional<int> answered = service::ReplyStatus::of(*reply);
+    if (!answered) {
+        if (service::ReplyStatus::transferFailed(*reply)) {
             service::TransportError failure(reply->error(), reply->errorString());
             logUpload(QStringLiteral("ERROR ") + failure.description());
             throw failure;
@@ -188,7 +179,7 @@ QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer
         logUpload(QStringLiteral("ERROR ") + APIError::noData().description());
         throw APIError::noData();
     }
-    const int status = statusAttribute.toInt();
+    const int status = *answered;
     const QByteArray answer = reply->readAll();
     logUpload(QStringLiteral("-> ") + QString::number(status) + QStringLiteral(" in ")
               + QString::number(clock.elapsed()) + QStringLiteral("ms"));

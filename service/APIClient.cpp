@@ -4,6 +4,7 @@
 #include "platform/ServiceConfig.h"
 #include "platform/Settings.h"
 #include "service/JsonFields.h"
+#include "service/ReplyStatus.h"
 
 #include <QCoreApplication>
 #include <QCoroNetworkReply>
@@ -55,16 +56,6 @@ void logAPI(const QString &message)
 bool apiLogEnabled()
 {
     return platform::Settings::standard().diagnosticsEnabled();
-}
-
-// An answer from an HTTP server, even a 4xx/5xx one, is a response; a connection that failed,
-// timed out or broke off mid-body is a transport error, status line or not.
-bool isHTTPResponse(const QNetworkReply &reply, bool hasStatus)
-{
-    if (!hasStatus)
-        return false;
-    const int code = reply.error();
-    return code == QNetworkReply::NoError || (code >= 201 && code <= 299) || (code >= 401 && code <= 499);
 }
 
 QString bodyText(const QByteArray &body)
@@ -171,10 +162,9 @@ QCoro::Task<APIResponse> APIClient::request(QString path, QByteArray method, std
 
     co_await reply.get();
 
-    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const bool hasStatus = statusAttribute.isValid();
-    if (!isHTTPResponse(*reply, hasStatus)) {
-        if (reply->error() != QNetworkReply::NoError) {
+    const std::optional<int> status = ReplyStatus::of(*reply);
+    if (!status) {
+        if (ReplyStatus::transferFailed(*reply)) {
             TransportError failure(reply->error(), reply->errorString());
             if (apiLogEnabled())
                 logAPI(QString::fromLatin1(method) + QLatin1Char(' ') + path + QStringLiteral(" ERROR ")
@@ -187,7 +177,7 @@ QCoro::Task<APIResponse> APIClient::request(QString path, QByteArray method, std
         throw failure;
     }
 
-    APIResponse response{reply->readAll(), statusAttribute.toInt()};
+    APIResponse response{reply->readAll(), *status};
     if (apiLogEnabled())
         logAPI(QString::fromLatin1(method) + QLatin1Char(' ') + path + QStringLiteral(" -> ")
                + QString::number(response.status) + QStringLiteral(" in ") + QString::number(clock.elapsed())

@@ -7,6 +7,7 @@
 #include "platform/Settings.h"
 #include "service/APIClient.h"
 #include "service/APIError.h"
+#include "service/ReplyStatus.h"
 #include "update/UpdateError.h"
 #include "update/Version.h"
 
@@ -105,16 +106,11 @@ QCoro::Task<Manifest> UpdateManager::fetchManifest(QUrl url)
     std::unique_ptr<QNetworkReply, ReplyDeleter> reply(service::APIClient::networkSession().get(request));
     co_await reply.get();
 
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid()) {
-        if (reply->error() != QNetworkReply::NoError)
-            throw service::TransportError(reply->error(), reply->errorString());
-        throw UpdateError::unavailable(); // answered, but not by an HTTP server
-    }
-    if (status.toInt() != 200)
+    if (service::ReplyStatus::transferFailed(*reply))
+        throw service::TransportError(reply->error(), reply->errorString());
+    // Answered with another status, or not by an HTTP server.
+    if (service::ReplyStatus::of(*reply) != 200)
         throw UpdateError::unavailable();
-    if (reply->error() != QNetworkReply::NoError)
-        throw service::TransportError(reply->error(), reply->errorString()); // cut off mid-body
     co_return Manifest::fromJSON(reply->readAll());
 }
 

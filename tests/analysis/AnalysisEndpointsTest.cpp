@@ -266,6 +266,25 @@ TEST_F(AnalysisEndpointsTest, an413AnswerCarriesItsBody)
     EXPECT_EQ(error->description(), QStringLiteral("Server error 413: {\"error\":\"too large\"}"));
 }
 
+TEST_F(AnalysisEndpointsTest, everyErrorStatusIsABadStatusWithTheServersText)
+{
+    // The upload judges its own reply; the status request goes through the shared frame.
+    const QUrl file = audioFile(QStringLiteral("a.wav"), sineWAV(0.05));
+    for (int status = 400; status <= 599; ++status) {
+        SCOPED_TRACE(status);
+        const QString body = QStringLiteral("no, %1").arg(status);
+        fault(QStringLiteral("POST"), QStringLiteral("/v1/uploads"), status, body);
+        auto error = failureOf<APIError>([&] { return AnalysisEndpoints::uploadAudio(file, m_bearer); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->description(), QStringLiteral("Server error %1: ").arg(status) + body);
+
+        fault(QStringLiteral("GET"), QStringLiteral("/v1/jobs/j-4"), status, body);
+        error = failureOf<APIError>([&] { return AnalysisEndpoints::jobInfo(QStringLiteral("j-4"), m_bearer); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->description(), QStringLiteral("Server error %1: ").arg(status) + body);
+    }
+}
+
 TEST_F(AnalysisEndpointsTest, uploadAnswersWithoutAStringUploadIDAreDecodingErrors)
 {
     for (const QString &body : {QStringLiteral("not json"), QStringLiteral("[\"upload_id\"]"), QStringLiteral("{}"),

@@ -207,6 +207,25 @@ TEST_F(APIClientTest, requestReturnsEveryStatusAndLogsIt)
         << lines.at(1).toStdString();
 }
 
+TEST_F(APIClientTest, everyErrorStatusIsAResponseWithThatStatusAndItsBody)
+{
+    // Qt files some of these under codes of its own (400 and 418 as an invalid operation, 407
+    // as a proxy's demand): the status decides, not Qt's code.
+    for (int status = 400; status <= 599; ++status) {
+        SCOPED_TRACE(status);
+        const QString body = QStringLiteral("{\"error\":\"status %1\"}").arg(status);
+        server().addFault(statusFault(QStringLiteral("GET"), QStringLiteral("/health"), status, body));
+        const APIResponse response = test::run(APIClient::request(QStringLiteral("health"), "GET"));
+        EXPECT_EQ(response.status, status);
+        EXPECT_EQ(response.body, body.toUtf8());
+
+        server().addFault(statusFault(QStringLiteral("POST"), QStringLiteral("/v1/auth/activate"), status, body));
+        const auto error = failureOf<APIError>([] { return APIClient::activate(server().demoKey()); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->description(), QStringLiteral("Server error %1: ").arg(status) + body);
+    }
+}
+
 TEST_F(APIClientTest, requestSendsContentTypeAlwaysAndTheBearerWhenGiven)
 {
     test::run(APIClient::request(QStringLiteral("/v1/presets"), "GET", std::nullopt, QStringLiteral("tok-123")));
