@@ -6,6 +6,7 @@
 #include "platform/Settings.h"
 #include "service/APIClient.h"
 #include "service/APIError.h"
+#include "service/JsonReader.h"
 #include "service/ReplyStatus.h"
 
 #include <QCoroFuture>
@@ -42,7 +43,7 @@ QString bodyText(const QByteArray &body)
 // The string member `key` of a JSON object body, if the body is one and the member a string.
 std::optional<QString> stringMember(const QByteArray &body, const QString &key)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(body);
+    const QJsonDocument document = service::JsonReader::read(body);
     if (!document.isObject())
         return std::nullopt;
     const QJsonValue value = document.object().value(key);

@@ -4,6 +4,7 @@
 #include "platform/ServiceConfig.h"
 #include "platform/Settings.h"
 #include "service/JsonFields.h"
+#include "service/JsonReader.h"
 #include "service/ReplyStatus.h"
 
 #include <QCoreApplication>
@@ -234,7 +235,7 @@ QCoro::Task<std::optional<QString>> APIClient::serverBuild()
     }
     if (response.status != 200)
         co_return std::nullopt;
-    const QJsonDocument document = QJsonDocument::fromJson(response.body);
+    const QJsonDocument document = JsonReader::read(response.body);
     const QJsonValue version = document.object().value(QStringLiteral("version"));
     if (!document.isObject() || !version.isString() || version.toString().isEmpty())
         co_return std::nullopt;
