@@ -5,7 +5,7 @@
 #include "analysis/Interruptible.h"
 #include "analysis/RunnerError.h"
 #include "app/ActiveJobs.h"
-#include "convert/Graphemes.h"
+#include "platform/Graphemes.h"
 #include "convert/MediaScanner.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "service/SessionStore.h"
@@ -71,9 +71,9 @@ QString AnalysisRunner::shortened(const QString &text)
 {
     const QStringList pieces = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     const QString first = pieces.isEmpty() ? text : pieces.first();
-    if (convert::Graphemes::count(first) < 141)
+    if (platform::Graphemes::count(first) < 141)
         return first;
-    return convert::Graphemes::prefix(first, 140) + QStringLiteral("\u2026");
+    return platform::Graphemes::prefix(first, 140) + QStringLiteral("\u2026");
 }
 
 void AnalysisRunner::queue(const QList<QUrl> &urls)

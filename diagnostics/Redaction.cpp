@@ -1,5 +1,7 @@
 #include "diagnostics/DiagnosticsLogger.h"
 
+#include "platform/Graphemes.h"
+
 #include <QStringView>
 
 namespace vorlik::diagnostics {
@@ -27,7 +29,11 @@ bool isMaskedName(QStringView name)
 // "GET /v1/x?api_key=…", and a message without a query is taken as it is.
 QString DiagnosticsLogger::redact(const QString &message)
 {
-    QString text = message.size() > messageLimit ? message.left(messageLimit) + QStringLiteral("…") : message;
+    // Counted in characters as a reader sees them (an emoji or a flag is one), never cut inside
+    // one. A text of at most the limit in UTF-16 units cannot hold more characters than that.
+    QString text = platform::Graphemes::prefix(message, messageLimit);
+    if (text.size() < message.size())
+        text += QStringLiteral("…");
     const qsizetype question = text.indexOf(QLatin1Char('?'));
     if (question < 0)
         return text;

@@ -99,6 +99,17 @@ TEST(Redaction, CutsLongMessagesBeforeMasking)
     EXPECT_EQ(DiagnosticsLogger::redact(within), QString(4080, QLatin1Char('b')) + QStringLiteral("?token=[redacted]"));
     const QString cut = QString(4095, QLatin1Char('b')) + QStringLiteral("?token=secret");
     EXPECT_EQ(DiagnosticsLogger::redact(cut), QString(4095, QLatin1Char('b')) + QStringLiteral("?…"));
+
+    // The limit counts characters as a reader sees them, and never cuts inside one.
+    const QString emoji = QStringLiteral("\U0001F3B5");               // two UTF-16 units
+    const QString flag = QStringLiteral("\U0001F1E9\U0001F1EA");      // four
+    const QString accented = QStringLiteral("e\u0301");               // two
+    for (const QString &character : {emoji, flag, accented}) {
+        EXPECT_EQ(DiagnosticsLogger::redact(character.repeated(4096)), character.repeated(4096));
+        EXPECT_EQ(DiagnosticsLogger::redact(character.repeated(4097)), character.repeated(4096) + QStringLiteral("…"));
+        EXPECT_EQ(DiagnosticsLogger::redact(QStringLiteral("a") + character.repeated(4096)),
+                  QStringLiteral("a") + character.repeated(4095) + QStringLiteral("…"));
+    }
 }
 
 TEST(DiagnosticsLogger, OffLogsNothingAndMakesNoFile)

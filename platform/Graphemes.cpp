@@ -1,10 +1,10 @@
-#include "convert/Graphemes.h"
+#include "platform/Graphemes.h"
 
 #include <unicode/ubrk.h>
 
 #include <memory>
 
-namespace vorlik::convert {
+namespace vorlik::platform {
 namespace {
 
 struct BreakIteratorCloser {
@@ -106,4 +106,4 @@ QString Graphemes::suffix(const QString &text, qsizetype limit)
     return text.mid(all[size_t(characters - limit)]);
 }
 
-} // namespace vorlik::convert
+} // namespace vorlik::platform
