@@ -3,7 +3,6 @@
 #include "analysis/FileError.h"
 #include "analysis/MultipartBody.h"
 #include "diagnostics/DiagnosticsLogger.h"
-#include "platform/Settings.h"
 #include "service/APIClient.h"
 #include "service/APIError.h"
 #include "service/JsonReader.h"
@@ -59,7 +58,7 @@ QString jobPath(const QString &jobID, const char *suffix = "")
 
 void logUpload(const QString &message)
 {
-    if (platform::Settings::standard().diagnosticsEnabled())
+    if (diagnostics::DiagnosticsLogger::shared().isEnabled())
         diagnostics::DiagnosticsLogger::shared().log(QStringLiteral("api"), QStringLiteral("POST /v1/uploads ") + message);
 }
 

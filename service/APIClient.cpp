@@ -56,7 +56,7 @@ void logAPI(const QString &message)
 // Formatting a line costs more than the check, and most runs have the log switched off.
 bool apiLogEnabled()
 {
-    return platform::Settings::standard().diagnosticsEnabled();
+    return diagnostics::DiagnosticsLogger::shared().isEnabled();
 }
 
 QString bodyText(const QByteArray &body)

@@ -7,10 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <atomic>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -110,6 +116,48 @@ TEST(Redaction, CutsLongMessagesBeforeMasking)
         EXPECT_EQ(DiagnosticsLogger::redact(QStringLiteral("a") + character.repeated(4096)),
                   QStringLiteral("a") + character.repeated(4095) + QStringLiteral("…"));
     }
+}
+
+TEST(DiagnosticsLogger, ALogCallNeverWaitsForASettingsWrite)
+{
+    Logger logger;
+    // Another holder of the settings file's lock keeps the next write of a setting waiting in
+    // its sync, holding the store, as a slow disk would.
+    QLockFile busy(logger.scratch(QStringLiteral("settings.conf.lock")));
+    ASSERT_TRUE(busy.lock());
+    std::thread writer([&] { logger.settings().setValue(QStringLiteral("exportLocation"), QStringLiteral("custom")); });
+    // A reader of the settings that stops getting through shows that the write holds the store.
+    std::atomic<qint64> reads = 0;
+    std::atomic<bool> stop = false;
+    std::thread reader([&] {
+        while (!stop) {
+            logger.settings().contains(QStringLiteral("probe"));
+            ++reads;
+        }
+    });
+    qint64 seen = -1;
+    QDeadlineTimer quiet(300);
+    for (QDeadlineTimer cap(20000); !cap.hasExpired() && !(reads == seen && quiet.hasExpired()); QThread::msleep(10)) {
+        if (reads != seen) {
+            seen = reads;
+            quiet.setRemainingTime(300);
+        }
+    }
+
+    std::atomic<bool> logged = false;
+    std::thread caller([&] {
+        logger->log(QStringLiteral("test"), QStringLiteral("while the settings are busy"));
+        logged = true;
+    });
+    for (QDeadlineTimer cap(20000); !logged && !cap.hasExpired();)
+        QThread::msleep(5);
+    EXPECT_TRUE(logged) << "log() waited for the settings write";
+    stop = true;
+    busy.unlock();
+    writer.join();
+    reader.join();
+    caller.join();
+    EXPECT_TRUE(messages(settledBuffer(*logger)).contains(QStringLiteral("[test] while the settings are busy")));
 }
 
 TEST(DiagnosticsLogger, OffLogsNothingAndMakesNoFile)
