@@ -119,7 +119,7 @@ QCoro::Task<void> UpdateManager::download(Manifest manifest)
         co_return; // one download at a time
     QPointer<UpdateManager> self(this);
     QUrl url(manifest.dmg, QUrl::StrictMode);
-    if (manifest.dmg.isEmpty() || !url.isValid() || !isAllowedDownloadURL(url, manifestURL())) {
+    if (manifest.dmg.isEmpty() || !url.isValid() || !isAllowedDownloadURL(manifest.dmg, manifestURL())) {
         setPhase(UpdatePhase::error(QStringLiteral("The update link is invalid.")));
         co_return;
     }
