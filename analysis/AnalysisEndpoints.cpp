@@ -161,6 +161,8 @@ QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer
     request.setRawHeader(QByteArrayLiteral("Content-Type"),
                          QByteArrayLiteral("multipart/form-data; boundary=") + boundary.toUtf8());
     request.setRawHeader(QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + bearer.toUtf8());
+    // As in the request frame: the bearer never follows a redirect to another origin.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
 
     QElapsedTimer clock;
     clock.start();

@@ -144,6 +144,9 @@ QCoro::Task<APIResponse> APIClient::request(QString path, QByteArray method, std
 {
     QNetworkRequest request(url(path));
     request.setTransferTimeout(requestTimeoutMilliseconds);
+    // Qt sends the request's headers again to wherever a redirect leads: the bearer must not
+    // reach another origin.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     if (bearer)
         request.setRawHeader(QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + bearer->toUtf8());

@@ -285,6 +285,23 @@ TEST_F(AnalysisEndpointsTest, everyErrorStatusIsABadStatusWithTheServersText)
     }
 }
 
+TEST_F(AnalysisEndpointsTest, anUploadIsNotSentOnToAnotherHost)
+{
+    QUrl elsewhere = server().baseUrl();
+    elsewhere.setHost(QStringLiteral("localhost"));
+    elsewhere.setPath(QStringLiteral("/v1/uploads/elsewhere"));
+    server().addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/v1/uploads")},
+                                  {QStringLiteral("action"), QStringLiteral("status")},
+                                  {QStringLiteral("status"), 307},
+                                  {QStringLiteral("location"), elsewhere.toString()}});
+    const auto error = failureOf<TransportError>([&] {
+        return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.05)), m_bearer);
+    });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QNetworkReply::InsecureRedirectError);
+    EXPECT_TRUE(lastRequestTo(QStringLiteral("/v1/uploads/elsewhere")).isEmpty()) << "the file and the bearer went on";
+}
+
 TEST_F(AnalysisEndpointsTest, uploadAnswersWithoutAStringUploadIDAreDecodingErrors)
 {
     for (const QString &body : {QStringLiteral("not json"), QStringLiteral("[\"upload_id\"]"), QStringLiteral("{}"),

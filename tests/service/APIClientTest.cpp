@@ -226,6 +226,32 @@ TEST_F(APIClientTest, everyErrorStatusIsAResponseWithThatStatusAndItsBody)
     }
 }
 
+TEST_F(APIClientTest, aRedirectToAnotherHostDoesNotCarryTheBearer)
+{
+    // The same server under another name: to the client, another host.
+    QUrl elsewhere = server().baseUrl();
+    elsewhere.setHost(QStringLiteral("localhost"));
+    elsewhere.setPath(QStringLiteral("/v1/jobs/elsewhere"));
+    QJsonObject redirect = statusFault(QStringLiteral("GET"), QStringLiteral("/v1/presets"), 302, QString());
+    redirect.insert(QStringLiteral("location"), elsewhere.toString());
+    server().addFault(redirect);
+    const auto error = failureOf<TransportError>(
+        [] { return APIClient::request(QStringLiteral("/v1/presets"), "GET", std::nullopt, QStringLiteral("tok-secret")); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QNetworkReply::InsecureRedirectError);
+    for (const QJsonValue &request : server().requests())
+        EXPECT_NE(request.toObject().value(QStringLiteral("path")).toString(), QStringLiteral("/v1/jobs/elsewhere"))
+            << "the request, bearer and all, went on to another host";
+
+    // Within the same origin a redirect is followed, bearer and all.
+    redirect.insert(QStringLiteral("location"), QStringLiteral("/health"));
+    server().addFault(redirect);
+    const APIResponse followed =
+        test::run(APIClient::request(QStringLiteral("/v1/presets"), "GET", std::nullopt, QStringLiteral("tok-secret")));
+    EXPECT_EQ(followed.status, 200);
+    EXPECT_EQ(header(lastRequestTo(QStringLiteral("/health")), QStringLiteral("Authorization")), "Bearer tok-secret");
+}
+
 TEST_F(APIClientTest, requestSendsContentTypeAlwaysAndTheBearerWhenGiven)
 {
     test::run(APIClient::request(QStringLiteral("/v1/presets"), "GET", std::nullopt, QStringLiteral("tok-123")));
