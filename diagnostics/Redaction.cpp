@@ -8,6 +8,9 @@ namespace vorlik::diagnostics {
 namespace {
 
 constexpr qsizetype messageLimit = 4096;
+// What 4096 characters of four UTF-16 units each (flags, most emoji) take: the line of a message
+// made of longer characters stays within this too, so the buffer's memory stays bounded.
+constexpr qsizetype messageUnitLimit = 4 * messageLimit;
 
 bool isMaskedName(QStringView name)
 {
@@ -30,8 +33,8 @@ bool isMaskedName(QStringView name)
 QString DiagnosticsLogger::redact(const QString &message)
 {
     // Counted in characters as a reader sees them (an emoji or a flag is one), never cut inside
-    // one. A text of at most the limit in UTF-16 units cannot hold more characters than that.
-    QString text = platform::Graphemes::prefix(message, messageLimit);
+    // one that is not longer than the whole allowance.
+    QString text = platform::Graphemes::prefix(message, messageLimit, messageUnitLimit);
     if (text.size() < message.size())
         text += QStringLiteral("…");
     const qsizetype question = text.indexOf(QLatin1Char('?'));

@@ -15,6 +15,10 @@ struct Graphemes {
     static qsizetype count(QStringView text);
     // The first / last `limit` characters of text (all of it when it is shorter).
     static QString prefix(const QString &text, qsizetype limit);
+    // The same, but never more than `maxUnits` UTF-16 units: cut at the last character boundary
+    // within them, or, when the first character alone is longer (a letter with endless
+    // combining marks), at the last code point within them.
+    static QString prefix(const QString &text, qsizetype limit, qsizetype maxUnits);
     static QString suffix(const QString &text, qsizetype limit);
 };
 

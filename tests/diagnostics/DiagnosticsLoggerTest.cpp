@@ -116,6 +116,16 @@ TEST(Redaction, CutsLongMessagesBeforeMasking)
         EXPECT_EQ(DiagnosticsLogger::redact(QStringLiteral("a") + character.repeated(4096)),
                   QStringLiteral("a") + character.repeated(4095) + QStringLiteral("…"));
     }
+    // A line stays bounded, whatever a message is made of: characters of many parts are kept
+    // whole up to 16384 UTF-16 units, and one "character" longer than that (a letter with
+    // endless combining marks) is cut between code points.
+    const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466"); // 11 units
+    const QString families = DiagnosticsLogger::redact(family.repeated(4096));
+    EXPECT_EQ(families, family.repeated(16384 / 11) + QStringLiteral("…"));
+    const QString endless = DiagnosticsLogger::redact(QStringLiteral("a") + QString(100000, QChar(0x0301)) + QStringLiteral("\U0001F3B5"));
+    EXPECT_EQ(endless, QStringLiteral("a") + QString(16383, QChar(0x0301)) + QStringLiteral("…"));
+    const QString pairs = DiagnosticsLogger::redact(QStringLiteral("a") + QStringLiteral("\U000E0100").repeated(50000));
+    EXPECT_EQ(pairs, QStringLiteral("a") + QStringLiteral("\U000E0100").repeated(8191) + QStringLiteral("…"));
 }
 
 TEST(DiagnosticsLogger, ALogCallNeverWaitsForASettingsWrite)
