@@ -71,9 +71,10 @@ QString AnalysisRunner::shortened(const QString &text)
 {
     const QStringList pieces = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     const QString first = pieces.isEmpty() ? text : pieces.first();
-    if (platform::Graphemes::count(first) < 141)
-        return first;
-    return platform::Graphemes::prefix(first, 140) + QStringLiteral("\u2026");
+    // At most 140 characters, and at most the room of 140 four-unit ones: a "character" of
+    // endless combining marks does not make an endless status line.
+    const QString kept = platform::Graphemes::prefix(first, 140, 4 * 140);
+    return kept.size() < first.size() ? kept + QStringLiteral("\u2026") : first;
 }
 
 void AnalysisRunner::queue(const QList<QUrl> &urls)

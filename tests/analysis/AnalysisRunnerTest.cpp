@@ -129,6 +129,8 @@ TEST(AnalysisRunnerShortened, FirstNonEmptyLineCutAt140Characters)
         {flag.repeated(140), flag.repeated(140)},
         {flag.repeated(141), flag.repeated(140) + QStringLiteral("\u2026")},
         {accent.repeated(150), accent.repeated(140) + QStringLiteral("\u2026")},
+        // One "character" of endless combining marks (a hostile error text) still makes a short line.
+        {QStringLiteral("a") + QString(100000, QChar(0x0301)), QStringLiteral("a") + QString(559, QChar(0x0301)) + QStringLiteral("\u2026")},
     };
     for (const auto &c : cases)
         EXPECT_EQ(AnalysisRunner::shortened(c.text), c.shown) << c.text.left(20).toStdString();
