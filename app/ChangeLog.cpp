@@ -1,6 +1,6 @@
 #include "app/ChangeLog.h"
 
-#include "update/RunningBundle.h"
+#include "update/Installation.h"
 
 #include <QDir>
 #include <QFile>
@@ -37,10 +37,10 @@ QString ChangeLog::loadChangeLog(const std::optional<QString> &folder)
 
 std::optional<QString> ChangeLog::resourceFolder()
 {
-    const std::optional<QString> bundle = update::RunningBundle::current();
-    if (!bundle)
+    const QString folder = update::Installation::current().resourceFolder;
+    if (folder.isEmpty())
         return std::nullopt;
-    return *bundle + QStringLiteral("/Contents/Resources");
+    return folder;
 }
 
 } // namespace vorlik::app

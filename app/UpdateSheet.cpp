@@ -17,6 +17,7 @@ using update::UpdatePhase;
 UpdateSheet::UpdateSheet(update::UpdateManager &updater, QWidget *parent)
     : QDialog(parent), m_updater(updater), m_status(new QLabel(this)), m_notes(new QPlainTextEdit(this)),
       m_progress(new QProgressBar(this)), m_explanation(new QLabel(update::UpdateManager::installExplanation(), this)),
+      m_packageNote(new QLabel(update::UpdateManager::packageManagerNote(), this)),
       m_check(new QPushButton(QStringLiteral("Check Again"), this)),
       m_download(new QPushButton(QStringLiteral("Download Update"), this)),
       // "&&": a single "&" would mark a keyboard accelerator instead of showing.
@@ -49,6 +50,9 @@ UpdateSheet::UpdateSheet(update::UpdateManager &updater, QWidget *parent)
     m_explanation->setObjectName(QStringLiteral("updateExplanation"));
     m_explanation->setWordWrap(true);
     m_explanation->setForegroundRole(QPalette::PlaceholderText);
+    m_packageNote->setObjectName(QStringLiteral("updatePackageNote"));
+    m_packageNote->setWordWrap(true);
+    m_packageNote->setTextInteractionFlags(Qt::TextSelectableByMouse); // the command can be copied
     m_check->setObjectName(QStringLiteral("updateCheckButton"));
     m_download->setObjectName(QStringLiteral("updateDownloadButton"));
     m_install->setObjectName(QStringLiteral("updateInstallButton"));
@@ -62,6 +66,7 @@ UpdateSheet::UpdateSheet(update::UpdateManager &updater, QWidget *parent)
     content->addWidget(m_notes);
     content->addWidget(m_progress);
     content->addWidget(m_explanation);
+    content->addWidget(m_packageNote);
 
     auto *top = new QHBoxLayout;
     top->setSpacing(16);
@@ -102,6 +107,7 @@ void UpdateSheet::refresh()
     m_progress->setVisible(phase.is(Kind::downloading));
     m_progress->setValue(int(m_updater.downloadFraction() * 1000));
     m_explanation->setVisible(phase.is(Kind::downloaded));
+    m_packageNote->setVisible(phase.is(Kind::available) && m_updater.packageManaged());
     const bool busy = phase.is(Kind::checking) || phase.is(Kind::downloading) || phase.is(Kind::installing);
     m_check->setVisible(!busy && !phase.is(Kind::available) && !phase.is(Kind::downloaded));
     m_download->setVisible(m_updater.canDownload());

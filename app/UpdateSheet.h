@@ -2,8 +2,9 @@
 // The update sheet: a dialog on the main window bound to the update manager. It shows where the
 // update stands (checking, up to date, a newer version with its notes, the download's progress,
 // the error), offers the download while an update is available and "Install & Relaunch" once it
-// is downloaded, and can check again. It is shown while the manager's showSheet is true;
-// closing it sets showSheet false. Made once and reused.
+// is downloaded, and can check again. In a copy a package manager updates, it offers neither and
+// says so instead. It is shown while the manager's showSheet is true; closing it sets showSheet
+// false. Made once and reused.
 #include <QDialog>
 
 class QLabel;
@@ -26,6 +27,7 @@ public:
     QPlainTextEdit *notesView() const { return m_notes; }
     QProgressBar *progressBar() const { return m_progress; }
     QLabel *explanationLabel() const { return m_explanation; }
+    QLabel *packageNoteLabel() const { return m_packageNote; }
     QPushButton *checkButton() const { return m_check; }
     QPushButton *downloadButton() const { return m_download; }
     QPushButton *installButton() const { return m_install; }
@@ -43,6 +45,7 @@ private:
     QPlainTextEdit *m_notes;
     QProgressBar *m_progress;
     QLabel *m_explanation;
+    QLabel *m_packageNote;
     QPushButton *m_check;
     QPushButton *m_download;
     QPushButton *m_install;

@@ -13,7 +13,8 @@ using update::UpdatePhase;
 
 UpdatesSection::UpdatesSection(update::UpdateManager &updater, QWidget *parent)
     : SettingsSection(QStringLiteral("Updates"), parent), m_updater(updater),
-      m_check(new QPushButton(QStringLiteral("Check for Updates…"), this)), m_state(new QLabel(this))
+      m_check(new QPushButton(QStringLiteral("Check for Updates…"), this)), m_state(new QLabel(this)),
+      m_packageNote(makeNote(update::UpdateManager::packageManagerNote(), this))
 {
     setObjectName(QStringLiteral("updatesSection"));
     m_check->setObjectName(QStringLiteral("checkForUpdatesButton"));
@@ -25,6 +26,9 @@ UpdatesSection::UpdatesSection(update::UpdateManager &updater, QWidget *parent)
     row->addStretch(1);
     body()->addLayout(row);
     body()->addWidget(makeNote(QStringLiteral("Checks the Vorlik VPS for a newer version."), this));
+    m_packageNote->setObjectName(QStringLiteral("updatePackageNote"));
+    m_packageNote->setTextInteractionFlags(Qt::TextSelectableByMouse); // the command can be copied
+    body()->addWidget(m_packageNote);
     body()->addWidget(m_state);
 
     connect(m_check, &QPushButton::clicked, this, [this] { m_updater.check(); });
@@ -52,6 +56,7 @@ void UpdatesSection::refresh()
     const QString text = stateText(phase, m_updater.statusText());
     m_state->setText(text);
     m_state->setVisible(!text.isEmpty());
+    m_packageNote->setVisible(m_updater.packageManaged());
     const bool busy = phase.is(UpdatePhase::Kind::checking) || phase.is(UpdatePhase::Kind::downloading)
         || phase.is(UpdatePhase::Kind::installing);
     m_check->setEnabled(!busy);

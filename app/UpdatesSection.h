@@ -1,5 +1,6 @@
 #pragma once
-// "Updates" in the settings window: "Check for Updates…" and where the update manager stands.
+// "Updates" in the settings window: "Check for Updates…" and where the update manager stands;
+// in a copy a package manager updates, a note that updates come through it.
 #include "app/SettingsSection.h"
 
 class QLabel;
@@ -23,6 +24,7 @@ public:
 
     QPushButton *checkButton() const { return m_check; }
     QLabel *stateLabel() const { return m_state; }
+    QLabel *packageNoteLabel() const { return m_packageNote; }
 
 private:
     void refresh();
@@ -30,6 +32,7 @@ private:
     update::UpdateManager &m_updater;
     QPushButton *m_check;
     QLabel *m_state;
+    QLabel *m_packageNote;
 };
 
 } // namespace vorlik::app

@@ -57,3 +57,20 @@ vorlik_sanitizer_env() {
   export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:suppressions=$supp/ubsan.supp"
   export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"
 }
+
+# vorlik_package BUILD_DIR: the Debian package of a built BUILD_DIR (cmake/VorlikPackage.cmake),
+# made with CPack into BUILD_DIR/package; prints the package's path.
+vorlik_package() {
+  local dir=$1 output deb
+  if ! output=$(cd "$dir" && cpack --config CPackConfig.cmake 2>&1); then
+    echo "$output" >&2
+    return 1
+  fi
+  # "CPack: - package: /…/vorlik-desktop_1.2.24-27_amd64.deb generated."
+  deb=$(sed -n 's/^CPack: - package: \(.*\.deb\) generated\.$/\1/p' <<<"$output")
+  if [ -z "$deb" ] || [ ! -f "$deb" ]; then
+    echo "$output" >&2
+    return 1
+  fi
+  echo "$deb"
+}

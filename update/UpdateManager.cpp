@@ -17,7 +17,7 @@ UpdateManager &UpdateManager::shared()
 }
 
 UpdateManager::UpdateManager(platform::Settings &settings, app::ActiveJobs &jobs, QObject *parent)
-    : QObject(parent), m_settings(settings), m_jobs(jobs)
+    : QObject(parent), m_settings(settings), m_jobs(jobs), m_installation(Installation::current())
 {
 }
 
@@ -65,6 +65,12 @@ void UpdateManager::setLatestVersion(const std::optional<QString> &version)
 QString UpdateManager::installExplanation()
 {
     return QStringLiteral("Install & Relaunch quits Vorlik, swaps in the new version and reopens it.");
+}
+
+QString UpdateManager::packageManagerNote()
+{
+    return QStringLiteral("This copy of Vorlik Desktop is managed by your package manager. Install updates through it "
+                          "(for example: sudo apt update && sudo apt upgrade).");
 }
 
 QString UpdateManager::statusText() const

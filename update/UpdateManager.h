@@ -3,9 +3,12 @@
 // whether a newer version exists (on request, or at most every few hours by itself), downloads
 // the update image with its SHA-256 checked, stages and checks the bundle inside, swaps it into
 // the place of the running bundle (the old one is put back if the copy fails), and hands over
-// to a shell helper that starts the new version once this process has quit. Everything is
-// reported through `phase`; the update sheet binds to the properties and texts here.
+// to a shell helper that starts the new version once this process has quit. A copy installed by
+// a package manager is never swapped: the check still tells of a newer version, and the update
+// is left to the package manager. Everything is reported through `phase`; the update sheet
+// binds to the properties and texts here.
 // One shared instance on the main thread; every log line goes to category "update".
+#include "update/Installation.h"
 #include "update/Manifest.h"
 #include "update/UpdatePhase.h"
 
@@ -70,10 +73,16 @@ public:
     QString statusText() const;
     double downloadFraction() const { return m_phase.is(UpdatePhase::Kind::downloading) ? m_phase.fraction : 0.0; }
     QString notes() const; // the available or downloaded release's notes
-    bool canDownload() const { return m_phase.is(UpdatePhase::Kind::available); }
-    bool canInstall() const { return m_phase.is(UpdatePhase::Kind::downloaded); }
+    // A packaged copy offers neither: its update comes through the package manager.
+    bool canDownload() const { return m_phase.is(UpdatePhase::Kind::available) && !packageManaged(); }
+    bool canInstall() const { return m_phase.is(UpdatePhase::Kind::downloaded) && !packageManaged(); }
     static QString installButtonTitle() { return QStringLiteral("Install & Relaunch"); }
     static QString installExplanation();
+    // How this copy was installed; packageManaged() when a package manager updates it.
+    const Installation &installation() const { return m_installation; }
+    bool packageManaged() const { return m_installation.is(Installation::Kind::packaged); }
+    // Said instead of offering the update in a packaged copy, and when one is asked for anyway.
+    static QString packageManagerNote();
     // The sheet's actions: download in `available`, install in `downloaded`; no-ops otherwise.
     Q_INVOKABLE void downloadAvailable();
     Q_INVOKABLE void installDownloaded();
@@ -103,7 +112,7 @@ public:
 
     // --- Download ---
     // Downloads the manifest's image and checks its digest: ends in downloaded(manifest, path)
-    // or error(…). Ignored while a download is already running.
+    // or error(…). Ignored while a download is already running; refused in a packaged copy.
     QCoro::Task<void> download(Manifest manifest);
     // Streams the body to a new "vorlik-update-<UUID>.dmg" in the temporary folder in 256 KiB
     // blocks, reporting received ÷ Content-Length after each block when the length is known.
@@ -114,8 +123,8 @@ public:
     static QString sha256(const QString &path);
 
     // --- Install ---
-    // Refused while ActiveJobs runs anything or while an install runs; otherwise stages the
-    // update off the main thread, then performSwap. Returns at once.
+    // Refused in a packaged copy, while ActiveJobs runs anything or while an install runs;
+    // otherwise stages the update off the main thread, then performSwap. Returns at once.
     void installAndRelaunch(const Manifest &manifest, const QString &stagedDMGPath);
     // Attaches the image, checks the bundle in it, copies it to a fresh staging folder under
     // Updates and detaches the image, on every way out. Runs on a worker thread.
@@ -139,8 +148,9 @@ public:
     static std::optional<QString> runProcess(const QString &path, const QStringList &arguments);
 
     static QString installLogPath(); // Updates/install.log
-    // The bundle installAndRelaunch replaces; by default the one this program runs from.
-    void setCurrentAppForTesting(std::optional<QString> path) { m_currentAppOverride = std::move(path); }
+    // By default this program's own installation; installAndRelaunch replaces a bundle's.
+    void setInstallationForTesting(const Installation &installation) { m_installation = installation; }
+    void setCurrentAppForTesting(const QString &bundle) { m_installation = Installation::forBundle(bundle); }
 
 signals:
     void phaseChanged();
@@ -165,7 +175,7 @@ private:
     bool m_showSheet = false;
     bool m_updateAvailable = false;
     std::optional<QString> m_latestVersion;
-    std::optional<QString> m_currentAppOverride;
+    Installation m_installation;
 };
 
 } // namespace vorlik::update

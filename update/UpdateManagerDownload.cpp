@@ -117,6 +117,12 @@ QCoro::Task<void> UpdateManager::download(Manifest manifest)
 {
     if (m_phase.is(UpdatePhase::Kind::downloading))
         co_return; // one download at a time
+    if (packageManaged()) {
+        // The image holds a bundle, which a packaged copy cannot use.
+        logUpdate(QStringLiteral("download refused: the package manager updates this copy"));
+        setPhase(UpdatePhase::error(packageManagerNote()));
+        co_return;
+    }
     QPointer<UpdateManager> self(this);
     QUrl url(manifest.dmg, QUrl::StrictMode);
     if (manifest.dmg.isEmpty() || !url.isValid() || !isAllowedDownloadURL(manifest.dmg, manifestURL())) {

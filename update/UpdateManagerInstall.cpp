@@ -55,23 +55,30 @@ struct StagingOutcome {
 
 void UpdateManager::installAndRelaunch(const Manifest &manifest, const QString &stagedDMGPath)
 {
+    // A package manager owns a packaged copy's files: replacing them would leave it with a
+    // record of files that are no longer the ones it installed.
+    if (packageManaged()) {
+        logUpdate(QStringLiteral("install refused: the package manager updates this copy"));
+        setPhase(UpdatePhase::error(packageManagerNote()));
+        return;
+    }
     if (!m_jobs.runningKeys().isEmpty()) {
         setPhase(UpdatePhase::error(QStringLiteral("Stop active conversions/analysis before installing the update.")));
         return;
     }
     if (m_phase.is(UpdatePhase::Kind::installing))
         return; // one install at a time
-    const std::optional<QString> currentApp = m_currentAppOverride ? m_currentAppOverride : RunningBundle::current();
-    if (!currentApp) {
+    if (!m_installation.is(Installation::Kind::bundle)) {
         const QString failure = UpdateError::notRunningFromBundle(QCoreApplication::applicationFilePath()).description();
         logUpdate(QStringLiteral("install failed: ") + failure);
         setPhase(UpdatePhase::error(QStringLiteral("Install failed: ") + failure));
         return;
     }
+    const QString currentApp = m_installation.bundle;
     logUpdate(QStringLiteral("installAndRelaunch version=") + manifest.version + QStringLiteral(" dmg=") + stagedDMGPath
-              + QStringLiteral(" current=") + *currentApp);
+              + QStringLiteral(" current=") + currentApp);
     setPhase(UpdatePhase::installing());
-    runInstall(manifest, stagedDMGPath, *currentApp); // runs on by itself
+    runInstall(manifest, stagedDMGPath, currentApp); // runs on by itself
 }
 
 QCoro::Task<void> UpdateManager::runInstall(Manifest manifest, QString dmg, QString currentApp)

@@ -68,9 +68,13 @@ QString BridgeInjection::script(qsizetype index) const
         script += index == 0 ? QStringLiteral("'];") : QStringLiteral("');");
         return script;
     }
-    // The record made in place: no second parse of the joined text.
-    const QString record = QStringLiteral("{ name: ") + name + QStringLiteral(", type: 'audio/wav', data: parts.join('') }");
-    return QStringLiteral("(function (parts) {\n    ") + partsName + QStringLiteral(" = [];\n    ") + functionFor(m_target)
+    // The record made in place: no second parse of the joined text. A file whose parts did not
+    // all arrive (the page reloaded, or something else wrote the parts) is refused, not handed on.
+    const QString record = QStringLiteral("{ name: ") + name + QStringLiteral(", type: 'audio/wav', data: data }");
+    return QStringLiteral("(function (parts) {\n    ") + partsName + QStringLiteral(" = [];\n")
+        + QStringLiteral("    var data = Array.isArray(parts) && parts.length === %1 ? parts.join('') : '';\n").arg(parts)
+        + QStringLiteral("    if (data.length !== %1) throw new Error('the file arrived incomplete');\n    ").arg(m_base64.size())
+        + functionFor(m_target)
         + (takesOneRecord(m_target) ? QStringLiteral("(") + record + QStringLiteral(");\n")
                                     : QStringLiteral("([") + record + QStringLiteral("]);\n"))
         + QStringLiteral("})(") + partsName + QStringLiteral(");");

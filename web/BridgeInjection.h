@@ -5,7 +5,10 @@
 // script, window.vorlikInjectFiles(JSON.parse('…')) and its kin; a larger one goes in parts the
 // page collects, then one call with the joined text, because the engine reads a script's string
 // of many megabytes far more slowly than the same text in parts (a 100 MiB file: ten times).
-// Scripts are made one at a time, so only the file's Base64 text stays in memory.
+// The page keeps the parts of one file at a time: the scripts of one file must run before those
+// of the next. The last call counts the parts and their length, and throws instead of handing
+// over a file that arrived incomplete. Scripts are made one at a time, so only the file's Base64
+// text stays in memory.
 #include <QByteArray>
 #include <QString>
 

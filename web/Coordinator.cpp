@@ -68,9 +68,11 @@ constexpr std::chrono::seconds linkActivationLifetime{5};
 } // namespace
 
 Coordinator::Coordinator(bool isCorrection, service::SessionStore *store, QObject *parent)
-    : QObject(parent), m_isCorrection(isCorrection), m_store(store), m_pendingRetry(new QTimer(this)),
-      m_queueProbe(new QTimer(this))
+    : QObject(parent), m_isCorrection(isCorrection), m_store(store), m_loadTimer(new QTimer(this)),
+      m_pendingRetry(new QTimer(this)), m_queueProbe(new QTimer(this))
 {
+    m_loadTimer->setSingleShot(true);
+    connect(m_loadTimer, &QTimer::timeout, this, &Coordinator::loadTimedOut);
     m_pendingRetry->setSingleShot(true);
     connect(m_pendingRetry, &QTimer::timeout, this, [this] { retryClick(); });
     m_queueProbe->setInterval(queueProbeInterval);
@@ -97,6 +99,7 @@ void Coordinator::attach(VorlikWebView &view, VorlikWebPage &page, QWebEnginePro
                                      QWebEngineScript::DocumentCreation));
 
     connect(&page, &QWebEnginePage::loadingChanged, this, &Coordinator::handleLoadingChanged);
+    connect(&page, &QWebEnginePage::loadProgress, this, &Coordinator::handleLoadProgress);
     connect(&page, &QWebEnginePage::newWindowRequested, this, &Coordinator::handleNewWindowRequest);
     connect(&profile, &QWebEngineProfile::downloadRequested, this, &Coordinator::handleDownload);
     if (m_store) {
@@ -158,10 +161,17 @@ int Coordinator::navigationTypeNumber(QWebEnginePage::NavigationType type, bool 
     return -1;
 }
 
-bool Coordinator::decidePolicy(const QUrl &url, QWebEnginePage::NavigationType type, bool)
+bool Coordinator::decidePolicy(const QUrl &url, QWebEnginePage::NavigationType type, bool isMainFrame)
 {
-    if (url.isEmpty() || isApprovedPage(url))
+    if (url.isEmpty() || isApprovedPage(url)) {
+        // A redirect, or a navigation that takes over from a load still waiting, is a new
+        // request: its own time limit starts.
+        if (isMainFrame && m_loadTimer->isActive()) {
+            m_loadingURL = url;
+            m_loadTimer->start(m_loadLimit);
+        }
         return true;
+    }
     const bool userClickedLink = type == QWebEnginePage::NavigationTypeLinkClicked && takeLinkActivation(url);
     if (userClickedLink)
         QDesktopServices::openUrl(url);
@@ -203,9 +213,12 @@ bool Coordinator::takeLinkActivation(const QUrl &url)
 void Coordinator::handleLoadingChanged(const QWebEngineLoadingInfo &info)
 {
     if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+        m_loadingURL = info.url();
+        m_loadTimer->start(m_loadLimit);
         didStartProvisionalNavigation();
         return;
     }
+    m_loadTimer->stop();
     if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain && info.errorCode() >= 400) {
         const QUrl current = m_page ? m_page->url() : QUrl();
         log(QStringLiteral("web"), QStringLiteral("navigation error %1 for %2")
@@ -217,6 +230,26 @@ void Coordinator::handleLoadingChanged(const QWebEngineLoadingInfo &info)
         || (info.status() == QWebEngineLoadingInfo::LoadFailedStatus
             && info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain && !info.isErrorPage()))
         didFinish();
+}
+
+void Coordinator::handleLoadProgress(int percent)
+{
+    // The engine reports no progress until the page's own answer arrives: from then on the
+    // page is there, and what it loads besides has no time limit (stopping it would also stop
+    // the page's scripts that are still waiting).
+    if (percent > 0)
+        m_loadTimer->stop();
+}
+
+void Coordinator::loadTimedOut()
+{
+    // A service that never answers would leave the tab loading for good: stop the load, which
+    // then ends as failed, with the page shown before it (or none) still in the view.
+    log(QStringLiteral("web"), QStringLiteral("navigation timed out after %1 s for %2")
+                                   .arg(QString::number(double(m_loadLimit.count()) / 1000.0))
+                                   .arg(m_loadingURL.isEmpty() ? QStringLiteral("?") : m_loadingURL.toString(QUrl::FullyEncoded)));
+    if (m_page)
+        m_page->triggerAction(QWebEnginePage::Stop);
 }
 
 void Coordinator::didStartProvisionalNavigation()

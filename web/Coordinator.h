@@ -22,6 +22,7 @@
 #include <QWebEnginePage>
 
 #include <chrono>
+#include <deque>
 #include <optional>
 
 class QTimer;
@@ -48,6 +49,7 @@ public:
     static constexpr int queueProbeLimit = 120;
     static constexpr int pageLogLimit = 2048;
     static constexpr int bridgePartsInFlight = 3;
+    static constexpr std::chrono::milliseconds pageLoadLimit{60000}; // the page request's time-out
 
     Coordinator(bool isCorrection, service::SessionStore *store, QObject *parent = nullptr);
     ~Coordinator() override;
@@ -91,7 +93,10 @@ public:
     QCoro::Task<void> handleDroppedFiles(QList<QUrl> urls, QPointF dropPoint, QPointer<VorlikWebView> view);
     QCoro::Task<void> clickPagePoint(double x, double y, QString target, QPointer<VorlikWebView> view);
     void armPanelRetry();
+    // Hands the pending files to the page's inject functions, after the drops handed over before.
     void injectViaBridge();
+    // Delivers files one at a time; "HANDLE bridge injected N file(s)" counts those the page took
+    // whole.
     QCoro::Task<void> encodeAndInject(QList<QUrl> files, QString target, int index, QPointer<VorlikWebView> view);
     bool bridgeFits(const QList<QUrl> &files) const;
     static bool bridgeFits(const QList<QUrl> &files, qint64 limit);
@@ -106,6 +111,9 @@ public:
     bool isRetryArmed() const;
     // The bridge's size limit; benchmarks lower it to time the click path on the same file.
     void setBridgeLimit(qint64 bytes) { m_bridgeLimit = bytes; }
+    // How long a page load may wait for the page's answer before it is stopped (pageLoadLimit);
+    // tests shorten it.
+    void setPageLoadLimit(std::chrono::milliseconds limit) { m_loadLimit = limit; }
 
     // The drop routing's console lines go to standard output.
     static void printConsole(const QString &line);
@@ -116,12 +124,19 @@ private:
         double y = 0;
         QString target;
     };
+    struct BridgeDelivery {
+        QList<QUrl> files;
+        QString target;
+        QPointer<VorlikWebView> view;
+    };
     struct LinkActivation {
         QUrl url;
         std::chrono::steady_clock::time_point at;
     };
 
     void handleLoadingChanged(const QWebEngineLoadingInfo &info);
+    void handleLoadProgress(int percent);
+    void loadTimedOut();
     void handleNewWindowRequest(QWebEngineNewWindowRequest &request);
     void rememberLinkActivation(const QUrl &url);
     bool takeLinkActivation(const QUrl &url);
@@ -135,6 +150,7 @@ private:
     void clearPendingDrop();
     void cancelPendingRetry();
     QCoro::Task<void> retryClick();
+    QCoro::Task<void> runBridgeQueue();
 
     static bool boolSetting(const char *key);
     static QString stringSetting(const char *key);
@@ -145,6 +161,9 @@ private:
     QPointer<VorlikWebPage> m_page;
     NativeMessageChannel *m_channel = nullptr;
     std::optional<LinkActivation> m_lastLinkActivation;
+    std::chrono::milliseconds m_loadLimit = pageLoadLimit;
+    QTimer *m_loadTimer = nullptr; // runs while a page load waits for the page's answer
+    QUrl m_loadingURL;
 
     // Session bridge.
     std::optional<QString> m_lastInjectedToken;
@@ -159,6 +178,10 @@ private:
     QPointer<VorlikWebView> m_pendingDropWebView;
     std::optional<QUrl> m_pendingDropPageURL;
     std::chrono::steady_clock::time_point m_pendingDropTimestamp;
+    quint64 m_drops = 0;            // drops handled so far
+    quint64 m_pendingDropNumber = 0; // which of them m_pendingDroppedFiles holds
+    std::deque<BridgeDelivery> m_bridgeQueue;
+    bool m_bridgeRunning = false;
     QTimer *m_pendingRetry = nullptr; // armed while active
     int m_retryCount = 0;
     QPointer<VorlikWebView> m_lastClickWebView;

@@ -6,13 +6,12 @@
 #include "convert/MediaScanner.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
-#include "web/BridgeInjection.h"
+#include "web/FileChooserRequest.h"
 #include "web/InjectedScripts.h"
 #include "web/PageScript.h"
 #include "web/VorlikWebPage.h"
 #include "web/VorlikWebView.h"
 
-#include <QCoroFuture>
 #include <QCoroTimer>
 #include <QCoreApplication>
 #include <QDir>
@@ -22,10 +21,8 @@
 #include <QSet>
 #include <QTimer>
 #include <QWindow>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
-#include <deque>
 #include <optional>
 #include <vector>
 
@@ -73,18 +70,6 @@ void sendMouse(QWidget *input, QEvent::Type type, QPointF local, Qt::MouseButton
 {
     QMouseEvent event(type, local, input->mapToGlobal(local), button, buttons, Qt::NoModifier);
     QCoreApplication::sendEvent(input, &event);
-}
-
-// One file for the bridge, read and encoded on a worker thread; none when it cannot be read.
-std::optional<QByteArray> readAsBase64(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return bytes.toBase64();
 }
 
 // The visible entries of a folder, by name; an unreadable folder has none.
@@ -186,7 +171,9 @@ QCoro::Task<void> Coordinator::handleDroppedFiles(QList<QUrl> urls, QPointF drop
     QPointer<Coordinator> self(this);
     const QList<QUrl> files = expandToFiles(urls, dropFileLimit);
     const QUrl pageURL = view && view->page() ? view->page()->url() : QUrl();
+    const quint64 drop = ++m_drops;
     m_pendingDroppedFiles = files;
+    m_pendingDropNumber = drop;
     m_pendingDropWebView = view;
     m_pendingDropPageURL = pageURL;
     m_pendingDropTimestamp = std::chrono::steady_clock::now();
@@ -198,7 +185,9 @@ QCoro::Task<void> Coordinator::handleDroppedFiles(QList<QUrl> urls, QPointF drop
     const QString fallback = anyMxf ? QStringLiteral("zImm") : QStringLiteral("z51");
     const ScriptOutcome outcome = co_await PageScript::run(view ? view->page() : nullptr,
                                                            InjectedScripts::dropTarget(dropPoint.x(), dropPoint.y(), fallback));
-    if (!self)
+    // Meanwhile a newer drop may have replaced these files, a page's chooser taken them, or a
+    // navigation dropped them: then this drop is done.
+    if (!self || !m_pendingDroppedFiles || m_pendingDropNumber != drop)
         co_return;
 
     const QVariantMap found = outcome.value.toMap();
@@ -306,8 +295,11 @@ QStringList Coordinator::runOpenPanel(VorlikWebPage &page, QWebEnginePage::FileS
     log(QStringLiteral("runOpenPanel page=%1 pending=%2").arg(pageName(current)).arg(count));
 
     const bool sameView = m_pendingDropWebView && m_pendingDropWebView->page() == &page;
-    if (m_pendingDroppedFiles && sameView && m_pendingDropPageURL == current
-        && std::chrono::steady_clock::now() - m_pendingDropTimestamp < panelWindow) {
+    const bool waitingHere = m_pendingDroppedFiles && sameView && m_pendingDropPageURL == current
+        && std::chrono::steady_clock::now() - m_pendingDropTimestamp < panelWindow;
+    // Dropped files answer only a request to open files of their kind: a save picker given one
+    // would let the page overwrite it.
+    if (waitingHere && FileChooserRequest(mode, acceptedMimeTypes).admits(*m_pendingDroppedFiles)) {
         if (dropBridgeLog())
             printConsole(QStringLiteral("PANEL consuming %1 pending files").arg(count));
         const QList<QUrl> files = *m_pendingDroppedFiles;
@@ -319,68 +311,11 @@ QStringList Coordinator::runOpenPanel(VorlikWebPage &page, QWebEnginePage::FileS
             paths << file.toLocalFile();
         return paths;
     }
+    // The page did ask, for something else: clicking again would only open more dialogs. The
+    // files keep waiting for a request they fit.
+    if (waitingHere)
+        cancelPendingRetry();
     return page.showOpenPanel(mode, oldFiles, acceptedMimeTypes);
-}
-
-void Coordinator::injectViaBridge()
-{
-    if (!m_pendingDroppedFiles || !m_pendingDropWebView)
-        return;
-    const QString target = m_lastClickPoint ? m_lastClickPoint->target : QStringLiteral("correction");
-    if (!bridgeFits(*m_pendingDroppedFiles)) {
-        printConsole(QStringLiteral("HANDLE bridge too large — leaving to click path"));
-        return;
-    }
-    const QList<QUrl> files = *m_pendingDroppedFiles;
-    QPointer<VorlikWebView> view = m_pendingDropWebView;
-    clearPendingDrop();
-    cancelPendingRetry();
-    encodeAndInject(files, target, 0, view);
-}
-
-QCoro::Task<void> Coordinator::encodeAndInject(QList<QUrl> files, QString target, int index, QPointer<VorlikWebView> view)
-{
-    QPointer<Coordinator> self(this);
-    for (int i = index; i < files.size(); ++i) {
-        const QString path = files.at(i).toLocalFile();
-        std::optional<QByteArray> base64 = co_await QtConcurrent::run(readAsBase64, path);
-        if (!self || !view)
-            co_return;
-        if (!base64)
-            continue;
-        const QString name = QFileInfo(path).fileName();
-        const BridgeInjection injection(target, name, std::move(*base64));
-        log(QStringLiteral("bridge injecting %1 (%2 KB base64)").arg(name).arg(injection.base64Length() / 1024));
-
-        // A large file's parts go a few at a time, so that the page reads one while the next is
-        // on its way; the call that hands the file over waits until every part arrived.
-        std::deque<QCoro::Task<ScriptOutcome>> sent;
-        std::optional<QString> error;
-        const qsizetype calls = injection.scriptCount();
-        for (qsizetype n = 0; n <= calls; ++n) {
-            const qsizetype room = n >= calls - 1 ? 0 : bridgePartsInFlight - 1;
-            while (qsizetype(sent.size()) > room) {
-                const ScriptOutcome outcome = co_await std::move(sent.front());
-                sent.pop_front();
-                if (!self || !view)
-                    co_return;
-                if (outcome.error && !error)
-                    error = outcome.error;
-            }
-            if (error || n == calls)
-                break;
-            sent.push_back(PageScript::run(view->page(), injection.script(n)));
-        }
-        while (!sent.empty()) { // after an error: the parts already on their way
-            co_await std::move(sent.front());
-            sent.pop_front();
-            if (!self || !view)
-                co_return;
-        }
-        if (error)
-            printConsole(QStringLiteral("HANDLE bridge inject error: ") + *error);
-    }
-    printConsole(QStringLiteral("HANDLE bridge injected %1 file(s)").arg(files.size()));
 }
 
 void Coordinator::clearPendingDrop()

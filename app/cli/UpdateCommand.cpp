@@ -73,6 +73,15 @@ QCoro::Task<int> runUpdateCommand(CommandLine line, QTextStream &out, QTextStrea
     printPhase(manager, out, err);
     if (checked.is(UpdatePhase::Kind::error))
         co_return 1;
+    if (checked.is(UpdatePhase::Kind::available) && manager.packageManaged()) {
+        // Nothing here may replace a package's files: the newer version comes as a package.
+        if (action == QLatin1String("check")) {
+            out << UpdateManager::packageManagerNote() << Qt::endl;
+            co_return 0;
+        }
+        err << "✗ " << UpdateManager::packageManagerNote() << Qt::endl;
+        co_return 1;
+    }
     if (action == QLatin1String("check") || !checked.is(UpdatePhase::Kind::available))
         co_return 0;
 

@@ -1,7 +1,8 @@
 // The update badge, the update sheet and the Preferences' update section against the stand-in
 // service's update routes (HTTPS with the test certificate): a newer version shown with its
 // notes, downloaded with its digest checked, an install refused while work runs, the state
-// texts, closing the sheet, and the window's update hooks at start.
+// texts, closing the sheet, the window's update hooks at start, and a packaged copy that leaves
+// the update to the package manager.
 #include "app/ActiveJobs.h"
 #include "app/AppWindows.h"
 #include "app/LightPalette.h"
@@ -17,6 +18,7 @@
 #include "service/SessionStore.h"
 #include "tests/app/ShellTestSupport.h"
 #include "tests/support/TestFiles.h"
+#include "update/Installation.h"
 #include "update/UpdateManager.h"
 
 #include <QCryptographicHash>
@@ -103,6 +105,7 @@ protected:
             updater().setShowSheet(false);
         if (updater().phase().is(UpdatePhase::Kind::downloaded))
             QFile::remove(updater().phase().path);
+        updater().setInstallationForTesting(update::Installation::current());
         for (const QString &key : app::ActiveJobs::shared().runningKeys())
             app::ActiveJobs::shared().end(key);
         view.reset();
@@ -147,6 +150,7 @@ TEST_F(UpdateSheetTest, ANewerVersionIsShownDownloadedAndItsInstallWaitsForRunni
     EXPECT_TRUE(sheet()->downloadButton()->isVisible());
     EXPECT_FALSE(sheet()->installButton()->isVisible());
     EXPECT_FALSE(sheet()->progressBar()->isVisible());
+    EXPECT_FALSE(sheet()->packageNoteLabel()->isVisible());
     saveScreenshot(sheet(), QStringLiteral("update-sheet-available"));
 
     // The image answers late: the sheet shows the download under way meanwhile.
@@ -208,6 +212,7 @@ TEST_F(UpdateSheetTest, CheckAgainSaysUpToDateAndPreferencesAgree)
     app::UpdatesSection *section = windows->preferences().view()->updates();
     EXPECT_EQ(section->checkButton()->text(), QStringLiteral("Check for Updates…"));
     EXPECT_EQ(section->stateLabel()->text(), QStringLiteral("You're up to date."));
+    EXPECT_FALSE(section->packageNoteLabel()->isVisible());
     publish(QStringLiteral("1.3.0"), 40);
     QTest::mouseClick(section->checkButton(), Qt::LeftButton);
     EXPECT_FALSE(section->checkButton()->isEnabled());
@@ -217,6 +222,41 @@ TEST_F(UpdateSheetTest, CheckAgainSaysUpToDateAndPreferencesAgree)
     EXPECT_TRUE(view->updateBadge()->isVisible());
     EXPECT_EQ(view->updateBadge()->text(), QStringLiteral("Update v1.3.0"));
     windows->preferences().window()->close();
+}
+
+TEST_F(UpdateSheetTest, APackagedCopyTellsOfTheNewerVersionAndLeavesItToThePackageManager)
+{
+    // Installed as the package installs it: <prefix>/bin with the mark in share/vorlik-desktop.
+    QTemporaryDir prefix;
+    writeFile(prefix.filePath(QStringLiteral("share/vorlik-desktop/package-managed")), "installed by a package\n");
+    updater().setInstallationForTesting(update::Installation::of(prefix.filePath(QStringLiteral("bin/vorlik-desktop"))));
+    const QString note = QStringLiteral("This copy of Vorlik Desktop is managed by your package manager. Install updates "
+                                        "through it (for example: sudo apt update && sudo apt upgrade).");
+    publish(QStringLiteral("1.2.25"), 28);
+    showAndSettle();
+
+    ASSERT_EQ(run(updater().check()).kind, UpdatePhase::Kind::available);
+    ASSERT_TRUE(view->updateBadge()->isVisible());
+    QTest::mouseClick(view->updateBadge(), Qt::LeftButton);
+    ASSERT_TRUE(sheet()->isVisible());
+    EXPECT_EQ(sheet()->statusLabel()->text(), QStringLiteral("1.2.25 (build 28) is available — you have 1.2.24"));
+    EXPECT_TRUE(sheet()->notesView()->isVisible());
+    EXPECT_TRUE(sheet()->packageNoteLabel()->isVisible());
+    EXPECT_EQ(sheet()->packageNoteLabel()->text(), note);
+    EXPECT_FALSE(sheet()->downloadButton()->isVisible());
+    EXPECT_FALSE(sheet()->installButton()->isVisible());
+    saveScreenshot(sheet(), QStringLiteral("update-sheet-package-managed"));
+    QTest::mouseClick(sheet()->closeButton(), Qt::LeftButton);
+
+    windows->showPreferences();
+    app::UpdatesSection *section = windows->preferences().view()->updates();
+    EXPECT_TRUE(section->packageNoteLabel()->isVisible());
+    EXPECT_EQ(section->packageNoteLabel()->text(), note);
+    EXPECT_EQ(section->stateLabel()->text(), QStringLiteral("1.2.25 (build 28) is available — you have 1.2.24"));
+    saveScreenshot(section, QStringLiteral("preferences-updates-package-managed"));
+    windows->preferences().window()->close();
+    for (const QJsonValue &request : updateServer().requests())
+        EXPECT_NE(request.toObject().value(QStringLiteral("path")).toString(), QStringLiteral("/tools/desktop/update.dmg"));
 }
 
 TEST(UpdatesSectionText, NamesEachStateOfTheUpdate)

@@ -1,11 +1,13 @@
-// Starting an install: refused while work runs or when the program has no bundle; a bad image
-// ends in the install error with the current bundle untouched; and where the bundle is found.
+// Starting an install: refused while work runs, when the program has no bundle, and in a copy a
+// package manager updates (whose files are never touched); a bad image ends in the install error
+// with the current bundle untouched; and how the installation is told from the program's path.
 #include "app/ActiveJobs.h"
 #include "platform/AppPaths.h"
 #include "platform/Settings.h"
 #include "tests/support/TestArchive.h"
 #include "tests/support/TestFiles.h"
 #include "tests/update/UpdateFixture.h"
+#include "update/Installation.h"
 #include "update/RunningBundle.h"
 #include "update/UpdateManager.h"
 
@@ -13,11 +15,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QProcess>
 
 using vorlik::app::ActiveJobs;
 using vorlik::platform::Settings;
 using vorlik::test::ArchiveEntry;
 using vorlik::test::ArchiveFormat;
+using vorlik::update::Installation;
 using vorlik::update::Manifest;
 using vorlik::update::RunningBundle;
 using vorlik::update::UpdateManager;
@@ -25,6 +29,22 @@ using vorlik::update::UpdatePhase;
 namespace test = vorlik::test;
 
 namespace {
+
+// <prefix>/bin/vorlik-desktop as the install target lays it out; `marked` adds the package's
+// mark in <prefix>/share/vorlik-desktop.
+QString installedProgram(const QString &prefix, bool marked)
+{
+    const QString program = prefix + QStringLiteral("/bin/vorlik-desktop");
+    test::writeFile(program, "#!/bin/sh\n");
+    if (marked)
+        test::writeFile(prefix + QStringLiteral("/share/vorlik-desktop/package-managed"), "installed by a package\n");
+    return program;
+}
+
+bool chattr(const QString &flag, const QString &path)
+{
+    return QProcess::execute(QStringLiteral("chattr"), {flag, path}) == 0;
+}
 
 class InstallTest : public test::PrivateTemp {
 protected:
@@ -78,6 +98,30 @@ TEST_F(InstallTest, IsRefusedForAProgramOutsideABundle)
     EXPECT_FALSE(QFileInfo::exists(vorlik::platform::AppPaths::updates()));
 }
 
+TEST_F(InstallTest, APackagedCopyIsLeftToThePackageManagerWithItsFilesUntouched)
+{
+    const QString prefix = m_root.filePath(QStringLiteral("usr"));
+    m_manager.setInstallationForTesting(Installation::of(installedProgram(prefix, true)));
+    const QMap<QString, QByteArray> installed = test::snapshot(prefix);
+    const QString dmg = image({});
+    const UpdatePhase refused = UpdatePhase::error(
+        QStringLiteral("This copy of Vorlik Desktop is managed by your package manager. Install updates through it "
+                       "(for example: sudo apt update && sudo apt upgrade)."));
+
+    m_manager.installAndRelaunch(m_manifest, dmg);
+    EXPECT_EQ(m_manager.phase(), refused);
+    m_manifest.dmg = QStringLiteral("https://127.0.0.1:1/image.tar.gz"); // refused before any request
+    test::run(m_manager.download(m_manifest));
+    EXPECT_EQ(m_manager.phase(), refused);
+
+    EXPECT_EQ(test::takeUpdateLogLines(), (QStringList{QStringLiteral("install refused: the package manager updates this copy"),
+                                                       QStringLiteral("download refused: the package manager updates this copy")}));
+    EXPECT_EQ(test::snapshot(prefix), installed);
+    EXPECT_TRUE(QFileInfo::exists(dmg)); // not even opened
+    EXPECT_FALSE(QFileInfo::exists(vorlik::platform::AppPaths::updates()));
+    EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-update-")), QStringList());
+}
+
 TEST_F(InstallTest, AStagingFailureEndsInTheInstallErrorWithTheBundleUntouched)
 {
     m_manager.setCurrentAppForTesting(m_current);
@@ -100,6 +144,36 @@ TEST_F(InstallTest, AStagingFailureEndsInTheInstallErrorWithTheBundleUntouched)
     EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-image-")), QStringList());
     // The image is of no further use (a new attempt downloads again): it is not left behind.
     EXPECT_FALSE(QFileInfo::exists(dmg));
+}
+
+TEST(InstallationTest, IsTheBundleAPackagedCopyOrNeither)
+{
+    QTemporaryDir root;
+    const QString bundle = root.filePath(QStringLiteral("Vorlik Desktop.app"));
+    const Installation inBundle = Installation::of(bundle + QStringLiteral("/Contents/MacOS/vorlik-desktop"));
+    EXPECT_TRUE(inBundle.is(Installation::Kind::bundle));
+    EXPECT_EQ(inBundle.bundle, bundle);
+    EXPECT_EQ(inBundle.resourceFolder, bundle + QStringLiteral("/Contents/Resources"));
+
+    const QString marked = root.filePath(QStringLiteral("marked"));
+    const Installation packaged = Installation::of(installedProgram(marked, true));
+    EXPECT_TRUE(packaged.is(Installation::Kind::packaged));
+    EXPECT_EQ(packaged.resourceFolder, marked + QStringLiteral("/share/vorlik-desktop"));
+
+    // The same layout without the mark, in a folder the user may write: a copy of nobody's.
+    const QString plain = root.filePath(QStringLiteral("plain"));
+    const Installation loose = Installation::of(installedProgram(plain, false));
+    EXPECT_TRUE(loose.is(Installation::Kind::loose));
+    EXPECT_EQ(loose.resourceFolder, QString());
+    EXPECT_TRUE(Installation::current().is(Installation::Kind::loose)); // this test binary, in the build folder
+
+    // A folder the user cannot write belongs to whoever installed the program there. As root,
+    // only an immutable folder is one.
+    if (!chattr(QStringLiteral("+i"), plain + QStringLiteral("/bin")))
+        GTEST_SKIP() << "chattr +i is not available here";
+    const Installation locked = Installation::of(plain + QStringLiteral("/bin/vorlik-desktop"));
+    chattr(QStringLiteral("-i"), plain + QStringLiteral("/bin"));
+    EXPECT_TRUE(locked.is(Installation::Kind::packaged));
 }
 
 TEST(RunningBundleTest, TheBundleIsThreeFoldersAboveTheProgram)

@@ -24,6 +24,27 @@ namespace {
 
 constexpr qint64 MiB = 1024 * 1024;
 
+// Cancels every file dialog the program opens, noting what each was for.
+class DialogCloser {
+public:
+    DialogCloser()
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+                seen << (dialog->acceptMode() == QFileDialog::AcceptSave ? QStringLiteral("save")
+                         : dialog->fileMode() == QFileDialog::Directory  ? QStringLiteral("folder")
+                                                                          : QStringLiteral("open"));
+                dialog->reject();
+            }
+        });
+        m_timer.start(50);
+    }
+    QStringList seen;
+
+private:
+    QTimer m_timer;
+};
+
 class WebDrop : public WebTabFixture {
 protected:
     void SetUp() override
@@ -108,6 +129,34 @@ TEST_F(WebDrop, filesUpTo250MiBGoThroughTheBridgeOneCallPerFileAndArriveIntact)
     EXPECT_FALSE(tab.coordinator()->pendingDroppedFiles().has_value());
     // The drag highlight is gone once the files are in.
     EXPECT_EQ(evaluate(tab, QStringLiteral("document.querySelectorAll('.drag-over').length")).toInt(), 0);
+}
+
+TEST_F(WebDrop, dropsMadeWhileTheBridgeIsBusyArriveWholeAndInDropOrder)
+{
+    StdoutCapture console;
+    web::WebTabView &tab = openCorrection();
+    const QStringList paths = {randomFile(QStringLiteral("first.wav"), 30 * MiB + 1), randomFile(QStringLiteral("second.wav"), 1000),
+                               randomFile(QStringLiteral("third.wav"), 6 * MiB + 3)};
+    const QPointF point = over(tab, QStringLiteral("label[for=\"files\"]"));
+    dropFiles(tab.webView(), urls({paths[0]}), point);
+    ASSERT_TRUE(m_log->waitFor(QStringLiteral("[drop] bridge injecting first.wav (40960 KB base64)")));
+    // The next drops come while the first file's parts are on their way.
+    for (int n = 1; n < 3; ++n) {
+        dropFiles(tab.webView(), urls({paths[n]}), point);
+        ASSERT_TRUE(waitUntil([&] { return m_log->countStartingWith(QStringLiteral("[drop] target=correction ")) == n + 1; }));
+    }
+
+    ASSERT_TRUE(waitForHashes(tab, 3, 60000));
+    for (int n = 0; n < 3; ++n) {
+        const QVariantMap entry = file(tab, n);
+        EXPECT_EQ(entry.value(QStringLiteral("name")).toString(), QFileInfo(paths[n]).fileName());
+        EXPECT_EQ(entry.value(QStringLiteral("size")).toLongLong(), QFileInfo(paths[n]).size());
+        EXPECT_EQ(entry.value(QStringLiteral("sha256")).toString(), sha256Of(paths[n])) << n;
+    }
+    ASSERT_TRUE(console.waitFor(QStringLiteral("HANDLE bridge injected 1 file(s)")));
+    settle(300);
+    EXPECT_EQ(console.lines().count(QStringLiteral("HANDLE bridge injected 1 file(s)")), 3);
+    EXPECT_EQ(arrived(tab), 3);
 }
 
 TEST_F(WebDrop, aFileTooLargeForTheBridgeIsHandedToThePagesOwnChooser)
@@ -214,6 +263,14 @@ TEST_F(WebDrop, onTheCinemaPageTheZoneUnderTheDropOrTheFileTypeDecides)
         EXPECT_EQ(entry.value(QStringLiteral("sha256")).toString(), sha256Of(c.file));
         EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[drop] target=") + c.target + QStringLiteral(" ")), targets + 1);
     }
+    // A drop that replaces one still looking for its zone goes to its own zone.
+    dropFiles(cinema.webView(), urls({mxf}), outside);
+    dropFiles(cinema.webView(), urls({wav}), outside);
+    ASSERT_TRUE(waitForHashes(cinema, ++n));
+    settle(300);
+    EXPECT_EQ(arrived(cinema), n);
+    EXPECT_EQ(file(cinema, n - 1).value(QStringLiteral("name")).toString(), QStringLiteral("stereo.wav"));
+    EXPECT_EQ(file(cinema, n - 1).value(QStringLiteral("via")).toString(), QStringLiteral("vorlikInjectFile"));
 }
 
 TEST_F(WebDrop, aDropGoesToTheSelectedTabWhicheverViewReceivedIt)
@@ -268,6 +325,55 @@ TEST_F(WebDrop, withoutATargetTheFilesWaitForThePagesOwnChooserOrANewPage)
     EXPECT_FALSE(tab.coordinator()->pendingDroppedFiles().has_value());
 }
 
+TEST_F(WebDrop, droppedFilesAnswerOnlyAnOpenRequestThatAcceptsThem)
+{
+    platform::Settings::standard().setOverride(QStringLiteral("openURL"), http().baseUrl().resolved(QUrl(QStringLiteral("/pages/plain"))).toString());
+    const QUrl plain = http().baseUrl().resolved(QUrl(QStringLiteral("/pages/plain")));
+    web::WebTabView &tab = openTab(web::WebTabView::correctionURL(), true, plain);
+    const QString wav = randomFile(QStringLiteral("take.wav"), 2700);
+    const QString before = sha256Of(wav);
+    dropFiles(tab.webView(), urls({wav}), QPointF(40, 40));
+    ASSERT_TRUE(m_log->waitFor(QStringLiteral("[drop] no target found on page")));
+
+    // A save picker, a folder upload and a chooser for PDFs get the desktop's dialog; the
+    // dropped file is neither handed out nor written.
+    DialogCloser dialogs;
+    clickAt(tab.webView(), centreOf(tab.page(), QStringLiteral("#save")));
+    ASSERT_TRUE(waitForPage(tab, QStringLiteral("vorlikPage.saves.length === 1")));
+    EXPECT_EQ(sha256Of(wav), before);
+    EXPECT_EQ(QFileInfo(wav).size(), 2700);
+    clickAt(tab.webView(), centreOf(tab.page(), QStringLiteral("#folder")));
+    clickAt(tab.webView(), centreOf(tab.page(), QStringLiteral("#pdfOnly")));
+    ASSERT_TRUE(waitUntil([&] { return dialogs.seen.size() == 3; })) << dialogs.seen.join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(dialogs.seen, QStringList({QStringLiteral("save"), QStringLiteral("folder"), QStringLiteral("open")}));
+    EXPECT_EQ(sha256Of(wav), before);
+    EXPECT_EQ(arrived(tab), 0);
+    ASSERT_TRUE(tab.coordinator()->pendingDroppedFiles().has_value());
+
+    // The next request that takes the file gets it.
+    clickAt(tab.webView(), centreOf(tab.page(), QStringLiteral("#other")));
+    ASSERT_TRUE(waitForPage(tab, QStringLiteral("vorlikPage.files.length === 1")));
+    EXPECT_EQ(file(tab, 0).value(QStringLiteral("via")).toString(), QStringLiteral("other"));
+    EXPECT_EQ(file(tab, 0).value(QStringLiteral("size")).toLongLong(), 2700);
+    EXPECT_EQ(dialogs.seen.size(), 3);
+    EXPECT_FALSE(tab.coordinator()->pendingDroppedFiles().has_value());
+    EXPECT_EQ(sha256Of(wav), before);
+}
+
+TEST_F(WebDrop, aClickedChooserForOtherTypesGetsOneDialogAndNoMoreClicks)
+{
+    web::WebTabView &tab = openCorrection();
+    evaluate(tab, QStringLiteral("document.getElementById('files').accept = '.pdf'; 1"));
+    DialogCloser dialogs;
+    dropFiles(tab.webView(), urls({bigSparseFile(QStringLiteral("mix.wav"), 300 * MiB)}), over(tab, QStringLiteral("label[for=\"files\"]")));
+    ASSERT_TRUE(waitUntil([&] { return dialogs.seen.size() == 1; }));
+    settle(2 * int(web::Coordinator::retryInterval.count()));
+    EXPECT_EQ(dialogs.seen, QStringList{QStringLiteral("open")});
+    EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[drop] click posted at ")), 1);
+    EXPECT_EQ(arrived(tab), 0);
+    EXPECT_TRUE(tab.coordinator()->pendingDroppedFiles().has_value());
+}
+
 TEST_F(WebDrop, aChooserRequestFromAnotherPageGetsTheOpenPanelNotTheDroppedFiles)
 {
     platform::Settings::standard().setOverride(QStringLiteral("openURL"), http().baseUrl().resolved(QUrl(QStringLiteral("/pages/plain"))).toString());
@@ -278,17 +384,9 @@ TEST_F(WebDrop, aChooserRequestFromAnotherPageGetsTheOpenPanelNotTheDroppedFiles
 
     // The page moves on by itself (no new load): its address is another page's.
     evaluate(tab, QStringLiteral("history.pushState({}, '', '/pages/other'); 1"));
-    QString dialogSeen;
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-            dialogSeen = dialog->windowTitle().isEmpty() ? QStringLiteral("file dialog") : dialog->windowTitle();
-            dialog->reject();
-        }
-    });
-    closer.start(50);
+    DialogCloser dialogs;
     clickAt(tab.webView(), centreOf(tab.page(), QStringLiteral("#other")));
-    ASSERT_TRUE(waitUntil([&] { return !dialogSeen.isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return dialogs.seen == QStringList{QStringLiteral("open")}; }));
     EXPECT_TRUE(m_log->contains(QStringLiteral("[drop] runOpenPanel page=other pending=1")));
     settle(200);
     EXPECT_EQ(arrived(tab), 0);
@@ -322,6 +420,16 @@ TEST_F(WebDrop, aLargeFileReachesThePageInPartsThroughTheBridge)
     }
     // Nothing of the parts stays in the page.
     EXPECT_EQ(evaluate(tab, QStringLiteral("window.__vorlikBridgeParts.length")).toInt(), 0);
+    // A file with a part missing is refused, not handed on.
+    const web::BridgeInjection cut(QStringLiteral("correction"), QStringLiteral("cut.wav"), readFile(path).toBase64(), 65536);
+    for (qsizetype i = 0; i < cut.scriptCount(); ++i) {
+        if (i == 3)
+            continue;
+        const web::ScriptOutcome outcome = test::run(web::PageScript::run(tab.page(), cut.script(i)));
+        EXPECT_EQ(outcome.error.value_or(QString()), i + 1 < cut.scriptCount() ? QString() : QStringLiteral("Error: the file arrived incomplete"));
+    }
+    settle(100);
+    EXPECT_EQ(arrived(tab), n);
     // A file that fits in one part is one call, the script as the page expects it.
     const web::BridgeInjection small(QStringLiteral("dropZone"), QStringLiteral("a'b.wav"), "AAAA");
     ASSERT_EQ(small.scriptCount(), 1);
@@ -340,7 +448,8 @@ TEST_F(WebDrop, anInjectionThePageRejectsIsReportedAndTheNextFileStillGoes)
     const QString good = randomFile(QStringLiteral("good.wav"), 100);
     dropFiles(tab.webView(), urls({bad, QUrl::fromLocalFile(scratch(QStringLiteral("missing.wav"))).toLocalFile(), good}),
               over(tab, QStringLiteral("label[for=\"files\"]")));
-    ASSERT_TRUE(console.waitFor(QStringLiteral("HANDLE bridge injected 2 file(s)")));
+    // The refused file does not count as delivered.
+    ASSERT_TRUE(console.waitFor(QStringLiteral("HANDLE bridge injected 1 file(s)")));
     EXPECT_TRUE(console.lines().contains(QStringLiteral("HANDLE bridge inject error: Error: refused bad.wav")));
     ASSERT_TRUE(waitForHashes(tab, 1));
     EXPECT_EQ(file(tab, 0).value(QStringLiteral("name")).toString(), QStringLiteral("good.wav"));
@@ -373,23 +482,15 @@ TEST_F(WebDrop, theDiagnosticHooksRunAtPageLoad)
 TEST_F(WebDrop, theChooseHookOpensThePagesChooserOnce)
 {
     platform::Settings::standard().setOverride(QStringLiteral("clickChoose"), QStringLiteral("files"));
-    int dialogs = 0;
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-            ++dialogs;
-            dialog->reject();
-        }
-    });
-    closer.start(50);
+    DialogCloser dialogs;
     web::WebTabView &tab = openCorrection();
     ASSERT_TRUE(m_log->waitFor(QStringLiteral("[drop] runOpenPanel page=correction pending=0")));
-    ASSERT_TRUE(waitUntil([&] { return dialogs == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return dialogs.seen.size() == 1; }));
     EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[drop] click posted at ")), 1);
 
     navigate(tab, web::WebTabView::correctionURL());
     settle(800);
-    EXPECT_EQ(dialogs, 1);
+    EXPECT_EQ(dialogs.seen.size(), 1);
     EXPECT_EQ(arrived(tab), 0);
 }
 

@@ -10,6 +10,7 @@
 #include "web/DownloadDestination.h"
 #include "web/DownloadInterruption.h"
 #include "web/DropRouter.h"
+#include "web/FileChooserRequest.h"
 #include "web/InjectedScripts.h"
 #include "web/PageScript.h"
 #include "web/ResourceGuard.h"
@@ -343,6 +344,41 @@ TEST_F(WebRules, theBridgeTakesDropsOfAtMost250MiB)
     EXPECT_TRUE(Coordinator::bridgeFits({half, half}, limit));
     EXPECT_FALSE(Coordinator::bridgeFits({half, half, byte}, limit));
     EXPECT_TRUE(Coordinator::bridgeFits({exact, missing}, limit)); // a size that cannot be read counts 0
+}
+
+TEST_F(WebRules, droppedFilesAnswerOnlyOpenRequestsThatAcceptThem)
+{
+    const QUrl wav = QUrl::fromLocalFile(m_folder.filePath(QStringLiteral("Take 1.WAV")));
+    const QUrl pdf = QUrl::fromLocalFile(m_folder.filePath(QStringLiteral("notes.pdf")));
+    const QUrl bare = QUrl::fromLocalFile(m_folder.filePath(QStringLiteral("README")));
+    using Mode = QWebEnginePage::FileSelectionMode;
+    struct Case {
+        Mode mode;
+        QStringList accepted;
+        QList<QUrl> files;
+        bool admitted;
+    };
+    const Case cases[] = {
+        {Mode::FileSelectOpenMultiple, {}, {wav, pdf}, true},
+        {Mode::FileSelectOpen, {}, {wav}, true},
+        {Mode::FileSelectOpen, {}, {wav, pdf}, false}, // one file asked for, two dropped
+        {Mode::FileSelectSave, {}, {wav}, false},
+        {Mode::FileSelectUploadFolder, {}, {wav}, false},
+        {Mode::FileSelectOpenMultiple, {}, {}, false},
+        {Mode::FileSelectOpenMultiple, {QStringLiteral(".pdf"), QStringLiteral("application/pdf")}, {wav}, false},
+        {Mode::FileSelectOpenMultiple, {QStringLiteral(".pdf"), QStringLiteral("application/pdf")}, {pdf}, true},
+        {Mode::FileSelectOpenMultiple, {QStringLiteral(".wav")}, {wav, pdf}, false},
+        {Mode::FileSelectOpenMultiple, {QStringLiteral(".wav")}, {wav}, true},
+        {Mode::FileSelectOpenMultiple, {QStringLiteral("audio/*")}, {wav}, true},
+        {Mode::FileSelectOpenMultiple, {QStringLiteral("audio/wav")}, {wav}, true}, // an alias of audio/x-wav
+        {Mode::FileSelectOpenMultiple, {QStringLiteral("video/*")}, {wav}, false},
+        {Mode::FileSelectOpenMultiple, {QStringLiteral("application/*")}, {wav}, false},
+        {Mode::FileSelectOpenMultiple, {QStringLiteral("audio/*")}, {bare}, false},
+        {Mode::FileSelectOpenMultiple, {QString()}, {bare}, true},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(web::FileChooserRequest(c.mode, c.accepted).admits(c.files), c.admitted)
+            << int(c.mode) << " " << c.accepted.join(QLatin1Char(',')).toStdString() << " files=" << c.files.size();
 }
 
 TEST_F(WebRules, scriptOutcomesTellErrorsFromValues)

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
 
 using namespace vorlik;
@@ -125,6 +126,31 @@ TEST_F(WebTabHost, aMissingPageIsLoggedWithItsStatusAndStillShown)
     EXPECT_EQ(evaluate(tab, QStringLiteral("document.querySelector('h1').textContent")).toString(), QStringLiteral("This page is gone"));
     // A page that loads fine logs no error.
     EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[web] navigation error 404 for ") + httpUrl(QStringLiteral("/correction")).toString()), 0);
+}
+
+TEST_F(WebTabHost, aPageThatNeverArrivesIsStoppedAfterTheLoadLimit)
+{
+    web::WebTabView &tab = openCorrection();
+    const QUrl slow = httpUrl(QStringLiteral("/pages/plain"));
+    http().addFault(QJsonObject{{QStringLiteral("method"), QStringLiteral("GET")}, {QStringLiteral("path"), slow.path()},
+                                {QStringLiteral("action"), QStringLiteral("delay")}, {QStringLiteral("delay_ms"), 5000}});
+    QList<QWebEngineLoadingInfo::LoadStatus> ends;
+    QObject::connect(tab.page(), &QWebEnginePage::loadingChanged, [&](const QWebEngineLoadingInfo &info) {
+        if (info.url() == slow && info.status() != QWebEngineLoadingInfo::LoadStartedStatus)
+            ends << info.status();
+    });
+    tab.coordinator()->setPageLoadLimit(std::chrono::milliseconds(400));
+    tab.page()->load(slow);
+
+    ASSERT_TRUE(m_log->waitFor(QStringLiteral("[web] navigation timed out after 0.4 s for ") + slow.toString(QUrl::FullyEncoded)));
+    ASSERT_TRUE(waitUntil([&] { return !ends.isEmpty(); }));
+    EXPECT_NE(ends.first(), QWebEngineLoadingInfo::LoadSucceededStatus);
+    EXPECT_FALSE(m_log->contains(QStringLiteral("[web] didFinish ") + slow.toString(QUrl::FullyEncoded)));
+
+    // The tab goes on: the next page loads, and a page that loads in time is not stopped.
+    tab.coordinator()->setPageLoadLimit(web::Coordinator::pageLoadLimit);
+    navigate(tab, httpUrl(QStringLiteral("/correction")));
+    EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[web] navigation timed out")), 1);
 }
 
 TEST_F(WebTabHost, aPdfLinkIsSavedToDownloadsTwiceUnderFreeNames)

@@ -1,5 +1,6 @@
 // `vorlik update …` and `vorlik ffmpeg install` run as a user would, against the stand-in
-// service over HTTPS; `update install` replaces a copy of the project's own bundle.
+// service over HTTPS; `update install` replaces a copy of the project's own bundle, and a copy
+// laid out as the package installs it leaves its update to the package manager.
 #include "tests/support/DevServer.h"
 #include "tests/support/TestFiles.h"
 
@@ -7,7 +8,9 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -138,6 +141,50 @@ TEST_F(CliUpdate, InstallOutsideABundleIsRefusedClearly)
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.err.startsWith(QStringLiteral("✗ Install failed: Vorlik Desktop is not running from its app bundle (")))
         << result.err.toStdString();
+}
+
+// Every entry below a folder with its size and modification time.
+QStringList listing(const QString &folder)
+{
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        entries << info.filePath() + u' ' + QString::number(info.size()) + u' '
+                + QString::number(info.lastModified().toMSecsSinceEpoch());
+    }
+    entries.sort();
+    return entries;
+}
+
+TEST_F(CliUpdate, APackagedCopyLeavesTheUpdateToThePackageManagerAndTouchesNothing)
+{
+    publish(QStringLiteral("1.2.25"), 28);
+    // The layout the package puts under /usr: the program in bin/, the package's mark in
+    // share/vorlik-desktop/.
+    QTemporaryDir prefix;
+    const QString program = prefix.filePath(QStringLiteral("bin/vorlik"));
+    ASSERT_TRUE(QDir().mkpath(prefix.filePath(QStringLiteral("bin"))));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(VORLIK_CLI_PATH), program));
+    vorlik::test::writeFile(prefix.filePath(QStringLiteral("share/vorlik-desktop/package-managed")), {});
+    const QStringList before = listing(prefix.path());
+    const QString note = QStringLiteral("This copy of Vorlik Desktop is managed by your package manager. Install updates "
+                                        "through it (for example: sudo apt update && sudo apt upgrade).");
+
+    const CliResult checked = run(program, {QStringLiteral("update"), QStringLiteral("check")});
+    EXPECT_EQ(checked.exitCode, 0) << checked.err.toStdString();
+    EXPECT_EQ(checked.out.toStdString(), (QStringLiteral("Checking for updates…\n1.2.25 (build 28) is available — "
+                                                         "you have 1.2.24\nBetter in every way.\n")
+                                          + note + u'\n')
+                                             .toStdString());
+    for (const QString &action : {QStringLiteral("download"), QStringLiteral("install")}) {
+        const CliResult refused = run(program, {QStringLiteral("update"), action});
+        EXPECT_EQ(refused.exitCode, 1) << action.toStdString();
+        EXPECT_EQ(refused.err.toStdString(), (QStringLiteral("✗ ") + note + u'\n').toStdString()) << action.toStdString();
+    }
+    for (const QJsonValue &request : server().requests())
+        EXPECT_FALSE(request.toObject().value(QStringLiteral("path")).toString().endsWith(QLatin1String(".tar.gz")));
+    EXPECT_EQ(listing(prefix.path()), before);
 }
 
 TEST_F(CliUpdate, InstallReplacesTheRunningBundleAndRelaunchesIt)
