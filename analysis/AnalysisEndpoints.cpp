@@ -5,9 +5,9 @@
 #include "analysis/MultipartStream.h"
 #include "analysis/StreamingUpload.h"
 #include "diagnostics/DiagnosticsLogger.h"
-#include "platform/Settings.h"
 #include "service/APIClient.h"
 #include "service/APIError.h"
+#include "service/JsonReader.h"
 
 #include <QCoroSignal>
 #include <QElapsedTimer>
@@ -34,7 +34,7 @@ QString bodyText(const QByteArray &body)
 // The string member `key` of a JSON object body, if the body is one and the member a string.
 std::optional<QString> stringMember(const QByteArray &body, const QString &key)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(body);
+    const QJsonDocument document = service::JsonReader::read(body);
     if (!document.isObject())
         return std::nullopt;
     const QJsonValue value = document.object().value(key);
@@ -50,7 +50,7 @@ QString jobPath(const QString &jobID, const char *suffix = "")
 
 void logUpload(const QString &message)
 {
-    if (platform::Settings::standard().diagnosticsEnabled())
+    if (diagnostics::DiagnosticsLogger::shared().isEnabled())
         diagnostics::DiagnosticsLogger::shared().log(QStringLiteral("api"), QStringLiteral("POST /v1/uploads ") + message);
 }
 

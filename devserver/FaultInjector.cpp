@@ -80,6 +80,14 @@ std::optional<Fault> Fault::fromJson(const QJsonObject &object, QString &error)
         }
         fault.body = body.toString().toUtf8();
     }
+    const QJsonValue location = object.value(QStringLiteral("location"));
+    if (!location.isUndefined() && !location.isNull()) {
+        if (!location.isString()) {
+            error = QStringLiteral("\"location\" must be a string");
+            return std::nullopt;
+        }
+        fault.location = location.toString();
+    }
     const QJsonValue delay = object.value(QStringLiteral("delay_ms"));
     if (!delay.isUndefined() && !delay.isNull()) {
         if (!delay.isDouble() || delay.toInteger(-1) < 0) {
@@ -118,7 +126,7 @@ std::optional<Fault> Fault::fromSpec(const QString &spec, QString &error)
             error = QStringLiteral("--fault: expected key=value, got ") + words.at(i);
             return std::nullopt;
         }
-        if (key == QStringLiteral("action") || key == QStringLiteral("body")) {
+        if (key == QStringLiteral("action") || key == QStringLiteral("body") || key == QStringLiteral("location")) {
             object.insert(key, value);
         } else if (key == QStringLiteral("status") || key == QStringLiteral("count") || key == QStringLiteral("delay_ms")) {
             bool ok = false;
@@ -146,6 +154,7 @@ QJsonObject Fault::toJson() const
                        {QStringLiteral("action"), actionName(action)},
                        {QStringLiteral("status"), status},
                        {QStringLiteral("body"), QString::fromUtf8(body)},
+                       {QStringLiteral("location"), location},
                        {QStringLiteral("delay_ms"), delayMs},
                        {QStringLiteral("count"), count}};
 }

@@ -19,6 +19,7 @@ struct Fault {
     Action action = Action::status;
     int status = 500;
     QByteArray body = R"({"error":"injected"})";
+    QString location;        // "status" only: sent as the Location header when not empty
     qint64 delayMs = 0;
     int count = 1;           // -1: every matching request
 

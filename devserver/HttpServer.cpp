@@ -203,6 +203,8 @@ void HttpServer::applyFault(const Fault &fault, Exchange &exchange, RequestLog::
         QJsonDocument::fromJson(fault.body, &parseError);
         exchange.raw(fault.status, fault.body,
                      parseError.error == QJsonParseError::NoError ? "application/json" : "text/plain; charset=utf-8");
+        if (!fault.location.isEmpty())
+            exchange.response.set_header("Location", fault.location.toStdString());
         return;
     }
     case Fault::Action::malformed:

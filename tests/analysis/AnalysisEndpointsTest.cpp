@@ -303,6 +303,42 @@ TEST_F(AnalysisEndpointsTest, an413AnswerCarriesItsBody)
     EXPECT_EQ(error->description(), QStringLiteral("Server error 413: {\"error\":\"too large\"}"));
 }
 
+TEST_F(AnalysisEndpointsTest, everyErrorStatusIsABadStatusWithTheServersText)
+{
+    // The upload judges its own reply; the status request goes through the shared frame.
+    const QUrl file = audioFile(QStringLiteral("a.wav"), sineWAV(0.05));
+    for (int status = 400; status <= 599; ++status) {
+        SCOPED_TRACE(status);
+        const QString body = QStringLiteral("no, %1").arg(status);
+        fault(QStringLiteral("POST"), QStringLiteral("/v1/uploads"), status, body);
+        auto error = failureOf<APIError>([&] { return AnalysisEndpoints::uploadAudio(file, m_bearer); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->description(), QStringLiteral("Server error %1: ").arg(status) + body);
+
+        fault(QStringLiteral("GET"), QStringLiteral("/v1/jobs/j-4"), status, body);
+        error = failureOf<APIError>([&] { return AnalysisEndpoints::jobInfo(QStringLiteral("j-4"), m_bearer); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->description(), QStringLiteral("Server error %1: ").arg(status) + body);
+    }
+}
+
+TEST_F(AnalysisEndpointsTest, anUploadIsNotSentOnToAnotherHost)
+{
+    QUrl elsewhere = server().baseUrl();
+    elsewhere.setHost(QStringLiteral("localhost"));
+    elsewhere.setPath(QStringLiteral("/v1/uploads/elsewhere"));
+    server().addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/v1/uploads")},
+                                  {QStringLiteral("action"), QStringLiteral("status")},
+                                  {QStringLiteral("status"), 307},
+                                  {QStringLiteral("location"), elsewhere.toString()}});
+    const auto error = failureOf<TransportError>([&] {
+        return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.05)), m_bearer);
+    });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QNetworkReply::InsecureRedirectError);
+    EXPECT_TRUE(lastRequestTo(QStringLiteral("/v1/uploads/elsewhere")).isEmpty()) << "the file and the bearer went on";
+}
+
 TEST_F(AnalysisEndpointsTest, uploadAnswersWithoutAStringUploadIDAreDecodingErrors)
 {
     for (const QString &body : {QStringLiteral("not json"), QStringLiteral("[\"upload_id\"]"), QStringLiteral("{}"),

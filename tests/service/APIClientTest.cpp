@@ -209,6 +209,51 @@ TEST_F(APIClientTest, requestReturnsEveryStatusAndLogsIt)
         << lines.at(1).toStdString();
 }
 
+TEST_F(APIClientTest, everyErrorStatusIsAResponseWithThatStatusAndItsBody)
+{
+    // Qt files some of these under codes of its own (400 and 418 as an invalid operation, 407
+    // as a proxy's demand): the status decides, not Qt's code.
+    for (int status = 400; status <= 599; ++status) {
+        SCOPED_TRACE(status);
+        const QString body = QStringLiteral("{\"error\":\"status %1\"}").arg(status);
+        server().addFault(statusFault(QStringLiteral("GET"), QStringLiteral("/health"), status, body));
+        const APIResponse response = test::run(APIClient::request(QStringLiteral("health"), "GET"));
+        EXPECT_EQ(response.status, status);
+        EXPECT_EQ(response.body, body.toUtf8());
+
+        server().addFault(statusFault(QStringLiteral("POST"), QStringLiteral("/v1/auth/activate"), status, body));
+        const auto error = failureOf<APIError>([] { return APIClient::activate(server().demoKey()); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->description(), QStringLiteral("Server error %1: ").arg(status) + body);
+    }
+}
+
+TEST_F(APIClientTest, aRedirectToAnotherHostDoesNotCarryTheBearer)
+{
+    // The same server under another name: to the client, another host.
+    QUrl elsewhere = server().baseUrl();
+    elsewhere.setHost(QStringLiteral("localhost"));
+    elsewhere.setPath(QStringLiteral("/v1/jobs/elsewhere"));
+    QJsonObject redirect = statusFault(QStringLiteral("GET"), QStringLiteral("/v1/presets"), 302, QString());
+    redirect.insert(QStringLiteral("location"), elsewhere.toString());
+    server().addFault(redirect);
+    const auto error = failureOf<TransportError>(
+        [] { return APIClient::request(QStringLiteral("/v1/presets"), "GET", std::nullopt, QStringLiteral("tok-secret")); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QNetworkReply::InsecureRedirectError);
+    for (const QJsonValue &request : server().requests())
+        EXPECT_NE(request.toObject().value(QStringLiteral("path")).toString(), QStringLiteral("/v1/jobs/elsewhere"))
+            << "the request, bearer and all, went on to another host";
+
+    // Within the same origin a redirect is followed, bearer and all.
+    redirect.insert(QStringLiteral("location"), QStringLiteral("/health"));
+    server().addFault(redirect);
+    const APIResponse followed =
+        test::run(APIClient::request(QStringLiteral("/v1/presets"), "GET", std::nullopt, QStringLiteral("tok-secret")));
+    EXPECT_EQ(followed.status, 200);
+    EXPECT_EQ(header(lastRequestTo(QStringLiteral("/health")), QStringLiteral("Authorization")), "Bearer tok-secret");
+}
+
 TEST_F(APIClientTest, requestSendsContentTypeAlwaysAndTheBearerWhenGiven)
 {
     test::run(APIClient::request(QStringLiteral("/v1/presets"), "GET", std::nullopt, QStringLiteral("tok-123")));
