@@ -2,7 +2,7 @@
 // removal of partial outputs.
 #include "convert/ConvertRunner.h"
 
-#include "convert/Graphemes.h"
+#include "platform/Graphemes.h"
 #include "platform/ProcessAwaiter.h"
 #include "convert/ProcessBox.h"
 #include "convert/StderrTail.h"
@@ -50,7 +50,7 @@ QCoro::Task<ShellOutcome> ConvertRunner::runFFmpeg(QString ffmpeg, QStringList a
     drain();
     tail.append(decoder.decode(QByteArrayView()));
     if (end.succeeded())
-        co_return ShellOutcome::success();
+        co_return ShellOutcome::success(tail.text());
     // A process ended by a signal reports the signal number; neither case is ever success.
     co_return ShellOutcome::failure(end.exitCode, tail.text());
 }
@@ -132,9 +132,9 @@ QString ConvertRunner::summarise(const QString &text)
     for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
         if (line->contains(QStringLiteral("Error")) || line->contains(QStringLiteral("error"))
             || line->contains(QStringLiteral("Invalid")))
-            return Graphemes::prefix(*line, limit);
+            return platform::Graphemes::prefix(*line, limit);
     }
-    return Graphemes::prefix(text, limit);
+    return platform::Graphemes::prefix(text, limit);
 }
 
 void ConvertRunner::cleanupPartial(const QString &basePath)
