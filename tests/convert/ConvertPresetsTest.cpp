@@ -170,7 +170,12 @@ TEST_P(ConvertCeiling, NeverEndsDoneAboveTheCeilingOrTheTarget)
     const TestMedia::Loudness measured = TestMedia::loudness(*item.output);
     EXPECT_LE(measured.truePeak, -1.0);
     if (GetParam().reachable) {
-        EXPECT_NEAR(measured.integrated, GetParam().target, 0.5);
+        EXPECT_LE(measured.integrated, GetParam().target + 0.5);
+        // The search may stop a little short (the encoder moves each pass's peaks); then the item
+        // must say so rather than claim the target.
+        if (measured.integrated < GetParam().target - 0.5)
+            EXPECT_TRUE(item.note && item.note->contains(QStringLiteral("short of the")))
+                << measured.integrated << " with note " << item.note.value_or(QString()).toStdString();
     } else {
         // Too short to measure: only lowered, and the note says by how much.
         EXPECT_TRUE(item.note && item.note->startsWith(QStringLiteral("The source is too short or too quiet to measure its loudness; it was lowered by ")))
