@@ -153,6 +153,7 @@ private:
     static QStringList withChannelLimit(QStringList arguments, const QStringList &channelLimit);
     // Marks the item stopped (it stays pending).
     void markStopped(const QUuid &id);
+    void markScriptRejected(const QUuid &id, const QString &name, const QString &description);
     static QCoro::Task<void> forceKillLater(QPointer<ConvertRunner> self, quint64 runNumber,
                                             QPointer<QProcess> remembered, std::shared_ptr<ProcessBox> box);
 

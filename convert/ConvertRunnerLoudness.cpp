@@ -124,13 +124,7 @@ ConvertRunner::produceMeasured(QPointer<ConvertRunner> self, std::shared_ptr<Run
             arguments = buildArguments(preset.command, input, base, LoudnessPlaceholders::of(*source, setting->gain, setting->limit));
         } catch (const TemplateError &error) {
             // Only a path can bring a new fault in here: the script itself was checked before.
-            const QString description = error.description();
-            self->updateItem(itemID, [&](QueueItem &entry) {
-                entry.status = QStringLiteral("✗ Script rejected");
-                entry.succeeded = false;
-                entry.errorDetail = description;
-            });
-            self->setStatusLine(QStringLiteral("Skipped ") + name + QStringLiteral(": ") + description);
+            self->markScriptRejected(itemID, name, error.description());
             co_return std::nullopt;
         }
 
