@@ -5,6 +5,8 @@
 #include "service/PresetsPayload.h"
 #include "service/Session.h"
 
+#include "tests/support/QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
@@ -15,9 +17,6 @@
 #include <functional>
 #include <ostream>
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
-QT_END_NAMESPACE
 
 using namespace vorlik::service;
 
@@ -90,18 +89,12 @@ TEST(SessionDecoding, failsWithTheFirstProblemMet)
         {"missing session_id",
          R"({"access_token":"a","refresh_token":"r","installation_id":"i","client_id":"c"})",
          R"(keyNotFound: no value for key "session_id")"},
-        {"missing refresh_token",
-         R"({"access_token":"a","installation_id":"i","client_id":"c","session_id":"s"})",
-         R"(keyNotFound: no value for key "refresh_token")"},
         {"null access_token",
          R"({"access_token":null,"refresh_token":"r","installation_id":"i","client_id":"c","session_id":"s"})",
          R"(valueNotFound: "access_token" is null, expected a string)"},
         {"number where a string belongs",
          R"({"access_token":"a","refresh_token":"r","installation_id":7,"client_id":"c","session_id":"s"})",
          R"(typeMismatch: "installation_id" is a number, expected a string)"},
-        {"boolean where a string belongs",
-         R"({"access_token":"a","refresh_token":"r","installation_id":"i","client_id":true,"session_id":"s"})",
-         R"(typeMismatch: "client_id" is a boolean, expected a string)"},
         {"keys are case-sensitive",
          R"({"Access_Token":"a","refresh_token":"r","installation_id":"i","client_id":"c","session_id":"s"})",
          R"(keyNotFound: no value for key "access_token")"},
@@ -110,19 +103,14 @@ TEST(SessionDecoding, failsWithTheFirstProblemMet)
          R"(keyNotFound: no value for key "refresh_token")"},
         {"array at top level", "[" + sessionBody + "]",
          "typeMismatch: the top level is an array, expected an object"},
-        {"string at top level", R"("access_token")", "typeMismatch: the top level is a string, expected an object"},
         {"number at top level", "42", "typeMismatch: the top level is a number, expected an object"},
         {"null at top level", "null", "typeMismatch: the top level is null, expected an object"},
         {"empty body", "", "dataCorrupted: the data is empty, expected a JSON object"},
-        {"whitespace body", " \n\t", "dataCorrupted: the data is empty, expected a JSON object"},
         {"truncated", sessionBody.left(40), "dataCorrupted: the data is not valid JSON (…"},
-        {"truncated after a key", R"({"access_token")", "dataCorrupted: the data is not valid JSON (…"},
         {"garbage after the object", sessionBody + "x", "dataCorrupted: the data is not valid JSON (garbage at the end of the document…"},
-        {"two objects", sessionBody + sessionBody, "dataCorrupted: the data is not valid JSON (garbage at the end of the document…"},
         {"non-UTF-8 inside a string",
          QByteArray(R"({"access_token":"a)") + "\xff\xfe" + R"(","refresh_token":"r","installation_id":"i","client_id":"c","session_id":"s"})",
          "dataCorrupted: the data is not valid JSON (invalid UTF8 string…"},
-        {"non-UTF-8 bytes only", QByteArray("\xc3\x28\xa0\xa1", 4), "dataCorrupted: the data is not valid JSON (…"},
         {"NUL bytes", QByteArray("\0\0\0", 3), "dataCorrupted: the data is not valid JSON (…"},
     };
     for (const FailureCase &test : cases) {
@@ -140,19 +128,13 @@ TEST(SessionWriting, writesTheMembersInOrder)
 // ---------------------------------------------------------------------------------------------
 // PresetsPayload and Preset
 
-TEST(PresetsDecoding, documentWithEmptyListDecodes)
-{
-    const PresetsPayload payload = PresetsPayload::fromJSON(payloadWith("[]"));
-    EXPECT_EQ(payload.version, 3);
-    EXPECT_EQ(payload.generatedAt, "2026-12-01T10:00:00Z");
-    EXPECT_EQ(payload.note, "n");
-    EXPECT_TRUE(payload.presets.isEmpty());
-}
-
 TEST(PresetsDecoding, readsEveryPresetMemberInDocumentOrder)
 {
     const PresetsPayload payload = PresetsPayload::fromJSON(
         payloadWith('[' + presetJSON() + ',' + presetJSON(R"("id":"p2","unknown":{"deep":[1,1e999]})") + ']'));
+    EXPECT_EQ(payload.version, 3);
+    EXPECT_EQ(payload.generatedAt, "2026-12-01T10:00:00Z");
+    EXPECT_EQ(payload.note, "n");
     ASSERT_EQ(payload.presets.size(), 2);
     const Preset &first = payload.presets.at(0);
     EXPECT_EQ(first.id, "p1");
@@ -218,26 +200,17 @@ TEST(PresetsDecoding, failsWithTheFirstProblemMet)
     const FailureCase cases[] = {
         // The document's own members.
         {"missing note", R"({"version":1,"generated_at":"g","presets":[]})", R"(keyNotFound: no value for key "note")"},
-        {"null note", R"({"version":1,"generated_at":"g","note":null,"presets":[]})",
-         R"(valueNotFound: "note" is null, expected a string)"},
         {"missing version", R"({"generated_at":"g","note":"n","presets":[]})", R"(keyNotFound: no value for key "version")"},
         {"version as string", R"({"version":"1","generated_at":"g","note":"n","presets":[]})",
          R"(typeMismatch: "version" is a string, expected an integer)"},
-        {"version as boolean", R"({"version":true,"generated_at":"g","note":"n","presets":[]})",
-         R"(typeMismatch: "version" is a boolean, expected an integer)"},
         {"version 1.5", R"({"version":1.5,"generated_at":"g","note":"n","presets":[]})",
          R"(dataCorrupted: "version" is 1.5, which is not an integer)"},
         {"version 1e30", R"({"version":1e30,"generated_at":"g","note":"n","presets":[]})",
          R"(dataCorrupted: "version" is 1e+30, which does not fit a signed 64-bit integer)"},
         {"version 2^63", R"({"version":9223372036854775808,"generated_at":"g","note":"n","presets":[]})",
          R"(dataCorrupted: "version" is 9223372036854776000, which does not fit a signed 64-bit integer)"},
-        {"version -1e300", R"({"version":-1e300,"generated_at":"g","note":"n","presets":[]})",
-         R"(dataCorrupted: "version" is -1e+300, which does not fit a signed 64-bit integer)"},
         {"version 1e400", R"({"version":1e400,"generated_at":"g","note":"n","presets":[]})",
          R"(dataCorrupted: "version" is a number beyond the range of a 64-bit float)"},
-        {"generated_at as number", R"({"version":1,"generated_at":20261201,"note":"n","presets":[]})",
-         R"(typeMismatch: "generated_at" is a number, expected a string)"},
-        {"missing presets", R"({"version":1,"generated_at":"g","note":"n"})", R"(keyNotFound: no value for key "presets")"},
         {"null presets", R"({"version":1,"generated_at":"g","note":"n","presets":null})",
          R"(valueNotFound: "presets" is null, expected an array)"},
         {"presets as object", payloadWith("{}"), R"(typeMismatch: "presets" is an object, expected an array)"},
@@ -247,14 +220,10 @@ TEST(PresetsDecoding, failsWithTheFirstProblemMet)
         {"max_channels 1.5 in the third preset",
          payloadWith('[' + good + ',' + good + ',' + presetJSON(R"("max_channels":1.5)") + ']'),
          R"(dataCorrupted: "presets[2].max_channels" is 1.5, which is not an integer)"},
-        {"max_channels 1e30", payloadWith('[' + presetJSON(R"("max_channels":1e30)") + ']'),
-         R"(dataCorrupted: "presets[0].max_channels" is 1e+30, which does not fit a signed 64-bit integer)"},
         {"max_channels as array", payloadWith('[' + presetJSON(R"("max_channels":[2])") + ']'),
          R"(typeMismatch: "presets[0].max_channels" is an array, expected an integer)"},
         {"hint as number", payloadWith('[' + good + ',' + presetJSON(R"("hint":5)") + ']'),
          R"(typeMismatch: "presets[1].hint" is a number, expected a string)"},
-        {"summary as object", payloadWith('[' + presetJSON(R"("summary":{})") + ']'),
-         R"(typeMismatch: "presets[0].summary" is an object, expected a string)"},
         {"null command", payloadWith('[' + presetJSON(R"("command":null)") + ']'),
          R"(valueNotFound: "presets[0].command" is null, expected a string)"},
         {"missing output_ext",
@@ -263,13 +232,10 @@ TEST(PresetsDecoding, failsWithTheFirstProblemMet)
         {"misspelled outputExt",
          payloadWith(R"([{"id":"a","name":"n","description":"d","suffix":"s","outputExt":"x","kind":"k","command":"c"}])"),
          R"(keyNotFound: no value for key "presets[0].output_ext")"},
-        {"id as number", payloadWith('[' + presetJSON(R"("id":1)") + ']'),
-         R"(typeMismatch: "presets[0].id" is a number, expected a string)"},
         {"element is a string", payloadWith(R"(["p1"])"), R"(typeMismatch: "presets[0]" is a string, expected an object)"},
         {"element is null", payloadWith('[' + good + ",null]"), R"(typeMismatch: "presets[1]" is null, expected an object)"},
         // Not a document at all.
         {"array at top level", '[' + payloadWith("[]") + ']', "typeMismatch: the top level is an array, expected an object"},
-        {"empty array at top level", "[]", "typeMismatch: the top level is an array, expected an object"},
         {"truncated", payloadWith('[' + good + ']').chopped(10), "dataCorrupted: the data is not valid JSON (…"},
         {"non-UTF-8 in a preset name", payloadWith('[' + presetJSON(QByteArray(R"("name":"caf)") + "\xe9\"") + ']'),
          "dataCorrupted: the data is not valid JSON (invalid UTF8 string…"},
@@ -394,7 +360,7 @@ TEST(JsonReader, OnlyNumbersBeyondADoubleAreReadDifferently)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Equality
+// Writing
 
 namespace {
 Preset fullPreset()
@@ -404,63 +370,6 @@ Preset fullPreset()
                   QStringLiteral("hint"), QStringLiteral("summary")};
 }
 } // namespace
-
-TEST(PresetEquality, everyMemberCounts)
-{
-    const Preset base = fullPreset();
-    EXPECT_EQ(base, fullPreset());
-
-    struct Change {
-        const char *name;
-        std::function<void(Preset &)> apply;
-    };
-    const Change changes[] = {
-        {"id", [](Preset &p) { p.id = "p2"; }},
-        {"name", [](Preset &p) { p.name = "Other"; }},
-        {"description", [](Preset &p) { p.description = "Other"; }},
-        {"suffix", [](Preset &p) { p.suffix = "_x"; }},
-        {"outputExt", [](Preset &p) { p.outputExt = "mp3"; }},
-        {"kind", [](Preset &p) { p.kind = "video"; }},
-        {"maxChannels value", [](Preset &p) { p.maxChannels = 6; }},
-        {"maxChannels absent", [](Preset &p) { p.maxChannels.reset(); }},
-        {"command", [](Preset &p) { p.command = "-i {input}"; }},
-        {"hint value", [](Preset &p) { p.hint = "other"; }},
-        {"hint absent", [](Preset &p) { p.hint.reset(); }},
-        {"summary value", [](Preset &p) { p.summary = "other"; }},
-        {"summary absent", [](Preset &p) { p.summary.reset(); }},
-        {"summary empty vs absent", [](Preset &p) { p.summary = QString(); }},
-        {"loudness present", [](Preset &p) { p.loudness = LoudnessGoal{-14, -1}; }},
-    };
-    for (const Change &change : changes) {
-        SCOPED_TRACE(change.name);
-        Preset changed = base;
-        change.apply(changed);
-        EXPECT_FALSE(changed == base);
-        EXPECT_TRUE(changed != base);
-    }
-
-    // Both sides lacking an optional are equal.
-    Preset left = base, right = base;
-    left.hint.reset();
-    right.hint.reset();
-    EXPECT_EQ(left, right);
-}
-
-TEST(PresetEquality, listsCompareElementByElementInOrder)
-{
-    Preset other = fullPreset();
-    other.id = "p2";
-    const PresetList list{fullPreset(), other};
-    EXPECT_EQ(list, (PresetList{fullPreset(), other}));
-    EXPECT_NE(list, (PresetList{other, fullPreset()}));
-    EXPECT_NE(list, (PresetList{fullPreset()}));
-    PresetList changed = list;
-    changed[1].summary = "changed";
-    EXPECT_NE(list, changed);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Writing
 
 TEST(PresetWriting, writesTheListedKeyOrderAndLeavesAbsentOptionalsOut)
 {
@@ -536,10 +445,5 @@ TEST(RecordWriting, roundTripsThroughTheDecoder)
     EXPECT_EQ(again.presets, payload.presets);
 
     const Session session{QStringLiteral("a\"t"), QString(), QStringLiteral("i\n"), QStringLiteral("c ✓"), QStringLiteral("s")};
-    const Session decoded = Session::fromJSON(session.toJSON());
-    EXPECT_EQ(decoded.accessToken, session.accessToken);
-    EXPECT_EQ(decoded.refreshToken, session.refreshToken);
-    EXPECT_EQ(decoded.installationId, session.installationId);
-    EXPECT_EQ(decoded.clientId, session.clientId);
-    EXPECT_EQ(decoded.sessionId, session.sessionId);
+    EXPECT_EQ(Session::fromJSON(session.toJSON()).toJSON(), session.toJSON());
 }
