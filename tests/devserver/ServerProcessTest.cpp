@@ -58,22 +58,6 @@ TEST(ServerProcessTest, faultsCanBeSetAtStart)
     EXPECT_EQ(own.call("POST", QStringLiteral("/v1/presets")).first, 502);
 }
 
-TEST(ServerProcessTest, tlsServesHttps)
-{
-    DevServer::trustTestCA();
-    DevServer &tls = DevServer::sharedTls();
-    EXPECT_EQ(tls.baseUrl().scheme(), QStringLiteral("https"));
-    const auto [status, body] = tls.call("GET", QStringLiteral("/health"));
-    EXPECT_EQ(status, 200);
-    EXPECT_EQ(jsonObject(body).value(QStringLiteral("status")).toString(), QStringLiteral("ok"));
-    tls.addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/health")},
-                             {QStringLiteral("action"), QStringLiteral("close")},
-                             {QStringLiteral("count"), -1}});
-    EXPECT_NE(rawCall(tls.baseUrl(), "GET", QStringLiteral("/health")).error, QNetworkReply::NoError);
-    tls.clearFaults();
-    EXPECT_EQ(tls.call("GET", QStringLiteral("/health")).first, 200);
-}
-
 TEST(ServerProcessTest, sigtermStopsCleanlyEvenWithAnAnswerHeldBack)
 {
     QTemporaryDir data;
