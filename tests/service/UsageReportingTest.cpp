@@ -67,6 +67,12 @@ TEST_F(UsageReportingTest, AnAcceptedReportReturnsTrueAndLeavesTheQueueAlone)
     EXPECT_EQ(kept.value("filename").toString(), usage.filename);
     EXPECT_EQ(kept.value("client_id").toString(), QStringLiteral("demo-client"));
     EXPECT_EQ(bearerOf(requestsTo(usagePath).at(0)), usage.token);
+
+    // With nothing queued a retry pass sends and logs nothing.
+    server().clearRequests();
+    run(store.retryPendingUsage());
+    EXPECT_TRUE(log.lines().isEmpty());
+    EXPECT_TRUE(requestsTo(usagePath).isEmpty());
 }
 
 TEST_F(UsageReportingTest, AServerErrorOrADroppedConnectionQueuesTheReport)
@@ -231,17 +237,6 @@ TEST_F(UsageReportingTest, ARetryAfterConnectSendsEachRecordWithItsOwnTokenAndKe
     run(store.retryPendingUsage());
     EXPECT_EQ(store.pendingUsage(), QList<PendingUsage>{second});
     EXPECT_EQ(counted(), 2);
-}
-
-TEST_F(UsageReportingTest, AnEmptyQueueSendsAndLogsNothing)
-{
-    SessionStore store;
-    connectDemo(store);
-    server().clearRequests();
-    const LogLines log(QStringLiteral("usage"));
-    run(store.retryPendingUsage());
-    EXPECT_TRUE(log.lines().isEmpty());
-    EXPECT_TRUE(requestsTo(usagePath).isEmpty());
 }
 
 TEST_F(UsageReportingTest, AReportQueuedDuringARetryPassSurvivesIt)
