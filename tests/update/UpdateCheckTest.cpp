@@ -167,6 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Untrusted{"plainHttp", 30, "http://127.0.0.1/tools/desktop/x.tar.gz", digest},
                       Untrusted{"foreignHost", 30, "https://downloads.example.com/x.tar.gz", digest},
                       Untrusted{"otherNameOfTheSameMachine", 30, "https://localhost/x.tar.gz", digest},
+                      Untrusted{"noHost", 30, "https:///x.tar.gz", digest},
                       // As written, not as a URL parser normalises it.
                       Untrusted{"upperCaseHost", 30, "https://Vorlik.test/x.tar.gz", digest},
                       Untrusted{"unparsable", 30, "https://exa mple.com/x", digest},
