@@ -437,3 +437,44 @@ TEST(RecordWriting, roundTripsThroughTheDecoder)
     const Session session{QStringLiteral("a\"t"), QString(), QStringLiteral("i\n"), QStringLiteral("c ✓"), QStringLiteral("s")};
     EXPECT_EQ(Session::fromJSON(session.toJSON()).toJSON(), session.toJSON());
 }
+
+TEST(PresetEquality, everyMemberCounts)
+{
+    const Preset base = fullPreset();
+    EXPECT_EQ(base, fullPreset());
+
+    struct Change {
+        const char *name;
+        std::function<void(Preset &)> apply;
+    };
+    const Change changes[] = {
+        {"id", [](Preset &p) { p.id = "p2"; }},
+        {"name", [](Preset &p) { p.name = "Other"; }},
+        {"description", [](Preset &p) { p.description = "Other"; }},
+        {"suffix", [](Preset &p) { p.suffix = "_x"; }},
+        {"outputExt", [](Preset &p) { p.outputExt = "mp3"; }},
+        {"kind", [](Preset &p) { p.kind = "video"; }},
+        {"maxChannels value", [](Preset &p) { p.maxChannels = 6; }},
+        {"maxChannels absent", [](Preset &p) { p.maxChannels.reset(); }},
+        {"command", [](Preset &p) { p.command = "-i {input}"; }},
+        {"hint value", [](Preset &p) { p.hint = "other"; }},
+        {"hint absent", [](Preset &p) { p.hint.reset(); }},
+        {"summary value", [](Preset &p) { p.summary = "other"; }},
+        {"summary absent", [](Preset &p) { p.summary.reset(); }},
+        {"summary empty vs absent", [](Preset &p) { p.summary = QString(); }},
+        {"loudness present", [](Preset &p) { p.loudness = LoudnessGoal{-14, -1}; }},
+    };
+    for (const Change &change : changes) {
+        SCOPED_TRACE(change.name);
+        Preset changed = base;
+        change.apply(changed);
+        EXPECT_FALSE(changed == base);
+        EXPECT_TRUE(changed != base);
+    }
+
+    // Both sides lacking an optional are equal.
+    Preset left = base, right = base;
+    left.hint.reset();
+    right.hint.reset();
+    EXPECT_EQ(left, right);
+}
