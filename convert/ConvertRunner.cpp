@@ -147,6 +147,7 @@ void ConvertRunner::retry(const QUuid &id)
         item.succeeded.reset();
         item.output.reset();
         item.errorDetail.reset();
+        item.note.reset();
     });
 }
 

@@ -28,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace vorlik::service {
 class SessionStore;
@@ -90,10 +91,14 @@ public:
     // Splits a script into tokens by its shell-like rules (quotes, backslash escapes, Unicode
     // white space between tokens). Never fails; empty tokens are never produced.
     static QStringList tokenize(const QString &script);
-    // The ffmpeg argument list (without the program name) for one file: "{input}" and
-    // "{output_base}" are replaced inside each token. Throws TemplateError.
+    // Placeholders beyond the two paths, by name without braces ("gain"), with their text. Only
+    // a preset that measures its source has any; everywhere else such a name is unknown.
+    using Placeholders = QList<std::pair<QString, QString>>;
+    // The ffmpeg argument list (without the program name) for one file: "{input}",
+    // "{output_base}" and the given placeholders are replaced inside each token. Throws
+    // TemplateError.
     static QStringList buildArguments(const QString &scriptTemplate, const QString &inputPath,
-                                      const QString &outputBasePath);
+                                      const QString &outputBasePath, const Placeholders &placeholders = {});
 
     // FFmpeg process execution.
 
@@ -128,6 +133,24 @@ private:
     static QCoro::Task<void> runLoop(QPointer<ConvertRunner> self, std::shared_ptr<Run> run);
     static QCoro::Task<void> convert(QPointer<ConvertRunner> self, std::shared_ptr<Run> run, QUuid itemID,
                                      service::Preset preset);
+    // Runs one conversion and returns its output file; when there is none (stopped, failed, no
+    // output) the item already says why.
+    static QCoro::Task<std::optional<QString>> produce(QPointer<ConvertRunner> self, std::shared_ptr<Run> run,
+                                                       QUuid itemID, QString name, QStringList arguments,
+                                                       QString expectedFile);
+    // What a conversion made: the file to keep, and the item's detail when it falls short.
+    struct Produced {
+        QString file;
+        std::optional<QString> note;
+    };
+    // The conversion of a preset that measures its source first (ConvertRunnerLoudness.cpp).
+    static QCoro::Task<std::optional<Produced>> produceMeasured(QPointer<ConvertRunner> self, std::shared_ptr<Run> run,
+                                                                QUuid itemID, service::Preset preset,
+                                                                QString temporaryBase, QStringList channelLimit);
+    // `arguments` with the channel limit's two arguments put before the last one.
+    static QStringList withChannelLimit(QStringList arguments, const QStringList &channelLimit);
+    // Marks the item stopped (it stays pending).
+    void markStopped(const QUuid &id);
     static QCoro::Task<void> forceKillLater(QPointer<ConvertRunner> self, quint64 runNumber,
                                             QPointer<QProcess> remembered, std::shared_ptr<ProcessBox> box);
 

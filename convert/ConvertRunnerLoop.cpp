@@ -2,6 +2,8 @@
 #include "convert/ConvertRunner.h"
 
 #include "app/ActiveJobs.h"
+#include "convert/ConvertRunnerRun.h"
+#include "convert/LoudnessPlaceholders.h"
 #include "convert/OutputName.h"
 #include "convert/TemplateError.h"
 #include "platform/Failure.h"
@@ -13,14 +15,6 @@
 namespace vorlik::convert {
 
 using service::Preset;
-
-struct ConvertRunner::Run {
-    QList<Preset> presets;
-    QString ffmpeg;
-    QPointer<service::SessionStore> store;
-    CancellationToken cancellation;
-    std::shared_ptr<ProcessBox> box;
-};
 
 void ConvertRunner::run(QList<Preset> presets, QString ffmpeg, service::SessionStore *store)
 {
@@ -79,9 +73,11 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
         co_return;
     QueueItem item = *found;
     QString name = QFileInfo(item.input).fileName();
-    QString converting = QStringLiteral("Converting ") + name + QStringLiteral("…");
-    self->updateItem(itemID, [&](QueueItem &entry) { entry.status = converting; });
-    self->setStatusLine(converting);
+    // A preset that measures its source says so from the start: that is what runs first.
+    QString starting = (preset.loudness ? QStringLiteral("Measuring ") : QStringLiteral("Converting ")) + name
+        + QStringLiteral("…");
+    self->updateItem(itemID, [&](QueueItem &entry) { entry.status = starting; });
+    self->setStatusLine(starting);
 
     // The report of this item goes out with the token of this moment, whatever happens later.
     std::optional<QString> token;
@@ -96,7 +92,9 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
 
     QStringList arguments;
     try {
-        arguments = buildArguments(preset.command, item.input, temporaryBase);
+        // A measuring script is checked with its placeholders filled, before anything is measured.
+        arguments = buildArguments(preset.command, item.input, temporaryBase,
+                                   preset.loudness ? LoudnessPlaceholders::sample() : Placeholders{});
     } catch (const TemplateError &error) {
         const QString description = error.description();
         self->updateItem(itemID, [&](QueueItem &entry) {
@@ -112,6 +110,7 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
     std::shared_ptr<ProcessBox> box = run->box;
     auto publish = [box](QProcess &process) { box->store(&process); };
 
+    QStringList channelLimit;
     if (preset.maxChannels) {
         // The probe is published like the conversion, so a stop reaches it (and kills it when it
         // will not leave) the same way.
@@ -124,9 +123,7 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
         }
         if (count && *count > *preset.maxChannels) {
             QString limit = QString::number(*preset.maxChannels);
-            const qsizetype at = arguments.isEmpty() ? 0 : arguments.size() - 1;
-            arguments.insert(at, QStringLiteral("-ac"));
-            arguments.insert(at + 1, limit);
+            channelLimit = {QStringLiteral("-ac"), limit};
             log(QStringLiteral("downmix ") + QString::number(*count) + QStringLiteral("ch -> ") + limit
                 + QStringLiteral("ch for ") + preset.id);
         }
@@ -134,55 +131,32 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
 
     if (self->m_runState != RunState::running) {
         // Stopped during the probe: the row says so rather than keep its converting text.
-        self->updateItem(itemID, [](QueueItem &entry) { entry.status = QStringLiteral("Stopped"); });
+        self->markStopped(itemID);
         cleanupPartial(temporaryBase);
         co_return;
     }
 
     log(QStringLiteral("start preset=") + preset.id + QStringLiteral(" input=") + item.input
         + QStringLiteral(" output=") + finalPath);
-    QCoro::Task<ShellOutcome> running = runFFmpeg(run->ffmpeg, arguments, publish, run->cancellation);
-    ShellOutcome outcome = co_await running;
-    box->clear();
-    if (!self) {
-        cleanupPartial(temporaryBase);
-        co_return;
+    std::optional<Produced> produced;
+    if (preset.loudness) {
+        QCoro::Task<std::optional<Produced>> measuring =
+            produceMeasured(self, run, itemID, preset, temporaryBase, channelLimit);
+        produced = co_await measuring;
+    } else {
+        QCoro::Task<std::optional<QString>> running =
+            produce(self, run, itemID, name, withChannelLimit(arguments, channelLimit), temporaryFile);
+        if (std::optional<QString> file = co_await running)
+            produced = Produced{*file, std::nullopt};
     }
-
-    if (self->m_runState != RunState::running || run->cancellation.isCancelled()) {
-        self->updateItem(itemID, [](QueueItem &entry) { entry.status = QStringLiteral("Stopped"); });
-        cleanupPartial(temporaryBase);
-        co_return;
-    }
-
-    if (!outcome.isSuccess()) {
-        QString summary = summarise(outcome.stderrTail());
-        QString code = QString::number(outcome.exitCode());
-        self->updateItem(itemID, [&](QueueItem &entry) {
-            entry.status = QStringLiteral("✗ Failed (exit ") + code + u')';
-            entry.succeeded = false;
-            entry.errorDetail = summary;
-        });
-        self->setStatusLine(QStringLiteral("Failed ") + name + QStringLiteral(": ") + summary);
-        log(QStringLiteral("failed exit=") + code + QStringLiteral(" stderr=") + summary);
-        cleanupPartial(temporaryBase);
-        co_return;
-    }
-
-    if (!QFileInfo::exists(temporaryFile)) {
-        self->updateItem(itemID, [](QueueItem &entry) {
-            entry.status = QStringLiteral("✗ No output produced");
-            entry.succeeded = false;
-            entry.errorDetail = QStringLiteral("The script finished but did not create the expected output file.");
-        });
-        self->setStatusLine(QStringLiteral("Failed ") + name + QStringLiteral(": the script produced no output."));
+    if (!self || !produced) {
         cleanupPartial(temporaryBase);
         co_return;
     }
 
     QString placed;
     try {
-        placed = OutputName::moveIntoPlace(temporaryFile, finalPath, item.destination, base, preset.outputExt);
+        placed = OutputName::moveIntoPlace(produced->file, finalPath, item.destination, base, preset.outputExt);
     } catch (const Failure &error) {
         const QString description = error.description();
         self->updateItem(itemID, [&](QueueItem &entry) {
@@ -200,8 +174,11 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
         entry.status = QStringLiteral("✓ Done → ") + outputName;
         entry.succeeded = true;
         entry.output = placed;
+        entry.note = produced->note;
     });
     log(QStringLiteral("done output=") + placed);
+    if (produced->note)
+        log(QStringLiteral("short of the goal: ") + *produced->note);
 
     if (token && run->store) {
         qint64 size = QFileInfo(item.input).size(); // 0 when it cannot be read
@@ -215,6 +192,63 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
         }
     }
     cleanupPartial(temporaryBase);
+}
+
+QCoro::Task<std::optional<QString>> ConvertRunner::produce(QPointer<ConvertRunner> self, std::shared_ptr<Run> run,
+                                                           QUuid itemID, QString name, QStringList arguments,
+                                                           QString expectedFile)
+{
+    std::shared_ptr<ProcessBox> box = run->box;
+    auto publish = [box](QProcess &process) { box->store(&process); };
+    QCoro::Task<ShellOutcome> running = runFFmpeg(run->ffmpeg, arguments, publish, run->cancellation);
+    ShellOutcome outcome = co_await running;
+    box->clear();
+    if (!self)
+        co_return std::nullopt;
+
+    if (self->m_runState != RunState::running || run->cancellation.isCancelled()) {
+        self->markStopped(itemID);
+        co_return std::nullopt;
+    }
+
+    if (!outcome.isSuccess()) {
+        QString summary = summarise(outcome.stderrTail());
+        QString code = QString::number(outcome.exitCode());
+        self->updateItem(itemID, [&](QueueItem &entry) {
+            entry.status = QStringLiteral("✗ Failed (exit ") + code + u')';
+            entry.succeeded = false;
+            entry.errorDetail = summary;
+        });
+        self->setStatusLine(QStringLiteral("Failed ") + name + QStringLiteral(": ") + summary);
+        log(QStringLiteral("failed exit=") + code + QStringLiteral(" stderr=") + summary);
+        co_return std::nullopt;
+    }
+
+    if (!QFileInfo::exists(expectedFile)) {
+        self->updateItem(itemID, [](QueueItem &entry) {
+            entry.status = QStringLiteral("✗ No output produced");
+            entry.succeeded = false;
+            entry.errorDetail = QStringLiteral("The script finished but did not create the expected output file.");
+        });
+        self->setStatusLine(QStringLiteral("Failed ") + name + QStringLiteral(": the script produced no output."));
+        co_return std::nullopt;
+    }
+    co_return expectedFile;
+}
+
+QStringList ConvertRunner::withChannelLimit(QStringList arguments, const QStringList &channelLimit)
+{
+    if (channelLimit.isEmpty())
+        return arguments;
+    const qsizetype at = arguments.isEmpty() ? 0 : arguments.size() - 1;
+    for (qsizetype i = 0; i < channelLimit.size(); ++i)
+        arguments.insert(at + i, channelLimit.at(i));
+    return arguments;
+}
+
+void ConvertRunner::markStopped(const QUuid &id)
+{
+    updateItem(id, [](QueueItem &entry) { entry.status = QStringLiteral("Stopped"); });
 }
 
 void ConvertRunner::cancel()

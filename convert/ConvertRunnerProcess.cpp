@@ -50,7 +50,7 @@ QCoro::Task<ShellOutcome> ConvertRunner::runFFmpeg(QString ffmpeg, QStringList a
     drain();
     tail.append(decoder.decode(QByteArrayView()));
     if (end.succeeded())
-        co_return ShellOutcome::success();
+        co_return ShellOutcome::success(tail.text());
     // A process ended by a signal reports the signal number; neither case is ever success.
     co_return ShellOutcome::failure(end.exitCode, tail.text());
 }

@@ -25,9 +25,13 @@ int QueueModel::rowCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : int(m_items.size());
 }
 
-bool QueueModel::showsError(const QueueItem &item)
+QString QueueModel::detail(const QueueItem &item)
 {
-    return item.succeeded == false && item.errorDetail && !item.errorDetail->isEmpty();
+    if (item.succeeded == false)
+        return item.errorDetail.value_or(QString());
+    if (item.succeeded == true)
+        return item.note.value_or(QString());
+    return {};
 }
 
 QVariant QueueModel::data(const QModelIndex &index, int role) const
@@ -39,7 +43,7 @@ QVariant QueueModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return QFileInfo(item.input).fileName() + QStringLiteral("  \u2014  ") + item.status;
     case Qt::ToolTipRole:
-        return item.errorDetail.value_or(item.input);
+        return detail(item).isEmpty() ? item.input : detail(item);
     case Qt::ForegroundRole:
         if (item.succeeded == true)
             return QColor(0x2e, 0x8a, 0x47);
@@ -56,6 +60,8 @@ QVariant QueueModel::data(const QModelIndex &index, int role) const
         return item.status;
     case ErrorDetailRole:
         return item.errorDetail.value_or(QString());
+    case DetailRole:
+        return detail(item);
     case StateRole:
         return item.succeeded ? (*item.succeeded ? 1 : 0) : -1;
     case OutputRole:
@@ -136,7 +142,7 @@ void QueueModel::updateInPlace(const QList<QueueItem> &next)
         const QueueItem &now = next.at(row);
         if (m_items.at(row) == now)
             continue;
-        heightsChanged = heightsChanged || showsError(m_items.at(row)) != showsError(now);
+        heightsChanged = heightsChanged || detail(m_items.at(row)).isEmpty() != detail(now).isEmpty();
         m_items[row] = now;
         if (firstChanged < 0)
             firstChanged = row;

@@ -28,6 +28,7 @@ public:
         StateRole,       // -1 pending, 0 failed, 1 done
         OutputRole,      // the output file after success, else empty
         IdRole,
+        DetailRole, // the line under a row: a failed item's error, a done item's note
     };
 
     QueueModel(ConvertRunner &runner, service::SessionStore &store, QObject *parent = nullptr);
@@ -37,11 +38,11 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     const QueueItem &item(int row) const { return m_items.at(row); }
 
-    // Whether a row shows an error line (its height depends on it).
-    static bool showsError(const QueueItem &item);
+    // The line under a row, empty for none (its height depends on it).
+    static QString detail(const QueueItem &item);
 
 signals:
-    // Some row gained or lost its error line.
+    // Some row gained or lost its detail line.
     void rowHeightsChanged();
 
 private:

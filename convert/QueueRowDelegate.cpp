@@ -19,6 +19,8 @@ constexpr int buttonHeight = 24;
 
 const QColor doneText(0x2e, 0x8a, 0x47);
 const QColor failedText(0xc9, 0x34, 0x34);
+// A done item's note: the output is there, but not all the preset asked for.
+const QColor noteText(0xa8, 0x62, 0x00);
 
 } // namespace
 
@@ -52,10 +54,7 @@ int QueueRowDelegate::lineHeight(const QStyleOptionViewItem &option) const
 
 QSize QueueRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
-    const int lines = index.data(QueueModel::ErrorDetailRole).toString().isEmpty()
-                              || index.data(QueueModel::StateRole).toInt() != 0
-                          ? 2
-                          : 3;
+    const int lines = index.data(QueueModel::DetailRole).toString().isEmpty() ? 2 : 3;
     return {300, std::max(lines * lineHeight(option), buttonHeight) + 2 * verticalPadding};
 }
 
@@ -112,12 +111,12 @@ void QueueRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
                       option.fontMetrics.elidedText(index.data(QueueModel::StatusRole).toString(), Qt::ElideRight, statusWidth));
     top += line;
 
-    const QString error = index.data(QueueModel::ErrorDetailRole).toString();
-    if (state == 0 && !error.isEmpty()) {
-        painter->setPen(failedText);
-        const int errorWidth = row.width() - 2 * horizontalPadding;
-        painter->drawText(QRect(left, top, errorWidth, line), Qt::AlignLeft | Qt::AlignVCenter,
-                          option.fontMetrics.elidedText(error, Qt::ElideRight, errorWidth));
+    const QString detail = index.data(QueueModel::DetailRole).toString();
+    if (!detail.isEmpty()) {
+        painter->setPen(state == 0 ? failedText : noteText);
+        const int detailWidth = row.width() - 2 * horizontalPadding;
+        painter->drawText(QRect(left, top, detailWidth, line), Qt::AlignLeft | Qt::AlignVCenter,
+                          option.fontMetrics.elidedText(detail, Qt::ElideRight, detailWidth));
     }
 
     QStyle *style = option.widget ? option.widget->style() : QApplication::style();

@@ -149,6 +149,22 @@ std::optional<qint64> ObjectReader::optionalInteger(const QString &key) const
     return integerValue(value, pathOf(key));
 }
 
+double ObjectReader::number(const QString &key) const
+{
+    const QJsonValue value = required(key, "a number");
+    if (value.type() != QJsonValue::Double)
+        typeMismatch(value, pathOf(key), "a number");
+    return value.toDouble();
+}
+
+std::optional<QJsonValue> ObjectReader::optionalValue(const QString &key) const
+{
+    const QJsonValue value = m_object.value(key);
+    if (value.isUndefined() || value.isNull())
+        return std::nullopt;
+    return value;
+}
+
 QJsonArray ObjectReader::array(const QString &key) const
 {
     const QJsonValue value = required(key, "an array");
@@ -260,6 +276,13 @@ ObjectWriter &ObjectWriter::optionalInteger(const QString &name, const std::opti
 {
     if (value)
         integer(name, *value);
+    return *this;
+}
+
+ObjectWriter &ObjectWriter::number(const QString &name, double value)
+{
+    key(name);
+    m_bytes.append(numberText(value).toLatin1());
     return *this;
 }
 

@@ -58,7 +58,8 @@ void onInterrupt(int)
 }
 
 // Prints the rows whose text changed since they were last printed, as the Convert page shows
-// them: file name, preset name, status, and under a failed row its explanation.
+// them: file name, preset name, status, and under it the failed row's explanation or the done
+// row's note.
 class RowPrinter {
 public:
     RowPrinter(const ConvertRunner &runner, const QList<service::Preset> &presets, QTextStream &out)
@@ -79,6 +80,8 @@ public:
                   << item.status << Qt::endl;
             if (item.succeeded == false && item.errorDetail)
                 m_out << "  " << *item.errorDetail << Qt::endl;
+            if (item.succeeded == true && item.note)
+                m_out << "  " << *item.note << Qt::endl;
         }
     }
 

@@ -133,7 +133,12 @@ int main(int argc, char **argv)
                                         [](const service::Preset &preset) { return preset.id == presetID; });
         if (found == store.presets().cend())
             throw std::runtime_error("the service has no -14 LUFS preset");
-        const service::Preset preset = *found;
+        // The runner's own cost is measured on a plain one-pass script, so that the runner and the
+        // shell loop run the very same command lines (a measuring preset adds runs of its own).
+        service::Preset preset = *found;
+        preset.loudness.reset();
+        preset.command = QStringLiteral("ffmpeg -hide_banner -nostdin -y -i \"{input}\" -map 0:a:0 "
+                                        "-af loudnorm=I=-14:TP=-1.5:LRA=11 -ar 48000 -c:a pcm_s24le \"{output_base}.wav\"");
         const std::optional<QString> ffmpeg = ffmpeg::Preferences::effectiveFFmpeg();
         if (!ffmpeg)
             throw std::runtime_error("no ffmpeg");

@@ -2,6 +2,9 @@
 // ffprobe and ffmpeg's EBU R128 meter.
 #include "RunnerFixture.h"
 
+#include "convert/LoudnessPlaceholders.h"
+#include "convert/LoudnessSearch.h"
+
 #include <cmath>
 
 using namespace vorlik;
@@ -55,8 +58,13 @@ TEST_F(ConvertPresets, TheServiceOffersEveryCardsPresets)
         if (preset.kind == QStringLiteral("audio"))
             audio.append(preset.id);
         channelLimit = channelLimit || preset.maxChannels.has_value();
-        // Every script builds into arguments.
-        EXPECT_NO_THROW(ConvertRunner::buildArguments(preset.command, QStringLiteral("/in.wav"), QStringLiteral("/out")))
+        // Every script builds into arguments; the loudness presets measure first, and only they
+        // can use the measured placeholders.
+        const bool loudnessPreset = preset.id.contains(QStringLiteral("normalise"));
+        EXPECT_EQ(preset.loudness.has_value(), loudnessPreset) << preset.id.toStdString();
+        EXPECT_NO_THROW(ConvertRunner::buildArguments(preset.command, QStringLiteral("/in.wav"), QStringLiteral("/out"),
+                                                      loudnessPreset ? convert::LoudnessPlaceholders::sample()
+                                                                     : ConvertRunner::Placeholders{}))
             << preset.id.toStdString();
     }
     EXPECT_EQ(video, (QStringList{QStringLiteral("video-h264"), QStringLiteral("video-hevc")}));
@@ -92,6 +100,7 @@ TEST_P(ConvertLoudness, LandsOnTheTargetUnderTheCeiling)
     const TestMedia::Loudness measured = TestMedia::loudness(*item.output);
     EXPECT_NEAR(measured.integrated, GetParam().target, 0.5);
     EXPECT_LE(measured.truePeak, -1.0);
+    EXPECT_FALSE(item.note) << item.note.value_or(QString()).toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -103,8 +112,32 @@ INSTANTIATE_TEST_SUITE_P(
         LoudnessCase{"loud pink noise, -14", QStringLiteral("normalise-14lufs"), -14,
                      QStringLiteral("anoisesrc=duration=10:color=pink:amplitude=0.9:sample_rate=48000")},
         LoudnessCase{"quiet stereo noise, -23", QStringLiteral("normalise-23lufs"), -23,
-                     QStringLiteral("anoisesrc=duration=10:color=pink:amplitude=0.02:sample_rate=48000,pan=stereo|c0=c0|c1=0.5*c0")}),
+                     QStringLiteral("anoisesrc=duration=10:color=pink:amplitude=0.02:sample_rate=48000,pan=stereo|c0=c0|c1=0.5*c0")},
+        // A kick drum already at -13.5 LUFS whose clicks peak 2 dB over full scale between the
+        // samples: the gain alone would break the ceiling, so the limiter holds the clicks and the
+        // loudness it takes is made up.
+        LoudnessCase{"kick with inter-sample overs, -14", QStringLiteral("normalise-14lufs"), -14,
+                     QStringLiteral("aevalsrc='0.78*sin(2*PI*(45*mod(t,0.6)+3.15*(1-exp(-mod(t,0.6)/0.03))))"
+                                    "*exp(-mod(t,0.6)/0.09)+if(lt(mod(t,0.6),0.003),0.9*sin(2*PI*12000*t+PI/4),0)'"
+                                    ":s=48000:d=8")}),
     [](const auto &info) { return std::to_string(info.index); });
+
+TEST_F(ConvertPresets, ATargetOutOfReachIsSaidWithTheLevelReached)
+{
+    // Isolated 3 ms clicks: their loudness is in the peaks the limiter must hold, so no gain
+    // brings them to -14 LUFS under the ceiling. The output is the loudest under the ceiling,
+    // no louder than the target, and the item says what it reached.
+    const QString source = TestMedia::make(path(QStringLiteral("clicks.wav")),
+        {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+         QStringLiteral("aevalsrc='if(lt(mod(t,0.8),0.003),0.9*sin(2*PI*3000*t),0)':s=48000:d=6")});
+    const QueueItem item = convert(source, QStringLiteral("normalise-14lufs"));
+    ASSERT_TRUE(item.output && item.note);
+    const TestMedia::Loudness measured = TestMedia::loudness(*item.output);
+    EXPECT_LE(measured.truePeak, -1.0);
+    EXPECT_LT(measured.integrated, -14.5);
+    EXPECT_EQ(*item.note, QStringLiteral("\u221214 LUFS is out of reach under the \u22121 dBTP ceiling: the output reaches ")
+                              + convert::LoudnessSearch::decibels(measured.integrated, 1) + QStringLiteral(" LUFS."));
+}
 
 TEST_F(ConvertPresets, VideoPresetsReencodeBothStreams)
 {

@@ -92,11 +92,14 @@ TEST_F(ConvertRunnerTest, ConvertsBesideTheSourceUnderTheFirstFreeName)
     EXPECT_EQ(streams[0].value(QStringLiteral("channels")).toInt(), 1);
     EXPECT_EQ(streams[0].value(QStringLiteral("sample_rate")).toString(), QStringLiteral("48000"));
 
+    // The loudness preset measures the source and its one output between start and done.
     const QStringList lines = log.lines();
-    ASSERT_EQ(lines.size(), 2) << lines.join(u'\n').toStdString();
+    ASSERT_EQ(lines.size(), 4) << lines.join(u'\n').toStdString();
     EXPECT_EQ(lines[0], QStringLiteral("start preset=normalise-14lufs input=") + source + QStringLiteral(" output=")
                             + *item.output);
-    EXPECT_EQ(lines[1], QStringLiteral("done output=") + *item.output);
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("measured I="))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("pass 1 gain="))) << lines[2].toStdString();
+    EXPECT_EQ(lines[3], QStringLiteral("done output=") + *item.output);
 }
 
 TEST_F(ConvertRunnerTest, ReportsTheUsageOfEachConversionWithTheSourcesName)
@@ -156,9 +159,11 @@ TEST_F(ConvertRunnerTest, TheUsageLineShowsWhileTheNextItemWaits)
     QStringList lines;
     QObject::connect(&runner, &ConvertRunner::statusLineChanged, [&] { lines.append(runner.statusLine()); });
     ASSERT_TRUE(runToEnd(runner, m_store.presets()));
-    EXPECT_EQ(lines, (QStringList{QStringLiteral("Running…"), QStringLiteral("Converting a.wav…"),
+    EXPECT_EQ(lines, (QStringList{QStringLiteral("Running…"), QStringLiteral("Measuring a.wav…"),
+                                  QStringLiteral("Converting a.wav…"), QStringLiteral("Checking a.wav…"),
                                   QStringLiteral("✓ a_-14LUFS.wav — usage reporting failed and will retry."),
-                                  QStringLiteral("Converting b.wav…"), QStringLiteral("Queue finished — 2 done, 0 failed.")}));
+                                  QStringLiteral("Measuring b.wav…"), QStringLiteral("Converting b.wav…"),
+                                  QStringLiteral("Checking b.wav…"), QStringLiteral("Queue finished — 2 done, 0 failed.")}));
 }
 
 TEST_F(ConvertRunnerTest, AnUnknownPresetFailsItsItemOnly)
@@ -503,6 +508,60 @@ TEST_F(ConvertRunnerTest, AStopDuringTheChannelProbeStopsTheItem)
     EXPECT_TRUE(only(runner).isPending());
     EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped — 1 file still queued."));
     EXPECT_TRUE(leftovers(path(QStringLiteral("pr"))).isEmpty());
+}
+
+TEST_F(ConvertRunnerTest, AStopDuringTheMeasurementStopsTheItem)
+{
+    const QString source = tone(QStringLiteral("me/a.wav"), 2);
+    Preset preset = scripted(QStringLiteral("job"), QStringLiteral("ffmpeg -i {input} -af volume={gain}dB {output_base}.wav"));
+    preset.loudness = service::LoudnessGoal{-20, -1};
+    // The measurement's last argument is "-" (no output file): its ready file appears in the
+    // working folder, which the runner's children share with the test.
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folder(QStringLiteral("cwd")));
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, preset.id);
+    const LogLines log(QStringLiteral("convert"));
+    runner.run({preset}, QStringLiteral(VORLIK_STUBBORN_CHILD), &m_store);
+    const bool measuring = waitUntil([&] { return QFileInfo::exists(path(QStringLiteral("cwd/-.ready"))); });
+    EXPECT_EQ(only(runner).status, QStringLiteral("Measuring a.wav…"));
+    runner.cancel();
+    const bool ended = waitUntil([&] { return !runner.isRunning(); });
+    QDir::setCurrent(previous);
+    ASSERT_TRUE(measuring && ended);
+
+    EXPECT_EQ(log.lines().filter(QStringLiteral("force-killing ffmpeg pid=")).size(), 1);
+    EXPECT_TRUE(log.lines().filter(QStringLiteral("pass 1")).isEmpty()); // nothing was converted
+    EXPECT_EQ(only(runner).status, QStringLiteral("Stopped"));
+    EXPECT_TRUE(only(runner).isPending());
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped — 1 file still queued."));
+    EXPECT_EQ(entries(path(QStringLiteral("me"))), QStringList{QStringLiteral("a.wav")});
+}
+
+TEST_F(ConvertRunnerTest, MeasuredPlaceholdersWorkOnlyInAPresetThatMeasures)
+{
+    const QString script = QStringLiteral("ffmpeg -hide_banner -nostdin -y -i \"{input}\" -af volume={gain}dB "
+                                          "-c:a pcm_s24le \"{output_base}.wav\"");
+    const QString source = TestMedia::make(folder(QStringLiteral("pl")) + QStringLiteral("/a.wav"),
+                                           {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                            QStringLiteral("sine=frequency=440:sample_rate=48000:duration=2")});
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, QStringLiteral("plain"));
+    ASSERT_TRUE(runToEnd(runner, {scripted(QStringLiteral("plain"), script)}));
+    EXPECT_EQ(only(runner).status, QStringLiteral("✗ Script rejected"));
+    EXPECT_EQ(only(runner).errorDetail,
+              QStringLiteral("The script uses an unsupported placeholder in 'volume={gain}dB'."));
+
+    Preset measuring = scripted(QStringLiteral("measuring"), script);
+    measuring.loudness = service::LoudnessGoal{-20, -1};
+    runner.queue(QStringList{source}, measuring.id);
+    const LogLines log(QStringLiteral("convert"));
+    ASSERT_TRUE(runToEnd(runner, {measuring}));
+    const QueueItem &item = runner.items().at(1);
+    EXPECT_EQ(item.succeeded, true) << item.status.toStdString();
+    EXPECT_FALSE(item.note) << item.note.value_or(QString()).toStdString();
+    EXPECT_EQ(log.lines().filter(QStringLiteral("measured I=")).size(), 1);
+    EXPECT_NEAR(TestMedia::loudness(*item.output).integrated, -20, 0.2);
 }
 
 TEST_F(ConvertRunnerTest, AStopBeforeTheFirstConversionStartsStopsIt)

@@ -273,11 +273,13 @@ TEST_F(ConvertViewTest, everyCardConvertsWhatIsDroppedOnIt)
          QStringLiteral("H.264 / AAC (MP4)")},
         {ConvertView::audioCard, QStringLiteral("AUDIO \u2192 M4A"), QStringLiteral("Drag and drop M4A files or folders here"),
          QString(), QStringLiteral("m4a \u00B7 converted locally"), QString()},
+        // The loudness presets measure first and limit only where the peaks need it: the hint says so.
         {ConvertView::normaliseCard, QStringLiteral("Normalize to LUFS"), QStringLiteral("Drag and drop WAV files here"),
-         QStringLiteral("always with a \u22121 dBTP limiter"), QStringLiteral("wav \u00B7 normalized locally"),
-         QStringLiteral("\u221214 LUFS")},
+         QStringLiteral("measured first \u00B7 limiter only where peaks pass \u22121 dBTP"),
+         QStringLiteral("wav \u00B7 normalized locally"), QStringLiteral("\u221214 LUFS")},
         {ConvertView::videoLoudnessCard, QStringLiteral("Video Normalize \u221214 LKFS"),
-         QStringLiteral("Drag and drop video files here"), QString(),
+         QStringLiteral("Drag and drop video files here"),
+         QStringLiteral("measured first \u00B7 limiter only where peaks pass \u22121 dBTP"),
          QStringLiteral("audio normalised \u00B7 video passthrough"), QString()},
     };
     ASSERT_EQ(view.visibleCards().size(), 4);
@@ -528,7 +530,11 @@ TEST_F(ConvertViewTest, queueRowsRetryRevealAndRemove)
     EXPECT_EQ(model->index(0).data(convert::QueueModel::PresetNameRole).toString(), QStringLiteral("\u221214 LUFS"));
     EXPECT_TRUE(model->index(0).data(convert::QueueModel::StatusRole).toString().startsWith(QStringLiteral("\u2717 Failed (exit ")));
     EXPECT_FALSE(model->index(0).data(convert::QueueModel::ErrorDetailRole).toString().isEmpty());
-    EXPECT_GT(view.queueView()->sizeHintForRow(0), view.queueView()->sizeHintForRow(1)) << "the error has a line of its own";
+    EXPECT_EQ(model->index(0).data(convert::QueueModel::DetailRole), model->index(0).data(convert::QueueModel::ErrorDetailRole));
+    // The good file is too short to measure (0.3 s): it is converted, and its row says what happened.
+    EXPECT_EQ(model->index(1).data(convert::QueueModel::DetailRole).toString(),
+              QStringLiteral("The source is silent or too short to measure; its level was left as it is."));
+    EXPECT_EQ(view.queueView()->sizeHintForRow(0), view.queueView()->sizeHintForRow(1)) << "both have a line of their own";
     EXPECT_EQ(QueueRowDelegate::buttons(model->index(0)),
               (QList<QueueRowDelegate::Button>{QueueRowDelegate::Button::retry, QueueRowDelegate::Button::remove}));
     EXPECT_EQ(QueueRowDelegate::buttons(model->index(1)),

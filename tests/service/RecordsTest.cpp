@@ -275,6 +275,41 @@ TEST(PresetsDecoding, failsWithTheFirstProblemMet)
     }
 }
 
+TEST(PresetsDecoding, loudnessMemberIsReadStrictly)
+{
+    // Present, absent and null decode; anything else fails the whole list, naming the member.
+    struct Case {
+        const char *name;
+        QByteArray member; // after the standard members; empty for none
+        std::optional<LoudnessGoal> decoded;
+        const char *failure; // nullptr when it decodes
+    };
+    const Case cases[] = {
+        {"present", R"("loudness":{"target":-14,"ceiling":-1.0,"extra":true})", LoudnessGoal{-14, -1}, nullptr},
+        {"fractional", R"("loudness":{"target":-23.5,"ceiling":-2})", LoudnessGoal{-23.5, -2}, nullptr},
+        {"absent", {}, std::nullopt, nullptr},
+        {"null", R"("loudness":null)", std::nullopt, nullptr},
+        {"a number", R"("loudness":-14)", std::nullopt, R"(typeMismatch: "presets[0].loudness" is a number, expected an object)"},
+        {"no target", R"("loudness":{"ceiling":-1})", std::nullopt, R"(keyNotFound: no value for key "presets[0].loudness.target")"},
+        {"null ceiling", R"("loudness":{"target":-14,"ceiling":null})", std::nullopt,
+         R"(valueNotFound: "presets[0].loudness.ceiling" is null, expected a number)"},
+        {"target as string", R"("loudness":{"target":"-14","ceiling":-1})", std::nullopt,
+         R"(typeMismatch: "presets[0].loudness.target" is a string, expected a number)"},
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.name);
+        const QByteArray body = payloadWith('[' + presetJSON(test.member) + ']');
+        if (test.failure) {
+            expectDescription(decodeFailure([&] { PresetsPayload::fromJSON(body); }), test.failure);
+            continue;
+        }
+        const Preset preset = PresetsPayload::fromJSON(body).presets.at(0);
+        EXPECT_EQ(preset.loudness, test.decoded);
+        // Written out and read back, it is the same preset.
+        EXPECT_EQ(PresetsPayload::fromJSON(payloadWith('[' + preset.toJSON() + ']')).presets.at(0), preset);
+    }
+}
+
 TEST(PresetsDecoding, hugeBodiesDecodeOrFailCleanly)
 {
     // 20000 presets (several MB) decode in full and in order.
@@ -340,6 +375,7 @@ TEST(PresetEquality, everyMemberCounts)
         {"summary value", [](Preset &p) { p.summary = "other"; }},
         {"summary absent", [](Preset &p) { p.summary.reset(); }},
         {"summary empty vs absent", [](Preset &p) { p.summary = QString(); }},
+        {"loudness present", [](Preset &p) { p.loudness = LoudnessGoal{-14, -1}; }},
     };
     for (const Change &change : changes) {
         SCOPED_TRACE(change.name);

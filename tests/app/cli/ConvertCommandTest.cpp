@@ -73,8 +73,8 @@ qint64 usageTotal() { return DevServer::shared().usage().value(QStringLiteral("t
 TEST_F(ConvertCommand, ConvertsAFolderPrintingRowsAndStatusLines)
 {
     QDir().mkpath(m_dir.filePath(QStringLiteral("takes")));
-    TestMedia::sine(m_dir.filePath(QStringLiteral("takes/Take 10.wav")));
-    TestMedia::sine(m_dir.filePath(QStringLiteral("takes/Take 2.flac")));
+    TestMedia::sine(m_dir.filePath(QStringLiteral("takes/Take 10.wav")), 1);
+    TestMedia::sine(m_dir.filePath(QStringLiteral("takes/Take 2.flac")), 1);
     const qint64 before = usageTotal();
 
     const CliResult result = runCli(common() << QStringLiteral("convert") << QStringLiteral("--preset")
@@ -83,7 +83,10 @@ TEST_F(ConvertCommand, ConvertsAFolderPrintingRowsAndStatusLines)
     EXPECT_TRUE(result.out.startsWith(QStringLiteral("Connecting…\nConnected — "))) << result.out.toStdString();
     const QStringList expectedInOrder{
         QStringLiteral("2 files added to the queue.\nRunning…\n"),
+        // The loudness preset measures the source, converts, and measures the result.
+        QStringLiteral("Take 2.flac\t−14 LUFS\tMeasuring Take 2.flac…\n"),
         QStringLiteral("Take 2.flac\t−14 LUFS\tConverting Take 2.flac…\n"),
+        QStringLiteral("Take 2.flac\t−14 LUFS\tChecking Take 2.flac…\n"),
         QStringLiteral("Take 2.flac\t−14 LUFS\t✓ Done → Take 2_-14LUFS.wav\n"),
         QStringLiteral("Take 10.wav\t−14 LUFS\t✓ Done → Take 10_-14LUFS.wav\n"),
         QStringLiteral("Queue finished — 2 done, 0 failed.\n"),
