@@ -8,6 +8,7 @@
 // Its static operations (the script language and the running of ffmpeg) are pure or
 // self-contained, so they can be used and tested on their own. No shell is involved anywhere:
 // arguments travel to the process as a list.
+#include "convert/FFmpegProgress.h"
 #include "convert/ProcessBox.h"
 #include "convert/QueueItem.h"
 #include "convert/ShellOutcome.h"
@@ -105,9 +106,11 @@ public:
     // Runs ffmpeg with the arguments (standard input and output on the null device, the error
     // stream's last 8192 characters kept). onProcess receives the process just before launch.
     // A cancel of `cancellation` sends SIGTERM; the call still waits for the process to end.
+    // onProgress hears, on this thread, each time the run's position or duration changes.
     static QCoro::Task<ShellOutcome> runFFmpeg(QString ffmpeg, QStringList arguments,
                                                std::function<void(QProcess &)> onProcess = {},
-                                               CancellationToken cancellation = {});
+                                               CancellationToken cancellation = {},
+                                               std::function<void(const FFmpegProgress &)> onProgress = {});
     // The channel count of the input's first audio stream with a recognisable layout. The probe
     // process is handed to onProcess as in runFFmpeg.
     static QCoro::Task<std::optional<int>> probeChannelCount(QString ffmpeg, QString input,

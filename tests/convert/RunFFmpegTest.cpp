@@ -4,6 +4,7 @@
 
 #include "platform/CancellationToken.h"
 #include "convert/ConvertRunner.h"
+#include "convert/FFmpegProgress.h"
 #include "convert/Graphemes.h"
 #include "convert/ProcessBox.h"
 #include "convert/StderrTail.h"
@@ -15,15 +16,21 @@
 #include <QDir>
 #include <QFile>
 #include <QPointer>
+#include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <csignal>
+#include <functional>
+#include <optional>
+#include <vector>
 #include <sys/types.h>
 #include <sys/wait.h>
 
 using namespace std::chrono_literals;
 using vorlik::platform::CancellationToken;
 using vorlik::convert::ConvertRunner;
+using vorlik::convert::FFmpegProgress;
 using vorlik::convert::Graphemes;
 using vorlik::convert::ProcessBox;
 using vorlik::convert::ShellOutcome;
@@ -89,12 +96,20 @@ TEST(RunFFmpeg, FailureCarriesExitCodeAndErrorTail)
 TEST(RunFFmpeg, TailKeepsTheLastCharactersIncludingTheFinalLines)
 {
     QTemporaryDir dir;
-    // 300 KB of noise on the error stream, then the line that matters, written just before exit.
+    // 300 KB of status lines on the error stream (read for the progress too; each rewrites the
+    // last, the final one ends its line as ffmpeg's does), then the line that matters, written
+    // just before exit.
     const QString program = TestMedia::script(dir.filePath(QStringLiteral("noisy")),
-        "i=0; while [ $i -lt 3000 ]; do echo \"frame=$i progress progress progress progress progress progress progress progress progress\" >&2; i=$((i+1)); done\n"
+        "i=0; while [ $i -lt 3000 ]; do printf 'frame=%5d fps=0.0 q=-1.0 size=   1kB time=00:%02d:%02d.00 bitrate=1.0kbits/s speed=1x progress progress progress\\r' $i $((i/60)) $((i%60)) >&2; i=$((i+1)); done\n"
+        "printf '\\n' >&2\n"
         "printf 'caf\\303\\251 \\360\\237\\207\\251\\360\\237\\207\\252 Error: final line\\n' >&2\nexit 3\n");
-    const ShellOutcome outcome = vorlik::test::run(ConvertRunner::runFFmpeg(program, {}));
+    std::vector<qint64> positions;
+    const ShellOutcome outcome = vorlik::test::run(ConvertRunner::runFFmpeg(
+        program, {}, {}, {}, [&](const FFmpegProgress &progress) { positions.push_back(progress.position().count()); }));
     ASSERT_FALSE(outcome.isSuccess());
+    ASSERT_FALSE(positions.empty());
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    EXPECT_EQ(positions.back(), 2999000);
     EXPECT_EQ(outcome.exitCode(), 3);
     EXPECT_EQ(Graphemes::count(outcome.stderrTail()), StderrTail::limit);
     EXPECT_TRUE(outcome.stderrTail().endsWith(
@@ -113,6 +128,102 @@ TEST(RunFFmpeg, CharacterSplitAcrossReadsSurvives)
     ASSERT_FALSE(outcome.isSuccess());
     EXPECT_EQ(outcome.stderrTail(), QStringLiteral("caf\u00E9 ok\nbad \uFFFD byte\n"));
 }
+
+// How far a run is, read from real ffmpeg runs: each case converts a source to WAV and reads
+// the run's error stream as it arrives, and again whole and in small pieces from a second run.
+struct ProgressCase {
+    const char *name;
+    // Makes the source in the folder; returns the arguments that read it.
+    std::function<QStringList(const QTemporaryDir &)> input;
+    std::optional<qint64> duration; // ms
+    qint64 lastPosition;            // ms
+};
+
+class ProgressFromRealRuns : public testing::TestWithParam<ProgressCase> {};
+
+static QString errorStreamOf(const QStringList &arguments)
+{
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.start(TestMedia::ffmpeg(), arguments);
+    EXPECT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 0);
+    return QString::fromUtf8(process.readAllStandardError());
+}
+
+TEST_P(ProgressFromRealRuns, DurationAndPosition)
+{
+    const ProgressCase &c = GetParam();
+    QTemporaryDir dir;
+    const QStringList arguments = QStringList{QStringLiteral("-hide_banner"), QStringLiteral("-nostdin"),
+                                              QStringLiteral("-y")}
+                                  + c.input(dir)
+                                  + QStringList{QStringLiteral("-c:a"), QStringLiteral("pcm_s24le"),
+                                                dir.filePath(QStringLiteral("out.wav"))};
+
+    std::vector<qint64> positions;
+    std::optional<qint64> duration;
+    const ShellOutcome outcome = vorlik::test::run(ConvertRunner::runFFmpeg(
+        TestMedia::ffmpeg(), arguments, {}, {}, [&](const FFmpegProgress &progress) {
+            positions.push_back(progress.position().count());
+            if (progress.duration())
+                duration = progress.duration()->count();
+            const std::optional<double> fraction = progress.fraction();
+            EXPECT_EQ(fraction.has_value(), progress.duration().has_value());
+            if (fraction)
+                EXPECT_TRUE(*fraction >= 0 && *fraction <= 1) << *fraction;
+        }));
+    ASSERT_TRUE(outcome.isSuccess()) << outcome.stderrTail().toStdString();
+    EXPECT_EQ(duration, c.duration);
+    ASSERT_FALSE(positions.empty());
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    EXPECT_NEAR(double(positions.back()), double(c.lastPosition), 60);
+
+    // The same run without anyone following its progress writes the same bytes; its stream,
+    // read whole and in pieces that split every line somewhere, gives the same progress.
+    const QByteArray followed = vorlik::test::readFile(dir.filePath(QStringLiteral("out.wav")));
+    const QString stream = errorStreamOf(arguments);
+    EXPECT_EQ(vorlik::test::readFile(dir.filePath(QStringLiteral("out.wav"))), followed);
+    for (qsizetype piece : {stream.size(), qsizetype(1), qsizetype(7)}) {
+        FFmpegProgress progress;
+        for (qsizetype at = 0; at < stream.size(); at += piece)
+            progress.read(QStringView(stream).sliced(at, std::min(piece, stream.size() - at)));
+        EXPECT_EQ(progress.duration() ? std::optional<qint64>(progress.duration()->count()) : std::nullopt, c.duration)
+            << "pieces of " << piece;
+        EXPECT_NEAR(double(progress.position().count()), double(c.lastPosition), 60) << "pieces of " << piece;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RunFFmpeg, ProgressFromRealRuns,
+    testing::Values(
+        ProgressCase{"knownDuration",
+                     [](const QTemporaryDir &dir) {
+                         return QStringList{QStringLiteral("-i"),
+                                            TestMedia::sine(dir.filePath(QStringLiteral("in.wav")), 3.0)};
+                     },
+                     3000, 3000},
+        // A generated stream has no length: the position alone.
+        ProgressCase{"unknownDuration",
+                     [](const QTemporaryDir &) {
+                         return QStringList{QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                            QStringLiteral("sine=sample_rate=48000:duration=2")};
+                     },
+                     std::nullopt, 2000},
+        // An MP3 cut short: its header still says 3 s, the audio ends near 1.8 s; the run ends
+        // there without ever reaching its stated length.
+        ProgressCase{"endsEarly",
+                     [](const QTemporaryDir &dir) {
+                         const QString whole = TestMedia::make(dir.filePath(QStringLiteral("whole.mp3")),
+                             {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                              QStringLiteral("sine=sample_rate=44100:duration=3"), QStringLiteral("-c:a"),
+                              QStringLiteral("libmp3lame"), QStringLiteral("-b:a"), QStringLiteral("128k")});
+                         const QString cut = dir.filePath(QStringLiteral("cut.mp3"));
+                         vorlik::test::writeFile(cut, vorlik::test::readFile(whole).first(30000));
+                         return QStringList{QStringLiteral("-i"), cut};
+                     },
+                     3030, 1820}),
+    [](const testing::TestParamInfo<ProgressCase> &info) { return std::string(info.param.name); });
 
 TEST(RunFFmpeg, MissingProgramIsLaunchFailure)
 {
