@@ -140,7 +140,8 @@ struct LaterSessionDeleter {
 
 } // namespace
 
-QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer, CancellationToken cancellation)
+QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer, CancellationToken cancellation,
+                                                    UploadProgress onProgress)
 {
     const QString boundary = MultipartBody::makeBoundary();
     const QString bodyPath = QDir(temporaryFolder())
@@ -175,6 +176,13 @@ QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer
     clock.start();
     QNetworkReply *reply = session->post(request, upload);
     const CancellationToken::Registration stop = cancellation.onCancel([reply] { reply->abort(); });
+    if (onProgress) {
+        // Qt says -1 for the total until it knows it, and 0 of 0 once the exchange is over.
+        QObject::connect(reply, &QNetworkReply::uploadProgress, reply, [onProgress](qint64 sent, qint64 total) {
+            if (total > 0)
+                onProgress(sent, total);
+        });
+    }
 
     co_await reply;
 

@@ -30,6 +30,18 @@ void AnalysisItemList::setExpanded(const QUuid &id, bool expanded)
         m_expanded.remove(id);
 }
 
+void AnalysisItemList::showProgress(const std::optional<AnalysisRunner::Progress> &progress)
+{
+    const QUuid item = progress ? progress->item : QUuid();
+    if (item != m_progressItem) {
+        if (AnalysisItemCard *card = m_cards.value(m_progressItem))
+            card->setProgress(std::nullopt);
+        m_progressItem = item;
+    }
+    if (AnalysisItemCard *card = m_cards.value(item))
+        card->setProgress(progress);
+}
+
 void AnalysisItemList::showItems(const QList<AnalysisRunner::Item> &items, bool idle)
 {
     QSet<QUuid> present;

@@ -24,6 +24,9 @@ public:
     // Shows the items as they are now; `idle` says whether the runner would act on Retry and Clear.
     void showItems(const QList<AnalysisRunner::Item> &items, bool idle);
 
+    // The item being worked on shows how far it has got; every other card shows nothing.
+    void showProgress(const std::optional<AnalysisRunner::Progress> &progress);
+
     void setExpanded(const QUuid &id, bool expanded);
     bool isExpanded(const QUuid &id) const { return m_expanded.contains(id); }
     AnalysisItemCard *itemCard(const QUuid &id) const { return m_cards.value(id); }
@@ -39,6 +42,7 @@ private:
     QVBoxLayout *m_layout;
     QSet<QUuid> m_expanded;
     QHash<QUuid, AnalysisItemCard *> m_cards;
+    QUuid m_progressItem; // the card that shows a progress now
 };
 
 } // namespace vorlik::analysis

@@ -174,12 +174,14 @@ QCoro::Task<void> AnalysisRunner::runLoop(QPointer<service::SessionStore> store)
         co_await analyse(next->id, store);
         if (!self)
             co_return;
+        setProgress(std::nullopt);
     }
     finishRun();
 }
 
 void AnalysisRunner::finishRun()
 {
+    setProgress(std::nullopt);
     setRunState(RunState::idle);
     setRunning(false);
     app::ActiveJobs::shared().end(activityKey);
@@ -200,6 +202,7 @@ void AnalysisRunner::finishRun()
     else
         setStatusLine(QStringLiteral("Stopped."));
     m_stopRequested = false;
+    emit runFinished();
 }
 
 QCoro::Task<void> AnalysisRunner::analyse(QUuid id, QPointer<service::SessionStore> store)
@@ -232,7 +235,8 @@ QCoro::Task<void> AnalysisRunner::analyse(QUuid id, QPointer<service::SessionSto
     std::exception_ptr failure;
     std::optional<JobInfo> info;
     try {
-        if (fileSize(input, name) > uploadLimitBytes)
+        const qint64 size = fileSize(input, name);
+        if (size > uploadLimitBytes)
             throw RunnerError::tooLarge(name);
         std::optional<QString> jobID = item->jobID;
         if (!jobID) {
@@ -241,10 +245,17 @@ QCoro::Task<void> AnalysisRunner::analyse(QUuid id, QPointer<service::SessionSto
             setStatusLine(uploading);
             if (m_runState != RunState::running)
                 throw Interrupted();
-            const QString uploadID = co_await interruptible(AnalysisEndpoints::uploadAudio(input, token, stop), stop);
+            setProgress(Progress{id, Progress::Stage::uploading, 0, size, std::chrono::steady_clock::now()});
+            const AnalysisEndpoints::UploadProgress advanced = [self, id](qint64 sent, qint64 total) {
+                if (self)
+                    self->uploadAdvanced(id, sent, total);
+            };
+            QCoro::Task<QString> sending = AnalysisEndpoints::uploadAudio(input, token, stop, advanced);
+            const QString uploadID = co_await interruptible(std::move(sending), stop);
             if (!self)
                 co_return;
             log(QStringLiteral("uploaded upload_id=") + uploadID);
+            setProgress(Progress{id, Progress::Stage::analysing, 0, 0, std::chrono::steady_clock::now()});
             changeItem(id, [&](Item &it) { it.status = QStringLiteral("Analyzing ") + name + QStringLiteral("\u2026"); });
             setStatusLine(QStringLiteral("Analyzing ") + name + QStringLiteral(" on the VPS\u2026"));
             if (m_runState != RunState::running)
@@ -260,6 +271,7 @@ QCoro::Task<void> AnalysisRunner::analyse(QUuid id, QPointer<service::SessionSto
         } else {
             changeItem(id, [&](Item &it) { it.status = QStringLiteral("Resuming job ") + *jobID + QStringLiteral("\u2026"); });
             setStatusLine(QStringLiteral("Resuming analysis for ") + name + QStringLiteral("\u2026"));
+            setProgress(Progress{id, Progress::Stage::analysing, 0, 0, std::chrono::steady_clock::now()});
             m_activeJobID = jobID;
             m_activeToken = token;
         }
@@ -373,6 +385,30 @@ void AnalysisRunner::setStatusLine(const QString &line)
         return;
     m_statusLine = line;
     emit statusLineChanged();
+}
+
+void AnalysisRunner::setProgress(std::optional<Progress> progress)
+{
+    if (!progress && !m_progress)
+        return;
+    m_progress = std::move(progress);
+    m_progressShown = std::chrono::steady_clock::now();
+    emit progressChanged();
+}
+
+void AnalysisRunner::uploadAdvanced(const QUuid &id, qint64 sent, qint64 total)
+{
+    // A late word from an upload that was stopped, or from an earlier item, is not this item's.
+    if (!m_progress || m_progress->item != id || m_progress->stage != Progress::Stage::uploading)
+        return;
+    m_progress->sent = sent;
+    m_progress->total = total;
+    // The network layer reports every few kilobytes: the page hears of it ten times a second.
+    const auto now = std::chrono::steady_clock::now();
+    if (sent < total && now - m_progressShown < std::chrono::milliseconds(100))
+        return;
+    m_progressShown = now;
+    emit progressChanged();
 }
 
 void AnalysisRunner::setRunState(RunState state)

@@ -97,6 +97,8 @@ AnalysisView::AnalysisView(service::SessionStore &store, platform::Settings &set
     });
     connect(m_runner, &AnalysisRunner::statusLineChanged, this, &AnalysisView::showStatus);
     connect(m_runner, &AnalysisRunner::isRunningChanged, this, &AnalysisView::showRunState);
+    connect(m_runner, &AnalysisRunner::progressChanged, this,
+            [this] { m_itemList->showProgress(m_runner->progress()); });
     connect(m_runner, &AnalysisRunner::runStateChanged, this, [this] {
         showRunState();
         showItems();
