@@ -333,13 +333,13 @@ TEST(ProcessBox, StopBeforeStoreTerminatesOnStore)
 {
     // The runner's own box: a stop that comes before the process is published is not lost.
     ProcessBox box;
-    EXPECT_TRUE(box.requestTermination().isNull());
+    EXPECT_TRUE(box.requestTermination().isEmpty());
     EXPECT_TRUE(box.terminationRequested());
     const ShellOutcome outcome = vorlik::test::run(ConvertRunner::runFFmpeg(
         TestMedia::ffmpeg(), slowRun(), [&](QProcess &process) { box.store(&process); }));
     box.clear();
     EXPECT_FALSE(outcome.isSuccess());
-    EXPECT_TRUE(box.process().isNull());
+    EXPECT_TRUE(box.processes().isEmpty());
 
     box.reset();
     EXPECT_FALSE(box.terminationRequested());
@@ -348,7 +348,7 @@ TEST(ProcessBox, StopBeforeStoreTerminatesOnStore)
 TEST(ProcessBox, ReachesTheStoredProcess)
 {
     ProcessBox box;
-    QPointer<QProcess> reached;
+    QList<QPointer<QProcess>> reached;
     const ShellOutcome outcome = vorlik::test::run([&]() -> QCoro::Task<ShellOutcome> {
         QPointer<QProcess> process;
         auto running = ConvertRunner::runFFmpeg(TestMedia::ffmpeg(), slowRun(), [&](QProcess &p) {
@@ -357,11 +357,11 @@ TEST(ProcessBox, ReachesTheStoredProcess)
         });
         co_await waitUntilRunning(process);
         reached = box.requestTermination();
-        EXPECT_EQ(reached.data(), process.data());
+        EXPECT_EQ(reached, QList<QPointer<QProcess>>{process});
         co_return co_await running;
     }());
     EXPECT_FALSE(outcome.isSuccess());
-    EXPECT_TRUE(box.process().isNull()); // the process is gone, the box does not dangle
+    EXPECT_TRUE(box.processes().isEmpty()); // the process is gone, the box does not dangle
 }
 
 TEST(CancellationToken, RunsActionsOnceAndLateOnesAtOnce)
