@@ -240,7 +240,7 @@ void ConvertView::enqueue(const QList<QUrl> &urls, const Preset &preset)
 {
     m_runner->queue(urls, preset.id);
     if (m_autoStart && !m_runner->isRunning() && m_ffmpeg)
-        m_runner->run(m_store.presets(), *m_ffmpeg, &m_store);
+        startRun();
 }
 
 QCoro::Task<void> ConvertView::refreshScripts()
@@ -271,6 +271,12 @@ void ConvertView::convert()
 {
     if (!m_ffmpeg || !m_runner->hasPending() || m_runner->isRunning())
         return;
+    startRun();
+}
+
+void ConvertView::startRun()
+{
+    m_runner->setSimultaneousConversions(ConvertRunner::simultaneousConversions(m_settings));
     m_runner->run(m_store.presets(), *m_ffmpeg, &m_store);
 }
 

@@ -145,6 +145,8 @@ private:
     void showStatus();
     void layoutCards(bool cardsChanged = false);
     void rowButtonClicked(const QUuid &id, QueueRowDelegate::Button button);
+    // Starts the runner with the settings' number of simultaneous conversions.
+    void startRun();
     void setDropping(const QString &cardKey, bool dropping);
 
     service::SessionStore &m_store;

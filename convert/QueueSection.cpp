@@ -1,11 +1,13 @@
 #include "convert/QueueSection.h"
 
 #include "analysis/PageStyle.h"
+#include "convert/ConvertRunner.h"
 #include "convert/QueueModel.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -36,10 +38,22 @@ QueueSection::QueueSection(QueueModel *model, QWidget *parent) : QWidget(parent)
     setTextColor(m_counts, secondaryText);
     m_clearFinished = new QPushButton(QStringLiteral("Clear finished"), this);
     connect(m_clearFinished, &QPushButton::clicked, this, &QueueSection::clearFinishedRequested);
+    m_queueBar = new QProgressBar(this);
+    m_queueBar->setObjectName(QStringLiteral("queueProgressBar"));
+    m_queueBar->setTextVisible(false);
+    m_queueBar->setFixedSize(120, 6);
+    m_queueBar->hide();
+    m_queueProgress = new QLabel(this);
+    m_queueProgress->setObjectName(QStringLiteral("queueProgress"));
+    setTextColor(m_queueProgress, secondaryText);
+    m_queueProgress->hide();
     auto *header = new QHBoxLayout;
     header->setSpacing(12);
     header->addWidget(heading(QStringLiteral("QUEUE"), this));
     header->addWidget(m_counts);
+    header->addSpacing(8);
+    header->addWidget(m_queueBar, 0, Qt::AlignVCenter);
+    header->addWidget(m_queueProgress);
     header->addStretch(1);
     header->addWidget(m_clearFinished);
 
@@ -67,6 +81,18 @@ QueueSection::QueueSection(QueueModel *model, QWidget *parent) : QWidget(parent)
         fit();
     });
 
+    // While a run goes: the header's whole-queue line, and the rows' bars and clocks, move on
+    // with each step of ffmpeg and each second.
+    ConvertRunner &runner = m_model->runner();
+    connect(&runner, &ConvertRunner::progressChanged, this, &QueueSection::showQueueProgress);
+    connect(&runner, &ConvertRunner::itemsChanged, this, &QueueSection::showQueueProgress);
+    connect(&runner, &ConvertRunner::isRunningChanged, this, &QueueSection::showQueueProgress);
+    m_tick.setInterval(1000);
+    connect(&m_tick, &QTimer::timeout, this, [this] {
+        showQueueProgress();
+        m_view->viewport()->update();
+    });
+
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 4, 0, 0);
     layout->setSpacing(6);
@@ -81,6 +107,26 @@ void QueueSection::showItems(const QList<QueueItem> &items)
     setText(m_counts, countsText(items));
     m_empty->setVisible(items.isEmpty());
     m_view->setVisible(!items.isEmpty());
+}
+
+void QueueSection::showQueueProgress()
+{
+    const ConvertRunner &runner = m_model->runner();
+    const bool running = runner.isRunning();
+    if (running != m_tick.isActive()) {
+        if (running)
+            m_tick.start();
+        else
+            m_tick.stop();
+    }
+    m_queueBar->setVisible(running);
+    m_queueProgress->setVisible(running);
+    if (!running)
+        return;
+    const QueueProgress progress = runner.queueProgress(ConversionProgress::Clock::now());
+    m_queueBar->setRange(0, 1000);
+    m_queueBar->setValue(int(progress.fraction() * 1000));
+    setText(m_queueProgress, progress.text());
 }
 
 QString QueueSection::countsText(const QList<QueueItem> &items)

@@ -6,10 +6,12 @@
 #include "convert/QueueRowDelegate.h"
 
 #include <QList>
+#include <QTimer>
 #include <QWidget>
 
 class QLabel;
 class QListView;
+class QProgressBar;
 class QPushButton;
 
 namespace vorlik::convert {
@@ -30,6 +32,9 @@ public:
     QLabel *emptyLabel() const { return m_empty; }
     QLabel *countsLabel() const { return m_counts; }
     QPushButton *clearFinishedButton() const { return m_clearFinished; }
+    // The whole queue's progress beside the counts while a run goes.
+    QProgressBar *queueProgressBar() const { return m_queueBar; }
+    QLabel *queueProgressLabel() const { return m_queueProgress; }
     // Where a row's button lies in the view's viewport; empty when the row has none.
     QRect buttonRect(int row, QueueRowDelegate::Button button) const;
 
@@ -39,6 +44,7 @@ signals:
 
 private:
     void fit();
+    void showQueueProgress();
 
     QueueModel *m_model;
     QListView *m_view;
@@ -46,6 +52,9 @@ private:
     QLabel *m_empty;
     QLabel *m_counts;
     QPushButton *m_clearFinished;
+    QProgressBar *m_queueBar;
+    QLabel *m_queueProgress;
+    QTimer m_tick;
 };
 
 } // namespace vorlik::convert

@@ -728,3 +728,52 @@ TEST_F(ConvertViewTest, theStartUpHooksConnectAndQueueForM4A)
 } // namespace
 
 #include "ConvertViewTest.moc"
+
+TEST_F(ConvertViewTest, aQueueInProgressShowsEachConversionsBarAndTheQueuesEstimate)
+{
+    service::SessionStore store;
+    connectDemo(store);
+    // A script that converts in real time, so that the conversions are caught half way.
+    Preset slow = *PresetSelection::m4a(store.presets());
+    slow.id = QStringLiteral("real-time");
+    slow.name = QStringLiteral("Real time");
+    slow.suffix = QStringLiteral("_rt");
+    slow.outputExt = QStringLiteral(".wav");
+    slow.command = QStringLiteral("ffmpeg -hide_banner -nostdin -y -re -i \"{input}\" -c:a pcm_s16le \"{output_base}.wav\"");
+    slow.maxChannels.reset();
+    slow.loudness.reset();
+    QList<Preset> presets = store.presets();
+    presets.append(slow);
+    store.setPresets(presets);
+    settings().setValue(QStringLiteral("simultaneousConversions"), 2);
+    ConvertView view(store);
+    view.setActive(true);
+    view.resize(windowSize);
+    view.show();
+    view.enqueue({QUrl::fromLocalFile(tone(QStringLiteral("in/Interview.wav"), 12)),
+                  QUrl::fromLocalFile(tone(QStringLiteral("in/Podcast.wav"), 12)),
+                  QUrl::fromLocalFile(tone(QStringLiteral("in/Outro.wav"), 12))},
+                 slow);
+    view.convert();
+    settings().remove(QStringLiteral("simultaneousConversions"));
+
+    convert::QueueModel *model = view.queueModel();
+    auto fraction = [&](int row) { return model->index(row).data(convert::QueueModel::ProgressRole); };
+    ASSERT_TRUE(waitUntil([&] { return fraction(0).toDouble() > 0.3 && fraction(1).toDouble() > 0.3; }, 30000));
+    EXPECT_FALSE(fraction(2).isValid()) << "the third waits for a free lane";
+    const QString text = model->index(0).data(convert::QueueModel::ProgressTextRole).toString();
+    EXPECT_TRUE(text.contains(QStringLiteral("% \u00B7 ")) && text.endsWith(QStringLiteral(" left"))) << text.toStdString();
+    EXPECT_EQ(model->index(0).data(convert::QueueModel::StatusRole).toString(), QStringLiteral("Converting Interview.wav\u2026"));
+    QLabel *queueLine = view.queueSection()->queueProgressLabel();
+    ASSERT_TRUE(waitUntil([&] { return queueLine->text().contains(QStringLiteral("left")); }, 5000));
+    EXPECT_TRUE(queueLine->text().startsWith(QStringLiteral("0 of 3 files \u00B7 about "))) << queueLine->text().toStdString();
+    EXPECT_GT(view.queueView()->sizeHintForRow(0), view.queueView()->sizeHintForRow(2)) << "a converting row has a line for its bar";
+    EXPECT_TRUE(saveScreenshot(&view, QStringLiteral("convert-progress"), windowSize));
+    EXPECT_TRUE(saveScreenshot(view.queueSection(), QStringLiteral("convert-progress-queue")));
+
+    view.runner().cancel();
+    ASSERT_TRUE(settled(view));
+    EXPECT_TRUE(queueLine->isHidden());
+    EXPECT_FALSE(fraction(0).isValid());
+    EXPECT_EQ(view.runner().statusLine(), QStringLiteral("Stopped \u2014 3 files still queued."));
+}
