@@ -5,7 +5,7 @@
 #include "analysis/Interruptible.h"
 #include "analysis/RunnerError.h"
 #include "app/ActiveJobs.h"
-#include "convert/Graphemes.h"
+#include "platform/Graphemes.h"
 #include "convert/MediaScanner.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "service/SessionStore.h"
@@ -71,9 +71,10 @@ QString AnalysisRunner::shortened(const QString &text)
 {
     const QStringList pieces = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     const QString first = pieces.isEmpty() ? text : pieces.first();
-    if (convert::Graphemes::count(first) < 141)
-        return first;
-    return convert::Graphemes::prefix(first, 140) + QStringLiteral("\u2026");
+    // At most 140 characters, and at most the room of 140 four-unit ones: a "character" of
+    // endless combining marks does not make an endless status line.
+    const QString kept = platform::Graphemes::prefix(first, 140, 4 * 140);
+    return kept.size() < first.size() ? kept + QStringLiteral("\u2026") : first;
 }
 
 void AnalysisRunner::queue(const QList<QUrl> &urls)
@@ -120,8 +121,12 @@ void AnalysisRunner::cancel()
     setStatusLine(QStringLiteral("Stopping\u2026"));
     // The current upload, request or wait ends from the event loop, never inside this call.
     QTimer::singleShot(0, [stop = m_stop] { stop.cancel(); });
-    if (m_activeJobID && m_activeToken)
+    if (m_activeJobID && m_activeToken) {
+        for (Item &item : m_items)
+            if (item.jobID == m_activeJobID)
+                item.jobEnded = true;
         cancelOnService(*m_activeJobID, *m_activeToken);
+    }
 }
 
 void AnalysisRunner::retry(const Item &item)
@@ -131,8 +136,9 @@ void AnalysisRunner::retry(const Item &item)
     Item *found = find(item.id);
     if (!found)
         return;
-    found->status = found->jobID ? QStringLiteral("Resuming job ") + *found->jobID + QStringLiteral("\u2026")
-                                 : QStringLiteral("Queued");
+    found->status = found->jobID && !found->jobEnded
+        ? QStringLiteral("Resuming job ") + *found->jobID + QStringLiteral("\u2026")
+        : QStringLiteral("Queued");
     found->succeeded.reset();
     found->analysis.reset();
     found->errorMessage.reset();
@@ -238,7 +244,7 @@ QCoro::Task<void> AnalysisRunner::analyse(QUuid id, QPointer<service::SessionSto
         const qint64 size = fileSize(input, name);
         if (size > uploadLimitBytes)
             throw RunnerError::tooLarge(name);
-        std::optional<QString> jobID = item->jobID;
+        std::optional<QString> jobID = item->jobEnded ? std::nullopt : item->jobID;
         if (!jobID) {
             const QString uploading = QStringLiteral("Uploading ") + name + QStringLiteral("\u2026");
             changeItem(id, [&](Item &it) { it.status = uploading; });
@@ -264,7 +270,10 @@ QCoro::Task<void> AnalysisRunner::analyse(QUuid id, QPointer<service::SessionSto
             if (!self)
                 co_return;
             jobID = started;
-            changeItem(id, [&](Item &it) { it.jobID = started; });
+            changeItem(id, [&](Item &it) {
+                it.jobID = started;
+                it.jobEnded = false;
+            });
             m_activeJobID = started;
             m_activeToken = token;
             log(QStringLiteral("job started job_id=") + started);
@@ -339,6 +348,7 @@ QCoro::Task<void> AnalysisRunner::analyse(QUuid id, QPointer<service::SessionSto
         it.status = QStringLiteral("\u2717 ") + name;
         it.errorMessage = message;
         it.succeeded = false;
+        it.jobEnded = true;
     });
     setStatusLine(QStringLiteral("Analysis failed for ") + name + QStringLiteral(": ") + shortened(message));
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The Analysis tab's queue of audio files and the one run that works through it: for each file
 // it uploads the audio, starts a server job, polls it until it ends and keeps the report with
-// the item. Stop cancels the job on the service too; retry resumes a job that was started
+// the item. Stop cancels the job on the service too; retry resumes a job still running there
 // (polling it again) instead of uploading anew; remove and clear tidy the list.
 //
 // A QObject of the main thread. The run loop is one coroutine that suspends while a request or
@@ -45,6 +45,9 @@ public:
         std::optional<bool> succeeded;          // none: still to do
         std::optional<AnalysisPayload> analysis; // the report once the job completed
         std::optional<QString> jobID;            // set once the job was started, never cleared
+        // The job has ended without a report to show (failed, cancelled by a stop, completed
+        // without one): polling it again could only repeat that, so the item starts over.
+        bool jobEnded = false;
         std::optional<QString> errorMessage;     // why it failed
 
         bool operator==(const Item &) const = default;
@@ -81,7 +84,8 @@ public:
     void run(service::SessionStore &store);
     // Requests a stop when running, and a cancel of the job being polled on the service.
     void cancel();
-    // When idle: puts the item (by id) back to do; a started job is resumed, not uploaded again.
+    // When idle: puts the item (by id) back to do; a job still running on the service is resumed,
+    // not uploaded again; one that has ended is started over.
     void retry(const Item &item);
     // When idle: deletes the item with that id.
     void remove(const Item &item);

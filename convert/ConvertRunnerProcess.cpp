@@ -2,7 +2,7 @@
 // removal of partial outputs.
 #include "convert/ConvertRunner.h"
 
-#include "convert/Graphemes.h"
+#include "platform/Graphemes.h"
 #include "platform/ProcessAwaiter.h"
 #include "convert/ProcessBox.h"
 #include "convert/StderrTail.h"
@@ -139,9 +139,9 @@ QString ConvertRunner::summarise(const QString &text)
     for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
         if (line->contains(QStringLiteral("Error")) || line->contains(QStringLiteral("error"))
             || line->contains(QStringLiteral("Invalid")))
-            return Graphemes::prefix(*line, limit);
+            return platform::Graphemes::prefix(*line, limit);
     }
-    return Graphemes::prefix(text, limit);
+    return platform::Graphemes::prefix(text, limit);
 }
 
 void ConvertRunner::cleanupPartial(const QString &basePath)

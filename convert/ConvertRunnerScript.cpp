@@ -1,7 +1,7 @@
 // Script templates: the tokenizer and the argument builder.
 #include "convert/ConvertRunner.h"
 
-#include "convert/Graphemes.h"
+#include "platform/Graphemes.h"
 #include "convert/TemplateError.h"
 
 #include <QStringView>
@@ -42,7 +42,7 @@ bool is(QStringView character, char16_t c) { return character.size() == 1 && cha
 
 QStringList ConvertRunner::tokenize(const QString &script)
 {
-    const std::vector<qsizetype> bounds = Graphemes::boundaries(script);
+    const std::vector<qsizetype> bounds = platform::Graphemes::boundaries(script);
     std::vector<QStringView> characters;
     characters.reserve(bounds.size());
     const QStringView text(script);

@@ -248,6 +248,10 @@ QCoro::Task<void> ConvertView::refreshScripts()
     if (!m_store.session())
         co_return;
     const QString token = m_store.session()->accessToken;
+    // Like the store's own preset fetch: an answer for a session that was dropped or replaced
+    // meanwhile is not written over the newer state.
+    const qint64 generation = m_store.generation();
+    const quint64 sessionEpoch = m_store.sessionEpoch();
     QPointer<ConvertView> self(this);
     std::optional<service::PresetsPayload> fetched;
     QString failure;
@@ -257,7 +261,7 @@ QCoro::Task<void> ConvertView::refreshScripts()
     } catch (const std::exception &error) {
         failure = describe(error);
     }
-    if (!self)
+    if (!self || m_store.generation() != generation || m_store.sessionEpoch() != sessionEpoch)
         co_return;
     if (!fetched) {
         m_runner->setStatusLine(QStringLiteral("Could not refresh scripts: ") + failure);

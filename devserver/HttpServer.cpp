@@ -169,7 +169,7 @@ void HttpServer::dispatch(const httplib::Request &request, httplib::Response &re
     if (!admin)
         fault = m_faults.take(exchange.method(), exchange.path());
     if (fault)
-        applyFault(*fault, exchange);
+        applyFault(*fault, exchange, entry.get());
     else
         serve(exchange);
 
@@ -180,7 +180,7 @@ void HttpServer::dispatch(const httplib::Request &request, httplib::Response &re
     }
 }
 
-void HttpServer::applyFault(const Fault &fault, Exchange &exchange)
+void HttpServer::applyFault(const Fault &fault, Exchange &exchange, RequestLog::Entry *entry)
 {
     if (fault.delayMs > 0 && m_stop.waitFor(std::chrono::milliseconds(fault.delayMs))) {
         SocketCloser::close(exchange.request);
@@ -194,12 +194,17 @@ void HttpServer::applyFault(const Fault &fault, Exchange &exchange)
         SocketCloser::close(exchange.request);
         exchange.response.status = 500;   // never sent: the connection is gone
         return;
+    case Fault::Action::capture:
+        captureBody(exchange, entry);
+        [[fallthrough]];
     case Fault::Action::status: {
         exchange.drain();
         QJsonParseError parseError;
         QJsonDocument::fromJson(fault.body, &parseError);
         exchange.raw(fault.status, fault.body,
                      parseError.error == QJsonParseError::NoError ? "application/json" : "text/plain; charset=utf-8");
+        if (!fault.location.isEmpty())
+            exchange.response.set_header("Location", fault.location.toStdString());
         return;
     }
     case Fault::Action::malformed:
@@ -211,6 +216,33 @@ void HttpServer::applyFault(const Fault &fault, Exchange &exchange)
         exchange.raw(fault.status, QByteArray("\xff\xfe broken \xc3\x28 text \x80", 19), "text/plain");
         return;
     }
+}
+
+void HttpServer::captureBody(Exchange &exchange, RequestLog::Entry *entry)
+{
+    const httplib::ContentReader *reader = exchange.takeReader();
+    if (!reader)
+        return;
+    // httplib parses every multipart body it reads, and the capture wants the bytes as they
+    // came: the request (this handler's own, not shared) is read as opaque bytes, its type set
+    // aside for the read.
+    auto &headers = const_cast<httplib::Request &>(exchange.request).headers;
+    const auto type = headers.find("Content-Type");
+    const std::string declared = type != headers.end() ? type->second : std::string();
+    if (type != headers.end())
+        type->second = "application/octet-stream";
+    constexpr qsizetype keptLimit = 16 << 20; // enough for a test, not a whole upload
+    QByteArray body;
+    (*reader)([&](const char *data, size_t length) {
+        exchange.addBodyBytes(qint64(length));
+        if (body.size() + qsizetype(length) <= keptLimit)
+            body.append(data, qsizetype(length));
+        return true;
+    });
+    if (type != headers.end())
+        type->second = declared;
+    if (entry)
+        m_log.keepBody(*entry, body);
 }
 
 void HttpServer::serve(Exchange &exchange)

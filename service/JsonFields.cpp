@@ -1,5 +1,7 @@
 #include "service/JsonFields.h"
 
+#include "service/JsonReader.h"
+
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QLocale>
@@ -47,7 +49,7 @@ QJsonObject parseObject(const QByteArray &bytes)
     if (bytes.trimmed().isEmpty())
         throw DecodingError(QStringLiteral("dataCorrupted: the data is empty, expected a JSON object"));
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    const QJsonDocument document = JsonReader::read(bytes, &error);
     if (error.error != QJsonParseError::NoError) {
         // Qt only accepts an object or an array at the top; tell a valid scalar document apart
         // from broken JSON by reading it as an array element.
@@ -79,6 +81,9 @@ qint64 integerValue(const QJsonValue &value, const QString &path)
     if (stored.typeId() == QMetaType::LongLong)
         return stored.toLongLong();
     const double number = value.toDouble();
+    if (std::isinf(number))
+        throw DecodingError(QStringLiteral("dataCorrupted: %1 is a number beyond the range of a 64-bit float")
+                                .arg(quotedPath(path)));
     if (!std::isfinite(number) || std::trunc(number) != number)
         throw DecodingError(QStringLiteral("dataCorrupted: %1 is %2, which is not an integer")
                                 .arg(quotedPath(path), numberText(number)));

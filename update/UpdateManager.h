@@ -98,8 +98,10 @@ public:
     // GET without the local cache; code 3 for a non-HTTP answer or a status other than 200,
     // the network's error when nothing came back, the decoding error for a bad body.
     static QCoro::Task<Manifest> fetchManifest(QUrl url);
-    // https only, with a host that is the manifest's or the service's own (with or without "www.").
-    static bool isAllowedDownloadURL(const QUrl &url, const QUrl &manifestURL);
+    // The address as the manifest writes it: the scheme exactly "https", and a host written
+    // exactly as the manifest's or the service's own (with or without "www."). No case folding
+    // or decoding: a URL parser would lower-case "HTTPS://Vorlik.test" into an allowed address.
+    static bool isAllowedDownloadURL(const QString &url, const QUrl &manifestURL);
     // A parsable version, a build of 1 or more, a 64-hex-digit digest and an allowed image URL.
     static bool isManifestWellFormed(const Manifest &manifest, const QUrl &manifestURL);
     // Runs one check (not while downloading or installing) and returns the resulting phase.

@@ -6,10 +6,12 @@
 
 namespace vorlik::app {
 
-// What the user asked for: `vorlik [--base-url URL] [--key KEY] [-setting value]... COMMAND [ARGS]`.
+// What the user asked for:
+// `vorlik [--base-url URL] [--key-file PATH | --key - | --key KEY] [-setting value]... COMMAND [ARGS]`.
 struct CommandLine {
     std::optional<QString> baseUrl;
-    std::optional<QString> key;
+    std::optional<QString> key;     // as given: "-" means standard input (see KeyInput)
+    std::optional<QString> keyFile;
     QStringList settingOverrides; // "-name value" pairs for this run, as given
     QString command;
     QStringList arguments;        // what follows the command, options included

@@ -132,6 +132,8 @@ TEST(AnalysisRunnerShortened, FirstNonEmptyLineCutAt140Characters)
         {flag.repeated(140), flag.repeated(140)},
         {flag.repeated(141), flag.repeated(140) + QStringLiteral("\u2026")},
         {accent.repeated(150), accent.repeated(140) + QStringLiteral("\u2026")},
+        // One "character" of endless combining marks (a hostile error text) still makes a short line.
+        {QStringLiteral("a") + QString(100000, QChar(0x0301)), QStringLiteral("a") + QString(559, QChar(0x0301)) + QStringLiteral("\u2026")},
     };
     for (const auto &c : cases)
         EXPECT_EQ(AnalysisRunner::shortened(c.text), c.shown) << c.text.left(20).toStdString();
@@ -312,6 +314,15 @@ TEST_F(AnalysisRunnerTest, stoppingWhilePollingCancelsTheJobOnTheService)
     ASSERT_TRUE(waitUntil([&] { return log.lines().contains(QStringLiteral("server cancel requested for ") + jobID); }));
     EXPECT_EQ(requestsTo(QStringLiteral("/v1/jobs/%1/cancel").arg(jobID)).size(), 1);
     EXPECT_EQ(serverJobStatus(jobID), QStringLiteral("CANCELLED"));
+
+    // The cancelled job can never finish: a retry starts over with a new upload and a new job.
+    runner.retry(runner.items().front());
+    EXPECT_EQ(runner.items().front().status, QStringLiteral("Queued"));
+    runToEnd(runner, store);
+    EXPECT_EQ(runner.items().front().succeeded, true) << runner.items().front().errorMessage.value_or("").toStdString();
+    EXPECT_NE(runner.items().front().jobID, jobID);
+    EXPECT_EQ(runner.items().at(1).succeeded, true);
+    EXPECT_EQ(requestsTo(QStringLiteral("/v1/uploads")).size(), 3);
 }
 
 TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryWithoutUploadingAgain)
@@ -440,6 +451,22 @@ TEST_F(AnalysisRunnerTest, failedJobsAndCompletedJobsWithoutAReportFail)
     EXPECT_EQ(runner.items().at(1).status, QStringLiteral("\u2717 b.wav"));
     EXPECT_EQ(runner.items().at(1).errorMessage, QStringLiteral("status completed"));
     EXPECT_EQ(runner.analyzedCount(), 0);
+
+    // Both jobs have ended on the service: polling them again could only repeat the failure, so
+    // a retry uploads the file again and starts a new job.
+    server().clearFaults();
+    server().clearRequests();
+    const Item failed = runner.items().front();
+    runner.retry(runner.items().at(0));
+    runner.retry(runner.items().at(1));
+    EXPECT_EQ(runner.items().front().status, QStringLiteral("Queued"));
+    EXPECT_EQ(runner.items().at(1).status, QStringLiteral("Queued"));
+    runToEnd(runner, store);
+    EXPECT_EQ(runner.items().front().succeeded, true);
+    EXPECT_EQ(runner.items().at(1).succeeded, true);
+    EXPECT_NE(runner.items().front().jobID, failed.jobID);
+    EXPECT_EQ(requestsTo(QStringLiteral("/v1/uploads")).size(), 2);
+    EXPECT_EQ(runner.analyzedCount(), 2);
 }
 
 TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdle)

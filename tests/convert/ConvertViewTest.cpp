@@ -502,6 +502,31 @@ TEST_F(ConvertViewTest, refreshingScriptsReplacesThePresetsOrKeepsThemOnFailure)
     EXPECT_EQ(view.statusLabel()->text(), QStringLiteral("Scripts refreshed from the VPS."));
     EXPECT_EQ(store.presets(), full);
     EXPECT_EQ(view.visibleCards().size(), 4);
+
+    // An answer that arrives after a sign-out, or after a sign-in with another key, belongs to
+    // the session before: it changes neither the list nor the status line.
+    const QString emptyList = QStringLiteral(R"({"version":1,"generated_at":"g","note":"n","presets":[]})");
+    for (const bool signIn : {false, true}) {
+        SCOPED_TRACE(signIn ? "signed in again" : "signed out");
+        connectDemo(store);
+        server().clearRequests();
+        server().addFault(fault(QStringLiteral("GET"), QStringLiteral("/v1/presets"), QStringLiteral("delay"), 200, 1, 500));
+        auto late = view.refreshScripts();
+        ASSERT_TRUE(waitForRequests(QStringLiteral("/v1/presets")));
+        if (signIn) {
+            QJsonObject fewer = fault(QStringLiteral("GET"), QStringLiteral("/v1/presets"), QStringLiteral("status"), 200);
+            fewer.insert(QStringLiteral("body"), emptyList);
+            server().addFault(fewer);
+            run(store.connect(secondKey));
+            ASSERT_TRUE(store.state().isConnected());
+        } else {
+            store.disconnect();
+        }
+        view.runner().setStatusLine(QStringLiteral("Cleared."));
+        run(std::move(late));
+        EXPECT_TRUE(store.presets().isEmpty());
+        EXPECT_EQ(view.statusLabel()->text(), QStringLiteral("Cleared."));
+    }
 }
 
 TEST_F(ConvertViewTest, queueRowsRetryRevealAndRemove)

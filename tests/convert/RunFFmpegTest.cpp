@@ -5,7 +5,7 @@
 #include "platform/CancellationToken.h"
 #include "convert/ConvertRunner.h"
 #include "convert/FFmpegProgress.h"
-#include "convert/Graphemes.h"
+#include "platform/Graphemes.h"
 #include "convert/ProcessBox.h"
 #include "convert/StderrTail.h"
 #include "tests/support/TestFiles.h"
@@ -31,7 +31,7 @@ using namespace std::chrono_literals;
 using vorlik::platform::CancellationToken;
 using vorlik::convert::ConvertRunner;
 using vorlik::convert::FFmpegProgress;
-using vorlik::convert::Graphemes;
+using vorlik::platform::Graphemes;
 using vorlik::convert::ProcessBox;
 using vorlik::convert::ShellOutcome;
 using vorlik::convert::StderrTail;

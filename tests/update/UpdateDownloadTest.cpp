@@ -199,6 +199,15 @@ TEST_F(UpdateDownloadTest, AnErrorPageIsCaughtByTheDigest)
 {
     download(test::manifestFor(QStringLiteral("no-such-image.tar.gz")));
     EXPECT_EQ(m_manager.phase(), UpdatePhase::error(QStringLiteral("The download failed its SHA-256 check.")));
+    // Also the statuses Qt files under codes of its own (an invalid operation, a proxy's demand).
+    for (const int status : {400, 407, 418, 500}) {
+        SCOPED_TRACE(status);
+        test::updateServer().addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/tools/desktop/image.tar.gz")},
+                                                  {QStringLiteral("action"), QStringLiteral("status")},
+                                                  {QStringLiteral("status"), status}});
+        download(test::manifestFor(QStringLiteral("image.tar.gz")));
+        EXPECT_EQ(m_manager.phase(), UpdatePhase::error(QStringLiteral("The download failed its SHA-256 check.")));
+    }
 }
 
 TEST_F(UpdateDownloadTest, AnUnreachableServerOrAnUnwritableFolderFailsTheDownload)
