@@ -46,6 +46,13 @@ CommandLine CommandLine::parse(const QStringList &argv)
     return line;
 }
 
+bool CommandLine::usesKey() const
+{
+    static const QStringList signingIn{QStringLiteral("connect"), QStringLiteral("presets"), QStringLiteral("analyse"),
+                                       QStringLiteral("logout"), QStringLiteral("convert"), QStringLiteral("remember-key")};
+    return signingIn.contains(command);
+}
+
 QString CommandLine::usage()
 {
     return QStringLiteral(
@@ -62,7 +69,7 @@ QString CommandLine::usage()
         "  presets              sign in and list the service's conversion presets\n"
         "  health               print the server build\n"
         "  logout               sign in, then sign out again on the service\n"
-        "  remember-key [KEY]   store the key in the keyring for automatic sign-in\n"
+        "  remember-key [KEY|-] store the key (- : from standard input) in the keyring for automatic sign-in\n"
         "  forget-key           remove the remembered key\n"
         "  convert --preset ID [--jobs N] FILES...   convert files with a preset, N at a time\n"
         "  analyse FILES...     analyse audio files on the service\n"

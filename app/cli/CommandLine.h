@@ -17,6 +17,9 @@ struct CommandLine {
     QStringList arguments;        // what follows the command, options included
     QString error;                // set when the line cannot be used
 
+    // Whether the command signs in (or stores a key), so that a key must be read for it.
+    bool usesKey() const;
+
     static CommandLine parse(const QStringList &argv);
     static QString usage();
 };
