@@ -7,9 +7,6 @@
 
 int main(int argc, char **argv)
 {
-    // The web tabs' engine shares its drawing contexts with the widgets; set before the
-    // application exists.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vorlik Desktop"));
     QApplication::setApplicationDisplayName(QStringLiteral("Vorlik Desktop"));
