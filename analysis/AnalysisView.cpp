@@ -89,6 +89,9 @@ AnalysisView::AnalysisView(service::SessionStore &store, platform::Settings &set
     m_scroll->setWidget(m_itemsBox);
     m_scroll->setWidgetResizable(true);
     m_scroll->setFrameShape(QFrame::NoFrame);
+    // No Tab stop of its own, where the focus would show no mark: Tab goes through the
+    // controls, and the area scrolls to the one that has the focus.
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->viewport()->setAutoFillBackground(false);
     m_itemsBox->setAutoFillBackground(false);

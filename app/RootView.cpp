@@ -5,12 +5,14 @@
 #include "app/ConnectionPill.h"
 #include "app/FirstPicture.h"
 #include "app/PageFactory.h"
+#include "app/ShellAccessibility.h"
 #include "app/SignInPopover.h"
 #include "app/StartupTask.h"
 #include "app/UpdateBadge.h"
 #include "app/UpdateSheet.h"
 #include "app/WebTabSlot.h"
 #include "app/WebTabsModule.h"
+#include "app/WindowKeys.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
 #include "service/APIClient.h"
@@ -22,9 +24,12 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <functional>
 
 namespace vorlik::app {
 
@@ -43,7 +48,9 @@ bool isWebTab(AppTab tab)
 const QString tabStyle = QStringLiteral(
     "QPushButton[appTab=\"true\"] { border: none; border-radius: 6px; padding: 5px 12px; background: transparent; }"
     "QPushButton[appTab=\"true\"]:hover { background: palette(midlight); }"
-    "QPushButton[appTab=\"true\"]:checked { background: palette(highlight); color: palette(highlighted-text); }");
+    "QPushButton[appTab=\"true\"]:checked { background: palette(highlight); color: palette(highlighted-text); }"
+    // The keyboard's place: a dark ring, clear on the bar and on the selected tab's fill alike.
+    "QPushButton[appTab=\"true\"]:focus { border: 2px solid palette(text); padding: 3px 10px; }");
 
 } // namespace
 
@@ -51,6 +58,7 @@ RootView::RootView(service::SessionStore &store, AppWindows &windows, update::Up
                    platform::Settings &settings, QWidget *parent)
     : QWidget(parent), m_store(store), m_windows(windows), m_updater(updater), m_settings(settings)
 {
+    ShellAccessibility::install();
     setObjectName(QStringLiteral("rootView"));
     m_stack = new QStackedWidget(this);
     m_stack->setObjectName(QStringLiteral("pageStack"));
@@ -84,7 +92,39 @@ RootView::RootView(service::SessionStore &store, AppWindows &windows, update::Up
     m_stack->setCurrentIndex(indexOf(m_selected));
     m_tabButtons[indexOf(m_selected)]->setChecked(true);
 
+    for (QObject *control : {static_cast<QObject *>(m_tabBar), static_cast<QObject *>(m_popover)})
+        ShellAccessibility::refresh(control);
+    for (QAbstractButton *button : m_tabButtons)
+        ShellAccessibility::refresh(button);
+    addTabKeys();
+    WindowKeys::install(this);
+
     FirstPicture::whenShown(this, [this] { onFirstPicture(); });
+}
+
+void RootView::addTabKeys()
+{
+    // Each key presses the tab's button, so a key switches tabs exactly as a click does.
+    const auto bind = [this](const QList<QKeySequence> &keys, std::function<AppTab()> target) {
+        for (const QKeySequence &key : keys) {
+            auto *shortcut = new QShortcut(key, this);
+            shortcut->setContext(Qt::WindowShortcut);
+            connect(shortcut, &QShortcut::activated, this, [this, target] {
+                QAbstractButton *button = m_tabButtons[indexOf(target())];
+                if (!button->isChecked())
+                    button->click();
+            });
+        }
+    };
+    const auto step = [this](int by) {
+        return [this, by] { return allTabs[(indexOf(m_selected) + by + allTabs.size()) % allTabs.size()]; };
+    };
+    bind({QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}, step(1));
+    bind({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+          QKeySequence(Qt::CTRL | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)},
+         step(-1));
+    for (AppTab tab : allTabs)
+        bind({QKeySequence(Qt::ALT | Qt::Key(Qt::Key_1 + indexOf(tab)))}, [tab] { return tab; });
 }
 
 RootView::~RootView() = default;
@@ -92,6 +132,7 @@ RootView::~RootView() = default;
 QWidget *RootView::makeTabBar()
 {
     auto *bar = new QWidget(this);
+    m_tabBar = bar;
     bar->setObjectName(QStringLiteral("tabBar"));
     bar->setStyleSheet(tabStyle);
     auto *row = new QHBoxLayout(bar);
@@ -106,6 +147,7 @@ QWidget *RootView::makeTabBar()
         button->setProperty("appTab", true);
         button->setCheckable(true);
         button->setCursor(Qt::PointingHandCursor);
+        button->setToolTip(QStringLiteral("%1 (Alt+%2)").arg(title(tab)).arg(indexOf(tab) + 1));
         m_tabGroup->addButton(button, indexOf(tab));
         m_tabButtons[indexOf(tab)] = button;
         row->addWidget(button);

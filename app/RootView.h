@@ -5,6 +5,8 @@
 // Once the window's first picture is on screen ("main window shown" in the log) the start-up
 // task restores the connection and asks the service for its build, and the web engine starts
 // and fills the two web tabs: none of that holds up the window's appearance.
+// Ctrl+Tab / Ctrl+Shift+Tab, Ctrl+PgDn / Ctrl+PgUp and Alt+1…4 press a tab's button, so a key
+// switches tabs exactly as a click does.
 #include "app/AppTab.h"
 #include "app/Page.h"
 
@@ -77,6 +79,7 @@ signals:
 
 private:
     QWidget *makeTabBar();
+    void addTabKeys();
     Page &ensurePage(AppTab tab);
     void onFirstPicture();
     void startWebTabs();
@@ -93,6 +96,7 @@ private:
     std::array<Page, allTabs.size()> m_pages;
     std::array<QAbstractButton *, allTabs.size()> m_tabButtons{};
     QButtonGroup *m_tabGroup = nullptr;
+    QWidget *m_tabBar = nullptr;
     QStackedWidget *m_stack = nullptr;
     UpdateBadge *m_updateBadge = nullptr;
     UpdateSheet *m_updateSheet = nullptr;
