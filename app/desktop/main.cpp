@@ -9,7 +9,9 @@ int main(int argc, char **argv)
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vorlik Desktop"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Vorlik Desktop"));
+    // No display name: Qt would add it to every window's title ("Vorlik Desktop Settings — Vorlik
+    // Desktop"); the titles name the program themselves, and applicationDisplayName() still
+    // answers the application's name.
     QApplication::setDesktopFileName(QStringLiteral("com.vorlik.desktop"));
     // "-key value" arguments override stored settings for this run only.
     vorlik::platform::Settings::standard().applyArguments(QApplication::arguments());
