@@ -1,27 +1,23 @@
 #include "analysis/AnalysisEndpoints.h"
 
 #include "analysis/FileError.h"
+#include "analysis/Interruptible.h"
 #include "analysis/MultipartBody.h"
+#include "analysis/MultipartStream.h"
+#include "analysis/SourceFile.h"
+#include "analysis/StreamingUpload.h"
 #include "diagnostics/DiagnosticsLogger.h"
-#include "platform/Settings.h"
 #include "service/APIClient.h"
 #include "service/APIError.h"
+#include "service/JsonReader.h"
 
 #include <QCoroFuture>
-#include <QCoroNetworkReply>
-#include <QDir>
+#include <QCoroSignal>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QStringDecoder>
-#include <QUuid>
-#include <QtConcurrent>
 
-#include <exception>
 #include <memory>
 
 namespace vorlik::analysis {
@@ -41,7 +37,7 @@ QString bodyText(const QByteArray &body)
 // The string member `key` of a JSON object body, if the body is one and the member a string.
 std::optional<QString> stringMember(const QByteArray &body, const QString &key)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(body);
+    const QJsonDocument document = service::JsonReader::read(body);
     if (!document.isObject())
         return std::nullopt;
     const QJsonValue value = document.object().value(key);
@@ -55,141 +51,81 @@ QString jobPath(const QString &jobID, const char *suffix = "")
     return QStringLiteral("/v1/jobs/") + jobID + QLatin1String(suffix);
 }
 
-// Same rule as the request frame: an answer from an HTTP server, even a 4xx/5xx one, is a
-// response; a connection that failed, timed out or broke off mid-body is a transport error.
-bool isHTTPResponse(const QNetworkReply &reply, bool hasStatus)
-{
-    if (!hasStatus)
-        return false;
-    const int code = reply.error();
-    return code == QNetworkReply::NoError || (code >= 201 && code <= 299) || (code >= 401 && code <= 499);
-}
-
 void logUpload(const QString &message)
 {
-    if (platform::Settings::standard().diagnosticsEnabled())
+    if (diagnostics::DiagnosticsLogger::shared().isEnabled())
         diagnostics::DiagnosticsLogger::shared().log(QStringLiteral("api"), QStringLiteral("POST /v1/uploads ") + message);
 }
 
-// The user's temporary folder. Qt answers an empty path when TMPDIR names no folder, which
-// would put the body in the working directory; the folder as named then fails to open instead.
-QString temporaryFolder()
+// Deletes the upload from the event loop, never on the spot: the coroutine that owns it resumes
+// from inside its finished() signal.
+struct LaterDeleter {
+    void operator()(StreamingUpload *upload) const
+    {
+        upload->disconnect();
+        upload->abort();
+        upload->deleteLater();
+    }
+};
+
+service::TransportError cancelled()
 {
-    const QString folder = QDir::tempPath();
-    if (!folder.isEmpty())
-        return folder;
-    return qEnvironmentVariable("TMPDIR", QStringLiteral("/tmp"));
+    return service::TransportError(QNetworkReply::OperationCanceledError, QStringLiteral("Operation canceled"));
 }
 
-// Removes the upload's temporary file on every way out of the upload, once it exists.
-class TemporaryFileRemover {
-public:
-    void arm(const QString &path) { m_path = path; }
-    ~TemporaryFileRemover()
-    {
-        if (!m_path.isEmpty())
-            QFile::remove(m_path); // a failure to clean up is not the upload's failure
-    }
-
-private:
-    QString m_path;
-};
-
-// The body file made by writeBody: whether it was created (and so is ours to remove), and what
-// went wrong, carried back to the upload as it was thrown.
-struct BodyWriting {
-    bool created = false;
-    std::exception_ptr error;
-};
-
-BodyWriting writeBody(const QString &bodyPath, const QString &sourcePath, const QString &fileName,
-                      const QString &boundary)
+QCoro::Task<std::shared_ptr<SourceFile>> opened(QFuture<std::shared_ptr<SourceFile>> opening)
 {
-    BodyWriting outcome;
-    try {
-        QFile body(bodyPath);
-        // Created exclusively and readable by the user alone: the temporary folder may be shared.
-        if (!body.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered,
-                       QFileDevice::ReadOwner | QFileDevice::WriteOwner))
-            throw FileError(FileError::Operation::create, QDir::toNativeSeparators(bodyPath), body);
-        outcome.created = true;
-        MultipartBody::write(body, sourcePath, fileName, boundary);
-        body.close();
-    } catch (...) {
-        outcome.error = std::current_exception();
-    }
-    return outcome;
+    co_return co_await opening;
 }
-
-// The upload's own network session, which owns the reply and the body file. It is deleted from
-// the event loop, never on the spot: this coroutine may be resumed from inside the reply (its
-// abort() emits finished() at once), and deleting the reply there would pull it out from under
-// its own call. A reply still running is aborted quietly first: nothing may resume a coroutine
-// that is being torn down.
-struct LaterSessionDeleter {
-    void operator()(QNetworkAccessManager *session) const
-    {
-        for (QNetworkReply *reply : session->findChildren<QNetworkReply *>()) {
-            QObject::disconnect(reply, nullptr, nullptr, nullptr);
-            if (reply->isRunning())
-                reply->abort();
-        }
-        session->deleteLater();
-    }
-};
 
 } // namespace
 
-QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer, CancellationToken cancellation)
+QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer, CancellationToken cancellation,
+                                                    UploadProgress onProgress)
 {
+    if (cancellation.isCancelled())
+        throw cancelled();
+    // Opened off this thread, which must never wait on the file system; a stop ends the wait
+    // at once and the file, should it ever open, closes where it opened.
+    QFuture<std::shared_ptr<SourceFile>> opening = SourceFile::open(fileURL.toLocalFile());
+    QCoro::Task<std::shared_ptr<SourceFile>> waiting = opened(opening);
+    std::shared_ptr<SourceFile> file;
+    try {
+        file = co_await interruptible(std::move(waiting), cancellation);
+    } catch (const Interrupted &) {
+        throw cancelled();
+    }
     const QString boundary = MultipartBody::makeBoundary();
-    const QString bodyPath = QDir(temporaryFolder())
-                                 .filePath(QStringLiteral("vorlik-upload-")
-                                           + QUuid::createUuid().toString(QUuid::WithoutBraces)
-                                           + QStringLiteral(".multipart"));
-    TemporaryFileRemover remover;
-    // Off the main thread: copying a large file takes long enough to be felt in the window.
-    QFuture<BodyWriting> writing = QtConcurrent::run(writeBody, bodyPath, fileURL.toLocalFile(), fileURL.fileName(), boundary);
-    co_await writing;
-    const BodyWriting written = writing.result();
-    if (written.created)
-        remover.arm(bodyPath);
-    if (written.error)
-        std::rethrow_exception(written.error);
-
-    // A session of its own for this one upload, gone with it.
-    const std::unique_ptr<QNetworkAccessManager, LaterSessionDeleter> session(new QNetworkAccessManager);
-    auto *upload = new QFile(bodyPath, session.get());
-    if (!upload->open(QIODevice::ReadOnly))
-        throw FileError(FileError::Operation::open, QDir::toNativeSeparators(bodyPath), *upload);
-
-    QNetworkRequest request(APIClient::url(QStringLiteral("/v1/uploads")));
-    // One limit for the whole exchange: Qt's transfer timeout counts from the last progress,
-    // which suits a long upload on a slow uplink.
-    request.setTransferTimeout(uploadTimeoutSeconds * 1000);
-    request.setRawHeader(QByteArrayLiteral("Content-Type"),
-                         QByteArrayLiteral("multipart/form-data; boundary=") + boundary.toUtf8());
-    request.setRawHeader(QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + bearer.toUtf8());
+    // The body is read from the source as it is sent: no copy of the audio on disk or in memory.
+    auto source = std::make_unique<MultipartStream>(std::move(*file), fileURL.fileName(), boundary);
+    const MultipartStream *body = source.get(); // owned by the upload from here on
+    const QList<std::pair<QByteArray, QByteArray>> headers{
+        {QByteArrayLiteral("Content-Type"), QByteArrayLiteral("multipart/form-data; boundary=") + boundary.toUtf8()},
+        {QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + bearer.toUtf8()}};
 
     QElapsedTimer clock;
     clock.start();
-    QNetworkReply *reply = session->post(request, upload);
-    const CancellationToken::Registration stop = cancellation.onCancel([reply] { reply->abort(); });
+    // One limit for the whole exchange, counted from the last progress, which suits a long
+    // upload on a slow uplink.
+    const std::unique_ptr<StreamingUpload, LaterDeleter> upload(new StreamingUpload(
+        APIClient::url(QStringLiteral("/v1/uploads")), headers, std::move(source), uploadTimeoutSeconds * 1000));
+    const CancellationToken::Registration stop = cancellation.onCancel([&upload] { upload->abort(); });
+    if (onProgress)
+        QObject::connect(upload.get(), &StreamingUpload::progressed, upload.get(), onProgress);
+    // finished() always comes from the event loop, so it cannot pass before the wait begins.
+    auto ended = qCoro(upload.get(), &StreamingUpload::finished);
+    upload->start();
+    co_await ended;
 
-    co_await reply;
-
-    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!isHTTPResponse(*reply, statusAttribute.isValid())) {
-        if (reply->error() != QNetworkReply::NoError) {
-            service::TransportError failure(reply->error(), reply->errorString());
-            logUpload(QStringLiteral("ERROR ") + failure.description());
-            throw failure;
-        }
-        logUpload(QStringLiteral("ERROR ") + APIError::noData().description());
-        throw APIError::noData();
+    if (upload->bodyFailed() && body->failure())
+        throw *body->failure();
+    if (!upload->succeeded()) {
+        service::TransportError failure(upload->error(), upload->errorText());
+        logUpload(QStringLiteral("ERROR ") + failure.description());
+        throw failure;
     }
-    const int status = statusAttribute.toInt();
-    const QByteArray answer = reply->readAll();
+    const int status = upload->status();
+    const QByteArray answer = upload->answer();
     logUpload(QStringLiteral("-> ") + QString::number(status) + QStringLiteral(" in ")
               + QString::number(clock.elapsed()) + QStringLiteral("ms"));
     if (status != 200)

@@ -1,13 +1,14 @@
 #pragma once
 // The Analysis tab's queue of audio files and the one run that works through it: for each file
 // it uploads the audio, starts a server job, polls it until it ends and keeps the report with
-// the item. Stop cancels the job on the service too; retry resumes a job that was started
+// the item. Stop cancels the job on the service too; retry resumes a job still running there
 // (polling it again) instead of uploading anew; remove and clear tidy the list.
 //
 // A QObject of the main thread. The run loop is one coroutine that suspends while a request or
 // a wait is in flight; it holds the runner weakly (destroying the runner ends it quietly) and
 // looks every item up by id again after each suspension.
 #include "analysis/AnalysisPayload.h"
+#include "analysis/AnalysisProgress.h"
 #include "analysis/JobInfo.h"
 #include "platform/CancellationToken.h"
 
@@ -44,6 +45,9 @@ public:
         std::optional<bool> succeeded;          // none: still to do
         std::optional<AnalysisPayload> analysis; // the report once the job completed
         std::optional<QString> jobID;            // set once the job was started, never cleared
+        // The job has ended without a report to show (failed, cancelled by a stop, completed
+        // without one): polling it again could only repeat that, so the item starts over.
+        bool jobEnded = false;
         std::optional<QString> errorMessage;     // why it failed
 
         bool operator==(const Item &) const = default;
@@ -51,6 +55,8 @@ public:
 
     enum class RunState { idle, running, stopping };
     Q_ENUM(RunState)
+
+    using Progress = AnalysisProgress;
 
     static constexpr qint64 uploadLimitBytes = 134217728; // 128 MiB, inclusive
     static constexpr std::chrono::milliseconds defaultPollInterval{1500};
@@ -69,6 +75,8 @@ public:
     qint64 analyzedCount() const { return m_analyzedCount; }
     // At least one item is still to do.
     bool hasPending() const;
+    // None between items and outside a run.
+    const std::optional<Progress> &progress() const { return m_progress; }
 
     // Adds the audio files among the URLs (folders are walked); does not start a run.
     void queue(const QList<QUrl> &urls);
@@ -76,7 +84,8 @@ public:
     void run(service::SessionStore &store);
     // Requests a stop when running, and a cancel of the job being polled on the service.
     void cancel();
-    // When idle: puts the item (by id) back to do; a started job is resumed, not uploaded again.
+    // When idle: puts the item (by id) back to do; a job still running on the service is resumed,
+    // not uploaded again; one that has ended is started over.
     void retry(const Item &item);
     // When idle: deletes the item with that id.
     void remove(const Item &item);
@@ -94,6 +103,9 @@ signals:
     void isRunningChanged();
     void statusLineChanged();
     void runStateChanged();
+    void progressChanged();
+    // After the status line of a run's end is written.
+    void runFinished();
 
 private:
     QCoro::Task<void> runLoop(QPointer<service::SessionStore> store);
@@ -106,6 +118,8 @@ private:
     void setRunState(RunState state);
     void setRunning(bool running);
     void finishRun();
+    void setProgress(std::optional<Progress> progress);
+    void uploadAdvanced(const QUuid &id, qint64 sent, qint64 total);
     void log(const QString &message) const;
 
     const std::chrono::milliseconds m_pollInterval;
@@ -118,9 +132,21 @@ private:
     std::optional<QString> m_activeJobID;
     std::optional<QString> m_activeToken;
     qint64 m_analyzedCount = 0;
+    std::optional<Progress> m_progress;
+    std::chrono::steady_clock::time_point m_progressShown; // when an upload's step was last told
     // Ends the waits of the current run; a fresh one for every run.
     platform::CancellationToken m_stop;
 };
+
+template <typename Change>
+void AnalysisRunner::changeItem(const QUuid &id, Change change)
+{
+    Item *item = find(id);
+    if (!item)
+        return; // it has vanished: the step is skipped
+    change(*item);
+    emit itemsChanged();
+}
 
 } // namespace vorlik::analysis
 

@@ -1,5 +1,7 @@
 #include "analysis/KeyedObject.h"
 
+#include <cmath>
+
 namespace vorlik::analysis {
 
 QString KeyedObject::convertFromSnakeCase(const QString &key)
@@ -71,7 +73,12 @@ std::optional<double> KeyedObject::number(const QString &field) const
         return std::nullopt;
     if (!value.isDouble())
         typeMismatch(value, pathOf(field), "a number");
-    return value.toDouble();
+    const double number = value.toDouble();
+    // What the document held was a number too large for any double (see JsonReader).
+    if (std::isinf(number))
+        throw service::DecodingError(QStringLiteral("dataCorrupted: \"%1\" is a number beyond the range of a 64-bit float")
+                                         .arg(pathOf(field)));
+    return number;
 }
 
 QString KeyedObject::pathOf(const QString &field) const

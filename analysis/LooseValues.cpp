@@ -87,11 +87,22 @@ std::optional<qint64> parseInteger(const QString &text)
 
 QString shortestRoundTripText(double number)
 {
+    if (std::isnan(number))
+        return QStringLiteral("nan");
+    if (std::isinf(number))
+        return number > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
     char buffer[64];
-    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, number);
+    const double magnitude = std::fabs(number);
+    // Plain notation between 1e-4 and 2^54, exponent notation outside, whichever is shorter.
+    const bool plain = magnitude == 0 || (magnitude >= 1e-4 && magnitude < 18014398509481984.0);
+    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, number,
+                                            plain ? std::chars_format::fixed : std::chars_format::scientific);
     if (error != std::errc())
         return {};
-    return QString::fromLatin1(buffer, end - buffer);
+    QString text = QString::fromLatin1(buffer, end - buffer);
+    if (plain && !text.contains(u'.'))
+        text += QStringLiteral(".0");
+    return text;
 }
 
 LooseDouble LooseDouble::fromJSON(const QJsonValue &json)

@@ -46,7 +46,9 @@ struct LooseTags {
     bool operator==(const LooseTags &) const = default;
 };
 
-// The shortest decimal text that reads back as exactly `number` ("0.1", "1e-07", "1e+20").
+// The shortest decimal text that reads back as exactly `number`, the one rule for numbers shown
+// in a report: plain notation from 0.0001 up to 2^54, always with a fraction ("0.0001", "7.0",
+// "0.25"), exponent notation outside ("1e-05", "1e+20").
 QString shortestRoundTripText(double number);
 
 } // namespace vorlik::analysis

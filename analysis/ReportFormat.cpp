@@ -2,7 +2,6 @@
 
 #include <QStringList>
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <locale.h>
@@ -200,23 +199,7 @@ QString ReportFormat::fmtBytes(const std::optional<LooseDouble> &value)
 
 QString ReportFormat::plainNumber(double value)
 {
-    if (std::isnan(value))
-        return QStringLiteral("nan");
-    if (std::isinf(value))
-        return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
-    char buffer[64];
-    const double magnitude = std::fabs(value);
-    // Fixed notation between 1e-4 and 2^54, exponent notation outside, as the platform's
-    // shortest round-trip text does.
-    const bool fixed = magnitude == 0 || (magnitude >= 1e-4 && magnitude < 18014398509481984.0);
-    const auto [end, error] =
-        std::to_chars(buffer, buffer + sizeof buffer, value, fixed ? std::chars_format::fixed : std::chars_format::scientific);
-    if (error != std::errc())
-        return {};
-    QString text = QString::fromLatin1(buffer, end - buffer);
-    if (fixed && !text.contains(u'.'))
-        text += QStringLiteral(".0");
-    return text;
+    return shortestRoundTripText(value);
 }
 
 QString ReportFormat::channelLabel(const AnalysisStream &stream)

@@ -43,7 +43,7 @@ public:
 
     // A number as plain text: the shortest decimal that reads back as the same double, always
     // with a fraction ("7.0", "-30.0", "0.25"); exponent form only for very small or very large
-    // magnitudes ("1e-05", "1e+20").
+    // magnitudes ("1e-05", "1e+20"). The same rule as numbers in the report's tags.
     static QString plainNumber(double value);
 
     // Empty without a channel count; "2 (stereo)" with a layout other than "unknown"; else "2".

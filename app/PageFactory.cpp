@@ -2,6 +2,7 @@
 
 #include "analysis/AnalysisView.h"
 #include "app/PlaceholderPage.h"
+#include "app/QueueEndNotice.h"
 #include "convert/ConvertView.h"
 #include "platform/Settings.h"
 #include "app/WebTabSlot.h"
@@ -41,6 +42,7 @@ Page PageFactory::convertPage(QWidget *parent) const
 {
     auto *page = new convert::ConvertView(m_store, parent);
     QObject::connect(page, &convert::ConvertView::preferencesRequested, page, m_showPreferences);
+    QueueEndNotice::watch(page, QStringLiteral("Conversion queue ended"));
     return Page::of(page);
 }
 
@@ -48,6 +50,7 @@ Page PageFactory::analysisPage(QWidget *parent) const
 {
     auto *page = new analysis::AnalysisView(m_store, parent);
     QObject::connect(page, &analysis::AnalysisView::preferencesRequested, page, m_showPreferences);
+    QueueEndNotice::watch(page, QStringLiteral("Analysis queue ended"));
     return Page::of(page);
 }
 

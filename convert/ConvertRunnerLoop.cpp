@@ -2,6 +2,8 @@
 #include "convert/ConvertRunner.h"
 
 #include "app/ActiveJobs.h"
+#include "convert/ConvertRunnerRun.h"
+#include "convert/LoudnessPlaceholders.h"
 #include "convert/OutputName.h"
 #include "convert/TemplateError.h"
 #include "platform/Failure.h"
@@ -9,17 +11,31 @@
 
 #include <QCoroTimer>
 #include <QFileInfo>
+#include <QThread>
 
 namespace vorlik::convert {
 
 using service::Preset;
 
-struct ConvertRunner::Run {
-    QList<Preset> presets;
-    QString ffmpeg;
-    QPointer<service::SessionStore> store;
-    CancellationToken cancellation;
-    std::shared_ptr<ProcessBox> box;
+// Frees an output name chosen for a conversion when the conversion ends: by then the file is in
+// place under it, or there is none.
+struct ConvertRunner::Reservation {
+    std::shared_ptr<Run> run;
+    QString name;
+    ~Reservation() { run->reservedNames.remove(name); }
+};
+
+// Ends an item's progress however its conversion ends.
+struct ConvertRunner::ProgressScope {
+    QPointer<ConvertRunner> self;
+    QUuid id;
+    ~ProgressScope()
+    {
+        if (!self)
+            return;
+        const QueueItem *item = self->find(id);
+        self->endProgress(id, item && !item->isPending());
+    }
 };
 
 void ConvertRunner::run(QList<Preset> presets, QString ffmpeg, service::SessionStore *store)
@@ -30,7 +46,17 @@ void ConvertRunner::run(QList<Preset> presets, QString ffmpeg, service::SessionS
     m_runCancellation = CancellationToken();
     m_processBox->reset();
     ++m_runNumber;
-    auto run = std::make_shared<Run>(Run{std::move(presets), std::move(ffmpeg), store, m_runCancellation, m_processBox});
+    m_finishedTime = std::chrono::milliseconds(0);
+    m_finishedCount = 0;
+    auto run = std::make_shared<Run>();
+    run->presets = std::move(presets);
+    run->ffmpeg = std::move(ffmpeg);
+    run->store = store;
+    run->cancellation = m_runCancellation;
+    run->box = m_processBox;
+    run->number = m_runNumber;
+    run->lanes = m_simultaneous;
+    m_run = run;
 
     // Running from here on, not only once the loop has begun: a second run in this turn is
     // refused, and a stop from now on reaches the loop.
@@ -38,19 +64,31 @@ void ConvertRunner::run(QList<Preset> presets, QString ffmpeg, service::SessionS
     setIsRunning(true);
     app::ActiveJobs::shared().begin(jobKey);
     setStatusLine(QStringLiteral("Running…"));
-    runLoop(QPointer<ConvertRunner>(this), std::move(run)); // runs on by itself; holds the runner weakly
+    addLanes(QPointer<ConvertRunner>(this), run);
 }
 
-QCoro::Task<void> ConvertRunner::runLoop(QPointer<ConvertRunner> self, std::shared_ptr<Run> run)
+void ConvertRunner::addLanes(QPointer<ConvertRunner> self, const std::shared_ptr<Run> &run)
+{
+    // Each lane is counted before it starts: one that finds nothing left ends the run at once,
+    // and then no further lane starts.
+    while (run->activeLanes < run->lanes && self && self->m_runState == RunState::running) {
+        ++run->activeLanes;
+        work(self, run); // runs on by itself; holds the runner weakly
+    }
+}
+
+QCoro::Task<void> ConvertRunner::work(QPointer<ConvertRunner> self, std::shared_ptr<Run> run)
 {
     while (self && self->m_runState == RunState::running) {
-        auto next = std::find_if(self->m_items.cbegin(), self->m_items.cend(),
-                                 [](const QueueItem &item) { return item.isPending(); });
+        auto next = std::find_if(self->m_items.cbegin(), self->m_items.cend(), [&](const QueueItem &item) {
+            return item.isPending() && !run->taken.contains(item.id);
+        });
         if (next == self->m_items.cend())
             break;
         QUuid id = next->id;
         QString presetID = next->presetID;
         QString name = QFileInfo(next->input).fileName();
+        run->taken.insert(id);
 
         auto preset = std::find_if(run->presets.cbegin(), run->presets.cend(),
                                    [&](const Preset &candidate) { return candidate.id == presetID; });
@@ -67,7 +105,8 @@ QCoro::Task<void> ConvertRunner::runLoop(QPointer<ConvertRunner> self, std::shar
         QCoro::Task<void> converting = convert(self, run, id, *preset);
         co_await converting;
     }
-    if (self)
+    // Every lane leaves the run once; the last one ends it.
+    if (--run->activeLanes == 0 && self && self->m_runNumber == run->number && self->m_runState != RunState::idle)
         self->finishRun();
 }
 
@@ -79,9 +118,11 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
         co_return;
     QueueItem item = *found;
     QString name = QFileInfo(item.input).fileName();
-    QString converting = QStringLiteral("Converting ") + name + QStringLiteral("…");
-    self->updateItem(itemID, [&](QueueItem &entry) { entry.status = converting; });
-    self->setStatusLine(converting);
+    // A preset that measures its source says so from the start: that is what runs first.
+    QString starting = (preset.loudness ? QStringLiteral("Measuring ") : QStringLiteral("Converting ")) + name
+        + QStringLiteral("…");
+    self->updateItem(itemID, [&](QueueItem &entry) { entry.status = starting; });
+    self->setStatusLine(starting);
 
     // The report of this item goes out with the token of this moment, whatever happens later.
     std::optional<QString> token;
@@ -90,21 +131,22 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
 
     QString stem = OutputName::stem(name);
     QString base = stem + preset.suffix;
-    QString finalPath = OutputName::firstFree(item.destination, base, preset.outputExt);
+    // A name chosen by a conversion running beside this one is not free, though nothing is there yet.
+    QString finalPath = OutputName::firstFree(item.destination, base, preset.outputExt, run->reservedNames);
+    run->reservedNames.insert(finalPath);
+    const Reservation reservation{run, finalPath};
+    self->beginProgress(itemID);
+    const ProgressScope progressScope{self, itemID};
     QString temporaryBase = OutputName::temporaryBase(item.destination, stem);
     QString temporaryFile = temporaryBase + preset.outputExt;
 
     QStringList arguments;
     try {
-        arguments = buildArguments(preset.command, item.input, temporaryBase);
+        // A measuring script is checked with its placeholders filled, before anything is measured.
+        arguments = buildArguments(preset.command, item.input, temporaryBase,
+                                   preset.loudness ? LoudnessPlaceholders::sample() : Placeholders{});
     } catch (const TemplateError &error) {
-        const QString description = error.description();
-        self->updateItem(itemID, [&](QueueItem &entry) {
-            entry.status = QStringLiteral("✗ Script rejected");
-            entry.succeeded = false;
-            entry.errorDetail = description;
-        });
-        self->setStatusLine(QStringLiteral("Skipped ") + name + QStringLiteral(": ") + description);
+        self->markScriptRejected(itemID, name, error.description());
         cleanupPartial(temporaryBase);
         co_return;
     }
@@ -112,6 +154,7 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
     std::shared_ptr<ProcessBox> box = run->box;
     auto publish = [box](QProcess &process) { box->store(&process); };
 
+    QStringList channelLimit;
     if (preset.maxChannels) {
         // The probe is published like the conversion, so a stop reaches it (and kills it when it
         // will not leave) the same way.
@@ -124,9 +167,7 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
         }
         if (count && *count > *preset.maxChannels) {
             QString limit = QString::number(*preset.maxChannels);
-            const qsizetype at = arguments.isEmpty() ? 0 : arguments.size() - 1;
-            arguments.insert(at, QStringLiteral("-ac"));
-            arguments.insert(at + 1, limit);
+            channelLimit = {QStringLiteral("-ac"), limit};
             log(QStringLiteral("downmix ") + QString::number(*count) + QStringLiteral("ch -> ") + limit
                 + QStringLiteral("ch for ") + preset.id);
         }
@@ -134,55 +175,33 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
 
     if (self->m_runState != RunState::running) {
         // Stopped during the probe: the row says so rather than keep its converting text.
-        self->updateItem(itemID, [](QueueItem &entry) { entry.status = QStringLiteral("Stopped"); });
+        self->markStopped(itemID);
         cleanupPartial(temporaryBase);
         co_return;
     }
 
     log(QStringLiteral("start preset=") + preset.id + QStringLiteral(" input=") + item.input
         + QStringLiteral(" output=") + finalPath);
-    QCoro::Task<ShellOutcome> running = runFFmpeg(run->ffmpeg, arguments, publish, run->cancellation);
-    ShellOutcome outcome = co_await running;
-    box->clear();
-    if (!self) {
-        cleanupPartial(temporaryBase);
-        co_return;
+    std::optional<Produced> produced;
+    if (preset.loudness) {
+        QCoro::Task<std::optional<Produced>> measuring =
+            produceMeasured(self, run, itemID, preset, temporaryBase, channelLimit);
+        produced = co_await measuring;
+    } else {
+        QCoro::Task<std::optional<QString>> running =
+            produce(self, run, itemID, name, withChannelLimit(arguments, channelLimit), temporaryFile);
+        if (std::optional<QString> file = co_await running)
+            produced = Produced{*file, std::nullopt};
     }
-
-    if (self->m_runState != RunState::running || run->cancellation.isCancelled()) {
-        self->updateItem(itemID, [](QueueItem &entry) { entry.status = QStringLiteral("Stopped"); });
-        cleanupPartial(temporaryBase);
-        co_return;
-    }
-
-    if (!outcome.isSuccess()) {
-        QString summary = summarise(outcome.stderrTail());
-        QString code = QString::number(outcome.exitCode());
-        self->updateItem(itemID, [&](QueueItem &entry) {
-            entry.status = QStringLiteral("✗ Failed (exit ") + code + u')';
-            entry.succeeded = false;
-            entry.errorDetail = summary;
-        });
-        self->setStatusLine(QStringLiteral("Failed ") + name + QStringLiteral(": ") + summary);
-        log(QStringLiteral("failed exit=") + code + QStringLiteral(" stderr=") + summary);
-        cleanupPartial(temporaryBase);
-        co_return;
-    }
-
-    if (!QFileInfo::exists(temporaryFile)) {
-        self->updateItem(itemID, [](QueueItem &entry) {
-            entry.status = QStringLiteral("✗ No output produced");
-            entry.succeeded = false;
-            entry.errorDetail = QStringLiteral("The script finished but did not create the expected output file.");
-        });
-        self->setStatusLine(QStringLiteral("Failed ") + name + QStringLiteral(": the script produced no output."));
+    if (!self || !produced) {
         cleanupPartial(temporaryBase);
         co_return;
     }
 
     QString placed;
     try {
-        placed = OutputName::moveIntoPlace(temporaryFile, finalPath, item.destination, base, preset.outputExt);
+        placed = OutputName::moveIntoPlace(produced->file, finalPath, item.destination, base, preset.outputExt,
+                                           run->reservedNames);
     } catch (const Failure &error) {
         const QString description = error.description();
         self->updateItem(itemID, [&](QueueItem &entry) {
@@ -200,8 +219,12 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
         entry.status = QStringLiteral("✓ Done → ") + outputName;
         entry.succeeded = true;
         entry.output = placed;
+        entry.note = produced->note;
     });
+    self->endProgress(itemID, true); // done, whatever the usage report does next
     log(QStringLiteral("done output=") + placed);
+    if (produced->note)
+        log(QStringLiteral("short of the goal: ") + *produced->note);
 
     if (token && run->store) {
         qint64 size = QFileInfo(item.input).size(); // 0 when it cannot be read
@@ -217,6 +240,79 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
     cleanupPartial(temporaryBase);
 }
 
+QCoro::Task<std::optional<QString>> ConvertRunner::produce(QPointer<ConvertRunner> self, std::shared_ptr<Run> run,
+                                                           QUuid itemID, QString name, QStringList arguments,
+                                                           QString expectedFile)
+{
+    std::shared_ptr<ProcessBox> box = run->box;
+    auto publish = [box](QProcess &process) { box->store(&process); };
+    auto advanced = [self, itemID](const FFmpegProgress &progress) {
+        if (self)
+            self->advanceProgress(itemID, progress);
+    };
+    if (self)
+        self->advanceProgress(itemID, FFmpegProgress()); // a new ffmpeg run starts from nothing
+    QCoro::Task<ShellOutcome> running = runFFmpeg(run->ffmpeg, arguments, publish, run->cancellation, advanced);
+    ShellOutcome outcome = co_await running;
+    box->clear();
+    if (!self)
+        co_return std::nullopt;
+
+    if (self->m_runState != RunState::running || run->cancellation.isCancelled()) {
+        self->markStopped(itemID);
+        co_return std::nullopt;
+    }
+
+    if (!outcome.isSuccess()) {
+        QString summary = summarise(outcome.stderrTail());
+        QString code = QString::number(outcome.exitCode());
+        self->updateItem(itemID, [&](QueueItem &entry) {
+            entry.status = QStringLiteral("✗ Failed (exit ") + code + u')';
+            entry.succeeded = false;
+            entry.errorDetail = summary;
+        });
+        self->setStatusLine(QStringLiteral("Failed ") + name + QStringLiteral(": ") + summary);
+        log(QStringLiteral("failed exit=") + code + QStringLiteral(" stderr=") + summary);
+        co_return std::nullopt;
+    }
+
+    if (!QFileInfo::exists(expectedFile)) {
+        self->updateItem(itemID, [](QueueItem &entry) {
+            entry.status = QStringLiteral("✗ No output produced");
+            entry.succeeded = false;
+            entry.errorDetail = QStringLiteral("The script finished but did not create the expected output file.");
+        });
+        self->setStatusLine(QStringLiteral("Failed ") + name + QStringLiteral(": the script produced no output."));
+        co_return std::nullopt;
+    }
+    co_return expectedFile;
+}
+
+QStringList ConvertRunner::withChannelLimit(QStringList arguments, const QStringList &channelLimit)
+{
+    if (channelLimit.isEmpty())
+        return arguments;
+    const qsizetype at = arguments.isEmpty() ? 0 : arguments.size() - 1;
+    for (qsizetype i = 0; i < channelLimit.size(); ++i)
+        arguments.insert(at + i, channelLimit.at(i));
+    return arguments;
+}
+
+void ConvertRunner::markStopped(const QUuid &id)
+{
+    updateItem(id, [](QueueItem &entry) { entry.status = QStringLiteral("Stopped"); });
+}
+
+void ConvertRunner::markScriptRejected(const QUuid &id, const QString &name, const QString &description)
+{
+    updateItem(id, [&](QueueItem &entry) {
+        entry.status = QStringLiteral("✗ Script rejected");
+        entry.succeeded = false;
+        entry.errorDetail = description;
+    });
+    setStatusLine(QStringLiteral("Skipped ") + name + QStringLiteral(": ") + description);
+}
+
 void ConvertRunner::cancel()
 {
     if (m_runState != RunState::running)
@@ -227,23 +323,28 @@ void ConvertRunner::cancel()
     // Ends a probe or conversion in progress (SIGTERM); one that has not started yet is
     // terminated the moment it starts.
     m_runCancellation.cancel();
-    QPointer<QProcess> remembered = m_processBox->requestTermination();
+    QList<QPointer<QProcess>> remembered = m_processBox->requestTermination();
     forceKillLater(QPointer<ConvertRunner>(this), m_runNumber, remembered, m_processBox);
 }
 
 QCoro::Task<void> ConvertRunner::forceKillLater(QPointer<ConvertRunner> self, quint64 runNumber,
-                                                QPointer<QProcess> remembered, std::shared_ptr<ProcessBox> box)
+                                                QList<QPointer<QProcess>> remembered, std::shared_ptr<ProcessBox> box)
 {
     co_await QCoro::sleepFor(forceKillDelay);
     // A later run (stopped again) has its own timer.
     if (!self || self->m_runState != RunState::stopping || self->m_runNumber != runNumber)
         co_return;
-    // The process seen at the stop, or, when none was running yet, the one started since.
-    QPointer<QProcess> process = remembered ? remembered : box->process();
-    if (!process || process->state() == QProcess::NotRunning)
-        co_return;
-    log(QStringLiteral("force-killing ffmpeg pid=") + QString::number(process->processId()));
-    process->kill();
+    // The processes seen at the stop, and those started since.
+    for (const QPointer<QProcess> &process : box->processes()) {
+        if (!remembered.contains(process))
+            remembered.append(process);
+    }
+    for (const QPointer<QProcess> &process : std::as_const(remembered)) {
+        if (!process || process->state() == QProcess::NotRunning)
+            continue;
+        log(QStringLiteral("force-killing ffmpeg pid=") + QString::number(process->processId()));
+        process->kill();
+    }
 }
 
 } // namespace vorlik::convert

@@ -2,7 +2,7 @@
 // removal of partial outputs.
 #include "convert/ConvertRunner.h"
 
-#include "convert/Graphemes.h"
+#include "platform/Graphemes.h"
 #include "platform/ProcessAwaiter.h"
 #include "convert/ProcessBox.h"
 #include "convert/StderrTail.h"
@@ -16,7 +16,8 @@ namespace vorlik::convert {
 
 QCoro::Task<ShellOutcome> ConvertRunner::runFFmpeg(QString ffmpeg, QStringList arguments,
                                                    std::function<void(QProcess &)> onProcess,
-                                                   CancellationToken cancellation)
+                                                   CancellationToken cancellation,
+                                                   std::function<void(const FFmpegProgress &)> onProgress)
 {
     QProcess process;
     process.setProgram(ffmpeg);
@@ -29,10 +30,16 @@ QCoro::Task<ShellOutcome> ConvertRunner::runFFmpeg(QString ffmpeg, QStringList a
     // become replacement characters instead of costing the whole chunk.
     StderrTail tail;
     QStringDecoder decoder(QStringDecoder::Utf8);
+    // The progress is read from the same text the tail keeps; the tail is not changed by it.
+    FFmpegProgress progress;
     auto drain = [&] {
         const QByteArray bytes = process.readAllStandardError();
-        if (!bytes.isEmpty())
-            tail.append(decoder.decode(bytes));
+        if (bytes.isEmpty())
+            return;
+        const QString text = decoder.decode(bytes);
+        tail.append(text);
+        if (onProgress && progress.read(text))
+            onProgress(progress);
     };
     QObject::connect(&process, &QProcess::readyReadStandardError, &process, drain);
 
@@ -50,7 +57,7 @@ QCoro::Task<ShellOutcome> ConvertRunner::runFFmpeg(QString ffmpeg, QStringList a
     drain();
     tail.append(decoder.decode(QByteArrayView()));
     if (end.succeeded())
-        co_return ShellOutcome::success();
+        co_return ShellOutcome::success(tail.text());
     // A process ended by a signal reports the signal number; neither case is ever success.
     co_return ShellOutcome::failure(end.exitCode, tail.text());
 }
@@ -129,12 +136,22 @@ QString ConvertRunner::summarise(const QString &text)
 {
     constexpr qsizetype limit = 220;
     const QStringList lines = text.split(u'\n', Qt::SkipEmptyParts);
-    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
-        if (line->contains(QStringLiteral("Error")) || line->contains(QStringLiteral("error"))
-            || line->contains(QStringLiteral("Invalid")))
-            return Graphemes::prefix(*line, limit);
-    }
-    return Graphemes::prefix(text, limit);
+    const auto lastWith = [&](std::initializer_list<QStringView> markers) -> const QString * {
+        for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+            for (QStringView marker : markers) {
+                if (line->contains(marker))
+                    return &*line;
+            }
+        }
+        return nullptr;
+    };
+    if (const QString *line = lastWith({u"Error", u"error", u"Invalid"}))
+        return platform::Graphemes::prefix(*line, limit);
+    // ffmpeg words some failures without "error"; its input dump at the top says nothing of them.
+    if (const QString *line = lastWith({u"matches no streams", u"Permission denied", u"No such file", u"Conversion failed!",
+                                        u"Could not", u"Cannot"}))
+        return platform::Graphemes::prefix(*line, limit);
+    return platform::Graphemes::prefix(text, limit);
 }
 
 void ConvertRunner::cleanupPartial(const QString &basePath)

@@ -1,7 +1,7 @@
 // Script templates: the tokenizer and the argument builder.
 #include "convert/ConvertRunner.h"
 
-#include "convert/Graphemes.h"
+#include "platform/Graphemes.h"
 #include "convert/TemplateError.h"
 
 #include <QStringView>
@@ -42,7 +42,7 @@ bool is(QStringView character, char16_t c) { return character.size() == 1 && cha
 
 QStringList ConvertRunner::tokenize(const QString &script)
 {
-    const std::vector<qsizetype> bounds = Graphemes::boundaries(script);
+    const std::vector<qsizetype> bounds = platform::Graphemes::boundaries(script);
     std::vector<QStringView> characters;
     characters.reserve(bounds.size());
     const QStringView text(script);
@@ -84,13 +84,11 @@ QStringList ConvertRunner::tokenize(const QString &script)
 
 namespace {
 
-// Both placeholders in one pass over the token as written: text that a path brings in is never
+// Every placeholder in one pass over the token as written: text that a path brings in is never
 // scanned for placeholders again, so a path that itself contains "{output_base}" stays as it is
 // (and is then refused for its braces) instead of being rewritten into another path.
-QString substitute(const QString &token, const QString &inputPath, const QString &outputBasePath)
+QString substitute(const QString &token, const ConvertRunner::Placeholders &placeholders)
 {
-    static const QString input = QStringLiteral("{input}");
-    static const QString outputBase = QStringLiteral("{output_base}");
     QString result;
     result.reserve(token.size());
     qsizetype at = 0;
@@ -101,17 +99,17 @@ QString substitute(const QString &token, const QString &inputPath, const QString
             break;
         }
         result += QStringView(token).sliced(at, brace - at);
-        const QStringView rest = QStringView(token).sliced(brace);
-        if (rest.startsWith(input)) {
-            result += inputPath;
-            at = brace + input.size();
-        } else if (rest.startsWith(outputBase)) {
-            result += outputBasePath;
-            at = brace + outputBase.size();
-        } else {
-            result += u'{';
-            at = brace + 1;
+        const QStringView rest = QStringView(token).sliced(brace + 1);
+        at = brace + 1;
+        QStringView replacement = u"{";
+        for (const auto &[name, value] : placeholders) {
+            if (rest.startsWith(name) && rest.sliced(name.size()).startsWith(u'}')) {
+                replacement = value;
+                at = brace + name.size() + 2;
+                break;
+            }
         }
+        result += replacement;
     }
     return result;
 }
@@ -119,8 +117,10 @@ QString substitute(const QString &token, const QString &inputPath, const QString
 } // namespace
 
 QStringList ConvertRunner::buildArguments(const QString &scriptTemplate, const QString &inputPath,
-                                          const QString &outputBasePath)
+                                          const QString &outputBasePath, const Placeholders &placeholders)
 {
+    Placeholders known{{QStringLiteral("input"), inputPath}, {QStringLiteral("output_base"), outputBasePath}};
+    known.append(placeholders);
     QStringList tokens = tokenize(scriptTemplate);
     if (tokens.isEmpty() || tokens.first() != QStringLiteral("ffmpeg"))
         throw TemplateError::notFFmpeg();
@@ -129,7 +129,7 @@ QStringList ConvertRunner::buildArguments(const QString &scriptTemplate, const Q
     QStringList arguments;
     arguments.reserve(tokens.size());
     for (const QString &token : std::as_const(tokens)) {
-        QString argument = substitute(token, inputPath, outputBasePath);
+        QString argument = substitute(token, known);
         if (argument.contains(u'{') || argument.contains(u'}'))
             throw TemplateError::unknownPlaceholder(token);
         if (argument.contains(u'\n') || argument.contains(u'\r'))

@@ -1,21 +1,8 @@
 #pragma once
-// User-perceived characters (extended grapheme clusters, ICU's rules). Scripts, error tails and
-// summaries count and cut text by these, so an emoji, a flag or an accented letter written with
-// a combining mark is never split.
-#include <QString>
-#include <QStringView>
-
-#include <vector>
+// The grapheme helper lives in platform/ (the diagnostics log counts with it too); this name
+// stays for code that still includes it from here.
+#include "platform/Graphemes.h"
 
 namespace vorlik::convert {
-
-struct Graphemes {
-    // Offsets (UTF-16 units) of every cluster boundary, 0 and text.size() included.
-    static std::vector<qsizetype> boundaries(QStringView text);
-    static qsizetype count(QStringView text);
-    // The first / last `limit` characters of text (all of it when it is shorter).
-    static QString prefix(const QString &text, qsizetype limit);
-    static QString suffix(const QString &text, qsizetype limit);
-};
-
-} // namespace vorlik::convert
+using platform::Graphemes;
+}

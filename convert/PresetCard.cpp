@@ -1,5 +1,7 @@
 #include "convert/PresetCard.h"
 
+#include "convert/LoudnessSearch.h"
+
 #include "analysis/AnalysisCard.h"
 #include "analysis/CardDropTarget.h"
 #include "analysis/DropArea.h"
@@ -126,9 +128,20 @@ PresetCard::PresetCard(PresetCardDescription description, QAbstractItemModel *qu
 
 int PresetCard::itemCount() const { return m_filter->rowCount(); }
 
+QString PresetCard::hint(const PresetCardDescription &description, const std::optional<service::Preset> &preset)
+{
+    // A preset that measures first applies its limiter only where the peaks would pass the
+    // ceiling, not always: the card says what it does.
+    if (preset && preset->loudness)
+        return QStringLiteral("measured first \u00B7 limiter only where peaks pass ")
+            + LoudnessSearch::decibels(preset->loudness->ceiling, 0) + QStringLiteral(" dBTP");
+    return description.hint;
+}
+
 void PresetCard::setPreset(const std::optional<service::Preset> &preset, const QList<service::Preset> &choices)
 {
     m_preset = preset;
+    m_dropArea->setTexts(m_description.dropTitle, hint(m_description, preset));
     const QString id = preset ? preset->id : QString();
     m_filter->setFilterRegularExpression(
         QRegularExpression(QStringLiteral("^") + QRegularExpression::escape(id) + QStringLiteral("$")));

@@ -49,6 +49,9 @@ public:
     void setPreset(const std::optional<service::Preset> &preset, const QList<service::Preset> &choices = {});
     const std::optional<service::Preset> &preset() const { return m_preset; }
 
+    // The drop area's hint for a preset: the description's, unless the preset measures its source.
+    static QString hint(const PresetCardDescription &description, const std::optional<service::Preset> &preset);
+
     analysis::CardDropTarget *dropTarget() const { return m_dropTarget; }
     analysis::DropArea *dropArea() const { return m_dropArea; }
     QComboBox *picker() const { return m_picker; }

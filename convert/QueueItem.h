@@ -18,6 +18,7 @@ struct QueueItem {
     std::optional<bool> succeeded;      // unset: pending; true: done; false: failed
     std::optional<QString> output;      // the final output file after success
     std::optional<QString> errorDetail; // shown under a failed row
+    std::optional<QString> note;        // shown under a done row: where it fell short of the preset's goal
 
     bool isPending() const { return !succeeded.has_value(); }
 

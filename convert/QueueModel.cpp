@@ -14,6 +14,7 @@ QueueModel::QueueModel(ConvertRunner &runner, service::SessionStore &store, QObj
     : QAbstractListModel(parent), m_runner(runner), m_store(store), m_items(runner.items())
 {
     connect(&runner, &ConvertRunner::itemsChanged, this, &QueueModel::follow);
+    connect(&runner, &ConvertRunner::progressChanged, this, &QueueModel::followProgress);
     connect(&store, &service::SessionStore::presetsChanged, this, [this] {
         if (!m_items.isEmpty())
             emit dataChanged(index(0), index(int(m_items.size()) - 1), {PresetNameRole});
@@ -25,9 +26,13 @@ int QueueModel::rowCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : int(m_items.size());
 }
 
-bool QueueModel::showsError(const QueueItem &item)
+QString QueueModel::detail(const QueueItem &item)
 {
-    return item.succeeded == false && item.errorDetail && !item.errorDetail->isEmpty();
+    if (item.succeeded == false)
+        return item.errorDetail.value_or(QString());
+    if (item.succeeded == true)
+        return item.note.value_or(QString());
+    return {};
 }
 
 QVariant QueueModel::data(const QModelIndex &index, int role) const
@@ -39,7 +44,7 @@ QVariant QueueModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return QFileInfo(item.input).fileName() + QStringLiteral("  \u2014  ") + item.status;
     case Qt::ToolTipRole:
-        return item.errorDetail.value_or(item.input);
+        return detail(item).isEmpty() ? item.input : detail(item);
     case Qt::ForegroundRole:
         if (item.succeeded == true)
             return QColor(0x2e, 0x8a, 0x47);
@@ -56,14 +61,43 @@ QVariant QueueModel::data(const QModelIndex &index, int role) const
         return item.status;
     case ErrorDetailRole:
         return item.errorDetail.value_or(QString());
+    case DetailRole:
+        return detail(item);
     case StateRole:
         return item.succeeded ? (*item.succeeded ? 1 : 0) : -1;
     case OutputRole:
         return item.output.value_or(QString());
     case IdRole:
         return item.id;
+    case ProgressRole:
+        if (const std::optional<ConversionProgress> progress = m_runner.progress(item.id))
+            return progress->fraction.value_or(-1.0);
+        return {};
+    case ProgressTextRole:
+        if (const std::optional<ConversionProgress> progress = m_runner.progress(item.id))
+            return progress->text(ConversionProgress::Clock::now());
+        return {};
     default:
         return {};
+    }
+}
+
+void QueueModel::followProgress(const QUuid &id)
+{
+    for (qsizetype row = 0; row < m_items.size(); ++row) {
+        if (m_items.at(row).id != id)
+            continue;
+        emit dataChanged(index(int(row)), index(int(row)), {ProgressRole, ProgressTextRole});
+        // A row grows a line for its bar while it converts, and loses it after.
+        const bool shown = m_runner.progress(id).has_value();
+        if (shown != m_withProgress.contains(id)) {
+            if (shown)
+                m_withProgress.insert(id);
+            else
+                m_withProgress.remove(id);
+            emit rowHeightsChanged();
+        }
+        return;
     }
 }
 
@@ -136,7 +170,7 @@ void QueueModel::updateInPlace(const QList<QueueItem> &next)
         const QueueItem &now = next.at(row);
         if (m_items.at(row) == now)
             continue;
-        heightsChanged = heightsChanged || showsError(m_items.at(row)) != showsError(now);
+        heightsChanged = heightsChanged || detail(m_items.at(row)).isEmpty() != detail(now).isEmpty();
         m_items[row] = now;
         if (firstChanged < 0)
             firstChanged = row;

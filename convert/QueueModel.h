@@ -7,6 +7,8 @@
 
 #include <QAbstractListModel>
 #include <QList>
+#include <QSet>
+#include <QUuid>
 
 namespace vorlik::service {
 class SessionStore;
@@ -28,6 +30,11 @@ public:
         StateRole,       // -1 pending, 0 failed, 1 done
         OutputRole,      // the output file after success, else empty
         IdRole,
+        DetailRole, // the line under a row: a failed item's error, a done item's note
+        // While an item is converted: how far (0..1, or -1 while its length is unknown; none
+        // otherwise) and the text beside the bar.
+        ProgressRole,
+        ProgressTextRole,
     };
 
     QueueModel(ConvertRunner &runner, service::SessionStore &store, QObject *parent = nullptr);
@@ -36,21 +43,24 @@ public:
     // Qt::DisplayRole is the short line of the cards: name and status.
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     const QueueItem &item(int row) const { return m_items.at(row); }
+    ConvertRunner &runner() const { return m_runner; }
 
-    // Whether a row shows an error line (its height depends on it).
-    static bool showsError(const QueueItem &item);
+    // The line under a row, empty for none (its height depends on it).
+    static QString detail(const QueueItem &item);
 
 signals:
-    // Some row gained or lost its error line.
+    // Some row gained or lost its detail line.
     void rowHeightsChanged();
 
 private:
     void follow();
+    void followProgress(const QUuid &id);
     void updateInPlace(const QList<QueueItem> &next);
 
     ConvertRunner &m_runner;
     service::SessionStore &m_store;
     QList<QueueItem> m_items;
+    QSet<QUuid> m_withProgress; // rows that show a progress line
 };
 
 } // namespace vorlik::convert

@@ -4,6 +4,7 @@
 #include "convert/QueueModel.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -19,6 +20,9 @@ constexpr int buttonHeight = 24;
 
 const QColor doneText(0x2e, 0x8a, 0x47);
 const QColor failedText(0xc9, 0x34, 0x34);
+// A done item's note: the output is there, but not all the preset asked for.
+const QColor noteText(0xa8, 0x62, 0x00);
+const QColor progressTrack(0xe3, 0xe5, 0xe9);
 
 } // namespace
 
@@ -52,10 +56,9 @@ int QueueRowDelegate::lineHeight(const QStyleOptionViewItem &option) const
 
 QSize QueueRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
-    const int lines = index.data(QueueModel::ErrorDetailRole).toString().isEmpty()
-                              || index.data(QueueModel::StateRole).toInt() != 0
-                          ? 2
-                          : 3;
+    const bool third = !index.data(QueueModel::DetailRole).toString().isEmpty()
+        || index.data(QueueModel::ProgressRole).isValid();
+    const int lines = third ? 3 : 2;
     return {300, std::max(lines * lineHeight(option), buttonHeight) + 2 * verticalPadding};
 }
 
@@ -112,12 +115,17 @@ void QueueRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
                       option.fontMetrics.elidedText(index.data(QueueModel::StatusRole).toString(), Qt::ElideRight, statusWidth));
     top += line;
 
-    const QString error = index.data(QueueModel::ErrorDetailRole).toString();
-    if (state == 0 && !error.isEmpty()) {
-        painter->setPen(failedText);
-        const int errorWidth = row.width() - 2 * horizontalPadding;
-        painter->drawText(QRect(left, top, errorWidth, line), Qt::AlignLeft | Qt::AlignVCenter,
-                          option.fontMetrics.elidedText(error, Qt::ElideRight, errorWidth));
+    const QVariant progress = index.data(QueueModel::ProgressRole);
+    if (progress.isValid())
+        paintProgress(painter, option, QRect(left, top, row.width() - 2 * horizontalPadding, line), progress.toDouble(),
+                      index.data(QueueModel::ProgressTextRole).toString());
+
+    const QString detail = index.data(QueueModel::DetailRole).toString();
+    if (!detail.isEmpty()) {
+        painter->setPen(state == 0 ? failedText : noteText);
+        const int detailWidth = row.width() - 2 * horizontalPadding;
+        painter->drawText(QRect(left, top, detailWidth, line), Qt::AlignLeft | Qt::AlignVCenter,
+                          option.fontMetrics.elidedText(detail, Qt::ElideRight, detailWidth));
     }
 
     QStyle *style = option.widget ? option.widget->style() : QApplication::style();
@@ -132,6 +140,34 @@ void QueueRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         style->drawControl(QStyle::CE_PushButton, &face, painter, option.widget);
     }
     painter->restore();
+}
+
+void QueueRowDelegate::paintProgress(QPainter *painter, const QStyleOptionViewItem &option, const QRect &line,
+                                     double fraction, const QString &text) const
+{
+    const int barWidth = std::min(160, line.width() / 3);
+    const QRect track(line.left(), line.center().y() - 3, barWidth, 6);
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(progressTrack);
+    painter->drawRoundedRect(track, 3, 3);
+    painter->setBrush(option.palette.color(QPalette::Highlight));
+    if (fraction >= 0) {
+        const int filled = int(std::clamp(fraction, 0.0, 1.0) * track.width());
+        if (filled > 0)
+            painter->drawRoundedRect(QRect(track.left(), track.top(), filled, track.height()), 3, 3);
+    } else {
+        // The length is unknown: a block that moves along the track, one step a second.
+        const int block = track.width() / 4;
+        const qint64 step = QDateTime::currentSecsSinceEpoch() % 8;
+        const int offset = int(step * (track.width() - block) / 7);
+        painter->drawRoundedRect(QRect(track.left() + offset, track.top(), block, track.height()), 3, 3);
+    }
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setPen(secondaryText);
+    const QRect textRect(track.right() + 10, line.top(), std::max(0, line.right() - track.right() - 10), line.height());
+    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
+                      option.fontMetrics.elidedText(text, Qt::ElideRight, textRect.width()));
 }
 
 bool QueueRowDelegate::editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,

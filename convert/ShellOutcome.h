@@ -1,7 +1,8 @@
 #pragma once
 // How an ffmpeg run ended: success (exit status 0), or failure with the exit status (the signal
 // number for a process ended by a signal, -1 when it could not be launched) and the tail of its
-// error stream (the launch error's description when it could not be launched).
+// error stream (the launch error's description when it could not be launched). A success keeps
+// the tail too: a measuring run's findings are in it.
 #include <QString>
 
 namespace vorlik::convert {
@@ -10,7 +11,7 @@ class ShellOutcome {
 public:
     // An outcome not yet known counts as a failed launch, never as success.
     ShellOutcome() : ShellOutcome(false, -1, {}) {}
-    static ShellOutcome success() { return ShellOutcome(true, 0, {}); }
+    static ShellOutcome success(QString stderrTail = {}) { return ShellOutcome(true, 0, std::move(stderrTail)); }
     static ShellOutcome failure(qint32 exitCode, QString stderrTail)
     {
         return ShellOutcome(false, exitCode, std::move(stderrTail));

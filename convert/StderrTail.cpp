@@ -1,6 +1,6 @@
 #include "convert/StderrTail.h"
 
-#include "convert/Graphemes.h"
+#include "platform/Graphemes.h"
 
 namespace vorlik::convert {
 
@@ -11,7 +11,7 @@ void StderrTail::append(const QString &chunk)
     std::lock_guard guard(m_lock);
     m_text += chunk;
     if (m_text.size() > limit)
-        m_text = Graphemes::suffix(m_text, limit);
+        m_text = platform::Graphemes::suffix(m_text, limit);
 }
 
 QString StderrTail::text() const

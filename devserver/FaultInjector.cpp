@@ -19,6 +19,10 @@ std::optional<Fault::Action> actionNamed(const QString &name)
         return Fault::Action::close;
     if (name == QStringLiteral("delay"))
         return Fault::Action::delay;
+    if (name == QStringLiteral("capture"))
+        return Fault::Action::capture;
+    if (name == QStringLiteral("stall"))
+        return Fault::Action::stall;
     return std::nullopt;
 }
 
@@ -34,6 +38,8 @@ QString Fault::actionName(Action action)
     case Action::nonUtf8: return QStringLiteral("non_utf8");
     case Action::close: return QStringLiteral("close");
     case Action::delay: return QStringLiteral("delay");
+    case Action::capture: return QStringLiteral("capture");
+    case Action::stall: return QStringLiteral("stall");
     }
     return {};
 }
@@ -57,7 +63,7 @@ std::optional<Fault> Fault::fromJson(const QJsonObject &object, QString &error)
     fault.path = path.toString();
     const auto action = actionNamed(object.value(QStringLiteral("action")).toString());
     if (!action) {
-        error = QStringLiteral("\"action\" must be one of status, malformed, non_utf8, close, delay");
+        error = QStringLiteral("\"action\" must be one of status, malformed, non_utf8, close, delay, capture, stall");
         return std::nullopt;
     }
     fault.action = *action;
@@ -76,6 +82,14 @@ std::optional<Fault> Fault::fromJson(const QJsonObject &object, QString &error)
             return std::nullopt;
         }
         fault.body = body.toString().toUtf8();
+    }
+    const QJsonValue location = object.value(QStringLiteral("location"));
+    if (!location.isUndefined() && !location.isNull()) {
+        if (!location.isString()) {
+            error = QStringLiteral("\"location\" must be a string");
+            return std::nullopt;
+        }
+        fault.location = location.toString();
     }
     const QJsonValue delay = object.value(QStringLiteral("delay_ms"));
     if (!delay.isUndefined() && !delay.isNull()) {
@@ -115,7 +129,7 @@ std::optional<Fault> Fault::fromSpec(const QString &spec, QString &error)
             error = QStringLiteral("--fault: expected key=value, got ") + words.at(i);
             return std::nullopt;
         }
-        if (key == QStringLiteral("action") || key == QStringLiteral("body")) {
+        if (key == QStringLiteral("action") || key == QStringLiteral("body") || key == QStringLiteral("location")) {
             object.insert(key, value);
         } else if (key == QStringLiteral("status") || key == QStringLiteral("count") || key == QStringLiteral("delay_ms")) {
             bool ok = false;
@@ -143,6 +157,7 @@ QJsonObject Fault::toJson() const
                        {QStringLiteral("action"), actionName(action)},
                        {QStringLiteral("status"), status},
                        {QStringLiteral("body"), QString::fromUtf8(body)},
+                       {QStringLiteral("location"), location},
                        {QStringLiteral("delay_ms"), delayMs},
                        {QStringLiteral("count"), count}};
 }

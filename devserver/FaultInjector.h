@@ -1,6 +1,7 @@
 #pragma once
 // Faults that tests set per endpoint: a status, a malformed or non-UTF-8 body, a dropped
-// connection or a delay, each for a number of matching requests.
+// connection, a delay or an answer that stops after its first bytes, each for a number of matching requests; and the capture of a request
+// body exactly as it arrived (answered like a status fault).
 #include <QJsonObject>
 #include <QString>
 
@@ -11,13 +12,14 @@
 namespace vorlik::devserver {
 
 struct Fault {
-    enum class Action { status, malformed, nonUtf8, close, delay };
+    enum class Action { status, malformed, nonUtf8, close, delay, capture, stall };
 
     QString method;          // empty: any method
     QString path;            // exact path, no query
     Action action = Action::status;
     int status = 500;
     QByteArray body = R"({"error":"injected"})";
+    QString location;        // "status" only: sent as the Location header when not empty
     qint64 delayMs = 0;
     int count = 1;           // -1: every matching request
 

@@ -169,7 +169,7 @@ void HttpServer::dispatch(const httplib::Request &request, httplib::Response &re
     if (!admin)
         fault = m_faults.take(exchange.method(), exchange.path());
     if (fault)
-        applyFault(*fault, exchange);
+        applyFault(*fault, exchange, entry.get());
     else
         serve(exchange);
 
@@ -180,7 +180,7 @@ void HttpServer::dispatch(const httplib::Request &request, httplib::Response &re
     }
 }
 
-void HttpServer::applyFault(const Fault &fault, Exchange &exchange)
+void HttpServer::applyFault(const Fault &fault, Exchange &exchange, RequestLog::Entry *entry)
 {
     if (fault.delayMs > 0 && m_stop.waitFor(std::chrono::milliseconds(fault.delayMs))) {
         SocketCloser::close(exchange.request);
@@ -194,12 +194,17 @@ void HttpServer::applyFault(const Fault &fault, Exchange &exchange)
         SocketCloser::close(exchange.request);
         exchange.response.status = 500;   // never sent: the connection is gone
         return;
+    case Fault::Action::capture:
+        captureBody(exchange, entry);
+        [[fallthrough]];
     case Fault::Action::status: {
         exchange.drain();
         QJsonParseError parseError;
         QJsonDocument::fromJson(fault.body, &parseError);
         exchange.raw(fault.status, fault.body,
                      parseError.error == QJsonParseError::NoError ? "application/json" : "text/plain; charset=utf-8");
+        if (!fault.location.isEmpty())
+            exchange.response.set_header("Location", fault.location.toStdString());
         return;
     }
     case Fault::Action::malformed:
@@ -210,7 +215,57 @@ void HttpServer::applyFault(const Fault &fault, Exchange &exchange)
         exchange.drain();
         exchange.raw(fault.status, QByteArray("\xff\xfe broken \xc3\x28 text \x80", 19), "text/plain");
         return;
+    case Fault::Action::stall:
+        exchange.drain();
+        stall(exchange, fault);
+        return;
     }
+}
+
+void HttpServer::stall(Exchange &exchange, const Fault &fault)
+{
+    // The headers promise more than is ever sent: the first bytes go out, then the answer waits
+    // for good (until the client gives up, or the server stops).
+    constexpr size_t missingBytes = 100000;
+    const QByteArray head = fault.body;
+    const StopSignal &stop = m_stop;
+    exchange.response.status = fault.status;
+    exchange.response.set_content_provider(
+        size_t(head.size()) + missingBytes, "text/html; charset=utf-8",
+        [head, &stop](size_t offset, size_t, httplib::DataSink &sink) {
+            if (offset < size_t(head.size()))
+                return sink.write(head.constData() + offset, size_t(head.size()) - offset);
+            while (sink.is_writable() && !stop.waitFor(std::chrono::milliseconds(100))) {
+            }
+            return false;
+        });
+}
+
+void HttpServer::captureBody(Exchange &exchange, RequestLog::Entry *entry)
+{
+    const httplib::ContentReader *reader = exchange.takeReader();
+    if (!reader)
+        return;
+    // httplib parses every multipart body it reads, and the capture wants the bytes as they
+    // came: the request (this handler's own, not shared) is read as opaque bytes, its type set
+    // aside for the read.
+    auto &headers = const_cast<httplib::Request &>(exchange.request).headers;
+    const auto type = headers.find("Content-Type");
+    const std::string declared = type != headers.end() ? type->second : std::string();
+    if (type != headers.end())
+        type->second = "application/octet-stream";
+    constexpr qsizetype keptLimit = 16 << 20; // enough for a test, not a whole upload
+    QByteArray body;
+    (*reader)([&](const char *data, size_t length) {
+        exchange.addBodyBytes(qint64(length));
+        if (body.size() + qsizetype(length) <= keptLimit)
+            body.append(data, qsizetype(length));
+        return true;
+    });
+    if (type != headers.end())
+        type->second = declared;
+    if (entry)
+        m_log.keepBody(*entry, body);
 }
 
 void HttpServer::serve(Exchange &exchange)

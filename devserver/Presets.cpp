@@ -6,28 +6,46 @@ namespace vorlik::devserver {
 
 namespace {
 
-// A loudness preset: one-pass loudnorm to the target with a -1 dBTP ceiling. loudnorm works at
-// 192 kHz internally, so the result is brought back to 48 kHz by the output's sample rate (an
-// aresample filter after loudnorm fails to negotiate its format in ffmpeg 5.1); 24-bit PCM keeps
-// the headroom. Its limiter aims half a decibel below the ceiling: the return to 48 kHz brings
-// back inter-sample peaks of up to a few tenths of a decibel (loud pink noise measured -0.9 dBTP
-// with the limiter at -1).
+// The audio filters of a loudness preset: the gain the client measured for ({gain}), then a
+// true-peak limiter that holds the client's {limit} (dBTP) and leaves everything below it
+// untouched; the client checks the finished output and lowers the limit when overs remain. The limiter
+// works on the signal oversampled four times (the meter's own true-peak resolution); going back to
+// 48 kHz band-limits what it flattened and brings back overs of up to a decibel on bright,
+// heavily limited material, so it runs three times, each round on the returned signal catching the
+// smaller overs of the one before. compand rather than alimiter: ffmpeg 5.1's alimiter mixes the
+// channels of a stream with more than two whenever it limits, and compand works on each channel
+// alone (so a hot LFE is held without ducking the rest). Its envelope starts at -90 dB, so the
+// first moments are not held back. The curve stays flat at the limit up to an input of 200 dB:
+// past its last point compand no longer holds the level, and a quiet recording's single-sample
+// pops can need 70 dB of gain and more.
+QString limitedGain()
+{
+    const QString points = QStringLiteral("points=-90/-90|{limit}/{limit}|200/{limit}:volume=-90");
+    const QString lookAhead = QStringLiteral("compand=attacks=0.0005:decays=0.03:delay=0.0015:") + points;
+    const QString instant = QStringLiteral("compand=attacks=0:decays=0.01:") + points;
+    const QString up = QStringLiteral("aresample=192000");
+    const QString down = QStringLiteral("aresample=48000");
+    return QStringList{QStringLiteral("volume={gain}dB"), up, lookAhead, down, up, instant, down, up, instant}.join(u',');
+}
+
+// A loudness preset: linear gain to the target from the client's measurement, the limiter only
+// where the peaks would pass the ceiling, and the client checks the result and adds what the
+// limiter took. 24-bit PCM keeps the headroom.
 PresetDefinition loudness(int lufs, const QString &use)
 {
-    const QString target = QString::number(-lufs);
     PresetDefinition preset;
     preset.id = QStringLiteral("normalise-%1lufs").arg(lufs);
     preset.name = QStringLiteral("−%1 LUFS").arg(lufs);
-    preset.description = QStringLiteral("Normalises to −%1 LUFS integrated with a −1 dBTP true-peak limit (%2).").arg(lufs).arg(use);
+    preset.description = QStringLiteral("Measures the source, then normalises it to −%1 LUFS integrated with linear gain; a true-peak limiter holds −1 dBTP only where the peaks need it (%2).").arg(lufs).arg(use);
     preset.suffix = QStringLiteral("_-%1LUFS").arg(lufs);
     preset.outputExt = QStringLiteral(".wav");
     preset.kind = QStringLiteral("normalise");
-    preset.command = QStringLiteral("ffmpeg -hide_banner -nostdin -y -i \"{input}\" -map 0:a:0 "
-                                    "-af loudnorm=I=%1:TP=-1.5:LRA=11 -ar 48000 "
-                                    "-c:a pcm_s24le \"{output_base}.wav\"")
-                         .arg(target);
+    preset.command = QStringLiteral("ffmpeg -hide_banner -nostdin -y -i \"{input}\" -map 0:a:0 -af \"%1\" "
+                                    "-ar 48000 -c:a pcm_s24le \"{output_base}.wav\"")
+                         .arg(limitedGain());
     preset.hint = QStringLiteral("%1 · 48 kHz 24-bit WAV").arg(use);
-    preset.summary = QStringLiteral("−%1 LUFS integrated, −1 dBTP ceiling, LRA 11 LU").arg(lufs);
+    preset.summary = QStringLiteral("−%1 LUFS integrated, −1 dBTP ceiling, measured first").arg(lufs);
+    preset.loudness = PresetDefinition::Loudness{double(-lufs), -1.0};
     return preset;
 }
 
@@ -85,15 +103,18 @@ std::vector<PresetDefinition> makePresets()
     PresetDefinition videoLoudness;
     videoLoudness.id = QStringLiteral("normalise-video-14lkfs");
     videoLoudness.name = QStringLiteral("Video −14 LKFS");
-    videoLoudness.description = QStringLiteral("Normalises the first audio stream of a video to −14 LKFS with a −1 dBTP true-peak limit and AAC 256 kb/s; the first video stream is copied untouched.");
+    videoLoudness.description = QStringLiteral("Measures the first audio stream of a video, then normalises it to −14 LKFS with linear gain and a −1 dBTP true-peak limit where the peaks need it, in AAC 256 kb/s; the first video stream is copied untouched.");
     videoLoudness.suffix = QStringLiteral("_-14LKFS");
     videoLoudness.outputExt = QStringLiteral(".mp4");
     videoLoudness.kind = QStringLiteral("video");
+    // The AAC encoder adds overs of its own; the client's check measures the encoded sound.
     videoLoudness.command = QStringLiteral("ffmpeg -hide_banner -nostdin -y -i \"{input}\" -map 0:v:0 -map 0:a:0 "
-                                           "-c:v copy -af loudnorm=I=-14:TP=-1.5:LRA=11 -ar 48000 "
-                                           "-c:a aac -b:a 256k -movflags +faststart \"{output_base}.mp4\"");
+                                           "-c:v copy -af \"%1\" -ar 48000 "
+                                           "-c:a aac -b:a 256k -movflags +faststart \"{output_base}.mp4\"")
+                                .arg(limitedGain());
     videoLoudness.hint = QStringLiteral("Video passes through unchanged");
-    videoLoudness.summary = QStringLiteral("Audio −14 LKFS, −1 dBTP · AAC 256 kb/s · video copied · MP4");
+    videoLoudness.summary = QStringLiteral("Audio −14 LKFS, −1 dBTP, measured first · AAC 256 kb/s · video copied · MP4");
+    videoLoudness.loudness = PresetDefinition::Loudness{-14.0, -1.0};
     presets.push_back(videoLoudness);
 
     return presets;
@@ -114,6 +135,9 @@ QJsonObject PresetDefinition::toJson() const
                        {QStringLiteral("summary"), summary}};
     if (maxChannels)
         object.insert(QStringLiteral("max_channels"), *maxChannels);
+    if (loudness)
+        object.insert(QStringLiteral("loudness"),
+                      QJsonObject{{QStringLiteral("target"), loudness->target}, {QStringLiteral("ceiling"), loudness->ceiling}});
     return object;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // The conversion presets the service hands out: working ffmpeg scripts in the preset script
-// language ({input} and {output_base} placeholders; the script adds the extension itself).
+// language ({input} and {output_base} placeholders; the script adds the extension itself). A
+// loudness preset asks the client to measure the source first and uses the measured placeholders
+// ({gain} and the others) that this brings.
 #include <QJsonObject>
 #include <QString>
 
@@ -20,6 +22,12 @@ struct PresetDefinition {
     QString command;
     QString hint;
     QString summary;
+    // "loudness": {"target": LUFS, "ceiling": dBTP} for a preset that measures its source first.
+    struct Loudness {
+        double target;
+        double ceiling;
+    };
+    std::optional<Loudness> loudness;
 
     QJsonObject toJson() const;
 };

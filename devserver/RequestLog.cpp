@@ -11,6 +11,13 @@ std::shared_ptr<RequestLog::Entry> RequestLog::begin(const QJsonObject &fields)
     return entry;
 }
 
+void RequestLog::keepBody(Entry &entry, const QByteArray &body)
+{
+    std::lock_guard guard(m_lock);
+    entry.body = body;
+    entry.bodyKept = true;
+}
+
 void RequestLog::clear()
 {
     std::lock_guard guard(m_lock);
@@ -24,6 +31,8 @@ QJsonArray RequestLog::toJson() const
     for (const auto &entry : m_entries) {
         QJsonObject object = entry->fields;
         object.insert(QStringLiteral("body_size"), entry->bodySize.load());
+        if (entry->bodyKept)
+            object.insert(QStringLiteral("body_base64"), QString::fromLatin1(entry->body.toBase64()));
         array.append(object);
     }
     return array;

@@ -215,13 +215,27 @@ DiagnosticsLogger &DiagnosticsLogger::shared()
 DiagnosticsLogger::DiagnosticsLogger(platform::Settings &settings, QString logDirectory, bool echoToStandardOutput)
     : m_worker(std::make_unique<Worker>(std::move(logDirectory), echoToStandardOutput)), m_settings(settings)
 {
+    // On the thread that wrote the setting, once its write is done.
+    m_settingsWatch = QObject::connect(&m_settings, &platform::Settings::changed, [this](const QString &key) {
+        if (key == QLatin1String("vorlikDiag"))
+            readEnabled();
+    });
+    readEnabled();
 }
 
-DiagnosticsLogger::~DiagnosticsLogger() = default;
+DiagnosticsLogger::~DiagnosticsLogger() { QObject::disconnect(m_settingsWatch); }
+
+void DiagnosticsLogger::readEnabled()
+{
+    // Two writers may report at once: each reading happens after its own write, and the lock
+    // keeps an older reading from being stored after a newer one.
+    std::lock_guard reading(m_enabledReading);
+    m_enabled.store(m_settings.diagnosticsEnabled(), std::memory_order_relaxed);
+}
 
 void DiagnosticsLogger::log(const QString &category, const QString &message)
 {
-    if (!m_settings.diagnosticsEnabled())
+    if (!isEnabled())
         return;
     QString line = formatLine(category, redact(message));
     Worker *worker = m_worker.get();
@@ -237,7 +251,7 @@ void DiagnosticsLogger::finalLog(const QString &category, const QString &message
 
 void DiagnosticsLogger::startIfEnabled()
 {
-    if (!m_settings.diagnosticsEnabled())
+    if (!isEnabled())
         return;
     Worker *worker = m_worker.get();
     worker->post([this, worker] {

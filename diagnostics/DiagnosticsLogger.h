@@ -3,10 +3,13 @@
 // "vorlikDiag" setting is on, each call becomes a timestamped, secret-masked line in a bounded
 // in-memory buffer, in Logs/vorlik-debug.log (rotated at 5 MiB, two old files kept) and on
 // standard output. All buffer and file work happens on the logger's own serial worker thread.
+#include <QMetaObject>
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace vorlik::platform {
 class Settings;
@@ -29,6 +32,9 @@ public:
     DiagnosticsLogger &operator=(const DiagnosticsLogger &) = delete;
 
     void log(const QString &category, const QString &message);
+    // The "vorlikDiag" setting as last written, read without waiting: a write of the settings
+    // holds their store while it goes to disk, and no log call may wait for that.
+    bool isEnabled() const { return m_enabled.load(std::memory_order_relaxed); }
     void finalLog(const QString &category, const QString &message);
     void startIfEnabled();
     void stop();
@@ -47,8 +53,13 @@ public:
 
 private:
     class Worker;
+    void readEnabled();
+
     std::unique_ptr<Worker> m_worker;
     platform::Settings &m_settings;
+    std::atomic<bool> m_enabled = false;
+    std::mutex m_enabledReading; // one reading of the setting at a time, so the last one stands
+    QMetaObject::Connection m_settingsWatch;
 };
 
 } // namespace vorlik::diagnostics

@@ -1,11 +1,16 @@
 #include "diagnostics/DiagnosticsLogger.h"
 
+#include "platform/Graphemes.h"
+
 #include <QStringView>
 
 namespace vorlik::diagnostics {
 namespace {
 
 constexpr qsizetype messageLimit = 4096;
+// What 4096 characters of four UTF-16 units each (flags, most emoji) take: the line of a message
+// made of longer characters stays within this too, so the buffer's memory stays bounded.
+constexpr qsizetype messageUnitLimit = 4 * messageLimit;
 
 bool isMaskedName(QStringView name)
 {
@@ -27,7 +32,11 @@ bool isMaskedName(QStringView name)
 // "GET /v1/x?api_key=…", and a message without a query is taken as it is.
 QString DiagnosticsLogger::redact(const QString &message)
 {
-    QString text = message.size() > messageLimit ? message.left(messageLimit) + QStringLiteral("…") : message;
+    // Counted in characters as a reader sees them (an emoji or a flag is one), never cut inside
+    // one that is not longer than the whole allowance.
+    QString text = platform::Graphemes::prefix(message, messageLimit, messageUnitLimit);
+    if (text.size() < message.size())
+        text += QStringLiteral("…");
     const qsizetype question = text.indexOf(QLatin1Char('?'));
     if (question < 0)
         return text;

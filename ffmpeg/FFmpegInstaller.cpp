@@ -10,6 +10,7 @@
 #include "service/APIClient.h"
 #include "service/APIError.h"
 #include "service/BodyLength.h"
+#include "service/ReplyStatus.h"
 
 #include <QCoroFuture>
 #include <QCoroNetworkReply>
@@ -230,12 +231,12 @@ QCoro::Task<QByteArray> FFmpegInstaller::download(QUrl url)
     std::unique_ptr<QNetworkReply, ReplyDeleter> reply(service::APIClient::networkSession().get(request));
     co_await reply.get();
 
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && status.toInt() != 200)
-        throw InstallError::download(url.fileName());
     // No answer at all, or one cut off on the way: the network's own description.
-    if (reply->error() != QNetworkReply::NoError || !status.isValid())
+    const std::optional<int> status = service::ReplyStatus::of(*reply);
+    if (!status)
         throw service::TransportError(reply->error(), reply->errorString());
+    if (*status != 200)
+        throw InstallError::download(url.fileName());
     QByteArray body = reply->readAll();
     if (const std::optional<QString> shortfall = service::BodyLength::shortfall(*reply, body.size()))
         throw Failure(*shortfall);

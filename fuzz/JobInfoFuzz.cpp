@@ -2,6 +2,13 @@
 // numbers and tags under snake-case key conversion). The report is only ever decoded by the
 // program, so this target writes a decoded document back itself, in the service's spelling,
 // and checks that it decodes to the same value.
+//
+// Numbers beyond a double's range: every "!" outside a string is replaced by one (the byte after
+// it picks which: too large, too large and negative, 400 digits, or below the smallest step),
+// at whatever depth it stands. Such a number must cost no more than its own value, so the
+// document decodes exactly as it does with a value every field reads alike in its place:
+// [true] for one too large (a strict member refuses both, a tolerant one reads neither, a tag
+// shows neither), 0 for one too small.
 #include "analysis/JobInfo.h"
 #include "fuzz/FuzzSupport.h"
 #include "service/JsonFields.h"
@@ -9,6 +16,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <optional>
 
 using namespace vorlik::analysis;
 using vorlik::service::DecodingError;
@@ -145,6 +154,61 @@ QJsonObject payload(const AnalysisPayload &p)
         .done();
 }
 
+struct Spliced {
+    QByteArray numbers;    // with the numbers no double holds
+    QByteArray equivalent; // with what every field must read the same way
+};
+
+Spliced splice(const QByteArray &json)
+{
+    static const QByteArray digits(400, '9');
+    static const QByteArray tooLarge[] = {"1e309", "-1e400", digits, "-" + digits, "1E+99999"};
+    // A splice that touches a number would make another number of both: such a "!" stays.
+    const auto numberPart = [&](qsizetype at) {
+        if (at < 0 || at >= json.size())
+            return false;
+        const char c = json.at(at);
+        return (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-';
+    };
+    Spliced out;
+    bool inString = false;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const char c = json.at(i);
+        if (inString || c != '!' || numberPart(i - 1) || numberPart(i + 2)) {
+            if (inString && c == '\\' && i + 1 < json.size()) {
+                out.numbers.append(json.mid(i, 2));
+                out.equivalent.append(json.mid(i, 2));
+                ++i;
+                continue;
+            }
+            if (c == '"')
+                inString = !inString;
+            out.numbers.append(c);
+            out.equivalent.append(c);
+            continue;
+        }
+        const int pick = i + 1 < json.size() ? static_cast<unsigned char>(json.at(++i) - '0') % 7 : 0;
+        if (pick < 5) {
+            out.numbers.append(tooLarge[pick]);
+            out.equivalent.append("[true]");
+        } else {
+            out.numbers.append(pick == 5 ? "1e-400" : "-2e-999");
+            out.equivalent.append("0");
+        }
+    }
+    return out;
+}
+
+std::optional<JobInfo> decoded(const QByteArray &json)
+{
+    try {
+        return JobInfo::fromJSON(json);
+    } catch (const DecodingError &error) {
+        FUZZ_CHECK(!error.description().isEmpty(), QString::fromUtf8(json));
+    }
+    return std::nullopt;
+}
+
 QByteArray document(const JobInfo &job)
 {
     const QJsonObject object = Writer()
@@ -160,14 +224,15 @@ QByteArray document(const JobInfo &job)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray json = vorlik::fuzz::bytes(data, size);
-    JobInfo job;
-    try {
-        job = JobInfo::fromJSON(json);
-    } catch (const DecodingError &error) {
-        FUZZ_CHECK(!error.description().isEmpty(), QString::fromUtf8(json));
+    const Spliced spliced = splice(vorlik::fuzz::bytes(data, size));
+    const QByteArray &json = spliced.numbers;
+    const std::optional<JobInfo> decodedJob = decoded(json);
+    const std::optional<JobInfo> equivalent = decoded(spliced.equivalent);
+    FUZZ_CHECK(decodedJob.has_value() == equivalent.has_value() && (!decodedJob || *decodedJob == *equivalent),
+               QString::fromUtf8(json) + QStringLiteral(" against ") + QString::fromUtf8(spliced.equivalent));
+    if (!decodedJob)
         return 0;
-    }
+    const JobInfo &job = *decodedJob;
     FUZZ_CHECK(!job.isCompleted() || job.isTerminal(), job.status.value_or(QString()));
     // Tolerant numbers hold finite values only.
     if (job.analysis && job.analysis->container && job.analysis->container->durationSec

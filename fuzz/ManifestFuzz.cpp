@@ -65,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(manifest.sha256.size() == 64, shown(manifest));
     const QUrl image(manifest.dmg, QUrl::StrictMode);
     FUZZ_CHECK(image.isValid() && image.scheme() == QStringLiteral("https"), shown(manifest));
+    FUZZ_CHECK(manifest.dmg.startsWith(QStringLiteral("https://")), shown(manifest)); // as written
     const auto service = vorlik::platform::ServiceConfig::current();
     FUZZ_CHECK(image.host() == manifestURL.host() || image.host() == service.host || image.host() == service.wwwHost,
                image.host() + QStringLiteral(" in ") + shown(manifest));

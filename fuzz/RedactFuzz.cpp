@@ -3,8 +3,10 @@
 // name (after lowercasing) replaced by that name and "=[redacted]", and nothing else changed.
 #include "diagnostics/DiagnosticsLogger.h"
 #include "fuzz/FuzzSupport.h"
+#include "platform/Graphemes.h"
 
 using vorlik::diagnostics::DiagnosticsLogger;
+using vorlik::platform::Graphemes;
 
 namespace {
 
@@ -25,7 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString message = vorlik::fuzz::text(data, size);
     const QString result = DiagnosticsLogger::redact(message);
-    const QString kept = message.size() > 4096 ? message.left(4096) + QStringLiteral("…") : message;
+    // The cut: at most 4096 characters as a reader sees them and 16384 UTF-16 units, never
+    // inside a character that fits, never inside a surrogate pair.
+    QString kept = Graphemes::prefix(message, 4096, 16384);
+    FUZZ_CHECK(kept.size() <= 16384 && Graphemes::count(kept) <= 4096, kept);
+    FUZZ_CHECK(kept.isEmpty() || !kept.back().isHighSurrogate(), kept);
+    if (kept.size() < message.size())
+        kept += QStringLiteral("…");
 
     const qsizetype question = kept.indexOf(u'?');
     if (question < 0) {

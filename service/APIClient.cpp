@@ -3,7 +3,10 @@
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/ServiceConfig.h"
 #include "platform/Settings.h"
+#include "service/ConnectionRetirement.h"
 #include "service/JsonFields.h"
+#include "service/JsonReader.h"
+#include "service/ReplyStatus.h"
 
 #include <QCoreApplication>
 #include <QCoroNetworkReply>
@@ -54,17 +57,7 @@ void logAPI(const QString &message)
 // Formatting a line costs more than the check, and most runs have the log switched off.
 bool apiLogEnabled()
 {
-    return platform::Settings::standard().diagnosticsEnabled();
-}
-
-// An answer from an HTTP server, even a 4xx/5xx one, is a response; a connection that failed,
-// timed out or broke off mid-body is a transport error, status line or not.
-bool isHTTPResponse(const QNetworkReply &reply, bool hasStatus)
-{
-    if (!hasStatus)
-        return false;
-    const int code = reply.error();
-    return code == QNetworkReply::NoError || (code >= 201 && code <= 299) || (code >= 401 && code <= 499);
+    return diagnostics::DiagnosticsLogger::shared().isEnabled();
 }
 
 QString bodyText(const QByteArray &body)
@@ -132,6 +125,7 @@ QNetworkAccessManager &APIClient::networkSession()
     if (QNetworkAccessManager *session = box.stored.value(thread))
         return *session;
     auto *session = new QNetworkAccessManager;
+    ConnectionRetirement::install(*session);
     box.stored.insert(thread, session);
     const QCoreApplication *application = QCoreApplication::instance();
     if (application && thread != application->thread()) {
@@ -152,6 +146,9 @@ QCoro::Task<APIResponse> APIClient::request(QString path, QByteArray method, std
 {
     QNetworkRequest request(url(path));
     request.setTransferTimeout(requestTimeoutMilliseconds);
+    // Qt sends the request's headers again to wherever a redirect leads: the bearer must not
+    // reach another origin.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     if (bearer)
         request.setRawHeader(QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + bearer->toUtf8());
@@ -171,10 +168,9 @@ QCoro::Task<APIResponse> APIClient::request(QString path, QByteArray method, std
 
     co_await reply.get();
 
-    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const bool hasStatus = statusAttribute.isValid();
-    if (!isHTTPResponse(*reply, hasStatus)) {
-        if (reply->error() != QNetworkReply::NoError) {
+    const std::optional<int> status = ReplyStatus::of(*reply);
+    if (!status) {
+        if (ReplyStatus::transferFailed(*reply)) {
             TransportError failure(reply->error(), reply->errorString());
             if (apiLogEnabled())
                 logAPI(QString::fromLatin1(method) + QLatin1Char(' ') + path + QStringLiteral(" ERROR ")
@@ -187,7 +183,7 @@ QCoro::Task<APIResponse> APIClient::request(QString path, QByteArray method, std
         throw failure;
     }
 
-    APIResponse response{reply->readAll(), statusAttribute.toInt()};
+    APIResponse response{reply->readAll(), *status};
     if (apiLogEnabled())
         logAPI(QString::fromLatin1(method) + QLatin1Char(' ') + path + QStringLiteral(" -> ")
                + QString::number(response.status) + QStringLiteral(" in ") + QString::number(clock.elapsed())
@@ -244,7 +240,7 @@ QCoro::Task<std::optional<QString>> APIClient::serverBuild()
     }
     if (response.status != 200)
         co_return std::nullopt;
-    const QJsonDocument document = QJsonDocument::fromJson(response.body);
+    const QJsonDocument document = JsonReader::read(response.body);
     const QJsonValue version = document.object().value(QStringLiteral("version"));
     if (!document.isObject() || !version.isString() || version.toString().isEmpty())
         co_return std::nullopt;

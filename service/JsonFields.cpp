@@ -1,5 +1,7 @@
 #include "service/JsonFields.h"
 
+#include "service/JsonReader.h"
+
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QLocale>
@@ -47,7 +49,7 @@ QJsonObject parseObject(const QByteArray &bytes)
     if (bytes.trimmed().isEmpty())
         throw DecodingError(QStringLiteral("dataCorrupted: the data is empty, expected a JSON object"));
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    const QJsonDocument document = JsonReader::read(bytes, &error);
     if (error.error != QJsonParseError::NoError) {
         // Qt only accepts an object or an array at the top; tell a valid scalar document apart
         // from broken JSON by reading it as an array element.
@@ -79,6 +81,9 @@ qint64 integerValue(const QJsonValue &value, const QString &path)
     if (stored.typeId() == QMetaType::LongLong)
         return stored.toLongLong();
     const double number = value.toDouble();
+    if (std::isinf(number))
+        throw DecodingError(QStringLiteral("dataCorrupted: %1 is a number beyond the range of a 64-bit float")
+                                .arg(quotedPath(path)));
     if (!std::isfinite(number) || std::trunc(number) != number)
         throw DecodingError(QStringLiteral("dataCorrupted: %1 is %2, which is not an integer")
                                 .arg(quotedPath(path), numberText(number)));
@@ -147,6 +152,22 @@ std::optional<qint64> ObjectReader::optionalInteger(const QString &key) const
     if (value.isUndefined() || value.isNull())
         return std::nullopt;
     return integerValue(value, pathOf(key));
+}
+
+double ObjectReader::number(const QString &key) const
+{
+    const QJsonValue value = required(key, "a number");
+    if (value.type() != QJsonValue::Double)
+        typeMismatch(value, pathOf(key), "a number");
+    return value.toDouble();
+}
+
+std::optional<QJsonValue> ObjectReader::optionalValue(const QString &key) const
+{
+    const QJsonValue value = m_object.value(key);
+    if (value.isUndefined() || value.isNull())
+        return std::nullopt;
+    return value;
 }
 
 QJsonArray ObjectReader::array(const QString &key) const
@@ -260,6 +281,13 @@ ObjectWriter &ObjectWriter::optionalInteger(const QString &name, const std::opti
 {
     if (value)
         integer(name, *value);
+    return *this;
+}
+
+ObjectWriter &ObjectWriter::number(const QString &name, double value)
+{
+    key(name);
+    m_bytes.append(numberText(value).toLatin1());
     return *this;
 }
 

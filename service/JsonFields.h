@@ -35,7 +35,10 @@ public:
     std::optional<QString> optionalString(const QString &key) const;
     qint64 integer(const QString &key) const;
     std::optional<qint64> optionalInteger(const QString &key) const;
+    double number(const QString &key) const;
     QJsonArray array(const QString &key) const;
+    // The member when it is present and not null, for a nested record to read.
+    std::optional<QJsonValue> optionalValue(const QString &key) const;
 
     // The key path of a member, e.g. "presets[2].hint".
     QString pathOf(const QString &key) const;
@@ -62,6 +65,8 @@ public:
     ObjectWriter &optionalString(const QString &key, const std::optional<QString> &value);
     ObjectWriter &integer(const QString &key, qint64 value);
     ObjectWriter &optionalInteger(const QString &key, const std::optional<qint64> &value);
+    // The shortest text that reads back as the same double.
+    ObjectWriter &number(const QString &key, double value);
     // `json` must already be valid JSON text (a nested record or array).
     ObjectWriter &raw(const QString &key, const QByteArray &json);
     QByteArray finish() const;

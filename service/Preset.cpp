@@ -18,13 +18,15 @@ Preset Preset::fromJSON(const QJsonValue &value, const QString &path)
     preset.command = reader.string(QStringLiteral("command"));
     preset.hint = reader.optionalString(QStringLiteral("hint"));
     preset.summary = reader.optionalString(QStringLiteral("summary"));
+    if (const std::optional<QJsonValue> loudness = reader.optionalValue(QStringLiteral("loudness")))
+        preset.loudness = LoudnessGoal::fromJSON(*loudness, reader.pathOf(QStringLiteral("loudness")));
     return preset;
 }
 
 QByteArray Preset::toJSON() const
 {
-    return json::ObjectWriter()
-        .string(QStringLiteral("id"), id)
+    json::ObjectWriter writer;
+    writer.string(QStringLiteral("id"), id)
         .string(QStringLiteral("name"), name)
         .string(QStringLiteral("description"), description)
         .string(QStringLiteral("suffix"), suffix)
@@ -33,8 +35,10 @@ QByteArray Preset::toJSON() const
         .string(QStringLiteral("output_ext"), outputExt)
         .optionalInteger(QStringLiteral("max_channels"), maxChannels)
         .optionalString(QStringLiteral("hint"), hint)
-        .optionalString(QStringLiteral("summary"), summary)
-        .finish();
+        .optionalString(QStringLiteral("summary"), summary);
+    if (loudness)
+        writer.raw(QStringLiteral("loudness"), loudness->toJSON());
+    return writer.finish();
 }
 
 } // namespace vorlik::service

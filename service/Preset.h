@@ -1,5 +1,7 @@
 #pragma once
 // One conversion script the service supplies. A value; its identity is `id`.
+#include "service/LoudnessGoal.h"
+
 #include <QByteArray>
 #include <QJsonValue>
 #include <QList>
@@ -20,14 +22,17 @@ struct Preset {
     QString command;                   // the script template
     std::optional<QString> hint;
     std::optional<QString> summary;
+    // "loudness": the runner measures the source first and fills the measured placeholders;
+    // absent when missing or null.
+    std::optional<LoudnessGoal> loudness;
 
-    // Equal when all ten members are; an optional matches when both lack it or hold the same.
+    // Equal when all eleven members are; an optional matches when both lack it or hold the same.
     friend bool operator==(const Preset &, const Preset &) = default;
 
     // One element of a preset list; `path` names it in errors ("presets[2]").
     static Preset fromJSON(const QJsonValue &value, const QString &path);
     // Compact JSON: "id", "name", "description", "suffix", "kind", "command", "output_ext",
-    // "max_channels", "hint", "summary"; absent optionals are left out.
+    // "max_channels", "hint", "summary", "loudness"; absent optionals are left out.
     QByteArray toJSON() const;
 };
 

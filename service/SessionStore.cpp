@@ -261,9 +261,14 @@ bool SessionStore::applyRefreshed(const Session &fresh, qint64 generation, quint
 
 bool SessionStore::applyRefreshFailure(qint64 generation, quint64 sessionEpoch)
 {
-    // A reconnect (finished or still exchanging its key) wins over the old session's failure.
-    if (m_generation != generation || m_sessionEpoch != sessionEpoch || m_connectsInFlight > 0)
+    // Disconnected or reconnected meanwhile: whatever session is held now is not the one that
+    // failed.
+    if (m_generation != generation || m_sessionEpoch != sessionEpoch)
         return m_session.has_value();
+    // A reconnect still exchanging its key is not disconnected by the old session's failure,
+    // but the session held until it ends has dead tokens: no caller may use them again.
+    if (m_connectsInFlight > 0)
+        return false;
     disconnect();
     return false;
 }

@@ -47,6 +47,9 @@ public:
     int pendingUsageCount() const { return int(m_pendingUsage.size()); }
     const std::optional<Session> &session() const { return m_session; }
     qint64 generation() const { return m_generation; }
+    // Grows whenever the session is replaced by another one or cleared; a refresh keeps it. With
+    // generation(), what a late answer checks to see that it still belongs to the session held.
+    quint64 sessionEpoch() const { return m_sessionEpoch; }
     const QList<PendingUsage> &pendingUsage() const { return m_pendingUsage; }
     // A refresh is running (callers of refreshSession share it).
     bool isRefreshing() const { return m_refreshTask != nullptr; }

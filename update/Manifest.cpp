@@ -1,6 +1,7 @@
 #include "update/Manifest.h"
 
 #include "service/JsonFields.h"
+#include "service/JsonReader.h"
 #include "update/UnreadableDataError.h"
 
 #include <QHash>
@@ -83,7 +84,7 @@ QString Manifest::convertFromSnakeCase(const QString &key)
 Manifest Manifest::fromJSON(const QByteArray &json)
 {
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    const QJsonDocument document = service::JsonReader::read(json, &parseError);
     if (parseError.error != QJsonParseError::NoError)
         throw UnreadableDataError::wrongFormat(QStringLiteral("not JSON: ") + parseError.errorString());
     if (!document.isObject())

@@ -7,6 +7,7 @@
 #include "platform/Settings.h"
 #include "service/APIClient.h"
 #include "service/APIError.h"
+#include "service/ReplyStatus.h"
 #include "update/UpdateError.h"
 #include "update/Version.h"
 
@@ -18,6 +19,7 @@
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 
 namespace vorlik::update {
 namespace {
@@ -47,6 +49,28 @@ bool isHexDigest(const QString &text)
     });
 }
 
+// The host of an "https://" address as written: after the "//" and any user information, before
+// the port, the path, the query or the fragment (an IPv6 address without its brackets).
+std::optional<QString> writtenHost(const QString &url)
+{
+    const qsizetype start = url.indexOf(QLatin1String("//")) + 2;
+    qsizetype end = start;
+    while (end < url.size() && url.at(end) != u'/' && url.at(end) != u'?' && url.at(end) != u'#')
+        ++end;
+    QStringView authority = QStringView(url).mid(start, end - start);
+    const qsizetype at = authority.lastIndexOf(u'@');
+    if (at >= 0)
+        authority = authority.mid(at + 1);
+    if (authority.startsWith(u'[')) {
+        const qsizetype close = authority.indexOf(u']');
+        if (close < 0)
+            return std::nullopt;
+        return authority.mid(1, close - 1).toString();
+    }
+    const qsizetype colon = authority.indexOf(u':');
+    return (colon < 0 ? authority : authority.left(colon)).toString();
+}
+
 // A future date counts as "just now": the elapsed time is negative, below every interval.
 bool isRecent(const std::optional<QDateTime> &when, const QDateTime &now, qint64 seconds)
 {
@@ -72,17 +96,19 @@ QUrl UpdateManager::manifestURL() const
     return service::APIClient::url(QStringLiteral("/tools/desktop/latest.json"));
 }
 
-bool UpdateManager::isAllowedDownloadURL(const QUrl &url, const QUrl &manifestURL)
+bool UpdateManager::isAllowedDownloadURL(const QString &url, const QUrl &manifestURL)
 {
-    if (url.scheme() != QLatin1String("https"))
+    const QUrl parsed(url, QUrl::StrictMode);
+    if (!parsed.isValid() || !url.startsWith(QLatin1String("https://")))
         return false;
-    const QString host = url.host();
-    if (host.isEmpty())
+    const std::optional<QString> host = writtenHost(url);
+    // What the network will ask for is QUrl's reading of the address: it must be the same host.
+    if (!host || host->isEmpty() || *host != parsed.host())
         return false;
-    if (host == manifestURL.host())
+    if (*host == manifestURL.host())
         return true;
     const platform::ServiceConfig service = platform::ServiceConfig::current();
-    return host == service.host || host == service.wwwHost;
+    return *host == service.host || *host == service.wwwHost;
 }
 
 bool UpdateManager::isManifestWellFormed(const Manifest &manifest, const QUrl &manifestURL)
@@ -93,8 +119,7 @@ bool UpdateManager::isManifestWellFormed(const Manifest &manifest, const QUrl &m
         return false;
     if (!isHexDigest(manifest.sha256))
         return false;
-    const QUrl image(manifest.dmg, QUrl::StrictMode);
-    return !manifest.dmg.isEmpty() && image.isValid() && isAllowedDownloadURL(image, manifestURL);
+    return !manifest.dmg.isEmpty() && isAllowedDownloadURL(manifest.dmg, manifestURL);
 }
 
 QCoro::Task<Manifest> UpdateManager::fetchManifest(QUrl url)
@@ -105,16 +130,11 @@ QCoro::Task<Manifest> UpdateManager::fetchManifest(QUrl url)
     std::unique_ptr<QNetworkReply, ReplyDeleter> reply(service::APIClient::networkSession().get(request));
     co_await reply.get();
 
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid()) {
-        if (reply->error() != QNetworkReply::NoError)
-            throw service::TransportError(reply->error(), reply->errorString());
-        throw UpdateError::unavailable(); // answered, but not by an HTTP server
-    }
-    if (status.toInt() != 200)
+    if (service::ReplyStatus::transferFailed(*reply))
+        throw service::TransportError(reply->error(), reply->errorString());
+    // Answered with another status, or not by an HTTP server.
+    if (service::ReplyStatus::of(*reply) != 200)
         throw UpdateError::unavailable();
-    if (reply->error() != QNetworkReply::NoError)
-        throw service::TransportError(reply->error(), reply->errorString()); // cut off mid-body
     co_return Manifest::fromJSON(reply->readAll());
 }
 

@@ -7,7 +7,10 @@
 #include "service/APIClient.h"
 #include "service/APIError.h"
 #include "service/BodyLength.h"
+#include "service/ReplyStatus.h"
+#include "update/UpdateError.h"
 
+#include <QCoreApplication>
 #include <QCoroFuture>
 #include <QCoroNetworkReply>
 #include <QDir>
@@ -40,17 +43,6 @@ void logUpdate(const QString &message)
 struct ReplyDeleter {
     void operator()(QNetworkReply *reply) const { reply->deleteLater(); }
 };
-
-// Qt reports a 4xx/5xx answer as an error of the reply although its body arrived whole; only
-// failures of the transfer itself count here.
-bool transferFailed(const QNetworkReply &reply, bool hasStatus)
-{
-    const int code = reply.error();
-    if (code == QNetworkReply::NoError)
-        return false;
-    const bool statusError = (code >= 201 && code <= 299) || (code >= 401 && code <= 499);
-    return !(hasStatus && statusError);
-}
 
 // The bytes of one download on their way to the file.
 class BlockWriter {
@@ -133,9 +125,17 @@ QCoro::Task<void> UpdateManager::download(Manifest manifest)
         setPhase(UpdatePhase::error(packageManagerNote()));
         co_return;
     }
+    if (!updatesItself()) {
+        // Nothing in a loose copy could be swapped for the image's bundle: said before the
+        // download rather than after it.
+        const QString failure = UpdateError::notRunningFromBundle(QCoreApplication::applicationFilePath()).description();
+        logUpdate(QStringLiteral("download refused: ") + failure);
+        setPhase(UpdatePhase::error(failure));
+        co_return;
+    }
     QPointer<UpdateManager> self(this);
     QUrl url(manifest.dmg, QUrl::StrictMode);
-    if (manifest.dmg.isEmpty() || !url.isValid() || !isAllowedDownloadURL(url, manifestURL())) {
+    if (manifest.dmg.isEmpty() || !url.isValid() || !isAllowedDownloadURL(manifest.dmg, manifestURL())) {
         setPhase(UpdatePhase::error(QStringLiteral("The update link is invalid.")));
         co_return;
     }
@@ -219,7 +219,8 @@ QCoro::Task<QString> UpdateManager::download(QUrl url, std::function<void(double
         QFile::remove(path);
         throw Failure(writer.writeError());
     }
-    if (transferFailed(*raw, raw->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())) {
+    // The status is not judged: a wrong body, an error page included, fails the digest check.
+    if (service::ReplyStatus::transferFailed(*raw)) {
         QFile::remove(path);
         throw service::TransportError(raw->error(), raw->errorString());
     }

@@ -34,7 +34,7 @@ QCoro::Task<bool> signIn(service::SessionStore &store, const CommandLine &line, 
         key = co_await service::KeychainStore::loadInBackground();
         if (!key || key->isEmpty()) {
             out << pillText(store) << Qt::endl;
-            err << "✗ No client key: give --key KEY, or remember one with remember-key KEY." << Qt::endl;
+            err << "✗ No client key: give --key-file PATH or --key - (see --help), or remember one with remember-key." << Qt::endl;
             co_return false;
         }
     }

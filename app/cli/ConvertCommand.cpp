@@ -1,8 +1,10 @@
 #include "app/cli/ConvertCommand.h"
 
 #include "app/cli/ConnectCommand.h"
+#include "app/cli/TerminalProgress.h"
 #include "convert/ConvertRunner.h"
 #include "ffmpeg/Preferences.h"
+#include "platform/Settings.h"
 #include "service/SessionStore.h"
 
 #include <QCoroSignal>
@@ -22,8 +24,17 @@ using convert::QueueItem;
 struct ConvertRequest {
     QString presetID;
     QStringList files;
+    std::optional<int> jobs; // conversions side by side; the setting's when not given
     QString error;
 };
+
+// "--jobs N": a whole number of at least 1.
+std::optional<int> jobCount(const QString &text)
+{
+    bool ok = false;
+    const int count = text.toInt(&ok);
+    return ok && count >= 1 ? std::optional<int>(count) : std::nullopt;
+}
 
 ConvertRequest parseRequest(const QStringList &arguments)
 {
@@ -37,6 +48,15 @@ ConvertRequest parseRequest(const QStringList &arguments)
                 request.presetID = arguments.at(++i);
         } else if (word.startsWith(QLatin1String("--preset="))) {
             request.presetID = word.mid(9);
+        } else if (word == QLatin1String("--jobs") || word.startsWith(QLatin1String("--jobs="))) {
+            const bool joined = word.size() > 6;
+            if (!joined && i + 1 >= arguments.size()) {
+                request.error = QStringLiteral("--jobs needs a value");
+                continue;
+            }
+            request.jobs = jobCount(joined ? word.mid(7) : arguments.at(++i));
+            if (!request.jobs)
+                request.error = QStringLiteral("--jobs needs a whole number of at least 1");
         } else {
             request.files.append(QFileInfo(word).absoluteFilePath());
         }
@@ -58,7 +78,8 @@ void onInterrupt(int)
 }
 
 // Prints the rows whose text changed since they were last printed, as the Convert page shows
-// them: file name, preset name, status, and under a failed row its explanation.
+// them: file name, preset name, status, and under it the failed row's explanation or the done
+// row's note.
 class RowPrinter {
 public:
     RowPrinter(const ConvertRunner &runner, const QList<service::Preset> &presets, QTextStream &out)
@@ -79,6 +100,8 @@ public:
                   << item.status << Qt::endl;
             if (item.succeeded == false && item.errorDetail)
                 m_out << "  " << *item.errorDetail << Qt::endl;
+            if (item.succeeded == true && item.note)
+                m_out << "  " << *item.note << Qt::endl;
         }
     }
 
@@ -110,10 +133,40 @@ QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStre
         co_return 1;
 
     ConvertRunner runner;
+    runner.setSimultaneousConversions(request.jobs.value_or(ConvertRunner::simultaneousConversions(platform::Settings::standard())));
     RowPrinter rows(runner, store.presets(), out);
-    QObject::connect(&runner, &ConvertRunner::itemsChanged, &runner, [&rows] { rows.print(); });
-    QObject::connect(&runner, &ConvertRunner::statusLineChanged, &runner,
-                     [&] { out << runner.statusLine() << Qt::endl; });
+    TerminalProgress bar(err, TerminalProgress::errorStreamIsTerminal());
+    QObject::connect(&runner, &ConvertRunner::itemsChanged, &runner, [&] {
+        bar.clear();
+        rows.print();
+    });
+    QObject::connect(&runner, &ConvertRunner::statusLineChanged, &runner, [&] {
+        bar.clear();
+        out << runner.statusLine() << Qt::endl;
+    });
+    // The bar follows the item whose progress moved last; a clock of its own keeps an item of
+    // unknown length counting its seconds.
+    QUuid barItem;
+    auto drawBar = [&] {
+        const std::optional<convert::ConversionProgress> progress = runner.progress(barItem);
+        const QueueItem *item = nullptr;
+        for (const QueueItem &candidate : runner.items()) {
+            if (candidate.id == barItem)
+                item = &candidate;
+        }
+        if (!progress || !item)
+            return;
+        bar.show(QFileInfo(item->input).fileName(), progress->fraction,
+                 progress->text(convert::ConversionProgress::Clock::now()));
+    };
+    QObject::connect(&runner, &ConvertRunner::progressChanged, &runner, [&](const QUuid &id) {
+        if (runner.progress(id))
+            barItem = id;
+        drawBar();
+    });
+    QTimer barClock;
+    QObject::connect(&barClock, &QTimer::timeout, &runner, drawBar);
+    barClock.start(1000);
 
     runner.queue(request.files, request.presetID);
     if (!runner.hasPending())
@@ -132,6 +185,8 @@ QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStre
     while (runner.isRunning())
         co_await qCoro(&runner, &ConvertRunner::isRunningChanged);
     interruptWatch.stop();
+    barClock.stop();
+    bar.clear();
     std::signal(SIGINT, previousHandler);
 
     const bool allDone = std::all_of(runner.items().cbegin(), runner.items().cend(),

@@ -1,7 +1,9 @@
 // vorlik: the command-line client of the Vorlik service.
 #include "app/cli/CommandLine.h"
 #include "app/cli/Commands.h"
+#include "app/cli/KeyInput.h"
 #include "diagnostics/DiagnosticsLogger.h"
+#include "platform/Failure.h"
 #include "platform/Settings.h"
 #include "service/CertificateTrust.h"
 
@@ -17,13 +19,21 @@ int main(int argc, char **argv)
 
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const vorlik::app::CommandLine line = vorlik::app::CommandLine::parse(QCoreApplication::arguments());
+    vorlik::app::CommandLine line = vorlik::app::CommandLine::parse(QCoreApplication::arguments());
     if (line.command == QLatin1String("help")) {
         out << vorlik::app::CommandLine::usage();
         return 0;
     }
     if (!line.error.isEmpty()) {
         err << "vorlik: " << line.error << "\n\n" << vorlik::app::CommandLine::usage();
+        return 2;
+    }
+    try {
+        // Only a command that needs the key reads it: a key file may be a pipe that waits.
+        if (line.usesKey())
+            line.key = vorlik::app::KeyInput::read(line);
+    } catch (const vorlik::Failure &failure) {
+        err << "vorlik: " << failure.description() << Qt::endl;
         return 2;
     }
 

@@ -1,5 +1,7 @@
 // What a log call costs its caller, and how many lines per second reach the log file, against
-// a plain buffered fwrite loop of the same lines to a file in the same run (the anchor).
+// a plain buffered fwrite loop of the same lines to a file in the same run (the anchor). And the
+// slowest log calls while another thread writes settings in a loop (each write goes to disk),
+// against the same calls while nothing writes (the anchor of that figure).
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
 
@@ -9,7 +11,9 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 using vorlik::diagnostics::DiagnosticsLogger;
@@ -62,6 +66,40 @@ double fwriteLinesPerSecond(const QString &path, int lines)
     return lines / (clock.nsecsElapsed() / 1e9);
 }
 
+struct Latency {
+    double worstUs = 0;
+    double p999Us = 0;
+};
+
+// Each of `calls` log() calls timed on its own; with `writer`, another thread writes a setting
+// to disk again and again meanwhile.
+Latency logLatency(DiagnosticsLogger &logger, Settings &settings, bool writer, int calls)
+{
+    std::atomic<bool> stop = false;
+    std::thread writing;
+    if (writer) {
+        writing = std::thread([&] {
+            for (int i = 0; !stop; ++i)
+                settings.setValue(QStringLiteral("benchCounter"), i);
+        });
+    }
+    std::vector<double> samples;
+    samples.reserve(size_t(calls));
+    QElapsedTimer clock;
+    for (int i = 0; i < calls; ++i) {
+        clock.start();
+        logger.log(QStringLiteral("api"), message);
+        samples.push_back(double(clock.nsecsElapsed()) / 1000.0);
+        if (i % 1000 == 999)
+            logger.drain(); // the queue stays short; not timed
+    }
+    stop = true;
+    if (writing.joinable())
+        writing.join();
+    std::sort(samples.begin(), samples.end());
+    return {samples.back(), samples[size_t(double(samples.size()) * 0.999)]};
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -88,5 +126,17 @@ int main(int argc, char **argv)
     std::printf("lines reaching the file:  %10.0f lines/s (DiagnosticsLogger, %d lines)\n", loggerRate, lines);
     std::printf("plain buffered fwrite:    %10.0f lines/s (anchor)\n", fwriteRate);
     std::printf("ratio (logger / fwrite): %.3f\n", loggerRate / fwriteRate);
+
+    constexpr int calls = 20000;
+    DiagnosticsLogger quiet(settings, folder.filePath(QStringLiteral("latency")), false);
+    quiet.startIfEnabled();
+    quiet.drain();
+    const Latency alone = logLatency(quiet, settings, false, calls);
+    const Latency busy = logLatency(quiet, settings, true, calls);
+    std::printf("log() while another thread writes settings: worst %.0f us, 99.9th percentile %.1f us (%d calls)\n",
+                busy.worstUs, busy.p999Us, calls);
+    std::printf("log() while nothing writes settings:        worst %.0f us, 99.9th percentile %.1f us (anchor)\n",
+                alone.worstUs, alone.p999Us);
+    std::printf("ratio of the worst cases (writing / quiet): %.2f\n", busy.worstUs / alone.worstUs);
     return 0;
 }

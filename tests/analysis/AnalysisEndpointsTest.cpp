@@ -1,6 +1,7 @@
-// The analysis endpoints against the real stand-in service: upload (body on the wire, 413,
-// answers without an id, cancellation, no server), process, status polling to COMPLETED, the
-// report download and cancel. Every upload must leave the temporary folder as it found it.
+// The analysis endpoints against the real stand-in service: upload (the body on the wire byte
+// for byte, 413, answers without an id, a stop in the middle, no server), process, status
+// polling to COMPLETED, the report download and cancel. Every upload must leave the temporary
+// folder as it found it.
 #include "analysis/AnalysisEndpoints.h"
 #include "analysis/FileError.h"
 #include "analysis/MultipartBody.h"
@@ -12,22 +13,38 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QCoroTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkProxy>
+#include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSslConfiguration>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <type_traits>
 #include <optional>
 #include <ostream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
@@ -104,6 +121,20 @@ std::optional<Error> failureOf(Make make)
     return std::nullopt;
 }
 
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(17);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(generator.bounded(256));
+    return bytes;
+}
+
+qsizetype openDescriptors()
+{
+    return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
+}
+
 QString header(const QJsonObject &request, const QString &name)
 {
     const QJsonObject headers = request.value(QStringLiteral("headers")).toObject();
@@ -111,6 +142,56 @@ QString header(const QJsonObject &request, const QString &name)
         if (it.key().compare(name, Qt::CaseInsensitive) == 0)
             return it.value().toString();
     return {};
+}
+
+// A one-connection HTTP peer on loopback that misbehaves in ways the stand-in service cannot:
+// `answer` sees the bytes received so far and returns what to send back (empty: keep reading);
+// each connection closes after its answer.
+class TinyPeer : public QObject {
+public:
+    using Answer = std::function<QByteArray(const QByteArray &received)>;
+
+    TinyPeer(Answer answer, qint64 readBufferBytes = 0) : m_answer(std::move(answer))
+    {
+        EXPECT_TRUE(m_server.listen(QHostAddress::LocalHost, 0));
+        QObject::connect(&m_server, &QTcpServer::newConnection, this, [this, readBufferBytes] {
+            QTcpSocket *socket = m_server.nextPendingConnection();
+            // A small read buffer leaves the rest of the body unread in the kernel, so that the
+            // close after the answer resets the connection, as a busy server's does.
+            socket->setReadBufferSize(readBufferBytes);
+            m_received.clear();
+            QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                if (socket->property("answered").toBool())
+                    return;
+                m_received += socket->readAll();
+                const QByteArray reply = m_answer(m_received);
+                if (reply.isEmpty())
+                    return;
+                socket->setProperty("answered", true);
+                socket->write(reply);
+                socket->disconnectFromHost();
+            });
+        });
+    }
+
+    quint16 port() const { return m_server.serverPort(); }
+    const QByteArray &received() const { return m_received; }
+
+private:
+    QTcpServer m_server;
+    Answer m_answer;
+    QByteArray m_received; // of the latest connection
+};
+
+// A request is whole when its head and the body its Content-Length announces have arrived.
+bool wholeRequest(const QByteArray &received)
+{
+    const qsizetype headEnd = received.indexOf("\r\n\r\n");
+    if (headEnd < 0)
+        return false;
+    const QRegularExpressionMatch length = QRegularExpression(QStringLiteral("(?i)\r\ncontent-length: *(\\d+)"))
+                                               .match(QString::fromLatin1(received.left(headEnd)));
+    return length.hasMatch() && received.size() - headEnd - 4 >= length.captured(1).toLongLong();
 }
 
 class AnalysisEndpointsTest : public ::testing::Test {
@@ -202,25 +283,44 @@ protected:
     static inline QString m_bearer;
 };
 
-TEST_F(AnalysisEndpointsTest, uploadSendsTheMultipartBodyAndReturnsTheUploadID)
+TEST_F(AnalysisEndpointsTest, uploadSendsExactlyTheMultipartBodyOverHTTPAndHTTPS)
 {
-    const QByteArray content = sineWAV(0.5);
-    const QString uploadID =
-        runTask(AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("say \"hi\".wav"), content), m_bearer));
-    EXPECT_FALSE(uploadID.isEmpty());
+    // Several socket writes' worth, with the body's own delimiters inside the audio.
+    QByteArray content = randomBytes(700 * 1024 + 3);
+    content.insert(1000, "\r\n--VorlikBoundary-00000000-0000-0000-0000-000000000000--\r\n");
+    const QUrl file = audioFile(QStringLiteral("say \"hi\"\r\n\u266B.wav"), content);
+    DevServer::trustTestCA();
+    for (DevServer *service : {&server(), &DevServer::sharedTls()}) {
+        SCOPED_TRACE(service->baseUrl().toString().toStdString());
+        service->reset();
+        service->useAsService();
+        service->addFault(QJsonObject{{QStringLiteral("method"), QStringLiteral("POST")},
+                                      {QStringLiteral("path"), QStringLiteral("/v1/uploads")},
+                                      {QStringLiteral("action"), QStringLiteral("capture")},
+                                      {QStringLiteral("status"), 200},
+                                      {QStringLiteral("body"), QStringLiteral("{\"upload_id\":\"captured\"}")}});
+        EXPECT_EQ(runTask(AnalysisEndpoints::uploadAudio(file, QStringLiteral("token-1"))), QStringLiteral("captured"));
 
-    const QJsonObject sent = lastRequestTo(QStringLiteral("/v1/uploads"));
-    EXPECT_EQ(sent.value(QStringLiteral("method")).toString(), QStringLiteral("POST"));
-    const QRegularExpressionMatch type =
-        QRegularExpression(QStringLiteral("^multipart/form-data; boundary=(VorlikBoundary-[0-9a-f-]{36})$"))
-            .match(header(sent, QStringLiteral("Content-Type")));
-    ASSERT_TRUE(type.hasMatch()) << header(sent, QStringLiteral("Content-Type")).toStdString();
-    EXPECT_EQ(header(sent, QStringLiteral("Authorization")), QStringLiteral("Bearer ") + m_bearer);
-    const QString boundary = type.captured(1);
-    const qint64 expectedSize = MultipartBody::head(boundary, QStringLiteral("say _hi_.wav")).size() + content.size()
-        + MultipartBody::tail(boundary).size();
-    EXPECT_EQ(sent.value(QStringLiteral("body_size")).toInteger(), expectedSize);
-    EXPECT_EQ(header(sent, QStringLiteral("Content-Length")).toLongLong(), expectedSize);
+        const QJsonObject sent = service->requests().last().toObject();
+        EXPECT_EQ(sent.value(QStringLiteral("method")).toString(), QStringLiteral("POST"));
+        EXPECT_EQ(sent.value(QStringLiteral("path")).toString(), QStringLiteral("/v1/uploads"));
+        const QRegularExpressionMatch type =
+            QRegularExpression(QStringLiteral("^multipart/form-data; boundary=(VorlikBoundary-[0-9a-f-]{36})$"))
+                .match(header(sent, QStringLiteral("Content-Type")));
+        ASSERT_TRUE(type.hasMatch()) << header(sent, QStringLiteral("Content-Type")).toStdString();
+        EXPECT_EQ(header(sent, QStringLiteral("Authorization")), QStringLiteral("Bearer token-1"));
+        const QByteArray boundary = type.captured(1).toUtf8();
+        const QByteArray expected = "--" + boundary + "\r\n"
+            "Content-Disposition: form-data; name=\"file\"; filename=\"say _hi_  \xE2\x99\xAB.wav\"\r\n"
+            "Content-Type: application/octet-stream\r\n"
+            "\r\n" + content + "\r\n--" + boundary + "--\r\n";
+        const QByteArray received = QByteArray::fromBase64(sent.value(QStringLiteral("body_base64")).toString().toLatin1());
+        EXPECT_EQ(received.size(), expected.size());
+        EXPECT_TRUE(received == expected) << "the body on the wire differs from the multipart body";
+        EXPECT_EQ(header(sent, QStringLiteral("Content-Length")).toLongLong(), expected.size());
+        service->reset();
+    }
+    server().useAsService();
 }
 
 TEST_F(AnalysisEndpointsTest, aZeroByteFileUploads)
@@ -264,6 +364,42 @@ TEST_F(AnalysisEndpointsTest, an413AnswerCarriesItsBody)
     ASSERT_TRUE(error);
     EXPECT_EQ(error->status(), 413);
     EXPECT_EQ(error->description(), QStringLiteral("Server error 413: {\"error\":\"too large\"}"));
+}
+
+TEST_F(AnalysisEndpointsTest, everyErrorStatusIsABadStatusWithTheServersText)
+{
+    // The upload judges its own reply; the status request goes through the shared frame.
+    const QUrl file = audioFile(QStringLiteral("a.wav"), sineWAV(0.05));
+    for (int status = 400; status <= 599; ++status) {
+        SCOPED_TRACE(status);
+        const QString body = QStringLiteral("no, %1").arg(status);
+        fault(QStringLiteral("POST"), QStringLiteral("/v1/uploads"), status, body);
+        auto error = failureOf<APIError>([&] { return AnalysisEndpoints::uploadAudio(file, m_bearer); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->description(), QStringLiteral("Server error %1: ").arg(status) + body);
+
+        fault(QStringLiteral("GET"), QStringLiteral("/v1/jobs/j-4"), status, body);
+        error = failureOf<APIError>([&] { return AnalysisEndpoints::jobInfo(QStringLiteral("j-4"), m_bearer); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->description(), QStringLiteral("Server error %1: ").arg(status) + body);
+    }
+}
+
+TEST_F(AnalysisEndpointsTest, anUploadIsNotSentOnToAnotherHost)
+{
+    QUrl elsewhere = server().baseUrl();
+    elsewhere.setHost(QStringLiteral("localhost"));
+    elsewhere.setPath(QStringLiteral("/v1/uploads/elsewhere"));
+    server().addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/v1/uploads")},
+                                  {QStringLiteral("action"), QStringLiteral("status")},
+                                  {QStringLiteral("status"), 307},
+                                  {QStringLiteral("location"), elsewhere.toString()}});
+    const auto error = failureOf<TransportError>([&] {
+        return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.05)), m_bearer);
+    });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QNetworkReply::InsecureRedirectError);
+    EXPECT_TRUE(lastRequestTo(QStringLiteral("/v1/uploads/elsewhere")).isEmpty()) << "the file and the bearer went on";
 }
 
 TEST_F(AnalysisEndpointsTest, uploadAnswersWithoutAStringUploadIDAreDecodingErrors)
@@ -312,18 +448,7 @@ TEST_F(AnalysisEndpointsTest, aMissingSourceIsAFileErrorAndNothingIsSent)
     EXPECT_TRUE(lastRequestTo(QStringLiteral("/v1/uploads")).isEmpty());
 }
 
-TEST_F(AnalysisEndpointsTest, anUnwritableTemporaryFolderIsAFileError)
-{
-    qputenv("TMPDIR", m_files.filePath(QStringLiteral("no-such-folder")).toUtf8());
-    const auto error = failureOf<FileError>([&] {
-        return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.1)), m_bearer);
-    });
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->operation(), FileError::Operation::create);
-    qputenv("TMPDIR", m_temp.path().toUtf8());
-}
-
-TEST_F(AnalysisEndpointsTest, noServerIsATransportErrorAndTheFileIsRemoved)
+TEST_F(AnalysisEndpointsTest, noServerIsATransportError)
 {
     QTcpServer probe;
     ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
@@ -371,6 +496,157 @@ TEST_F(AnalysisEndpointsTest, cancellingAnUploadInFlightAbortsItAndRemovesTheFil
         EXPECT_EQ(leftovers(), QStringList());
     }
     server().clearFaults();
+}
+
+TEST_F(AnalysisEndpointsTest, aStopInTheMiddleOfTheBodyLeavesNothingBehind)
+{
+    // The service takes nothing for a while: the client is stuck with most of a large body
+    // unsent when the stop comes. Nothing may stay behind: no file, no open connection. (A
+    // first upload starts whatever lasts for the process, the upload thread among it.)
+    runTask(AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("first.wav"), sineWAV(0.1)), m_bearer));
+    server().addFault(QJsonObject{{QStringLiteral("method"), QStringLiteral("POST")},
+                                  {QStringLiteral("path"), QStringLiteral("/v1/uploads")},
+                                  {QStringLiteral("action"), QStringLiteral("delay")},
+                                  {QStringLiteral("delay_ms"), 20000}});
+    const QString path = m_files.filePath(QStringLiteral("long.wav"));
+    QFile large(path);
+    ASSERT_TRUE(large.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(large.resize(64 << 20));
+    large.close();
+    const qsizetype descriptorsBefore = openDescriptors();
+    CancellationToken stop;
+    QTimer::singleShot(300, [stop] { stop.cancel(); });
+    const auto error = failureOf<TransportError>(
+        [&] { return AnalysisEndpoints::uploadAudio(QUrl::fromLocalFile(path), m_bearer, stop); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QNetworkReply::OperationCanceledError);
+    // The connection and the source close on the upload thread, soon after.
+    QDeadlineTimer patience(10000);
+    while (openDescriptors() != descriptorsBefore && !patience.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(openDescriptors(), descriptorsBefore) << "the upload's connection or source file is still open";
+    EXPECT_EQ(leftovers(), QStringList());
+    server().clearFaults();
+}
+
+TEST_F(AnalysisEndpointsTest, aSourceThatBlocksOnOpenLeavesTheCallerFreeAndStopEndsIt)
+{
+    // A FIFO blocks open() until something writes to it, as a hung network mount would: the
+    // caller's thread must stay free, so that the stop can come and end the upload. A guard
+    // unblocks the FIFO after a while should the caller's thread be stuck in it.
+    runTask(AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("first.wav"), sineWAV(0.1)), m_bearer));
+    const QString path = m_files.filePath(QStringLiteral("pipe.wav"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    const auto unblock = [&path] {
+        const int writer = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            ::close(writer);
+        return writer >= 0;
+    };
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool testDone = false;
+    std::atomic<bool> guardUnblocked = false;
+    std::thread guard([&] {
+        std::unique_lock lock(mutex);
+        if (!ended.wait_for(lock, std::chrono::seconds(10), [&] { return testDone; }))
+            guardUnblocked = unblock();
+    });
+    CancellationToken stop;
+    QTimer::singleShot(200, [stop] { stop.cancel(); });
+    const auto error = failureOf<TransportError>(
+        [&] { return AnalysisEndpoints::uploadAudio(QUrl::fromLocalFile(path), m_bearer, stop); });
+    {
+        const std::lock_guard lock(mutex);
+        testDone = true;
+    }
+    ended.notify_all();
+    guard.join();
+    EXPECT_FALSE(guardUnblocked) << "the caller's thread waited in open() until the FIFO was written to";
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QNetworkReply::OperationCanceledError);
+
+    // Once the FIFO opens, whatever opened it lets it go.
+    unblock();
+    const auto fifoOpen = [&path] {
+        const QDir descriptors(QStringLiteral("/proc/self/fd"));
+        for (const QString &name : descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+            if (QFile::symLinkTarget(descriptors.filePath(name)) == path)
+                return true;
+        return false;
+    };
+    QDeadlineTimer patience(10000);
+    while (fifoOpen() && !patience.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(fifoOpen()) << "the FIFO is still open";
+    EXPECT_TRUE(lastRequestTo(QStringLiteral("/v1/uploads")).value(QStringLiteral("body_size")).toInteger() > 0)
+        << "only the first upload reached the service";
+}
+
+TEST_F(AnalysisEndpointsTest, anAnswerBeforeTheBodyIsReadIsTheAnswerEvenWhenTheServerHangsUp)
+{
+    // The server reads a little, refuses, and closes with most of the body unread: the client's
+    // next write fails, but the refusal has already arrived and is what the user must see.
+    TinyPeer peer([](const QByteArray &) {
+        return QByteArray("HTTP/1.1 413 Payload Too Large\r\nContent-Type: application/json\r\nContent-Length: 21\r\n"
+                          "Connection: close\r\n\r\n{\"error\":\"too large\"}");
+    }, 16 * 1024);
+    platform::Settings::standard().setValue(QStringLiteral("baseURL"), QStringLiteral("http://127.0.0.1:%1").arg(peer.port()));
+    const QUrl file = audioFile(QStringLiteral("big.wav"), randomBytes(5 << 20));
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        SCOPED_TRACE(attempt);
+        const auto error = failureOf<APIError>([&] { return AnalysisEndpoints::uploadAudio(file, m_bearer); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->description(), QStringLiteral("Server error 413: {\"error\":\"too large\"}"));
+    }
+}
+
+TEST_F(AnalysisEndpointsTest, throughAnHTTPProxyAnHTTPUploadIsForwardedLikeEveryOtherCall)
+{
+    // A proxy that forwards plain HTTP but refuses tunnels, as many do by default: the upload
+    // goes to it in absolute form with the proxy's credentials, like the service's other calls.
+    TinyPeer proxy([](const QByteArray &received) {
+        if (received.startsWith("CONNECT "))
+            return QByteArray("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n");
+        if (!wholeRequest(received))
+            return QByteArray();
+        return QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 24\r\n\r\n{\"upload_id\":\"proxied\"}\n");
+    });
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), proxy.port(),
+                                                     QStringLiteral("user"), QStringLiteral("secret")));
+    // Loopback addresses never go through a proxy; this name is never looked up either.
+    platform::Settings::standard().setValue(QStringLiteral("baseURL"), QStringLiteral("http://service.invalid:8123"));
+    QString uploadID;
+    try {
+        uploadID = runTask(AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.1)), m_bearer));
+    } catch (const std::exception &error) {
+        ADD_FAILURE() << describe(error).toStdString();
+    }
+    QNetworkProxy::setApplicationProxy(QNetworkProxy());
+    EXPECT_EQ(uploadID, QStringLiteral("proxied"));
+    const QByteArray head = proxy.received().left(proxy.received().indexOf("\r\n\r\n") + 2);
+    EXPECT_TRUE(head.startsWith("POST http://service.invalid:8123/v1/uploads HTTP/1.1\r\n")) << head.toStdString();
+    EXPECT_TRUE(head.contains("\r\nProxy-Authorization: Basic " + QByteArray("user:secret").toBase64() + "\r\n"))
+        << head.toStdString();
+    EXPECT_TRUE(head.contains("\r\nHost: service.invalid:8123\r\n")) << head.toStdString();
+}
+
+TEST_F(AnalysisEndpointsTest, anUntrustedServerFailsTheUploadWithTheSameTextAsOtherCalls)
+{
+    const QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration untrusted = trusted;
+    untrusted.setCaCertificates(QSslConfiguration::systemCaCertificates());
+    QSslConfiguration::setDefaultConfiguration(untrusted);
+    DevServer::sharedTls().useAsService();
+    const auto uploadError = failureOf<TransportError>([&] {
+        return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.05)), m_bearer);
+    });
+    const auto otherError = failureOf<TransportError>([&] { return AnalysisEndpoints::jobInfo(QStringLiteral("j-1"), m_bearer); });
+    QSslConfiguration::setDefaultConfiguration(trusted);
+    ASSERT_TRUE(uploadError && otherError);
+    EXPECT_EQ(uploadError->code(), QNetworkReply::SslHandshakeFailedError);
+    EXPECT_EQ(otherError->code(), QNetworkReply::SslHandshakeFailedError);
+    EXPECT_EQ(uploadError->description(), otherError->description());
 }
 
 TEST_F(AnalysisEndpointsTest, anUploadCancelledBeforeItStartsSendsNothing)

@@ -241,6 +241,11 @@ INSTANTIATE_TEST_SUITE_P(
                    R"(typeMismatch: "analysis.container.durationHms" is a number, expected a string)"},
         StrictCase{R"({"engine":{"measurement_backend":{}}})",
                    R"(typeMismatch: "analysis.engine.measurement_backend" is an object, expected a string)"},
+        // A number no 64-bit float can hold is not a number the field can have.
+        StrictCase{R"({"loudness":{"integrated_lufs":1e309}})",
+                   R"(dataCorrupted: "analysis.loudness.integrated_lufs" is a number beyond the range of a 64-bit float)"},
+        StrictCase{R"({"levels":{"rms_dbfs":-1e400}})",
+                   R"(dataCorrupted: "analysis.levels.rms_dbfs" is a number beyond the range of a 64-bit float)"},
         // The first problem in field order is the one named.
         StrictCase{R"({"workflow":1,"loudness":{"lra_lu":"x"}})",
                    R"(typeMismatch: "analysis.workflow" is a number, expected a string)"}));
@@ -296,6 +301,36 @@ TEST(JobInfo, WrongTypesAtTheTopFail)
     EXPECT_NE(decodeFailure([] { JobInfo::fromJSON(R"({"status":"COMPLETED")"); }), QStringLiteral("<decoded>"));
     EXPECT_NE(decodeFailure([] { JobInfo::fromJSON(R"({"analysis":{"levels":{"peak_dbfs":1e400}}})"); }),
               QStringLiteral("<decoded>"));
+}
+
+TEST(JobInfo, ANumberBeyondADoublesRangeLosesOnlyItsOwnValue)
+{
+    const QByteArray digits(400, '7');
+    for (const QByteArray &n : {QByteArray("1e309"), QByteArray("-1e400"), QByteArray("1E+999"), digits, "-" + digits}) {
+        SCOPED_TRACE(n.left(20).toStdString());
+        const QByteArray body = R"({"status":"COMPLETED","eta_ms":)" + n + R"(,"analysis":{"extra":{"deep":[[)" + n
+            + R"(]]},"container":{"duration_sec":)" + n + R"(,"nb_streams":)" + n + R"(,"tags":{"t":)" + n
+            + R"(,"title":"A"}},"audio_streams":[{"sample_rate_hz":)" + n + R"(,"channels":2}],"levels":{"peak_count":)" + n
+            + R"(},"loudness":{"integrated_lufs":-16.5}}})";
+        JobInfo info;
+        ASSERT_EQ(decodeFailure([&] { info = JobInfo::fromJSON(body); }), QStringLiteral("<decoded>"));
+        EXPECT_TRUE(info.isCompleted());
+        ASSERT_TRUE(info.analysis && info.analysis->container && info.analysis->audioStreams && info.analysis->levels);
+        const AnalysisContainer &container = *info.analysis->container;
+        EXPECT_EQ(container.durationSec, LooseDouble{});
+        EXPECT_EQ(container.nbStreams, LooseInt{});
+        EXPECT_EQ(container.tags, (LooseTags{{{"t", ""}, {"title", "A"}}}));
+        EXPECT_EQ(info.analysis->audioStreams->front().sampleRateHz, LooseDouble{});
+        EXPECT_EQ(info.analysis->audioStreams->front().channels, LooseInt{2});
+        EXPECT_EQ(info.analysis->levels->peakCount, LooseInt{});
+        EXPECT_EQ(info.analysis->loudness->integratedLufs, -16.5);
+    }
+    // Below the smallest step of a double a number is zero, as it would be written.
+    const JobInfo tiny = JobInfo::fromJSON(
+        R"({"analysis":{"container":{"duration_sec":1e-400,"tags":{"t":-1e-999}},"loudness":{"lra_lu":1e-400}}})");
+    EXPECT_EQ(tiny.analysis->container->durationSec, LooseDouble{0.0});
+    EXPECT_EQ(tiny.analysis->container->tags->values.value("t"), QStringLiteral("0"));
+    EXPECT_EQ(tiny.analysis->loudness->lraLu, 0.0);
 }
 
 TEST(JobInfo, HostileInputFailsOrDecodesWithoutCrashing)

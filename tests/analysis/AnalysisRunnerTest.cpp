@@ -11,12 +11,15 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 
 using namespace vorlik;
 using namespace vorlik::test;
@@ -129,6 +132,8 @@ TEST(AnalysisRunnerShortened, FirstNonEmptyLineCutAt140Characters)
         {flag.repeated(140), flag.repeated(140)},
         {flag.repeated(141), flag.repeated(140) + QStringLiteral("\u2026")},
         {accent.repeated(150), accent.repeated(140) + QStringLiteral("\u2026")},
+        // One "character" of endless combining marks (a hostile error text) still makes a short line.
+        {QStringLiteral("a") + QString(100000, QChar(0x0301)), QStringLiteral("a") + QString(559, QChar(0x0301)) + QStringLiteral("\u2026")},
     };
     for (const auto &c : cases)
         EXPECT_EQ(AnalysisRunner::shortened(c.text), c.shown) << c.text.left(20).toStdString();
@@ -195,9 +200,36 @@ TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
         activity.append(app::ActiveJobs::shared().runningKeys().contains(QStringLiteral("Analysis")));
     });
     StatusLines lines(runner);
+    // Each item's progress: its upload's bytes up to the whole body, then its job.
+    QList<AnalysisRunner::Progress> steps;
+    QObject::connect(&runner, &AnalysisRunner::progressChanged, &context, [&] {
+        if (runner.progress())
+            steps.append(*runner.progress());
+    });
 
     runner.queue({tone(QStringLiteral("a.wav")), tone(QStringLiteral("b.wav"))});
     runToEnd(runner, store);
+    EXPECT_FALSE(runner.progress());
+    for (const Item &item : runner.items()) {
+        QList<AnalysisRunner::Progress> own;
+        for (const AnalysisRunner::Progress &step : steps) {
+            if (step.item == item.id)
+                own.append(step);
+        }
+        ASSERT_GE(own.size(), 3) << item.input.fileName().toStdString();
+        const auto analysing = std::find_if(own.cbegin(), own.cend(), [](const AnalysisRunner::Progress &step) {
+            return step.stage == AnalysisRunner::Progress::Stage::analysing;
+        });
+        ASSERT_NE(analysing, own.cbegin());
+        ASSERT_NE(analysing, own.cend());
+        const AnalysisRunner::Progress &sent = *std::prev(analysing);
+        EXPECT_GT(sent.total, QFileInfo(item.input.toLocalFile()).size()) << "the whole request body";
+        EXPECT_EQ(sent.sent, sent.total);
+        EXPECT_TRUE(std::all_of(analysing, own.cend(), [](const AnalysisRunner::Progress &step) {
+            return step.stage == AnalysisRunner::Progress::Stage::analysing;
+        }));
+        EXPECT_EQ(analysing->text(analysing->since + std::chrono::seconds(7)), QStringLiteral("Analysing\u2026 0:07"));
+    }
     for (const Item &item : runner.items()) {
         EXPECT_EQ(item.succeeded, true) << item.errorMessage.value_or(QString()).toStdString();
         EXPECT_EQ(item.status, QStringLiteral("\u2713 ") + item.input.fileName());
@@ -282,6 +314,15 @@ TEST_F(AnalysisRunnerTest, stoppingWhilePollingCancelsTheJobOnTheService)
     ASSERT_TRUE(waitUntil([&] { return log.lines().contains(QStringLiteral("server cancel requested for ") + jobID); }));
     EXPECT_EQ(requestsTo(QStringLiteral("/v1/jobs/%1/cancel").arg(jobID)).size(), 1);
     EXPECT_EQ(serverJobStatus(jobID), QStringLiteral("CANCELLED"));
+
+    // The cancelled job can never finish: a retry starts over with a new upload and a new job.
+    runner.retry(runner.items().front());
+    EXPECT_EQ(runner.items().front().status, QStringLiteral("Queued"));
+    runToEnd(runner, store);
+    EXPECT_EQ(runner.items().front().succeeded, true) << runner.items().front().errorMessage.value_or("").toStdString();
+    EXPECT_NE(runner.items().front().jobID, jobID);
+    EXPECT_EQ(runner.items().at(1).succeeded, true);
+    EXPECT_EQ(requestsTo(QStringLiteral("/v1/uploads")).size(), 3);
 }
 
 TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryWithoutUploadingAgain)
@@ -321,6 +362,35 @@ TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryWithoutUploadingAgain)
     for (const QJsonValue &request : server().requests())
         processed += request.toObject().value(QStringLiteral("path")).toString().endsWith(QStringLiteral("/process"));
     EXPECT_EQ(processed, 1) << "nor start a second job";
+}
+
+TEST_F(AnalysisRunnerTest, aJobTheServiceNoLongerKnowsStartsOverOnRetry)
+{
+    service::SessionStore store;
+    connectDemo(store);
+    behave({{QStringLiteral("outcome"), QStringLiteral("hang")}});
+    AnalysisRunner runner(nullptr, 20ms, 1500ms);
+    runner.queue({tone(QStringLiteral("a.wav"))});
+    runToEnd(runner, store);
+    const Item timedOut = runner.items().front();
+    ASSERT_TRUE(timedOut.jobID);
+
+    // The service forgot the job (restarted meanwhile): the resumed poll is answered 404.
+    QJsonObject unknown = fault(QStringLiteral("GET"), QStringLiteral("/v1/jobs/") + *timedOut.jobID, QStringLiteral("status"), 404, -1);
+    unknown.insert(QStringLiteral("body"), QStringLiteral("{\"error\":\"unknown job\"}"));
+    server().addFault(unknown);
+    runner.retry(timedOut);
+    runToEnd(runner, store);
+    EXPECT_EQ(runner.items().front().errorMessage, QStringLiteral("Server error 404: {\"error\":\"unknown job\"}"));
+
+    // That job has ended without a report: the next Retry uploads again and starts a new job.
+    runner.retry(runner.items().front());
+    runToEnd(runner, store);
+    const Item again = runner.items().front();
+    EXPECT_TRUE(again.succeeded) << again.errorMessage.value_or(QString()).toStdString();
+    ASSERT_TRUE(again.jobID);
+    EXPECT_NE(*again.jobID, *timedOut.jobID);
+    EXPECT_EQ(requestsTo(QStringLiteral("/v1/uploads")).size(), 2);
 }
 
 TEST_F(AnalysisRunnerTest, aLongServerErrorIsCutOnTheStatusLineButKeptWholeOnTheItem)
@@ -410,6 +480,22 @@ TEST_F(AnalysisRunnerTest, failedJobsAndCompletedJobsWithoutAReportFail)
     EXPECT_EQ(runner.items().at(1).status, QStringLiteral("\u2717 b.wav"));
     EXPECT_EQ(runner.items().at(1).errorMessage, QStringLiteral("status completed"));
     EXPECT_EQ(runner.analyzedCount(), 0);
+
+    // Both jobs have ended on the service: polling them again could only repeat the failure, so
+    // a retry uploads the file again and starts a new job.
+    server().clearFaults();
+    server().clearRequests();
+    const Item failed = runner.items().front();
+    runner.retry(runner.items().at(0));
+    runner.retry(runner.items().at(1));
+    EXPECT_EQ(runner.items().front().status, QStringLiteral("Queued"));
+    EXPECT_EQ(runner.items().at(1).status, QStringLiteral("Queued"));
+    runToEnd(runner, store);
+    EXPECT_EQ(runner.items().front().succeeded, true);
+    EXPECT_EQ(runner.items().at(1).succeeded, true);
+    EXPECT_NE(runner.items().front().jobID, failed.jobID);
+    EXPECT_EQ(requestsTo(QStringLiteral("/v1/uploads")).size(), 2);
+    EXPECT_EQ(runner.analyzedCount(), 2);
 }
 
 TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdle)

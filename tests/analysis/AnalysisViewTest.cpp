@@ -5,6 +5,7 @@
 // Screenshots of the page (empty, with items, with an open report) go to build/screenshots.
 #include "analysis/AnalysisCard.h"
 #include "analysis/AnalysisItemCard.h"
+#include "analysis/AnalysisProgressRow.h"
 #include "analysis/AnalysisView.h"
 #include "analysis/CardDropTarget.h"
 #include "analysis/DropArea.h"
@@ -241,7 +242,7 @@ TEST_F(AnalysisViewTest, anInactivePageTakesNoDrops)
     ASSERT_TRUE(finished(view));
 }
 
-TEST_F(AnalysisViewTest, aFailedJobIsARedCardWithItsErrorAndRetryResumesIt)
+TEST_F(AnalysisViewTest, aFailedJobIsARedCardWithItsErrorAndRetryStartsOver)
 {
     service::SessionStore store;
     connectDemo(store);
@@ -267,14 +268,15 @@ TEST_F(AnalysisViewTest, aFailedJobIsARedCardWithItsErrorAndRetryResumesIt)
     view.resize(windowSize);
     EXPECT_TRUE(saveScreenshot(&view, QStringLiteral("analysis-failed-open"), windowSize));
 
-    // Retry starts a run at once and polls the same job again: no second upload.
+    // Retry starts a run at once; the failed job could only fail again, so the file is uploaded
+    // anew and analysed by a new job.
     server().clearRequests();
     QTest::mouseClick(card->retryButton(), Qt::LeftButton);
     EXPECT_TRUE(view.runner().isRunning());
     ASSERT_TRUE(waitUntil([&] { return !view.runner().isRunning(); }));
-    EXPECT_TRUE(requestsTo(QStringLiteral("/v1/uploads")).isEmpty());
-    EXPECT_EQ(view.runner().items().front().succeeded, false);
-    EXPECT_EQ(view.itemCards().value(0)->errorLabel()->text(), QStringLiteral("the file holds no audio stream"));
+    EXPECT_EQ(requestsTo(QStringLiteral("/v1/uploads")).size(), 1);
+    EXPECT_EQ(view.runner().items().front().succeeded, true);
+    EXPECT_FALSE(view.itemCards().value(0)->isFailed());
 }
 
 TEST_F(AnalysisViewTest, aFailedItemWithoutAMessageSaysUnknownError)
@@ -438,3 +440,37 @@ TEST_F(AnalysisViewTest, thePreferencesButtonAsksTheWindow)
 }
 
 } // namespace
+
+TEST_F(AnalysisViewTest, theItemShowsItsUploadThenHowLongItsJobHasRun)
+{
+    service::SessionStore store;
+    connectDemo(store);
+    // The service takes its time over the answer to the upload, then over the job.
+    server().addFault(fault(QStringLiteral("POST"), QStringLiteral("/v1/uploads"), QStringLiteral("delay"), 200, 1, 2500));
+    behave(QJsonObject{{QStringLiteral("outcome"), QStringLiteral("hang")}});
+    AnalysisView view(store);
+    view.setActive(true);
+    view.resize(windowSize);
+    view.show();
+    ASSERT_TRUE(dropFiles(view.dropTarget(), QStringList{tone(QStringLiteral("Long take.wav"), 20.0), tone(QStringLiteral("Next.wav"))}));
+    ASSERT_EQ(view.itemCards().size(), 2);
+    AnalysisItemCard *card = view.itemCards().front();
+    QProgressBar *bar = card->progressRow()->bar();
+    QLabel *text = card->progressRow()->label();
+
+    // The whole body is sent; the answer has not come yet.
+    ASSERT_TRUE(waitUntil([&] { return bar->maximum() == 1000 && bar->value() == 1000; }, 10000));
+    EXPECT_FALSE(card->progressRow()->isHidden());
+    EXPECT_TRUE(text->text().contains(QStringLiteral(" MB of "))) << text->text().toStdString();
+    EXPECT_TRUE(view.itemCards().back()->progressRow()->isHidden()) << "only the item worked on";
+    EXPECT_TRUE(saveScreenshot(&view, QStringLiteral("analysis-uploading"), windowSize));
+
+    ASSERT_TRUE(waitUntil([&] { return text->text() == QStringLiteral("Analysing\u2026 0:01"); }, 10000))
+        << text->text().toStdString();
+    EXPECT_EQ(bar->maximum(), 0) << "the job says nothing of how far it is";
+    EXPECT_TRUE(saveScreenshot(&view, QStringLiteral("analysis-analysing"), windowSize));
+
+    view.runner().cancel();
+    ASSERT_TRUE(waitUntil([&] { return !view.runner().isRunning(); }, 10000));
+    EXPECT_TRUE(card->progressRow()->isHidden());
+}

@@ -113,6 +113,10 @@ INSTANTIATE_TEST_SUITE_P(
                       DisplayCase{"3", "3"}, DisplayCase{"3.0", "3"}, DisplayCase{"-12", "-12"},
                       DisplayCase{"0.5", "0.5"}, DisplayCase{"0.1", "0.1"}, DisplayCase{"-2.75", "-2.75"},
                       DisplayCase{"1e-7", "1e-07"}, DisplayCase{"123456.789", "123456.789"},
+                      // Plain notation from 0.0001 on, as the report's numbers, even where
+                      // exponent notation would be shorter.
+                      DisplayCase{"0.0001", "0.0001"}, DisplayCase{"-0.0003", "-0.0003"},
+                      DisplayCase{"0.00001", "1e-05"}, DisplayCase{"1e-4", "0.0001"},
                       DisplayCase{"9223372036854775807", "9223372036854775807"},
                       DisplayCase{"1e20", "1e+20"}, DisplayCase{"true", "true"}, DisplayCase{"false", "false"},
                       DisplayCase{"null", ""}, DisplayCase{"{\"a\":1}", ""}, DisplayCase{"[1,2]", ""}));

@@ -1,7 +1,9 @@
-// The upload body on disk, byte for byte: head, the file unchanged across chunk boundaries,
-// tail; file-name sanitising; and clear errors for sources that cannot be read.
+// The upload body as the stream reads it, byte for byte: head, the file unchanged across read
+// boundaries, tail; read again after a rewind; file-name sanitising; and clear errors for sources
+// that cannot be read or that shrink after the body's length was fixed.
 #include "analysis/FileError.h"
 #include "analysis/MultipartBody.h"
+#include "analysis/MultipartStream.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -24,15 +26,27 @@ namespace {
 
 const QString boundary = QStringLiteral("VorlikBoundary-0f8fad5b-d9cb-469f-a165-70867728950e");
 
-// Writes the body for `source` sent as `name` and returns the bytes written.
-QByteArray bodyFor(const QString &source, const QString &name)
+// Reads the whole stream in reads of `pieceBytes`.
+QByteArray readAll(MultipartStream &stream, qint64 pieceBytes)
 {
-    QTemporaryDir dir;
-    QFile sink(dir.filePath(QStringLiteral("body.multipart")));
-    EXPECT_TRUE(sink.open(QIODevice::WriteOnly));
-    MultipartBody::write(sink, source, name, boundary);
-    sink.close();
-    return test::readFile(sink.fileName());
+    QByteArray body;
+    QByteArray piece(pieceBytes, Qt::Uninitialized);
+    for (;;) {
+        const qint64 read = stream.read(piece.data(), pieceBytes);
+        EXPECT_GE(read, 0) << stream.errorString().toStdString();
+        if (read <= 0)
+            return body;
+        body.append(piece.constData(), read);
+    }
+}
+
+QByteArray bodyFor(const QString &source, const QString &name, qint64 pieceBytes = 256 * 1024)
+{
+    MultipartStream stream(source, name, boundary);
+    const QByteArray body = readAll(stream, pieceBytes);
+    EXPECT_EQ(body.size(), stream.size());
+    EXPECT_TRUE(stream.atEnd());
+    return body;
 }
 
 QByteArray randomBytes(qsizetype size)
@@ -65,6 +79,8 @@ TEST(MultipartBody, SmallFileExactBytes)
         "Content-Type: application/octet-stream\r\n\r\n" + QByteArray("RIFF\r\n--\0data", 13)
         + "\r\n--VorlikBoundary-0f8fad5b-d9cb-469f-a165-70867728950e--\r\n";
     EXPECT_EQ(bodyFor(source, QStringLiteral("take 1.wav")), expected);
+    // One byte at a time crosses every boundary between head, file and tail.
+    EXPECT_EQ(bodyFor(source, QStringLiteral("take 1.wav"), 1), expected);
 }
 
 TEST(MultipartBody, ZeroByteFileIsHeadThenTail)
@@ -77,25 +93,25 @@ TEST(MultipartBody, ZeroByteFileIsHeadThenTail)
     EXPECT_EQ(MultipartBody::tail(boundary), "\r\n--" + boundary.toUtf8() + "--\r\n");
 }
 
-TEST(MultipartBody, LargeFileCopiedUnchangedAcrossChunks)
+TEST(MultipartBody, LargeFileReadUnchangedAndAgainAfterARewind)
 {
     QTemporaryDir dir;
     const QString source = dir.filePath(QStringLiteral("long.flac"));
-    // Two and a half chunks plus one byte: a partial last read and an exact chunk both occur.
-    const QByteArray content = randomBytes(2 * MultipartBody::chunkBytes + MultipartBody::chunkBytes / 2 + 1);
+    const QByteArray content = randomBytes(3 * 1024 * 1024 + 7);
     test::writeFile(source, content);
-    const QByteArray body = bodyFor(source, QStringLiteral("long.flac"));
-    const QByteArray head = MultipartBody::head(boundary, QStringLiteral("long.flac"));
-    const QByteArray tail = MultipartBody::tail(boundary);
-    ASSERT_EQ(body.size(), head.size() + content.size() + tail.size());
-    EXPECT_TRUE(body.startsWith(head));
-    EXPECT_TRUE(body.endsWith(tail));
-    EXPECT_TRUE(body.mid(head.size(), content.size()) == content);
+    const QByteArray expected = MultipartBody::head(boundary, QStringLiteral("long.flac")) + content
+        + MultipartBody::tail(boundary);
+    for (const qint64 piece : {qint64(1000), qint64(256 * 1024), qint64(8 << 20)})
+        EXPECT_TRUE(bodyFor(source, QStringLiteral("long.flac"), piece) == expected) << "reads of " << piece;
 
-    const QString exact = dir.filePath(QStringLiteral("exact.wav"));
-    test::writeFile(exact, content.left(MultipartBody::chunkBytes));
-    EXPECT_EQ(bodyFor(exact, QStringLiteral("exact.wav")).size(),
-              MultipartBody::head(boundary, QStringLiteral("exact.wav")).size() + MultipartBody::chunkBytes + tail.size());
+    // Read again from the start, it is the same body.
+    MultipartStream stream(source, QStringLiteral("long.flac"), boundary);
+    EXPECT_FALSE(stream.isSequential());
+    EXPECT_EQ(stream.size(), expected.size());
+    const QByteArray firstPart = stream.read(1 << 20);
+    ASSERT_TRUE(stream.seek(0));
+    EXPECT_TRUE(readAll(stream, 64 * 1024) == expected);
+    EXPECT_TRUE(firstPart == expected.left(1 << 20));
 }
 
 TEST(MultipartBody, FileNamesAreSanitised)
@@ -129,42 +145,47 @@ TEST(MultipartBody, QuotesAndLineBreaksOnDiskAreSentSanitised)
 TEST(MultipartBody, UnreadableSourcesFailWithTheirName)
 {
     QTemporaryDir dir;
-    QFile sink(dir.filePath(QStringLiteral("body.multipart")));
-    ASSERT_TRUE(sink.open(QIODevice::WriteOnly));
     try {
-        MultipartBody::write(sink, dir.filePath(QStringLiteral("missing.wav")), QStringLiteral("missing.wav"), boundary);
-        FAIL() << "a missing source was written";
+        MultipartStream stream(dir.filePath(QStringLiteral("missing.wav")), QStringLiteral("missing.wav"), boundary);
+        FAIL() << "a missing source was opened";
     } catch (const FileError &error) {
         EXPECT_EQ(error.operation(), FileError::Operation::open);
         EXPECT_EQ(error.description(),
                   QStringLiteral("The file \u201Cmissing.wav\u201D couldn\u2019t be opened: No such file or directory."));
     }
     try {
-        MultipartBody::write(sink, dir.path(), QStringLiteral("folder"), boundary);
-        FAIL() << "a folder was written as a file";
+        MultipartStream stream(dir.path(), QStringLiteral("folder"), boundary);
+        readAll(stream, 4096);
+        FAIL() << "a folder was read as a file";
     } catch (const FileError &error) {
         EXPECT_TRUE(error.description().startsWith(QStringLiteral("The file \u201Cfolder\u201D couldn\u2019t be")))
             << error.description().toStdString();
     }
 }
 
-TEST(MultipartBody, FullDiskIsAWriteError)
+TEST(MultipartBody, ASourceThatShrinksAfterTheLengthWasFixedFailsTheRead)
 {
-    if (!QFile::exists(QStringLiteral("/dev/full")))
-        GTEST_SKIP() << "no /dev/full on this system";
+    // The length went out in the request's header; a shorter body would be a different request.
     QTemporaryDir dir;
-    const QString source = dir.filePath(QStringLiteral("a.wav"));
-    test::writeFile(source, randomBytes(3 * MultipartBody::chunkBytes));
-    QFile sink(QStringLiteral("/dev/full"));
-    ASSERT_TRUE(sink.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-    try {
-        MultipartBody::write(sink, source, QStringLiteral("a.wav"), boundary);
-        FAIL() << "writing to a full device succeeded";
-    } catch (const FileError &error) {
-        EXPECT_EQ(error.operation(), FileError::Operation::write);
-        EXPECT_TRUE(error.description().contains(QStringLiteral("No space left on device")))
-            << error.description().toStdString();
-    }
+    const QString source = dir.filePath(QStringLiteral("shrinking.wav"));
+    test::writeFile(source, randomBytes(100000));
+    MultipartStream stream(source, QStringLiteral("shrinking.wav"), boundary);
+    const qint64 announced = stream.size();
+    QFile file(source);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.resize(50000));
+    file.close();
+
+    QByteArray piece(64 * 1024, Qt::Uninitialized);
+    qint64 total = 0, read = 0;
+    while ((read = stream.read(piece.data(), piece.size())) > 0)
+        total += read;
+    EXPECT_EQ(read, -1);
+    EXPECT_LT(total, announced);
+    ASSERT_TRUE(stream.failure().has_value());
+    EXPECT_EQ(stream.failure()->operation(), FileError::Operation::read);
+    EXPECT_EQ(stream.failure()->description(),
+              QStringLiteral("The file \u201Cshrinking.wav\u201D couldn\u2019t be read: it changed while it was being sent."));
 }
 
 } // namespace

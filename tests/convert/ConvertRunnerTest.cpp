@@ -92,11 +92,14 @@ TEST_F(ConvertRunnerTest, ConvertsBesideTheSourceUnderTheFirstFreeName)
     EXPECT_EQ(streams[0].value(QStringLiteral("channels")).toInt(), 1);
     EXPECT_EQ(streams[0].value(QStringLiteral("sample_rate")).toString(), QStringLiteral("48000"));
 
+    // The loudness preset measures the source and its one output between start and done.
     const QStringList lines = log.lines();
-    ASSERT_EQ(lines.size(), 2) << lines.join(u'\n').toStdString();
+    ASSERT_EQ(lines.size(), 4) << lines.join(u'\n').toStdString();
     EXPECT_EQ(lines[0], QStringLiteral("start preset=normalise-14lufs input=") + source + QStringLiteral(" output=")
                             + *item.output);
-    EXPECT_EQ(lines[1], QStringLiteral("done output=") + *item.output);
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("measured I="))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("pass 1 gain="))) << lines[2].toStdString();
+    EXPECT_EQ(lines[3], QStringLiteral("done output=") + *item.output);
 }
 
 TEST_F(ConvertRunnerTest, ReportsTheUsageOfEachConversionWithTheSourcesName)
@@ -156,9 +159,11 @@ TEST_F(ConvertRunnerTest, TheUsageLineShowsWhileTheNextItemWaits)
     QStringList lines;
     QObject::connect(&runner, &ConvertRunner::statusLineChanged, [&] { lines.append(runner.statusLine()); });
     ASSERT_TRUE(runToEnd(runner, m_store.presets()));
-    EXPECT_EQ(lines, (QStringList{QStringLiteral("Running…"), QStringLiteral("Converting a.wav…"),
+    EXPECT_EQ(lines, (QStringList{QStringLiteral("Running…"), QStringLiteral("Measuring a.wav…"),
+                                  QStringLiteral("Converting a.wav…"), QStringLiteral("Checking a.wav…"),
                                   QStringLiteral("✓ a_-14LUFS.wav — usage reporting failed and will retry."),
-                                  QStringLiteral("Converting b.wav…"), QStringLiteral("Queue finished — 2 done, 0 failed.")}));
+                                  QStringLiteral("Measuring b.wav…"), QStringLiteral("Converting b.wav…"),
+                                  QStringLiteral("Checking b.wav…"), QStringLiteral("Queue finished — 2 done, 0 failed.")}));
 }
 
 TEST_F(ConvertRunnerTest, AnUnknownPresetFailsItsItemOnly)
@@ -240,14 +245,14 @@ TEST_F(ConvertRunnerTest, ADeletedExportFolderFailsTheItem)
     platform::Settings::standard().setValue(QStringLiteral("exportLocation"), QStringLiteral("customFolder"));
     platform::Settings::standard().setValue(QStringLiteral("exportFolderPath"), out);
     ConvertRunner runner;
-    runner.queue(QStringList{source}, QStringLiteral("normalise-14lufs"));
+    runner.queue(QStringList{source}, QStringLiteral("job"));
     ASSERT_TRUE(QDir(out).removeRecursively());
-    ASSERT_TRUE(runToEnd(runner, m_store.presets()));
+    ASSERT_TRUE(runToEnd(runner, {fast(QStringLiteral("job"))}));
     const QueueItem &item = only(runner);
     EXPECT_EQ(item.status, QStringLiteral("✗ Failed (exit 1)"));
-    // ffmpeg names the reason without the word "error": the summary is the beginning of its text.
+    // ffmpeg names the reason without the word "error": its own words are the summary.
     ASSERT_TRUE(item.errorDetail);
-    EXPECT_TRUE(item.errorDetail->startsWith(QStringLiteral("Guessed Channel Layout"))) << item.errorDetail->toStdString();
+    EXPECT_TRUE(item.errorDetail->endsWith(QStringLiteral(": No such file or directory"))) << item.errorDetail->toStdString();
     EXPECT_FALSE(QFileInfo::exists(out)); // not created behind the user's back
     EXPECT_EQ(entries(path(QStringLiteral("src"))), QStringList{QStringLiteral("a.wav")});
 }
@@ -256,11 +261,11 @@ TEST_F(ConvertRunnerTest, AReadOnlyExportFolderFailsTheItem)
 {
     const QString source = tone(QStringLiteral("ro/a.wav"));
     ConvertRunner runner;
-    runner.queue(QStringList{source}, QStringLiteral("normalise-14lufs"));
+    runner.queue(QStringList{source}, QStringLiteral("job"));
     // Permission bits do not stop root; an immutable folder stops everyone.
     if (!chattr(QStringLiteral("+i"), path(QStringLiteral("ro"))))
         GTEST_SKIP() << "chattr +i is not available here";
-    const bool finished = runToEnd(runner, m_store.presets());
+    const bool finished = runToEnd(runner, {fast(QStringLiteral("job"))});
     chattr(QStringLiteral("-i"), path(QStringLiteral("ro")));
     ASSERT_TRUE(finished);
     const QueueItem &item = only(runner);
@@ -505,6 +510,129 @@ TEST_F(ConvertRunnerTest, AStopDuringTheChannelProbeStopsTheItem)
     EXPECT_TRUE(leftovers(path(QStringLiteral("pr"))).isEmpty());
 }
 
+TEST_F(ConvertRunnerTest, AStopDuringTheMeasurementStopsTheItem)
+{
+    const QString source = tone(QStringLiteral("me/a.wav"), 2);
+    Preset preset = scripted(QStringLiteral("job"), QStringLiteral("ffmpeg -i {input} -af volume={gain}dB {output_base}.wav"));
+    preset.loudness = service::LoudnessGoal{-20, -1};
+    // The measurement's last argument is "-" (no output file): its ready file appears in the
+    // working folder, which the runner's children share with the test.
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(folder(QStringLiteral("cwd")));
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, preset.id);
+    const LogLines log(QStringLiteral("convert"));
+    runner.run({preset}, QStringLiteral(VORLIK_STUBBORN_CHILD), &m_store);
+    const bool measuring = waitUntil([&] { return QFileInfo::exists(path(QStringLiteral("cwd/-.ready"))); });
+    EXPECT_EQ(only(runner).status, QStringLiteral("Measuring a.wav…"));
+    runner.cancel();
+    const bool ended = waitUntil([&] { return !runner.isRunning(); });
+    QDir::setCurrent(previous);
+    ASSERT_TRUE(measuring && ended);
+
+    EXPECT_EQ(log.lines().filter(QStringLiteral("force-killing ffmpeg pid=")).size(), 1);
+    EXPECT_TRUE(log.lines().filter(QStringLiteral("pass 1")).isEmpty()); // nothing was converted
+    EXPECT_EQ(only(runner).status, QStringLiteral("Stopped"));
+    EXPECT_TRUE(only(runner).isPending());
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped — 1 file still queued."));
+    EXPECT_EQ(entries(path(QStringLiteral("me"))), QStringList{QStringLiteral("a.wav")});
+}
+
+TEST_F(ConvertRunnerTest, MeasuredPlaceholdersWorkOnlyInAPresetThatMeasures)
+{
+    const QString script = QStringLiteral("ffmpeg -hide_banner -nostdin -y -i \"{input}\" -af volume={gain}dB "
+                                          "-c:a pcm_s24le \"{output_base}.wav\"");
+    const QString source = TestMedia::make(folder(QStringLiteral("pl")) + QStringLiteral("/a.wav"),
+                                           {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                            QStringLiteral("sine=frequency=440:sample_rate=48000:duration=2")});
+    ConvertRunner runner;
+    runner.queue(QStringList{source}, QStringLiteral("plain"));
+    ASSERT_TRUE(runToEnd(runner, {scripted(QStringLiteral("plain"), script)}));
+    EXPECT_EQ(only(runner).status, QStringLiteral("✗ Script rejected"));
+    EXPECT_EQ(only(runner).errorDetail,
+              QStringLiteral("The script uses an unsupported placeholder in 'volume={gain}dB'."));
+
+    Preset measuring = scripted(QStringLiteral("measuring"), script);
+    measuring.loudness = service::LoudnessGoal{-20, -1};
+    runner.queue(QStringList{source}, measuring.id);
+    const LogLines log(QStringLiteral("convert"));
+    ASSERT_TRUE(runToEnd(runner, {measuring}));
+    const QueueItem &item = runner.items().at(1);
+    EXPECT_EQ(item.succeeded, true) << item.status.toStdString();
+    EXPECT_FALSE(item.note) << item.note.value_or(QString()).toStdString();
+    EXPECT_EQ(log.lines().filter(QStringLiteral("measured I=")).size(), 1);
+    EXPECT_NEAR(TestMedia::loudness(*item.output).integrated, -20, 0.2);
+}
+
+TEST_F(ConvertRunnerTest, AMeasuringPresetEndsWithAnHonestItem)
+{
+    // A 2 s tone at about -30 LUFS, to -20 LUFS.
+    const QString gained = QStringLiteral("ffmpeg -hide_banner -nostdin -y -i \"{input}\" -af volume={gain}dB,volume=-3dB "
+                                          "-c:a pcm_s24le \"{output_base}.wav\"");
+    const struct {
+        const char *name;
+        QString script;
+        QByteArray wrapper; // shell lines run before the real ffmpeg; empty for none
+        bool lockFolder;
+        QString status;
+        int measurements;
+        QString note; // how the item's note begins; empty for none
+    } cases[] = {
+        // A script that never uses the gain: one pass, and the note says so.
+        {"the gain is ignored", QStringLiteral("ffmpeg -hide_banner -nostdin -y -i \"{input}\" -c:a pcm_s24le \"{output_base}.wav\""),
+         {}, false, QStringLiteral("✓ Done → a_out.wav"), 2, QStringLiteral("The preset did not apply the gain: the output stays at \u2212")},
+        // The first pass lands 3 LU short; the second fails as a full disk would: the first is kept.
+        {"a later pass fails", gained,
+         "for a; do case \"$a\" in *-2.wav) echo 'Error writing trailer: No space left on device' >&2; exit 1;; esac; done\n",
+         false, QStringLiteral("✓ Done → a_out.wav"), 2,
+         QStringLiteral("A further pass failed (Error writing trailer: No space left on device); the output of an earlier pass is kept. "
+                        "The output reaches \u2212")},
+        // Nothing is measured for an output that could not be written.
+        {"the folder cannot be written", gained, {}, true, QStringLiteral("✗ Could not save output"), 0, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString dir = folder(QStringLiteral("honest/") + QString::fromLatin1(c.name));
+        const QString source = TestMedia::make(dir + QStringLiteral("/a.wav"),
+                                               {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                                QStringLiteral("sine=frequency=440:sample_rate=48000:duration=2,volume=-9dB")});
+        const QString ffmpeg = c.wrapper.isEmpty()
+            ? TestMedia::ffmpeg()
+            : TestMedia::script(dir + QStringLiteral("-ffmpeg"), c.wrapper + "exec " + TestMedia::ffmpeg().toUtf8() + " \"$@\"\n");
+        if (c.lockFolder && !chattr(QStringLiteral("+i"), dir))
+            GTEST_SKIP() << "chattr +i is not available here";
+        Preset preset = scripted(QStringLiteral("measuring"), c.script);
+        preset.loudness = service::LoudnessGoal{-20, -1};
+        ConvertRunner runner;
+        runner.queue(QStringList{source}, preset.id);
+        const LogLines log(QStringLiteral("convert"));
+        const bool finished = runToEnd(runner, {preset}, ffmpeg, &m_store);
+        if (c.lockFolder)
+            chattr(QStringLiteral("-i"), dir);
+        ASSERT_TRUE(finished);
+        const QueueItem &item = only(runner);
+        EXPECT_EQ(item.status, c.status) << item.errorDetail.value_or(QString()).toStdString();
+        const QStringList lines = log.lines();
+        EXPECT_EQ(std::count_if(lines.cbegin(), lines.cend(),
+                                [](const QString &line) {
+                                    return line.startsWith(QStringLiteral("measured I=")) || line.startsWith(QStringLiteral("pass "));
+                                }),
+                  c.measurements)
+            << log.lines().join(u'\n').toStdString();
+        EXPECT_TRUE(item.note.value_or(QString()).startsWith(c.note)) << item.note.value_or(QString()).toStdString();
+        EXPECT_EQ(item.note.has_value(), !c.note.isEmpty());
+        if (item.succeeded == true) {
+            EXPECT_FALSE(item.errorDetail);
+            EXPECT_EQ(entries(dir), (QStringList{QStringLiteral("a.wav"), QStringLiteral("a_out.wav")}));
+        } else {
+            EXPECT_EQ(item.errorDetail, QStringLiteral("Could not write the converted file in ") + dir
+                                            + QStringLiteral(": Operation not permitted"));
+            EXPECT_EQ(entries(dir), QStringList{QStringLiteral("a.wav")});
+        }
+        runner.clearFinished();
+    }
+}
+
 TEST_F(ConvertRunnerTest, AStopBeforeTheFirstConversionStartsStopsIt)
 {
     // run() and cancel() in one turn: the loop has begun but nothing ran long enough to be seen.
@@ -616,4 +744,69 @@ TEST_F(ConvertRunnerTest, ARunnerDestroyedMidRunStopsItsFFmpegAndCleansUp)
     EXPECT_FALSE(app::ActiveJobs::shared().runningKeys().contains(QStringLiteral("Conversion")));
     ASSERT_TRUE(waitUntil([&] { return leftovers(path(QStringLiteral("d"))).isEmpty(); }));
     EXPECT_EQ(entries(path(QStringLiteral("d"))), QStringList{QStringLiteral("a.wav")});
+}
+
+// Conversions side by side: everything promised per item still holds for each.
+class SideBySide : public ConvertRunnerTest {
+protected:
+    void SetUp() override
+    {
+        ConvertRunnerTest::SetUp();
+        if (ConvertRunner::maximumSimultaneousConversions() < 2)
+            GTEST_SKIP() << "one processor core: conversions never run side by side";
+    }
+};
+
+TEST_F(SideBySide, SameNamedSourcesIntoOneFolderNeverPickTheSameNameAndEachIsReportedOnce)
+{
+    const QString out = folder(QStringLiteral("out"));
+    platform::Settings::standard().setValue(QStringLiteral("exportLocation"), QStringLiteral("customFolder"));
+    platform::Settings::standard().setValue(QStringLiteral("exportFolderPath"), out);
+    const Preset preset = fast(QStringLiteral("normalise-14lufs"));
+    ConvertRunner runner;
+    runner.setSimultaneousConversions(2);
+    for (const char *from : {"a", "b", "c"})
+        runner.queue(QStringList{tone(QString::fromLatin1(from) + QStringLiteral("/take.wav"), 2)}, preset.id);
+    const int reportsBefore = usageRequests();
+    const LogLines log(QStringLiteral("convert"));
+    ASSERT_TRUE(runToEnd(runner, {preset}));
+
+    // Each item keeps the name chosen for it when it started; no two chose the same.
+    QStringList chosen;
+    for (const QString &line : log.lines().filter(QStringLiteral("start preset=")))
+        chosen.append(QFileInfo(line.section(QStringLiteral(" output="), 1)).fileName());
+    chosen.sort();
+    const QStringList expected{QStringLiteral("take_out (1).wav"), QStringLiteral("take_out (2).wav"),
+                               QStringLiteral("take_out.wav")};
+    EXPECT_EQ(chosen, expected) << log.lines().join(u'\n').toStdString();
+    EXPECT_EQ(entries(out), expected);
+    for (const QueueItem &item : runner.items())
+        EXPECT_TRUE(item.status.startsWith(QStringLiteral("✓ Done → "))) << item.status.toStdString();
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 3 done, 0 failed."));
+    EXPECT_EQ(usageRequests(), reportsBefore + 3);
+}
+
+TEST_F(SideBySide, StopReachesEveryProcessAndLeavesNoTemporaryFile)
+{
+    const Preset preset = scripted(QStringLiteral("job"), QStringLiteral("ffmpeg -i {input} {output_base}.wav"));
+    ConvertRunner runner;
+    runner.setSimultaneousConversions(2);
+    runner.queue(QStringList{tone(QStringLiteral("k/a.wav")), tone(QStringLiteral("k/b.wav"))}, preset.id);
+    const LogLines log(QStringLiteral("convert"));
+    runner.run({preset}, QStringLiteral(VORLIK_STUBBORN_CHILD), &m_store);
+    // Both say they are ready (ignoring SIGTERM), each with a file beside its output.
+    ASSERT_TRUE(waitUntil([&] { return leftovers(path(QStringLiteral("k"))).size() == 2; }));
+    EXPECT_TRUE(app::ActiveJobs::shared().runningKeys().contains(ConvertRunner::jobKey));
+    runner.cancel();
+    // The children give up by themselves after a minute: well before that, both must be gone.
+    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }, 30000));
+
+    const QStringList killed = log.lines().filter(QStringLiteral("force-killing ffmpeg pid="));
+    ASSERT_EQ(killed.size(), 2) << log.lines().join(u'\n').toStdString();
+    for (const QString &line : killed)
+        EXPECT_NE(::kill(pid_t(line.section(u'=', 1).toLongLong()), 0), 0) << line.toStdString();
+    for (const QueueItem &item : runner.items())
+        EXPECT_EQ(item.status, QStringLiteral("Stopped"));
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped — 2 files still queued."));
+    EXPECT_EQ(entries(path(QStringLiteral("k"))), (QStringList{QStringLiteral("a.wav"), QStringLiteral("b.wav")}));
 }

@@ -273,11 +273,13 @@ TEST_F(ConvertViewTest, everyCardConvertsWhatIsDroppedOnIt)
          QStringLiteral("H.264 / AAC (MP4)")},
         {ConvertView::audioCard, QStringLiteral("AUDIO \u2192 M4A"), QStringLiteral("Drag and drop M4A files or folders here"),
          QString(), QStringLiteral("m4a \u00B7 converted locally"), QString()},
+        // The loudness presets measure first and limit only where the peaks need it: the hint says so.
         {ConvertView::normaliseCard, QStringLiteral("Normalize to LUFS"), QStringLiteral("Drag and drop WAV files here"),
-         QStringLiteral("always with a \u22121 dBTP limiter"), QStringLiteral("wav \u00B7 normalized locally"),
-         QStringLiteral("\u221214 LUFS")},
+         QStringLiteral("measured first \u00B7 limiter only where peaks pass \u22121 dBTP"),
+         QStringLiteral("wav \u00B7 normalized locally"), QStringLiteral("\u221214 LUFS")},
         {ConvertView::videoLoudnessCard, QStringLiteral("Video Normalize \u221214 LKFS"),
-         QStringLiteral("Drag and drop video files here"), QString(),
+         QStringLiteral("Drag and drop video files here"),
+         QStringLiteral("measured first \u00B7 limiter only where peaks pass \u22121 dBTP"),
          QStringLiteral("audio normalised \u00B7 video passthrough"), QString()},
     };
     ASSERT_EQ(view.visibleCards().size(), 4);
@@ -500,6 +502,31 @@ TEST_F(ConvertViewTest, refreshingScriptsReplacesThePresetsOrKeepsThemOnFailure)
     EXPECT_EQ(view.statusLabel()->text(), QStringLiteral("Scripts refreshed from the VPS."));
     EXPECT_EQ(store.presets(), full);
     EXPECT_EQ(view.visibleCards().size(), 4);
+
+    // An answer that arrives after a sign-out, or after a sign-in with another key, belongs to
+    // the session before: it changes neither the list nor the status line.
+    const QString emptyList = QStringLiteral(R"({"version":1,"generated_at":"g","note":"n","presets":[]})");
+    for (const bool signIn : {false, true}) {
+        SCOPED_TRACE(signIn ? "signed in again" : "signed out");
+        connectDemo(store);
+        server().clearRequests();
+        server().addFault(fault(QStringLiteral("GET"), QStringLiteral("/v1/presets"), QStringLiteral("delay"), 200, 1, 500));
+        auto late = view.refreshScripts();
+        ASSERT_TRUE(waitForRequests(QStringLiteral("/v1/presets")));
+        if (signIn) {
+            QJsonObject fewer = fault(QStringLiteral("GET"), QStringLiteral("/v1/presets"), QStringLiteral("status"), 200);
+            fewer.insert(QStringLiteral("body"), emptyList);
+            server().addFault(fewer);
+            run(store.connect(secondKey));
+            ASSERT_TRUE(store.state().isConnected());
+        } else {
+            store.disconnect();
+        }
+        view.runner().setStatusLine(QStringLiteral("Cleared."));
+        run(std::move(late));
+        EXPECT_TRUE(store.presets().isEmpty());
+        EXPECT_EQ(view.statusLabel()->text(), QStringLiteral("Cleared."));
+    }
 }
 
 TEST_F(ConvertViewTest, queueRowsRetryRevealAndRemove)
@@ -528,7 +555,11 @@ TEST_F(ConvertViewTest, queueRowsRetryRevealAndRemove)
     EXPECT_EQ(model->index(0).data(convert::QueueModel::PresetNameRole).toString(), QStringLiteral("\u221214 LUFS"));
     EXPECT_TRUE(model->index(0).data(convert::QueueModel::StatusRole).toString().startsWith(QStringLiteral("\u2717 Failed (exit ")));
     EXPECT_FALSE(model->index(0).data(convert::QueueModel::ErrorDetailRole).toString().isEmpty());
-    EXPECT_GT(view.queueView()->sizeHintForRow(0), view.queueView()->sizeHintForRow(1)) << "the error has a line of its own";
+    EXPECT_EQ(model->index(0).data(convert::QueueModel::DetailRole), model->index(0).data(convert::QueueModel::ErrorDetailRole));
+    // The good file is too short to measure (0.3 s): it is converted, and its row says what happened.
+    EXPECT_EQ(model->index(1).data(convert::QueueModel::DetailRole).toString(),
+              QStringLiteral("The source is silent or too short to measure; its level was left as it is."));
+    EXPECT_EQ(view.queueView()->sizeHintForRow(0), view.queueView()->sizeHintForRow(1)) << "both have a line of their own";
     EXPECT_EQ(QueueRowDelegate::buttons(model->index(0)),
               (QList<QueueRowDelegate::Button>{QueueRowDelegate::Button::retry, QueueRowDelegate::Button::remove}));
     EXPECT_EQ(QueueRowDelegate::buttons(model->index(1)),
@@ -722,3 +753,52 @@ TEST_F(ConvertViewTest, theStartUpHooksConnectAndQueueForM4A)
 } // namespace
 
 #include "ConvertViewTest.moc"
+
+TEST_F(ConvertViewTest, aQueueInProgressShowsEachConversionsBarAndTheQueuesEstimate)
+{
+    service::SessionStore store;
+    connectDemo(store);
+    // A script that converts in real time, so that the conversions are caught half way.
+    Preset slow = *PresetSelection::m4a(store.presets());
+    slow.id = QStringLiteral("real-time");
+    slow.name = QStringLiteral("Real time");
+    slow.suffix = QStringLiteral("_rt");
+    slow.outputExt = QStringLiteral(".wav");
+    slow.command = QStringLiteral("ffmpeg -hide_banner -nostdin -y -re -i \"{input}\" -c:a pcm_s16le \"{output_base}.wav\"");
+    slow.maxChannels.reset();
+    slow.loudness.reset();
+    QList<Preset> presets = store.presets();
+    presets.append(slow);
+    store.setPresets(presets);
+    settings().setValue(QStringLiteral("simultaneousConversions"), 2);
+    ConvertView view(store);
+    view.setActive(true);
+    view.resize(windowSize);
+    view.show();
+    view.enqueue({QUrl::fromLocalFile(tone(QStringLiteral("in/Interview.wav"), 12)),
+                  QUrl::fromLocalFile(tone(QStringLiteral("in/Podcast.wav"), 12)),
+                  QUrl::fromLocalFile(tone(QStringLiteral("in/Outro.wav"), 12))},
+                 slow);
+    view.convert();
+    settings().remove(QStringLiteral("simultaneousConversions"));
+
+    convert::QueueModel *model = view.queueModel();
+    auto fraction = [&](int row) { return model->index(row).data(convert::QueueModel::ProgressRole); };
+    ASSERT_TRUE(waitUntil([&] { return fraction(0).toDouble() > 0.3 && fraction(1).toDouble() > 0.3; }, 30000));
+    EXPECT_FALSE(fraction(2).isValid()) << "the third waits for a free lane";
+    const QString text = model->index(0).data(convert::QueueModel::ProgressTextRole).toString();
+    EXPECT_TRUE(text.contains(QStringLiteral("% \u00B7 ")) && text.endsWith(QStringLiteral(" left"))) << text.toStdString();
+    EXPECT_EQ(model->index(0).data(convert::QueueModel::StatusRole).toString(), QStringLiteral("Converting Interview.wav\u2026"));
+    QLabel *queueLine = view.queueSection()->queueProgressLabel();
+    ASSERT_TRUE(waitUntil([&] { return queueLine->text().contains(QStringLiteral("left")); }, 5000));
+    EXPECT_TRUE(queueLine->text().startsWith(QStringLiteral("0 of 3 files \u00B7 about "))) << queueLine->text().toStdString();
+    EXPECT_GT(view.queueView()->sizeHintForRow(0), view.queueView()->sizeHintForRow(2)) << "a converting row has a line for its bar";
+    EXPECT_TRUE(saveScreenshot(&view, QStringLiteral("convert-progress"), windowSize));
+    EXPECT_TRUE(saveScreenshot(view.queueSection(), QStringLiteral("convert-progress-queue")));
+
+    view.runner().cancel();
+    ASSERT_TRUE(settled(view));
+    EXPECT_TRUE(queueLine->isHidden());
+    EXPECT_FALSE(fraction(0).isValid());
+    EXPECT_EQ(view.runner().statusLine(), QStringLiteral("Stopped \u2014 3 files still queued."));
+}

@@ -1,5 +1,6 @@
 // The script language of presets: tokens, quotes, escapes, placeholders and the three refusals.
 #include "convert/ConvertRunner.h"
+#include "convert/LoudnessPlaceholders.h"
 #include "convert/TemplateError.h"
 
 #include "TestMedia.h"
@@ -223,4 +224,39 @@ TEST(ScriptTemplate, ControlCharacterDescription)
     ASSERT_TRUE(error);
     EXPECT_EQ(error->description(), QStringLiteral("The script contains unsupported control characters."));
     EXPECT_STREQ(error->what(), "The script contains unsupported control characters.");
+}
+
+TEST(ScriptTemplate, MeasuredPlaceholdersExistOnlyWhenGiven)
+{
+    // Without a measurement every measured placeholder is unknown, as any other name is; with
+    // one, each is replaced (and a name that merely starts like one is still unknown).
+    const vorlik::convert::Loudness source{-22.04, -8.7, 6.3, -32.5};
+    const auto measured = vorlik::convert::LoudnessPlaceholders::of(source, 8.04, -1.3);
+    const struct {
+        QString token;
+        QString replaced; // empty: unknown even with the measurement
+    } cases[] = {
+        {QStringLiteral("volume={gain}dB"), QStringLiteral("volume=8.04dB")},
+        {QStringLiteral("measured_I={measured_i}"), QStringLiteral("measured_I=-22.04")},
+        {QStringLiteral("measured_TP={measured_tp}"), QStringLiteral("measured_TP=-8.70")},
+        {QStringLiteral("measured_LRA={measured_lra}"), QStringLiteral("measured_LRA=6.30")},
+        {QStringLiteral("measured_thresh={measured_thresh}"), QStringLiteral("measured_thresh=-32.50")},
+        {QStringLiteral("points={limit}/{limit}"), QStringLiteral("points=-1.30/-1.30")},
+        {QStringLiteral("{gain_db}"), QString()},
+        {QStringLiteral("{GAIN}"), QString()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.token.toStdString());
+        const QString script = QStringLiteral("ffmpeg -af ") + c.token;
+        const auto plain = rejection(script);
+        ASSERT_TRUE(plain);
+        EXPECT_EQ(plain->description(), QStringLiteral("The script uses an unsupported placeholder in '") + c.token
+                                            + QStringLiteral("'."));
+        if (c.replaced.isEmpty()) {
+            EXPECT_THROW(ConvertRunner::buildArguments(script, takeInput, takeBase, measured), TemplateError);
+        } else {
+            EXPECT_EQ(ConvertRunner::buildArguments(script, takeInput, takeBase, measured),
+                      (QStringList{QStringLiteral("-af"), c.replaced}));
+        }
+    }
 }

@@ -7,10 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <atomic>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -99,6 +105,69 @@ TEST(Redaction, CutsLongMessagesBeforeMasking)
     EXPECT_EQ(DiagnosticsLogger::redact(within), QString(4080, QLatin1Char('b')) + QStringLiteral("?token=[redacted]"));
     const QString cut = QString(4095, QLatin1Char('b')) + QStringLiteral("?token=secret");
     EXPECT_EQ(DiagnosticsLogger::redact(cut), QString(4095, QLatin1Char('b')) + QStringLiteral("?…"));
+
+    // The limit counts characters as a reader sees them, and never cuts inside one.
+    const QString emoji = QStringLiteral("\U0001F3B5");               // two UTF-16 units
+    const QString flag = QStringLiteral("\U0001F1E9\U0001F1EA");      // four
+    const QString accented = QStringLiteral("e\u0301");               // two
+    for (const QString &character : {emoji, flag, accented}) {
+        EXPECT_EQ(DiagnosticsLogger::redact(character.repeated(4096)), character.repeated(4096));
+        EXPECT_EQ(DiagnosticsLogger::redact(character.repeated(4097)), character.repeated(4096) + QStringLiteral("…"));
+        EXPECT_EQ(DiagnosticsLogger::redact(QStringLiteral("a") + character.repeated(4096)),
+                  QStringLiteral("a") + character.repeated(4095) + QStringLiteral("…"));
+    }
+    // A line stays bounded, whatever a message is made of: characters of many parts are kept
+    // whole up to 16384 UTF-16 units, and one "character" longer than that (a letter with
+    // endless combining marks) is cut between code points.
+    const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466"); // 11 units
+    const QString families = DiagnosticsLogger::redact(family.repeated(4096));
+    EXPECT_EQ(families, family.repeated(16384 / 11) + QStringLiteral("…"));
+    const QString endless = DiagnosticsLogger::redact(QStringLiteral("a") + QString(100000, QChar(0x0301)) + QStringLiteral("\U0001F3B5"));
+    EXPECT_EQ(endless, QStringLiteral("a") + QString(16383, QChar(0x0301)) + QStringLiteral("…"));
+    const QString pairs = DiagnosticsLogger::redact(QStringLiteral("a") + QStringLiteral("\U000E0100").repeated(50000));
+    EXPECT_EQ(pairs, QStringLiteral("a") + QStringLiteral("\U000E0100").repeated(8191) + QStringLiteral("…"));
+}
+
+TEST(DiagnosticsLogger, ALogCallNeverWaitsForASettingsWrite)
+{
+    Logger logger;
+    // Another holder of the settings file's lock keeps the next write of a setting waiting in
+    // its sync, holding the store, as a slow disk would.
+    QLockFile busy(logger.scratch(QStringLiteral("settings.conf.lock")));
+    ASSERT_TRUE(busy.lock());
+    std::thread writer([&] { logger.settings().setValue(QStringLiteral("exportLocation"), QStringLiteral("custom")); });
+    // A reader of the settings that stops getting through shows that the write holds the store.
+    std::atomic<qint64> reads = 0;
+    std::atomic<bool> stop = false;
+    std::thread reader([&] {
+        while (!stop) {
+            logger.settings().contains(QStringLiteral("probe"));
+            ++reads;
+        }
+    });
+    qint64 seen = -1;
+    QDeadlineTimer quiet(300);
+    for (QDeadlineTimer cap(20000); !cap.hasExpired() && !(reads == seen && quiet.hasExpired()); QThread::msleep(10)) {
+        if (reads != seen) {
+            seen = reads;
+            quiet.setRemainingTime(300);
+        }
+    }
+
+    std::atomic<bool> logged = false;
+    std::thread caller([&] {
+        logger->log(QStringLiteral("test"), QStringLiteral("while the settings are busy"));
+        logged = true;
+    });
+    for (QDeadlineTimer cap(20000); !logged && !cap.hasExpired();)
+        QThread::msleep(5);
+    EXPECT_TRUE(logged) << "log() waited for the settings write";
+    stop = true;
+    busy.unlock();
+    writer.join();
+    reader.join();
+    caller.join();
+    EXPECT_TRUE(messages(settledBuffer(*logger)).contains(QStringLiteral("[test] while the settings are busy")));
 }
 
 TEST(DiagnosticsLogger, OffLogsNothingAndMakesNoFile)

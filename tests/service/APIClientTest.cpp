@@ -4,12 +4,14 @@
 #include "platform/ServiceConfig.h"
 #include "platform/Settings.h"
 #include "service/APIClient.h"
+#include "service/ConnectionRetirement.h"
 #include "tests/support/DevServer.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoroNetworkReply>
+#include <QCoroTimer>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -205,6 +207,51 @@ TEST_F(APIClientTest, requestReturnsEveryStatusAndLogsIt)
         << lines.at(0).toStdString();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^GET health -> 200 in \\d+ms$")).match(lines.at(1)).hasMatch())
         << lines.at(1).toStdString();
+}
+
+TEST_F(APIClientTest, everyErrorStatusIsAResponseWithThatStatusAndItsBody)
+{
+    // Qt files some of these under codes of its own (400 and 418 as an invalid operation, 407
+    // as a proxy's demand): the status decides, not Qt's code.
+    for (int status = 400; status <= 599; ++status) {
+        SCOPED_TRACE(status);
+        const QString body = QStringLiteral("{\"error\":\"status %1\"}").arg(status);
+        server().addFault(statusFault(QStringLiteral("GET"), QStringLiteral("/health"), status, body));
+        const APIResponse response = test::run(APIClient::request(QStringLiteral("health"), "GET"));
+        EXPECT_EQ(response.status, status);
+        EXPECT_EQ(response.body, body.toUtf8());
+
+        server().addFault(statusFault(QStringLiteral("POST"), QStringLiteral("/v1/auth/activate"), status, body));
+        const auto error = failureOf<APIError>([] { return APIClient::activate(server().demoKey()); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->description(), QStringLiteral("Server error %1: ").arg(status) + body);
+    }
+}
+
+TEST_F(APIClientTest, aRedirectToAnotherHostDoesNotCarryTheBearer)
+{
+    // The same server under another name: to the client, another host.
+    QUrl elsewhere = server().baseUrl();
+    elsewhere.setHost(QStringLiteral("localhost"));
+    elsewhere.setPath(QStringLiteral("/v1/jobs/elsewhere"));
+    QJsonObject redirect = statusFault(QStringLiteral("GET"), QStringLiteral("/v1/presets"), 302, QString());
+    redirect.insert(QStringLiteral("location"), elsewhere.toString());
+    server().addFault(redirect);
+    const auto error = failureOf<TransportError>(
+        [] { return APIClient::request(QStringLiteral("/v1/presets"), "GET", std::nullopt, QStringLiteral("tok-secret")); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QNetworkReply::InsecureRedirectError);
+    for (const QJsonValue &request : server().requests())
+        EXPECT_NE(request.toObject().value(QStringLiteral("path")).toString(), QStringLiteral("/v1/jobs/elsewhere"))
+            << "the request, bearer and all, went on to another host";
+
+    // Within the same origin a redirect is followed, bearer and all.
+    redirect.insert(QStringLiteral("location"), QStringLiteral("/health"));
+    server().addFault(redirect);
+    const APIResponse followed =
+        test::run(APIClient::request(QStringLiteral("/v1/presets"), "GET", std::nullopt, QStringLiteral("tok-secret")));
+    EXPECT_EQ(followed.status, 200);
+    EXPECT_EQ(header(lastRequestTo(QStringLiteral("/health")), QStringLiteral("Authorization")), "Bearer tok-secret");
 }
 
 TEST_F(APIClientTest, requestSendsContentTypeAlwaysAndTheBearerWhenGiven)
@@ -519,4 +566,41 @@ TEST_F(APIClientTest, worksOverHTTPSWithATrustedCertificate)
     EXPECT_FALSE(session.accessToken.isEmpty());
     EXPECT_FALSE(test::run(APIClient::fetchPresets(session.accessToken)).presets.isEmpty());
     EXPECT_TRUE(test::run(APIClient::serverBuild()).has_value());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Kept connections
+
+TEST_F(APIClientTest, retiringKeptConnectionsNeverCutsAnExchangeInFlight)
+{
+    // Retire at every chance: the quick answer comes while the slow one is still on its way,
+    // and the slow one must arrive whole; once all is quiet the connections go, and the next
+    // exchange simply makes a new one.
+    QNetworkAccessManager session;
+    ConnectionRetirement::install(session, std::chrono::milliseconds(0));
+    server().addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/v1/presets")},
+                                  {QStringLiteral("action"), QStringLiteral("delay")},
+                                  {QStringLiteral("delay_ms"), 700}});
+    const auto get = [&](const QString &path) {
+        QNetworkRequest request(server().baseUrl().resolved(QUrl(path)));
+        request.setTransferTimeout(15000); // a cut exchange would otherwise never end
+        return session.get(request);
+    };
+    test::run([&]() -> QCoro::Task<void> {
+        std::unique_ptr<QNetworkReply> slow(get(QStringLiteral("/v1/presets")));
+        for (int i = 0; i < 3; ++i) {
+            std::unique_ptr<QNetworkReply> quick(get(QStringLiteral("/health")));
+            co_await quick.get();
+            EXPECT_EQ(quick->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+        }
+        co_await slow.get();
+        EXPECT_EQ(slow->error(), QNetworkReply::AuthenticationRequiredError) << slow->errorString().toStdString();
+        EXPECT_EQ(slow->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 401);
+        EXPECT_TRUE(slow->readAll().contains("bearer"));
+        co_await QCoro::sleepFor(std::chrono::milliseconds(50)); // the retirement runs from the event loop
+        std::unique_ptr<QNetworkReply> after(get(QStringLiteral("/health")));
+        co_await after.get();
+        EXPECT_EQ(after->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+    }());
+    EXPECT_TRUE(session.findChildren<QNetworkReply *>().isEmpty());
 }

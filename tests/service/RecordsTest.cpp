@@ -1,13 +1,17 @@
 // Strict decoding, equality and ordered writing of the service's records.
 #include "service/JsonFields.h"
+#include "service/JsonReader.h"
 #include "service/Preset.h"
 #include "service/PresetsPayload.h"
 #include "service/Session.h"
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QString>
 
+#include <cmath>
 #include <functional>
 #include <ostream>
 
@@ -148,7 +152,7 @@ TEST(PresetsDecoding, documentWithEmptyListDecodes)
 TEST(PresetsDecoding, readsEveryPresetMemberInDocumentOrder)
 {
     const PresetsPayload payload = PresetsPayload::fromJSON(
-        payloadWith('[' + presetJSON() + ',' + presetJSON(R"("id":"p2","unknown":{"deep":[1]})") + ']'));
+        payloadWith('[' + presetJSON() + ',' + presetJSON(R"("id":"p2","unknown":{"deep":[1,1e999]})") + ']'));
     ASSERT_EQ(payload.presets.size(), 2);
     const Preset &first = payload.presets.at(0);
     EXPECT_EQ(first.id, "p1");
@@ -229,6 +233,8 @@ TEST(PresetsDecoding, failsWithTheFirstProblemMet)
          R"(dataCorrupted: "version" is 9223372036854776000, which does not fit a signed 64-bit integer)"},
         {"version -1e300", R"({"version":-1e300,"generated_at":"g","note":"n","presets":[]})",
          R"(dataCorrupted: "version" is -1e+300, which does not fit a signed 64-bit integer)"},
+        {"version 1e400", R"({"version":1e400,"generated_at":"g","note":"n","presets":[]})",
+         R"(dataCorrupted: "version" is a number beyond the range of a 64-bit float)"},
         {"generated_at as number", R"({"version":1,"generated_at":20261201,"note":"n","presets":[]})",
          R"(typeMismatch: "generated_at" is a number, expected a string)"},
         {"missing presets", R"({"version":1,"generated_at":"g","note":"n"})", R"(keyNotFound: no value for key "presets")"},
@@ -275,6 +281,52 @@ TEST(PresetsDecoding, failsWithTheFirstProblemMet)
     }
 }
 
+TEST(PresetsDecoding, loudnessMemberIsReadStrictly)
+{
+    // Present, absent and null decode; anything else fails the whole list, naming the member.
+    struct Case {
+        const char *name;
+        QByteArray member; // after the standard members; empty for none
+        std::optional<LoudnessGoal> decoded;
+        const char *failure; // nullptr when it decodes
+    };
+    const Case cases[] = {
+        {"present", R"("loudness":{"target":-14,"ceiling":-1.0,"extra":true})", LoudnessGoal{-14, -1}, nullptr},
+        {"fractional", R"("loudness":{"target":-23.5,"ceiling":-2})", LoudnessGoal{-23.5, -2}, nullptr},
+        {"absent", {}, std::nullopt, nullptr},
+        {"null", R"("loudness":null)", std::nullopt, nullptr},
+        {"a number", R"("loudness":-14)", std::nullopt, R"(typeMismatch: "presets[0].loudness" is a number, expected an object)"},
+        {"no target", R"("loudness":{"ceiling":-1})", std::nullopt, R"(keyNotFound: no value for key "presets[0].loudness.target")"},
+        {"null ceiling", R"("loudness":{"target":-14,"ceiling":null})", std::nullopt,
+         R"(valueNotFound: "presets[0].loudness.ceiling" is null, expected a number)"},
+        {"target as string", R"("loudness":{"target":"-14","ceiling":-1})", std::nullopt,
+         R"(typeMismatch: "presets[0].loudness.target" is a string, expected a number)"},
+        // Goals no conversion can meet are refused rather than chased.
+        {"target above 0 LUFS", R"("loudness":{"target":6,"ceiling":-1})", std::nullopt,
+         R"(dataCorrupted: "presets[0].loudness.target" is 6, outside -70 to 0 LUFS)"},
+        {"target below -70 LUFS", R"("loudness":{"target":-1000,"ceiling":-1})", std::nullopt,
+         R"(dataCorrupted: "presets[0].loudness.target" is -1000, outside -70 to 0 LUFS)"},
+        {"ceiling above 0 dBTP", R"("loudness":{"target":-14,"ceiling":5})", std::nullopt,
+         R"(dataCorrupted: "presets[0].loudness.ceiling" is 5, outside -20 to 0 dBTP)"},
+        {"ceiling below -20 dBTP", R"("loudness":{"target":-30,"ceiling":-20.5})", std::nullopt,
+         R"(dataCorrupted: "presets[0].loudness.ceiling" is -20.5, outside -20 to 0 dBTP)"},
+        {"ceiling not above the target", R"("loudness":{"target":-10,"ceiling":-10})", std::nullopt,
+         R"(dataCorrupted: "presets[0].loudness.ceiling" is -10, not above the target of -10 LUFS)"},
+    };
+    for (const Case &test : cases) {
+        SCOPED_TRACE(test.name);
+        const QByteArray body = payloadWith('[' + presetJSON(test.member) + ']');
+        if (test.failure) {
+            expectDescription(decodeFailure([&] { PresetsPayload::fromJSON(body); }), test.failure);
+            continue;
+        }
+        const Preset preset = PresetsPayload::fromJSON(body).presets.at(0);
+        EXPECT_EQ(preset.loudness, test.decoded);
+        // Written out and read back, it is the same preset.
+        EXPECT_EQ(PresetsPayload::fromJSON(payloadWith('[' + preset.toJSON() + ']')).presets.at(0), preset);
+    }
+}
+
 TEST(PresetsDecoding, hugeBodiesDecodeOrFailCleanly)
 {
     // 20000 presets (several MB) decode in full and in order.
@@ -302,6 +354,43 @@ TEST(PresetsDecoding, hugeBodiesDecodeOrFailCleanly)
     // And 32 MiB of bytes that are not JSON at all.
     expectDescription(decodeFailure([&] { PresetsPayload::fromJSON(QByteArray(32 * 1024 * 1024, '\xff')); }),
                       "dataCorrupted: the data is not valid JSON (…");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Numbers beyond a double
+
+TEST(JsonReader, OnlyNumbersBeyondADoubleAreReadDifferently)
+{
+    const double infinity = std::numeric_limits<double>::infinity();
+    const QJsonArray read =
+        JsonReader::read(R"(["a\"1e999\\",-1e999,{"k":[1e-999,-0,2.5e308]},"\u0000number-1234+"])").array();
+    ASSERT_EQ(read.size(), 4);
+    EXPECT_EQ(read.at(0).toString(), QStringLiteral("a\"1e999\\")); // strings are left as they are
+    EXPECT_EQ(read.at(1).toDouble(), -infinity);
+    const QJsonArray inner = read.at(2).toObject().value(QStringLiteral("k")).toArray();
+    EXPECT_EQ(inner.at(0).toDouble(), 0.0);
+    EXPECT_EQ(inner.at(1).toDouble(), 0.0);
+    EXPECT_EQ(inner.at(2).toDouble(), infinity);
+    EXPECT_EQ(read.at(3).toString(), QStringLiteral("\u0000number-1234+")); // not a marker of this read
+
+    // As deep as Qt's parser goes.
+    const QByteArray deep = QByteArray(1000, '[') + "1e999" + QByteArray(1000, ']');
+    QJsonValue innermost = JsonReader::read(deep).array().at(0);
+    for (int level = 1; level < 1000; ++level)
+        innermost = innermost.toArray().at(0);
+    EXPECT_EQ(innermost.toDouble(), infinity);
+
+    // Anything else wrong still fails, with the error of the document as sent.
+    for (const QByteArray &broken : {QByteArray("[01e999]"), QByteArray("[1e999x]"), QByteArray("[1e999,]"),
+                                     QByteArray("[1e999"), QByteArray("[1e999,NaN]"), QByteArray("{1e999:1}")}) {
+        SCOPED_TRACE(broken.toStdString());
+        QJsonParseError qtError;
+        QJsonDocument::fromJson(broken, &qtError);
+        QJsonParseError error;
+        EXPECT_TRUE(JsonReader::read(broken, &error).isNull());
+        EXPECT_EQ(error.error, qtError.error);
+        EXPECT_EQ(error.offset, qtError.offset);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -340,6 +429,7 @@ TEST(PresetEquality, everyMemberCounts)
         {"summary value", [](Preset &p) { p.summary = "other"; }},
         {"summary absent", [](Preset &p) { p.summary.reset(); }},
         {"summary empty vs absent", [](Preset &p) { p.summary = QString(); }},
+        {"loudness present", [](Preset &p) { p.loudness = LoudnessGoal{-14, -1}; }},
     };
     for (const Change &change : changes) {
         SCOPED_TRACE(change.name);

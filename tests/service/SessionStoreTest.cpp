@@ -416,7 +416,8 @@ TEST_F(SessionStoreTest, ARefreshFailingWhileTheUserReconnectsLetsTheReconnectFi
 
     auto reconnecting = store.connect(server().demoKey());
     ASSERT_TRUE(waitForRequests(QStringLiteral("/v1/auth/activate")));
-    run(store.refreshSession());
+    // The old session is still held, but its tokens are dead: no caller may use them again.
+    EXPECT_FALSE(run(store.refreshSession()));
     run(std::move(reconnecting));
 
     EXPECT_EQ(store.state(), ConnectionState::connected(QStringLiteral("demo-client")));

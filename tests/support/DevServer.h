@@ -34,6 +34,7 @@ public:
     QUrl baseUrl() const { return m_baseUrl; }
     QString demoKey() const { return m_demoKey; }
     QString dataPath() const { return m_data.path(); }
+    qint64 processId() const { return m_process->processId(); }
 
     // Sets "baseURL" in the standard settings to this server.
     void useAsService() const;

@@ -73,7 +73,10 @@ TEST(ManifestDecoding, BadDocumentsFailWithThePlatformsText)
     EXPECT_EQ(failureOf(R"([1,2])"), format);
     EXPECT_EQ(failureOf(R"({"version":"1",)"), format);
     EXPECT_EQ(failureOf(""), format);
+    EXPECT_EQ(failureOf(R"({"version":"1","build":1e999,"dmg":"d","sha256":"s"})"), format);
     EXPECT_EQ(failureOf(R"({"version":"1","build":1.0,"dmg":"d","sha256":"s"})"), QStringLiteral("(decoded)"));
+    // A member nobody reads may hold a number no double can: the description still stands.
+    EXPECT_EQ(failureOf(R"({"version":"1","build":1,"dmg":"d","sha256":"s","size":1e999})"), QStringLiteral("(decoded)"));
 }
 
 TEST(ManifestEquality, ComparesEveryMember)

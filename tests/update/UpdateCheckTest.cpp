@@ -49,6 +49,7 @@ protected:
             settings().remove(QString::fromLatin1(key));
         ServiceConfig::setCurrentForTesting(QUrl(QStringLiteral("https://vorlik.test")));
         test::takeUpdateLogLines();
+        m_manager.setCurrentAppForTesting(QStringLiteral("/Applications/Vorlik Desktop.app")); // a copy that updates itself
     }
     void TearDown() override { ServiceConfig::setCurrentForTesting({}); }
 
@@ -171,6 +172,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Untrusted{"lookAlikeHost", 30, "https://vorlik.test.example.com/x.tar.gz", digest},
                       Untrusted{"otherNameOfTheSameMachine", 30, "https://localhost/x.tar.gz", digest},
                       Untrusted{"noHost", 30, "https:///x.tar.gz", digest},
+                      // As written, not as a URL parser normalises it.
+                      Untrusted{"upperCaseScheme", 30, "HTTPS://vorlik.test/x.tar.gz", digest},
+                      Untrusted{"upperCaseHost", 30, "https://Vorlik.test/x.tar.gz", digest},
                       Untrusted{"unparsable", 30, "https://exa mple.com/x", digest},
                       Untrusted{"emptyLink", 30, "", digest}),
     [](const ::testing::TestParamInfo<Untrusted> &info) { return std::string(info.param.name); });
@@ -178,17 +182,25 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(UpdateCheckTest, TheServicesOwnHostsAreAllowedBesideTheManifestsHost)
 {
     const QUrl manifest(QStringLiteral("https://updates.example.org/latest.json"));
-    const auto allowed = [&](const char *url) {
-        return UpdateManager::isAllowedDownloadURL(QUrl(QString::fromLatin1(url)), manifest);
-    };
+    const auto allowed = [&](const char *url) { return UpdateManager::isAllowedDownloadURL(QString::fromLatin1(url), manifest); };
     EXPECT_TRUE(allowed("https://updates.example.org/v.tar.gz"));
     EXPECT_TRUE(allowed("https://vorlik.test/v.tar.gz"));
     EXPECT_TRUE(allowed("https://www.vorlik.test/v.tar.gz"));
+    EXPECT_TRUE(allowed("https://updates.example.org:8443/v.tar.gz"));
+    EXPECT_TRUE(allowed("https://someone@vorlik.test/v.tar.gz"));
     EXPECT_FALSE(allowed("https://cdn.vorlik.test/v.tar.gz"));
     EXPECT_FALSE(allowed("http://vorlik.test/v.tar.gz"));
     EXPECT_FALSE(allowed("ftp://vorlik.test/v.tar.gz"));
     EXPECT_FALSE(allowed("https://example.org/v.tar.gz"));
     EXPECT_FALSE(allowed("/relative/v.tar.gz"));
+    // The scheme and the host as the manifest writes them: a URL parser lower-cases both.
+    EXPECT_FALSE(allowed("HTTPS://vorlik.test/v.tar.gz"));
+    EXPECT_FALSE(allowed("Https://updates.example.org/v.tar.gz"));
+    EXPECT_FALSE(allowed("https://VORLIK.test/v.tar.gz"));
+    EXPECT_FALSE(allowed("https://Updates.Example.org/v.tar.gz"));
+    EXPECT_FALSE(allowed("https://vorlik%2Etest/v.tar.gz"));
+    EXPECT_FALSE(allowed("https://vorlik.test./v.tar.gz"));
+    EXPECT_FALSE(allowed("https://updates.example.org@evil.example/v.tar.gz"));
 }
 
 TEST_F(UpdateCheckTest, ServerFailuresBecomeTheCheckError)

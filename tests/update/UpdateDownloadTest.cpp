@@ -47,6 +47,7 @@ protected:
         test::updateServer().useAsService();
         Settings::standard().remove(QStringLiteral("updateManifestURL"));
         test::takeUpdateLogLines();
+        m_manager.setCurrentAppForTesting(QDir::tempPath() + QStringLiteral("/Vorlik Desktop.app")); // one that updates itself
         QObject::connect(&m_manager, &UpdateManager::phaseChanged, &m_manager, [this] { m_phases << m_manager.phase(); });
     }
 
@@ -199,6 +200,15 @@ TEST_F(UpdateDownloadTest, AnErrorPageIsCaughtByTheDigest)
 {
     download(test::manifestFor(QStringLiteral("no-such-image.tar.gz")));
     EXPECT_EQ(m_manager.phase(), UpdatePhase::error(QStringLiteral("The download failed its SHA-256 check.")));
+    // Also the statuses Qt files under codes of its own (an invalid operation, a proxy's demand).
+    for (const int status : {400, 407, 418, 500}) {
+        SCOPED_TRACE(status);
+        test::updateServer().addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/tools/desktop/image.tar.gz")},
+                                                  {QStringLiteral("action"), QStringLiteral("status")},
+                                                  {QStringLiteral("status"), status}});
+        download(test::manifestFor(QStringLiteral("image.tar.gz")));
+        EXPECT_EQ(m_manager.phase(), UpdatePhase::error(QStringLiteral("The download failed its SHA-256 check.")));
+    }
 }
 
 TEST_F(UpdateDownloadTest, AnUnreachableServerOrAnUnwritableFolderFailsTheDownload)

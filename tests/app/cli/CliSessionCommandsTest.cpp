@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -35,6 +36,18 @@ CliResult runCli(const QStringList &arguments,
                  const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     return runProgram(QStringLiteral(VORLIK_CLI_PATH), arguments, environment);
+}
+
+// The client with `input` on its standard input (a pipe, not a terminal).
+CliResult runCliWithInput(const QStringList &arguments, const QByteArray &input)
+{
+    QProcess process;
+    process.start(QStringLiteral(VORLIK_CLI_PATH), arguments);
+    process.write(input);
+    process.closeWriteChannel();
+    process.waitForFinished(120000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
 }
 
 // Runs a shell script inside its own unlocked keyring; "$VORLIK" is the client.
@@ -87,7 +100,7 @@ protected:
 TEST_F(CliSession, ARememberedKeyConnectsUntilItIsForgotten)
 {
     const QString script = QStringLiteral(
-        "\"$VORLIK\" remember-key '  %1  ' || exit 11\n"
+        "printf '  %1  \\n' | \"$VORLIK\" remember-key - || exit 11\n"
         "\"$VORLIK\" --base-url %2 connect || exit 12\n"
         "\"$VORLIK\" forget-key || exit 13\n"
         "\"$VORLIK\" forget-key || exit 14\n"
@@ -103,8 +116,44 @@ TEST_F(CliSession, ARememberedKeyConnectsUntilItIsForgotten)
                              "Removed — the app will no longer auto-connect.\n"
                              "Not connected\n"));
     EXPECT_TRUE(result.err.contains("✗ No client key")) << result.err.toStdString();
-    // The remembered key was trimmed, and only the one connect with it reached the service.
+    // The remembered key, read from standard input, was trimmed, and only the one connect with
+    // it reached the service.
     EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/activate")).size(), 1);
+}
+
+TEST_F(CliSession, TheKeyComesFromAFileOrStandardInputWithoutAppearingOnTheCommandLine)
+{
+    QTemporaryDir folder;
+    const QString keyFile = folder.filePath(QStringLiteral("key"));
+    QFile file(keyFile);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(server().demoKey().toUtf8() + "\n");
+    file.close();
+    const QString connected = QStringLiteral("Connecting…\nConnected — demo-client\n");
+
+    const CliResult fromFile = runCli({"--base-url", base(), "--key-file", keyFile, "connect"}, withoutBus());
+    EXPECT_EQ(fromFile.exitCode, 0) << fromFile.err.toStdString();
+    EXPECT_EQ(fromFile.out, connected);
+
+    const CliResult fromInput = runCliWithInput({"--base-url", base(), "--key", "-", "connect"},
+                                                server().demoKey().toUtf8() + "\r\n");
+    EXPECT_EQ(fromInput.exitCode, 0) << fromInput.err.toStdString();
+    EXPECT_EQ(fromInput.out, connected);
+
+    const CliResult missing = runCli({"--base-url", base(), "--key-file", folder.filePath("none"), "connect"}, withoutBus());
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_TRUE(missing.err.startsWith(QStringLiteral("vorlik: cannot read the key file ") + folder.filePath("none")))
+        << missing.err.toStdString();
+    // A command that needs no key does not read one.
+    const CliResult health = runCli({"--base-url", base(), "--key-file", folder.filePath("none"), "health"}, withoutBus());
+    EXPECT_EQ(health.exitCode, 0) << health.err.toStdString();
+
+    const CliResult help = runCli({"--help"});
+    EXPECT_TRUE(help.out.contains(QStringLiteral("--key-file PATH"))) << help.out.toStdString();
+    EXPECT_TRUE(help.out.contains(QStringLiteral("--key -"))) << help.out.toStdString();
+    // Two activations, both with the key as it was written, without its line ending.
+    const QList<QJsonObject> activations = requestsTo(QStringLiteral("/v1/auth/activate"));
+    EXPECT_EQ(activations.size(), 2);
 }
 
 TEST_F(CliSession, RememberKeyWithOnlySpacesTouchesNoKeyring)
@@ -112,6 +161,9 @@ TEST_F(CliSession, RememberKeyWithOnlySpacesTouchesNoKeyring)
     const CliResult result = runCli({"remember-key", "   "}, withoutBus());
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, QStringLiteral("Enter a client key first.\n"));
+    const CliResult fromInput = runCliWithInput({"remember-key", "-"}, " \t\n");
+    EXPECT_EQ(fromInput.exitCode, 1);
+    EXPECT_EQ(fromInput.err, QStringLiteral("Enter a client key first.\n"));
 }
 
 TEST_F(CliSession, WithoutAKeyringTheKeyIsNotRememberedAnywhere)

@@ -22,4 +22,18 @@ TEST(CommandLine, ProblemsAreReportedNotGuessed)
     EXPECT_EQ(CommandLine::parse({"vorlik", "--key"}).error, "--key needs a value");
     EXPECT_EQ(CommandLine::parse({"vorlik", "--bogus", "health"}).error, "unknown option --bogus");
     EXPECT_EQ(CommandLine::parse({"vorlik", "--help"}).command, "help");
+    EXPECT_EQ(CommandLine::parse({"vorlik", "--key-file"}).error, "--key-file needs a value");
+    EXPECT_EQ(CommandLine::parse({"vorlik", "--key", "k", "--key-file", "f", "connect"}).error,
+              "give the key once: --key or --key-file");
+}
+
+TEST(CommandLine, TheKeyFromAFileOrStandardInput)
+{
+    const auto fromFile = CommandLine::parse({"vorlik", "--key-file", "/run/user/1000/vorlik.key", "connect"});
+    EXPECT_TRUE(fromFile.error.isEmpty()) << fromFile.error.toStdString();
+    EXPECT_EQ(fromFile.keyFile.value(), "/run/user/1000/vorlik.key");
+    EXPECT_FALSE(fromFile.key);
+    const auto fromInput = CommandLine::parse({"vorlik", "--key", "-", "remember-key"});
+    EXPECT_EQ(fromInput.key.value(), "-");
+    EXPECT_EQ(fromInput.command, "remember-key");
 }

@@ -57,6 +57,13 @@ protected:
         start(process, arguments);
         return finish(process);
     }
+    static CliResult runCommand(const QString &program, const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(program, arguments);
+        EXPECT_TRUE(process.waitForStarted(10000));
+        return finish(process);
+    }
 
     QStringList entries(const QString &relative) const
     {
@@ -73,8 +80,8 @@ qint64 usageTotal() { return DevServer::shared().usage().value(QStringLiteral("t
 TEST_F(ConvertCommand, ConvertsAFolderPrintingRowsAndStatusLines)
 {
     QDir().mkpath(m_dir.filePath(QStringLiteral("takes")));
-    TestMedia::sine(m_dir.filePath(QStringLiteral("takes/Take 10.wav")));
-    TestMedia::sine(m_dir.filePath(QStringLiteral("takes/Take 2.flac")));
+    TestMedia::sine(m_dir.filePath(QStringLiteral("takes/Take 10.wav")), 1);
+    TestMedia::sine(m_dir.filePath(QStringLiteral("takes/Take 2.flac")), 1);
     const qint64 before = usageTotal();
 
     const CliResult result = runCli(common() << QStringLiteral("convert") << QStringLiteral("--preset")
@@ -83,7 +90,10 @@ TEST_F(ConvertCommand, ConvertsAFolderPrintingRowsAndStatusLines)
     EXPECT_TRUE(result.out.startsWith(QStringLiteral("Connecting…\nConnected — "))) << result.out.toStdString();
     const QStringList expectedInOrder{
         QStringLiteral("2 files added to the queue.\nRunning…\n"),
+        // The loudness preset measures the source, converts, and measures the result.
+        QStringLiteral("Take 2.flac\t−14 LUFS\tMeasuring Take 2.flac…\n"),
         QStringLiteral("Take 2.flac\t−14 LUFS\tConverting Take 2.flac…\n"),
+        QStringLiteral("Take 2.flac\t−14 LUFS\tChecking Take 2.flac…\n"),
         QStringLiteral("Take 2.flac\t−14 LUFS\t✓ Done → Take 2_-14LUFS.wav\n"),
         QStringLiteral("Take 10.wav\t−14 LUFS\t✓ Done → Take 10_-14LUFS.wav\n"),
         QStringLiteral("Queue finished — 2 done, 0 failed.\n"),
@@ -98,6 +108,27 @@ TEST_F(ConvertCommand, ConvertsAFolderPrintingRowsAndStatusLines)
               (QStringList{QStringLiteral("Take 10.wav"), QStringLiteral("Take 10_-14LUFS.wav"), QStringLiteral("Take 2.flac"),
                            QStringLiteral("Take 2_-14LUFS.wav")}));
     EXPECT_EQ(usageTotal(), before + 2);
+    EXPECT_FALSE(result.err.contains(u'\r')) << "no progress bar when the error stream is not a terminal";
+}
+
+TEST_F(ConvertCommand, OnATerminalTheFilesShowABarSideBySide)
+{
+    QDir().mkpath(m_dir.filePath(QStringLiteral("bars")));
+    TestMedia::sine(m_dir.filePath(QStringLiteral("bars/one.wav")), 3);
+    TestMedia::sine(m_dir.filePath(QStringLiteral("bars/two.wav")), 3);
+    QStringList words{QStringLiteral(VORLIK_CLI_PATH)};
+    words << common() << QStringLiteral("convert") << QStringLiteral("--preset") << QStringLiteral("normalise-14lufs")
+          << QStringLiteral("--jobs") << QStringLiteral("2") << m_dir.filePath(QStringLiteral("bars"));
+    for (QString &word : words)
+        word = u'\'' + word.replace(u'\'', QStringLiteral("'\\''")) + u'\'';
+    // `script` runs the command on a pseudo-terminal and copies what it shows.
+    const CliResult result = runCommand(QStringLiteral("script"),
+                                        {QStringLiteral("-qec"), words.join(u' '), QStringLiteral("/dev/null")});
+    ASSERT_EQ(result.exitCode, 0) << result.out.toStdString() << result.err.toStdString();
+    EXPECT_TRUE(result.out.contains(QStringLiteral("\r\x1b[Kone.wav ["))) << result.out.toStdString();
+    EXPECT_TRUE(result.out.contains(QStringLiteral("one.wav\t−14 LUFS\t✓ Done → one_-14LUFS.wav")));
+    EXPECT_TRUE(result.out.contains(QStringLiteral("two.wav\t−14 LUFS\t✓ Done → two_-14LUFS.wav")));
+    EXPECT_TRUE(result.out.contains(QStringLiteral("Queue finished — 2 done, 0 failed.")));
 }
 
 TEST_F(ConvertCommand, AFailedItemMakesTheExitCodeNonZero)

@@ -1,10 +1,11 @@
-#include "convert/Graphemes.h"
+#include "platform/Graphemes.h"
 
 #include <unicode/ubrk.h>
 
+#include <algorithm>
 #include <memory>
 
-namespace vorlik::convert {
+namespace vorlik::platform {
 namespace {
 
 struct BreakIteratorCloser {
@@ -91,6 +92,32 @@ QString Graphemes::prefix(const QString &text, qsizetype limit)
     return text.left(end);
 }
 
+QString Graphemes::prefix(const QString &text, qsizetype limit, qsizetype maxUnits)
+{
+    if (limit <= 0 || maxUnits <= 0)
+        return {};
+    if (text.size() <= std::min(limit, maxUnits))
+        return text;
+    qsizetype n = 0;
+    qsizetype end = 0;
+    bool whole = true;
+    forEachBoundary(text, [&](qsizetype at) {
+        if (at > maxUnits) {
+            whole = false;
+            return false;
+        }
+        end = at;
+        return ++n < limit;
+    });
+    if (end > 0 || whole)
+        return text.left(end);
+    // One character longer than the whole allowance: keep its first code points.
+    end = maxUnits;
+    if (text.at(end - 1).isHighSurrogate() && text.at(end).isLowSurrogate())
+        --end;
+    return text.left(end);
+}
+
 QString Graphemes::suffix(const QString &text, qsizetype limit)
 {
     if (limit <= 0)
@@ -106,4 +133,4 @@ QString Graphemes::suffix(const QString &text, qsizetype limit)
     return text.mid(all[size_t(characters - limit)]);
 }
 
-} // namespace vorlik::convert
+} // namespace vorlik::platform

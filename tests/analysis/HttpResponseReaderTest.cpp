@@ -1,0 +1,126 @@
+// The upload's answer as it arrives: every framing (length, chunks, end of connection), interim
+// answers passed over, the same result however the bytes are split, and refusals of answers
+// that are not HTTP, contradict themselves or grow past the limits.
+#include "analysis/HttpResponseReader.h"
+
+#include <gtest/gtest.h>
+
+using vorlik::analysis::HttpResponseReader;
+using State = HttpResponseReader::State;
+
+namespace {
+
+struct Case {
+    const char *name;
+    QByteArray bytes;
+    bool closed; // the peer closes the connection after the bytes
+    State state;
+    int status;
+    QByteArray body;
+};
+
+const QList<Case> &cases()
+{
+    static const QList<Case> list{
+        {"length", "HTTP/1.1 200 OK\r\nContent-Length: 21\r\n\r\n{\"upload_id\":\"u-1\"}\r\nextra", false, State::complete,
+         200, "{\"upload_id\":\"u-1\"}\r\n"},
+        {"length zero", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", false, State::complete, 200, ""},
+        {"no reason phrase", "HTTP/1.1 413\r\ncontent-length: 2\r\n\r\n{}", false, State::complete, 413, "{}"},
+        {"chunked", "HTTP/1.1 500 Internal Server Error\r\nTransfer-Encoding: chunked\r\n\r\n"
+                    "4;name=value\r\nWiki\r\n5\r\npedia\r\nE\r\n in\r\n\r\nchunks.\r\n0\r\nTrailer: x\r\n\r\n",
+         false, State::complete, 500, "Wikipedia in\r\n\r\nchunks."},
+        {"until close", "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nall of it", true, State::complete, 200,
+         "all of it"},
+        {"interim first", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\nContent-Length: 1\r\n\r\nx", false,
+         State::complete, 201, "x"},
+        {"no content", "HTTP/1.1 204 No Content\r\n\r\n", false, State::complete, 204, ""},
+        {"bare line feeds", "HTTP/1.1 200 OK\nContent-Length: 2\n\nok", false, State::complete, 200, "ok"},
+        {"cut short", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nshort", true, State::reading, 200, "short"},
+        {"closed in the header", "HTTP/1.1 200 OK\r\nContent-Le", true, State::reading, 200, ""},
+        {"not HTTP", "SSH-2.0-OpenSSH_9.2\r\n", false, State::malformed, 0, ""},
+        {"HTTP/2 preface", "HTTP/2 200\r\n\r\n", false, State::malformed, 0, ""},
+        {"bad length", "HTTP/1.1 200 OK\r\nContent-Length: 1e3\r\n\r\n", false, State::malformed, 200, ""},
+        {"two lengths", "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd", false,
+         State::malformed, 200, ""},
+        {"bad chunk size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", false, State::malformed,
+         200, ""},
+        {"chunk longer than said", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nabc\r\n0\r\n\r\n", false,
+         State::malformed, 200, "ab"},
+        {"chunk size with a prefix", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0x2\r\nab\r\n0\r\n\r\n",
+         false, State::malformed, 200, ""},
+        {"endless chunk size line", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1;" + QByteArray(5000, 'x'),
+         false, State::malformed, 200, ""},
+        {"header line without a name", "HTTP/1.1 200 OK\r\n: x\r\n\r\n", false, State::malformed, 200, ""},
+        {"too large", "HTTP/1.1 200 OK\r\nContent-Length: 16777217\r\n\r\n", false, State::malformed, 200, ""},
+    };
+    return list;
+}
+
+// Feeds the bytes in pieces of `piece` (0: all at once).
+HttpResponseReader read(const Case &c, qsizetype piece)
+{
+    HttpResponseReader reader;
+    const qsizetype step = piece > 0 ? piece : std::max<qsizetype>(c.bytes.size(), 1);
+    for (qsizetype at = 0; at < c.bytes.size(); at += step)
+        reader.feed(c.bytes.constData() + at, std::min(step, c.bytes.size() - at));
+    if (c.closed)
+        reader.close();
+    return reader;
+}
+
+TEST(HttpResponseReader, FramingsAndRefusalsHoweverTheBytesAreSplit)
+{
+    for (const Case &c : cases()) {
+        for (const qsizetype piece : {qsizetype(0), qsizetype(1), qsizetype(7)}) {
+            SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(piece));
+            const HttpResponseReader reader = read(c, piece);
+            EXPECT_EQ(reader.state(), c.state);
+            if (c.state == State::malformed) {
+                EXPECT_FALSE(reader.problem().isEmpty());
+                continue;
+            }
+            EXPECT_EQ(reader.status(), c.status);
+            EXPECT_EQ(reader.body(), c.body);
+        }
+    }
+}
+
+TEST(HttpResponseReader, ManySmallChunksAreABodyNotAHeader)
+{
+    // The framing of a chunked body is not part of the header, however many chunks there are.
+    QByteArray body(20000, 'p');
+    QByteArray bytes = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (const char c : body)
+        bytes += QByteArray("1\r\n") + c + "\r\n";
+    bytes += "0\r\n\r\n";
+    HttpResponseReader reader;
+    EXPECT_EQ(reader.feed(bytes), State::complete) << reader.problem().toStdString();
+    EXPECT_EQ(reader.body(), body);
+}
+
+TEST(HttpResponseReader, HeaderFieldsAndLimits)
+{
+    HttpResponseReader reader;
+    reader.feed("HTTP/1.1 200 OK\r\nX-Thing:  spaced value \r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(reader.state(), State::complete);
+    EXPECT_EQ(reader.header("x-thing"), "spaced value");
+    EXPECT_EQ(reader.header("Missing"), QByteArray());
+
+    // An endless header, or an endless body without a length, is refused rather than kept.
+    HttpResponseReader endlessHeader;
+    const QByteArray filler(4096, 'a');
+    endlessHeader.feed("HTTP/1.1 200 OK\r\nX: ");
+    for (int i = 0; i < 20 && endlessHeader.state() == State::reading; ++i)
+        endlessHeader.feed(filler);
+    EXPECT_EQ(endlessHeader.state(), State::malformed);
+
+    HttpResponseReader endlessBody;
+    endlessBody.feed("HTTP/1.1 200 OK\r\n\r\n");
+    const QByteArray block(1 << 20, 'b');
+    for (int i = 0; i < 20 && endlessBody.state() == State::reading; ++i)
+        endlessBody.feed(block);
+    EXPECT_EQ(endlessBody.state(), State::malformed);
+    EXPECT_LE(endlessBody.body().size(), HttpResponseReader::maximumBodyBytes);
+}
+
+} // namespace
