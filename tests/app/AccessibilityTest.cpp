@@ -1,5 +1,7 @@
 // What a screen reader is told, through Qt's accessibility interfaces in-process: roles, names,
 // states and actions of the shell's controls; and how the keyboard's focus shows.
+#include "analysis/AnalysisCard.h"
+#include "analysis/AnalysisView.h"
 #include "app/AppTab.h"
 #include "app/AppWindows.h"
 #include "app/ConnectionPill.h"
@@ -7,6 +9,8 @@
 #include "app/PreferencesWindowController.h"
 #include "app/RootView.h"
 #include "app/SignInPopover.h"
+#include "convert/CardItemDelegate.h"
+#include "convert/QueueModel.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
 #include "service/KeychainStore.h"
@@ -18,6 +22,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QLineEdit>
+#include <QListView>
 #include <QStackedWidget>
 #include <QTest>
 
@@ -165,6 +170,83 @@ TEST_F(AccessibilityTest, KeyboardFocusIsVisibleOnTheShellsControls)
     view->tabButton(AppTab::convert)->setFocus(Qt::TabFocusReason);
     spinEventLoop(30);
     saveScreenshot(view.get(), QStringLiteral("focus-on-tab-button"));
+}
+
+// The colour a control's background shows at its top-left corner, as drawn in its window.
+QColor backgroundOf(QWidget *widget)
+{
+    const QPoint corner = widget->mapTo(widget->window(), QPoint(1, 1));
+    return widget->window()->grab(QRect(corner, QSize(1, 1))).toImage().pixelColor(0, 0);
+}
+
+TEST_F(AccessibilityTest, StatusTextsHaveContrastOnTheirBackgrounds)
+{
+    using service::ConnectionState;
+    view->select(AppTab::audioInfo);
+    spinEventLoop(50);
+    auto *connection = view->page(AppTab::audioInfo)->findChild<QWidget *>(QStringLiteral("connectionLabel"));
+    ASSERT_NE(connection, nullptr);
+    const QColor card = backgroundOf(connection);
+
+    analysis::AnalysisCard failedCard;
+    failedCard.setFailed(true);
+    failedCard.resize(120, 60);
+    const QColor failedFill = failedCard.grab().toImage().pixelColor(60, 30);
+
+    view->select(AppTab::convert);
+    spinEventLoop(50);
+    auto *queue = view->page(AppTab::convert)->findChild<QListView *>(QStringLiteral("queueView"));
+    ASSERT_NE(queue, nullptr);
+    const QColor row = queue->viewport()->palette().color(queue->viewport()->backgroundRole());
+
+    struct Case {
+        const char *what;
+        QColor text;
+        QColor background;
+    };
+    const Case cases[] = {
+        {"Connected", analysis::AnalysisView::connectionColor(ConnectionState::connected(QStringLiteral("c"))), card},
+        {"Connecting", analysis::AnalysisView::connectionColor(ConnectionState::connecting()), card},
+        {"Sign-in failed", analysis::AnalysisView::connectionColor(ConnectionState::failed(QStringLiteral("x"))), card},
+        {"Offline", analysis::AnalysisView::connectionColor(ConnectionState::disconnected()), card},
+        {"failed card", analysis::AnalysisCard::failedColor(), failedFill},
+        {"queue done", convert::QueueModel::doneColor(), row},
+        {"queue failed", convert::QueueModel::failedColor(), row},
+    };
+    for (const Case &c : cases)
+        EXPECT_GE(contrast(c.text, c.background), 4.5)
+            << c.what << ": " << c.text.name().toStdString() << " on " << c.background.name().toStdString();
+}
+
+TEST(CardItemLine, TheNameGivesWayNeverTheStatus)
+{
+    using convert::CardItemDelegate;
+    const QFontMetrics metrics(QApplication::font());
+    const QString name = QStringLiteral("a_tone_with_a_rather_long_name.wav");
+    const QString status = QStringLiteral("✓ Done → a_tone_with_a_rather_long_name_aac.m4a");
+    const int statusWidth = metrics.horizontalAdvance(CardItemDelegate::separator() + status);
+    for (int room : {statusWidth + 40, statusWidth + 120, statusWidth + 400}) {
+        const CardItemDelegate::Line line = CardItemDelegate::fit(name, status, metrics, room);
+        EXPECT_EQ(line.status, CardItemDelegate::separator() + status) << room;
+        EXPECT_LE(metrics.horizontalAdvance(line.name + line.status), room);
+        EXPECT_TRUE(line.name == name || line.name.contains(QChar(0x2026))) << line.name.toStdString();
+    }
+}
+
+TEST_F(AccessibilityTest, TheConvertCardsButtonsAreToldApart)
+{
+    view->select(AppTab::convert);
+    QStringList names;
+    for (QWidget *card : view->page(AppTab::convert)->findChildren<QWidget *>()) {
+        if (!card->objectName().startsWith(QLatin1String("presetCard-")))
+            continue;
+        for (QAbstractButton *button : card->findChildren<QAbstractButton *>())
+            if (button->text() == QLatin1String("Choose Files"))
+                names.append(QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name));
+    }
+    EXPECT_EQ(names.size(), 4);
+    names.removeDuplicates();
+    EXPECT_EQ(names.size(), 4) << names.join(QStringLiteral(", ")).toStdString();
 }
 
 } // namespace
