@@ -855,4 +855,7 @@ TEST_F(ConvertViewTest, aQueueInProgressShowsEachConversionsBarAndTheQueuesEstim
     EXPECT_TRUE(queueLine->isHidden());
     EXPECT_FALSE(fraction(0).isValid());
     EXPECT_EQ(view.runner().statusLine(), QStringLiteral("Stopped \u2014 3 files still queued."));
+    // The grace a stop gives ffmpeg before SIGKILL runs out on its own timer; it must fire before
+    // the view goes, or its wait is never resumed.
+    QTest::qWait(int(convert::ConvertRunner::forceKillDelay.count()) + 500);
 }
