@@ -15,7 +15,7 @@
 #include "platform/Settings.h"
 #include "service/KeychainStore.h"
 #include "service/SessionStore.h"
-#include "tests/app/ShellTestSupport.h"
+#include "tests/app/ShellWindowTest.h"
 #include "update/UpdateManager.h"
 
 #include <QAbstractButton>
@@ -71,38 +71,13 @@ double focusMarkContrast(QWidget *widget)
     return strongest;
 }
 
-class AccessibilityTest : public ::testing::Test {
+class AccessibilityTest : public ShellWindowTest {
 protected:
     void SetUp() override
     {
-        service::KeychainStore::remove();
-        app::LightPalette::apply();
-        shellServer().reset();
-        shellServer().useAsService();
-        Settings::standard().setValue(QStringLiteral("skipWebTabs"), true);
-        Settings::standard().setValue(QStringLiteral("vorlikDiag"), true);
-        store = std::make_unique<service::SessionStore>();
-        windows = std::make_unique<app::AppWindows>(Settings::standard(), diagnostics::DiagnosticsLogger::shared(),
-                                                    update::UpdateManager::shared());
-        view = std::make_unique<app::RootView>(*store, *windows, update::UpdateManager::shared(), Settings::standard());
-        view->resize(1200, 780);
-        view->show();
-        view->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(view.get()));
-        EXPECT_TRUE(waitUntil([&] { return view->isStartupFinished(); }));
+        ShellWindowTest::SetUp();
+        shownView();
     }
-
-    void TearDown() override
-    {
-        view.reset();
-        windows.reset();
-        store.reset();
-        Settings::standard().clearOverrides();
-    }
-
-    std::unique_ptr<service::SessionStore> store;
-    std::unique_ptr<app::AppWindows> windows;
-    std::unique_ptr<app::RootView> view;
 };
 
 TEST_F(AccessibilityTest, TheTabsArePageTabsWhoseActionSelectsThePage)

@@ -13,7 +13,7 @@
 #include "platform/Settings.h"
 #include "service/KeychainStore.h"
 #include "service/SessionStore.h"
-#include "tests/app/ShellTestSupport.h"
+#include "tests/app/ShellWindowTest.h"
 #include "update/UpdateManager.h"
 #include "web/DropRouter.h"
 
@@ -30,49 +30,7 @@ namespace {
 using app::AppTab;
 using platform::Settings;
 
-class KeyboardTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        service::KeychainStore::remove();
-        app::LightPalette::apply();
-        shellServer().reset();
-        shellServer().useAsService();
-        Settings::standard().setValue(QStringLiteral("vorlikDiag"), true);
-        Settings::standard().setValue(QStringLiteral("skipWebTabs"), true);
-        store = std::make_unique<service::SessionStore>();
-        windows = std::make_unique<app::AppWindows>(Settings::standard(), diagnostics::DiagnosticsLogger::shared(),
-                                                    update::UpdateManager::shared());
-    }
-
-    void TearDown() override
-    {
-        view.reset();
-        windows.reset();
-        store.reset();
-        Settings::standard().clearOverrides();
-    }
-
-    app::RootView &shownView()
-    {
-        view = std::make_unique<app::RootView>(*store, *windows, update::UpdateManager::shared(), Settings::standard());
-        view->resize(1200, 780);
-        showActive(view.get());
-        EXPECT_TRUE(waitUntil([&] { return view->isStartupFinished(); }));
-        return *view;
-    }
-
-    static void showActive(QWidget *window)
-    {
-        window->show();
-        window->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(window));
-    }
-
-    std::unique_ptr<service::SessionStore> store;
-    std::unique_ptr<app::AppWindows> windows;
-    std::unique_ptr<app::RootView> view;
-};
+class KeyboardTest : public ShellWindowTest {};
 
 TEST_F(KeyboardTest, TabKeysSwitchTabsAsAClickDoes)
 {
