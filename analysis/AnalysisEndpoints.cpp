@@ -80,7 +80,8 @@ QCoro::Task<std::shared_ptr<SourceFile>> opened(QFuture<std::shared_ptr<SourceFi
 
 } // namespace
 
-QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer, CancellationToken cancellation)
+QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer, CancellationToken cancellation,
+                                                    UploadProgress onProgress)
 {
     if (cancellation.isCancelled())
         throw cancelled();
@@ -109,6 +110,8 @@ QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer
     const std::unique_ptr<StreamingUpload, LaterDeleter> upload(new StreamingUpload(
         APIClient::url(QStringLiteral("/v1/uploads")), headers, std::move(source), uploadTimeoutSeconds * 1000));
     const CancellationToken::Registration stop = cancellation.onCancel([&upload] { upload->abort(); });
+    if (onProgress)
+        QObject::connect(upload.get(), &StreamingUpload::progressed, upload.get(), onProgress);
     // finished() always comes from the event loop, so it cannot pass before the wait begins.
     auto ended = qCoro(upload.get(), &StreamingUpload::finished);
     upload->start();

@@ -13,6 +13,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+
 namespace vorlik::analysis {
 
 using platform::CancellationToken;
@@ -24,9 +26,12 @@ public:
     // POST "/v1/uploads": the file as a multipart body, read from the source as it is sent (no
     // copy on disk) over a connection of its own. 200 with a string "upload_id" gives that id.
     // `cancellation` aborts the exchange in flight (the caller then sees the "Operation
-    // canceled" transport error).
+    // canceled" transport error). `onProgress` hears, on this thread, the bytes of the body sent
+    // so far and its whole size, as the sending goes on.
+    using UploadProgress = std::function<void(qint64 sent, qint64 total)>;
     static QCoro::Task<QString> uploadAudio(QUrl fileURL, QString bearer,
-                                            CancellationToken cancellation = CancellationToken());
+                                            CancellationToken cancellation = CancellationToken(),
+                                            UploadProgress onProgress = {});
 
     // POST "/v1/jobs/" + id + "/process" with {"workflow": workflow}: 202 with a string "job_id".
     static QCoro::Task<QString> processUpload(QString uploadID, QString workflow, QString bearer);

@@ -1,6 +1,7 @@
 #include "analysis/AnalysisItemCard.h"
 
 #include "analysis/AnalysisCard.h"
+#include "analysis/AnalysisProgressRow.h"
 #include "analysis/PageStyle.h"
 #include "analysis/ReportSummary.h"
 #include "analysis/ReportView.h"
@@ -28,7 +29,7 @@ const QColor symbolColor(0x4a, 0x4d, 0x55);
 AnalysisItemCard::AnalysisItemCard(const AnalysisRunner::Item &item, QWidget *parent)
     : QWidget(parent), m_item(item), m_card(new AnalysisCard(this)), m_chevron(new QToolButton(m_card)),
       m_symbol(new QLabel(m_card)), m_name(new QLabel(m_card)), m_status(new QLabel(m_card)),
-      m_summary(new QLabel(m_card)), m_clear(new QPushButton(QStringLiteral("Clear"), m_card)),
+      m_summary(new QLabel(m_card)), m_progress(new AnalysisProgressRow(m_card)), m_clear(new QPushButton(QStringLiteral("Clear"), m_card)),
       m_body(new QWidget(m_card)), m_bodyLayout(new QVBoxLayout(m_body)), m_errorBox(new QWidget(m_body)),
       m_error(new QLabel(m_errorBox)), m_retry(new QPushButton(QStringLiteral("Retry"), m_errorBox)),
       m_save(new QPushButton(QStringLiteral("Save Report"), m_body))
@@ -61,6 +62,7 @@ AnalysisItemCard::AnalysisItemCard(const AnalysisRunner::Item &item, QWidget *pa
     nameRow->addWidget(m_name);
     nameRow->addWidget(m_status, 1);
     titles->addLayout(nameRow);
+    titles->addWidget(m_progress);
     titles->addWidget(m_summary);
 
     auto *header = new QHBoxLayout;
@@ -124,6 +126,8 @@ void AnalysisItemCard::setItem(const AnalysisRunner::Item &item, bool expanded, 
         m_chevronName = chevron;
         m_chevron->setIcon(SymbolIcon::icon(chevron, symbolColor, 14));
         m_chevron->setToolTip(expanded ? QStringLiteral("Close") : QStringLiteral("Open"));
+        // An icon alone says nothing to a screen reader: the name tells what it does.
+        m_chevron->setAccessibleName(expanded ? QStringLiteral("Hide details") : QStringLiteral("Show details"));
     }
     const QString symbol = failed ? QStringLiteral("exclamationmark.triangle.fill") : QStringLiteral("waveform");
     if (symbol != m_symbolName) {
@@ -142,6 +146,11 @@ void AnalysisItemCard::setItem(const AnalysisRunner::Item &item, bool expanded, 
     m_clear->setEnabled(idle);
     m_retry->setEnabled(idle);
     showBody();
+}
+
+void AnalysisItemCard::setProgress(const std::optional<AnalysisRunner::Progress> &progress)
+{
+    m_progress->setProgress(progress);
 }
 
 void AnalysisItemCard::showBody()

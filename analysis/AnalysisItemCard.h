@@ -16,6 +16,7 @@ class QVBoxLayout;
 namespace vorlik::analysis {
 
 class AnalysisCard;
+class AnalysisProgressRow;
 
 class AnalysisItemCard : public QWidget {
     Q_OBJECT
@@ -25,6 +26,8 @@ public:
     QUuid itemID() const { return m_item.id; }
     // Shows the item as it is now; `idle` says whether the runner would act on Retry and Clear.
     void setItem(const AnalysisRunner::Item &item, bool expanded, bool idle);
+    // How far the item has got while it is worked on; none otherwise.
+    void setProgress(const std::optional<AnalysisRunner::Progress> &progress);
 
     bool isExpanded() const { return m_expanded; }
     bool isFailed() const;
@@ -34,6 +37,7 @@ public:
     QLabel *nameLabel() const { return m_name; }
     QLabel *statusLabel() const { return m_status; }
     QLabel *summaryLabel() const { return m_summary; }
+    AnalysisProgressRow *progressRow() const { return m_progress; }
     QLabel *errorLabel() const { return m_error; }
     QPushButton *retryButton() const { return m_retry; }
     QPushButton *saveButton() const { return m_save; }
@@ -64,6 +68,7 @@ private:
     QLabel *m_name;
     QLabel *m_status;
     QLabel *m_summary;
+    AnalysisProgressRow *m_progress;
     QPushButton *m_clear;
     QWidget *m_body;
     QVBoxLayout *m_bodyLayout;

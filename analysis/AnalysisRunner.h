@@ -8,6 +8,7 @@
 // a wait is in flight; it holds the runner weakly (destroying the runner ends it quietly) and
 // looks every item up by id again after each suspension.
 #include "analysis/AnalysisPayload.h"
+#include "analysis/AnalysisProgress.h"
 #include "analysis/JobInfo.h"
 #include "platform/CancellationToken.h"
 
@@ -55,6 +56,8 @@ public:
     enum class RunState { idle, running, stopping };
     Q_ENUM(RunState)
 
+    using Progress = AnalysisProgress;
+
     static constexpr qint64 uploadLimitBytes = 134217728; // 128 MiB, inclusive
     static constexpr std::chrono::milliseconds defaultPollInterval{1500};
     static constexpr std::chrono::milliseconds defaultPollTimeLimit{900000};
@@ -72,6 +75,8 @@ public:
     qint64 analyzedCount() const { return m_analyzedCount; }
     // At least one item is still to do.
     bool hasPending() const;
+    // None between items and outside a run.
+    const std::optional<Progress> &progress() const { return m_progress; }
 
     // Adds the audio files among the URLs (folders are walked); does not start a run.
     void queue(const QList<QUrl> &urls);
@@ -98,6 +103,9 @@ signals:
     void isRunningChanged();
     void statusLineChanged();
     void runStateChanged();
+    void progressChanged();
+    // After the status line of a run's end is written.
+    void runFinished();
 
 private:
     QCoro::Task<void> runLoop(QPointer<service::SessionStore> store);
@@ -110,6 +118,8 @@ private:
     void setRunState(RunState state);
     void setRunning(bool running);
     void finishRun();
+    void setProgress(std::optional<Progress> progress);
+    void uploadAdvanced(const QUuid &id, qint64 sent, qint64 total);
     void log(const QString &message) const;
 
     const std::chrono::milliseconds m_pollInterval;
@@ -122,9 +132,21 @@ private:
     std::optional<QString> m_activeJobID;
     std::optional<QString> m_activeToken;
     qint64 m_analyzedCount = 0;
+    std::optional<Progress> m_progress;
+    std::chrono::steady_clock::time_point m_progressShown; // when an upload's step was last told
     // Ends the waits of the current run; a fresh one for every run.
     platform::CancellationToken m_stop;
 };
+
+template <typename Change>
+void AnalysisRunner::changeItem(const QUuid &id, Change change)
+{
+    Item *item = find(id);
+    if (!item)
+        return; // it has vanished: the step is skipped
+    change(*item);
+    emit itemsChanged();
+}
 
 } // namespace vorlik::analysis
 

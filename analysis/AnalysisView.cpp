@@ -1,15 +1,16 @@
 #include "analysis/AnalysisView.h"
 
 #include "analysis/AnalysisCard.h"
+#include "analysis/AnalysisDropCard.h"
 #include "analysis/AnalysisEndpoints.h"
-#include "analysis/AnalysisItemCard.h"
+#include "analysis/AnalysisItemList.h"
+#include "analysis/AnalysisStatusBar.h"
 #include "analysis/CardDropTarget.h"
 #include "analysis/DropArea.h"
 #include "analysis/FileError.h"
 #include "analysis/PageHooks.h"
 #include "analysis/PageStyle.h"
 #include "analysis/SymbolIcon.h"
-#include "platform/BuildInfo.h"
 #include "platform/Failure.h"
 #include "platform/Settings.h"
 #include "service/SessionStore.h"
@@ -18,10 +19,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QSaveFile>
-#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -66,11 +64,16 @@ AnalysisView::AnalysisView(service::SessionStore &store, platform::Settings &set
     layout->setContentsMargins(18, 16, 18, 10);
     layout->setSpacing(12);
 
-    m_dropTarget = new CardDropTarget(makeDropCard(), this);
+    m_dropCard = new AnalysisDropCard;
+    connect(m_dropCard, &AnalysisDropCard::clearRequested, this, [this] { m_runner->clear(); });
+    connect(m_dropCard, &AnalysisDropCard::chooseFilesRequested, this, &AnalysisView::chooseFiles);
+    connect(m_dropCard, &AnalysisDropCard::chooseFolderRequested, this, &AnalysisView::chooseFolder);
+    connect(m_dropCard, &AnalysisDropCard::stopRequested, this, [this] { m_runner->cancel(); });
+    m_dropTarget = new CardDropTarget(m_dropCard, this);
     m_dropTarget->setActive(m_active);
     m_dropTarget->setOnTargeted([this](bool on) {
         m_isDropping = on;
-        m_dropArea->setHighlighted(on);
+        dropArea()->setHighlighted(on);
     });
     m_dropTarget->setOnDrop([this](const QList<QUrl> &files) {
         enqueue(files);
@@ -79,21 +82,15 @@ AnalysisView::AnalysisView(service::SessionStore &store, platform::Settings &set
     layout->addWidget(m_dropTarget);
     layout->addWidget(makeSignInHint());
 
-    m_itemsBox = new QWidget;
-    m_itemsBox->setObjectName(QStringLiteral("analysisItems"));
-    m_itemsLayout = new QVBoxLayout(m_itemsBox);
-    m_itemsLayout->setContentsMargins(0, 0, 4, 0);
-    m_itemsLayout->setSpacing(8);
-    m_itemsLayout->addStretch(1);
-    m_scroll = new QScrollArea(this);
-    m_scroll->setWidget(m_itemsBox);
-    m_scroll->setWidgetResizable(true);
-    m_scroll->setFrameShape(QFrame::NoFrame);
-    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_scroll->viewport()->setAutoFillBackground(false);
-    m_itemsBox->setAutoFillBackground(false);
-    layout->addWidget(m_scroll, 1);
-    layout->addWidget(makeStatusBar());
+    m_itemList = new AnalysisItemList(this);
+    connect(m_itemList, &AnalysisItemList::toggleRequested, this, &AnalysisView::toggleExpanded);
+    connect(m_itemList, &AnalysisItemList::retryRequested, this, &AnalysisView::retry);
+    connect(m_itemList, &AnalysisItemList::saveRequested, this, &AnalysisView::saveReport);
+    connect(m_itemList, &AnalysisItemList::clearRequested, this, &AnalysisView::removeItem);
+    layout->addWidget(m_itemList, 1);
+    m_statusBar = new AnalysisStatusBar(this);
+    connect(m_statusBar, &AnalysisStatusBar::preferencesRequested, this, &AnalysisView::preferencesRequested);
+    layout->addWidget(m_statusBar);
 
     connect(m_runner, &AnalysisRunner::itemsChanged, this, [this] {
         showItems();
@@ -101,6 +98,8 @@ AnalysisView::AnalysisView(service::SessionStore &store, platform::Settings &set
     });
     connect(m_runner, &AnalysisRunner::statusLineChanged, this, &AnalysisView::showStatus);
     connect(m_runner, &AnalysisRunner::isRunningChanged, this, &AnalysisView::showRunState);
+    connect(m_runner, &AnalysisRunner::progressChanged, this,
+            [this] { m_itemList->showProgress(m_runner->progress()); });
     connect(m_runner, &AnalysisRunner::runStateChanged, this, [this] {
         showRunState();
         showItems();
@@ -121,60 +120,6 @@ AnalysisView::AnalysisView(service::SessionStore &store, platform::Settings &set
 
 AnalysisView::~AnalysisView() = default;
 
-QWidget *AnalysisView::makeDropCard()
-{
-    auto *card = new AnalysisCard;
-    card->setObjectName(QStringLiteral("analysisDropCard"));
-
-    auto *title = new QLabel(QStringLiteral("AUDIO ANALYSIS"), card);
-    QFont titleFont = title->font();
-    titleFont.setWeight(QFont::Bold);
-    titleFont.setLetterSpacing(QFont::AbsoluteSpacing, 0.6);
-    title->setFont(titleFont);
-    m_busy = new QProgressBar(card);
-    m_busy->setRange(0, 0);
-    m_busy->setTextVisible(false);
-    m_busy->setFixedSize(70, 6);
-    m_connection = new QLabel(card);
-    m_connection->setObjectName(QStringLiteral("connectionLabel"));
-    m_clear = new QPushButton(QStringLiteral("Clear"), card);
-    connect(m_clear, &QPushButton::clicked, this, [this] { m_runner->clear(); });
-
-    auto *header = new QHBoxLayout;
-    header->setSpacing(8);
-    header->addWidget(symbolLabel(QStringLiteral("waveform"), 18, QColor(0x4a, 0x4d, 0x55), card));
-    header->addWidget(title);
-    header->addWidget(m_busy);
-    header->addStretch(1);
-    header->addWidget(m_connection);
-    header->addWidget(m_clear);
-
-    m_dropArea = new DropArea(QStringLiteral("Drag and drop audio files here"),
-                              QStringLiteral("wav \u00B7 aiff \u00B7 flac \u00B7 mp3 \u00B7 m4a \u00B7 aac \u00B7 ogg "
-                                             "\u00B7 opus \u00B7 wma \u00B7 caf \u00B7 w64 \u00B7 amb"),
-                              card);
-
-    m_chooseFiles = new QPushButton(QStringLiteral("Choose Files"), card);
-    m_chooseFolder = new QPushButton(QStringLiteral("Choose Folder"), card);
-    m_stop = new QPushButton(QStringLiteral("Stop"), card);
-    connect(m_chooseFiles, &QPushButton::clicked, this, &AnalysisView::chooseFiles);
-    connect(m_chooseFolder, &QPushButton::clicked, this, &AnalysisView::chooseFolder);
-    connect(m_stop, &QPushButton::clicked, this, [this] { m_runner->cancel(); });
-    auto *buttons = new QHBoxLayout;
-    buttons->addWidget(m_chooseFiles);
-    buttons->addWidget(m_chooseFolder);
-    buttons->addWidget(m_stop);
-    buttons->addStretch(1);
-
-    auto *layout = new QVBoxLayout(card);
-    layout->setContentsMargins(16, 12, 16, 14);
-    layout->setSpacing(10);
-    layout->addLayout(header);
-    layout->addWidget(m_dropArea, 1);
-    layout->addLayout(buttons);
-    return card;
-}
-
 QWidget *AnalysisView::makeSignInHint()
 {
     m_signInHint = new QWidget(this);
@@ -192,33 +137,6 @@ QWidget *AnalysisView::makeSignInHint()
     return m_signInHint;
 }
 
-QWidget *AnalysisView::makeStatusBar()
-{
-    auto *bar = new QWidget(this);
-    bar->setObjectName(QStringLiteral("statusBar"));
-    m_status = new QLabel(bar);
-    m_status->setObjectName(QStringLiteral("statusLine"));
-    m_status->setTextFormat(Qt::PlainText);
-    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    m_counter = new QLabel(bar);
-    m_counter->setObjectName(QStringLiteral("analysedCounter"));
-    setTextColor(m_counter, secondaryText);
-    m_preferences = new QPushButton(QStringLiteral("Preferences"), bar);
-    connect(m_preferences, &QPushButton::clicked, this, &AnalysisView::preferencesRequested);
-    auto *app = new QLabel(platform::appName() + u' ' + platform::appVersion(), bar);
-    app->setObjectName(QStringLiteral("appLabel"));
-    setTextColor(app, secondaryText);
-
-    auto *layout = new QHBoxLayout(bar);
-    layout->setContentsMargins(2, 0, 2, 0);
-    layout->setSpacing(12);
-    layout->addWidget(m_status, 1);
-    layout->addWidget(m_counter);
-    layout->addWidget(m_preferences);
-    layout->addWidget(app);
-    return bar;
-}
-
 void AnalysisView::setActive(bool active)
 {
     if (m_active == active)
@@ -227,7 +145,7 @@ void AnalysisView::setActive(bool active)
     m_dropTarget->setActive(active);
     if (!active && m_isDropping) {
         m_isDropping = false;
-        m_dropArea->setHighlighted(false);
+        dropArea()->setHighlighted(false);
     }
     emit activeChanged(active);
 }
@@ -274,16 +192,30 @@ void AnalysisView::startRunIfReady(bool requirePending)
 
 void AnalysisView::toggleExpanded(const QUuid &id)
 {
-    if (!m_expanded.remove(id))
-        m_expanded.insert(id);
+    m_itemList->setExpanded(id, !m_itemList->isExpanded(id));
     showItems();
+}
+
+bool AnalysisView::isExpanded(const QUuid &id) const
+{
+    return m_itemList->isExpanded(id);
+}
+
+void AnalysisView::removeItem(const QUuid &id)
+{
+    for (const AnalysisRunner::Item &candidate : m_runner->items()) {
+        if (candidate.id == id) {
+            m_runner->remove(candidate);
+            break;
+        }
+    }
 }
 
 QList<AnalysisItemCard *> AnalysisView::itemCards() const
 {
     QList<AnalysisItemCard *> cards;
     for (const AnalysisRunner::Item &item : m_runner->items()) {
-        if (AnalysisItemCard *card = m_cards.value(item.id))
+        if (AnalysisItemCard *card = m_itemList->itemCard(item.id))
             cards.append(card);
     }
     return cards;
@@ -389,10 +321,11 @@ QString AnalysisView::connectionText(const ConnectionState &state)
 QColor AnalysisView::connectionColor(const ConnectionState &state)
 {
     switch (state.kind) {
-    case ConnectionState::Case::connected: return QColor(0x2e, 0x9d, 0x4f);
-    case ConnectionState::Case::connecting: return QColor(0xc2, 0x7c, 0x0e);
-    case ConnectionState::Case::failed: return QColor(0xd7, 0x3a, 0x3a);
-    case ConnectionState::Case::disconnected: return QColor(0x8a, 0x8d, 0x93);
+    // Dark enough for 4.5:1 on the card, as any text.
+    case ConnectionState::Case::connected: return QColor(0x1f, 0x7a, 0x3d);
+    case ConnectionState::Case::connecting: return QColor(0x9a, 0x5c, 0x00);
+    case ConnectionState::Case::failed: return AnalysisCard::failedColor();
+    case ConnectionState::Case::disconnected: return QColor(0x6b, 0x6e, 0x76);
     }
     return {};
 }
@@ -408,72 +341,36 @@ QString AnalysisView::statusText() const
 void AnalysisView::showConnection()
 {
     const ConnectionState &state = m_store.state();
-    m_connection->setText(QStringLiteral("\u25CF ") + connectionText(state));
-    setTextColor(m_connection, connectionColor(state));
+    m_dropCard->showConnection(connectionText(state), connectionColor(state));
     m_signInHint->setVisible(!state.isConnected());
 }
 
 void AnalysisView::showRunState()
 {
-    const bool running = m_runner->isRunning();
-    m_busy->setVisible(running);
-    m_stop->setEnabled(m_runner->runState() == AnalysisRunner::RunState::running);
-    m_clear->setEnabled(m_runner->runState() == AnalysisRunner::RunState::idle);
+    m_dropCard->showRunState(m_runner->isRunning(), m_runner->runState() == AnalysisRunner::RunState::running,
+                             m_runner->runState() == AnalysisRunner::RunState::idle);
 }
 
 void AnalysisView::showStatus()
 {
-    const QString text = statusText();
-    if (m_status->text() != text) {
-        m_status->setText(text);
-        m_status->setToolTip(text);
-    }
-    m_counter->setText(QStringLiteral("Files analysed this session: ") + QString::number(m_runner->analyzedCount()));
+    m_statusBar->showStatus(statusText(), m_runner->analyzedCount());
 }
 
 void AnalysisView::showItems()
 {
-    const QList<AnalysisRunner::Item> &items = m_runner->items();
-    const bool idle = m_runner->runState() == AnalysisRunner::RunState::idle;
-    QSet<QUuid> present;
-    present.reserve(items.size());
-    for (qsizetype index = 0; index < items.size(); ++index) {
-        const AnalysisRunner::Item &item = items.at(index);
-        present.insert(item.id);
-        AnalysisItemCard *card = m_cards.value(item.id);
-        if (!card) {
-            card = new AnalysisItemCard(item, m_itemsBox);
-            const QUuid id = item.id;
-            connect(card, &AnalysisItemCard::toggled, this, [this, id] { toggleExpanded(id); });
-            connect(card, &AnalysisItemCard::retryRequested, this, [this, id] { retry(id); });
-            connect(card, &AnalysisItemCard::saveRequested, this, [this, id] { saveReport(id); });
-            connect(card, &AnalysisItemCard::clearRequested, this, [this, id] {
-                for (const AnalysisRunner::Item &candidate : m_runner->items()) {
-                    if (candidate.id == id) {
-                        m_runner->remove(candidate);
-                        break;
-                    }
-                }
-            });
-            m_cards.insert(item.id, card);
-        }
-        if (m_itemsLayout->indexOf(card) != index) {
-            m_itemsLayout->removeWidget(card);
-            m_itemsLayout->insertWidget(int(index), card);
-        }
-        card->setItem(item, m_expanded.contains(item.id), idle);
-    }
-    for (auto it = m_cards.begin(); it != m_cards.end();) {
-        if (present.contains(it.key())) {
-            ++it;
-            continue;
-        }
-        m_expanded.remove(it.key());
-        it.value()->hide();
-        it.value()->deleteLater();
-        m_itemsLayout->removeWidget(it.value());
-        it = m_cards.erase(it);
-    }
+    m_itemList->showItems(m_runner->items(), m_runner->runState() == AnalysisRunner::RunState::idle);
 }
+
+AnalysisItemCard *AnalysisView::itemCard(const QUuid &id) const { return m_itemList->itemCard(id); }
+DropArea *AnalysisView::dropArea() const { return m_dropCard->dropArea(); }
+QLabel *AnalysisView::connectionLabel() const { return m_dropCard->connectionLabel(); }
+QLabel *AnalysisView::statusLabel() const { return m_statusBar->statusLabel(); }
+QLabel *AnalysisView::counterLabel() const { return m_statusBar->counterLabel(); }
+QProgressBar *AnalysisView::busyIndicator() const { return m_dropCard->busyIndicator(); }
+QPushButton *AnalysisView::clearButton() const { return m_dropCard->clearButton(); }
+QPushButton *AnalysisView::stopButton() const { return m_dropCard->stopButton(); }
+QPushButton *AnalysisView::chooseFilesButton() const { return m_dropCard->chooseFilesButton(); }
+QPushButton *AnalysisView::chooseFolderButton() const { return m_dropCard->chooseFolderButton(); }
+QPushButton *AnalysisView::preferencesButton() const { return m_statusBar->preferencesButton(); }
 
 } // namespace vorlik::analysis

@@ -6,17 +6,13 @@
 #include "analysis/AnalysisRunner.h"
 
 #include <QCoroTask>
-#include <QHash>
 #include <QPointer>
-#include <QSet>
 #include <QUuid>
 #include <QWidget>
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
-class QScrollArea;
-class QVBoxLayout;
 
 namespace vorlik::platform {
 class Settings;
@@ -28,7 +24,10 @@ struct ConnectionState;
 
 namespace vorlik::analysis {
 
+class AnalysisDropCard;
 class AnalysisItemCard;
+class AnalysisItemList;
+class AnalysisStatusBar;
 class CardDropTarget;
 class DropArea;
 
@@ -56,7 +55,7 @@ public:
     // Puts an item back to do and starts a run when connected and idle.
     void retry(const QUuid &id);
     void toggleExpanded(const QUuid &id);
-    bool isExpanded(const QUuid &id) const { return m_expanded.contains(id); }
+    bool isExpanded(const QUuid &id) const;
 
     // The open panels ("Choose Files", "Choose Folder") and the save panel of a report.
     void chooseFiles();
@@ -73,19 +72,22 @@ public:
 
     // For tests and screenshots.
     CardDropTarget *dropTarget() const { return m_dropTarget; }
-    DropArea *dropArea() const { return m_dropArea; }
-    AnalysisItemCard *itemCard(const QUuid &id) const { return m_cards.value(id); }
+    AnalysisDropCard *dropCard() const { return m_dropCard; }
+    DropArea *dropArea() const;
+    AnalysisItemList *itemList() const { return m_itemList; }
+    AnalysisItemCard *itemCard(const QUuid &id) const;
     QList<AnalysisItemCard *> itemCards() const;
     QWidget *signInHint() const { return m_signInHint; }
-    QLabel *connectionLabel() const { return m_connection; }
-    QLabel *statusLabel() const { return m_status; }
-    QLabel *counterLabel() const { return m_counter; }
-    QProgressBar *busyIndicator() const { return m_busy; }
-    QPushButton *clearButton() const { return m_clear; }
-    QPushButton *stopButton() const { return m_stop; }
-    QPushButton *chooseFilesButton() const { return m_chooseFiles; }
-    QPushButton *chooseFolderButton() const { return m_chooseFolder; }
-    QPushButton *preferencesButton() const { return m_preferences; }
+    AnalysisStatusBar *statusBar() const { return m_statusBar; }
+    QLabel *connectionLabel() const;
+    QLabel *statusLabel() const;
+    QLabel *counterLabel() const;
+    QProgressBar *busyIndicator() const;
+    QPushButton *clearButton() const;
+    QPushButton *stopButton() const;
+    QPushButton *chooseFilesButton() const;
+    QPushButton *chooseFolderButton() const;
+    QPushButton *preferencesButton() const;
 
 signals:
     void activeChanged(bool active);
@@ -93,9 +95,8 @@ signals:
     void preferencesRequested();
 
 private:
-    QWidget *makeDropCard();
     QWidget *makeSignInHint();
-    QWidget *makeStatusBar();
+    void removeItem(const QUuid &id);
     void appear();
     void showConnection();
     void showRunState();
@@ -108,24 +109,12 @@ private:
     AnalysisRunner *m_runner;
     bool m_active = false;
     bool m_isDropping = false;
-    QSet<QUuid> m_expanded;
-    QHash<QUuid, AnalysisItemCard *> m_cards;
 
+    AnalysisDropCard *m_dropCard = nullptr;
     CardDropTarget *m_dropTarget = nullptr;
-    DropArea *m_dropArea = nullptr;
-    QProgressBar *m_busy = nullptr;
-    QLabel *m_connection = nullptr;
-    QPushButton *m_clear = nullptr;
-    QPushButton *m_chooseFiles = nullptr;
-    QPushButton *m_chooseFolder = nullptr;
-    QPushButton *m_stop = nullptr;
     QWidget *m_signInHint = nullptr;
-    QScrollArea *m_scroll = nullptr;
-    QWidget *m_itemsBox = nullptr;
-    QVBoxLayout *m_itemsLayout = nullptr;
-    QLabel *m_status = nullptr;
-    QLabel *m_counter = nullptr;
-    QPushButton *m_preferences = nullptr;
+    AnalysisItemList *m_itemList = nullptr;
+    AnalysisStatusBar *m_statusBar = nullptr;
 };
 
 } // namespace vorlik::analysis

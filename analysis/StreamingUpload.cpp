@@ -41,6 +41,7 @@ StreamingUpload::StreamingUpload(QUrl url, QList<std::pair<QByteArray, QByteArra
     // Queued: the sender reports from its own thread, and the caller may delete this object
     // when it hears the end.
     connect(m_sender, &UploadSender::finished, this, &StreamingUpload::senderFinished, Qt::QueuedConnection);
+    connect(m_sender, &UploadSender::progressed, this, &StreamingUpload::progressed, Qt::QueuedConnection);
 }
 
 StreamingUpload::~StreamingUpload()

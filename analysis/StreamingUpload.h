@@ -48,6 +48,8 @@ public:
 
 signals:
     void finished();
+    // The bytes of the body that have left for the network so far, of its whole size.
+    void progressed(qint64 sent, qint64 total);
 
 private:
     void senderFinished(int status, const QByteArray &answer, int error, const QString &errorText);

@@ -198,6 +198,7 @@ void UploadSender::connected()
         m_spare = ::dup(int(m_socket->socketDescriptor()));
     m_socket->write(m_head);
     m_bodyLeft = m_body->size() - m_body->pos();
+    m_bodySize = m_bodyLeft;
     m_piece.resize(qsizetype(std::min(pieceBytes, std::max<qint64>(m_bodyLeft, 1))));
     m_sending = true;
     pump();
@@ -205,7 +206,10 @@ void UploadSender::connected()
 
 void UploadSender::pump()
 {
-    if (!m_sending || m_finished)
+    if (m_finished)
+        return;
+    reportProgress();
+    if (!m_sending)
         return;
     m_idle->start();
     while (m_bodyLeft > 0 && queuedBytes() < windowBytes) {
@@ -222,6 +226,18 @@ void UploadSender::pump()
         m_sending = false;
         m_piece = QByteArray();
     }
+}
+
+void UploadSender::reportProgress()
+{
+    if (m_bodySize <= 0)
+        return;
+    // What is still queued in the socket (the head too, and with TLS its records) has not left.
+    const qint64 sent = std::clamp<qint64>(m_bodySize - m_bodyLeft - queuedBytes(), 0, m_bodySize);
+    if (sent == m_reported)
+        return;
+    m_reported = sent;
+    emit progressed(sent, m_bodySize);
 }
 
 void UploadSender::readAnswer()

@@ -45,6 +45,8 @@ signals:
     // Once, when the exchange ends: the answer's status and body, or the transport error
     // (QNetworkReply::NetworkError; UnknownContentError when the body could not be read).
     void finished(int status, const QByteArray &answer, int error, const QString &errorText);
+    // The bytes of the body that have left for the network so far, of its whole size.
+    void progressed(qint64 sent, qint64 total);
 
 private:
     // The request's head; `forwarder`, unless NoProxy, is the HTTP proxy it is handed to.
@@ -59,6 +61,7 @@ private:
     void answered();
     void finish(QNetworkReply::NetworkError error, const QString &text);
     qint64 queuedBytes() const;
+    void reportProgress();
 
     QUrl m_url;
     QByteArray m_fields; // the header fields after Host, and the blank line
@@ -69,7 +72,9 @@ private:
     int m_spare = -1; // a duplicate of a plain connection's descriptor
     QTimer *m_idle = nullptr;
     QByteArray m_piece;
+    qint64 m_bodySize = 0;
     qint64 m_bodyLeft = 0;
+    qint64 m_reported = -1; // the last number of bytes told
     bool m_sending = false;
     bool m_finished = false;
     HttpResponseReader m_reader;

@@ -1,16 +1,20 @@
 #include "app/ConversionToolsSection.h"
 
+#include "convert/ConvertRunner.h"
 #include "ffmpeg/FFmpegLocator.h"
 #include "ffmpeg/Preferences.h"
 #include "platform/Settings.h"
 
 #include <QApplication>
+
+#include <algorithm>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -18,17 +22,21 @@ namespace vorlik::app {
 
 namespace {
 const QString overrideKey = QStringLiteral("ffmpegPathOverride");
+const QString simultaneousKey = QStringLiteral("simultaneousConversions");
 }
 
 ConversionToolsSection::ConversionToolsSection(platform::Settings &settings, QWidget *parent)
     : SettingsSection(QStringLiteral("Conversion tools"), parent), m_settings(settings),
       m_override(new QLineEdit(this)), m_choose(new QPushButton(QStringLiteral("Choose…"), this)),
       m_reset(new QPushButton(QStringLiteral("Reset"), this)), m_version(new QLabel(this)),
-      m_warning(new QWidget(this)), m_install(new QPushButton(QStringLiteral("Install FFmpeg…"), m_warning))
+      m_warning(new QWidget(this)), m_install(new QPushButton(QStringLiteral("Install FFmpeg…"), m_warning)),
+      m_simultaneous(new QSpinBox(this))
 {
     setObjectName(QStringLiteral("conversionToolsSection"));
     m_override->setObjectName(QStringLiteral("ffmpegOverrideField"));
     m_override->setPlaceholderText(QStringLiteral("Path to an ffmpeg binary (optional override)"));
+    // A placeholder disappears once there is text; the name stays.
+    m_override->setAccessibleName(QStringLiteral("FFmpeg path"));
     m_override->setText(m_settings.ffmpegPathOverride());
     m_override->setClearButtonEnabled(false);
     m_choose->setObjectName(QStringLiteral("chooseFFmpegButton"));
@@ -64,6 +72,21 @@ ConversionToolsSection::ConversionToolsSection(platform::Settings &settings, QWi
     body()->addWidget(m_version);
     body()->addWidget(m_warning);
 
+    // Up to one conversion per processor core; one at a time unless asked.
+    m_simultaneous->setObjectName(QStringLiteral("simultaneousConversionsField"));
+    m_simultaneous->setRange(1, convert::ConvertRunner::maximumSimultaneousConversions());
+    m_simultaneous->setValue(std::min(convert::ConvertRunner::simultaneousConversions(m_settings), m_simultaneous->maximum()));
+    auto *simultaneousRow = new QHBoxLayout;
+    simultaneousRow->addWidget(new QLabel(QStringLiteral("Simultaneous conversions"), this));
+    simultaneousRow->addWidget(m_simultaneous);
+    simultaneousRow->addStretch(1);
+    body()->addLayout(simultaneousRow);
+    body()->addWidget(makeNote(QStringLiteral("How many files are converted at the same time. More uses more "
+                                              "processor cores; 1 converts one file after another."),
+                               this));
+    connect(m_simultaneous, &QSpinBox::valueChanged, this,
+            [this](int count) { m_settings.setValue(simultaneousKey, count); });
+
     // Each keystroke is stored at once (the Convert page follows it); the version is looked up
     // once typing pauses.
     m_debounce.setSingleShot(true);
@@ -76,6 +99,12 @@ ConversionToolsSection::ConversionToolsSection(platform::Settings &settings, QWi
     connect(m_choose, &QPushButton::clicked, this, &ConversionToolsSection::chooseBinary);
     connect(m_install, &QPushButton::clicked, this, &ConversionToolsSection::installRequested);
     connect(&m_settings, &platform::Settings::changed, this, [this](const QString &key) {
+        if (key == simultaneousKey) {
+            const int stored = std::min(convert::ConvertRunner::simultaneousConversions(m_settings), m_simultaneous->maximum());
+            if (m_simultaneous->value() != stored)
+                m_simultaneous->setValue(stored);
+            return;
+        }
         if (key != overrideKey)
             return;
         const QString stored = m_settings.ffmpegPathOverride();

@@ -1,6 +1,7 @@
 #pragma once
 // "Conversion tools" in the settings window: the ffmpeg override ("ffmpegPathOverride"), the
-// version of the ffmpeg that would be used, and "Install FFmpeg…" when none is found.
+// version of the ffmpeg that would be used, "Install FFmpeg…" when none is found, and how many
+// conversions run side by side ("simultaneousConversions").
 #include "app/SettingsSection.h"
 
 #include <QCoroTask>
@@ -12,6 +13,7 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace vorlik::platform {
 class Settings;
@@ -38,6 +40,7 @@ public:
     QPushButton *installButton() const { return m_install; }
     QLabel *versionLabel() const { return m_version; }
     QWidget *warningRow() const { return m_warning; }
+    QSpinBox *simultaneousField() const { return m_simultaneous; }
 
 signals:
     void installRequested();
@@ -56,6 +59,7 @@ private:
     QLabel *m_version;
     QWidget *m_warning;
     QPushButton *m_install;
+    QSpinBox *m_simultaneous;
     QTimer m_debounce;
     std::optional<QString> m_detectedVersion;
     bool m_detecting = false;

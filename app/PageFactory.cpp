@@ -2,9 +2,10 @@
 
 #include "analysis/AnalysisView.h"
 #include "app/PlaceholderPage.h"
+#include "app/QueueEndNotice.h"
 #include "convert/ConvertView.h"
 #include "platform/Settings.h"
-#include "web/WebTabView.h"
+#include "app/WebTabSlot.h"
 
 namespace vorlik::app {
 
@@ -30,18 +31,18 @@ Page PageFactory::make(AppTab tab, QWidget *parent) const
 
 Page PageFactory::webPage(AppTab tab, QWidget *parent) const
 {
-    // With "skipWebTabs" no web view is created at all.
+    // With "skipWebTabs" no web view is created at all; otherwise the window fills the slot
+    // once it is on screen.
     if (m_settings.boolean(QStringLiteral("skipWebTabs")))
         return Page::of(new PlaceholderPage(title(tab), parent));
-    const bool correction = tab == AppTab::analysis;
-    return Page::of(new web::WebTabView(correction ? web::WebTabView::correctionURL() : web::WebTabView::cinemaURL(),
-                                        correction, m_store, false, parent));
+    return Page::of(new WebTabSlot(tab == AppTab::analysis, parent));
 }
 
 Page PageFactory::convertPage(QWidget *parent) const
 {
     auto *page = new convert::ConvertView(m_store, parent);
     QObject::connect(page, &convert::ConvertView::preferencesRequested, page, m_showPreferences);
+    QueueEndNotice::watch(page, QStringLiteral("Conversion queue ended"));
     return Page::of(page);
 }
 
@@ -49,6 +50,7 @@ Page PageFactory::analysisPage(QWidget *parent) const
 {
     auto *page = new analysis::AnalysisView(m_store, parent);
     QObject::connect(page, &analysis::AnalysisView::preferencesRequested, page, m_showPreferences);
+    QueueEndNotice::watch(page, QStringLiteral("Analysis queue ended"));
     return Page::of(page);
 }
 

@@ -6,6 +6,12 @@
 #include "convert/MediaScanner.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "ffmpeg/Preferences.h"
+#include "platform/Settings.h"
+#include "convert/ConvertRunnerRun.h"
+
+#include <QThread>
+
+#include <algorithm>
 
 namespace vorlik::convert {
 namespace {
@@ -107,8 +113,12 @@ void ConvertRunner::queue(const QStringList &paths, const QString &presetID)
         m_items.append(std::move(item));
         ++added;
     }
-    if (added > 0)
+    if (added > 0) {
         emit itemsChanged();
+        // A run going now takes the new items up; lanes that found nothing left come back.
+        if (const std::shared_ptr<Run> run = m_run.lock(); run && m_runState == RunState::running)
+            addLanes(QPointer<ConvertRunner>(this), run);
+    }
 
     QStringList sentences;
     if (added > 0)
@@ -199,6 +209,74 @@ void ConvertRunner::finishRun()
                                    : QStringLiteral("Stopped — ") + files(pending) + QStringLiteral(" still queued."));
     }
     m_stopRequested = false;
+    emit runFinished();
+}
+
+void ConvertRunner::setSimultaneousConversions(int count)
+{
+    m_simultaneous = std::clamp(count, 1, maximumSimultaneousConversions());
+}
+
+int ConvertRunner::simultaneousConversions(const platform::Settings &settings)
+{
+    bool ok = false;
+    const int count = settings.string(QStringLiteral("simultaneousConversions")).trimmed().toInt(&ok);
+    return ok && count > 1 ? count : 1;
+}
+
+int ConvertRunner::maximumSimultaneousConversions()
+{
+    return std::max(1, QThread::idealThreadCount());
+}
+
+std::optional<ConversionProgress> ConvertRunner::progress(const QUuid &id) const
+{
+    const auto found = m_progress.constFind(id);
+    if (found == m_progress.constEnd())
+        return std::nullopt;
+    return *found;
+}
+
+QueueProgress ConvertRunner::queueProgress(ConversionProgress::Clock::time_point now) const
+{
+    std::optional<std::chrono::milliseconds> typical;
+    if (m_finishedCount > 0)
+        typical = m_finishedTime / m_finishedCount;
+    return QueueProgress::of(m_items, m_progress, typical, m_simultaneous, now);
+}
+
+void ConvertRunner::beginProgress(const QUuid &id)
+{
+    const auto now = ConversionProgress::Clock::now();
+    m_progress.insert(id, ConversionProgress{now, now, std::nullopt});
+    emit progressChanged(id);
+}
+
+void ConvertRunner::advanceProgress(const QUuid &id, const FFmpegProgress &progress)
+{
+    const auto found = m_progress.find(id);
+    if (found == m_progress.end())
+        return;
+    if (progress.position().count() == 0 && !progress.duration())
+        found->passStarted = ConversionProgress::Clock::now(); // a new ffmpeg run
+    const std::optional<double> fraction = progress.fraction();
+    if (fraction == found->fraction && progress.position().count() != 0)
+        return;
+    found->fraction = fraction;
+    emit progressChanged(id);
+}
+
+void ConvertRunner::endProgress(const QUuid &id, bool finished)
+{
+    const auto found = m_progress.find(id);
+    if (found == m_progress.end())
+        return;
+    if (finished) {
+        m_finishedTime += found->elapsed(ConversionProgress::Clock::now());
+        ++m_finishedCount;
+    }
+    m_progress.erase(found);
+    emit progressChanged(id);
 }
 
 void ConvertRunner::log(const QString &message)

@@ -1,6 +1,6 @@
 #pragma once
 // The convert runner: the queue of files to convert and the loop that works through it, one file
-// at a time, with the ffmpeg it is handed. For each file it looks the preset up, picks a free
+// at a time (or a few side by side, when asked), with the ffmpeg it is handed. For each file it looks the preset up, picks a free
 // output name, turns the preset's script into ffmpeg arguments, reduces the channel count where
 // the preset asks for it, runs ffmpeg, moves the result into place and reports the usage.
 // Main thread only; the loop suspends while ffmpeg runs, so the page stays live.
@@ -8,13 +8,17 @@
 // Its static operations (the script language and the running of ffmpeg) are pure or
 // self-contained, so they can be used and tested on their own. No shell is involved anywhere:
 // arguments travel to the process as a list.
+#include "convert/ConversionProgress.h"
+#include "convert/FFmpegProgress.h"
 #include "convert/ProcessBox.h"
 #include "convert/QueueItem.h"
+#include "convert/QueueProgress.h"
 #include "convert/ShellOutcome.h"
 #include "platform/CancellationToken.h"
 #include "service/Preset.h"
 
 #include <QCoroTask>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -30,6 +34,9 @@
 #include <optional>
 #include <utility>
 
+namespace vorlik::platform {
+class Settings;
+}
 namespace vorlik::service {
 class SessionStore;
 }
@@ -66,6 +73,19 @@ public:
     void setStatusLine(const QString &line);
     RunState runState() const { return m_runState; }
     bool hasPending() const;
+
+    // How many conversions run side by side, 1 (one at a time) up to the processor cores; a
+    // change takes effect at the next run.
+    int simultaneousConversions() const { return m_simultaneous; }
+    void setSimultaneousConversions(int count);
+    static int maximumSimultaneousConversions();
+    // The number stored under "simultaneousConversions" (or given as "-simultaneousConversions N"):
+    // 1 unless it is a whole number above 1.
+    static int simultaneousConversions(const platform::Settings &settings);
+    // How far an item being converted has got; none for every other item.
+    std::optional<ConversionProgress> progress(const QUuid &id) const;
+    // The whole queue's progress, as of `now`.
+    QueueProgress queueProgress(ConversionProgress::Clock::time_point now) const;
 
     // Adds the media files among `urls` (folders are walked) for the preset, each with the
     // folder its output goes to; a file already queued for the same preset and folder is not
@@ -105,9 +125,11 @@ public:
     // Runs ffmpeg with the arguments (standard input and output on the null device, the error
     // stream's last 8192 characters kept). onProcess receives the process just before launch.
     // A cancel of `cancellation` sends SIGTERM; the call still waits for the process to end.
+    // onProgress hears, on this thread, each time the run's position or duration changes.
     static QCoro::Task<ShellOutcome> runFFmpeg(QString ffmpeg, QStringList arguments,
                                                std::function<void(QProcess &)> onProcess = {},
-                                               CancellationToken cancellation = {});
+                                               CancellationToken cancellation = {},
+                                               std::function<void(const FFmpegProgress &)> onProgress = {});
     // The channel count of the input's first audio stream with a recognisable layout. The probe
     // process is handed to onProcess as in runFFmpeg.
     static QCoro::Task<std::optional<int>> probeChannelCount(QString ffmpeg, QString input,
@@ -127,12 +149,24 @@ signals:
     void isRunningChanged();
     void statusLineChanged();
     void runStateChanged();
+    // An item's progress began, moved or ended.
+    void progressChanged(const QUuid &id);
+    // After the status line of a run's end is written.
+    void runFinished();
 
 private:
     // What one run works with; the loop and its conversions hold the runner only weakly.
     struct Run;
+    struct Reservation;
+    struct ProgressScope;
 
-    static QCoro::Task<void> runLoop(QPointer<ConvertRunner> self, std::shared_ptr<Run> run);
+    // One lane of the run: converts the next pending item no other lane has taken, until none
+    // is left or the run stops; the last lane to end ends the run.
+    static QCoro::Task<void> work(QPointer<ConvertRunner> self, std::shared_ptr<Run> run);
+    // Starts lanes until the run has as many as it may.
+    static void addLanes(QPointer<ConvertRunner> self, const std::shared_ptr<Run> &run);
+    // The first pending item no lane of the run has taken, or the end.
+    QList<QueueItem>::const_iterator nextUntaken(const Run &run) const;
     static QCoro::Task<void> convert(QPointer<ConvertRunner> self, std::shared_ptr<Run> run, QUuid itemID,
                                      service::Preset preset);
     // Runs one conversion and returns its output file; when there is none (stopped, failed, no
@@ -155,7 +189,10 @@ private:
     void markStopped(const QUuid &id);
     void markScriptRejected(const QUuid &id, const QString &name, const QString &description);
     static QCoro::Task<void> forceKillLater(QPointer<ConvertRunner> self, quint64 runNumber,
-                                            QPointer<QProcess> remembered, std::shared_ptr<ProcessBox> box);
+                                            QList<QPointer<QProcess>> remembered, std::shared_ptr<ProcessBox> box);
+    void beginProgress(const QUuid &id);
+    void advanceProgress(const QUuid &id, const FFmpegProgress &progress);
+    void endProgress(const QUuid &id, bool finished);
 
     const QueueItem *find(const QUuid &id) const;
     // Applies change to the item with that id, if it is still in the queue.
@@ -173,6 +210,12 @@ private:
     quint64 m_runNumber = 0;
     CancellationToken m_runCancellation; // the running loop's stop request (its "runTask")
     std::shared_ptr<ProcessBox> m_processBox = std::make_shared<ProcessBox>();
+    std::weak_ptr<Run> m_run; // the run going now, for items queued while it goes
+    int m_simultaneous = 1;
+    QHash<QUuid, ConversionProgress> m_progress; // the items being converted
+    // How long the items finished in this run took, for the queue's estimate.
+    std::chrono::milliseconds m_finishedTime{0};
+    qsizetype m_finishedCount = 0;
 };
 
 } // namespace vorlik::convert

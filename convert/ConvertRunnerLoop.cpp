@@ -11,10 +11,32 @@
 
 #include <QCoroTimer>
 #include <QFileInfo>
+#include <QThread>
 
 namespace vorlik::convert {
 
 using service::Preset;
+
+// Frees an output name chosen for a conversion when the conversion ends: by then the file is in
+// place under it, or there is none.
+struct ConvertRunner::Reservation {
+    std::shared_ptr<Run> run;
+    QString name;
+    ~Reservation() { run->reservedNames.remove(name); }
+};
+
+// Ends an item's progress however its conversion ends.
+struct ConvertRunner::ProgressScope {
+    QPointer<ConvertRunner> self;
+    QUuid id;
+    ~ProgressScope()
+    {
+        if (!self)
+            return;
+        const QueueItem *item = self->find(id);
+        self->endProgress(id, item && !item->isPending());
+    }
+};
 
 void ConvertRunner::run(QList<Preset> presets, QString ffmpeg, service::SessionStore *store)
 {
@@ -24,7 +46,17 @@ void ConvertRunner::run(QList<Preset> presets, QString ffmpeg, service::SessionS
     m_runCancellation = CancellationToken();
     m_processBox->reset();
     ++m_runNumber;
-    auto run = std::make_shared<Run>(Run{std::move(presets), std::move(ffmpeg), store, m_runCancellation, m_processBox});
+    m_finishedTime = std::chrono::milliseconds(0);
+    m_finishedCount = 0;
+    auto run = std::make_shared<Run>();
+    run->presets = std::move(presets);
+    run->ffmpeg = std::move(ffmpeg);
+    run->store = store;
+    run->cancellation = m_runCancellation;
+    run->box = m_processBox;
+    run->number = m_runNumber;
+    run->lanes = m_simultaneous;
+    m_run = run;
 
     // Running from here on, not only once the loop has begun: a second run in this turn is
     // refused, and a stop from now on reaches the loop.
@@ -32,19 +64,38 @@ void ConvertRunner::run(QList<Preset> presets, QString ffmpeg, service::SessionS
     setIsRunning(true);
     app::ActiveJobs::shared().begin(jobKey);
     setStatusLine(QStringLiteral("Running…"));
-    runLoop(QPointer<ConvertRunner>(this), std::move(run)); // runs on by itself; holds the runner weakly
+    addLanes(QPointer<ConvertRunner>(this), run);
 }
 
-QCoro::Task<void> ConvertRunner::runLoop(QPointer<ConvertRunner> self, std::shared_ptr<Run> run)
+void ConvertRunner::addLanes(QPointer<ConvertRunner> self, const std::shared_ptr<Run> &run)
+{
+    // Each lane is counted before it starts: one that finds nothing left ends the run at once,
+    // and then no further lane starts. A lane runs until its first wait before work() returns,
+    // so a further one starts only for an item no lane has taken yet; the first always starts,
+    // so that an empty queue ends the run.
+    while (self && self->m_runState == RunState::running && run->activeLanes < run->lanes
+           && (run->activeLanes == 0 || self->nextUntaken(*run) != self->m_items.cend())) {
+        ++run->activeLanes;
+        work(self, run); // runs on by itself; holds the runner weakly
+    }
+}
+
+QList<QueueItem>::const_iterator ConvertRunner::nextUntaken(const Run &run) const
+{
+    return std::find_if(m_items.cbegin(), m_items.cend(),
+                        [&](const QueueItem &item) { return item.isPending() && !run.taken.contains(item.id); });
+}
+
+QCoro::Task<void> ConvertRunner::work(QPointer<ConvertRunner> self, std::shared_ptr<Run> run)
 {
     while (self && self->m_runState == RunState::running) {
-        auto next = std::find_if(self->m_items.cbegin(), self->m_items.cend(),
-                                 [](const QueueItem &item) { return item.isPending(); });
+        auto next = self->nextUntaken(*run);
         if (next == self->m_items.cend())
             break;
         QUuid id = next->id;
         QString presetID = next->presetID;
         QString name = QFileInfo(next->input).fileName();
+        run->taken.insert(id);
 
         auto preset = std::find_if(run->presets.cbegin(), run->presets.cend(),
                                    [&](const Preset &candidate) { return candidate.id == presetID; });
@@ -61,7 +112,8 @@ QCoro::Task<void> ConvertRunner::runLoop(QPointer<ConvertRunner> self, std::shar
         QCoro::Task<void> converting = convert(self, run, id, *preset);
         co_await converting;
     }
-    if (self)
+    // Every lane leaves the run once; the last one ends it.
+    if (--run->activeLanes == 0 && self && self->m_runNumber == run->number && self->m_runState != RunState::idle)
         self->finishRun();
 }
 
@@ -86,7 +138,12 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
 
     QString stem = OutputName::stem(name);
     QString base = stem + preset.suffix;
-    QString finalPath = OutputName::firstFree(item.destination, base, preset.outputExt);
+    // A name chosen by a conversion running beside this one is not free, though nothing is there yet.
+    QString finalPath = OutputName::firstFree(item.destination, base, preset.outputExt, run->reservedNames);
+    run->reservedNames.insert(finalPath);
+    const Reservation reservation{run, finalPath};
+    self->beginProgress(itemID);
+    const ProgressScope progressScope{self, itemID};
     QString temporaryBase = OutputName::temporaryBase(item.destination, stem);
     QString temporaryFile = temporaryBase + preset.outputExt;
 
@@ -150,7 +207,8 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
 
     QString placed;
     try {
-        placed = OutputName::moveIntoPlace(produced->file, finalPath, item.destination, base, preset.outputExt);
+        placed = OutputName::moveIntoPlace(produced->file, finalPath, item.destination, base, preset.outputExt,
+                                           run->reservedNames);
     } catch (const Failure &error) {
         const QString description = error.description();
         self->updateItem(itemID, [&](QueueItem &entry) {
@@ -170,6 +228,7 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
         entry.output = placed;
         entry.note = produced->note;
     });
+    self->endProgress(itemID, true); // done, whatever the usage report does next
     log(QStringLiteral("done output=") + placed);
     if (produced->note)
         log(QStringLiteral("short of the goal: ") + *produced->note);
@@ -194,7 +253,13 @@ QCoro::Task<std::optional<QString>> ConvertRunner::produce(QPointer<ConvertRunne
 {
     std::shared_ptr<ProcessBox> box = run->box;
     auto publish = [box](QProcess &process) { box->store(&process); };
-    QCoro::Task<ShellOutcome> running = runFFmpeg(run->ffmpeg, arguments, publish, run->cancellation);
+    auto advanced = [self, itemID](const FFmpegProgress &progress) {
+        if (self)
+            self->advanceProgress(itemID, progress);
+    };
+    if (self)
+        self->advanceProgress(itemID, FFmpegProgress()); // a new ffmpeg run starts from nothing
+    QCoro::Task<ShellOutcome> running = runFFmpeg(run->ffmpeg, arguments, publish, run->cancellation, advanced);
     ShellOutcome outcome = co_await running;
     box->clear();
     if (!self)
@@ -265,23 +330,28 @@ void ConvertRunner::cancel()
     // Ends a probe or conversion in progress (SIGTERM); one that has not started yet is
     // terminated the moment it starts.
     m_runCancellation.cancel();
-    QPointer<QProcess> remembered = m_processBox->requestTermination();
+    QList<QPointer<QProcess>> remembered = m_processBox->requestTermination();
     forceKillLater(QPointer<ConvertRunner>(this), m_runNumber, remembered, m_processBox);
 }
 
 QCoro::Task<void> ConvertRunner::forceKillLater(QPointer<ConvertRunner> self, quint64 runNumber,
-                                                QPointer<QProcess> remembered, std::shared_ptr<ProcessBox> box)
+                                                QList<QPointer<QProcess>> remembered, std::shared_ptr<ProcessBox> box)
 {
     co_await QCoro::sleepFor(forceKillDelay);
     // A later run (stopped again) has its own timer.
     if (!self || self->m_runState != RunState::stopping || self->m_runNumber != runNumber)
         co_return;
-    // The process seen at the stop, or, when none was running yet, the one started since.
-    QPointer<QProcess> process = remembered ? remembered : box->process();
-    if (!process || process->state() == QProcess::NotRunning)
-        co_return;
-    log(QStringLiteral("force-killing ffmpeg pid=") + QString::number(process->processId()));
-    process->kill();
+    // The processes seen at the stop, and those started since.
+    for (const QPointer<QProcess> &process : box->processes()) {
+        if (!remembered.contains(process))
+            remembered.append(process);
+    }
+    for (const QPointer<QProcess> &process : std::as_const(remembered)) {
+        if (!process || process->state() == QProcess::NotRunning)
+            continue;
+        log(QStringLiteral("force-killing ffmpeg pid=") + QString::number(process->processId()));
+        process->kill();
+    }
 }
 
 } // namespace vorlik::convert

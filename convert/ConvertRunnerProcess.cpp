@@ -16,7 +16,8 @@ namespace vorlik::convert {
 
 QCoro::Task<ShellOutcome> ConvertRunner::runFFmpeg(QString ffmpeg, QStringList arguments,
                                                    std::function<void(QProcess &)> onProcess,
-                                                   CancellationToken cancellation)
+                                                   CancellationToken cancellation,
+                                                   std::function<void(const FFmpegProgress &)> onProgress)
 {
     QProcess process;
     process.setProgram(ffmpeg);
@@ -29,10 +30,16 @@ QCoro::Task<ShellOutcome> ConvertRunner::runFFmpeg(QString ffmpeg, QStringList a
     // become replacement characters instead of costing the whole chunk.
     StderrTail tail;
     QStringDecoder decoder(QStringDecoder::Utf8);
+    // The progress is read from the same text the tail keeps; the tail is not changed by it.
+    FFmpegProgress progress;
     auto drain = [&] {
         const QByteArray bytes = process.readAllStandardError();
-        if (!bytes.isEmpty())
-            tail.append(decoder.decode(bytes));
+        if (bytes.isEmpty())
+            return;
+        const QString text = decoder.decode(bytes);
+        tail.append(text);
+        if (onProgress && progress.read(text))
+            onProgress(progress);
     };
     QObject::connect(&process, &QProcess::readyReadStandardError, &process, drain);
 

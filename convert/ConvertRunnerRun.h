@@ -4,6 +4,8 @@
 #include "convert/ConvertRunner.h"
 #include "service/SessionStore.h"
 
+#include <QSet>
+
 namespace vorlik::convert {
 
 struct ConvertRunner::Run {
@@ -12,6 +14,11 @@ struct ConvertRunner::Run {
     QPointer<service::SessionStore> store;
     CancellationToken cancellation;
     std::shared_ptr<ProcessBox> box;
+    quint64 number = 0;
+    int lanes = 1;               // how many conversions may run side by side
+    int activeLanes = 0;         // lanes started and not yet ended
+    QSet<QUuid> taken;           // items a lane has taken in this run
+    QSet<QString> reservedNames; // output names chosen by conversions still going
 };
 
 } // namespace vorlik::convert

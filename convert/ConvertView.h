@@ -5,7 +5,9 @@
 // keeps the effective ffmpeg (read again on every settings change), and shows the ffmpeg install
 // sheet when none is found.
 #include "convert/ConvertRunner.h"
+#include "convert/PresetCardGrid.h"
 #include "convert/QueueRowDelegate.h"
+#include "convert/QueueSection.h"
 #include "ffmpeg/FFmpegInstallSheet.h"
 #include "service/Preset.h"
 
@@ -19,7 +21,6 @@
 #include <optional>
 
 class QCheckBox;
-class QGridLayout;
 class QLabel;
 class QListView;
 class QPushButton;
@@ -34,8 +35,9 @@ class SessionStore;
 
 namespace vorlik::convert {
 
+class ConvertStatusBar;
+class ConvertToolbar;
 class PresetCard;
-struct PresetCardDescription;
 class QueueModel;
 
 class ConvertView : public QWidget {
@@ -43,10 +45,10 @@ class ConvertView : public QWidget {
     Q_PROPERTY(bool active READ isActive WRITE setActive NOTIFY activeChanged)
 public:
     // The card keys.
-    static inline const QString videoCard = QStringLiteral("video");
-    static inline const QString audioCard = QStringLiteral("audio");
-    static inline const QString normaliseCard = QStringLiteral("normalise");
-    static inline const QString videoLoudnessCard = QStringLiteral("videoLoudness");
+    static inline const QString &videoCard = PresetCardGrid::videoCard;
+    static inline const QString &audioCard = PresetCardGrid::audioCard;
+    static inline const QString &normaliseCard = PresetCardGrid::normaliseCard;
+    static inline const QString &videoLoudnessCard = PresetCardGrid::videoLoudnessCard;
     static constexpr int installPromptDelayMs = 600;
 
     explicit ConvertView(service::SessionStore &store, QWidget *parent = nullptr);
@@ -95,28 +97,31 @@ public:
     static QString readyLine(bool connected, bool hasFFmpeg, bool autoStart);
     QString statusText() const;
     QString outputText() const;
-    static QString countsText(const QList<QueueItem> &items);
+    static QString countsText(const QList<QueueItem> &items) { return QueueSection::countsText(items); }
 
     // For tests and screenshots.
-    PresetCard *card(const QString &key) const { return m_cards.value(key); }
-    QList<PresetCard *> visibleCards() const;
-    QCheckBox *autoStartSwitch() const { return m_autoStartSwitch; }
-    QPushButton *installButton() const { return m_installButton; }
-    QPushButton *convertButton() const { return m_convertButton; }
-    QPushButton *stopButton() const { return m_stopButton; }
-    QPushButton *refreshButton() const { return m_refreshButton; }
+    PresetCard *card(const QString &key) const { return m_cardGrid->card(key); }
+    QList<PresetCard *> visibleCards() const { return m_cardGrid->visibleCards(); }
+    ConvertToolbar *toolbar() const { return m_toolbar; }
+    QCheckBox *autoStartSwitch() const;
+    QPushButton *installButton() const;
+    QPushButton *convertButton() const;
+    QPushButton *stopButton() const;
+    QPushButton *refreshButton() const;
     QWidget *signInHint() const { return m_signInHint; }
     QWidget *ffmpegCard() const { return m_ffmpegCard; }
-    QListView *queueView() const { return m_queueView; }
+    QueueSection *queueSection() const { return m_queue; }
+    QListView *queueView() const { return m_queue->view(); }
     QueueModel *queueModel() const { return m_queueModel; }
-    QLabel *queueEmptyLabel() const { return m_queueEmpty; }
-    QLabel *countsLabel() const { return m_counts; }
-    QPushButton *clearFinishedButton() const { return m_clearFinished; }
-    QLabel *statusLabel() const { return m_status; }
-    QLabel *outputLabel() const { return m_output; }
-    QPushButton *preferencesButton() const { return m_preferences; }
+    QLabel *queueEmptyLabel() const { return m_queue->emptyLabel(); }
+    QLabel *countsLabel() const { return m_queue->countsLabel(); }
+    QPushButton *clearFinishedButton() const { return m_queue->clearFinishedButton(); }
+    ConvertStatusBar *statusBar() const { return m_statusBar; }
+    QLabel *statusLabel() const;
+    QLabel *outputLabel() const;
+    QPushButton *preferencesButton() const;
     // Where a row's button lies in the queue view's viewport; empty when the row has none.
-    QRect queueButtonRect(int row, QueueRowDelegate::Button button) const;
+    QRect queueButtonRect(int row, QueueRowDelegate::Button button) const { return m_queue->buttonRect(row, button); }
 
 signals:
     void activeChanged(bool active);
@@ -127,11 +132,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QWidget *makeToolbar();
     QWidget *makeFFmpegCard();
-    QWidget *makeQueueSection();
-    QWidget *makeStatusBar();
-    PresetCard *makeCard(const PresetCardDescription &description);
+    void wireCard(PresetCard *card);
     void appear();
     void refreshFFmpeg();
     void maybePromptInstall();
@@ -141,9 +143,10 @@ private:
     void showToolbar();
     void showQueue();
     void showStatus();
-    void layoutCards();
-    void fitQueue();
+    void layoutCards(bool cardsChanged = false);
     void rowButtonClicked(const QUuid &id, QueueRowDelegate::Button button);
+    // Starts the runner with the settings' number of simultaneous conversions.
+    void startRun();
     void setDropping(const QString &cardKey, bool dropping);
 
     service::SessionStore &m_store;
@@ -157,29 +160,15 @@ private:
     std::optional<QString> m_selectedVideoCodecID;
     std::optional<QString> m_selectedNormaliseID;
     QHash<QString, bool> m_isDropping;
-    QHash<QString, PresetCard *> m_cards;
-    QStringList m_cardOrder;
-    int m_gridColumns = 0;
     QPointer<ffmpeg::FFmpegInstallSheet> m_installSheet;
 
-    QCheckBox *m_autoStartSwitch = nullptr;
-    QPushButton *m_installButton = nullptr;
-    QPushButton *m_convertButton = nullptr;
-    QPushButton *m_stopButton = nullptr;
-    QPushButton *m_refreshButton = nullptr;
+    ConvertToolbar *m_toolbar = nullptr;
     QScrollArea *m_scroll = nullptr;
     QWidget *m_signInHint = nullptr;
     QWidget *m_ffmpegCard = nullptr;
-    QWidget *m_cardGrid = nullptr;
-    QGridLayout *m_cardLayout = nullptr;
-    QListView *m_queueView = nullptr;
-    QueueRowDelegate *m_queueDelegate = nullptr;
-    QLabel *m_queueEmpty = nullptr;
-    QLabel *m_counts = nullptr;
-    QPushButton *m_clearFinished = nullptr;
-    QLabel *m_status = nullptr;
-    QLabel *m_output = nullptr;
-    QPushButton *m_preferences = nullptr;
+    PresetCardGrid *m_cardGrid = nullptr;
+    QueueSection *m_queue = nullptr;
+    ConvertStatusBar *m_statusBar = nullptr;
 };
 
 } // namespace vorlik::convert

@@ -35,11 +35,12 @@ bool OutputName::entryExists(const QString &path)
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
-QString OutputName::firstFree(const QString &folder, const QString &base, const QString &outputExt)
+QString OutputName::firstFree(const QString &folder, const QString &base, const QString &outputExt,
+                              const QSet<QString> &reserved)
 {
     const QString prefix = inFolder(folder, base);
     QString candidate = prefix + outputExt;
-    for (qint64 n = 1; entryExists(candidate); ++n)
+    for (qint64 n = 1; reserved.contains(candidate) || entryExists(candidate); ++n)
         candidate = prefix + QStringLiteral(" (") + QString::number(n) + u')' + outputExt;
     return candidate;
 }
@@ -79,7 +80,7 @@ std::error_code OutputName::moveWithoutReplacing(const QString &from, const QStr
 }
 
 QString OutputName::moveIntoPlace(const QString &from, const QString &preferred, const QString &folder,
-                                  const QString &base, const QString &outputExt)
+                                  const QString &base, const QString &outputExt, const QSet<QString> &reserved)
 {
     QString target = preferred;
     // Each retry follows a name someone else took meanwhile; the bound only stops a file system
@@ -90,7 +91,7 @@ QString OutputName::moveIntoPlace(const QString &from, const QString &preferred,
             return target;
         if (error != std::errc::file_exists)
             throw platform::FileError(QStringLiteral("Could not move the converted file to"), target, error);
-        target = firstFree(folder, base, outputExt);
+        target = firstFree(folder, base, outputExt, reserved);
     }
     throw platform::FileError(QStringLiteral("Could not move the converted file to"), target,
                             std::make_error_code(std::errc::file_exists));

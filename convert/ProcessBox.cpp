@@ -4,39 +4,51 @@ namespace vorlik::convert {
 
 void ProcessBox::store(QProcess *process)
 {
+    if (!process)
+        return;
     bool terminate = false;
     {
         std::lock_guard guard(m_lock);
-        m_process = process;
+        pruneLocked();
+        if (!m_processes.contains(process))
+            m_processes.append(process);
         terminate = m_terminate;
     }
-    if (terminate && process)
+    if (terminate)
         terminateWhenRunning(process);
 }
 
 void ProcessBox::clear()
 {
     std::lock_guard guard(m_lock);
-    m_process.clear();
+    pruneLocked();
 }
 
-QPointer<QProcess> ProcessBox::process() const
+QList<QPointer<QProcess>> ProcessBox::processes() const
 {
     std::lock_guard guard(m_lock);
-    return m_process;
+    QList<QPointer<QProcess>> alive;
+    for (const QPointer<QProcess> &process : m_processes) {
+        if (process)
+            alive.append(process);
+    }
+    return alive;
 }
 
-QPointer<QProcess> ProcessBox::requestTermination()
+QList<QPointer<QProcess>> ProcessBox::requestTermination()
 {
-    QPointer<QProcess> process;
+    QList<QPointer<QProcess>> reached;
     {
         std::lock_guard guard(m_lock);
         m_terminate = true;
-        process = m_process;
+        pruneLocked();
+        reached = m_processes;
     }
-    if (process)
-        terminateWhenRunning(process);
-    return process;
+    for (const QPointer<QProcess> &process : reached) {
+        if (process)
+            terminateWhenRunning(process);
+    }
+    return reached;
 }
 
 bool ProcessBox::terminationRequested() const
@@ -48,8 +60,13 @@ bool ProcessBox::terminationRequested() const
 void ProcessBox::reset()
 {
     std::lock_guard guard(m_lock);
-    m_process.clear();
+    m_processes.clear();
     m_terminate = false;
+}
+
+void ProcessBox::pruneLocked()
+{
+    m_processes.removeIf([](const QPointer<QProcess> &process) { return process.isNull(); });
 }
 
 void ProcessBox::terminateWhenRunning(QProcess *process)

@@ -14,6 +14,7 @@ QueueModel::QueueModel(ConvertRunner &runner, service::SessionStore &store, QObj
     : QAbstractListModel(parent), m_runner(runner), m_store(store), m_items(runner.items())
 {
     connect(&runner, &ConvertRunner::itemsChanged, this, &QueueModel::follow);
+    connect(&runner, &ConvertRunner::progressChanged, this, &QueueModel::followProgress);
     connect(&store, &service::SessionStore::presetsChanged, this, [this] {
         if (!m_items.isEmpty())
             emit dataChanged(index(0), index(int(m_items.size()) - 1), {PresetNameRole});
@@ -42,13 +43,27 @@ QVariant QueueModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return QFileInfo(item.input).fileName() + QStringLiteral("  \u2014  ") + item.status;
+    case Qt::AccessibleTextRole:
+        return QFileInfo(item.input).fileName() + QStringLiteral(", ") + item.status;
+    case Qt::AccessibleDescriptionRole: {
+        // What a screen reader says after the name: the failure or note, then the actions.
+        QStringList actions;
+        if (item.succeeded == false)
+            actions.append(QStringLiteral("Retry"));
+        if (item.output && !item.output->isEmpty())
+            actions.append(QStringLiteral("Reveal"));
+        actions.append(QStringLiteral("Remove"));
+        const QString said = detail(item);
+        return (said.isEmpty() ? QString() : said + QStringLiteral(". ")) + QStringLiteral("Actions: ")
+               + actions.join(QStringLiteral(", "));
+    }
     case Qt::ToolTipRole:
         return detail(item).isEmpty() ? item.input : detail(item);
     case Qt::ForegroundRole:
         if (item.succeeded == true)
-            return QColor(0x2e, 0x8a, 0x47);
+            return doneColor();
         if (item.succeeded == false)
-            return QColor(0xc9, 0x34, 0x34);
+            return failedColor();
         return {};
     case NameRole:
         return QFileInfo(item.input).fileName();
@@ -68,8 +83,35 @@ QVariant QueueModel::data(const QModelIndex &index, int role) const
         return item.output.value_or(QString());
     case IdRole:
         return item.id;
+    case ProgressRole:
+        if (const std::optional<ConversionProgress> progress = m_runner.progress(item.id))
+            return progress->fraction.value_or(-1.0);
+        return {};
+    case ProgressTextRole:
+        if (const std::optional<ConversionProgress> progress = m_runner.progress(item.id))
+            return progress->text(ConversionProgress::Clock::now());
+        return {};
     default:
         return {};
+    }
+}
+
+void QueueModel::followProgress(const QUuid &id)
+{
+    for (qsizetype row = 0; row < m_items.size(); ++row) {
+        if (m_items.at(row).id != id)
+            continue;
+        emit dataChanged(index(int(row)), index(int(row)), {ProgressRole, ProgressTextRole});
+        // A row grows a line for its bar while it converts, and loses it after.
+        const bool shown = m_runner.progress(id).has_value();
+        if (shown != m_withProgress.contains(id)) {
+            if (shown)
+                m_withProgress.insert(id);
+            else
+                m_withProgress.remove(id);
+            emit rowHeightsChanged();
+        }
+        return;
     }
 }
 

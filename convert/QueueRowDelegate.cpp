@@ -4,6 +4,7 @@
 #include "convert/QueueModel.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -17,10 +18,11 @@ constexpr int horizontalPadding = 10;
 constexpr int buttonSpacing = 6;
 constexpr int buttonHeight = 24;
 
-const QColor doneText(0x2e, 0x8a, 0x47);
-const QColor failedText(0xc9, 0x34, 0x34);
+const QColor doneText = QueueModel::doneColor();
+const QColor failedText = QueueModel::failedColor();
 // A done item's note: the output is there, but not all the preset asked for.
-const QColor noteText(0xa8, 0x62, 0x00);
+const QColor noteText(0x9a, 0x5c, 0x00);
+const QColor progressTrack(0xe3, 0xe5, 0xe9);
 
 } // namespace
 
@@ -54,7 +56,9 @@ int QueueRowDelegate::lineHeight(const QStyleOptionViewItem &option) const
 
 QSize QueueRowDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
-    const int lines = index.data(QueueModel::DetailRole).toString().isEmpty() ? 2 : 3;
+    const bool third = !index.data(QueueModel::DetailRole).toString().isEmpty()
+        || index.data(QueueModel::ProgressRole).isValid();
+    const int lines = third ? 3 : 2;
     return {300, std::max(lines * lineHeight(option), buttonHeight) + 2 * verticalPadding};
 }
 
@@ -111,6 +115,11 @@ void QueueRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
                       option.fontMetrics.elidedText(index.data(QueueModel::StatusRole).toString(), Qt::ElideRight, statusWidth));
     top += line;
 
+    const QVariant progress = index.data(QueueModel::ProgressRole);
+    if (progress.isValid())
+        paintProgress(painter, option, QRect(left, top, row.width() - 2 * horizontalPadding, line), progress.toDouble(),
+                      index.data(QueueModel::ProgressTextRole).toString());
+
     const QString detail = index.data(QueueModel::DetailRole).toString();
     if (!detail.isEmpty()) {
         painter->setPen(state == 0 ? failedText : noteText);
@@ -130,7 +139,42 @@ void QueueRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         face.fontMetrics = option.fontMetrics;
         style->drawControl(QStyle::CE_PushButton, &face, painter, option.widget);
     }
+    // The row the keyboard acts on (QueueRowKeys), while the list has the focus.
+    if (option.state & QStyle::State_HasFocus) {
+        painter->setRenderHint(QPainter::Antialiasing, true);
+        painter->setBrush(Qt::NoBrush);
+        painter->setPen(QPen(option.palette.color(QPalette::Text), 2));
+        painter->drawRoundedRect(QRectF(row).adjusted(2, 2, -2, -2), 5, 5);
+    }
     painter->restore();
+}
+
+void QueueRowDelegate::paintProgress(QPainter *painter, const QStyleOptionViewItem &option, const QRect &line,
+                                     double fraction, const QString &text) const
+{
+    const int barWidth = std::min(160, line.width() / 3);
+    const QRect track(line.left(), line.center().y() - 3, barWidth, 6);
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(progressTrack);
+    painter->drawRoundedRect(track, 3, 3);
+    painter->setBrush(option.palette.color(QPalette::Highlight));
+    if (fraction >= 0) {
+        const int filled = int(std::clamp(fraction, 0.0, 1.0) * track.width());
+        if (filled > 0)
+            painter->drawRoundedRect(QRect(track.left(), track.top(), filled, track.height()), 3, 3);
+    } else {
+        // The length is unknown: a block that moves along the track, one step a second.
+        const int block = track.width() / 4;
+        const qint64 step = QDateTime::currentSecsSinceEpoch() % 8;
+        const int offset = int(step * (track.width() - block) / 7);
+        painter->drawRoundedRect(QRect(track.left() + offset, track.top(), block, track.height()), 3, 3);
+    }
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setPen(secondaryText);
+    const QRect textRect(track.right() + 10, line.top(), std::max(0, line.right() - track.right() - 10), line.height());
+    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
+                      option.fontMetrics.elidedText(text, Qt::ElideRight, textRect.width()));
 }
 
 bool QueueRowDelegate::editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,

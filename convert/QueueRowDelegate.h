@@ -1,6 +1,7 @@
 #pragma once
 // Draws one row of the Convert page's queue — the source file's name, the preset's name and the
-// item's status, its error under a failed item — with the row's buttons: "Retry" on failed items,
+// item's status, its error under a failed item, a bar with its percentage and time left under
+// an item being converted — with the row's buttons: "Retry" on failed items,
 // "Reveal" on items with an output, "Remove" on every item. A click on a button is reported by
 // clicked(); nothing else of the row reacts.
 #include <QList>
@@ -32,6 +33,10 @@ signals:
 
 private:
     int lineHeight(const QStyleOptionViewItem &option) const;
+    // A converting row's third line: its bar and, beside it, how far and how long.
+    void paintProgress(QPainter *painter, const QStyleOptionViewItem &option, const QRect &line, double fraction,
+                       const QString &text) const;
+
 };
 
 } // namespace vorlik::convert

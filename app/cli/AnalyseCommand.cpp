@@ -3,11 +3,13 @@
 #include "analysis/AnalysisRunner.h"
 #include "analysis/ReportSummary.h"
 #include "app/cli/ConnectCommand.h"
+#include "app/cli/TerminalProgress.h"
 #include "service/SessionStore.h"
 
 #include <QCoroSignal>
 #include <QDir>
 #include <QHash>
+#include <QTimer>
 #include <QUrl>
 
 namespace vorlik::app {
@@ -26,8 +28,25 @@ QCoro::Task<int> analyseCommand(CommandLine line, QTextStream &out, QTextStream 
         co_return 1;
 
     AnalysisRunner runner;
-    QObject::connect(&runner, &AnalysisRunner::statusLineChanged, &runner,
-                     [&] { out << runner.statusLine() << Qt::endl; });
+    TerminalProgress bar(err, TerminalProgress::errorStreamIsTerminal());
+    QObject::connect(&runner, &AnalysisRunner::statusLineChanged, &runner, [&] {
+        bar.clear();
+        out << runner.statusLine() << Qt::endl;
+    });
+    // The upload's bytes, then the job's seconds (a clock of its own counts them on).
+    auto drawBar = [&] {
+        const std::optional<AnalysisRunner::Progress> &progress = runner.progress();
+        if (!progress)
+            return;
+        for (const AnalysisRunner::Item &item : runner.items()) {
+            if (item.id == progress->item)
+                bar.show(item.input.fileName(), progress->fraction(), progress->text(std::chrono::steady_clock::now()));
+        }
+    };
+    QObject::connect(&runner, &AnalysisRunner::progressChanged, &runner, drawBar);
+    QTimer barClock;
+    QObject::connect(&barClock, &QTimer::timeout, &runner, drawBar);
+    barClock.start(1000);
     // Each item's status when it changes, named by its file ("a.wav: Uploading a.wav…").
     QHash<QUuid, QString> shown;
     QObject::connect(&runner, &AnalysisRunner::itemsChanged, &runner, [&] {
@@ -35,6 +54,7 @@ QCoro::Task<int> analyseCommand(CommandLine line, QTextStream &out, QTextStream 
             if (shown.value(item.id) == item.status)
                 continue;
             shown.insert(item.id, item.status);
+            bar.clear();
             out << item.input.fileName() << ": " << item.status << Qt::endl;
         }
     });
@@ -48,6 +68,8 @@ QCoro::Task<int> analyseCommand(CommandLine line, QTextStream &out, QTextStream 
     runner.run(store);
     while (runner.isRunning())
         co_await qCoro(&runner, &AnalysisRunner::isRunningChanged);
+    barClock.stop();
+    bar.clear();
 
     bool failed = false;
     for (const AnalysisRunner::Item &item : runner.items()) {

@@ -71,7 +71,7 @@ QString CommandLine::usage()
         "  logout               sign in, then sign out again on the service\n"
         "  remember-key [KEY|-] store the key (- : from standard input) in the keyring for automatic sign-in\n"
         "  forget-key           remove the remembered key\n"
-        "  convert --preset ID FILES...   convert files with a preset\n"
+        "  convert --preset ID [--jobs N] FILES...   convert files with a preset, N at a time\n"
         "  analyse FILES...     analyse audio files on the service\n"
         "  update check|download|install   check for, fetch, or install and relaunch an update\n"
         "  ffmpeg install [--from PROGRAM]  install ffmpeg from the service (or copy PROGRAM)\n");

@@ -1,8 +1,10 @@
 #include "app/cli/ConvertCommand.h"
 
 #include "app/cli/ConnectCommand.h"
+#include "app/cli/TerminalProgress.h"
 #include "convert/ConvertRunner.h"
 #include "ffmpeg/Preferences.h"
+#include "platform/Settings.h"
 #include "service/SessionStore.h"
 
 #include <QCoroSignal>
@@ -22,8 +24,17 @@ using convert::QueueItem;
 struct ConvertRequest {
     QString presetID;
     QStringList files;
+    std::optional<int> jobs; // conversions side by side; the setting's when not given
     QString error;
 };
+
+// "--jobs N": a whole number of at least 1.
+std::optional<int> jobCount(const QString &text)
+{
+    bool ok = false;
+    const int count = text.toInt(&ok);
+    return ok && count >= 1 ? std::optional<int>(count) : std::nullopt;
+}
 
 ConvertRequest parseRequest(const QStringList &arguments)
 {
@@ -37,6 +48,15 @@ ConvertRequest parseRequest(const QStringList &arguments)
                 request.presetID = arguments.at(++i);
         } else if (word.startsWith(QLatin1String("--preset="))) {
             request.presetID = word.mid(9);
+        } else if (word == QLatin1String("--jobs") || word.startsWith(QLatin1String("--jobs="))) {
+            const bool joined = word.size() > 6;
+            if (!joined && i + 1 >= arguments.size()) {
+                request.error = QStringLiteral("--jobs needs a value");
+                continue;
+            }
+            request.jobs = jobCount(joined ? word.mid(7) : arguments.at(++i));
+            if (!request.jobs)
+                request.error = QStringLiteral("--jobs needs a whole number of at least 1");
         } else {
             request.files.append(QFileInfo(word).absoluteFilePath());
         }
@@ -113,10 +133,32 @@ QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStre
         co_return 1;
 
     ConvertRunner runner;
+    runner.setSimultaneousConversions(request.jobs.value_or(ConvertRunner::simultaneousConversions(platform::Settings::standard())));
     RowPrinter rows(runner, store.presets(), out);
-    QObject::connect(&runner, &ConvertRunner::itemsChanged, &runner, [&rows] { rows.print(); });
-    QObject::connect(&runner, &ConvertRunner::statusLineChanged, &runner,
-                     [&] { out << runner.statusLine() << Qt::endl; });
+    TerminalProgress bar(err, TerminalProgress::errorStreamIsTerminal());
+    QObject::connect(&runner, &ConvertRunner::itemsChanged, &runner, [&] {
+        bar.clear();
+        rows.print();
+    });
+    QObject::connect(&runner, &ConvertRunner::statusLineChanged, &runner, [&] {
+        bar.clear();
+        out << runner.statusLine() << Qt::endl;
+    });
+    // A bar per file converting, in queue order; a clock of its own keeps an item of unknown
+    // length counting its seconds.
+    auto drawBars = [&] {
+        QList<TerminalProgress::Line> lines;
+        const auto now = convert::ConversionProgress::Clock::now();
+        for (const QueueItem &item : runner.items()) {
+            if (const std::optional<convert::ConversionProgress> progress = runner.progress(item.id))
+                lines.append({QFileInfo(item.input).fileName(), progress->fraction, progress->text(now)});
+        }
+        bar.show(lines);
+    };
+    QObject::connect(&runner, &ConvertRunner::progressChanged, &runner, drawBars);
+    QTimer barClock;
+    QObject::connect(&barClock, &QTimer::timeout, &runner, drawBars);
+    barClock.start(1000);
 
     runner.queue(request.files, request.presetID);
     if (!runner.hasPending())
@@ -135,6 +177,8 @@ QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStre
     while (runner.isRunning())
         co_await qCoro(&runner, &ConvertRunner::isRunningChanged);
     interruptWatch.stop();
+    barClock.stop();
+    bar.clear();
     std::signal(SIGINT, previousHandler);
 
     const bool allDone = std::all_of(runner.items().cbegin(), runner.items().cend(),

@@ -2,7 +2,9 @@
 // preset by ConvertRunner (output naming, temporary files, the move, clean-up, usage reports to a
 // local stand-in service), against the same 50 ffmpeg command lines run one after another by a
 // plain shell loop (the anchor), alternately in one run. Prints the best time of each and the
-// ratio runner/shell (aim: <= 1.05).
+// ratio runner/shell: one conversion at a time (aim: <= 1.05) and two side by side (aim: <= 0.6
+// on two cores). Then the cost of following ffmpeg's progress: the same 50 command lines run by
+// runFFmpeg with and without a progress listener (aim: <= 1.02).
 #include "bench/support/BenchSupport.h"
 #include "convert/ConvertRunner.h"
 #include "ffmpeg/Preferences.h"
@@ -19,6 +21,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <limits>
 #include <stdexcept>
@@ -55,11 +58,12 @@ void removeOutputs(const QString &folder)
 }
 
 qint64 runnerRound(const QString &folder, const service::Preset &preset, const QString &ffmpeg,
-                   service::SessionStore &store)
+                   service::SessionStore &store, int simultaneous)
 {
     QElapsedTimer clock;
     clock.start();
     convert::ConvertRunner runner;
+    runner.setSimultaneousConversions(simultaneous);
     runner.queue(QStringList{folder}, preset.id);
     QEventLoop loop;
     QObject::connect(&runner, &convert::ConvertRunner::isRunningChanged, &loop, [&] {
@@ -103,6 +107,30 @@ QString writeShellLoop(const QString &folder, const service::Preset &preset, con
     if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size())
         throw std::runtime_error("could not write the shell loop");
     return path;
+}
+
+// The 50 command lines one after another through runFFmpeg, following the progress or not.
+qint64 processRound(const QString &folder, const service::Preset &preset, const QString &ffmpeg, bool followed)
+{
+    qint64 steps = 0;
+    std::function<void(const convert::FFmpegProgress &)> listener;
+    if (followed)
+        listener = [&steps](const convert::FFmpegProgress &) { ++steps; };
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < files; ++i) {
+        const QString input = folder + QStringLiteral("/Take %1.wav").arg(i + 1);
+        const QString base = folder + QStringLiteral("/Take %1 shell").arg(i + 1);
+        const QStringList arguments = convert::ConvertRunner::buildArguments(preset.command, input, base);
+        const convert::ShellOutcome outcome =
+            QCoro::waitFor(convert::ConvertRunner::runFFmpeg(ffmpeg, arguments, {}, {}, listener));
+        if (!outcome.isSuccess())
+            throw std::runtime_error("a conversion failed");
+    }
+    const qint64 elapsed = clock.nsecsElapsed();
+    if (followed && steps == 0)
+        throw std::runtime_error("no progress was heard");
+    return elapsed;
 }
 
 qint64 shellRound(const QString &script)
@@ -149,17 +177,26 @@ int main(int argc, char **argv)
         const QString loop = writeShellLoop(folder, preset, *ffmpeg);
 
         // Warm up both (page cache, ffmpeg's libraries, the connection).
-        runnerRound(folder, preset, *ffmpeg, store);
+        runnerRound(folder, preset, *ffmpeg, store, 1);
         removeOutputs(folder);
         shellRound(loop);
         removeOutputs(folder);
 
         qint64 bestRunner = std::numeric_limits<qint64>::max();
+        qint64 bestParallel = std::numeric_limits<qint64>::max();
         qint64 bestShell = std::numeric_limits<qint64>::max();
+        qint64 bestFollowed = std::numeric_limits<qint64>::max();
+        qint64 bestUnfollowed = std::numeric_limits<qint64>::max();
         for (int round = 0; round < rounds; ++round) {
             bestShell = std::min(bestShell, shellRound(loop));
             removeOutputs(folder);
-            bestRunner = std::min(bestRunner, runnerRound(folder, preset, *ffmpeg, store));
+            bestRunner = std::min(bestRunner, runnerRound(folder, preset, *ffmpeg, store, 1));
+            removeOutputs(folder);
+            bestParallel = std::min(bestParallel, runnerRound(folder, preset, *ffmpeg, store, 2));
+            removeOutputs(folder);
+            bestUnfollowed = std::min(bestUnfollowed, processRound(folder, preset, *ffmpeg, false));
+            removeOutputs(folder);
+            bestFollowed = std::min(bestFollowed, processRound(folder, preset, *ffmpeg, true));
             removeOutputs(folder);
         }
         std::printf("%d one-second WAV files through %s, best of %d: ConvertRunner %.0f ms (%.1f ms a file), "
@@ -167,6 +204,11 @@ int main(int argc, char **argv)
                     files, qPrintable(presetID), rounds, bestRunner / 1e6, bestRunner / 1e6 / files, bestShell / 1e6,
                     bestShell / 1e6 / files);
         std::printf("runner overhead ratio runner/shell: %.3f (aim <= 1.05)\n", double(bestRunner) / double(bestShell));
+        std::printf("2 simultaneous conversions: ConvertRunner %.0f ms; ratio runner/shell: %.3f (aim <= 0.6 on %d cores)\n",
+                    bestParallel / 1e6, double(bestParallel) / double(bestShell),
+                    convert::ConvertRunner::maximumSimultaneousConversions());
+        std::printf("progress followed %.0f ms, not followed %.0f ms; ratio: %.3f (aim <= 1.02)\n", bestFollowed / 1e6,
+                    bestUnfollowed / 1e6, double(bestFollowed) / double(bestUnfollowed));
     } catch (const std::exception &error) {
         std::fprintf(stderr, "runner_bench: %s\n", error.what());
         return 1;

@@ -11,12 +11,15 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 
 using namespace vorlik;
 using namespace vorlik::test;
@@ -197,9 +200,38 @@ TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
         activity.append(app::ActiveJobs::shared().runningKeys().contains(QStringLiteral("Analysis")));
     });
     StatusLines lines(runner);
+    // Each item's progress: its upload's bytes up to the whole body, then its job.
+    QList<AnalysisRunner::Progress> steps;
+    QObject::connect(&runner, &AnalysisRunner::progressChanged, &context, [&] {
+        if (runner.progress())
+            steps.append(*runner.progress());
+    });
 
     runner.queue({tone(QStringLiteral("a.wav")), tone(QStringLiteral("b.wav"))});
     runToEnd(runner, store);
+    EXPECT_FALSE(runner.progress());
+    for (const Item &item : runner.items()) {
+        QList<AnalysisRunner::Progress> own;
+        for (const AnalysisRunner::Progress &step : steps) {
+            if (step.item == item.id)
+                own.append(step);
+        }
+        ASSERT_GE(own.size(), 3) << item.input.fileName().toStdString();
+        const auto analysing = std::find_if(own.cbegin(), own.cend(), [](const AnalysisRunner::Progress &step) {
+            return step.stage == AnalysisRunner::Progress::Stage::analysing;
+        });
+        ASSERT_NE(analysing, own.cbegin());
+        ASSERT_NE(analysing, own.cend());
+        // Bytes of the file against its size, from the first step to the last.
+        const qint64 size = QFileInfo(item.input.toLocalFile()).size();
+        for (auto step = own.cbegin(); step != analysing; ++step)
+            EXPECT_EQ(step->total, size);
+        EXPECT_EQ(std::prev(analysing)->sent, size);
+        EXPECT_TRUE(std::all_of(analysing, own.cend(), [](const AnalysisRunner::Progress &step) {
+            return step.stage == AnalysisRunner::Progress::Stage::analysing;
+        }));
+        EXPECT_EQ(analysing->text(analysing->since + std::chrono::seconds(7)), QStringLiteral("Analysing\u2026 0:07"));
+    }
     for (const Item &item : runner.items()) {
         EXPECT_EQ(item.succeeded, true) << item.errorMessage.value_or(QString()).toStdString();
         EXPECT_EQ(item.status, QStringLiteral("\u2713 ") + item.input.fileName());

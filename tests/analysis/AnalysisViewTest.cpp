@@ -5,6 +5,7 @@
 // Screenshots of the page (empty, with items, with an open report) go to build/screenshots.
 #include "analysis/AnalysisCard.h"
 #include "analysis/AnalysisItemCard.h"
+#include "analysis/AnalysisProgressRow.h"
 #include "analysis/AnalysisView.h"
 #include "analysis/CardDropTarget.h"
 #include "analysis/DropArea.h"
@@ -439,3 +440,40 @@ TEST_F(AnalysisViewTest, thePreferencesButtonAsksTheWindow)
 }
 
 } // namespace
+
+TEST_F(AnalysisViewTest, theItemShowsItsUploadThenHowLongItsJobHasRun)
+{
+    service::SessionStore store;
+    connectDemo(store);
+    // The service takes its time over the answer to the upload, then over the job.
+    server().addFault(fault(QStringLiteral("POST"), QStringLiteral("/v1/uploads"), QStringLiteral("delay"), 200, 1, 2500));
+    behave(QJsonObject{{QStringLiteral("outcome"), QStringLiteral("hang")}});
+    AnalysisView view(store);
+    view.setActive(true);
+    view.resize(windowSize);
+    view.show();
+    ASSERT_TRUE(dropFiles(view.dropTarget(), QStringList{tone(QStringLiteral("Long take.wav"), 20.0), tone(QStringLiteral("Next.wav"))}));
+    ASSERT_EQ(view.itemCards().size(), 2);
+    AnalysisItemCard *card = view.itemCards().front();
+    QProgressBar *bar = card->progressRow()->bar();
+    QLabel *text = card->progressRow()->label();
+
+    // The whole body is sent; the answer has not come yet.
+    ASSERT_TRUE(waitUntil([&] { return bar->maximum() == 1000 && bar->value() == 1000; }, 10000));
+    EXPECT_FALSE(card->progressRow()->isHidden());
+    EXPECT_TRUE(text->text().contains(QStringLiteral(" MB of "))) << text->text().toStdString();
+    EXPECT_TRUE(view.itemCards().back()->progressRow()->isHidden()) << "only the item worked on";
+    EXPECT_TRUE(saveScreenshot(&view, QStringLiteral("analysis-uploading"), windowSize));
+
+    ASSERT_TRUE(waitUntil([&] { return text->text() == QStringLiteral("Analysing\u2026 0:01"); }, 10000))
+        << text->text().toStdString();
+    EXPECT_EQ(bar->maximum(), 0) << "the job says nothing of how far it is";
+    EXPECT_TRUE(saveScreenshot(&view, QStringLiteral("analysis-analysing"), windowSize));
+
+    view.runner().cancel();
+    ASSERT_TRUE(waitUntil([&] { return !view.runner().isRunning(); }, 10000));
+    EXPECT_TRUE(card->progressRow()->isHidden());
+    // A stop leaves the poll's pause and the job's last request to end on their own; they must
+    // end before the view goes, or their waits are never resumed.
+    QTest::qWait(int(AnalysisRunner::defaultPollInterval.count()) + 1500);
+}

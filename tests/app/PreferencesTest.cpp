@@ -9,6 +9,7 @@
 #include "app/PreferencesView.h"
 #include "app/PreferencesWindowController.h"
 #include "app/ToggleSwitch.h"
+#include "convert/ConvertRunner.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "ffmpeg/FFmpegInstallSheet.h"
 #include "ffmpeg/FFmpegLocator.h"
@@ -28,6 +29,7 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -163,6 +165,15 @@ TEST_F(PreferencesTest, TheDetectedFFmpegFollowsTheOverride)
     EXPECT_TRUE(Settings::standard().ffmpegPathOverride().isEmpty());
     ASSERT_TRUE(waitUntil([&] { return tools->detectedVersion().has_value(); }));
     EXPECT_FALSE(tools->warningRow()->isVisible());
+
+    // Simultaneous conversions: one at a time unless asked, at most one per processor core.
+    QSpinBox *simultaneous = tools->simultaneousField();
+    EXPECT_EQ(simultaneous->value(), 1);
+    EXPECT_EQ(simultaneous->minimum(), 1);
+    EXPECT_EQ(simultaneous->maximum(), convert::ConvertRunner::maximumSimultaneousConversions());
+    simultaneous->setValue(simultaneous->maximum());
+    EXPECT_EQ(convert::ConvertRunner::simultaneousConversions(Settings::standard()), simultaneous->maximum());
+    Settings::standard().remove(QStringLiteral("simultaneousConversions"));
 }
 
 TEST_F(PreferencesTest, InstallFFmpegOpensTheInstallSheetOverTheSettingsWindow)

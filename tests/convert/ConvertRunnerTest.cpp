@@ -745,3 +745,101 @@ TEST_F(ConvertRunnerTest, ARunnerDestroyedMidRunStopsItsFFmpegAndCleansUp)
     ASSERT_TRUE(waitUntil([&] { return leftovers(path(QStringLiteral("d"))).isEmpty(); }));
     EXPECT_EQ(entries(path(QStringLiteral("d"))), QStringList{QStringLiteral("a.wav")});
 }
+
+// Conversions side by side: everything promised per item still holds for each.
+class SideBySide : public ConvertRunnerTest {
+protected:
+    void SetUp() override
+    {
+        ConvertRunnerTest::SetUp();
+        if (ConvertRunner::maximumSimultaneousConversions() < 2)
+            GTEST_SKIP() << "one processor core: conversions never run side by side";
+    }
+};
+
+TEST_F(SideBySide, SameNamedSourcesIntoOneFolderNeverPickTheSameNameAndEachIsReportedOnce)
+{
+    const QString out = folder(QStringLiteral("out"));
+    platform::Settings::standard().setValue(QStringLiteral("exportLocation"), QStringLiteral("customFolder"));
+    platform::Settings::standard().setValue(QStringLiteral("exportFolderPath"), out);
+    const Preset preset = fast(QStringLiteral("normalise-14lufs"));
+    ConvertRunner runner;
+    runner.setSimultaneousConversions(2);
+    for (const char *from : {"a", "b", "c"})
+        runner.queue(QStringList{tone(QString::fromLatin1(from) + QStringLiteral("/take.wav"), 2)}, preset.id);
+    const int reportsBefore = usageRequests();
+    const LogLines log(QStringLiteral("convert"));
+    ASSERT_TRUE(runToEnd(runner, {preset}));
+
+    // Each item keeps the name chosen for it when it started; no two chose the same.
+    QStringList chosen;
+    for (const QString &line : log.lines().filter(QStringLiteral("start preset=")))
+        chosen.append(QFileInfo(line.section(QStringLiteral(" output="), 1)).fileName());
+    chosen.sort();
+    const QStringList expected{QStringLiteral("take_out (1).wav"), QStringLiteral("take_out (2).wav"),
+                               QStringLiteral("take_out.wav")};
+    EXPECT_EQ(chosen, expected) << log.lines().join(u'\n').toStdString();
+    EXPECT_EQ(entries(out), expected);
+    for (const QueueItem &item : runner.items())
+        EXPECT_TRUE(item.status.startsWith(QStringLiteral("✓ Done → "))) << item.status.toStdString();
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 3 done, 0 failed."));
+    EXPECT_EQ(usageRequests(), reportsBefore + 3);
+}
+
+// A lane that finds nothing left to take must not be started again and again.
+TEST_F(SideBySide, FewerItemsWaitingThanLanesStillFinish)
+{
+    const Preset preset = fast(QStringLiteral("job"));
+    {
+        const HangGuard guard("one item, two lanes");
+        ConvertRunner runner;
+        runner.setSimultaneousConversions(2);
+        runner.queue(QStringList{tone(QStringLiteral("f/one.wav"))}, preset.id);
+        ASSERT_TRUE(runToEnd(runner, {preset}));
+        EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 1 done, 0 failed."));
+    }
+    {
+        const HangGuard guard("two items, the first unavailable");
+        ConvertRunner runner;
+        runner.setSimultaneousConversions(2);
+        runner.queue(QStringList{tone(QStringLiteral("g/a.wav"))}, QStringLiteral("retired"));
+        runner.queue(QStringList{tone(QStringLiteral("g/b.wav"))}, preset.id);
+        ASSERT_TRUE(runToEnd(runner, {preset}));
+        EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 1 done, 1 failed."));
+    }
+    {
+        const HangGuard guard("an unavailable item queued during a run");
+        ConvertRunner runner;
+        runner.setSimultaneousConversions(2);
+        runner.queue(QStringList{tone(QStringLiteral("h/a.wav"), 2)}, QStringLiteral("slow"));
+        runner.run({slow(QStringLiteral("slow"))}, TestMedia::ffmpeg(), &m_store);
+        runner.queue(QStringList{tone(QStringLiteral("h/b.wav"))}, QStringLiteral("retired"));
+        ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+        EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 1 done, 1 failed."));
+    }
+}
+
+TEST_F(SideBySide, StopReachesEveryProcessAndLeavesNoTemporaryFile)
+{
+    const Preset preset = scripted(QStringLiteral("job"), QStringLiteral("ffmpeg -i {input} {output_base}.wav"));
+    ConvertRunner runner;
+    runner.setSimultaneousConversions(2);
+    runner.queue(QStringList{tone(QStringLiteral("k/a.wav")), tone(QStringLiteral("k/b.wav"))}, preset.id);
+    const LogLines log(QStringLiteral("convert"));
+    runner.run({preset}, QStringLiteral(VORLIK_STUBBORN_CHILD), &m_store);
+    // Both say they are ready (ignoring SIGTERM), each with a file beside its output.
+    ASSERT_TRUE(waitUntil([&] { return leftovers(path(QStringLiteral("k"))).size() == 2; }));
+    EXPECT_TRUE(app::ActiveJobs::shared().runningKeys().contains(ConvertRunner::jobKey));
+    runner.cancel();
+    // The children give up by themselves after a minute: well before that, both must be gone.
+    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }, 30000));
+
+    const QStringList killed = log.lines().filter(QStringLiteral("force-killing ffmpeg pid="));
+    ASSERT_EQ(killed.size(), 2) << log.lines().join(u'\n').toStdString();
+    for (const QString &line : killed)
+        EXPECT_NE(::kill(pid_t(line.section(u'=', 1).toLongLong()), 0), 0) << line.toStdString();
+    for (const QueueItem &item : runner.items())
+        EXPECT_EQ(item.status, QStringLiteral("Stopped"));
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped — 2 files still queued."));
+    EXPECT_EQ(entries(path(QStringLiteral("k"))), (QStringList{QStringLiteral("a.wav"), QStringLiteral("b.wav")}));
+}

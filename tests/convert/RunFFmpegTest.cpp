@@ -4,6 +4,7 @@
 
 #include "platform/CancellationToken.h"
 #include "convert/ConvertRunner.h"
+#include "convert/FFmpegProgress.h"
 #include "platform/Graphemes.h"
 #include "convert/ProcessBox.h"
 #include "convert/StderrTail.h"
@@ -15,15 +16,21 @@
 #include <QDir>
 #include <QFile>
 #include <QPointer>
+#include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <csignal>
+#include <functional>
+#include <optional>
+#include <vector>
 #include <sys/types.h>
 #include <sys/wait.h>
 
 using namespace std::chrono_literals;
 using vorlik::platform::CancellationToken;
 using vorlik::convert::ConvertRunner;
+using vorlik::convert::FFmpegProgress;
 using vorlik::platform::Graphemes;
 using vorlik::convert::ProcessBox;
 using vorlik::convert::ShellOutcome;
@@ -89,12 +96,20 @@ TEST(RunFFmpeg, FailureCarriesExitCodeAndErrorTail)
 TEST(RunFFmpeg, TailKeepsTheLastCharactersIncludingTheFinalLines)
 {
     QTemporaryDir dir;
-    // 300 KB of noise on the error stream, then the line that matters, written just before exit.
+    // 300 KB of status lines on the error stream (read for the progress too; each rewrites the
+    // last, the final one ends its line as ffmpeg's does), then the line that matters, written
+    // just before exit.
     const QString program = TestMedia::script(dir.filePath(QStringLiteral("noisy")),
-        "i=0; while [ $i -lt 3000 ]; do echo \"frame=$i progress progress progress progress progress progress progress progress progress\" >&2; i=$((i+1)); done\n"
+        "i=0; while [ $i -lt 3000 ]; do printf 'frame=%5d fps=0.0 q=-1.0 size=   1kB time=00:%02d:%02d.00 bitrate=1.0kbits/s speed=1x progress progress progress\\r' $i $((i/60)) $((i%60)) >&2; i=$((i+1)); done\n"
+        "printf '\\n' >&2\n"
         "printf 'caf\\303\\251 \\360\\237\\207\\251\\360\\237\\207\\252 Error: final line\\n' >&2\nexit 3\n");
-    const ShellOutcome outcome = vorlik::test::run(ConvertRunner::runFFmpeg(program, {}));
+    std::vector<qint64> positions;
+    const ShellOutcome outcome = vorlik::test::run(ConvertRunner::runFFmpeg(
+        program, {}, {}, {}, [&](const FFmpegProgress &progress) { positions.push_back(progress.position().count()); }));
     ASSERT_FALSE(outcome.isSuccess());
+    ASSERT_FALSE(positions.empty());
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    EXPECT_EQ(positions.back(), 2999000);
     EXPECT_EQ(outcome.exitCode(), 3);
     EXPECT_EQ(Graphemes::count(outcome.stderrTail()), StderrTail::limit);
     EXPECT_TRUE(outcome.stderrTail().endsWith(
@@ -222,13 +237,13 @@ TEST(ProcessBox, StopBeforeStoreTerminatesOnStore)
 {
     // The runner's own box: a stop that comes before the process is published is not lost.
     ProcessBox box;
-    EXPECT_TRUE(box.requestTermination().isNull());
+    EXPECT_TRUE(box.requestTermination().isEmpty());
     EXPECT_TRUE(box.terminationRequested());
     const ShellOutcome outcome = vorlik::test::run(ConvertRunner::runFFmpeg(
         TestMedia::ffmpeg(), slowRun(), [&](QProcess &process) { box.store(&process); }));
     box.clear();
     EXPECT_FALSE(outcome.isSuccess());
-    EXPECT_TRUE(box.process().isNull());
+    EXPECT_TRUE(box.processes().isEmpty());
 
     box.reset();
     EXPECT_FALSE(box.terminationRequested());
@@ -237,7 +252,7 @@ TEST(ProcessBox, StopBeforeStoreTerminatesOnStore)
 TEST(ProcessBox, ReachesTheStoredProcess)
 {
     ProcessBox box;
-    QPointer<QProcess> reached;
+    QList<QPointer<QProcess>> reached;
     const ShellOutcome outcome = vorlik::test::run([&]() -> QCoro::Task<ShellOutcome> {
         QPointer<QProcess> process;
         auto running = ConvertRunner::runFFmpeg(TestMedia::ffmpeg(), slowRun(), [&](QProcess &p) {
@@ -246,11 +261,11 @@ TEST(ProcessBox, ReachesTheStoredProcess)
         });
         co_await waitUntilRunning(process);
         reached = box.requestTermination();
-        EXPECT_EQ(reached.data(), process.data());
+        EXPECT_EQ(reached, QList<QPointer<QProcess>>{process});
         co_return co_await running;
     }());
     EXPECT_FALSE(outcome.isSuccess());
-    EXPECT_TRUE(box.process().isNull()); // the process is gone, the box does not dangle
+    EXPECT_TRUE(box.processes().isEmpty()); // the process is gone, the box does not dangle
 }
 
 TEST(CancellationToken, RunsActionsOnceAndLateOnesAtOnce)

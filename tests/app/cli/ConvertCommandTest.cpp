@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -57,6 +58,13 @@ protected:
         start(process, arguments);
         return finish(process);
     }
+    static CliResult runCommand(const QString &program, const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(program, arguments);
+        EXPECT_TRUE(process.waitForStarted(10000));
+        return finish(process);
+    }
 
     QStringList entries(const QString &relative) const
     {
@@ -101,6 +109,29 @@ TEST_F(ConvertCommand, ConvertsAFolderPrintingRowsAndStatusLines)
               (QStringList{QStringLiteral("Take 10.wav"), QStringLiteral("Take 10_-14LUFS.wav"), QStringLiteral("Take 2.flac"),
                            QStringLiteral("Take 2_-14LUFS.wav")}));
     EXPECT_EQ(usageTotal(), before + 2);
+    EXPECT_FALSE(result.err.contains(u'\r')) << "no progress bar when the error stream is not a terminal";
+}
+
+TEST_F(ConvertCommand, OnATerminalTheFilesShowABarSideBySide)
+{
+    QDir().mkpath(m_dir.filePath(QStringLiteral("bars")));
+    TestMedia::sine(m_dir.filePath(QStringLiteral("bars/one.wav")), 3);
+    TestMedia::sine(m_dir.filePath(QStringLiteral("bars/two.wav")), 3);
+    QStringList words{QStringLiteral(VORLIK_CLI_PATH)};
+    words << common() << QStringLiteral("convert") << QStringLiteral("--preset") << QStringLiteral("normalise-14lufs")
+          << QStringLiteral("--jobs") << QStringLiteral("2") << m_dir.filePath(QStringLiteral("bars"));
+    for (QString &word : words)
+        word = u'\'' + word.replace(u'\'', QStringLiteral("'\\''")) + u'\'';
+    // `script` runs the command on a pseudo-terminal and copies what it shows.
+    const CliResult result = runCommand(QStringLiteral("script"),
+                                        {QStringLiteral("-qec"), words.join(u' '), QStringLiteral("/dev/null")});
+    ASSERT_EQ(result.exitCode, 0) << result.out.toStdString() << result.err.toStdString();
+    // A line per file converting, drawn together: one.wav's bar with two.wav's right under it.
+    static const QRegularExpression bothBars(QStringLiteral("\\r\\x1b\\[Jone\\.wav \\[[#-]+\\] [^\\n]*\\r?\\ntwo\\.wav \\["));
+    EXPECT_TRUE(result.out.contains(bothBars)) << result.out.toStdString();
+    EXPECT_TRUE(result.out.contains(QStringLiteral("one.wav\t−14 LUFS\t✓ Done → one_-14LUFS.wav")));
+    EXPECT_TRUE(result.out.contains(QStringLiteral("two.wav\t−14 LUFS\t✓ Done → two_-14LUFS.wav")));
+    EXPECT_TRUE(result.out.contains(QStringLiteral("Queue finished — 2 done, 0 failed.")));
 }
 
 TEST_F(ConvertCommand, AFailedItemMakesTheExitCodeNonZero)
