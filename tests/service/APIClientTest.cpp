@@ -216,28 +216,33 @@ TEST_F(APIClientTest, everyErrorStatusIsAResponseWithThatStatusAndItsBody)
 
 TEST_F(APIClientTest, aRedirectToAnotherHostDoesNotCarryTheBearer)
 {
+    // Qt at times sends a redirected request a second time, and the answer to either copy may end
+    // the reply: every copy gets the same redirect, and each step redirects a path of its own.
+    const auto redirect = [](const QString &path, const QString &location) {
+        QJsonObject fault = statusFault(QStringLiteral("GET"), path, 302, QString());
+        fault.insert(QStringLiteral("location"), location);
+        fault.insert(QStringLiteral("count"), -1);
+        server().addFault(fault);
+    };
     // The same server under another name: to the client, another host.
     QUrl elsewhere = server().baseUrl();
     elsewhere.setHost(QStringLiteral("localhost"));
     elsewhere.setPath(QStringLiteral("/v1/jobs/elsewhere"));
-    QJsonObject redirect = statusFault(QStringLiteral("GET"), QStringLiteral("/v1/presets"), 302, QString());
-    redirect.insert(QStringLiteral("location"), elsewhere.toString());
-    server().addFault(redirect);
+    redirect(QStringLiteral("/v1/jobs/refused"), elsewhere.toString());
     const auto error = failureOf<TransportError>(
-        [] { return APIClient::request(QStringLiteral("/v1/presets"), "GET", std::nullopt, QStringLiteral("tok-secret")); });
+        [] { return APIClient::request(QStringLiteral("/v1/jobs/refused"), "GET", std::nullopt, QStringLiteral("tok-secret")); });
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code(), QNetworkReply::InsecureRedirectError);
+
+    // Within the same origin a redirect is followed, bearer and all.
+    redirect(QStringLiteral("/v1/jobs/followed"), QStringLiteral("/health"));
+    const APIResponse followed =
+        test::run(APIClient::request(QStringLiteral("/v1/jobs/followed"), "GET", std::nullopt, QStringLiteral("tok-secret")));
+    EXPECT_EQ(followed.status, 200);
+    EXPECT_EQ(header(lastRequestTo(QStringLiteral("/health")), QStringLiteral("Authorization")), "Bearer tok-secret");
     for (const QJsonValue &request : server().requests())
         EXPECT_NE(request.toObject().value(QStringLiteral("path")).toString(), QStringLiteral("/v1/jobs/elsewhere"))
             << "the request, bearer and all, went on to another host";
-
-    // Within the same origin a redirect is followed, bearer and all.
-    redirect.insert(QStringLiteral("location"), QStringLiteral("/health"));
-    server().addFault(redirect);
-    const APIResponse followed =
-        test::run(APIClient::request(QStringLiteral("/v1/presets"), "GET", std::nullopt, QStringLiteral("tok-secret")));
-    EXPECT_EQ(followed.status, 200);
-    EXPECT_EQ(header(lastRequestTo(QStringLiteral("/health")), QStringLiteral("Authorization")), "Bearer tok-secret");
 }
 
 TEST_F(APIClientTest, requestSendsContentTypeAlwaysAndTheBearerWhenGiven)
