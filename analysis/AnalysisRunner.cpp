@@ -35,17 +35,6 @@ qint64 fileSize(const QUrl &input, const QString &name)
     return qint64(attributes.st_size);
 }
 
-// Sent on its own, so stopping never waits for the service; its outcome does not matter.
-QCoro::Task<void> cancelOnService(QString jobID, QString bearer)
-{
-    try {
-        co_await AnalysisEndpoints::cancelJob(jobID, bearer);
-    } catch (...) {
-    }
-    diagnostics::DiagnosticsLogger::shared().log(QStringLiteral("analysis"),
-                                                 QStringLiteral("server cancel requested for ") + jobID);
-}
-
 } // namespace
 
 AnalysisRunner::AnalysisRunner(QObject *parent, std::chrono::milliseconds pollInterval,
@@ -125,8 +114,23 @@ void AnalysisRunner::cancel()
         for (Item &item : m_items)
             if (item.jobID == m_activeJobID)
                 item.jobEnded = true;
+        ++m_serviceCancelsInFlight;
         cancelOnService(*m_activeJobID, *m_activeToken);
     }
+}
+
+// Sent on its own, so stopping never waits for the service; its outcome does not matter.
+QCoro::Task<void> AnalysisRunner::cancelOnService(QString jobID, QString bearer)
+{
+    QPointer<AnalysisRunner> self(this);
+    try {
+        co_await AnalysisEndpoints::cancelJob(jobID, bearer);
+    } catch (...) {
+    }
+    diagnostics::DiagnosticsLogger::shared().log(QStringLiteral("analysis"),
+                                                 QStringLiteral("server cancel requested for ") + jobID);
+    if (self && --self->m_serviceCancelsInFlight == 0)
+        emit self->serviceCancelsSettled();
 }
 
 void AnalysisRunner::retry(const Item &item)
@@ -141,6 +145,7 @@ void AnalysisRunner::retry(const Item &item)
         : QStringLiteral("Queued");
     found->succeeded.reset();
     found->analysis.reset();
+    found->analysisDocument.reset();
     found->errorMessage.reset();
     const QString name = found->input.fileName();
     emit itemsChanged();
@@ -266,14 +271,23 @@ QCoro::Task<void> AnalysisRunner::analyse(QUuid id, QPointer<service::SessionSto
             setStatusLine(QStringLiteral("Analyzing ") + name + QStringLiteral(" on the VPS\u2026"));
             if (m_runState != RunState::running)
                 throw Interrupted();
-            const QString started = co_await interruptible(AnalysisEndpoints::processUpload(uploadID, workflow, token), stop);
+            // Not cut short by a stop: once the service has started a job, its id must be known
+            // here, or a stop at this moment would leave the job running there.
+            QCoro::Task<QString> starting = AnalysisEndpoints::processUpload(uploadID, workflow, token);
+            const QString started = co_await starting;
             if (!self)
                 co_return;
             jobID = started;
+            const bool stopped = m_runState != RunState::running;
             changeItem(id, [&](Item &it) {
                 it.jobID = started;
-                it.jobEnded = false;
+                it.jobEnded = stopped;
             });
+            if (stopped) {
+                ++m_serviceCancelsInFlight;
+                cancelOnService(started, token);
+                throw Interrupted();
+            }
             m_activeJobID = started;
             m_activeToken = token;
             log(QStringLiteral("job started job_id=") + started);
@@ -335,6 +349,7 @@ QCoro::Task<void> AnalysisRunner::analyse(QUuid id, QPointer<service::SessionSto
         ++m_analyzedCount;
         changeItem(id, [&](Item &it) {
             it.analysis = info->analysis;
+            it.analysisDocument = info->analysisDocument;
             it.status = QStringLiteral("\u2713 ") + name;
             it.succeeded = true;
         });
