@@ -64,8 +64,8 @@ QCoro::Task<int> runCommand(CommandLine line, QTextStream &out, QTextStream &err
         co_return co_await runFFmpegCommand(line, out, err);
     if (line.command == QLatin1String("convert"))
         co_return co_await runConvertCommand(line, out, err);
-    err << "unknown command " << line.command << "\n\n" << CommandLine::usage();
-    co_return 2;
+    err << "vorlik: unknown command '" << line.command << "'" << Qt::endl;
+    co_return exitUsage;
 }
 
 } // namespace vorlik::app

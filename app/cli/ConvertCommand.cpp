@@ -1,6 +1,8 @@
 #include "app/cli/ConvertCommand.h"
 
+#include "app/cli/Commands.h"
 #include "app/cli/ConnectCommand.h"
+#include "app/cli/InterruptWatch.h"
 #include "app/cli/TerminalProgress.h"
 #include "convert/ConvertRunner.h"
 #include "ffmpeg/Preferences.h"
@@ -12,8 +14,6 @@
 #include <QHash>
 #include <QTimer>
 
-#include <atomic>
-#include <csignal>
 
 namespace vorlik::app {
 namespace {
@@ -21,60 +21,12 @@ namespace {
 using convert::ConvertRunner;
 using convert::QueueItem;
 
-struct ConvertRequest {
-    QString presetID;
-    QStringList files;
-    std::optional<int> jobs; // conversions side by side; the setting's when not given
-    QString error;
-};
-
 // "--jobs N": a whole number of at least 1.
 std::optional<int> jobCount(const QString &text)
 {
     bool ok = false;
     const int count = text.toInt(&ok);
     return ok && count >= 1 ? std::optional<int>(count) : std::nullopt;
-}
-
-ConvertRequest parseRequest(const QStringList &arguments)
-{
-    ConvertRequest request;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString &word = arguments.at(i);
-        if (word == QLatin1String("--preset")) {
-            if (i + 1 >= arguments.size())
-                request.error = QStringLiteral("--preset needs a value");
-            else
-                request.presetID = arguments.at(++i);
-        } else if (word.startsWith(QLatin1String("--preset="))) {
-            request.presetID = word.mid(9);
-        } else if (word == QLatin1String("--jobs") || word.startsWith(QLatin1String("--jobs="))) {
-            const bool joined = word.size() > 6;
-            if (!joined && i + 1 >= arguments.size()) {
-                request.error = QStringLiteral("--jobs needs a value");
-                continue;
-            }
-            request.jobs = jobCount(joined ? word.mid(7) : arguments.at(++i));
-            if (!request.jobs)
-                request.error = QStringLiteral("--jobs needs a whole number of at least 1");
-        } else {
-            request.files.append(QFileInfo(word).absoluteFilePath());
-        }
-    }
-    if (request.error.isEmpty() && request.presetID.isEmpty())
-        request.error = QStringLiteral("convert needs --preset ID");
-    else if (request.error.isEmpty() && request.files.isEmpty())
-        request.error = QStringLiteral("convert needs the files to convert");
-    return request;
-}
-
-// The first Ctrl-C asks for a stop; a second one ends the program the usual way.
-std::atomic<bool> interruptRequested{false};
-
-void onInterrupt(int)
-{
-    interruptRequested = true;
-    std::signal(SIGINT, SIG_DFL);
 }
 
 // Prints the rows whose text changed since they were last printed, as the Convert page shows
@@ -116,24 +68,44 @@ private:
 
 QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStream &err)
 {
-    ConvertRequest request = parseRequest(line.arguments);
-    if (!request.error.isEmpty()) {
-        err << "vorlik: " << request.error << "\n\n" << CommandLine::usage();
-        co_return 2;
+    const std::optional<QString> presetID = line.option(QStringLiteral("preset"));
+    if (!presetID || presetID->isEmpty()) {
+        err << "vorlik: convert needs --preset ID (see 'vorlik help convert')" << Qt::endl;
+        co_return exitUsage;
     }
+    std::optional<int> jobs;
+    if (const std::optional<QString> given = line.option(QStringLiteral("jobs"))) {
+        jobs = jobCount(*given);
+        if (!jobs) {
+            err << "vorlik: --jobs needs a whole number of at least 1 (see 'vorlik help convert')" << Qt::endl;
+            co_return exitUsage;
+        }
+    }
+    if (const std::optional<QString> folder = line.option(QStringLiteral("output-dir"))) {
+        // The chosen-folder export location, for this run only: the runner checks the folder
+        // as it does the one chosen in Preferences.
+        platform::Settings &settings = platform::Settings::standard();
+        settings.setOverride(QStringLiteral("exportLocation"), QStringLiteral("customFolder"));
+        settings.setOverride(QStringLiteral("exportFolderPath"),
+                             folder->isEmpty() ? QString() : QFileInfo(*folder).absoluteFilePath());
+    }
+    QStringList files;
+    for (const QString &argument : line.arguments)
+        files << QFileInfo(argument).absoluteFilePath();
+
     std::optional<QString> ffmpeg = ffmpeg::Preferences::effectiveFFmpeg();
     if (!ffmpeg) {
         err << "✗ Install ffmpeg in Preferences to convert." << Qt::endl;
-        co_return 1;
+        co_return exitFailed;
     }
 
     service::SessionStore store;
     QCoro::Task<bool> signingIn = signIn(store, line, out, err);
     if (!co_await signingIn)
-        co_return 1;
+        co_return exitSignInFailed;
 
     ConvertRunner runner;
-    runner.setSimultaneousConversions(request.jobs.value_or(ConvertRunner::simultaneousConversions(platform::Settings::standard())));
+    runner.setSimultaneousConversions(jobs.value_or(ConvertRunner::simultaneousConversions(platform::Settings::standard())));
     RowPrinter rows(runner, store.presets(), out);
     TerminalProgress bar(err, TerminalProgress::errorStreamIsTerminal());
     QObject::connect(&runner, &ConvertRunner::itemsChanged, &runner, [&] {
@@ -168,30 +140,22 @@ QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStre
     QObject::connect(&barClock, &QTimer::timeout, &runner, drawBar);
     barClock.start(1000);
 
-    runner.queue(request.files, request.presetID);
+    runner.queue(files, *presetID);
     if (!runner.hasPending())
-        co_return 1;
+        co_return exitFailed;
 
-    interruptRequested = false;
-    const auto previousHandler = std::signal(SIGINT, onInterrupt);
-    QTimer interruptWatch;
-    QObject::connect(&interruptWatch, &QTimer::timeout, &runner, [&runner] {
-        if (interruptRequested.exchange(false))
-            runner.cancel();
-    });
-    interruptWatch.start(100);
+    // Ctrl-C is the page's Stop: each ffmpeg is ended and its temporary files removed.
+    InterruptWatch interrupt([&runner] { runner.cancel(); });
 
     runner.run(store.presets(), *ffmpeg, &store);
     while (runner.isRunning())
         co_await qCoro(&runner, &ConvertRunner::isRunningChanged);
-    interruptWatch.stop();
     barClock.stop();
     bar.clear();
-    std::signal(SIGINT, previousHandler);
 
     const bool allDone = std::all_of(runner.items().cbegin(), runner.items().cend(),
                                      [](const QueueItem &item) { return item.succeeded == true; });
-    co_return allDone ? 0 : 1;
+    co_return allDone ? exitSucceeded : exitFailed;
 }
 
 } // namespace vorlik::app

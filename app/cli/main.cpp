@@ -3,6 +3,7 @@
 #include "app/cli/Commands.h"
 #include "app/cli/KeyInput.h"
 #include "diagnostics/DiagnosticsLogger.h"
+#include "platform/BuildInfo.h"
 #include "platform/Failure.h"
 #include "platform/Settings.h"
 #include "service/CertificateTrust.h"
@@ -20,19 +21,23 @@ int main(int argc, char **argv)
     QTextStream out(stdout);
     QTextStream err(stderr);
     vorlik::app::CommandLine line = vorlik::app::CommandLine::parse(QCoreApplication::arguments());
-    if (line.command == QLatin1String("help")) {
-        out << vorlik::app::CommandLine::usage();
+    if (!line.error.isEmpty()) {
+        err << "vorlik: " << line.error << Qt::endl;
+        return vorlik::app::exitUsage;
+    }
+    if (line.help) {
+        out << line.helpText();
         return 0;
     }
-    if (!line.error.isEmpty()) {
-        err << "vorlik: " << line.error << "\n\n" << vorlik::app::CommandLine::usage();
-        return 2;
+    if (line.version) {
+        out << "vorlik " << vorlik::platform::appVersion() << " (" << vorlik::platform::buildNumber() << ")" << Qt::endl;
+        return 0;
     }
     try {
         line.key = vorlik::app::KeyInput::read(line);
     } catch (const vorlik::Failure &failure) {
         err << "vorlik: " << failure.description() << Qt::endl;
-        return 2;
+        return vorlik::app::exitUsage;
     }
 
     auto &settings = vorlik::platform::Settings::standard();

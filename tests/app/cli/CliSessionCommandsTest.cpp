@@ -185,7 +185,7 @@ TEST_F(CliSession, WithoutAKeyringTheKeyIsNotRememberedAnywhere)
 TEST_F(CliSession, ConnectWithoutAnyKeyShowsNotConnectedAndSendsNothing)
 {
     const CliResult result = runCli({"--base-url", base(), "connect"}, withoutBus());
-    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.exitCode, 3);
     EXPECT_EQ(result.out, QStringLiteral("Not connected\n"));
     EXPECT_EQ(server().requests().size(), 0);
 }
@@ -194,7 +194,7 @@ TEST_F(CliSession, ARejectedSessionShowsTheStoresMessage)
 {
     server().addFault(QJsonObject{{"method", "GET"}, {"path", "/v1/presets"}, {"action", "status"}, {"status", 403}});
     const CliResult result = runCli({"--base-url", base(), "--key", server().demoKey(), "connect"});
-    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.exitCode, 3);
     EXPECT_EQ(result.out, QStringLiteral("Connecting…\nSign in failed\n"));
     EXPECT_EQ(result.err, QStringLiteral("✗ The server rejected this session — check your client key.\n"));
 }

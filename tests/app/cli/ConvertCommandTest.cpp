@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <unistd.h>
 
 using vorlik::test::DevServer;
 using vorlik::test::TestMedia;
@@ -72,6 +73,24 @@ protected:
 
     QTemporaryDir m_dir;
 };
+
+// The processes whose parent is `parent`, from /proc.
+QList<pid_t> childrenOf(pid_t parent)
+{
+    QList<pid_t> children;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toInt(&number));
+        if (!number)
+            continue;
+        const QByteArray stat = vorlik::test::readFile(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
+        // "pid (name) state ppid ...": the name may hold spaces, so read after its last ')'.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields.at(1).toInt() == parent)
+            children << pid;
+    }
+    return children;
+}
 
 qint64 usageTotal() { return DevServer::shared().usage().value(QStringLiteral("total")).toInteger(); }
 
@@ -171,7 +190,7 @@ TEST_F(ConvertCommand, AWrongKeyConvertsNothing)
     const CliResult result = runCli({QStringLiteral("--base-url"), server().baseUrl().toString(), QStringLiteral("--key"),
                                      QStringLiteral("not-a-key"), QStringLiteral("convert"), QStringLiteral("--preset"),
                                      QStringLiteral("normalise-14lufs"), file});
-    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.exitCode, 3);
     EXPECT_TRUE(result.out.contains(QStringLiteral("Sign in failed")));
     EXPECT_TRUE(result.err.startsWith(QStringLiteral("✗ "))) << result.err.toStdString();
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("a.wav")});
@@ -197,6 +216,42 @@ TEST_F(ConvertCommand, WithoutFFmpegItSaysWhatToDo)
     EXPECT_EQ(result.err, QStringLiteral("✗ Install ffmpeg in Preferences to convert.\n"));
 }
 
+// --output-dir is the chosen-folder export location for the run, checked as the runner checks
+// the folder chosen in Preferences.
+TEST_F(ConvertCommand, OutputDirMissingUnwritableAndWritten)
+{
+    const QString source = TestMedia::sine(m_dir.filePath(QStringLiteral("a.wav")), 1);
+    QDir().mkpath(m_dir.filePath(QStringLiteral("out")));
+    QDir().mkpath(m_dir.filePath(QStringLiteral("locked")));
+    QFile(m_dir.filePath(QStringLiteral("locked"))).setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    // The superuser writes into any folder of a normal file system; not into sysfs.
+    const QString unwritable = ::geteuid() == 0 ? QStringLiteral("/sys") : m_dir.filePath(QStringLiteral("locked"));
+    const struct {
+        QString folder;
+        int exitCode;
+        QString says;
+        QStringList written;
+    } cases[] = {
+        {m_dir.filePath(QStringLiteral("none")), 1,
+         QStringLiteral("1 file skipped — choose a valid export folder in Preferences.\n"), {}},
+        {unwritable, 1, QStringLiteral("a.wav\tM4A (AAC 256 kb/s)\t✗ "), {}},
+        {m_dir.filePath(QStringLiteral("out")), 0, QStringLiteral("a.wav\tM4A (AAC 256 kb/s)\t✓ Done → a_aac.m4a\n"),
+         {QStringLiteral("a_aac.m4a")}},
+    };
+    for (const auto &output : cases) {
+        const CliResult result = runCli(common() << QStringLiteral("convert") << QStringLiteral("--preset")
+                                                 << QStringLiteral("audio-m4a") << QStringLiteral("--output-dir")
+                                                 << output.folder << source);
+        EXPECT_EQ(result.exitCode, output.exitCode) << output.folder.toStdString() << result.out.toStdString();
+        EXPECT_TRUE(result.out.contains(output.says)) << result.out.toStdString() << result.err.toStdString();
+        if (output.folder != QLatin1String("/sys")) {
+            EXPECT_EQ(QDir(output.folder).entryList(QDir::Files | QDir::Hidden), output.written);
+        }
+    }
+    EXPECT_EQ(entries(QString()), (QStringList{QStringLiteral("a.wav"), QStringLiteral("locked"), QStringLiteral("out")}))
+        << "nothing beside the source";
+}
+
 TEST_F(ConvertCommand, InterruptStopsTheRunAndLeavesNothingBehind)
 {
     // Ten minutes of sound take the loudness filter several seconds: time enough to interrupt.
@@ -213,6 +268,14 @@ TEST_F(ConvertCommand, InterruptStopsTheRunAndLeavesNothingBehind)
         seen += process.readAllStandardOutput();
     }
     ASSERT_TRUE(seen.contains("Converting long.wav…\n")) << seen.toStdString();
+    // The status is told just before ffmpeg starts.
+    QList<pid_t> children;
+    for (int look = 0; look < 200 && children.isEmpty(); ++look) {
+        children = childrenOf(pid_t(process.processId()));
+        if (children.isEmpty())
+            process.waitForReadyRead(50);
+    }
+    ASSERT_FALSE(children.isEmpty()) << "ffmpeg runs";
     ::kill(pid_t(process.processId()), SIGINT);
     CliResult result = finish(process);
     result.out.prepend(QString::fromUtf8(seen));
@@ -221,4 +284,6 @@ TEST_F(ConvertCommand, InterruptStopsTheRunAndLeavesNothingBehind)
     EXPECT_TRUE(result.out.contains(QStringLiteral("long.wav\t−14 LUFS\tStopped\n")));
     EXPECT_TRUE(result.out.endsWith(QStringLiteral("Stopped — 1 file still queued.\n")));
     EXPECT_EQ(entries(QStringLiteral("long")), QStringList{QStringLiteral("long.wav")});
+    for (const pid_t child : children)
+        EXPECT_NE(::kill(child, 0), 0) << "ffmpeg " << child << " outlived the program";
 }
