@@ -1,14 +1,17 @@
 #include "analysis/AnalysisEndpoints.h"
 
 #include "analysis/FileError.h"
+#include "analysis/Interruptible.h"
 #include "analysis/MultipartBody.h"
 #include "analysis/MultipartStream.h"
+#include "analysis/SourceFile.h"
 #include "analysis/StreamingUpload.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "service/APIClient.h"
 #include "service/APIError.h"
 #include "service/JsonReader.h"
 
+#include <QCoroFuture>
 #include <QCoroSignal>
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -65,14 +68,36 @@ struct LaterDeleter {
     }
 };
 
+service::TransportError cancelled()
+{
+    return service::TransportError(QNetworkReply::OperationCanceledError, QStringLiteral("Operation canceled"));
+}
+
+QCoro::Task<std::shared_ptr<SourceFile>> opened(QFuture<std::shared_ptr<SourceFile>> opening)
+{
+    co_return co_await opening;
+}
+
 } // namespace
 
 QCoro::Task<QString> AnalysisEndpoints::uploadAudio(QUrl fileURL, QString bearer, CancellationToken cancellation,
                                                     UploadProgress onProgress)
 {
+    if (cancellation.isCancelled())
+        throw cancelled();
+    // Opened off this thread, which must never wait on the file system; a stop ends the wait
+    // at once and the file, should it ever open, closes where it opened.
+    QFuture<std::shared_ptr<SourceFile>> opening = SourceFile::open(fileURL.toLocalFile());
+    QCoro::Task<std::shared_ptr<SourceFile>> waiting = opened(opening);
+    std::shared_ptr<SourceFile> file;
+    try {
+        file = co_await interruptible(std::move(waiting), cancellation);
+    } catch (const Interrupted &) {
+        throw cancelled();
+    }
     const QString boundary = MultipartBody::makeBoundary();
     // The body is read from the source as it is sent: no copy of the audio on disk or in memory.
-    auto source = std::make_unique<MultipartStream>(fileURL.toLocalFile(), fileURL.fileName(), boundary);
+    auto source = std::make_unique<MultipartStream>(std::move(*file), fileURL.fileName(), boundary);
     const MultipartStream *body = source.get(); // owned by the upload from here on
     const QList<std::pair<QByteArray, QByteArray>> headers{
         {QByteArrayLiteral("Content-Type"), QByteArrayLiteral("multipart/form-data; boundary=") + boundary.toUtf8()},

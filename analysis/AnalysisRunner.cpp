@@ -8,6 +8,7 @@
 #include "platform/Graphemes.h"
 #include "convert/MediaScanner.h"
 #include "diagnostics/DiagnosticsLogger.h"
+#include "service/APIError.h"
 #include "service/SessionStore.h"
 
 #include <QCoroTimer>
@@ -315,11 +316,17 @@ QCoro::Task<void> AnalysisRunner::analyse(QUuid id, QPointer<service::SessionSto
         m_activeJobID.reset();
         m_activeToken.reset();
         bool timedOut = false;
+        bool jobUnknown = false;
         QString message;
         try {
             std::rethrow_exception(failure);
         } catch (const RunnerError &error) {
             timedOut = error.code() == RunnerError::pollTimeoutCode;
+            message = error.description();
+        } catch (const service::APIError &error) {
+            // A job the service does not know (it restarted, or forgot it) has ended without a
+            // report: polling it again would only repeat this.
+            jobUnknown = error.kind() == service::APIError::Case::badStatus && error.status() == 404;
             message = error.description();
         } catch (const std::exception &error) {
             message = describe(error);
@@ -331,6 +338,7 @@ QCoro::Task<void> AnalysisRunner::analyse(QUuid id, QPointer<service::SessionSto
                                  : QStringLiteral("\u2717 ") + name;
             it.errorMessage = message;
             it.succeeded = false;
+            it.jobEnded = it.jobEnded || jobUnknown;
         });
         setStatusLine(QStringLiteral("Analysis failed for ") + name + QStringLiteral(": ") + shortened(message));
         co_return;

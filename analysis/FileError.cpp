@@ -36,4 +36,10 @@ FileError::FileError(Operation operation, const QString &fileName, int errnoCode
 {
 }
 
+FileError::FileError(Operation operation, const QString &fileName, const QString &reason)
+    : Failure(describeFailure(operation, fileName, reason)), m_operation(operation),
+      m_code(operation == Operation::write ? QFileDevice::WriteError : QFileDevice::ReadError)
+{
+}
+
 } // namespace vorlik::analysis

@@ -16,6 +16,8 @@ public:
     FileError(Operation operation, const QString &fileName, const QFileDevice &file);
     // The same for a failed system call, with the reason its errno gives.
     FileError(Operation operation, const QString &fileName, int errnoCode);
+    // The same with a reason of this program's own ("it changed while it was being sent").
+    FileError(Operation operation, const QString &fileName, const QString &reason);
 
     Operation operation() const { return m_operation; }
     QFileDevice::FileError code() const { return m_code; }

@@ -65,6 +65,24 @@ bool HttpResponseReader::takeLine(QByteArray &line)
     return true;
 }
 
+bool HttpResponseReader::takeFramingLine(QByteArray &line)
+{
+    // The framing of a chunked body is counted line by line, not against the header: a long
+    // answer in small chunks has as much framing as body.
+    const qsizetype end = m_pending.indexOf('\n');
+    if (end < 0 ? m_pending.size() > maximumFramingLineBytes : end + 1 > maximumFramingLineBytes) {
+        fail(QStringLiteral("a chunk of the answer has an overlong size line"));
+        return false;
+    }
+    if (end < 0)
+        return false;
+    line = m_pending.left(end);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    m_pending.remove(0, end + 1);
+    return true;
+}
+
 bool HttpResponseReader::step()
 {
     QByteArray line;
@@ -99,13 +117,16 @@ bool HttpResponseReader::step()
         return true;
     }
     case Part::chunkSize: {
-        if (!takeLine(line))
+        if (!takeFramingLine(line))
             return false;
         const qsizetype extension = line.indexOf(';');
         const QByteArray digits = (extension < 0 ? line : line.left(extension)).trimmed();
-        bool ok = digits.size() <= 15;
+        // Hexadecimal digits and nothing else: no sign, no "0x".
+        bool ok = !digits.isEmpty() && digits.size() <= 15 && std::all_of(digits.begin(), digits.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        });
         const qint64 size = ok ? digits.toLongLong(&ok, 16) : 0;
-        if (!ok || size < 0 || digits.startsWith('+') || digits.startsWith('-')) {
+        if (!ok || size < 0) {
             fail(QStringLiteral("the answer has a malformed chunk size"));
             return false;
         }
@@ -126,7 +147,7 @@ bool HttpResponseReader::step()
         return true;
     }
     case Part::chunkEnd:
-        if (!takeLine(line))
+        if (!takeFramingLine(line))
             return false;
         if (!line.isEmpty()) {
             fail(QStringLiteral("a chunk of the answer does not end where its size says"));

@@ -2,7 +2,8 @@
 // Reads one HTTP/1.1 response as its bytes arrive: the status line, the header fields, and the
 // body framed by Content-Length, by chunked transfer coding, or by the end of the connection.
 // Interim (1xx) responses are passed over. Limits keep a hostile peer from growing it without
-// bound: the header block and the body each have a ceiling, past which the response is refused.
+// bound: the header block, each line of a chunked body's framing and the body each have a
+// ceiling, past which the response is refused.
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -16,6 +17,8 @@ public:
     enum class State { reading, complete, malformed };
 
     static constexpr qsizetype maximumHeaderBytes = 65536;
+    // One line of a chunked body's framing: a size with its extensions, or a chunk's end.
+    static constexpr qsizetype maximumFramingLineBytes = 4096;
     static constexpr qsizetype maximumBodyBytes = 16 * 1024 * 1024;
 
     // Takes the next bytes of the connection; returns the state after them. Bytes after a
@@ -39,6 +42,7 @@ private:
 
     bool step();
     bool takeLine(QByteArray &line);
+    bool takeFramingLine(QByteArray &line);
     bool parseStatusLine(const QByteArray &line);
     bool parseHeader(const QByteArray &line);
     bool startBody();

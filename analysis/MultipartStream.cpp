@@ -7,17 +7,26 @@
 
 namespace vorlik::analysis {
 
-MultipartStream::MultipartStream(const QString &sourcePath, const QString &fileName, const QString &boundary)
-    : m_head(MultipartBody::head(boundary, fileName)), m_tail(MultipartBody::tail(boundary)), m_fileName(fileName),
-      m_source(sourcePath)
+MultipartStream::MultipartStream(SourceFile &&source, const QString &fileName, const QString &boundary)
+    : m_head(MultipartBody::head(boundary, fileName)), m_tail(MultipartBody::tail(boundary)), m_fileName(fileName)
 {
     m_source.setParent(this); // goes with the stream to the thread that reads it
-    if (!m_source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    if (!source.isOpen()) {
+        if (source.errorCode() != 0)
+            throw FileError(FileError::Operation::open, fileName, source.errorCode());
+        throw FileError(FileError::Operation::open, fileName, QStringLiteral("it is not a regular file"));
+    }
+    m_sourceSize = source.size();
+    if (!m_source.open(source.release(), QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle))
         throw FileError(FileError::Operation::open, fileName, m_source);
-    m_sourceSize = m_source.size();
     // Unbuffered: the sender reads in large pieces of its own, and the position it sees must
     // be the one readData starts from.
     QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
+MultipartStream::MultipartStream(const QString &sourcePath, const QString &fileName, const QString &boundary)
+    : MultipartStream(SourceFile(sourcePath), fileName, boundary)
+{
 }
 
 bool MultipartStream::seek(qint64 position)
@@ -70,7 +79,7 @@ qint64 MultipartStream::readSource(char *data, qint64 offset, qint64 maxSize)
     if (read < 0)
         m_failure.emplace(FileError::Operation::read, m_fileName, m_source);
     else
-        m_failure.emplace(FileError::Operation::read, m_fileName, EIO);
+        m_failure.emplace(FileError::Operation::read, m_fileName, QStringLiteral("it changed while it was being sent"));
     setErrorString(m_failure->description());
     return -1;
 }

@@ -4,6 +4,7 @@
 // no more than one read's worth is held in memory. Its size is known from the start (the
 // Content-Length goes out before the body), and it can be read again from any position.
 #include "analysis/FileError.h"
+#include "analysis/SourceFile.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -16,9 +17,11 @@ namespace vorlik::analysis {
 
 class MultipartStream : public QIODevice {
 public:
-    // Opens `sourcePath` (sent under the name `fileName`, sanitised here) for reading; throws
-    // FileError naming the file when it cannot be opened. The body's length is fixed here: a
+    // Reads `source` (sent under the name `fileName`, sanitised here), taking its descriptor;
+    // throws FileError naming the file when it is not open. The body's length is fixed here: a
     // source that grows afterwards is sent as it was, one that shrinks fails the read.
+    MultipartStream(SourceFile &&source, const QString &fileName, const QString &boundary);
+    // The same, opening `sourcePath` on the calling thread.
     MultipartStream(const QString &sourcePath, const QString &fileName, const QString &boundary);
 
     bool isSequential() const override { return false; }

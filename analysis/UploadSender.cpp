@@ -1,12 +1,16 @@
 #include "analysis/UploadSender.h"
 
 #include <QIODevice>
+#include <QNetworkProxy>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace vorlik::analysis {
 namespace {
@@ -69,15 +73,59 @@ UploadSender::UploadSender(QUrl url, QList<std::pair<QByteArray, QByteArray>> he
     : m_url(std::move(url)), m_body(body.release()), m_idleTimeout(idleTimeoutMilliseconds)
 {
     m_body->setParent(this);
-    const bool secure = m_url.scheme() == QStringLiteral("https");
-    m_head = "POST " + requestTarget(m_url) + " HTTP/1.1\r\nHost: " + hostField(m_url, secure ? 443 : 80) + "\r\n";
     for (const auto &[name, value] : headers)
-        m_head += name + ": " + value + "\r\n";
-    m_head += "Content-Length: " + QByteArray::number(m_body->size() - m_body->pos()) + "\r\nConnection: close\r\n\r\n";
+        m_fields += name + ": " + value + "\r\n";
+    m_fields += "Content-Length: " + QByteArray::number(m_body->size() - m_body->pos()) + "\r\nConnection: close\r\n\r\n";
+}
+
+QByteArray UploadSender::head(const QNetworkProxy &forwarder) const
+{
+    const bool secure = m_url.scheme() == QStringLiteral("https");
+    QByteArray head = "POST ";
+    if (forwarder.type() == QNetworkProxy::NoProxy) {
+        head += requestTarget(m_url);
+    } else {
+        // To a forwarding proxy the request names its origin in full.
+        head += m_url.adjusted(QUrl::RemoveUserInfo | QUrl::RemoveFragment).toEncoded();
+    }
+    head += " HTTP/1.1\r\nHost: " + hostField(m_url, secure ? 443 : 80) + "\r\n";
+    if (forwarder.type() != QNetworkProxy::NoProxy && !forwarder.user().isEmpty())
+        head += "Proxy-Authorization: Basic " + (forwarder.user() + u':' + forwarder.password()).toUtf8().toBase64() + "\r\n";
+    return head + m_fields;
+}
+
+std::pair<QNetworkProxy, QNetworkProxy> UploadSender::proxies() const
+{
+    // The proxy the application's other calls take to this URL: a plain http request is handed
+    // to an HTTP proxy to forward, as theirs are (many proxies refuse tunnels to port 80);
+    // anything else goes through the proxy as a tunnel.
+    const bool secure = m_url.scheme() == QStringLiteral("https");
+    for (const QNetworkProxy &proxy : QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(m_url))) {
+        switch (proxy.type()) {
+        case QNetworkProxy::NoProxy:
+        case QNetworkProxy::DefaultProxy:
+            return {QNetworkProxy(QNetworkProxy::NoProxy), QNetworkProxy(QNetworkProxy::NoProxy)};
+        case QNetworkProxy::HttpProxy:
+            if (secure)
+                return {QNetworkProxy(QNetworkProxy::NoProxy), proxy};
+            return {proxy, QNetworkProxy(QNetworkProxy::NoProxy)};
+        case QNetworkProxy::HttpCachingProxy:
+            if (!secure)
+                return {proxy, QNetworkProxy(QNetworkProxy::NoProxy)};
+            break;
+        case QNetworkProxy::Socks5Proxy:
+            return {QNetworkProxy(QNetworkProxy::NoProxy), proxy};
+        case QNetworkProxy::FtpCachingProxy:
+            break;
+        }
+    }
+    return {QNetworkProxy(QNetworkProxy::NoProxy), QNetworkProxy(QNetworkProxy::NoProxy)};
 }
 
 UploadSender::~UploadSender()
 {
+    if (m_spare >= 0)
+        ::close(m_spare);
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
@@ -109,12 +157,6 @@ void UploadSender::start()
         socket->setSslConfiguration(configuration);
         connect(socket, &QSslSocket::encrypted, this, &UploadSender::connected);
         connect(socket, &QSslSocket::encryptedBytesWritten, this, &UploadSender::pump);
-        connect(socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
-            QStringList texts;
-            for (const QSslError &error : errors)
-                texts << error.errorString();
-            m_sslProblems = texts.join(QStringLiteral("; "));
-        });
     } else if (scheme == QStringLiteral("http")) {
         m_socket = std::make_unique<QTcpSocket>();
         connect(m_socket.get(), &QAbstractSocket::connected, this, &UploadSender::connected);
@@ -125,9 +167,14 @@ void UploadSender::start()
     connect(m_socket.get(), &QAbstractSocket::bytesWritten, this, &UploadSender::pump);
     connect(m_socket.get(), &QAbstractSocket::readyRead, this, &UploadSender::readAnswer);
     connect(m_socket.get(), &QAbstractSocket::errorOccurred, this, &UploadSender::socketFailed);
+    const auto [forwarder, tunnel] = proxies();
+    m_head = head(forwarder);
+    m_socket->setProxy(tunnel);
     const quint16 port = quint16(m_url.port(scheme == QStringLiteral("https") ? 443 : 80));
     if (auto *socket = qobject_cast<QSslSocket *>(m_socket.get()))
         socket->connectToHostEncrypted(m_url.host(), port);
+    else if (forwarder.type() != QNetworkProxy::NoProxy)
+        m_socket->connectToHost(forwarder.hostName(), forwarder.port());
     else
         m_socket->connectToHost(m_url.host(), port);
 }
@@ -145,6 +192,10 @@ qint64 UploadSender::queuedBytes() const
 
 void UploadSender::connected()
 {
+    // A second handle on the connection: the socket closes its own the moment a write fails,
+    // and an answer may be waiting unread behind that failure (see readUnreadAnswer).
+    if (!qobject_cast<QSslSocket *>(m_socket.get()) && m_socket->socketDescriptor() >= 0)
+        m_spare = ::dup(int(m_socket->socketDescriptor()));
     m_socket->write(m_head);
     m_bodyLeft = m_body->size() - m_body->pos();
     m_bodySize = m_bodyLeft;
@@ -198,7 +249,7 @@ void UploadSender::readAnswer()
     switch (m_reader.feed(bytes)) {
     case HttpResponseReader::State::complete:
         // Whatever is still unsent is not wanted: the service has answered.
-        finish(QNetworkReply::NoError, QString());
+        answered();
         break;
     case HttpResponseReader::State::malformed:
         finish(QNetworkReply::ProtocolFailure, QStringLiteral("Unreadable answer: ") + m_reader.problem());
@@ -215,15 +266,55 @@ void UploadSender::socketFailed()
     readAnswer(); // what arrived before the failure may be a whole answer
     if (m_finished)
         return;
+    readUnreadAnswer();
+    if (m_finished)
+        return;
     const QAbstractSocket::SocketError error = m_socket->error();
     if (error == QAbstractSocket::RemoteHostClosedError && m_reader.close() == HttpResponseReader::State::complete) {
-        finish(QNetworkReply::NoError, QString());
+        answered();
         return;
     }
-    const QString text = error == QAbstractSocket::SslHandshakeFailedError && !m_sslProblems.isEmpty()
-        ? m_sslProblems
+    // Worded as the network access manager words it for the service's other calls.
+    const QString text = error == QAbstractSocket::SslHandshakeFailedError
+        ? QStringLiteral("SSL handshake failed: ") + m_socket->errorString()
         : m_socket->errorString();
     finish(networkError(error), text);
+}
+
+void UploadSender::readUnreadAnswer()
+{
+    // A server that refuses early and hangs up makes the next write fail, and the socket gives
+    // up at once, closing its handle before it has read the answer waiting in the kernel: read
+    // it through the spare handle. (Only in the clear: encrypted bytes need the socket itself.)
+    if (m_spare < 0)
+        return;
+    char buffer[16 * 1024];
+    while (m_reader.state() == HttpResponseReader::State::reading) {
+        const ssize_t got = ::recv(m_spare, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got <= 0)
+            break;
+        m_reader.feed(buffer, qsizetype(got));
+    }
+    if (m_reader.state() == HttpResponseReader::State::complete)
+        answered();
+    else if (m_reader.state() == HttpResponseReader::State::malformed)
+        finish(QNetworkReply::ProtocolFailure, QStringLiteral("Unreadable answer: ") + m_reader.problem());
+}
+
+void UploadSender::answered()
+{
+    // The upload follows no redirect; one that leads to another origin is named as the other
+    // calls name it, so that nobody takes it for the service's own refusal.
+    const int status = m_reader.status();
+    const QByteArray location = m_reader.header("Location");
+    if (status >= 300 && status < 400 && !location.isEmpty()) {
+        const QUrl target = m_url.resolved(QUrl::fromEncoded(location));
+        if (target.scheme() != m_url.scheme() || target.host() != m_url.host() || target.port() != m_url.port()) {
+            finish(QNetworkReply::InsecureRedirectError, QStringLiteral("Insecure redirect"));
+            return;
+        }
+    }
+    finish(QNetworkReply::NoError, QString());
 }
 
 void UploadSender::finish(QNetworkReply::NetworkError error, const QString &text)
@@ -237,6 +328,10 @@ void UploadSender::finish(QNetworkReply::NetworkError error, const QString &text
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
+    }
+    if (m_spare >= 0) {
+        ::close(m_spare);
+        m_spare = -1;
     }
     emit finished(m_reader.status(), error == QNetworkReply::NoError ? m_reader.body() : QByteArray(), int(error), text);
 }

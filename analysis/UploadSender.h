@@ -19,6 +19,7 @@
 #include <utility>
 
 class QAbstractSocket;
+class QNetworkProxy;
 class QIODevice;
 class QTimer;
 
@@ -48,19 +49,27 @@ signals:
     void progressed(qint64 sent, qint64 total);
 
 private:
+    // The request's head; `forwarder`, unless NoProxy, is the HTTP proxy it is handed to.
+    QByteArray head(const QNetworkProxy &forwarder) const;
+    // The proxy to hand the request to (forwarding) and the one to tunnel through.
+    std::pair<QNetworkProxy, QNetworkProxy> proxies() const;
     void connected();
     void pump();
     void readAnswer();
     void socketFailed();
+    void readUnreadAnswer();
+    void answered();
     void finish(QNetworkReply::NetworkError error, const QString &text);
     qint64 queuedBytes() const;
     void reportProgress();
 
     QUrl m_url;
+    QByteArray m_fields; // the header fields after Host, and the blank line
     QByteArray m_head;
     QIODevice *m_body;
     int m_idleTimeout;
     std::unique_ptr<QAbstractSocket> m_socket;
+    int m_spare = -1; // a duplicate of a plain connection's descriptor
     QTimer *m_idle = nullptr;
     QByteArray m_piece;
     qint64 m_bodySize = 0;
@@ -68,7 +77,6 @@ private:
     qint64 m_reported = -1; // the last number of bytes told
     bool m_sending = false;
     bool m_finished = false;
-    QString m_sslProblems;
     HttpResponseReader m_reader;
 };
 

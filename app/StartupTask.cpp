@@ -42,7 +42,9 @@ QCoro::Task<void> StartupTask::run(StartupTask task)
         const update::UpdatePhase checked = co_await updater.check();
         if (!task.view)
             co_return;
-        if (autoUpdate && checked.is(update::UpdatePhase::Kind::available)) {
+        // Only a copy that updates itself downloads: a packaged or loose one shows what is
+        // available and leaves it there.
+        if (autoUpdate && checked.is(update::UpdatePhase::Kind::available) && updater.updatesItself()) {
             const update::Manifest manifest = checked.manifest;
             co_await updater.download(manifest);
             if (!task.view)

@@ -52,7 +52,7 @@ UpdateSheet::UpdateSheet(update::UpdateManager &updater, QWidget *parent)
     m_explanation->setForegroundRole(QPalette::PlaceholderText);
     m_packageNote->setObjectName(QStringLiteral("updatePackageNote"));
     m_packageNote->setWordWrap(true);
-    m_packageNote->setTextInteractionFlags(Qt::TextSelectableByMouse); // the command can be copied
+    m_packageNote->setTextInteractionFlags(Qt::TextSelectableByMouse); // the package name can be copied
     m_check->setObjectName(QStringLiteral("updateCheckButton"));
     m_download->setObjectName(QStringLiteral("updateDownloadButton"));
     m_install->setObjectName(QStringLiteral("updateInstallButton"));

@@ -27,7 +27,7 @@ UpdatesSection::UpdatesSection(update::UpdateManager &updater, QWidget *parent)
     body()->addLayout(row);
     body()->addWidget(makeNote(QStringLiteral("Checks the Vorlik VPS for a newer version."), this));
     m_packageNote->setObjectName(QStringLiteral("updatePackageNote"));
-    m_packageNote->setTextInteractionFlags(Qt::TextSelectableByMouse); // the command can be copied
+    m_packageNote->setTextInteractionFlags(Qt::TextSelectableByMouse); // the package name can be copied
     body()->addWidget(m_packageNote);
     body()->addWidget(m_state);
 
@@ -54,9 +54,11 @@ void UpdatesSection::refresh()
 {
     const UpdatePhase &phase = m_updater.phase();
     const QString text = stateText(phase, m_updater.statusText());
+    const bool packaged = m_updater.packageManaged();
     m_state->setText(text);
-    m_state->setVisible(!text.isEmpty());
-    m_packageNote->setVisible(m_updater.packageManaged());
+    // The note stands once: a refused download or install says the same words.
+    m_state->setVisible(!text.isEmpty() && !(packaged && text == update::UpdateManager::packageManagerNote()));
+    m_packageNote->setVisible(packaged);
     const bool busy = phase.is(UpdatePhase::Kind::checking) || phase.is(UpdatePhase::Kind::downloading)
         || phase.is(UpdatePhase::Kind::installing);
     m_check->setEnabled(!busy);

@@ -137,7 +137,9 @@ public:
                                                              std::function<void(QProcess &)> onProcess = {});
     static std::optional<int> parseChannelCount(const QString &probeOutput);
     static std::optional<int> channelCount(const QString &descriptor);
-    // One line for the user: the last error line of an error stream, or its beginning.
+    // One line for the user: the last error line of an error stream, else its last line with
+    // one of ffmpeg's other failure words ("matches no streams", "Permission denied", ...), else
+    // its beginning.
     static QString summarise(const QString &text);
     // Deletes every entry beside baseURL whose name begins with baseURL's last component.
     static void cleanupPartial(const QString &basePath);
@@ -183,6 +185,7 @@ private:
     static QStringList withChannelLimit(QStringList arguments, const QStringList &channelLimit);
     // Marks the item stopped (it stays pending).
     void markStopped(const QUuid &id);
+    void markScriptRejected(const QUuid &id, const QString &name, const QString &description);
     static QCoro::Task<void> forceKillLater(QPointer<ConvertRunner> self, quint64 runNumber,
                                             QList<QPointer<QProcess>> remembered, std::shared_ptr<ProcessBox> box);
     void beginProgress(const QUuid &id);

@@ -146,13 +146,7 @@ QCoro::Task<void> ConvertRunner::convert(QPointer<ConvertRunner> self, std::shar
         arguments = buildArguments(preset.command, item.input, temporaryBase,
                                    preset.loudness ? LoudnessPlaceholders::sample() : Placeholders{});
     } catch (const TemplateError &error) {
-        const QString description = error.description();
-        self->updateItem(itemID, [&](QueueItem &entry) {
-            entry.status = QStringLiteral("✗ Script rejected");
-            entry.succeeded = false;
-            entry.errorDetail = description;
-        });
-        self->setStatusLine(QStringLiteral("Skipped ") + name + QStringLiteral(": ") + description);
+        self->markScriptRejected(itemID, name, error.description());
         cleanupPartial(temporaryBase);
         co_return;
     }
@@ -307,6 +301,16 @@ QStringList ConvertRunner::withChannelLimit(QStringList arguments, const QString
 void ConvertRunner::markStopped(const QUuid &id)
 {
     updateItem(id, [](QueueItem &entry) { entry.status = QStringLiteral("Stopped"); });
+}
+
+void ConvertRunner::markScriptRejected(const QUuid &id, const QString &name, const QString &description)
+{
+    updateItem(id, [&](QueueItem &entry) {
+        entry.status = QStringLiteral("✗ Script rejected");
+        entry.succeeded = false;
+        entry.errorDetail = description;
+    });
+    setStatusLine(QStringLiteral("Skipped ") + name + QStringLiteral(": ") + description);
 }
 
 void ConvertRunner::cancel()

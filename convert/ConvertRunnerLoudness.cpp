@@ -67,6 +67,24 @@ ConvertRunner::produceMeasured(QPointer<ConvertRunner> self, std::shared_ptr<Run
         co_return std::nullopt;
     };
 
+    // The measurement can take a minute; an output folder that cannot be written would only
+    // fail after it.
+    {
+        QFile probe(temporaryBase + preset.outputExt);
+        if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            const QString description = QStringLiteral("Could not write the converted file in ")
+                + QFileInfo(temporaryBase).path() + QStringLiteral(": ") + probe.errorString();
+            self->updateItem(itemID, [&](QueueItem &entry) {
+                entry.status = QStringLiteral("✗ Could not save output");
+                entry.succeeded = false;
+                entry.errorDetail = description;
+            });
+            self->setStatusLine(QStringLiteral("Failed ") + name + QStringLiteral(": ") + description);
+            co_return std::nullopt;
+        }
+        probe.remove();
+    }
+
     QCoro::Task<std::optional<Loudness>> measuringSource = measured(input);
     const std::optional<Loudness> source = co_await measuringSource;
     if (!self || !source)
@@ -76,6 +94,29 @@ ConvertRunner::produceMeasured(QPointer<ConvertRunner> self, std::shared_ptr<Run
     LoudnessSearch search(*preset.loudness, *source);
     std::optional<LoudnessSearch::Setting> setting = search.first();
     QString kept; // the best output so far; every other one is removed as soon as it is beaten
+
+    // A later pass that fails (a full disk, say) after an earlier one made an output under the
+    // ceiling: that output is delivered, and the item says what happened.
+    auto keepEarlier = [&]() -> std::optional<Produced> {
+        if (!self || kept.isEmpty() || !search.holdsCeiling() || self->m_runState != RunState::running
+            || run->cancellation.isCancelled())
+            return std::nullopt;
+        QString failure;
+        self->updateItem(itemID, [&](QueueItem &entry) {
+            failure = entry.errorDetail.value_or(entry.status);
+            entry.status = QStringLiteral("Converting ") + name + QStringLiteral("…");
+            entry.succeeded.reset();
+            entry.errorDetail.reset();
+        });
+        self->setStatusLine(name + QStringLiteral(": a further pass failed; the output of an earlier one is kept."));
+        log(QStringLiteral("keeping the output of an earlier pass: ") + failure);
+        QString note = QStringLiteral("A further pass failed (") + failure
+            + QStringLiteral("); the output of an earlier pass is kept.");
+        if (const std::optional<QString> shortfall = search.shortfall())
+            note += u' ' + *shortfall;
+        return Produced{kept, note};
+    };
+
     for (int pass = 1; setting; ++pass) {
         const QString base = pass == 1 ? temporaryBase : temporaryBase + u'-' + QString::number(pass);
         QStringList arguments;
@@ -83,13 +124,7 @@ ConvertRunner::produceMeasured(QPointer<ConvertRunner> self, std::shared_ptr<Run
             arguments = buildArguments(preset.command, input, base, LoudnessPlaceholders::of(*source, setting->gain, setting->limit));
         } catch (const TemplateError &error) {
             // Only a path can bring a new fault in here: the script itself was checked before.
-            const QString description = error.description();
-            self->updateItem(itemID, [&](QueueItem &entry) {
-                entry.status = QStringLiteral("✗ Script rejected");
-                entry.succeeded = false;
-                entry.errorDetail = description;
-            });
-            self->setStatusLine(QStringLiteral("Skipped ") + name + QStringLiteral(": ") + description);
+            self->markScriptRejected(itemID, name, error.description());
             co_return std::nullopt;
         }
 
@@ -100,16 +135,22 @@ ConvertRunner::produceMeasured(QPointer<ConvertRunner> self, std::shared_ptr<Run
         QCoro::Task<std::optional<QString>> producing =
             produce(self, run, itemID, name, withChannelLimit(arguments, channelLimit), base + preset.outputExt);
         const std::optional<QString> file = co_await producing;
-        if (!self || !file)
+        if (!self)
             co_return std::nullopt;
+        if (!file)
+            co_return keepEarlier();
 
         const QString checking = QStringLiteral("Checking ") + name + QStringLiteral("…");
         self->updateItem(itemID, [&](QueueItem &entry) { entry.status = checking; });
         self->setStatusLine(checking);
         QCoro::Task<std::optional<Loudness>> measuringOutput = measured(*file);
         const std::optional<Loudness> result = co_await measuringOutput;
-        if (!self || !result)
+        if (!self)
             co_return std::nullopt;
+        if (!result) {
+            QFile::remove(*file);
+            co_return keepEarlier();
+        }
         log(QStringLiteral("pass ") + QString::number(pass) + QStringLiteral(" gain=")
             + QString::number(setting->gain, 'f', 2) + QStringLiteral(" limit=") + QString::number(setting->limit, 'f', 2)
             + QStringLiteral(" -> ") + describe(*result));
@@ -121,6 +162,19 @@ ConvertRunner::produceMeasured(QPointer<ConvertRunner> self, std::shared_ptr<Run
         if (*file != best)
             QFile::remove(*file);
         kept = best;
+    }
+    if (!search.holdsCeiling()) {
+        // Never delivered: an output over the ceiling is the one thing this preset promises not to make.
+        QFile::remove(kept);
+        const QString detail = search.shortfall().value_or(QString());
+        self->updateItem(itemID, [&](QueueItem &entry) {
+            entry.status = QStringLiteral("✗ Ceiling not held");
+            entry.succeeded = false;
+            entry.errorDetail = detail;
+        });
+        self->setStatusLine(QStringLiteral("Failed ") + name + QStringLiteral(": ") + detail);
+        log(QStringLiteral("ceiling not held: ") + detail);
+        co_return std::nullopt;
     }
     co_return Produced{kept, search.shortfall()};
 }

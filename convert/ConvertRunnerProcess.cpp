@@ -136,11 +136,21 @@ QString ConvertRunner::summarise(const QString &text)
 {
     constexpr qsizetype limit = 220;
     const QStringList lines = text.split(u'\n', Qt::SkipEmptyParts);
-    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
-        if (line->contains(QStringLiteral("Error")) || line->contains(QStringLiteral("error"))
-            || line->contains(QStringLiteral("Invalid")))
-            return platform::Graphemes::prefix(*line, limit);
-    }
+    const auto lastWith = [&](std::initializer_list<QStringView> markers) -> const QString * {
+        for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+            for (QStringView marker : markers) {
+                if (line->contains(marker))
+                    return &*line;
+            }
+        }
+        return nullptr;
+    };
+    if (const QString *line = lastWith({u"Error", u"error", u"Invalid"}))
+        return platform::Graphemes::prefix(*line, limit);
+    // ffmpeg words some failures without "error"; its input dump at the top says nothing of them.
+    if (const QString *line = lastWith({u"matches no streams", u"Permission denied", u"No such file", u"Conversion failed!",
+                                        u"Could not", u"Cannot"}))
+        return platform::Graphemes::prefix(*line, limit);
     return platform::Graphemes::prefix(text, limit);
 }
 

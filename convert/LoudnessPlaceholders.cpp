@@ -24,7 +24,8 @@ ConvertRunner::Placeholders LoudnessPlaceholders::of(const Loudness &source, dou
             {QStringLiteral("measured_lra"), number(source.range)},
             {QStringLiteral("measured_thresh"), number(source.threshold)},
             {QStringLiteral("gain"), number(gain)},
-            {QStringLiteral("limit"), number(limit)}};
+            // A limit is a level under full scale and above the floor of any limiter's curve.
+            {QStringLiteral("limit"), number(std::clamp(limit, -80.0, 0.0))}};
 }
 
 ConvertRunner::Placeholders LoudnessPlaceholders::sample()

@@ -29,8 +29,48 @@ LoudnessSearch::LoudnessSearch(service::LoudnessGoal goal, Loudness source) : m_
 
 LoudnessSearch::Setting LoudnessSearch::first() const
 {
-    // A silent source gives no loudness to start from: it is converted as it is.
-    return {m_source.isSilent() ? 0.0 : m_goal.target - m_source.integrated, m_goal.ceiling - limitMargin};
+    // A source too short or quiet for the meter gives no loudness to start from; its true peak
+    // still says how far it may go.
+    if (m_source.isSilent())
+        return safe();
+    return {m_goal.target - m_source.integrated, m_goal.ceiling - limitMargin};
+}
+
+LoudnessSearch::Setting LoudnessSearch::safe() const
+{
+    // Plain gain: the source's peaks under the ceiling and its loudness at most the target (never
+    // up for a source the meter cannot measure). After a safe pass that still went over (an
+    // encoder's overs) or above the target, lower it by as much again.
+    const double peakRoom = std::isfinite(m_source.truePeak) ? m_goal.ceiling - safeMargin - m_source.truePeak : 0.0;
+    double gain = std::min(m_source.isSilent() ? 0.0 : m_goal.target - m_source.integrated, peakRoom);
+    if (m_source.isSilent())
+        gain = std::min(gain, 0.0);
+    for (const Pass &pass : m_passes) {
+        if (!pass.setting.safe)
+            continue;
+        const double over = std::max(pass.result.truePeak - m_goal.ceiling + safeMargin,
+                                     m_source.isSilent() ? 0.0 : pass.result.integrated - m_goal.target + tolerance / 2);
+        gain = std::min(gain, pass.setting.gain - std::max(over, smallestStep));
+    }
+    return {gain, m_goal.ceiling - limitMargin, true};
+}
+
+bool LoudnessSearch::acceptable(const Pass &pass) const
+{
+    return withinCeiling(pass) && (m_source.isSilent() || pass.result.integrated <= m_goal.target + tolerance);
+}
+
+bool LoudnessSearch::ignoredGain(const Pass &pass) const
+{
+    // Gain moves the loudness, and the peaks too unless the limiter holds them; a result that
+    // moved neither by a quarter of the gain never got it. (Peaks that stay near the limit were
+    // held there; clicks lose their loudness with them.)
+    if (m_source.isSilent() || !std::isfinite(m_source.truePeak) || std::abs(pass.setting.gain) < 1.0)
+        return false;
+    const double still = std::abs(pass.setting.gain) / 4;
+    return std::abs(m_source.truePeak - pass.setting.limit) > still
+        && std::abs(pass.result.integrated - m_source.integrated) < still
+        && std::abs(pass.result.truePeak - m_source.truePeak) < still;
 }
 
 bool LoudnessSearch::withinCeiling(const Pass &pass) const
@@ -46,8 +86,50 @@ bool LoudnessSearch::onTarget(const Pass &pass) const
 std::optional<LoudnessSearch::Setting> LoudnessSearch::next(Pass pass)
 {
     m_passes.append(std::move(pass));
+    if (m_passes.size() == 1 && ignoredGain(m_passes.first())) {
+        // No other gain would change anything either.
+        m_gainIgnored = true;
+        return std::nullopt;
+    }
+    if (!m_searchOver && !m_source.isSilent()) {
+        if (std::optional<Setting> planned = searchNext())
+            return planned;
+    }
+    // The search is over. Keep what it found if anything is under the ceiling and not above the
+    // target.
+    m_searchOver = true;
+    if (std::any_of(m_passes.cbegin(), m_passes.cend(), [this](const Pass &p) { return acceptable(p); })
+        || m_extraPasses >= maxExtraPasses)
+        return std::nullopt;
+    ++m_extraPasses;
+    // Under the ceiling but too loud: less gain at the same limit takes off what it removes where
+    // the limiter is idle, so the one the limiter worked least on usually lands on the target.
+    const Pass *loud = nullptr;
+    for (const Pass &pass : m_passes) {
+        if (withinCeiling(pass)
+            && (!loud || pass.setting.gain - pass.setting.limit < loud->setting.gain - loud->setting.limit))
+            loud = &pass;
+    }
+    if (loud && m_lowered < maxLowered) {
+        ++m_lowered;
+        // Another result at the same limit says what a dB of gain moves there.
+        double slope = 1.0;
+        for (const Pass &pass : m_passes) {
+            if (&pass != loud && std::abs(pass.setting.limit - loud->setting.limit) < smallestStep
+                && std::abs(pass.setting.gain - loud->setting.gain) > smallestStep)
+                slope = std::clamp((pass.result.integrated - loud->result.integrated) / (pass.setting.gain - loud->setting.gain),
+                                   exhaustedSlope, 1.0);
+        }
+        const double excess = loud->result.integrated - m_goal.target + tolerance / 2;
+        return Setting{loud->setting.gain - excess / slope, loud->setting.limit};
+    }
+    return safe();
+}
+
+std::optional<LoudnessSearch::Setting> LoudnessSearch::searchNext()
+{
     const Pass &last = m_passes.last();
-    if (onTarget(last) || m_passes.size() >= maxPasses || m_source.isSilent() || m_exhausted)
+    if (onTarget(last) || m_passes.size() >= maxPasses || m_exhausted)
         return std::nullopt;
 
     // Where the limiter held the peaks, the output's peaks stand above its limit by the overs that
@@ -61,6 +143,7 @@ std::optional<LoudnessSearch::Setting> LoudnessSearch::next(Pass pass)
         const double overs = std::max(0.0, last.result.truePeak - last.setting.limit);
         const double drive = planned ? std::max(0.0, *planned - last.setting.gain) : 0.0;
         limit = m_goal.ceiling - overSpare - overs - (overs > smallestStep ? oversPerDecibel * drive : 0.0);
+        limit = std::max(limit, m_goal.ceiling - lowestLimit);
     }
     std::optional<double> gain = nextGain(limit);
     if (!gain) {
@@ -144,7 +227,7 @@ const LoudnessSearch::Pass &LoudnessSearch::best() const
 {
     const Pass *chosen = nullptr;
     for (const Pass &pass : m_passes) {
-        if (!withinCeiling(pass) || pass.result.integrated > m_goal.target + tolerance)
+        if (!acceptable(pass))
             continue;
         // The loudest; of two that the meter cannot tell apart, the one with less gain.
         if (!chosen || pass.result.integrated > chosen->result.integrated + smallestStep
@@ -153,13 +236,21 @@ const LoudnessSearch::Pass &LoudnessSearch::best() const
     }
     if (chosen)
         return *chosen;
-    // Nothing kept within the limits: the pass nearest to them.
-    const auto overshoot = [this](const Pass &pass) {
-        return std::max(0.0, pass.result.truePeak - m_goal.ceiling)
-            + std::max(0.0, pass.result.integrated - m_goal.target - tolerance);
-    };
+    // Under the ceiling but all too loud: the quietest of them.
+    for (const Pass &pass : m_passes) {
+        if (withinCeiling(pass) && (!chosen || pass.result.integrated < chosen->result.integrated))
+            chosen = &pass;
+    }
+    if (chosen)
+        return *chosen;
+    // Nothing under the ceiling (and so nothing to deliver): the pass nearest to it.
     return *std::min_element(m_passes.cbegin(), m_passes.cend(),
-                             [&](const Pass &a, const Pass &b) { return overshoot(a) < overshoot(b); });
+                             [](const Pass &a, const Pass &b) { return a.result.truePeak < b.result.truePeak; });
+}
+
+bool LoudnessSearch::holdsCeiling() const
+{
+    return !m_passes.isEmpty() && withinCeiling(best());
 }
 
 QString LoudnessSearch::decibels(double value, int decimals)
@@ -174,17 +265,25 @@ std::optional<QString> LoudnessSearch::shortfall() const
 {
     if (m_passes.isEmpty())
         return std::nullopt;
-    if (m_source.isSilent())
-        return QStringLiteral("The source is silent or too short to measure; its level was left as it is.");
     const Pass &kept = best();
     const QString target = decibels(m_goal.target, 0) + QStringLiteral(" LUFS");
     const QString ceiling = decibels(m_goal.ceiling, 0) + QStringLiteral(" dBTP");
     const QString reached = decibels(kept.result.integrated, 1) + QStringLiteral(" LUFS");
     if (!withinCeiling(kept))
         return QStringLiteral("The output peaks at ") + decibels(kept.result.truePeak, 1)
-            + QStringLiteral(" dBTP, above the ") + ceiling + QStringLiteral(" ceiling; it reaches ") + reached
-            + u'.';
-    if (kept.result.integrated < m_goal.target - tolerance && m_exhausted)
+            + QStringLiteral(" dBTP, above the ") + ceiling + QStringLiteral(" ceiling")
+            + (m_gainIgnored ? QStringLiteral(", and the preset did not apply the gain") : QString()) + u'.';
+    if (m_gainIgnored)
+        return QStringLiteral("The preset did not apply the gain: the output stays at ") + reached + u'.';
+    if (m_source.isSilent()) {
+        if (kept.setting.gain < -smallestStep)
+            return QStringLiteral("The source is too short or too quiet to measure its loudness; it was lowered by ")
+                + decibels(-kept.setting.gain, 1) + QStringLiteral(" dB to keep its peaks under the ") + ceiling
+                + QStringLiteral(" ceiling.");
+        return QStringLiteral("The source is silent or too short to measure; its level was left as it is.");
+    }
+    // A safe pass kept: the limited passes could not hold the ceiling on this material.
+    if (kept.result.integrated < m_goal.target - tolerance && (m_exhausted || kept.setting.safe))
         return target + QStringLiteral(" is out of reach under the ") + ceiling + QStringLiteral(" ceiling: the output reaches ")
             + reached + u'.';
     if (kept.result.integrated < m_goal.target - tolerance)

@@ -21,6 +21,8 @@ std::optional<Fault::Action> actionNamed(const QString &name)
         return Fault::Action::delay;
     if (name == QStringLiteral("capture"))
         return Fault::Action::capture;
+    if (name == QStringLiteral("stall"))
+        return Fault::Action::stall;
     return std::nullopt;
 }
 
@@ -37,6 +39,7 @@ QString Fault::actionName(Action action)
     case Action::close: return QStringLiteral("close");
     case Action::delay: return QStringLiteral("delay");
     case Action::capture: return QStringLiteral("capture");
+    case Action::stall: return QStringLiteral("stall");
     }
     return {};
 }
@@ -60,7 +63,7 @@ std::optional<Fault> Fault::fromJson(const QJsonObject &object, QString &error)
     fault.path = path.toString();
     const auto action = actionNamed(object.value(QStringLiteral("action")).toString());
     if (!action) {
-        error = QStringLiteral("\"action\" must be one of status, malformed, non_utf8, close, delay, capture");
+        error = QStringLiteral("\"action\" must be one of status, malformed, non_utf8, close, delay, capture, stall");
         return std::nullopt;
     }
     fault.action = *action;

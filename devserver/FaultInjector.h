@@ -1,6 +1,6 @@
 #pragma once
 // Faults that tests set per endpoint: a status, a malformed or non-UTF-8 body, a dropped
-// connection or a delay, each for a number of matching requests; and the capture of a request
+// connection, a delay or an answer that stops after its first bytes, each for a number of matching requests; and the capture of a request
 // body exactly as it arrived (answered like a status fault).
 #include <QJsonObject>
 #include <QString>
@@ -12,7 +12,7 @@
 namespace vorlik::devserver {
 
 struct Fault {
-    enum class Action { status, malformed, nonUtf8, close, delay, capture };
+    enum class Action { status, malformed, nonUtf8, close, delay, capture, stall };
 
     QString method;          // empty: any method
     QString path;            // exact path, no query

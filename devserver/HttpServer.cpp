@@ -215,7 +215,30 @@ void HttpServer::applyFault(const Fault &fault, Exchange &exchange, RequestLog::
         exchange.drain();
         exchange.raw(fault.status, QByteArray("\xff\xfe broken \xc3\x28 text \x80", 19), "text/plain");
         return;
+    case Fault::Action::stall:
+        exchange.drain();
+        stall(exchange, fault);
+        return;
     }
+}
+
+void HttpServer::stall(Exchange &exchange, const Fault &fault)
+{
+    // The headers promise more than is ever sent: the first bytes go out, then the answer waits
+    // for good (until the client gives up, or the server stops).
+    constexpr size_t missingBytes = 100000;
+    const QByteArray head = fault.body;
+    const StopSignal &stop = m_stop;
+    exchange.response.status = fault.status;
+    exchange.response.set_content_provider(
+        size_t(head.size()) + missingBytes, "text/html; charset=utf-8",
+        [head, &stop](size_t offset, size_t, httplib::DataSink &sink) {
+            if (offset < size_t(head.size()))
+                return sink.write(head.constData() + offset, size_t(head.size()) - offset);
+            while (sink.is_writable() && !stop.waitFor(std::chrono::milliseconds(100))) {
+            }
+            return false;
+        });
 }
 
 void HttpServer::captureBody(Exchange &exchange, RequestLog::Entry *entry)

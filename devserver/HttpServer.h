@@ -48,6 +48,7 @@ private:
     void install();
     void dispatch(const httplib::Request &request, httplib::Response &response, const httplib::ContentReader *reader);
     void applyFault(const Fault &fault, Exchange &exchange, RequestLog::Entry *entry);
+    void stall(Exchange &exchange, const Fault &fault);
     void captureBody(Exchange &exchange, RequestLog::Entry *entry);
     void serve(Exchange &exchange);
 

@@ -15,10 +15,12 @@ namespace {
 // smaller overs of the one before. compand rather than alimiter: ffmpeg 5.1's alimiter mixes the
 // channels of a stream with more than two whenever it limits, and compand works on each channel
 // alone (so a hot LFE is held without ducking the rest). Its envelope starts at -90 dB, so the
-// first moments are not held back.
+// first moments are not held back. The curve stays flat at the limit up to an input of 200 dB:
+// past its last point compand no longer holds the level, and a quiet recording's single-sample
+// pops can need 70 dB of gain and more.
 QString limitedGain()
 {
-    const QString points = QStringLiteral("points=-90/-90|{limit}/{limit}|20/{limit}:volume=-90");
+    const QString points = QStringLiteral("points=-90/-90|{limit}/{limit}|200/{limit}:volume=-90");
     const QString lookAhead = QStringLiteral("compand=attacks=0.0005:decays=0.03:delay=0.0015:") + points;
     const QString instant = QStringLiteral("compand=attacks=0:decays=0.01:") + points;
     const QString up = QStringLiteral("aresample=192000");

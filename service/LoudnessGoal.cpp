@@ -2,6 +2,8 @@
 
 #include "service/JsonFields.h"
 
+#include <QLocale>
+
 namespace vorlik::service {
 
 LoudnessGoal LoudnessGoal::fromJSON(const QJsonValue &value, const QString &path)
@@ -10,6 +12,18 @@ LoudnessGoal LoudnessGoal::fromJSON(const QJsonValue &value, const QString &path
     LoudnessGoal goal;
     goal.target = reader.number(QStringLiteral("target"));
     goal.ceiling = reader.number(QStringLiteral("ceiling"));
+    // A goal outside these ranges is a broken preset, not material to chase for a few passes.
+    const auto refuse = [&](const QString &key, double value, const QString &why) {
+        throw DecodingError(QStringLiteral("dataCorrupted: \"%1\" is %2, %3")
+                                .arg(reader.pathOf(key), QString::number(value, 'g', QLocale::FloatingPointShortest), why));
+    };
+    if (!(goal.target >= lowestTarget && goal.target <= 0))
+        refuse(QStringLiteral("target"), goal.target, QStringLiteral("outside -70 to 0 LUFS"));
+    if (!(goal.ceiling >= lowestCeiling && goal.ceiling <= 0))
+        refuse(QStringLiteral("ceiling"), goal.ceiling, QStringLiteral("outside -20 to 0 dBTP"));
+    if (goal.ceiling <= goal.target)
+        refuse(QStringLiteral("ceiling"), goal.ceiling,
+               QStringLiteral("not above the target of %1 LUFS").arg(QString::number(goal.target, 'g', QLocale::FloatingPointShortest)));
     return goal;
 }
 

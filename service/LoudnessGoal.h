@@ -15,7 +15,13 @@ struct LoudnessGoal {
 
     friend bool operator==(const LoudnessGoal &, const LoudnessGoal &) = default;
 
-    // Both members are required numbers; `path` names the object in errors ("presets[1].loudness").
+    // The goals a preset may ask for: a target from -70 to 0 LUFS (the meter's gate ends at -70),
+    // a ceiling from -20 to 0 dBTP, and the ceiling above the target.
+    static constexpr double lowestTarget = -70;
+    static constexpr double lowestCeiling = -20;
+
+    // Both members are required numbers in those ranges (DecodingError otherwise); `path` names
+    // the object in errors ("presets[1].loudness").
     static LoudnessGoal fromJSON(const QJsonValue &value, const QString &path);
     // {"target":…,"ceiling":…}
     QByteArray toJSON() const;

@@ -18,8 +18,8 @@ public:
         moveAsideFailed = 13,
         copyFailed = 14,
         // Not part of the service's set: a program started from outside an app bundle (a build
-        // folder) has no bundle to swap. (A packaged copy is refused earlier, pointing to its
-        // package manager.)
+        // folder) has no bundle to swap, so neither its download nor its install is carried
+        // out. (A packaged copy is refused earlier, pointing to its package manager.)
         notInBundle = 15,
     };
 

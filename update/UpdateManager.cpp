@@ -69,8 +69,11 @@ QString UpdateManager::installExplanation()
 
 QString UpdateManager::packageManagerNote()
 {
-    return QStringLiteral("This copy of Vorlik Desktop is managed by your package manager. Install updates through it "
-                          "(for example: sudo apt update && sudo apt upgrade).");
+    // No repository serves the package, so nothing here may promise an upgrade that some
+    // command would fetch: the newer package is got the same way as this one.
+    return QStringLiteral("This copy of Vorlik Desktop was installed by the package manager, so its updates come "
+                          "through the package manager: install the newer vorlik-desktop package the way you "
+                          "installed this one.");
 }
 
 QString UpdateManager::statusText() const

@@ -73,14 +73,16 @@ public:
     QString statusText() const;
     double downloadFraction() const { return m_phase.is(UpdatePhase::Kind::downloading) ? m_phase.fraction : 0.0; }
     QString notes() const; // the available or downloaded release's notes
-    // A packaged copy offers neither: its update comes through the package manager.
-    bool canDownload() const { return m_phase.is(UpdatePhase::Kind::available) && !packageManaged(); }
-    bool canInstall() const { return m_phase.is(UpdatePhase::Kind::downloaded) && !packageManaged(); }
+    // Only a bundle offers either: a packaged copy's update comes through the package manager,
+    // and a loose copy has nothing the image could replace.
+    bool canDownload() const { return m_phase.is(UpdatePhase::Kind::available) && updatesItself(); }
+    bool canInstall() const { return m_phase.is(UpdatePhase::Kind::downloaded) && updatesItself(); }
     static QString installButtonTitle() { return QStringLiteral("Install & Relaunch"); }
     static QString installExplanation();
     // How this copy was installed; packageManaged() when a package manager updates it.
     const Installation &installation() const { return m_installation; }
     bool packageManaged() const { return m_installation.is(Installation::Kind::packaged); }
+    bool updatesItself() const { return m_installation.is(Installation::Kind::bundle); }
     // Said instead of offering the update in a packaged copy, and when one is asked for anyway.
     static QString packageManagerNote();
     // The sheet's actions: download in `available`, install in `downloaded`; no-ops otherwise.
@@ -112,7 +114,7 @@ public:
 
     // --- Download ---
     // Downloads the manifest's image and checks its digest: ends in downloaded(manifest, path)
-    // or error(…). Ignored while a download is already running; refused in a packaged copy.
+    // or error(…). Ignored while a download is already running; refused outside a bundle.
     QCoro::Task<void> download(Manifest manifest);
     // Streams the body to a new "vorlik-update-<UUID>.dmg" in the temporary folder in 256 KiB
     // blocks, reporting received ÷ Content-Length after each block when the length is known.

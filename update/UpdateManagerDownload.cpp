@@ -8,7 +8,9 @@
 #include "service/APIError.h"
 #include "service/BodyLength.h"
 #include "service/ReplyStatus.h"
+#include "update/UpdateError.h"
 
+#include <QCoreApplication>
 #include <QCoroFuture>
 #include <QCoroNetworkReply>
 #include <QDir>
@@ -121,6 +123,14 @@ QCoro::Task<void> UpdateManager::download(Manifest manifest)
         // The image holds a bundle, which a packaged copy cannot use.
         logUpdate(QStringLiteral("download refused: the package manager updates this copy"));
         setPhase(UpdatePhase::error(packageManagerNote()));
+        co_return;
+    }
+    if (!updatesItself()) {
+        // Nothing in a loose copy could be swapped for the image's bundle: said before the
+        // download rather than after it.
+        const QString failure = UpdateError::notRunningFromBundle(QCoreApplication::applicationFilePath()).description();
+        logUpdate(QStringLiteral("download refused: ") + failure);
+        setPhase(UpdatePhase::error(failure));
         co_return;
     }
     QPointer<UpdateManager> self(this);

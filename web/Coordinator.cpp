@@ -99,7 +99,6 @@ void Coordinator::attach(VorlikWebView &view, VorlikWebPage &page, QWebEnginePro
                                      QWebEngineScript::DocumentCreation));
 
     connect(&page, &QWebEnginePage::loadingChanged, this, &Coordinator::handleLoadingChanged);
-    connect(&page, &QWebEnginePage::loadProgress, this, &Coordinator::handleLoadProgress);
     connect(&page, &QWebEnginePage::newWindowRequested, this, &Coordinator::handleNewWindowRequest);
     connect(&profile, &QWebEngineProfile::downloadRequested, this, &Coordinator::handleDownload);
     if (m_store) {
@@ -232,19 +231,12 @@ void Coordinator::handleLoadingChanged(const QWebEngineLoadingInfo &info)
         didFinish();
 }
 
-void Coordinator::handleLoadProgress(int percent)
-{
-    // The engine reports no progress until the page's own answer arrives: from then on the
-    // page is there, and what it loads besides has no time limit (stopping it would also stop
-    // the page's scripts that are still waiting).
-    if (percent > 0)
-        m_loadTimer->stop();
-}
-
 void Coordinator::loadTimedOut()
 {
-    // A service that never answers would leave the tab loading for good: stop the load, which
-    // then ends as failed, with the page shown before it (or none) still in the view.
+    // A service that never answers, or whose answer stops half-way, would leave the tab loading
+    // for good: stop the load, which then ends as failed, with the page shown before it (or
+    // none, or the part that arrived) still in the view. The limit runs until the load ends:
+    // the engine reports progress as soon as the headers arrive, long before the page has.
     log(QStringLiteral("web"), QStringLiteral("navigation timed out after %1 s for %2")
                                    .arg(QString::number(double(m_loadLimit.count()) / 1000.0))
                                    .arg(m_loadingURL.isEmpty() ? QStringLiteral("?") : m_loadingURL.toString(QUrl::FullyEncoded)));

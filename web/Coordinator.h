@@ -111,7 +111,7 @@ public:
     bool isRetryArmed() const;
     // The bridge's size limit; benchmarks lower it to time the click path on the same file.
     void setBridgeLimit(qint64 bytes) { m_bridgeLimit = bytes; }
-    // How long a page load may wait for the page's answer before it is stopped (pageLoadLimit);
+    // How long a page load may take until the page has arrived before it is stopped (pageLoadLimit);
     // tests shorten it.
     void setPageLoadLimit(std::chrono::milliseconds limit) { m_loadLimit = limit; }
 
@@ -135,7 +135,6 @@ private:
     };
 
     void handleLoadingChanged(const QWebEngineLoadingInfo &info);
-    void handleLoadProgress(int percent);
     void loadTimedOut();
     void handleNewWindowRequest(QWebEngineNewWindowRequest &request);
     void rememberLinkActivation(const QUrl &url);
@@ -162,7 +161,7 @@ private:
     NativeMessageChannel *m_channel = nullptr;
     std::optional<LinkActivation> m_lastLinkActivation;
     std::chrono::milliseconds m_loadLimit = pageLoadLimit;
-    QTimer *m_loadTimer = nullptr; // runs while a page load waits for the page's answer
+    QTimer *m_loadTimer = nullptr; // runs until the page load ends
     QUrl m_loadingURL;
 
     // Session bridge.

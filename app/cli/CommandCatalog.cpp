@@ -78,8 +78,9 @@ QList<CommandSpec> makeCommands()
 
     commands << command("health", "", "print the server build");
     commands << command("logout", "", "sign in, then sign out again on the service");
-    CommandSpec remember = command("remember-key", "[KEY]", "store the key in the keyring for automatic sign-in", 0, 1);
-    remember.details = QStringLiteral("Stores KEY, or the key given with --key or --key-file.");
+    CommandSpec remember = command("remember-key", "[KEY|-]", "store the key in the keyring for automatic sign-in", 0, 1);
+    remember.details = QStringLiteral("Stores KEY, the first line of standard input for - (typed without echo at a "
+                                      "terminal), or the key given with --key or --key-file.");
     commands << remember;
     commands << command("forget-key", "", "remove the remembered key");
 

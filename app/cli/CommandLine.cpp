@@ -151,4 +151,11 @@ QString CommandLine::helpText() const
     return spec ? CommandCatalog::commandHelp(*spec) : CommandCatalog::programHelp();
 }
 
+bool CommandLine::usesKey() const
+{
+    static const QStringList signingIn{QStringLiteral("connect"), QStringLiteral("presets"), QStringLiteral("analyse"),
+                                       QStringLiteral("logout"), QStringLiteral("convert"), QStringLiteral("remember-key")};
+    return signingIn.contains(command);
+}
+
 } // namespace vorlik::app

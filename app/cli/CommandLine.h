@@ -27,6 +27,9 @@ struct CommandLine {
     bool has(const QString &option) const { return options.contains(option); }
     std::optional<QString> option(const QString &name) const;
 
+    // Whether the command signs in (or stores a key), so that a key must be read for it.
+    bool usesKey() const;
+
     static CommandLine parse(const QStringList &argv);
     // The help asked for: the program's, or the command's.
     QString helpText() const;

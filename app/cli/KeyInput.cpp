@@ -4,7 +4,10 @@
 
 #include <QFile>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <iterator>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,30 +26,68 @@ QString firstLine(QFile &source)
     return QString::fromUtf8(line);
 }
 
-// Echo off while the key is typed at a terminal; back on however the reading ends.
+// The terminal's own settings while the prompt is up: a signal handler can reach nothing else.
+termios promptSaved {};
+termios promptQuiet {};
+constexpr int promptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+
+void onPromptSignal(int signal)
+{
+    const int savedErrno = errno;
+    tcsetattr(STDIN_FILENO, TCSANOW, &promptSaved);
+    struct sigaction ours {};
+    sigaction(signal, nullptr, &ours);
+    ::signal(signal, SIG_DFL);
+    sigset_t just {};
+    sigemptyset(&just);
+    sigaddset(&just, signal);
+    // The default action now: the program ends, or (Ctrl-Z) stops until it is continued,
+    // when the prompt takes over the terminal again.
+    raise(signal);
+    sigprocmask(SIG_UNBLOCK, &just, nullptr);
+    sigaction(signal, &ours, nullptr);
+    tcsetattr(STDIN_FILENO, TCSANOW, &promptQuiet);
+    errno = savedErrno;
+}
+
+// Echo off while the key is typed at a terminal; back on however the reading ends, a signal
+// (Ctrl-C, Ctrl-Z, a kill) included.
 class HiddenInput {
 public:
     HiddenInput()
     {
-        if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &m_saved) != 0)
+        if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &promptSaved) != 0)
             return;
-        termios quiet = m_saved;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        m_active = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+        promptQuiet = promptSaved;
+        promptQuiet.c_lflag &= ~tcflag_t(ECHO);
+        struct sigaction handler {};
+        handler.sa_handler = onPromptSignal;
+        sigemptyset(&handler.sa_mask);
+        handler.sa_flags = SA_RESTART;
+        for (std::size_t i = 0; i < std::size(promptSignals); ++i)
+            sigaction(promptSignals[i], &handler, &m_previous[i]);
+        m_active = tcsetattr(STDIN_FILENO, TCSAFLUSH, &promptQuiet) == 0;
+        m_handlers = true;
         std::fputs("Client key: ", stderr);
         std::fflush(stderr);
     }
     ~HiddenInput()
     {
-        if (!m_active)
-            return;
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &m_saved);
-        std::fputs("\n", stderr); // the user's Return was not echoed
+        if (m_active) {
+            tcsetattr(STDIN_FILENO, TCSAFLUSH, &promptSaved);
+            std::fputs("\n", stderr); // the user's Return was not echoed
+        }
+        if (m_handlers)
+            for (std::size_t i = 0; i < std::size(promptSignals); ++i)
+                sigaction(promptSignals[i], &m_previous[i], nullptr);
     }
+    HiddenInput(const HiddenInput &) = delete;
+    HiddenInput &operator=(const HiddenInput &) = delete;
 
 private:
-    termios m_saved {};
+    struct sigaction m_previous[std::size(promptSignals)] {};
     bool m_active = false;
+    bool m_handlers = false;
 };
 
 } // namespace
@@ -60,7 +101,9 @@ std::optional<QString> KeyInput::read(const CommandLine &line)
                           + file.errorString());
         return firstLine(file);
     }
-    if (line.key != QLatin1String("-"))
+    const bool rememberFromInput =
+        line.command == QLatin1String("remember-key") && line.arguments.value(0) == QLatin1String("-");
+    if (line.key != QLatin1String("-") && !rememberFromInput)
         return line.key;
     const HiddenInput hidden;
     QFile input;

@@ -8,7 +8,9 @@ using service::KeychainStore;
 
 QCoro::Task<int> runRememberKeyCommand(CommandLine line, QTextStream &out, QTextStream &err)
 {
-    const QString given = line.arguments.isEmpty() ? line.key.value_or(QString()) : line.arguments.first();
+    // "-" is the key read from standard input, as for --key -.
+    const bool fromKey = line.arguments.isEmpty() || line.arguments.first() == QLatin1String("-");
+    const QString given = fromKey ? line.key.value_or(QString()) : line.arguments.first();
     const QString key = given.trimmed();
     if (key.isEmpty()) {
         err << "Enter a client key first." << Qt::endl;

@@ -34,7 +34,9 @@ int main(int argc, char **argv)
         return 0;
     }
     try {
-        line.key = vorlik::app::KeyInput::read(line);
+        // Only a command that needs the key reads it: a key file may be a pipe that waits.
+        if (line.usesKey())
+            line.key = vorlik::app::KeyInput::read(line);
     } catch (const vorlik::Failure &failure) {
         err << "vorlik: " << failure.description() << Qt::endl;
         return vorlik::app::exitUsage;

@@ -21,17 +21,30 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkProxy>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSslConfiguration>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
 #include <type_traits>
 #include <optional>
 #include <ostream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 QT_BEGIN_NAMESPACE
 inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
@@ -129,6 +142,56 @@ QString header(const QJsonObject &request, const QString &name)
         if (it.key().compare(name, Qt::CaseInsensitive) == 0)
             return it.value().toString();
     return {};
+}
+
+// A one-connection HTTP peer on loopback that misbehaves in ways the stand-in service cannot:
+// `answer` sees the bytes received so far and returns what to send back (empty: keep reading);
+// each connection closes after its answer.
+class TinyPeer : public QObject {
+public:
+    using Answer = std::function<QByteArray(const QByteArray &received)>;
+
+    TinyPeer(Answer answer, qint64 readBufferBytes = 0) : m_answer(std::move(answer))
+    {
+        EXPECT_TRUE(m_server.listen(QHostAddress::LocalHost, 0));
+        QObject::connect(&m_server, &QTcpServer::newConnection, this, [this, readBufferBytes] {
+            QTcpSocket *socket = m_server.nextPendingConnection();
+            // A small read buffer leaves the rest of the body unread in the kernel, so that the
+            // close after the answer resets the connection, as a busy server's does.
+            socket->setReadBufferSize(readBufferBytes);
+            m_received.clear();
+            QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                if (socket->property("answered").toBool())
+                    return;
+                m_received += socket->readAll();
+                const QByteArray reply = m_answer(m_received);
+                if (reply.isEmpty())
+                    return;
+                socket->setProperty("answered", true);
+                socket->write(reply);
+                socket->disconnectFromHost();
+            });
+        });
+    }
+
+    quint16 port() const { return m_server.serverPort(); }
+    const QByteArray &received() const { return m_received; }
+
+private:
+    QTcpServer m_server;
+    Answer m_answer;
+    QByteArray m_received; // of the latest connection
+};
+
+// A request is whole when its head and the body its Content-Length announces have arrived.
+bool wholeRequest(const QByteArray &received)
+{
+    const qsizetype headEnd = received.indexOf("\r\n\r\n");
+    if (headEnd < 0)
+        return false;
+    const QRegularExpressionMatch length = QRegularExpression(QStringLiteral("(?i)\r\ncontent-length: *(\\d+)"))
+                                               .match(QString::fromLatin1(received.left(headEnd)));
+    return length.hasMatch() && received.size() - headEnd - 4 >= length.captured(1).toLongLong();
 }
 
 class AnalysisEndpointsTest : public ::testing::Test {
@@ -464,6 +527,126 @@ TEST_F(AnalysisEndpointsTest, aStopInTheMiddleOfTheBodyLeavesNothingBehind)
     EXPECT_EQ(openDescriptors(), descriptorsBefore) << "the upload's connection or source file is still open";
     EXPECT_EQ(leftovers(), QStringList());
     server().clearFaults();
+}
+
+TEST_F(AnalysisEndpointsTest, aSourceThatBlocksOnOpenLeavesTheCallerFreeAndStopEndsIt)
+{
+    // A FIFO blocks open() until something writes to it, as a hung network mount would: the
+    // caller's thread must stay free, so that the stop can come and end the upload. A guard
+    // unblocks the FIFO after a while should the caller's thread be stuck in it.
+    runTask(AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("first.wav"), sineWAV(0.1)), m_bearer));
+    const QString path = m_files.filePath(QStringLiteral("pipe.wav"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    const auto unblock = [&path] {
+        const int writer = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            ::close(writer);
+        return writer >= 0;
+    };
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool testDone = false;
+    std::atomic<bool> guardUnblocked = false;
+    std::thread guard([&] {
+        std::unique_lock lock(mutex);
+        if (!ended.wait_for(lock, std::chrono::seconds(10), [&] { return testDone; }))
+            guardUnblocked = unblock();
+    });
+    CancellationToken stop;
+    QTimer::singleShot(200, [stop] { stop.cancel(); });
+    const auto error = failureOf<TransportError>(
+        [&] { return AnalysisEndpoints::uploadAudio(QUrl::fromLocalFile(path), m_bearer, stop); });
+    {
+        const std::lock_guard lock(mutex);
+        testDone = true;
+    }
+    ended.notify_all();
+    guard.join();
+    EXPECT_FALSE(guardUnblocked) << "the caller's thread waited in open() until the FIFO was written to";
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), QNetworkReply::OperationCanceledError);
+
+    // Once the FIFO opens, whatever opened it lets it go.
+    unblock();
+    const auto fifoOpen = [&path] {
+        const QDir descriptors(QStringLiteral("/proc/self/fd"));
+        for (const QString &name : descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+            if (QFile::symLinkTarget(descriptors.filePath(name)) == path)
+                return true;
+        return false;
+    };
+    QDeadlineTimer patience(10000);
+    while (fifoOpen() && !patience.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(fifoOpen()) << "the FIFO is still open";
+    EXPECT_TRUE(lastRequestTo(QStringLiteral("/v1/uploads")).value(QStringLiteral("body_size")).toInteger() > 0)
+        << "only the first upload reached the service";
+}
+
+TEST_F(AnalysisEndpointsTest, anAnswerBeforeTheBodyIsReadIsTheAnswerEvenWhenTheServerHangsUp)
+{
+    // The server reads a little, refuses, and closes with most of the body unread: the client's
+    // next write fails, but the refusal has already arrived and is what the user must see.
+    TinyPeer peer([](const QByteArray &) {
+        return QByteArray("HTTP/1.1 413 Payload Too Large\r\nContent-Type: application/json\r\nContent-Length: 21\r\n"
+                          "Connection: close\r\n\r\n{\"error\":\"too large\"}");
+    }, 16 * 1024);
+    platform::Settings::standard().setValue(QStringLiteral("baseURL"), QStringLiteral("http://127.0.0.1:%1").arg(peer.port()));
+    const QUrl file = audioFile(QStringLiteral("big.wav"), randomBytes(5 << 20));
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        SCOPED_TRACE(attempt);
+        const auto error = failureOf<APIError>([&] { return AnalysisEndpoints::uploadAudio(file, m_bearer); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->description(), QStringLiteral("Server error 413: {\"error\":\"too large\"}"));
+    }
+}
+
+TEST_F(AnalysisEndpointsTest, throughAnHTTPProxyAnHTTPUploadIsForwardedLikeEveryOtherCall)
+{
+    // A proxy that forwards plain HTTP but refuses tunnels, as many do by default: the upload
+    // goes to it in absolute form with the proxy's credentials, like the service's other calls.
+    TinyPeer proxy([](const QByteArray &received) {
+        if (received.startsWith("CONNECT "))
+            return QByteArray("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n");
+        if (!wholeRequest(received))
+            return QByteArray();
+        return QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 24\r\n\r\n{\"upload_id\":\"proxied\"}\n");
+    });
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), proxy.port(),
+                                                     QStringLiteral("user"), QStringLiteral("secret")));
+    // Loopback addresses never go through a proxy; this name is never looked up either.
+    platform::Settings::standard().setValue(QStringLiteral("baseURL"), QStringLiteral("http://service.invalid:8123"));
+    QString uploadID;
+    try {
+        uploadID = runTask(AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.1)), m_bearer));
+    } catch (const std::exception &error) {
+        ADD_FAILURE() << describe(error).toStdString();
+    }
+    QNetworkProxy::setApplicationProxy(QNetworkProxy());
+    EXPECT_EQ(uploadID, QStringLiteral("proxied"));
+    const QByteArray head = proxy.received().left(proxy.received().indexOf("\r\n\r\n") + 2);
+    EXPECT_TRUE(head.startsWith("POST http://service.invalid:8123/v1/uploads HTTP/1.1\r\n")) << head.toStdString();
+    EXPECT_TRUE(head.contains("\r\nProxy-Authorization: Basic " + QByteArray("user:secret").toBase64() + "\r\n"))
+        << head.toStdString();
+    EXPECT_TRUE(head.contains("\r\nHost: service.invalid:8123\r\n")) << head.toStdString();
+}
+
+TEST_F(AnalysisEndpointsTest, anUntrustedServerFailsTheUploadWithTheSameTextAsOtherCalls)
+{
+    const QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration untrusted = trusted;
+    untrusted.setCaCertificates(QSslConfiguration::systemCaCertificates());
+    QSslConfiguration::setDefaultConfiguration(untrusted);
+    DevServer::sharedTls().useAsService();
+    const auto uploadError = failureOf<TransportError>([&] {
+        return AnalysisEndpoints::uploadAudio(audioFile(QStringLiteral("a.wav"), sineWAV(0.05)), m_bearer);
+    });
+    const auto otherError = failureOf<TransportError>([&] { return AnalysisEndpoints::jobInfo(QStringLiteral("j-1"), m_bearer); });
+    QSslConfiguration::setDefaultConfiguration(trusted);
+    ASSERT_TRUE(uploadError && otherError);
+    EXPECT_EQ(uploadError->code(), QNetworkReply::SslHandshakeFailedError);
+    EXPECT_EQ(otherError->code(), QNetworkReply::SslHandshakeFailedError);
+    EXPECT_EQ(uploadError->description(), otherError->description());
 }
 
 TEST_F(AnalysisEndpointsTest, anUploadCancelledBeforeItStartsSendsNothing)

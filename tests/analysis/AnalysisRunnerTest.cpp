@@ -364,6 +364,35 @@ TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryWithoutUploadingAgain)
     EXPECT_EQ(processed, 1) << "nor start a second job";
 }
 
+TEST_F(AnalysisRunnerTest, aJobTheServiceNoLongerKnowsStartsOverOnRetry)
+{
+    service::SessionStore store;
+    connectDemo(store);
+    behave({{QStringLiteral("outcome"), QStringLiteral("hang")}});
+    AnalysisRunner runner(nullptr, 20ms, 1500ms);
+    runner.queue({tone(QStringLiteral("a.wav"))});
+    runToEnd(runner, store);
+    const Item timedOut = runner.items().front();
+    ASSERT_TRUE(timedOut.jobID);
+
+    // The service forgot the job (restarted meanwhile): the resumed poll is answered 404.
+    QJsonObject unknown = fault(QStringLiteral("GET"), QStringLiteral("/v1/jobs/") + *timedOut.jobID, QStringLiteral("status"), 404, -1);
+    unknown.insert(QStringLiteral("body"), QStringLiteral("{\"error\":\"unknown job\"}"));
+    server().addFault(unknown);
+    runner.retry(timedOut);
+    runToEnd(runner, store);
+    EXPECT_EQ(runner.items().front().errorMessage, QStringLiteral("Server error 404: {\"error\":\"unknown job\"}"));
+
+    // That job has ended without a report: the next Retry uploads again and starts a new job.
+    runner.retry(runner.items().front());
+    runToEnd(runner, store);
+    const Item again = runner.items().front();
+    EXPECT_TRUE(again.succeeded) << again.errorMessage.value_or(QString()).toStdString();
+    ASSERT_TRUE(again.jobID);
+    EXPECT_NE(*again.jobID, *timedOut.jobID);
+    EXPECT_EQ(requestsTo(QStringLiteral("/v1/uploads")).size(), 2);
+}
+
 TEST_F(AnalysisRunnerTest, aLongServerErrorIsCutOnTheStatusLineButKeptWholeOnTheItem)
 {
     service::SessionStore store;

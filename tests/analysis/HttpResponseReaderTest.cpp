@@ -46,6 +46,10 @@ const QList<Case> &cases()
          200, ""},
         {"chunk longer than said", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nabc\r\n0\r\n\r\n", false,
          State::malformed, 200, "ab"},
+        {"chunk size with a prefix", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0x2\r\nab\r\n0\r\n\r\n",
+         false, State::malformed, 200, ""},
+        {"endless chunk size line", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1;" + QByteArray(5000, 'x'),
+         false, State::malformed, 200, ""},
         {"header line without a name", "HTTP/1.1 200 OK\r\n: x\r\n\r\n", false, State::malformed, 200, ""},
         {"too large", "HTTP/1.1 200 OK\r\nContent-Length: 16777217\r\n\r\n", false, State::malformed, 200, ""},
     };
@@ -79,6 +83,19 @@ TEST(HttpResponseReader, FramingsAndRefusalsHoweverTheBytesAreSplit)
             EXPECT_EQ(reader.body(), c.body);
         }
     }
+}
+
+TEST(HttpResponseReader, ManySmallChunksAreABodyNotAHeader)
+{
+    // The framing of a chunked body is not part of the header, however many chunks there are.
+    QByteArray body(20000, 'p');
+    QByteArray bytes = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (const char c : body)
+        bytes += QByteArray("1\r\n") + c + "\r\n";
+    bytes += "0\r\n\r\n";
+    HttpResponseReader reader;
+    EXPECT_EQ(reader.feed(bytes), State::complete) << reader.problem().toStdString();
+    EXPECT_EQ(reader.body(), body);
 }
 
 TEST(HttpResponseReader, HeaderFieldsAndLimits)

@@ -97,6 +97,8 @@ protected:
         windows = std::make_unique<app::AppWindows>(settings, diagnostics::DiagnosticsLogger::shared(), updater());
         view = std::make_unique<app::RootView>(*store, *windows, updater(), settings);
         view->resize(1200, 780);
+        // Run as a bundle, the form that updates itself (nothing here installs into it).
+        updater().setCurrentAppForTesting(QStringLiteral(VORLIK_APP_BUNDLE));
     }
 
     void TearDown() override
@@ -230,12 +232,15 @@ TEST_F(UpdateSheetTest, APackagedCopyTellsOfTheNewerVersionAndLeavesItToThePacka
     QTemporaryDir prefix;
     writeFile(prefix.filePath(QStringLiteral("share/vorlik-desktop/package-managed")), "installed by a package\n");
     updater().setInstallationForTesting(update::Installation::of(prefix.filePath(QStringLiteral("bin/vorlik-desktop"))));
-    const QString note = QStringLiteral("This copy of Vorlik Desktop is managed by your package manager. Install updates "
-                                        "through it (for example: sudo apt update && sudo apt upgrade).");
+    const QString note = QStringLiteral("This copy of Vorlik Desktop was installed by the package manager, so its updates come "
+                                        "through the package manager: install the newer vorlik-desktop package the way you "
+                                        "installed this one.");
     publish(QStringLiteral("1.2.25"), 28);
+    // Automatic updates on: the start-up check finds the newer version and downloads nothing.
+    Settings::standard().setOverride(QStringLiteral("autoUpdate"), QStringLiteral("YES"));
     showAndSettle();
 
-    ASSERT_EQ(run(updater().check()).kind, UpdatePhase::Kind::available);
+    ASSERT_EQ(updater().phase().kind, UpdatePhase::Kind::available) << updater().phase().debugText().toStdString();
     ASSERT_TRUE(view->updateBadge()->isVisible());
     QTest::mouseClick(view->updateBadge(), Qt::LeftButton);
     ASSERT_TRUE(sheet()->isVisible());
@@ -252,11 +257,28 @@ TEST_F(UpdateSheetTest, APackagedCopyTellsOfTheNewerVersionAndLeavesItToThePacka
     app::UpdatesSection *section = windows->preferences().view()->updates();
     EXPECT_TRUE(section->packageNoteLabel()->isVisible());
     EXPECT_EQ(section->packageNoteLabel()->text(), note);
+    EXPECT_TRUE(section->stateLabel()->isVisible());
     EXPECT_EQ(section->stateLabel()->text(), QStringLiteral("1.2.25 (build 28) is available — you have 1.2.24"));
     saveScreenshot(section, QStringLiteral("preferences-updates-package-managed"));
     windows->preferences().window()->close();
     for (const QJsonValue &request : updateServer().requests())
         EXPECT_NE(request.toObject().value(QStringLiteral("path")).toString(), QStringLiteral("/tools/desktop/update.dmg"));
+}
+
+TEST_F(UpdateSheetTest, ALooseCopyTellsOfTheNewerVersionAndOffersNoDownload)
+{
+    updater().setInstallationForTesting(update::Installation::current()); // this test binary, in the build folder
+    publish(QStringLiteral("1.2.25"), 28);
+    showAndSettle();
+
+    ASSERT_EQ(run(updater().check()).kind, UpdatePhase::Kind::available);
+    updater().setShowSheet(true);
+    ASSERT_TRUE(sheet()->isVisible());
+    EXPECT_EQ(sheet()->statusLabel()->text(), QStringLiteral("1.2.25 (build 28) is available — you have 1.2.24"));
+    EXPECT_FALSE(sheet()->downloadButton()->isVisible());
+    EXPECT_FALSE(sheet()->packageNoteLabel()->isVisible());
+    updater().downloadAvailable();
+    EXPECT_TRUE(updater().phase().is(UpdatePhase::Kind::available));
 }
 
 TEST(UpdatesSectionText, NamesEachStateOfTheUpdate)

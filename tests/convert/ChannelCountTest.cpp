@@ -86,6 +86,28 @@ TEST(Summarise, TakesTheLastErrorLine)
     EXPECT_EQ(ConvertRunner::summarise(QStringLiteral("a\nsome error here\nb")), QStringLiteral("some error here"));
 }
 
+TEST(Summarise, WithoutAnErrorLineTakesFFmpegsOtherFailureLines)
+{
+    // ffmpeg says some failures in words of its own; the input dump before them says nothing.
+    const QString dump = QStringLiteral("Guessed Channel Layout for Input Stream #0.0 : mono\nInput #0, wav, from 'a.wav':\n"
+                                        "  Duration: 00:00:01.00, bitrate: 768 kb/s\n");
+    const struct {
+        QString tail;
+        QString summary;
+    } cases[] = {
+        {dump + QStringLiteral("Stream map '0:a:0' matches no streams.\nTo ignore this, add a trailing '?' to the map.\n"),
+         QStringLiteral("Stream map '0:a:0' matches no streams.")},
+        {QStringLiteral("out.wav: Permission denied\n"), QStringLiteral("out.wav: Permission denied")},
+        {dump + QStringLiteral("missing.wav: No such file or directory\n"), QStringLiteral("missing.wav: No such file or directory")},
+        {dump + QStringLiteral("Could not write header\nConversion failed!\n"), QStringLiteral("Conversion failed!")},
+        {dump + QStringLiteral("[aac] Cannot allocate memory\nsize=0kB\n"), QStringLiteral("[aac] Cannot allocate memory")},
+        // An "Error" line still wins over them.
+        {QStringLiteral("Error while filtering\nConversion failed!\n"), QStringLiteral("Error while filtering")},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ConvertRunner::summarise(c.tail), c.summary);
+}
+
 TEST(Summarise, MatchesCaseSensitively)
 {
     // "ERROR" and "invalid" are not among the markers: the beginning of the text is shown.

@@ -245,14 +245,14 @@ TEST_F(ConvertRunnerTest, ADeletedExportFolderFailsTheItem)
     platform::Settings::standard().setValue(QStringLiteral("exportLocation"), QStringLiteral("customFolder"));
     platform::Settings::standard().setValue(QStringLiteral("exportFolderPath"), out);
     ConvertRunner runner;
-    runner.queue(QStringList{source}, QStringLiteral("normalise-14lufs"));
+    runner.queue(QStringList{source}, QStringLiteral("job"));
     ASSERT_TRUE(QDir(out).removeRecursively());
-    ASSERT_TRUE(runToEnd(runner, m_store.presets()));
+    ASSERT_TRUE(runToEnd(runner, {fast(QStringLiteral("job"))}));
     const QueueItem &item = only(runner);
     EXPECT_EQ(item.status, QStringLiteral("✗ Failed (exit 1)"));
-    // ffmpeg names the reason without the word "error": the summary is the beginning of its text.
+    // ffmpeg names the reason without the word "error": its own words are the summary.
     ASSERT_TRUE(item.errorDetail);
-    EXPECT_TRUE(item.errorDetail->startsWith(QStringLiteral("Guessed Channel Layout"))) << item.errorDetail->toStdString();
+    EXPECT_TRUE(item.errorDetail->endsWith(QStringLiteral(": No such file or directory"))) << item.errorDetail->toStdString();
     EXPECT_FALSE(QFileInfo::exists(out)); // not created behind the user's back
     EXPECT_EQ(entries(path(QStringLiteral("src"))), QStringList{QStringLiteral("a.wav")});
 }
@@ -261,11 +261,11 @@ TEST_F(ConvertRunnerTest, AReadOnlyExportFolderFailsTheItem)
 {
     const QString source = tone(QStringLiteral("ro/a.wav"));
     ConvertRunner runner;
-    runner.queue(QStringList{source}, QStringLiteral("normalise-14lufs"));
+    runner.queue(QStringList{source}, QStringLiteral("job"));
     // Permission bits do not stop root; an immutable folder stops everyone.
     if (!chattr(QStringLiteral("+i"), path(QStringLiteral("ro"))))
         GTEST_SKIP() << "chattr +i is not available here";
-    const bool finished = runToEnd(runner, m_store.presets());
+    const bool finished = runToEnd(runner, {fast(QStringLiteral("job"))});
     chattr(QStringLiteral("-i"), path(QStringLiteral("ro")));
     ASSERT_TRUE(finished);
     const QueueItem &item = only(runner);
@@ -562,6 +562,75 @@ TEST_F(ConvertRunnerTest, MeasuredPlaceholdersWorkOnlyInAPresetThatMeasures)
     EXPECT_FALSE(item.note) << item.note.value_or(QString()).toStdString();
     EXPECT_EQ(log.lines().filter(QStringLiteral("measured I=")).size(), 1);
     EXPECT_NEAR(TestMedia::loudness(*item.output).integrated, -20, 0.2);
+}
+
+TEST_F(ConvertRunnerTest, AMeasuringPresetEndsWithAnHonestItem)
+{
+    // A 2 s tone at about -30 LUFS, to -20 LUFS.
+    const QString gained = QStringLiteral("ffmpeg -hide_banner -nostdin -y -i \"{input}\" -af volume={gain}dB,volume=-3dB "
+                                          "-c:a pcm_s24le \"{output_base}.wav\"");
+    const struct {
+        const char *name;
+        QString script;
+        QByteArray wrapper; // shell lines run before the real ffmpeg; empty for none
+        bool lockFolder;
+        QString status;
+        int measurements;
+        QString note; // how the item's note begins; empty for none
+    } cases[] = {
+        // A script that never uses the gain: one pass, and the note says so.
+        {"the gain is ignored", QStringLiteral("ffmpeg -hide_banner -nostdin -y -i \"{input}\" -c:a pcm_s24le \"{output_base}.wav\""),
+         {}, false, QStringLiteral("✓ Done → a_out.wav"), 2, QStringLiteral("The preset did not apply the gain: the output stays at \u2212")},
+        // The first pass lands 3 LU short; the second fails as a full disk would: the first is kept.
+        {"a later pass fails", gained,
+         "for a; do case \"$a\" in *-2.wav) echo 'Error writing trailer: No space left on device' >&2; exit 1;; esac; done\n",
+         false, QStringLiteral("✓ Done → a_out.wav"), 2,
+         QStringLiteral("A further pass failed (Error writing trailer: No space left on device); the output of an earlier pass is kept. "
+                        "The output reaches \u2212")},
+        // Nothing is measured for an output that could not be written.
+        {"the folder cannot be written", gained, {}, true, QStringLiteral("✗ Could not save output"), 0, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString dir = folder(QStringLiteral("honest/") + QString::fromLatin1(c.name));
+        const QString source = TestMedia::make(dir + QStringLiteral("/a.wav"),
+                                               {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                                                QStringLiteral("sine=frequency=440:sample_rate=48000:duration=2,volume=-9dB")});
+        const QString ffmpeg = c.wrapper.isEmpty()
+            ? TestMedia::ffmpeg()
+            : TestMedia::script(dir + QStringLiteral("-ffmpeg"), c.wrapper + "exec " + TestMedia::ffmpeg().toUtf8() + " \"$@\"\n");
+        if (c.lockFolder && !chattr(QStringLiteral("+i"), dir))
+            GTEST_SKIP() << "chattr +i is not available here";
+        Preset preset = scripted(QStringLiteral("measuring"), c.script);
+        preset.loudness = service::LoudnessGoal{-20, -1};
+        ConvertRunner runner;
+        runner.queue(QStringList{source}, preset.id);
+        const LogLines log(QStringLiteral("convert"));
+        const bool finished = runToEnd(runner, {preset}, ffmpeg, &m_store);
+        if (c.lockFolder)
+            chattr(QStringLiteral("-i"), dir);
+        ASSERT_TRUE(finished);
+        const QueueItem &item = only(runner);
+        EXPECT_EQ(item.status, c.status) << item.errorDetail.value_or(QString()).toStdString();
+        const QStringList lines = log.lines();
+        EXPECT_EQ(std::count_if(lines.cbegin(), lines.cend(),
+                                [](const QString &line) {
+                                    return line.startsWith(QStringLiteral("measured I=")) || line.startsWith(QStringLiteral("pass "));
+                                }),
+                  c.measurements)
+            << log.lines().join(u'\n').toStdString();
+        EXPECT_TRUE(item.note.value_or(QString()).startsWith(c.note)) << item.note.value_or(QString()).toStdString();
+        EXPECT_EQ(item.note.has_value(), !c.note.isEmpty());
+        if (item.succeeded == true) {
+            EXPECT_FALSE(item.errorDetail);
+            EXPECT_EQ(entries(dir), (QStringList{QStringLiteral("a.wav"), QStringLiteral("a_out.wav")}));
+        } else {
+            EXPECT_EQ(item.errorDetail, QStringLiteral("Could not write the converted file in ") + dir
+                                            + QStringLiteral(": Operation not permitted"));
+            EXPECT_EQ(entries(dir), QStringList{QStringLiteral("a.wav")});
+        }
+        runner.clearFinished();
+    }
 }
 
 TEST_F(ConvertRunnerTest, AStopBeforeTheFirstConversionStartsStopsIt)

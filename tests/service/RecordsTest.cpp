@@ -301,6 +301,17 @@ TEST(PresetsDecoding, loudnessMemberIsReadStrictly)
          R"(valueNotFound: "presets[0].loudness.ceiling" is null, expected a number)"},
         {"target as string", R"("loudness":{"target":"-14","ceiling":-1})", std::nullopt,
          R"(typeMismatch: "presets[0].loudness.target" is a string, expected a number)"},
+        // Goals no conversion can meet are refused rather than chased.
+        {"target above 0 LUFS", R"("loudness":{"target":6,"ceiling":-1})", std::nullopt,
+         R"(dataCorrupted: "presets[0].loudness.target" is 6, outside -70 to 0 LUFS)"},
+        {"target below -70 LUFS", R"("loudness":{"target":-1000,"ceiling":-1})", std::nullopt,
+         R"(dataCorrupted: "presets[0].loudness.target" is -1000, outside -70 to 0 LUFS)"},
+        {"ceiling above 0 dBTP", R"("loudness":{"target":-14,"ceiling":5})", std::nullopt,
+         R"(dataCorrupted: "presets[0].loudness.ceiling" is 5, outside -20 to 0 dBTP)"},
+        {"ceiling below -20 dBTP", R"("loudness":{"target":-30,"ceiling":-20.5})", std::nullopt,
+         R"(dataCorrupted: "presets[0].loudness.ceiling" is -20.5, outside -20 to 0 dBTP)"},
+        {"ceiling not above the target", R"("loudness":{"target":-10,"ceiling":-10})", std::nullopt,
+         R"(dataCorrupted: "presets[0].loudness.ceiling" is -10, not above the target of -10 LUFS)"},
     };
     for (const Case &test : cases) {
         SCOPED_TRACE(test.name);

@@ -88,13 +88,18 @@ TEST_F(InstallTest, IsRefusedWhileWorkRuns)
     EXPECT_FALSE(QFileInfo::exists(vorlik::platform::AppPaths::updates()));
 }
 
-TEST_F(InstallTest, IsRefusedForAProgramOutsideABundle)
+TEST_F(InstallTest, IsRefusedForAProgramOutsideABundleAndSoIsTheDownload)
 {
+    const QString notInBundle = QStringLiteral("Vorlik Desktop is not running from its app bundle (")
+        + QCoreApplication::applicationFilePath() + QStringLiteral("), so it cannot replace itself with the update.");
     m_manager.installAndRelaunch(m_manifest, image({}));
-    EXPECT_EQ(m_manager.phase(),
-              UpdatePhase::error(QStringLiteral("Install failed: Vorlik Desktop is not running from its app bundle (")
-                                 + QCoreApplication::applicationFilePath()
-                                 + QStringLiteral("), so it cannot replace itself with the update.")));
+    EXPECT_EQ(m_manager.phase(), UpdatePhase::error(QStringLiteral("Install failed: ") + notInBundle));
+
+    m_manifest.dmg = QStringLiteral("https://127.0.0.1:1/image.tar.gz"); // refused before any request
+    test::run(m_manager.download(m_manifest));
+    EXPECT_EQ(m_manager.phase(), UpdatePhase::error(notInBundle));
+    EXPECT_EQ(test::takeUpdateLogLines().last(), QStringLiteral("download refused: ") + notInBundle);
+    EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-update-")), QStringList());
     EXPECT_FALSE(QFileInfo::exists(vorlik::platform::AppPaths::updates()));
 }
 
@@ -105,8 +110,9 @@ TEST_F(InstallTest, APackagedCopyIsLeftToThePackageManagerWithItsFilesUntouched)
     const QMap<QString, QByteArray> installed = test::snapshot(prefix);
     const QString dmg = image({});
     const UpdatePhase refused = UpdatePhase::error(
-        QStringLiteral("This copy of Vorlik Desktop is managed by your package manager. Install updates through it "
-                       "(for example: sudo apt update && sudo apt upgrade)."));
+        QStringLiteral("This copy of Vorlik Desktop was installed by the package manager, so its updates come "
+                                        "through the package manager: install the newer vorlik-desktop package the way you "
+                                        "installed this one."));
 
     m_manager.installAndRelaunch(m_manifest, dmg);
     EXPECT_EQ(m_manager.phase(), refused);

@@ -49,6 +49,7 @@ protected:
             settings().remove(QString::fromLatin1(key));
         ServiceConfig::setCurrentForTesting(QUrl(QStringLiteral("https://vorlik.test")));
         test::takeUpdateLogLines();
+        m_manager.setCurrentAppForTesting(QStringLiteral("/Applications/Vorlik Desktop.app")); // a copy that updates itself
     }
     void TearDown() override { ServiceConfig::setCurrentForTesting({}); }
 

@@ -47,6 +47,7 @@ protected:
         test::updateServer().useAsService();
         Settings::standard().remove(QStringLiteral("updateManifestURL"));
         test::takeUpdateLogLines();
+        m_manager.setCurrentAppForTesting(QDir::tempPath() + QStringLiteral("/Vorlik Desktop.app")); // one that updates itself
         QObject::connect(&m_manager, &UpdateManager::phaseChanged, &m_manager, [this] { m_phases << m_manager.phase(); });
     }
 

@@ -100,7 +100,7 @@ protected:
 TEST_F(CliSession, ARememberedKeyConnectsUntilItIsForgotten)
 {
     const QString script = QStringLiteral(
-        "\"$VORLIK\" remember-key '  %1  ' || exit 11\n"
+        "printf '  %1  \\n' | \"$VORLIK\" remember-key - || exit 11\n"
         "\"$VORLIK\" --base-url %2 connect || exit 12\n"
         "\"$VORLIK\" forget-key || exit 13\n"
         "\"$VORLIK\" forget-key || exit 14\n"
@@ -116,7 +116,8 @@ TEST_F(CliSession, ARememberedKeyConnectsUntilItIsForgotten)
                              "Removed — the app will no longer auto-connect.\n"
                              "Not connected\n"));
     EXPECT_TRUE(result.err.contains("✗ No client key")) << result.err.toStdString();
-    // The remembered key was trimmed, and only the one connect with it reached the service.
+    // The remembered key, read from standard input, was trimmed, and only the one connect with
+    // it reached the service.
     EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/activate")).size(), 1);
 }
 
@@ -143,6 +144,9 @@ TEST_F(CliSession, TheKeyComesFromAFileOrStandardInputWithoutAppearingOnTheComma
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_TRUE(missing.err.startsWith(QStringLiteral("vorlik: cannot read the key file ") + folder.filePath("none")))
         << missing.err.toStdString();
+    // A command that needs no key does not read one.
+    const CliResult health = runCli({"--base-url", base(), "--key-file", folder.filePath("none"), "health"}, withoutBus());
+    EXPECT_EQ(health.exitCode, 0) << health.err.toStdString();
 
     const CliResult help = runCli({"--help"});
     EXPECT_TRUE(help.out.contains(QStringLiteral("--key-file PATH"))) << help.out.toStdString();
@@ -157,6 +161,9 @@ TEST_F(CliSession, RememberKeyWithOnlySpacesTouchesNoKeyring)
     const CliResult result = runCli({"remember-key", "   "}, withoutBus());
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, QStringLiteral("Enter a client key first.\n"));
+    const CliResult fromInput = runCliWithInput({"remember-key", "-"}, " \t\n");
+    EXPECT_EQ(fromInput.exitCode, 1);
+    EXPECT_EQ(fromInput.err, QStringLiteral("Enter a client key first.\n"));
 }
 
 TEST_F(CliSession, WithoutAKeyringTheKeyIsNotRememberedAnywhere)

@@ -123,7 +123,7 @@ TEST_F(CliUpdate, CheckFailureIsAnError)
 TEST_F(CliUpdate, DownloadFetchesAndVerifiesTheImage)
 {
     publish(QStringLiteral("1.2.25"), 28);
-    const CliResult result = cli({QStringLiteral("update"), QStringLiteral("download")});
+    const CliResult result = run(QStringLiteral(VORLIK_APP_BUNDLE "/Contents/MacOS/vorlik"), {QStringLiteral("update"), QStringLiteral("download")});
     ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
     const QString marker = QStringLiteral("✓ Downloaded and SHA-256 verified: ");
     const qsizetype at = result.out.indexOf(marker);
@@ -134,13 +134,17 @@ TEST_F(CliUpdate, DownloadFetchesAndVerifiesTheImage)
     QFile::remove(path);
 }
 
-TEST_F(CliUpdate, InstallOutsideABundleIsRefusedClearly)
+TEST_F(CliUpdate, DownloadAndInstallOutsideABundleAreRefusedClearly)
 {
     publish(QStringLiteral("1.2.25"), 28);
-    const CliResult result = cli({QStringLiteral("update"), QStringLiteral("install")});
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.err.startsWith(QStringLiteral("✗ Install failed: Vorlik Desktop is not running from its app bundle (")))
-        << result.err.toStdString();
+    for (const QString &action : {QStringLiteral("download"), QStringLiteral("install")}) {
+        const CliResult result = cli({QStringLiteral("update"), action});
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_TRUE(result.err.startsWith(QStringLiteral("✗ Vorlik Desktop is not running from its app bundle (")))
+            << result.err.toStdString();
+    }
+    for (const QJsonValue &request : server().requests())
+        EXPECT_FALSE(request.toObject().value(QStringLiteral("path")).toString().endsWith(QLatin1String(".tar.gz")));
 }
 
 // Every entry below a folder with its size and modification time.
@@ -168,8 +172,9 @@ TEST_F(CliUpdate, APackagedCopyLeavesTheUpdateToThePackageManagerAndTouchesNothi
     ASSERT_TRUE(QFile::copy(QStringLiteral(VORLIK_CLI_PATH), program));
     vorlik::test::writeFile(prefix.filePath(QStringLiteral("share/vorlik-desktop/package-managed")), {});
     const QStringList before = listing(prefix.path());
-    const QString note = QStringLiteral("This copy of Vorlik Desktop is managed by your package manager. Install updates "
-                                        "through it (for example: sudo apt update && sudo apt upgrade).");
+    const QString note = QStringLiteral("This copy of Vorlik Desktop was installed by the package manager, so its updates come "
+                                        "through the package manager: install the newer vorlik-desktop package the way you "
+                                        "installed this one.");
 
     const CliResult checked = run(program, {QStringLiteral("update"), QStringLiteral("check")});
     EXPECT_EQ(checked.exitCode, 0) << checked.err.toStdString();

@@ -1,0 +1,82 @@
+#!/usr/bin/env python3
+"""The client's no-echo key prompt at a terminal gives the terminal back on Ctrl-C, on Ctrl-Z
+(and takes it over again when continued) and on a kill.
+usage: key-prompt-signals.py PATH-TO-VORLIK"""
+import os, pty, signal, sys, termios, time
+
+client = sys.argv[1]
+failures = []
+
+
+def check(what, condition):
+    print(('ok   ' if condition else 'FAIL ') + what)
+    if not condition:
+        failures.append(what)
+
+
+def read_until(fd, text, limit=20.0):
+    seen = b''
+    end = time.monotonic() + limit
+    while text not in seen and time.monotonic() < end:
+        try:
+            seen += os.read(fd, 1000)
+        except OSError:
+            break
+    return seen
+
+
+def echo(fd):
+    return bool(termios.tcgetattr(fd)[3] & termios.ECHO)
+
+
+def wait_for_echo(fd, wanted, limit=20.0):
+    end = time.monotonic() + limit
+    while echo(fd) != wanted and time.monotonic() < end:
+        time.sleep(0.02)
+    return echo(fd) == wanted
+
+
+def start():
+    # A shell's part: the client in its own foreground process group of the terminal's session,
+    # so that a stop signal stops it; the shell reports how the client stopped or ended.
+    pid, fd = pty.fork()
+    if pid == 0:
+        child = os.fork()
+        if child == 0:
+            os.setpgid(0, 0)
+            os.execv(client, ['vorlik', '--base-url', 'http://127.0.0.1:1', '--key', '-', 'connect'])
+        os.setpgid(child, child)
+        signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+        os.tcsetpgrp(0, child)
+        print('CHILD %d' % child, flush=True)
+        while True:
+            _, status = os.waitpid(child, os.WUNTRACED)
+            if os.WIFSTOPPED(status):
+                print('STOPPED', flush=True)
+                continue
+            print('ENDED %d' % (os.WTERMSIG(status) if os.WIFSIGNALED(status) else -1), flush=True)
+            os._exit(0)
+    seen = read_until(fd, b'Client key: ')
+    child = int(seen.split(b'CHILD ')[1].split()[0])
+    return pid, fd, child
+
+
+pid, fd, child = start()
+check('the prompt turns echo off', not echo(fd))
+os.write(fd, b'\x03')
+check('Ctrl-C ends the client', b'ENDED %d' % signal.SIGINT in read_until(fd, b'ENDED'))
+check('echo is back after Ctrl-C', echo(fd))
+os.waitpid(pid, 0)
+
+pid, fd, child = start()
+os.write(fd, b'\x1a')
+check('Ctrl-Z stops the client', b'STOPPED' in read_until(fd, b'STOPPED'))
+check('echo is back while it is stopped', echo(fd))
+os.kill(child, signal.SIGCONT)
+check('continued, the prompt turns echo off again', wait_for_echo(fd, False))
+os.kill(child, signal.SIGTERM)
+check('a kill ends the client', b'ENDED %d' % signal.SIGTERM in read_until(fd, b'ENDED'))
+check('echo is back after the kill', echo(fd))
+os.waitpid(pid, 0)
+
+sys.exit(1 if failures else 0)
