@@ -146,6 +146,16 @@ private:
     platform::CancellationToken m_stop;
 };
 
+template <typename Change>
+void AnalysisRunner::changeItem(const QUuid &id, Change change)
+{
+    Item *item = find(id);
+    if (!item)
+        return; // it has vanished: the step is skipped
+    change(*item);
+    emit itemsChanged();
+}
+
 } // namespace vorlik::analysis
 
 Q_DECLARE_METATYPE(vorlik::analysis::AnalysisRunner::Item)

@@ -165,6 +165,8 @@ private:
     static QCoro::Task<void> work(QPointer<ConvertRunner> self, std::shared_ptr<Run> run);
     // Starts lanes until the run has as many as it may.
     static void addLanes(QPointer<ConvertRunner> self, const std::shared_ptr<Run> &run);
+    // The first pending item no lane of the run has taken, or the end.
+    QList<QueueItem>::const_iterator nextUntaken(const Run &run) const;
     static QCoro::Task<void> convert(QPointer<ConvertRunner> self, std::shared_ptr<Run> run, QUuid itemID,
                                      service::Preset preset);
     // Runs one conversion and returns its output file; when there is none (stopped, failed, no

@@ -70,19 +70,26 @@ void ConvertRunner::run(QList<Preset> presets, QString ffmpeg, service::SessionS
 void ConvertRunner::addLanes(QPointer<ConvertRunner> self, const std::shared_ptr<Run> &run)
 {
     // Each lane is counted before it starts: one that finds nothing left ends the run at once,
-    // and then no further lane starts.
-    while (run->activeLanes < run->lanes && self && self->m_runState == RunState::running) {
+    // and then no further lane starts. A lane runs until its first wait before work() returns,
+    // so a further one starts only for an item no lane has taken yet; the first always starts,
+    // so that an empty queue ends the run.
+    while (self && self->m_runState == RunState::running && run->activeLanes < run->lanes
+           && (run->activeLanes == 0 || self->nextUntaken(*run) != self->m_items.cend())) {
         ++run->activeLanes;
         work(self, run); // runs on by itself; holds the runner weakly
     }
 }
 
+QList<QueueItem>::const_iterator ConvertRunner::nextUntaken(const Run &run) const
+{
+    return std::find_if(m_items.cbegin(), m_items.cend(),
+                        [&](const QueueItem &item) { return item.isPending() && !run.taken.contains(item.id); });
+}
+
 QCoro::Task<void> ConvertRunner::work(QPointer<ConvertRunner> self, std::shared_ptr<Run> run)
 {
     while (self && self->m_runState == RunState::running) {
-        auto next = std::find_if(self->m_items.cbegin(), self->m_items.cend(), [&](const QueueItem &item) {
-            return item.isPending() && !run->taken.contains(item.id);
-        });
+        auto next = self->nextUntaken(*run);
         if (next == self->m_items.cend())
             break;
         QUuid id = next->id;

@@ -116,28 +116,20 @@ QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStre
         bar.clear();
         out << runner.statusLine() << Qt::endl;
     });
-    // The bar follows the item whose progress moved last; a clock of its own keeps an item of
-    // unknown length counting its seconds.
-    QUuid barItem;
-    auto drawBar = [&] {
-        const std::optional<convert::ConversionProgress> progress = runner.progress(barItem);
-        const QueueItem *item = nullptr;
-        for (const QueueItem &candidate : runner.items()) {
-            if (candidate.id == barItem)
-                item = &candidate;
+    // A bar per file converting, in queue order; a clock of its own keeps an item of unknown
+    // length counting its seconds.
+    auto drawBars = [&] {
+        QList<TerminalProgress::Line> lines;
+        const auto now = convert::ConversionProgress::Clock::now();
+        for (const QueueItem &item : runner.items()) {
+            if (const std::optional<convert::ConversionProgress> progress = runner.progress(item.id))
+                lines.append({QFileInfo(item.input).fileName(), progress->fraction, progress->text(now)});
         }
-        if (!progress || !item)
-            return;
-        bar.show(QFileInfo(item->input).fileName(), progress->fraction,
-                 progress->text(convert::ConversionProgress::Clock::now()));
+        bar.show(lines);
     };
-    QObject::connect(&runner, &ConvertRunner::progressChanged, &runner, [&](const QUuid &id) {
-        if (runner.progress(id))
-            barItem = id;
-        drawBar();
-    });
+    QObject::connect(&runner, &ConvertRunner::progressChanged, &runner, drawBars);
     QTimer barClock;
-    QObject::connect(&barClock, &QTimer::timeout, &runner, drawBar);
+    QObject::connect(&barClock, &QTimer::timeout, &runner, drawBars);
     barClock.start(1000);
 
     runner.queue(files, *presetID);

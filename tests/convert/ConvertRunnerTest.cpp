@@ -786,6 +786,39 @@ TEST_F(SideBySide, SameNamedSourcesIntoOneFolderNeverPickTheSameNameAndEachIsRep
     EXPECT_EQ(usageRequests(), reportsBefore + 3);
 }
 
+// A lane that finds nothing left to take must not be started again and again.
+TEST_F(SideBySide, FewerItemsWaitingThanLanesStillFinish)
+{
+    const Preset preset = fast(QStringLiteral("job"));
+    {
+        const HangGuard guard("one item, two lanes");
+        ConvertRunner runner;
+        runner.setSimultaneousConversions(2);
+        runner.queue(QStringList{tone(QStringLiteral("f/one.wav"))}, preset.id);
+        ASSERT_TRUE(runToEnd(runner, {preset}));
+        EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 1 done, 0 failed."));
+    }
+    {
+        const HangGuard guard("two items, the first unavailable");
+        ConvertRunner runner;
+        runner.setSimultaneousConversions(2);
+        runner.queue(QStringList{tone(QStringLiteral("g/a.wav"))}, QStringLiteral("retired"));
+        runner.queue(QStringList{tone(QStringLiteral("g/b.wav"))}, preset.id);
+        ASSERT_TRUE(runToEnd(runner, {preset}));
+        EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 1 done, 1 failed."));
+    }
+    {
+        const HangGuard guard("an unavailable item queued during a run");
+        ConvertRunner runner;
+        runner.setSimultaneousConversions(2);
+        runner.queue(QStringList{tone(QStringLiteral("h/a.wav"), 2)}, QStringLiteral("slow"));
+        runner.run({slow(QStringLiteral("slow"))}, TestMedia::ffmpeg(), &m_store);
+        runner.queue(QStringList{tone(QStringLiteral("h/b.wav"))}, QStringLiteral("retired"));
+        ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+        EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 1 done, 1 failed."));
+    }
+}
+
 TEST_F(SideBySide, StopReachesEveryProcessAndLeavesNoTemporaryFile)
 {
     const Preset preset = scripted(QStringLiteral("job"), QStringLiteral("ffmpeg -i {input} {output_base}.wav"));

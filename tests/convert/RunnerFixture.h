@@ -16,7 +16,12 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 namespace vorlik::test {
 
@@ -34,6 +39,37 @@ inline bool waitUntil(const std::function<bool()> &done, int capMs = 120000)
     }
     return true;
 }
+
+// Ends the test binary with a message when a call does not return within the cap: a runner that
+// spins without ever reaching the event loop cannot be caught by waitUntil.
+class HangGuard {
+public:
+    explicit HangGuard(const char *what, int capMs = 60000)
+        : m_watch([this, what, capMs] {
+              std::unique_lock lock(m_mutex);
+              if (!m_done.wait_for(lock, std::chrono::milliseconds(capMs), [this] { return m_disarmed; })) {
+                  std::fprintf(stderr, "hung: %s\n", what);
+                  std::abort();
+              }
+          })
+    {
+    }
+    ~HangGuard()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_disarmed = true;
+        }
+        m_done.notify_one();
+        m_watch.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_disarmed = false;
+    std::thread m_watch;
+};
 
 class RunnerFixture : public SessionTest {
 protected:

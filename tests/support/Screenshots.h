@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QList>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
@@ -19,6 +21,26 @@ inline void settle(int milliseconds = 60)
     while (clock.elapsed() < milliseconds);
 }
 
+// Lets the widget's layouts run until none of its widgets moves or changes size between passes.
+// A fixed time alone is not enough on a loaded machine: the process may not run at all within it.
+inline void settleLayout(QWidget *widget)
+{
+    const auto shape = [widget] {
+        QList<QRect> rects{widget->geometry()};
+        for (const QWidget *child : widget->findChildren<QWidget *>())
+            rects.append(child->isVisible() ? child->geometry() : QRect());
+        return rects;
+    };
+    QList<QRect> before = shape();
+    for (int unchanged = 0, pass = 0; unchanged < 3 && pass < 500; ++pass) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QList<QRect> now = shape();
+        unchanged = now == before ? unchanged + 1 : 0;
+        before = std::move(now);
+    }
+}
+
 // Shows the widget at that size, lets it lay itself out, and saves it as NAME.png. True when
 // the file was written.
 inline bool saveScreenshot(QWidget *widget, const QString &name, QSize size = {})
@@ -28,6 +50,7 @@ inline bool saveScreenshot(QWidget *widget, const QString &name, QSize size = {}
         widget->resize(size);
     widget->show();
     settle();
+    settleLayout(widget);
     const QString folder = QStringLiteral(VORLIK_SCREENSHOT_DIR);
     QDir().mkpath(folder);
     return widget->grab().save(folder + u'/' + name + QStringLiteral(".png"));
