@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTemporaryDir>
 
 using vorlik::app::CommandLine;
 
@@ -128,5 +130,39 @@ TEST(CommandLine, BashCompletesCommandsAndEachCommandsOptions)
         bash.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
         ASSERT_TRUE(bash.waitForFinished(30000));
         EXPECT_EQ(QString::fromUtf8(bash.readAllStandardOutput()).trimmed(), completion.offers) << completion.words.toStdString();
+    }
+}
+
+// Preset ids come from the service: completion offers each as one word, as it stands (readline quotes
+// it), and runs none of it. File names are offered whole, spaces and all.
+TEST(CommandLine, BashCompletionOffersServiceTextAndFileNamesAsTheyStand)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("my media")));
+    const struct {
+        const char *words; // the last word is the one being completed
+        const char *offers; // one line per offer
+    } cases[] = {
+        {"vorlik convert --preset ''", "$(touch made-by-completion)\nab`touch made-by-completion`\nloud-14\nloud *"},
+        {"vorlik convert --preset lo", "loud-14\nloud *"},
+        {"vorlik convert --preset '$'", "$(touch made-by-completion)"},
+        {"vorlik analyse my", "my media"},
+        {"vorlik convert --output-dir 'my m'", "my media"},
+    };
+    for (const auto &completion : cases) {
+        // A stand-in for a signed-in vorlik whose service sends hostile preset ids.
+        const QString script = QStringLiteral("source '" VORLIK_CLI_COMPLETION "'; "
+                                              "vorlik() { printf '%s\\tx\\ty\\n' '$(touch made-by-completion)' "
+                                              "'ab`touch made-by-completion`' loud-14 'loud *'; }; "
+                                              "COMP_WORDS=(%1); COMP_CWORD=%2; _vorlik; printf '%s\\n' \"${COMPREPLY[@]}\"")
+                                   .arg(QString::fromUtf8(completion.words))
+                                   .arg(QString::fromUtf8(completion.words).count(u' '));
+        QProcess bash;
+        bash.setWorkingDirectory(folder.path());
+        bash.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
+        ASSERT_TRUE(bash.waitForFinished(30000));
+        EXPECT_EQ(bash.readAllStandardOutput().trimmed().toStdString(), completion.offers)
+            << completion.words << "\n" << bash.readAllStandardError().toStdString();
+        EXPECT_FALSE(QFileInfo::exists(folder.filePath(QStringLiteral("made-by-completion")))) << completion.words;
     }
 }
