@@ -60,6 +60,8 @@ QCoro::Task<int> analyseCommand(CommandLine line, QTextStream &out, QTextStream 
     // With --json the standard output holds the documents alone; the texts go with the errors.
     QTextStream &notes = json ? err : out;
 
+    // Before there is a run, a signal has nothing to stop or clean up.
+    InterruptWatch interrupt([](int) { InterruptWatch::exitNow(exitFailed); });
     service::SessionStore store;
     if (!co_await signIn(store, line, notes, err))
         co_return exitSignInFailed;
@@ -102,17 +104,16 @@ QCoro::Task<int> analyseCommand(CommandLine line, QTextStream &out, QTextStream 
     runner.queue(urls);
     if (!runner.hasPending())
         co_return exitFailed;
-    {
-        // Ctrl-C is the page's Stop: the upload or the wait ends and the job is cancelled on the
-        // service.
-        InterruptWatch interrupt([&runner] { runner.cancel(); });
-        runner.run(store);
-        while (runner.isRunning())
-            co_await qCoro(&runner, &AnalysisRunner::isRunningChanged);
-    }
+    // Ctrl-C is the page's Stop: the upload or the wait ends and the job is cancelled on the
+    // service. The program waits for that cancel to reach the service; a third signal ends it.
+    interrupt.setOnInterrupt([&runner](int) { runner.cancel(); });
+    runner.run(store);
+    while (runner.isRunning())
+        co_await qCoro(&runner, &AnalysisRunner::isRunningChanged);
     // The stop's cancel must reach the service before the program ends, or the job runs on there.
     while (runner.serviceCancelsInFlight() > 0)
         co_await qCoro(&runner, &AnalysisRunner::serviceCancelsSettled);
+    interrupt.setOnInterrupt([](int) { InterruptWatch::exitNow(exitFailed); });
     barClock.stop();
     bar.clear();
 

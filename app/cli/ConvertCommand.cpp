@@ -99,6 +99,8 @@ QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStre
         co_return exitFailed;
     }
 
+    // Before there is a run, a signal has nothing to stop or clean up.
+    InterruptWatch interrupt([](int) { InterruptWatch::exitNow(exitFailed); });
     service::SessionStore store;
     QCoro::Task<bool> signingIn = signIn(store, line, out, err);
     if (!co_await signingIn)
@@ -136,12 +138,14 @@ QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStre
     if (!runner.hasPending())
         co_return exitFailed;
 
-    // Ctrl-C is the page's Stop: each ffmpeg is ended and its temporary files removed.
-    InterruptWatch interrupt([&runner] { runner.cancel(); });
+    // Ctrl-C is the page's Stop: each ffmpeg is ended and its temporary files removed. A second
+    // one does not wait for ffmpeg to leave.
+    interrupt.setOnInterrupt([&runner](int count) { count == 1 ? runner.cancel() : runner.cancelNow(); });
 
     runner.run(store.presets(), *ffmpeg, &store);
     while (runner.isRunning())
         co_await qCoro(&runner, &ConvertRunner::isRunningChanged);
+    interrupt.setOnInterrupt([](int) { InterruptWatch::exitNow(exitFailed); });
     barClock.stop();
     bar.clear();
 

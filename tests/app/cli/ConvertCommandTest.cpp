@@ -252,6 +252,8 @@ TEST_F(ConvertCommand, OutputDirMissingUnwritableAndWritten)
         << "nothing beside the source";
 }
 
+// Ctrl-C, a kill or a hang-up stops the run as the page's Stop does; a second signal while
+// stopping ends ffmpeg at once. Either way nothing is left behind.
 TEST_F(ConvertCommand, InterruptStopsTheRunAndLeavesNothingBehind)
 {
     // Ten minutes of sound take the loudness filter several seconds: time enough to interrupt.
@@ -259,31 +261,39 @@ TEST_F(ConvertCommand, InterruptStopsTheRunAndLeavesNothingBehind)
     const QString file = TestMedia::make(m_dir.filePath(QStringLiteral("long/long.wav")),
                                          {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
                                           QStringLiteral("sine=sample_rate=8000:duration=600")});
-    QProcess process;
-    start(process, common() << QStringLiteral("convert") << QStringLiteral("--preset") << QStringLiteral("normalise-14lufs")
-                            << file);
-    QByteArray seen;
-    while (!seen.contains("Converting long.wav…\n") && process.state() == QProcess::Running) {
-        process.waitForReadyRead(1000);
-        seen += process.readAllStandardOutput();
+    const QList<int> signalSequences[] = {{SIGINT}, {SIGTERM}, {SIGHUP}, {SIGINT, SIGINT}};
+    for (const QList<int> &sequence : signalSequences) {
+        const std::string context = "signal " + QString::number(sequence.first()).toStdString() + " x"
+                                    + std::to_string(sequence.size()) + ": ";
+        QProcess process;
+        start(process, common() << QStringLiteral("convert") << QStringLiteral("--preset")
+                                << QStringLiteral("normalise-14lufs") << file);
+        QByteArray seen;
+        while (!seen.contains("Converting long.wav…\n") && process.state() == QProcess::Running) {
+            process.waitForReadyRead(1000);
+            seen += process.readAllStandardOutput();
+        }
+        ASSERT_TRUE(seen.contains("Converting long.wav…\n")) << seen.toStdString();
+        // The status is told just before ffmpeg starts.
+        QList<pid_t> children;
+        for (int look = 0; look < 200 && children.isEmpty(); ++look) {
+            children = childrenOf(pid_t(process.processId()));
+            if (children.isEmpty())
+                process.waitForReadyRead(50);
+        }
+        ASSERT_FALSE(children.isEmpty()) << "ffmpeg runs";
+        for (const int signal : sequence)
+            ::kill(pid_t(process.processId()), signal);
+        CliResult result = finish(process);
+        result.out.prepend(QString::fromUtf8(seen));
+        EXPECT_EQ(result.exitCode, 1) << context << result.out.toStdString();
+        EXPECT_TRUE(result.out.contains(QStringLiteral("Stopping…\n"))) << context << result.out.toStdString();
+        EXPECT_TRUE(result.out.contains(QStringLiteral("long.wav\t−14 LUFS\tStopped\n"))) << context;
+        EXPECT_TRUE(result.out.endsWith(QStringLiteral("Stopped — 1 file still queued.\n"))) << context;
+        EXPECT_EQ(entries(QStringLiteral("long")), QStringList{QStringLiteral("long.wav")}) << context;
+        for (const pid_t child : children) {
+            EXPECT_NE(::kill(child, 0), 0) << context << ": ffmpeg " << child << " outlived the program";
+            ::kill(child, SIGKILL);
+        }
     }
-    ASSERT_TRUE(seen.contains("Converting long.wav…\n")) << seen.toStdString();
-    // The status is told just before ffmpeg starts.
-    QList<pid_t> children;
-    for (int look = 0; look < 200 && children.isEmpty(); ++look) {
-        children = childrenOf(pid_t(process.processId()));
-        if (children.isEmpty())
-            process.waitForReadyRead(50);
-    }
-    ASSERT_FALSE(children.isEmpty()) << "ffmpeg runs";
-    ::kill(pid_t(process.processId()), SIGINT);
-    CliResult result = finish(process);
-    result.out.prepend(QString::fromUtf8(seen));
-    EXPECT_EQ(result.exitCode, 1) << result.out.toStdString();
-    EXPECT_TRUE(result.out.contains(QStringLiteral("Stopping…\n"))) << result.out.toStdString();
-    EXPECT_TRUE(result.out.contains(QStringLiteral("long.wav\t−14 LUFS\tStopped\n")));
-    EXPECT_TRUE(result.out.endsWith(QStringLiteral("Stopped — 1 file still queued.\n")));
-    EXPECT_EQ(entries(QStringLiteral("long")), QStringList{QStringLiteral("long.wav")});
-    for (const pid_t child : children)
-        EXPECT_NE(::kill(child, 0), 0) << "ffmpeg " << child << " outlived the program";
 }
