@@ -9,6 +9,7 @@
 #include "app/cli/InterruptWatch.h"
 #include "app/cli/ReportText.h"
 #include "app/cli/TerminalProgress.h"
+#include "convert/MediaScanner.h"
 #include "platform/Failure.h"
 #include "service/SessionStore.h"
 
@@ -24,6 +25,8 @@ namespace vorlik::app {
 namespace {
 
 using analysis::AnalysisRunner;
+
+const QString noAudioFound = QStringLiteral("No audio files found (wav, aiff, flac, mp3, m4a, aac, ogg\u2026).");
 
 // Saves the service's report file of a finished item into `folder`, as the page's Save Report
 // does, but under a free name; says so on `notes` ("Report saved → …") or on `err`.
@@ -98,9 +101,17 @@ QCoro::Task<int> analyseCommand(CommandLine line, QTextStream &out, QTextStream 
         }
     });
 
+    // A named file or folder the queue does not take fails the run, with the page's text for it.
+    bool skipped = false;
     QList<QUrl> urls;
-    for (const QString &argument : line.arguments)
-        urls << QUrl::fromLocalFile(QDir::current().absoluteFilePath(argument));
+    for (const QString &argument : line.arguments) {
+        const QUrl url = QUrl::fromLocalFile(QDir::current().absoluteFilePath(argument));
+        if (convert::MediaScanner::collect(QList<QUrl>{url}, convert::MediaScanner::audioExtensions()).isEmpty()) {
+            err << "\u2717 " << argument << ": " << noAudioFound << Qt::endl;
+            skipped = true;
+        }
+        urls << url;
+    }
     runner.queue(urls);
     if (!runner.hasPending())
         co_return exitFailed;
@@ -143,7 +154,7 @@ QCoro::Task<int> analyseCommand(CommandLine line, QTextStream &out, QTextStream 
         }
     }
     out.flush();
-    co_return failed ? exitFailed : exitSucceeded;
+    co_return failed || skipped ? exitFailed : exitSucceeded;
 }
 
 } // namespace vorlik::app

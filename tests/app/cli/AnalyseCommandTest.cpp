@@ -132,6 +132,19 @@ TEST_F(AnalyseCommand, signInFailureAndNoAudio)
     run = analyse({file(QStringLiteral("notes.txt"), "words")});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.out.contains(QStringLiteral("No audio files found (wav, aiff, flac, mp3, m4a, aac, ogg…).")));
+
+    // A named file or folder the queue does not take is said, each on a line, and fails the run,
+    // though the rest is analysed.
+    ASSERT_TRUE(QDir(m_files.path()).mkdir(QStringLiteral("empty")));
+    run = analyse({file(QStringLiteral("tone.wav"), vorlik::test::sineWAV(0.3)), file(QStringLiteral("clip.mp4"), "video"),
+                   file(QStringLiteral("take"), vorlik::test::sineWAV(0.3)), QStringLiteral("empty")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.out.contains(QStringLiteral("tone.wav: 44100 Hz"))) << run.out.toStdString();
+    for (const char *name : {"clip.mp4", "take", "empty"}) {
+        EXPECT_TRUE(run.err.contains(QStringLiteral("✗ %1: No audio files found (wav, aiff, flac, mp3, m4a, aac, ogg…).\n")
+                                         .arg(QString::fromUtf8(name))))
+            << run.err.toStdString();
+    }
 }
 
 TEST_F(AnalyseCommand, jsonIsTheServicesDocumentAndTheTextIsThePagesReport)
