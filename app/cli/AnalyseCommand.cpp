@@ -135,7 +135,7 @@ QCoro::Task<int> analyseCommand(CommandLine line, QTextStream &out, QTextStream 
         if (item.succeeded != true || !item.analysis) {
             failed = true;
             const QString fallback = item.succeeded.has_value() ? QStringLiteral("Unknown error.") : item.status;
-            err << "\u2717 " << name << ": " << item.errorMessage.value_or(fallback) << Qt::endl;
+            err << "\u2717 " << name << ": " << ReportText::printable(item.errorMessage.value_or(fallback)) << Qt::endl;
             continue;
         }
         if (json) {
@@ -144,7 +144,7 @@ QCoro::Task<int> analyseCommand(CommandLine line, QTextStream &out, QTextStream 
         } else {
             out << Qt::endl << name;
             if (const std::optional<QString> summary = analysis::ReportSummary::line(*item.analysis))
-                out << ": " << *summary;
+                out << ": " << ReportText::printable(*summary);
             out << Qt::endl << ReportText::render(*item.analysis);
         }
         if (reportFolder) {

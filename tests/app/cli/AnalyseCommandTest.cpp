@@ -1,6 +1,7 @@
 // `vorlik analyse` run as a user would, against the stand-in service.
 #include "analysis/JobInfo.h"
 #include "analysis/ReportFormat.h"
+#include "app/cli/ReportText.h"
 #include "tests/analysis/TestAudio.h"
 #include "tests/support/DevServer.h"
 #include "tests/support/TestFiles.h"
@@ -242,3 +243,15 @@ TEST_F(AnalyseCommand, saveReportNeverWritesOverAFile)
 }
 
 } // namespace
+
+// The service's strings reach a terminal: a control character in them is shown, not obeyed.
+TEST(ReportText, ControlCharactersFromTheServiceAreShownNotObeyed)
+{
+    const QByteArray json = R"({"container": {"format_name": "wav\u001b[2J", "tags": {"key\nline": "a\rb\u0007c\u007fd\u009be"}}})";
+    const QString text = vorlik::app::ReportText::render(vorlik::analysis::AnalysisPayload::fromJSON(json));
+    EXPECT_TRUE(text.contains(QStringLiteral("wav\uFFFD[2J"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("key\uFFFDline"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("a\uFFFDb\uFFFDc\uFFFDd\uFFFDe"))) << text.toStdString();
+    for (const QChar c : text)
+        EXPECT_TRUE(c == u'\n' || (c >= u' ' && c != u'\x7f' && (c < u'\x80' || c > u'\x9f'))) << int(c.unicode());
+}
