@@ -1,6 +1,6 @@
 #pragma once
-// How far the item being analysed has got: its upload (bytes of the request body sent, of its
-// whole size), then its job on the service (running since `since`), which says nothing of how
+// How far the item being analysed has got: its upload (bytes of the file sent, of its size),
+// then its job on the service (running since `since`), which says nothing of how
 // far it is.
 #include <QString>
 #include <QUuid>

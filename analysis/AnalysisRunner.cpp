@@ -229,8 +229,10 @@ void AnalysisRunner::uploadAdvanced(const QUuid &id, qint64 sent, qint64 total)
     // A late word from an upload that was stopped, or from an earlier item, is not this item's.
     if (!m_progress || m_progress->item != id || m_progress->stage != Progress::Stage::uploading)
         return;
-    m_progress->sent = sent;
-    m_progress->total = total;
+    // The bar counts the file's bytes against its size, as shown from the start; the request's
+    // multipart head and tail around them are spread over them.
+    const qint64 size = m_progress->total;
+    m_progress->sent = total > 0 ? qint64(double(std::min(sent, total)) / double(total) * double(size)) : 0;
     // The network layer reports every few kilobytes: the page hears of it ten times a second.
     const auto now = std::chrono::steady_clock::now();
     if (sent < total && now - m_progressShown < std::chrono::milliseconds(100))

@@ -37,6 +37,10 @@ ConvertRunner::produceMeasured(QPointer<ConvertRunner> self, std::shared_ptr<Run
 
     // Measures a file; on failure the item says why and there is no reading.
     auto measured = [&](const QString &file) -> QCoro::Task<std::optional<Loudness>> {
+        // A measurement has no fraction of its own: the row counts its seconds rather than keep
+        // the last conversion's "100%", and the queue does not take the item for nearly done.
+        if (self)
+            self->advanceProgress(itemID, FFmpegProgress());
         QCoro::Task<LoudnessReading> measuring = LoudnessMeter::measure(run->ffmpeg, file, run->cancellation, publish);
         LoudnessReading reading = co_await measuring;
         box->clear();

@@ -82,9 +82,10 @@ bool FFmpegProgress::readLine(QStringView line)
     if (text.isEmpty())
         return false;
     if (!m_inputDescribed) {
-        // The first input's description; a metadata tag named "Duration" is padded before its
-        // colon, so it never reads as this line.
-        if (text.startsWith(QLatin1String("Duration: "))) {
+        // The first input's description, indented by exactly two spaces: a metadata tag named
+        // "Duration" is indented further (and padded before its colon), and a line break in a
+        // file name starts a line without that indent unless the name itself holds the spaces.
+        if (line.startsWith(QLatin1String("  Duration: "))) {
             m_inputDescribed = true;
             const std::optional<QStringView> value = field(text, u"Duration:");
             m_duration = value ? timestamp(*value) : std::nullopt;

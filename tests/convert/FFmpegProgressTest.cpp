@@ -1,5 +1,6 @@
 #include "TestMedia.h"
 
+#include "convert/ConversionProgress.h"
 #include "convert/ConvertRunner.h"
 #include "convert/FFmpegProgress.h"
 #include "tests/support/TestFiles.h"
@@ -118,3 +119,14 @@ INSTANTIATE_TEST_SUITE_P(
                      },
                      3030, 1820}),
     [](const testing::TestParamInfo<ProgressCase> &info) { return std::string(info.param.name); });
+
+// A run that has passed its source's stated length goes on for a while: it is not done yet.
+TEST(ConversionProgressText, PastTheStatedLengthHoldsAt99WithoutATimeLeft)
+{
+    using vorlik::convert::ConversionProgress;
+    const ConversionProgress::Clock::time_point now = ConversionProgress::Clock::now();
+    const ConversionProgress past{now - std::chrono::seconds(10), now - std::chrono::seconds(10), 1.0};
+    EXPECT_EQ(past.text(now).toStdString(), "99%");
+    const ConversionProgress half{now - std::chrono::seconds(10), now - std::chrono::seconds(10), 0.5};
+    EXPECT_EQ(half.text(now), QStringLiteral("50% \u00B7 0:10 left"));
+}

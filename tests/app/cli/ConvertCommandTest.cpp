@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -144,7 +145,9 @@ TEST_F(ConvertCommand, OnATerminalTheFilesShowABarSideBySide)
     const CliResult result = runCommand(QStringLiteral("script"),
                                         {QStringLiteral("-qec"), words.join(u' '), QStringLiteral("/dev/null")});
     ASSERT_EQ(result.exitCode, 0) << result.out.toStdString() << result.err.toStdString();
-    EXPECT_TRUE(result.out.contains(QStringLiteral("\r\x1b[Kone.wav ["))) << result.out.toStdString();
+    // A line per file converting, drawn together: one.wav's bar with two.wav's right under it.
+    static const QRegularExpression bothBars(QStringLiteral("\\r\\x1b\\[Jone\\.wav \\[[#-]+\\] [^\\n]*\\r?\\ntwo\\.wav \\["));
+    EXPECT_TRUE(result.out.contains(bothBars)) << result.out.toStdString();
     EXPECT_TRUE(result.out.contains(QStringLiteral("one.wav\t−14 LUFS\t✓ Done → one_-14LUFS.wav")));
     EXPECT_TRUE(result.out.contains(QStringLiteral("two.wav\t−14 LUFS\t✓ Done → two_-14LUFS.wav")));
     EXPECT_TRUE(result.out.contains(QStringLiteral("Queue finished — 2 done, 0 failed.")));
