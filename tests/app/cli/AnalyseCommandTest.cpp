@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 
@@ -238,6 +239,12 @@ TEST_F(AnalyseCommand, saveReportNeverWritesOverAFile)
     EXPECT_EQ(QDir(m_files.filePath(QStringLiteral("reports"))).entryList(QDir::Files | QDir::Hidden),
               (QStringList{QStringLiteral("tone_report (1).txt"), QStringLiteral("tone_report.txt")}));
     EXPECT_EQ(vorlik::test::readFile(m_files.filePath(QStringLiteral("reports/tone_report.txt"))), "my own notes");
+    // Readable as any file the user writes: the mode a plain write gets under the umask.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat status {};
+    ASSERT_EQ(::stat(QFile::encodeName(m_files.filePath(QStringLiteral("reports/tone_report (1).txt"))).constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
     EXPECT_EQ(vorlik::test::readFile(m_files.filePath(QStringLiteral("reports/tone_report (1).txt"))),
               lastJob(QStringLiteral("/download/report")));
 }
