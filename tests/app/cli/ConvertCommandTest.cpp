@@ -269,6 +269,8 @@ TEST_F(ConvertCommand, InterruptStopsTheRunAndLeavesNothingBehind)
         const std::string context = "signal " + QString::number(sequence.first()).toStdString() + " x"
                                     + std::to_string(sequence.size()) + ": ";
         QProcess process;
+        // A program started in the background by a script inherits Ctrl-C ignored, and keeps it so.
+        process.setChildProcessModifier([] { ::signal(SIGINT, SIG_DFL); });
         start(process, common() << QStringLiteral("convert") << QStringLiteral("--preset")
                                 << QStringLiteral("normalise-14lufs") << file);
         QByteArray seen;
@@ -289,7 +291,7 @@ TEST_F(ConvertCommand, InterruptStopsTheRunAndLeavesNothingBehind)
             ::kill(pid_t(process.processId()), signal);
         CliResult result = finish(process);
         result.out.prepend(QString::fromUtf8(seen));
-        EXPECT_EQ(result.exitCode, 1) << context << result.out.toStdString();
+        EXPECT_EQ(result.exitCode, 1) << context << result.out.toStdString() << result.err.toStdString();
         EXPECT_TRUE(result.out.contains(QStringLiteral("Stopping…\n"))) << context << result.out.toStdString();
         EXPECT_TRUE(result.out.contains(QStringLiteral("long.wav\t−14 LUFS\tStopped\n"))) << context;
         EXPECT_TRUE(result.out.endsWith(QStringLiteral("Stopped — 1 file still queued.\n"))) << context;
