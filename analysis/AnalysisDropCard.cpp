@@ -25,6 +25,7 @@ AnalysisDropCard::AnalysisDropCard(QWidget *parent) : AnalysisCard(parent)
     titleFont.setLetterSpacing(QFont::AbsoluteSpacing, 0.6);
     title->setFont(titleFont);
     m_busy = new QProgressBar(this);
+    m_busy->setAccessibleName(QStringLiteral("Analysing"));
     m_busy->setRange(0, 0);
     m_busy->setTextVisible(false);
     m_busy->setFixedSize(70, 6);

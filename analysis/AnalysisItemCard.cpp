@@ -126,6 +126,8 @@ void AnalysisItemCard::setItem(const AnalysisRunner::Item &item, bool expanded, 
         m_chevronName = chevron;
         m_chevron->setIcon(SymbolIcon::icon(chevron, symbolColor, 14));
         m_chevron->setToolTip(expanded ? QStringLiteral("Close") : QStringLiteral("Open"));
+        // An icon alone says nothing to a screen reader: the name tells what it does.
+        m_chevron->setAccessibleName(expanded ? QStringLiteral("Hide details") : QStringLiteral("Show details"));
     }
     const QString symbol = failed ? QStringLiteral("exclamationmark.triangle.fill") : QStringLiteral("waveform");
     if (symbol != m_symbolName) {

@@ -17,6 +17,9 @@ AnalysisItemList::AnalysisItemList(QWidget *parent) : QScrollArea(parent)
     setWidget(m_box);
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
+    // No Tab stop of its own, where the focus would show no mark: Tab goes through the
+    // cards' controls, and the area scrolls to the one that has the focus.
+    setFocusPolicy(Qt::NoFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setAutoFillBackground(false);
     m_box->setAutoFillBackground(false);

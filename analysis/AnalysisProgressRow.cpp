@@ -13,6 +13,7 @@ using Stage = AnalysisRunner::Progress::Stage;
 AnalysisProgressRow::AnalysisProgressRow(QWidget *parent)
     : QWidget(parent), m_bar(new QProgressBar(this)), m_label(new QLabel(this))
 {
+    m_bar->setAccessibleName(QStringLiteral("Progress"));
     setObjectName(QStringLiteral("itemProgress"));
     m_bar->setTextVisible(false);
     m_bar->setFixedSize(140, 6);

@@ -2,6 +2,7 @@
 
 #include "app/AboutView.h"
 #include "app/AppIcon.h"
+#include "app/WindowKeys.h"
 #include "app/WindowPresentation.h"
 
 #include <QVBoxLayout>
@@ -18,6 +19,7 @@ AboutWindowController::AboutWindowController(std::function<void()> showReleaseNo
     m_window->setWindowTitle(QStringLiteral("About Vorlik Desktop"));
     m_window->setWindowIcon(AppIcon::icon());
     m_window->setFixedSize(340, 300);
+    WindowKeys::install(m_window.get(), WindowKeys::Closing::onEscapeAndCtrlW);
     auto *layout = new QVBoxLayout(m_window.get());
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);

@@ -35,6 +35,8 @@ ConversionToolsSection::ConversionToolsSection(platform::Settings &settings, QWi
     setObjectName(QStringLiteral("conversionToolsSection"));
     m_override->setObjectName(QStringLiteral("ffmpegOverrideField"));
     m_override->setPlaceholderText(QStringLiteral("Path to an ffmpeg binary (optional override)"));
+    // A placeholder disappears once there is text; the name stays.
+    m_override->setAccessibleName(QStringLiteral("FFmpeg path"));
     m_override->setText(m_settings.ffmpegPathOverride());
     m_override->setClearButtonEnabled(false);
     m_choose->setObjectName(QStringLiteral("chooseFFmpegButton"));

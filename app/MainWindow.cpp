@@ -4,6 +4,7 @@
 #include "app/RootView.h"
 
 #include <QCloseEvent>
+#include <QScreen>
 
 namespace vorlik::app {
 
@@ -13,8 +14,24 @@ MainWindow::MainWindow(RootView *root, QWidget *parent) : QMainWindow(parent), m
     setWindowTitle(QStringLiteral("Vorlik Desktop"));
     setWindowIcon(AppIcon::icon());
     setCentralWidget(root);
-    root->setMinimumSize(minimumContentSize);
-    resize(defaultSize);
+    fitScreen();
+}
+
+void MainWindow::fitScreen()
+{
+    // A small or highly scaled screen (1920 × 1080 at 2× leaves about 960 × 520) takes a window
+    // that fits inside it, room left for the frame, and one the user can shrink further: the
+    // pages scroll.
+    const QScreen *place = screen();
+    if (!place) {
+        m_root->setMinimumSize(minimumContentSize);
+        resize(defaultSize);
+        return;
+    }
+    const QSize available = place->availableGeometry().size();
+    const QSize room = (available - frameAllowance).expandedTo(QSize(320, 240));
+    m_root->setMinimumSize(minimumContentSize.boundedTo(room * 0.8));
+    resize(defaultSize.boundedTo(room));
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -1,5 +1,6 @@
 #pragma once
-// The one main window ("Vorlik Desktop", 1200 × 780 at first) around the RootView. Closing it
+// The one main window ("Vorlik Desktop", 1200 × 780 at first, less where the screen is smaller)
+// around the RootView. Closing it
 // quits the application, subject to the quit guard: the close goes through `mayClose`.
 #include <QMainWindow>
 
@@ -14,6 +15,8 @@ class MainWindow : public QMainWindow {
 public:
     static constexpr QSize defaultSize{1200, 780};
     static constexpr QSize minimumContentSize{820, 560};
+    // What a desktop's window frame and title bar take, at most.
+    static constexpr QSize frameAllowance{16, 48};
 
     explicit MainWindow(RootView *root, QWidget *parent = nullptr);
 
@@ -25,6 +28,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void fitScreen();
+
     RootView *m_root;
     std::function<bool()> m_mayClose;
 };

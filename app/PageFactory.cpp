@@ -5,7 +5,7 @@
 #include "app/QueueEndNotice.h"
 #include "convert/ConvertView.h"
 #include "platform/Settings.h"
-#include "web/WebTabView.h"
+#include "app/WebTabSlot.h"
 
 namespace vorlik::app {
 
@@ -31,12 +31,11 @@ Page PageFactory::make(AppTab tab, QWidget *parent) const
 
 Page PageFactory::webPage(AppTab tab, QWidget *parent) const
 {
-    // With "skipWebTabs" no web view is created at all.
+    // With "skipWebTabs" no web view is created at all; otherwise the window fills the slot
+    // once it is on screen.
     if (m_settings.boolean(QStringLiteral("skipWebTabs")))
         return Page::of(new PlaceholderPage(title(tab), parent));
-    const bool correction = tab == AppTab::analysis;
-    return Page::of(new web::WebTabView(correction ? web::WebTabView::correctionURL() : web::WebTabView::cinemaURL(),
-                                        correction, m_store, false, parent));
+    return Page::of(new WebTabSlot(tab == AppTab::analysis, parent));
 }
 
 Page PageFactory::convertPage(QWidget *parent) const

@@ -3,6 +3,8 @@
 #include "app/AppIcon.h"
 #include "app/ConversionToolsSection.h"
 #include "app/PreferencesView.h"
+#include "app/ShellAccessibility.h"
+#include "app/WindowKeys.h"
 #include "app/WindowPresentation.h"
 #include "ffmpeg/FFmpegInstallSheet.h"
 
@@ -23,6 +25,9 @@ PreferencesWindowController::PreferencesWindowController(platform::Settings &set
     m_window->setWindowTitle(QStringLiteral("Vorlik Desktop Settings"));
     m_window->setWindowIcon(AppIcon::icon());
     m_window->setFixedSize(600, 420);
+    WindowKeys::install(m_window.get(), WindowKeys::Closing::onEscapeAndCtrlW);
+    ShellAccessibility::install();
+    ShellAccessibility::refresh(m_window.get());
 
     auto *scroll = new QScrollArea(m_window.get());
     scroll->setObjectName(QStringLiteral("preferencesScroll"));
@@ -30,6 +35,9 @@ PreferencesWindowController::PreferencesWindowController(platform::Settings &set
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setWidget(m_view);
+    // Not a Tab stop of its own (it would hold the focus without showing it): Tab goes
+    // through the controls, and the area scrolls to the one that has the focus.
+    scroll->setFocusPolicy(Qt::NoFocus);
 
     auto *layout = new QVBoxLayout(m_window.get());
     layout->setContentsMargins(0, 0, 0, 0);

@@ -3,23 +3,33 @@
 #include "app/AppWindows.h"
 #include "app/BuildTag.h"
 #include "app/ConnectionPill.h"
+#include "app/FirstPicture.h"
 #include "app/PageFactory.h"
+#include "app/ShellAccessibility.h"
 #include "app/SignInPopover.h"
 #include "app/StartupTask.h"
 #include "app/UpdateBadge.h"
 #include "app/UpdateSheet.h"
+#include "app/WebTabSlot.h"
+#include "app/WebTabsModule.h"
+#include "app/WindowKeys.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
 #include "service/APIClient.h"
 #include "service/SessionStore.h"
 #include "web/DropRouter.h"
+#include "web/WebTabsInterface.h"
 
 #include <QButtonGroup>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <functional>
 
 namespace vorlik::app {
 
@@ -38,7 +48,9 @@ bool isWebTab(AppTab tab)
 const QString tabStyle = QStringLiteral(
     "QPushButton[appTab=\"true\"] { border: none; border-radius: 6px; padding: 5px 12px; background: transparent; }"
     "QPushButton[appTab=\"true\"]:hover { background: palette(midlight); }"
-    "QPushButton[appTab=\"true\"]:checked { background: palette(highlight); color: palette(highlighted-text); }");
+    "QPushButton[appTab=\"true\"]:checked { background: palette(highlight); color: palette(highlighted-text); }"
+    // The keyboard's place: a dark ring, clear on the bar and on the selected tab's fill alike.
+    "QPushButton[appTab=\"true\"]:focus { border: 2px solid palette(text); padding: 3px 10px; }");
 
 } // namespace
 
@@ -46,15 +58,17 @@ RootView::RootView(service::SessionStore &store, AppWindows &windows, update::Up
                    platform::Settings &settings, QWidget *parent)
     : QWidget(parent), m_store(store), m_windows(windows), m_updater(updater), m_settings(settings)
 {
+    ShellAccessibility::install();
     setObjectName(QStringLiteral("rootView"));
     m_stack = new QStackedWidget(this);
     m_stack->setObjectName(QStringLiteral("pageStack"));
 
-    const PageFactory factory(store, [&windows] { windows.showPreferences(); }, settings);
-    for (AppTab tab : allTabs) {
-        m_pages[indexOf(tab)] = factory.make(tab, m_stack);
-        m_stack->addWidget(m_pages[indexOf(tab)].view);
-    }
+    // Only the selected page belongs in the window's first picture: the others are made right
+    // after it (or as soon as they are asked for), and an empty widget holds their place.
+    m_factory = std::make_unique<PageFactory>(store, [&windows] { windows.showPreferences(); }, settings);
+    for (std::size_t index = 0; index < allTabs.size(); ++index)
+        m_stack->addWidget(new QWidget(m_stack));
+    ensurePage(m_selected);
 
     auto *divider = new QFrame(this);
     divider->setFrameShape(QFrame::HLine);
@@ -77,8 +91,40 @@ RootView::RootView(service::SessionStore &store, AppWindows &windows, update::Up
     web::DropRouter::shared().webTabActive = isWebTab(m_selected);
     m_stack->setCurrentIndex(indexOf(m_selected));
     m_tabButtons[indexOf(m_selected)]->setChecked(true);
+
+    for (QObject *control : {static_cast<QObject *>(m_tabBar), static_cast<QObject *>(m_popover)})
+        ShellAccessibility::refresh(control);
+    for (QAbstractButton *button : m_tabButtons)
+        ShellAccessibility::refresh(button);
+    addTabKeys();
+    WindowKeys::install(this);
+
+    FirstPicture::whenShown(this, [this] { onFirstPicture(); });
+}
+
+void RootView::addTabKeys()
+{
+    // Each key presses the tab's button, so a key switches tabs exactly as a click does.
+    const auto bind = [this](const QList<QKeySequence> &keys, std::function<AppTab()> target) {
+        for (const QKeySequence &key : keys) {
+            auto *shortcut = new QShortcut(key, this);
+            shortcut->setContext(Qt::WindowShortcut);
+            connect(shortcut, &QShortcut::activated, this, [this, target] {
+                QAbstractButton *button = m_tabButtons[indexOf(target())];
+                if (!button->isChecked())
+                    button->click();
+            });
+        }
+    };
+    const auto step = [this](int by) {
+        return [this, by] { return allTabs[(indexOf(m_selected) + by + allTabs.size()) % allTabs.size()]; };
+    };
+    bind({QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}, step(1));
+    bind({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab),
+          QKeySequence(Qt::CTRL | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)},
+         step(-1));
     for (AppTab tab : allTabs)
-        m_pages[indexOf(tab)].setActive(tab == m_selected);
+        bind({QKeySequence(Qt::ALT | Qt::Key(Qt::Key_1 + indexOf(tab)))}, [tab] { return tab; });
 }
 
 RootView::~RootView() = default;
@@ -86,6 +132,7 @@ RootView::~RootView() = default;
 QWidget *RootView::makeTabBar()
 {
     auto *bar = new QWidget(this);
+    m_tabBar = bar;
     bar->setObjectName(QStringLiteral("tabBar"));
     bar->setStyleSheet(tabStyle);
     auto *row = new QHBoxLayout(bar);
@@ -100,6 +147,7 @@ QWidget *RootView::makeTabBar()
         button->setProperty("appTab", true);
         button->setCheckable(true);
         button->setCursor(Qt::PointingHandCursor);
+        button->setToolTip(QStringLiteral("%1 (Alt+%2)").arg(title(tab)).arg(indexOf(tab) + 1));
         m_tabGroup->addButton(button, indexOf(tab));
         m_tabButtons[indexOf(tab)] = button;
         row->addWidget(button);
@@ -118,15 +166,31 @@ QWidget *RootView::makeTabBar()
     return bar;
 }
 
+Page &RootView::ensurePage(AppTab tab)
+{
+    Page &made = m_pages[indexOf(tab)];
+    if (made.view)
+        return made;
+    made = m_factory->make(tab, m_stack);
+    QWidget *placeholder = m_stack->widget(indexOf(tab));
+    m_stack->insertWidget(indexOf(tab), made.view);
+    m_stack->removeWidget(placeholder);
+    delete placeholder;
+    m_stack->setCurrentIndex(indexOf(m_selected));
+    made.setActive(tab == m_selected);
+    return made;
+}
+
 void RootView::select(AppTab tab)
 {
     m_tabButtons[indexOf(tab)]->setChecked(true);
     if (tab == m_selected)
         return;
+    ensurePage(tab);
     m_selected = tab;
     // The page that goes away is told first, so two pages are never active at once.
     for (AppTab other : allTabs)
-        if (other != tab)
+        if (other != tab && m_pages[indexOf(other)].view)
             m_pages[indexOf(other)].setActive(false);
     // Native drops on a web view go to the selected web tab only while one is selected.
     web::DropRouter::shared().webTabActive = isWebTab(tab);
@@ -136,9 +200,9 @@ void RootView::select(AppTab tab)
     emit selectedChanged(tab);
 }
 
-QWidget *RootView::page(AppTab tab) const
+QWidget *RootView::page(AppTab tab)
 {
-    return m_pages[indexOf(tab)].view;
+    return ensurePage(tab).view;
 }
 
 QAbstractButton *RootView::tabButton(AppTab tab) const
@@ -173,13 +237,39 @@ void RootView::setServerBuild(const std::optional<QString> &build)
     emit serverBuildChanged();
 }
 
-void RootView::showEvent(QShowEvent *event)
+void RootView::onFirstPicture()
 {
-    QWidget::showEvent(event);
-    if (m_startupStarted)
-        return;
-    m_startupStarted = true;
+    m_shown = true;
+    diagnostics::DiagnosticsLogger::shared().log(QStringLiteral("app"), QStringLiteral("main window shown"));
     runStartup(QPointer<RootView>(this));
+    // The pages not in the first picture, one per turn of the event loop.
+    for (AppTab tab : allTabs)
+        QTimer::singleShot(0, this, [this, tab] { ensurePage(tab); });
+    QTimer::singleShot(0, this, [this] { startWebTabs(); });
+    emit shown();
+}
+
+void RootView::startWebTabs()
+{
+    QList<QPointer<WebTabSlot>> waiting;
+    for (AppTab tab : allTabs)
+        if (auto *place = qobject_cast<WebTabSlot *>(ensurePage(tab).view))
+            waiting.append(place);
+    if (waiting.isEmpty())
+        return;
+    const web::WebTabsInterface *module = WebTabsModule::load();
+    if (!module)
+        return;
+    // One tab per turn of the event loop, Correction first: its page starts loading while the
+    // other tab is made.
+    for (const QPointer<WebTabSlot> &place : waiting) {
+        QTimer::singleShot(0, this, [this, module, place] {
+            if (!place)
+                return;
+            QWidget *tab = module->makeTab(place->isCorrection(), m_store, place->isActive(), place);
+            place->attach(tab, module->setActive);
+        });
+    }
 }
 
 QCoro::Task<void> RootView::runStartup(QPointer<RootView> self)

@@ -2,8 +2,11 @@
 // The main window's content: the tab bar row (the four tabs, the update badge, the build tag
 // and the connection pill), a divider, and the four pages, made once and kept alive. Only the
 // selected page is visible and receives input; each page is told whether it is the active one.
-// When the window first appears the start-up task restores the connection and asks the
-// service for its build.
+// Once the window's first picture is on screen ("main window shown" in the log) the start-up
+// task restores the connection and asks the service for its build, and the web engine starts
+// and fills the two web tabs: none of that holds up the window's appearance.
+// Ctrl+Tab / Ctrl+Shift+Tab, Ctrl+PgDn / Ctrl+PgUp and Alt+1…4 press a tab's button, so a key
+// switches tabs exactly as a click does.
 #include "app/AppTab.h"
 #include "app/Page.h"
 
@@ -12,6 +15,7 @@
 #include <QWidget>
 
 #include <array>
+#include <memory>
 #include <optional>
 
 class QAbstractButton;
@@ -47,7 +51,8 @@ public:
 
     AppTab selected() const { return m_selected; }
     void select(AppTab tab);
-    QWidget *page(AppTab tab) const;
+    // The page of a tab, made now if it was not yet.
+    QWidget *page(AppTab tab);
     QAbstractButton *tabButton(AppTab tab) const;
 
     ConnectionPill *pill() const { return m_pill; }
@@ -63,17 +68,21 @@ public:
     std::optional<QString> serverBuild() const { return m_serverBuild; }
     void setServerBuild(const std::optional<QString> &build);
     bool isStartupFinished() const { return m_startupFinished; }
+    // The window has been on screen and the work that waited for it has started.
+    bool wasShown() const { return m_shown; }
 
 signals:
     void selectedChanged(vorlik::app::AppTab tab);
     void serverBuildChanged();
     void startupTaskFinished();
-
-protected:
-    void showEvent(QShowEvent *event) override;
+    void shown();
 
 private:
     QWidget *makeTabBar();
+    void addTabKeys();
+    Page &ensurePage(AppTab tab);
+    void onFirstPicture();
+    void startWebTabs();
     void showSignIn();
     static QCoro::Task<void> runSignOut(QPointer<RootView> self, service::SessionStore *store);
     static QCoro::Task<void> runStartup(QPointer<RootView> self);
@@ -83,9 +92,11 @@ private:
     update::UpdateManager &m_updater;
     platform::Settings &m_settings;
     AppTab m_selected = AppTab::analysis;
+    std::unique_ptr<PageFactory> m_factory;
     std::array<Page, allTabs.size()> m_pages;
     std::array<QAbstractButton *, allTabs.size()> m_tabButtons{};
     QButtonGroup *m_tabGroup = nullptr;
+    QWidget *m_tabBar = nullptr;
     QStackedWidget *m_stack = nullptr;
     UpdateBadge *m_updateBadge = nullptr;
     UpdateSheet *m_updateSheet = nullptr;
@@ -93,7 +104,7 @@ private:
     ConnectionPill *m_pill = nullptr;
     SignInPopover *m_popover = nullptr;
     std::optional<QString> m_serverBuild;
-    bool m_startupStarted = false;
+    bool m_shown = false;
     bool m_startupFinished = false;
 };
 

@@ -30,6 +30,7 @@ SignInPopover::SignInPopover(service::SessionStore &store, QWidget *parent)
     m_key->setObjectName(QStringLiteral("clientKeyField"));
     m_key->setEchoMode(QLineEdit::Password);
     m_key->setPlaceholderText(QStringLiteral("Client key"));
+    m_key->setAccessibleName(QStringLiteral("Client key"));
     m_key->setMinimumWidth(260);
 
     m_connect->setObjectName(QStringLiteral("connectButton"));

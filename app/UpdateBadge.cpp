@@ -16,7 +16,8 @@ UpdateBadge::UpdateBadge(update::UpdateManager &updater, QWidget *parent) : QToo
     setIcon(symbol(palette().color(QPalette::Highlight)));
     setStyleSheet(QStringLiteral("QToolButton#updateBadge { color: palette(highlight); font-weight: 600;"
                                  " padding: 2px 6px; border-radius: 6px; }"
-                                 "QToolButton#updateBadge:hover { background: palette(midlight); }"));
+                                 "QToolButton#updateBadge:hover { background: palette(midlight); }"
+                                 "QToolButton#updateBadge:focus { border: 2px solid palette(text); padding: 0px 4px; }"));
     connect(this, &QToolButton::clicked, this, [this] { m_updater.setShowSheet(true); });
     connect(&m_updater, &update::UpdateManager::updateAvailableChanged, this, &UpdateBadge::refresh);
     connect(&m_updater, &update::UpdateManager::latestVersionChanged, this, &UpdateBadge::refresh);

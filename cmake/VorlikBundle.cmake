@@ -1,14 +1,15 @@
-# vorlik_add_app_bundle(TARGET program [OUTPUT_DIR dir] [VERSION text] [BUILD number] [NAME target])
+# vorlik_add_app_bundle(TARGET program [OUTPUT_DIR dir] [VERSION text] [BUILD number] [NAME target]
+#                       [MODULES module targets...])
 #
 # Lays out "Vorlik Desktop.app" for a program target after every build of it:
 #   Contents/Info.plist            identifier, version, build, executable and name
-#   Contents/MacOS/<program>       the program itself
+#   Contents/MacOS/<program>       the program itself, and the MODULES it loads beside it
 #   Contents/Resources/            CHANGELOG.md (the release notes) and the icon
 # VERSION and BUILD default to the project's (the top CMakeLists.txt); other values make
 # bundles for tests of the updater. OUTPUT_DIR defaults to the top build folder. NAME names the
 # custom target that builds the bundle (default: <program>_bundle).
 function(vorlik_add_app_bundle)
-  cmake_parse_arguments(ARG "" "TARGET;OUTPUT_DIR;VERSION;BUILD;NAME" "" ${ARGN})
+  cmake_parse_arguments(ARG "" "TARGET;OUTPUT_DIR;VERSION;BUILD;NAME" "MODULES" ${ARGN})
   if(NOT ARG_TARGET)
     message(FATAL_ERROR "vorlik_add_app_bundle: TARGET is required")
   endif()
@@ -38,16 +39,24 @@ function(vorlik_add_app_bundle)
   set(plist_source ${CMAKE_CURRENT_BINARY_DIR}/${ARG_NAME}.Info.plist)
   configure_file(${CMAKE_SOURCE_DIR}/app/bundle/Info.plist.in ${plist_source} @ONLY)
 
+  set(module_commands)
+  set(module_files)
+  foreach(module IN LISTS ARG_MODULES)
+    list(APPEND module_commands COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${module}> "${bundle}/Contents/MacOS/")
+    list(APPEND module_files ${module} $<TARGET_FILE:${module}>)
+  endforeach()
+
   set(stamp ${CMAKE_CURRENT_BINARY_DIR}/${ARG_NAME}.stamp)
   add_custom_command(OUTPUT ${stamp}
     COMMAND ${CMAKE_COMMAND} -E rm -rf "${bundle}"
     COMMAND ${CMAKE_COMMAND} -E make_directory "${bundle}/Contents/MacOS" "${bundle}/Contents/Resources"
     COMMAND ${CMAKE_COMMAND} -E copy ${plist_source} "${bundle}/Contents/Info.plist"
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${ARG_TARGET}> "${bundle}/Contents/MacOS/${executable}"
+    ${module_commands}
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/CHANGELOG.md "${bundle}/Contents/Resources/CHANGELOG.md"
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/app/bundle/vorlik.svg "${bundle}/Contents/Resources/vorlik.svg"
     COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
-    DEPENDS ${ARG_TARGET} $<TARGET_FILE:${ARG_TARGET}> ${plist_source}
+    DEPENDS ${ARG_TARGET} $<TARGET_FILE:${ARG_TARGET}> ${module_files} ${plist_source}
             ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${CMAKE_SOURCE_DIR}/app/bundle/vorlik.svg
     COMMENT "Bundling ${executable} as ${bundle}"
     VERBATIM)

@@ -85,6 +85,9 @@ ConvertView::ConvertView(service::SessionStore &store, platform::Settings &setti
     m_scroll->setWidget(content);
     m_scroll->setWidgetResizable(true);
     m_scroll->setFrameShape(QFrame::NoFrame);
+    // No Tab stop of its own, where the focus would show no mark: Tab goes through the
+    // controls, and the area scrolls to the one that has the focus.
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->viewport()->setAutoFillBackground(false);
     m_scroll->installEventFilter(this);

@@ -1,5 +1,6 @@
 #include "convert/PresetCard.h"
 
+#include "convert/CardItemDelegate.h"
 #include "convert/LoudnessSearch.h"
 
 #include "analysis/AnalysisCard.h"
@@ -32,6 +33,7 @@ PresetCard::PresetCard(PresetCardDescription description, QAbstractItemModel *qu
     : QWidget(parent), m_description(std::move(description)), m_filter(new QSortFilterProxyModel(this))
 {
     setObjectName(QStringLiteral("presetCard-") + m_description.key);
+    setAccessibleName(m_description.title);
     m_filter->setSourceModel(queue);
     m_filter->setFilterRole(QueueModel::PresetIDRole);
 
@@ -85,7 +87,7 @@ PresetCard::PresetCard(PresetCardDescription description, QAbstractItemModel *qu
     m_items->setUniformItemSizes(true);
     m_items->setSelectionMode(QAbstractItemView::NoSelection);
     m_items->setFocusPolicy(Qt::NoFocus);
-    m_items->setTextElideMode(Qt::ElideMiddle);
+    m_items->setItemDelegate(new CardItemDelegate(m_items));
     m_items->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_items->setFrameShape(QFrame::NoFrame);
     m_items->viewport()->setAutoFillBackground(false);
@@ -102,6 +104,9 @@ PresetCard::PresetCard(PresetCardDescription description, QAbstractItemModel *qu
     // Narrower than the style's usual button when the card is narrow, never narrower than the text.
     for (QPushButton *button : {m_chooseFiles, m_chooseFolder, m_clear})
         button->setMinimumWidth(button->fontMetrics().horizontalAdvance(button->text()) + 14);
+    // Four cards have the same buttons: each is named with its card's title as well.
+    for (QPushButton *button : {m_chooseFiles, m_chooseFolder, m_clear})
+        button->setAccessibleName(button->text() + QStringLiteral(" (") + m_description.title + u')');
     connect(m_chooseFiles, &QPushButton::clicked, this, &PresetCard::chooseFilesRequested);
     connect(m_chooseFolder, &QPushButton::clicked, this, &PresetCard::chooseFolderRequested);
     connect(m_clear, &QPushButton::clicked, this, &PresetCard::clearRequested);

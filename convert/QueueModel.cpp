@@ -43,13 +43,27 @@ QVariant QueueModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return QFileInfo(item.input).fileName() + QStringLiteral("  \u2014  ") + item.status;
+    case Qt::AccessibleTextRole:
+        return QFileInfo(item.input).fileName() + QStringLiteral(", ") + item.status;
+    case Qt::AccessibleDescriptionRole: {
+        // What a screen reader says after the name: the failure or note, then the actions.
+        QStringList actions;
+        if (item.succeeded == false)
+            actions.append(QStringLiteral("Retry"));
+        if (item.output && !item.output->isEmpty())
+            actions.append(QStringLiteral("Reveal"));
+        actions.append(QStringLiteral("Remove"));
+        const QString said = detail(item);
+        return (said.isEmpty() ? QString() : said + QStringLiteral(". ")) + QStringLiteral("Actions: ")
+               + actions.join(QStringLiteral(", "));
+    }
     case Qt::ToolTipRole:
         return detail(item).isEmpty() ? item.input : detail(item);
     case Qt::ForegroundRole:
         if (item.succeeded == true)
-            return QColor(0x2e, 0x8a, 0x47);
+            return doneColor();
         if (item.succeeded == false)
-            return QColor(0xc9, 0x34, 0x34);
+            return failedColor();
         return {};
     case NameRole:
         return QFileInfo(item.input).fileName();

@@ -6,6 +6,7 @@
 #include "service/Preset.h"
 
 #include <QAbstractListModel>
+#include <QColor>
 #include <QList>
 #include <QSet>
 #include <QUuid>
@@ -47,6 +48,9 @@ public:
 
     // The line under a row, empty for none (its height depends on it).
     static QString detail(const QueueItem &item);
+    // The text colours of a done and a failed row: 4.5:1 at least on the list's rows.
+    static QColor doneColor() { return QColor(0x1f, 0x7a, 0x3d); }
+    static QColor failedColor() { return QColor(0xb4, 0x2a, 0x2a); }
 
 signals:
     // Some row gained or lost its detail line.

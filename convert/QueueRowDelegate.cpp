@@ -18,10 +18,10 @@ constexpr int horizontalPadding = 10;
 constexpr int buttonSpacing = 6;
 constexpr int buttonHeight = 24;
 
-const QColor doneText(0x2e, 0x8a, 0x47);
-const QColor failedText(0xc9, 0x34, 0x34);
+const QColor doneText = QueueModel::doneColor();
+const QColor failedText = QueueModel::failedColor();
 // A done item's note: the output is there, but not all the preset asked for.
-const QColor noteText(0xa8, 0x62, 0x00);
+const QColor noteText(0x9a, 0x5c, 0x00);
 const QColor progressTrack(0xe3, 0xe5, 0xe9);
 
 } // namespace
@@ -138,6 +138,13 @@ void QueueRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
         face.state = QStyle::State_Enabled | QStyle::State_Raised;
         face.fontMetrics = option.fontMetrics;
         style->drawControl(QStyle::CE_PushButton, &face, painter, option.widget);
+    }
+    // The row the keyboard acts on (QueueRowKeys), while the list has the focus.
+    if (option.state & QStyle::State_HasFocus) {
+        painter->setRenderHint(QPainter::Antialiasing, true);
+        painter->setBrush(Qt::NoBrush);
+        painter->setPen(QPen(option.palette.color(QPalette::Text), 2));
+        painter->drawRoundedRect(QRectF(row).adjusted(2, 2, -2, -2), 5, 5);
     }
     painter->restore();
 }

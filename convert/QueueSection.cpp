@@ -3,6 +3,7 @@
 #include "analysis/PageStyle.h"
 #include "convert/ConvertRunner.h"
 #include "convert/QueueModel.h"
+#include "convert/QueueRowKeys.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -67,7 +68,9 @@ QueueSection::QueueSection(QueueModel *model, QWidget *parent) : QWidget(parent)
     m_delegate = new QueueRowDelegate(m_view);
     m_view->setItemDelegate(m_delegate);
     m_view->setSelectionMode(QAbstractItemView::NoSelection);
-    m_view->setFocusPolicy(Qt::NoFocus);
+    m_view->setToolTip(QueueRowKeys::keysHint());
+    auto *keys = new QueueRowKeys(m_view);
+    connect(keys, &QueueRowKeys::triggered, this, &QueueSection::rowButtonClicked);
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_view->setFrameShape(QFrame::NoFrame);

@@ -9,9 +9,15 @@ vorlik_sudo() {
 # Installs the packages of scripts/packages.txt that are not installed yet; does nothing
 # (and needs no network) when everything is there.
 vorlik_install_deps() {
-  local wanted missing=()
+  local wanted
   mapfile -t wanted < <(grep -vE '^\s*(#|$)' "$VORLIK_ROOT/scripts/packages.txt")
-  for pkg in "${wanted[@]}"; do
+  vorlik_install_packages "${wanted[@]}"
+}
+
+# vorlik_install_packages PACKAGE...: installs those of the named packages that are missing.
+vorlik_install_packages() {
+  local missing=()
+  for pkg in "$@"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
   done
   [ ${#missing[@]} -eq 0 ] && return 0

@@ -7,12 +7,11 @@
 
 int main(int argc, char **argv)
 {
-    // The web tabs' engine shares its drawing contexts with the widgets; set before the
-    // application exists.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vorlik Desktop"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Vorlik Desktop"));
+    // No display name: Qt would add it to every window's title ("Vorlik Desktop Settings — Vorlik
+    // Desktop"); the titles name the program themselves, and applicationDisplayName() still
+    // answers the application's name.
     QApplication::setDesktopFileName(QStringLiteral("com.vorlik.desktop"));
     // "-key value" arguments override stored settings for this run only.
     vorlik::platform::Settings::standard().applyArguments(QApplication::arguments());

@@ -473,4 +473,7 @@ TEST_F(AnalysisViewTest, theItemShowsItsUploadThenHowLongItsJobHasRun)
     view.runner().cancel();
     ASSERT_TRUE(waitUntil([&] { return !view.runner().isRunning(); }, 10000));
     EXPECT_TRUE(card->progressRow()->isHidden());
+    // A stop leaves the poll's pause and the job's last request to end on their own; they must
+    // end before the view goes, or their waits are never resumed.
+    QTest::qWait(int(AnalysisRunner::defaultPollInterval.count()) + 1500);
 }

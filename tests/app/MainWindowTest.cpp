@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QPalette>
 
 #include <memory>
@@ -43,7 +44,11 @@ TEST_F(MainWindowTest, IsTitledAndSizedAndLight)
     app::MainWindow &window = application->mainWindow();
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Vorlik Desktop"));
     EXPECT_EQ(window.objectName(), QStringLiteral("main"));
-    EXPECT_EQ(window.size(), QSize(1200, 780));
+    // 1200 × 780 where that fits; the test screen is smaller, and the window fits inside it.
+    const QSize available = window.screen()->availableGeometry().size();
+    EXPECT_EQ(window.size(), app::MainWindow::defaultSize.boundedTo(available - app::MainWindow::frameAllowance));
+    EXPECT_LE(window.minimumSizeHint().height(), available.height() - app::MainWindow::frameAllowance.height());
+    EXPECT_LE(window.minimumSizeHint().width(), available.width() - app::MainWindow::frameAllowance.width());
     // Light whatever the desktop says: dark text on a light window.
     const QPalette palette = QApplication::palette();
     EXPECT_GT(palette.color(QPalette::Window).lightness(), 200);

@@ -6,6 +6,8 @@
 #include "app/LightPalette.h"
 #include "app/PlaceholderPage.h"
 #include "app/RootView.h"
+#include "app/WebTabSlot.h"
+#include "app/WebTabsModule.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
 #include "service/KeychainStore.h"
@@ -13,10 +15,9 @@
 #include "tests/app/ShellTestSupport.h"
 #include "update/UpdateManager.h"
 #include "web/DropRouter.h"
-#include "web/VorlikWebView.h"
-#include "web/WebTabView.h"
 
 #include <QAbstractButton>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
@@ -36,6 +37,8 @@ protected:
     void SetUp() override
     {
         app::LightPalette::apply();
+        // The web tabs' module lies beside the program, not beside this test.
+        app::WebTabsModule::setProgramFolder(QFileInfo(QStringLiteral(VORLIK_DESKTOP_PATH)).absolutePath());
         service::KeychainStore::remove();
         shellServer().reset();
         shellServer().useAsService();
@@ -69,22 +72,28 @@ TEST_F(WebTabsInWindowTest, TheCorrectionPageStaysLoadedWhileAnotherTabIsShown)
 {
     Settings::standard().setValue(QStringLiteral("skipWebTabs"), false);
     makeView();
-    auto *correction = qobject_cast<web::WebTabView *>(view->page(AppTab::analysis));
-    auto *cinema = qobject_cast<web::WebTabView *>(view->page(AppTab::cinema));
+    auto *correction = qobject_cast<app::WebTabSlot *>(view->page(AppTab::analysis));
+    auto *cinema = qobject_cast<app::WebTabSlot *>(view->page(AppTab::cinema));
     ASSERT_NE(correction, nullptr);
     ASSERT_NE(cinema, nullptr);
     EXPECT_TRUE(correction->isCorrection());
     EXPECT_FALSE(cinema->isCorrection());
-    EXPECT_EQ(correction->url(), shellServer().baseUrl().resolved(QUrl(QStringLiteral("/correction"))));
-    EXPECT_EQ(cinema->url().scheme(), QStringLiteral("https"));
-    EXPECT_EQ(cinema->url().path(), QStringLiteral("/cinema"));
+    // The web engine starts once the window is on screen.
+    ASSERT_TRUE(waitUntil([&] { return correction->tab() && cinema->tab(); }, 30000));
+    auto *correctionView = correction->tab()->findChild<QWebEngineView *>();
+    auto *cinemaView = cinema->tab()->findChild<QWebEngineView *>();
+    ASSERT_NE(correctionView, nullptr);
+    ASSERT_NE(cinemaView, nullptr);
+    EXPECT_EQ(cinemaView->page()->requestedUrl().scheme(), QStringLiteral("https"));
+    EXPECT_EQ(cinemaView->page()->requestedUrl().path(), QStringLiteral("/cinema"));
     EXPECT_TRUE(correction->isActive());
     EXPECT_FALSE(cinema->isActive());
     EXPECT_TRUE(web::DropRouter::shared().webTabActive);
 
-    QWebEnginePage *page = correction->webView()->page();
+    QWebEnginePage *page = correctionView->page();
     ASSERT_TRUE(waitUntil([&] { return !page->title().isEmpty() && page->url().path() == QLatin1String("/correction"); }, 60000))
         << page->url().toString().toStdString();
+    EXPECT_EQ(page->url(), shellServer().baseUrl().resolved(QUrl(QStringLiteral("/correction"))));
     spinEventLoop(300);
     saveScreenshot(view.get(), QStringLiteral("main-correction-page"));
     QSignalSpy reloads(page, &QWebEnginePage::loadStarted);
@@ -92,19 +101,19 @@ TEST_F(WebTabsInWindowTest, TheCorrectionPageStaysLoadedWhileAnotherTabIsShown)
 
     QTest::mouseClick(view->tabButton(AppTab::convert), Qt::LeftButton);
     EXPECT_FALSE(correction->isActive());
-    EXPECT_FALSE(correction->isVisible());
+    EXPECT_FALSE(correctionView->isVisible());
     EXPECT_FALSE(web::DropRouter::shared().webTabActive);
     spinEventLoop(200);
     QTest::mouseClick(view->tabButton(AppTab::analysis), Qt::LeftButton);
     EXPECT_TRUE(correction->isActive());
-    EXPECT_TRUE(correction->webView()->isVisible());
+    EXPECT_TRUE(correctionView->isVisible());
     EXPECT_TRUE(web::DropRouter::shared().webTabActive);
     spinEventLoop(200);
 
     // The same page, never loaded again.
     EXPECT_EQ(view->page(AppTab::analysis), correction);
     EXPECT_TRUE(kept);
-    EXPECT_EQ(correction->webView()->page(), page);
+    EXPECT_EQ(correctionView->page(), page);
     EXPECT_EQ(reloads.count(), 0);
     EXPECT_EQ(page->url().path(), QStringLiteral("/correction"));
     EXPECT_EQ(requestsTo(QStringLiteral("/correction")).size(), 1);

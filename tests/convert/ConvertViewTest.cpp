@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDBusConnection>
@@ -608,6 +609,59 @@ TEST_F(ConvertViewTest, queueRowsRetryRevealAndRemove)
     EXPECT_EQ(view.runner().items().size(), 1) << "a pending item stays";
 }
 
+TEST_F(ConvertViewTest, queueRowsByKeyboardAndScreenReader)
+{
+    service::SessionStore store;
+    connectDemo(store);
+    ConvertView view(store);
+    view.setActive(true);
+    view.resize(windowSize);
+    view.show();
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    const QString bad = path(QStringLiteral("bad.wav"));
+    writeFile(bad, "this is not audio");
+    ASSERT_TRUE(dropFiles(view.card(ConvertView::normaliseCard)->dropTarget(),
+                          QStringList{tone(QStringLiteral("good.wav")), bad}));
+    view.convert();
+    ASSERT_TRUE(settled(view));
+    settle();
+    ASSERT_EQ(view.runner().items().size(), 2);
+
+    // Each row tells its status, its failure and its actions.
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(view.queueView());
+    ASSERT_NE(list, nullptr);
+    ASSERT_NE(list->tableInterface(), nullptr);
+    QAccessibleInterface *failedRow = list->tableInterface()->cellAt(0, 0);
+    ASSERT_NE(failedRow, nullptr);
+    EXPECT_TRUE(failedRow->text(QAccessible::Name).startsWith(QStringLiteral("bad.wav, \u2717 Failed (exit ")));
+    EXPECT_TRUE(failedRow->text(QAccessible::Description).endsWith(QStringLiteral("Actions: Retry, Remove")));
+    EXPECT_TRUE(list->tableInterface()->cellAt(1, 0)->text(QAccessible::Description).endsWith(
+        QStringLiteral("Actions: Reveal, Remove")));
+
+    // Tab reaches the list; its first row is the current one, and shows it.
+    view.queueView()->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(view.queueView()->currentIndex().row(), 0);
+    EXPECT_TRUE(saveScreenshot(&view, QStringLiteral("convert-queue-row-focus"), windowSize));
+
+    // Return on a done row reveals its output (here: opens its folder, with no file manager).
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+    QTest::keyClick(view.queueView(), Qt::Key_Down);
+    QTest::keyClick(view.queueView(), Qt::Key_Return);
+    const bool opened = waitUntil([&] { return !catcher.opened.isEmpty(); }, 10000);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    ASSERT_TRUE(opened);
+    // Return on a failed row retries it; Delete removes the current row.
+    QTest::keyClick(view.queueView(), Qt::Key_Up);
+    QTest::keyClick(view.queueView(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(view.runner().items().at(0).status, QStringLiteral("Queued"));
+    QTest::keyClick(view.queueView(), Qt::Key_Down);
+    QTest::keyClick(view.queueView(), Qt::Key_Delete);
+    ASSERT_EQ(view.runner().items().size(), 1);
+    EXPECT_EQ(view.runner().items().front().input, bad);
+}
+
 TEST_F(ConvertViewTest, aDropWhileAWebTabShowsGoesToThatTab)
 {
     service::SessionStore store;
@@ -801,4 +855,7 @@ TEST_F(ConvertViewTest, aQueueInProgressShowsEachConversionsBarAndTheQueuesEstim
     EXPECT_TRUE(queueLine->isHidden());
     EXPECT_FALSE(fraction(0).isValid());
     EXPECT_EQ(view.runner().statusLine(), QStringLiteral("Stopped \u2014 3 files still queued."));
+    // The grace a stop gives ffmpeg before SIGKILL runs out on its own timer; it must fire before
+    // the view goes, or its wait is never resumed.
+    QTest::qWait(int(convert::ConvertRunner::forceKillDelay.count()) + 500);
 }

@@ -1,0 +1,228 @@
+// What a screen reader is told, through Qt's accessibility interfaces in-process: roles, names,
+// states and actions of the shell's controls; and how the keyboard's focus shows.
+#include "analysis/AnalysisCard.h"
+#include "analysis/AnalysisView.h"
+#include "app/AppTab.h"
+#include "app/AppWindows.h"
+#include "app/ConnectionPill.h"
+#include "app/LightPalette.h"
+#include "app/PreferencesWindowController.h"
+#include "app/RootView.h"
+#include "app/SignInPopover.h"
+#include "convert/CardItemDelegate.h"
+#include "convert/QueueModel.h"
+#include "diagnostics/DiagnosticsLogger.h"
+#include "platform/Settings.h"
+#include "service/KeychainStore.h"
+#include "service/SessionStore.h"
+#include "tests/app/ShellWindowTest.h"
+#include "update/UpdateManager.h"
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
+#include <QLineEdit>
+#include <QListView>
+#include <QStackedWidget>
+#include <QTest>
+
+#include <cmath>
+#include <memory>
+
+namespace vorlik::test {
+namespace {
+
+using app::AppTab;
+using platform::Settings;
+
+// WCAG 2.1 contrast ratio of two colours.
+double contrast(const QColor &a, const QColor &b)
+{
+    const auto luminance = [](const QColor &colour) {
+        const auto channel = [](double value) {
+            return value <= 0.03928 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+    };
+    const double lighter = std::max(luminance(a), luminance(b));
+    const double darker = std::min(luminance(a), luminance(b));
+    return (lighter + 0.05) / (darker + 0.05);
+}
+
+// The strongest contrast between what focus changed in a control's picture (on the window's
+// background, as seen) and what was there.
+double focusMarkContrast(QWidget *widget)
+{
+    const auto picture = [widget] {
+        return widget->window()->grab(QRect(widget->mapTo(widget->window(), QPoint(0, 0)), widget->size())).toImage();
+    };
+    widget->clearFocus();
+    spinEventLoop(30);
+    const QImage without = picture();
+    widget->setFocus(Qt::TabFocusReason);
+    spinEventLoop(30);
+    EXPECT_TRUE(widget->hasFocus());
+    const QImage with = picture();
+    double strongest = 1;
+    for (int y = 0; y < std::min(with.height(), without.height()); ++y)
+        for (int x = 0; x < std::min(with.width(), without.width()); ++x)
+            if (with.pixel(x, y) != without.pixel(x, y))
+                strongest = std::max(strongest, contrast(with.pixelColor(x, y), without.pixelColor(x, y)));
+    return strongest;
+}
+
+class AccessibilityTest : public ShellWindowTest {
+protected:
+    void SetUp() override
+    {
+        ShellWindowTest::SetUp();
+        shownView();
+    }
+};
+
+TEST_F(AccessibilityTest, TheTabsArePageTabsWhoseActionSelectsThePage)
+{
+    for (AppTab tab : app::allTabs) {
+        QAccessibleInterface *button = QAccessible::queryAccessibleInterface(view->tabButton(tab));
+        ASSERT_NE(button, nullptr);
+        SCOPED_TRACE(app::title(tab).toStdString());
+        EXPECT_EQ(button->role(), QAccessible::PageTab);
+        EXPECT_EQ(button->text(QAccessible::Name), app::title(tab));
+        EXPECT_EQ(button->parent()->role(), QAccessible::PageTabList);
+        EXPECT_EQ(button->state().selected, tab == AppTab::analysis);
+        ASSERT_NE(button->actionInterface(), nullptr);
+        EXPECT_EQ(button->actionInterface()->actionNames(), QStringList{QAccessibleActionInterface::pressAction()});
+    }
+    LogLines ui(QStringLiteral("ui"));
+    QAccessible::queryAccessibleInterface(view->tabButton(AppTab::convert))
+        ->actionInterface()
+        ->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(view->selected(), AppTab::convert);
+    EXPECT_EQ(view->findChild<QStackedWidget *>(QStringLiteral("pageStack"))->currentWidget(),
+              view->page(AppTab::convert));
+    EXPECT_TRUE(QAccessible::queryAccessibleInterface(view->tabButton(AppTab::convert))->state().selected);
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(view->tabButton(AppTab::analysis))->state().selected);
+    EXPECT_EQ(ui.lines(), QStringList{QStringLiteral("tab switched to Convert")});
+}
+
+TEST_F(AccessibilityTest, TheShellsWindowsAndFieldsAreNamed)
+{
+    QTest::mouseClick(view->pill(), Qt::LeftButton);
+    ASSERT_TRUE(view->signInPopover()->isVisible());
+    QAccessibleInterface *popover = QAccessible::queryAccessibleInterface(view->signInPopover());
+    EXPECT_EQ(popover->role(), QAccessible::Dialog);
+    EXPECT_EQ(popover->text(QAccessible::Name), QStringLiteral("Sign in"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(view->signInPopover()->keyField())->text(QAccessible::Name),
+              QStringLiteral("Client key"));
+    view->signInPopover()->close();
+
+    windows->showPreferences();
+    QWidget *preferences = windows->preferences().window();
+    QAccessibleInterface *window = QAccessible::queryAccessibleInterface(preferences);
+    EXPECT_EQ(window->role(), QAccessible::Window);
+    EXPECT_EQ(window->text(QAccessible::Name), QStringLiteral("Vorlik Desktop Settings"));
+    auto *path = preferences->findChild<QLineEdit *>(QStringLiteral("ffmpegOverrideField"));
+    ASSERT_NE(path, nullptr);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(path)->text(QAccessible::Name), QStringLiteral("FFmpeg path"));
+    preferences->close();
+}
+
+TEST_F(AccessibilityTest, KeyboardFocusIsVisibleOnTheShellsControls)
+{
+    // A focus mark needs 3:1 against what it covers to be seen.
+    for (AppTab tab : {AppTab::analysis, AppTab::convert}) {
+        SCOPED_TRACE(app::title(tab).toStdString());
+        EXPECT_GE(focusMarkContrast(view->tabButton(tab)), 3.0);
+    }
+    auto *badge = view->findChild<QWidget *>(QStringLiteral("updateBadge"));
+    ASSERT_NE(badge, nullptr);
+    const bool badgeShown = badge->isVisible();
+    badge->setVisible(true);
+    EXPECT_GE(focusMarkContrast(badge), 3.0) << "update badge";
+    badge->setVisible(badgeShown);
+    EXPECT_GE(focusMarkContrast(view->pill()), 3.0) << "connection pill";
+
+    view->tabButton(AppTab::convert)->setFocus(Qt::TabFocusReason);
+    spinEventLoop(30);
+    saveScreenshot(view.get(), QStringLiteral("focus-on-tab-button"));
+}
+
+// The colour a control's background shows at its top-left corner, as drawn in its window.
+QColor backgroundOf(QWidget *widget)
+{
+    const QPoint corner = widget->mapTo(widget->window(), QPoint(1, 1));
+    return widget->window()->grab(QRect(corner, QSize(1, 1))).toImage().pixelColor(0, 0);
+}
+
+TEST_F(AccessibilityTest, StatusTextsHaveContrastOnTheirBackgrounds)
+{
+    using service::ConnectionState;
+    view->select(AppTab::audioInfo);
+    spinEventLoop(50);
+    auto *connection = view->page(AppTab::audioInfo)->findChild<QWidget *>(QStringLiteral("connectionLabel"));
+    ASSERT_NE(connection, nullptr);
+    const QColor card = backgroundOf(connection);
+
+    analysis::AnalysisCard failedCard;
+    failedCard.setFailed(true);
+    failedCard.resize(120, 60);
+    const QColor failedFill = failedCard.grab().toImage().pixelColor(60, 30);
+
+    view->select(AppTab::convert);
+    spinEventLoop(50);
+    auto *queue = view->page(AppTab::convert)->findChild<QListView *>(QStringLiteral("queueView"));
+    ASSERT_NE(queue, nullptr);
+    const QColor row = queue->viewport()->palette().color(queue->viewport()->backgroundRole());
+
+    struct Case {
+        const char *what;
+        QColor text;
+        QColor background;
+    };
+    const Case cases[] = {
+        {"Connected", analysis::AnalysisView::connectionColor(ConnectionState::connected(QStringLiteral("c"))), card},
+        {"Connecting", analysis::AnalysisView::connectionColor(ConnectionState::connecting()), card},
+        {"Sign-in failed", analysis::AnalysisView::connectionColor(ConnectionState::failed(QStringLiteral("x"))), card},
+        {"Offline", analysis::AnalysisView::connectionColor(ConnectionState::disconnected()), card},
+        {"failed card", analysis::AnalysisCard::failedColor(), failedFill},
+        {"queue done", convert::QueueModel::doneColor(), row},
+        {"queue failed", convert::QueueModel::failedColor(), row},
+    };
+    for (const Case &c : cases)
+        EXPECT_GE(contrast(c.text, c.background), 4.5)
+            << c.what << ": " << c.text.name().toStdString() << " on " << c.background.name().toStdString();
+}
+
+TEST(CardItemLine, TheNameGivesWayNeverTheStatus)
+{
+    using convert::CardItemDelegate;
+    const QFontMetrics metrics(QApplication::font());
+    const QString name = QStringLiteral("a_tone_with_a_rather_long_name.wav");
+    const QString status = QStringLiteral("✓ Done → a_tone_with_a_rather_long_name_aac.m4a");
+    const int statusWidth = metrics.horizontalAdvance(CardItemDelegate::separator() + status);
+    for (int room : {statusWidth + 40, statusWidth + 120, statusWidth + 400}) {
+        const CardItemDelegate::Line line = CardItemDelegate::fit(name, status, metrics, room);
+        EXPECT_EQ(line.status, CardItemDelegate::separator() + status) << room;
+        EXPECT_LE(metrics.horizontalAdvance(line.name + line.status), room);
+        EXPECT_TRUE(line.name == name || line.name.contains(QChar(0x2026))) << line.name.toStdString();
+    }
+}
+
+TEST_F(AccessibilityTest, TheConvertCardsButtonsAreToldApart)
+{
+    view->select(AppTab::convert);
+    QStringList names;
+    for (QWidget *card : view->page(AppTab::convert)->findChildren<QWidget *>()) {
+        if (!card->objectName().startsWith(QLatin1String("presetCard-")))
+            continue;
+        for (QAbstractButton *button : card->findChildren<QAbstractButton *>())
+            if (button->text() == QLatin1String("Choose Files"))
+                names.append(QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name));
+    }
+    EXPECT_EQ(names.size(), 4);
+    names.removeDuplicates();
+    EXPECT_EQ(names.size(), 4) << names.join(QStringLiteral(", ")).toStdString();
+}
+
+} // namespace
+} // namespace vorlik::test

@@ -1,0 +1,173 @@
+// The window without a mouse: the tab keys (the same switch as a click, log line and drop
+// router included), Return and keypad Enter on buttons, Escape and Ctrl+W on the auxiliary
+// windows, and Tab reaching every control of a window in the order it is seen.
+#include "app/AboutWindowController.h"
+#include "app/AppTab.h"
+#include "app/AppWindows.h"
+#include "app/ConnectionPill.h"
+#include "app/LightPalette.h"
+#include "app/PreferencesWindowController.h"
+#include "app/RootView.h"
+#include "app/SignInPopover.h"
+#include "diagnostics/DiagnosticsLogger.h"
+#include "platform/Settings.h"
+#include "service/KeychainStore.h"
+#include "service/SessionStore.h"
+#include "tests/app/ShellWindowTest.h"
+#include "update/UpdateManager.h"
+#include "web/DropRouter.h"
+
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QTest>
+
+#include <memory>
+
+namespace vorlik::test {
+namespace {
+
+using app::AppTab;
+using platform::Settings;
+
+class KeyboardTest : public ShellWindowTest {};
+
+TEST_F(KeyboardTest, TabKeysSwitchTabsAsAClickDoes)
+{
+    struct Case {
+        const char *keys;
+        AppTab from;
+        AppTab to;
+    };
+    const Case cases[] = {
+        {"Ctrl+Tab", AppTab::analysis, AppTab::cinema},
+        {"Ctrl+Tab", AppTab::audioInfo, AppTab::analysis},
+        {"Ctrl+Shift+Tab", AppTab::convert, AppTab::cinema},
+        {"Ctrl+Shift+Tab", AppTab::analysis, AppTab::audioInfo},
+        {"Ctrl+PgDown", AppTab::cinema, AppTab::convert},
+        {"Ctrl+PgUp", AppTab::cinema, AppTab::analysis},
+        {"Alt+1", AppTab::convert, AppTab::analysis},
+        {"Alt+2", AppTab::analysis, AppTab::cinema},
+        {"Alt+3", AppTab::analysis, AppTab::convert},
+        {"Alt+4", AppTab::analysis, AppTab::audioInfo},
+    };
+    app::RootView &root = shownView();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.keys);
+        root.select(c.from);
+        LogLines ui(QStringLiteral("ui"));
+        // From inside a page, where the focus usually is.
+        root.page(c.from)->setFocus();
+        QTest::keySequence(QApplication::focusWidget() ? QApplication::focusWidget() : &root,
+                           QKeySequence(QString::fromLatin1(c.keys)));
+        EXPECT_EQ(root.selected(), c.to);
+        EXPECT_TRUE(root.tabButton(c.to)->isChecked());
+        EXPECT_TRUE(root.page(c.to)->isVisible());
+        EXPECT_EQ(web::DropRouter::shared().webTabActive, c.to == AppTab::analysis || c.to == AppTab::cinema);
+        EXPECT_EQ(ui.lines(), QStringList{QStringLiteral("tab switched to ") + app::title(c.to)});
+    }
+}
+
+TEST_F(KeyboardTest, ReturnAndEnterPressTheFocusedButton)
+{
+    app::RootView &root = shownView();
+    root.tabButton(AppTab::convert)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(root.selected(), AppTab::convert);
+    root.tabButton(AppTab::audioInfo)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(root.selected(), AppTab::audioInfo);
+
+    root.pill()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(root.pill(), Qt::Key_Return);
+    EXPECT_TRUE(waitUntil([&] { return root.signInPopover()->isVisible(); }, 2000));
+    root.signInPopover()->close();
+}
+
+TEST_F(KeyboardTest, EscapeAndCtrlWCloseTheAuxiliaryWindows)
+{
+    struct Case {
+        const char *window;
+        const char *keys;
+    };
+    for (const Case &c : {Case{"Preferences", "Esc"}, Case{"Preferences", "Ctrl+W"}, Case{"About", "Esc"},
+                          Case{"About", "Ctrl+W"}}) {
+        SCOPED_TRACE(std::string(c.window) + " " + c.keys);
+        QWidget *window = QLatin1String(c.window) == QLatin1String("About") ? windows->about().window()
+                                                                              : windows->preferences().window();
+        showActive(window);
+        QTest::keySequence(QApplication::focusWidget() ? QApplication::focusWidget() : window,
+                           QKeySequence(QString::fromLatin1(c.keys)));
+        EXPECT_FALSE(window->isVisible());
+    }
+}
+
+// The controls Tab stops at, in the order Tab visits them from the window's first one.
+QList<QWidget *> tabChain(QWidget *window)
+{
+    QList<QWidget *> visited;
+    window->activateWindow();
+    window->setFocus();
+    QTest::keyClick(window, Qt::Key_Tab);
+    while (QWidget *focus = QApplication::focusWidget()) {
+        if (visited.contains(focus) || visited.size() > 200)
+            break;
+        visited.append(focus);
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    return visited;
+}
+
+QString describe(const QWidget *widget)
+{
+    return QStringLiteral("%1 %2").arg(QString::fromLatin1(widget->metaObject()->className()),
+                                        widget->objectName().isEmpty() ? widget->accessibleName() : widget->objectName());
+}
+
+// Every control that takes the focus by Tab is reached, none twice, and none lies wholly above
+// the control Tab came from unless it sits in another column.
+void expectTabReachesAllInVisualOrder(QWidget *window)
+{
+    const QList<QWidget *> chain = tabChain(window);
+    ASSERT_FALSE(chain.isEmpty());
+    for (QWidget *widget : window->findChildren<QWidget *>()) {
+        if (!widget->isVisibleTo(window) || !widget->isEnabled() || !(widget->focusPolicy() & Qt::TabFocus)
+            || widget->focusProxy())
+            continue;
+        EXPECT_TRUE(chain.contains(widget)) << describe(widget).toStdString() << " is not reached by Tab";
+    }
+    for (QWidget *widget : chain) {
+        // A scroll area that takes the focus shows no mark of it.
+        EXPECT_EQ(qobject_cast<QAbstractScrollArea *>(widget), nullptr) << describe(widget).toStdString();
+    }
+    for (qsizetype index = 1; index < chain.size(); ++index) {
+        const QRect before(chain[index - 1]->mapTo(window, QPoint(0, 0)), chain[index - 1]->size());
+        const QRect after(chain[index]->mapTo(window, QPoint(0, 0)), chain[index]->size());
+        const bool otherColumn = after.left() >= before.right() || after.right() <= before.left();
+        EXPECT_FALSE(after.bottom() < before.top() && !otherColumn)
+            << describe(chain[index]).toStdString() << " comes after " << describe(chain[index - 1]).toStdString()
+            << " but lies above it";
+    }
+}
+
+TEST_F(KeyboardTest, TabReachesEveryControlInVisualOrder)
+{
+    {
+        SCOPED_TRACE("Preferences");
+        windows->showPreferences();
+        QWidget *preferences = windows->preferences().window();
+        showActive(preferences);
+        expectTabReachesAllInVisualOrder(preferences);
+        preferences->close();
+    }
+    app::RootView &root = shownView();
+    for (AppTab tab : {AppTab::convert, AppTab::audioInfo}) {
+        SCOPED_TRACE(app::title(tab).toStdString());
+        root.select(tab);
+        spinEventLoop(50);
+        expectTabReachesAllInVisualOrder(&root);
+    }
+}
+
+} // namespace
+} // namespace vorlik::test
