@@ -52,7 +52,7 @@ QCoro::Task<bool> saveReport(AnalysisRunner::Item item, QString folder, service:
 
 } // namespace
 
-QCoro::Task<int> analyseCommand(CommandLine line, QTextStream &out, QTextStream &err)
+QCoro::Task<int> analyseCommand(CommandLine line, QTextStream &out, QTextStream &err, InterruptWatch &interrupt)
 {
     const std::optional<QString> reportFolder = line.option(QStringLiteral("save-report"));
     if (reportFolder && !QFileInfo(*reportFolder).isDir()) {
@@ -64,7 +64,7 @@ QCoro::Task<int> analyseCommand(CommandLine line, QTextStream &out, QTextStream 
     QTextStream &notes = json ? err : out;
 
     // Before there is a run, a signal has nothing to stop or clean up.
-    InterruptWatch interrupt([](int) { InterruptWatch::exitNow(exitFailed); });
+    interrupt.listen([](int) { InterruptWatch::exitNow(exitFailed); });
     service::SessionStore store;
     if (!co_await signIn(store, line, notes, err))
         co_return exitSignInFailed;

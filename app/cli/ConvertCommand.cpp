@@ -66,7 +66,7 @@ private:
 
 } // namespace
 
-QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStream &err)
+QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStream &err, InterruptWatch &interrupt)
 {
     const std::optional<QString> presetID = line.option(QStringLiteral("preset"));
     if (!presetID || presetID->isEmpty()) {
@@ -100,7 +100,7 @@ QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStre
     }
 
     // Before there is a run, a signal has nothing to stop or clean up.
-    InterruptWatch interrupt([](int) { InterruptWatch::exitNow(exitFailed); });
+    interrupt.listen([](int) { InterruptWatch::exitNow(exitFailed); });
     service::SessionStore store;
     QCoro::Task<bool> signingIn = signIn(store, line, out, err);
     if (!co_await signingIn)

@@ -1,6 +1,7 @@
 // vorlik: the command-line client of the Vorlik service.
 #include "app/cli/CommandLine.h"
 #include "app/cli/Commands.h"
+#include "app/cli/InterruptWatch.h"
 #include "app/cli/KeyInput.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/BuildInfo.h"
@@ -15,6 +16,9 @@
 
 int main(int argc, char **argv)
 {
+    // First of all, and to the last line: no signal may meet the default action once a command
+    // listens for it.
+    vorlik::app::InterruptWatch interrupt;
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Vorlik Desktop"));
 
@@ -52,7 +56,7 @@ int main(int argc, char **argv)
     if (!trustProblem.isEmpty())
         err << "vorlik: " << trustProblem << Qt::endl;
 
-    const int code = QCoro::waitFor(vorlik::app::runCommand(line, out, err));
+    const int code = QCoro::waitFor(vorlik::app::runCommand(line, out, err, interrupt));
     out.flush();
     err.flush();
     vorlik::diagnostics::DiagnosticsLogger::shared().drain();

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -84,7 +85,11 @@ QList<pid_t> childrenOf(pid_t parent)
         const pid_t pid = pid_t(entry.toInt(&number));
         if (!number)
             continue;
-        const QByteArray stat = vorlik::test::readFile(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
+        // A process may end between the listing and the read: it is no child then.
+        QFile statFile(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
+        if (!statFile.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray stat = statFile.readAll();
         // "pid (name) state ppid ...": the name may hold spaces, so read after its last ')'.
         const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
         if (fields.size() > 1 && fields.at(1).toInt() == parent)
@@ -256,7 +261,8 @@ TEST_F(ConvertCommand, OutputDirMissingUnwritableAndWritten)
 }
 
 // Ctrl-C, a kill or a hang-up stops the run as the page's Stop does; a second signal while
-// stopping ends ffmpeg at once. Either way nothing is left behind.
+// stopping ends ffmpeg at once, and one that comes after the run has ended changes nothing. Either
+// way nothing is left behind.
 TEST_F(ConvertCommand, InterruptStopsTheRunAndLeavesNothingBehind)
 {
     // Ten minutes of sound take the loudness filter several seconds: time enough to interrupt.
@@ -264,20 +270,29 @@ TEST_F(ConvertCommand, InterruptStopsTheRunAndLeavesNothingBehind)
     const QString file = TestMedia::make(m_dir.filePath(QStringLiteral("long/long.wav")),
                                          {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
                                           QStringLiteral("sine=sample_rate=8000:duration=600")});
-    const QList<int> signalSequences[] = {{SIGINT}, {SIGTERM}, {SIGHUP}, {SIGINT, SIGINT}};
-    for (const QList<int> &sequence : signalSequences) {
-        const std::string context = "signal " + QString::number(sequence.first()).toStdString() + " x"
-                                    + std::to_string(sequence.size()) + ": ";
+    const struct {
+        QList<int> sequence;
+        bool secondOnceStopped; // the second signal waits for the run's last line
+    } cases[] = {{{SIGINT}, false}, {{SIGTERM}, false}, {{SIGHUP}, false}, {{SIGINT, SIGINT}, false}, {{SIGINT, SIGINT}, true}};
+    const QByteArray lastLine = "Stopped — 1 file still queued.\n";
+    for (const auto &interruption : cases) {
+        const std::string context = "signal " + QString::number(interruption.sequence.first()).toStdString() + " x"
+                                    + std::to_string(interruption.sequence.size())
+                                    + (interruption.secondOnceStopped ? " (once stopped)" : "") + ": ";
         QProcess process;
         // A program started in the background by a script inherits Ctrl-C ignored, and keeps it so.
         process.setChildProcessModifier([] { ::signal(SIGINT, SIG_DFL); });
         start(process, common() << QStringLiteral("convert") << QStringLiteral("--preset")
                                 << QStringLiteral("normalise-14lufs") << file);
         QByteArray seen;
-        while (!seen.contains("Converting long.wav…\n") && process.state() == QProcess::Running) {
-            process.waitForReadyRead(1000);
+        auto readUntil = [&](const QByteArray &line) {
+            while (!seen.contains(line) && process.state() == QProcess::Running) {
+                process.waitForReadyRead(1000);
+                seen += process.readAllStandardOutput();
+            }
             seen += process.readAllStandardOutput();
-        }
+        };
+        readUntil("Converting long.wav…\n");
         ASSERT_TRUE(seen.contains("Converting long.wav…\n")) << seen.toStdString();
         // The status is told just before ffmpeg starts.
         QList<pid_t> children;
@@ -287,14 +302,17 @@ TEST_F(ConvertCommand, InterruptStopsTheRunAndLeavesNothingBehind)
                 process.waitForReadyRead(50);
         }
         ASSERT_FALSE(children.isEmpty()) << "ffmpeg runs";
-        for (const int signal : sequence)
-            ::kill(pid_t(process.processId()), signal);
+        for (qsizetype i = 0; i < interruption.sequence.size(); ++i) {
+            if (i == 1 && interruption.secondOnceStopped)
+                readUntil(lastLine);
+            ::kill(pid_t(process.processId()), interruption.sequence.at(i));
+        }
         CliResult result = finish(process);
         result.out.prepend(QString::fromUtf8(seen));
         EXPECT_EQ(result.exitCode, 1) << context << result.out.toStdString() << result.err.toStdString();
         EXPECT_TRUE(result.out.contains(QStringLiteral("Stopping…\n"))) << context << result.out.toStdString();
         EXPECT_TRUE(result.out.contains(QStringLiteral("long.wav\t−14 LUFS\tStopped\n"))) << context;
-        EXPECT_TRUE(result.out.endsWith(QStringLiteral("Stopped — 1 file still queued.\n"))) << context;
+        EXPECT_TRUE(result.out.endsWith(QString::fromUtf8(lastLine))) << context;
         EXPECT_EQ(entries(QStringLiteral("long")), QStringList{QStringLiteral("long.wav")}) << context;
         for (const pid_t child : children) {
             EXPECT_NE(::kill(child, 0), 0) << context << ": ffmpeg " << child << " outlived the program";
