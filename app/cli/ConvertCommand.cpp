@@ -30,12 +30,12 @@ std::optional<int> jobCount(const QString &text)
 }
 
 // Prints the rows whose text changed since they were last printed, as the Convert page shows
-// them: file name, preset name, status, and under it the failed row's explanation or the done
-// row's note.
+// them: file name, preset name, status, and under it the done row's note. What went wrong with a
+// failed row goes to the error stream ("✗ a.wav: Failed (exit 1) — …").
 class RowPrinter {
 public:
-    RowPrinter(const ConvertRunner &runner, const QList<service::Preset> &presets, QTextStream &out)
-        : m_runner(runner), m_out(out)
+    RowPrinter(const ConvertRunner &runner, const QList<service::Preset> &presets, QTextStream &out, QTextStream &err)
+        : m_runner(runner), m_out(out), m_err(err)
     {
         for (const service::Preset &preset : presets)
             m_presetNames.insert(preset.id, preset.name);
@@ -50,8 +50,14 @@ public:
             shown = item.status;
             m_out << QFileInfo(item.input).fileName() << '\t' << m_presetNames.value(item.presetID, item.presetID) << '\t'
                   << item.status << Qt::endl;
-            if (item.succeeded == false && item.errorDetail)
-                m_out << "  " << *item.errorDetail << Qt::endl;
+            if (item.succeeded == false) {
+                QString reason = item.status;
+                if (reason.startsWith(QStringLiteral("✗ ")))
+                    reason.remove(0, 2);
+                if (item.errorDetail)
+                    reason += QStringLiteral(" — ") + *item.errorDetail;
+                m_err << "✗ " << QFileInfo(item.input).fileName() << ": " << reason << Qt::endl;
+            }
             if (item.succeeded == true && item.note)
                 m_out << "  " << *item.note << Qt::endl;
         }
@@ -60,6 +66,7 @@ public:
 private:
     const ConvertRunner &m_runner;
     QTextStream &m_out;
+    QTextStream &m_err;
     QHash<QString, QString> m_presetNames;
     QHash<QUuid, QString> m_shown;
 };
@@ -108,7 +115,7 @@ QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStre
 
     ConvertRunner runner;
     runner.setSimultaneousConversions(jobs.value_or(ConvertRunner::simultaneousConversions(platform::Settings::standard())));
-    RowPrinter rows(runner, store.presets(), out);
+    RowPrinter rows(runner, store.presets(), out, err);
     TerminalProgress bar(err, TerminalProgress::errorStreamIsTerminal());
     QObject::connect(&runner, &ConvertRunner::itemsChanged, &runner, [&] {
         bar.clear();
