@@ -93,7 +93,7 @@ QList<CommandSpec> makeCommands()
     convert.options << Option(QStringLiteral("preset"), QStringLiteral("the preset to apply (required)"), QStringLiteral("ID"))
                     << Option(QStringLiteral("jobs"), QStringLiteral("conversions side by side (the setting's number when not given)"),
                               QStringLiteral("N"))
-                    << Option(QStringLiteral("output-dir"), QStringLiteral("write the outputs into DIR, for this run"),
+                    << Option(QStringLiteral("output-dir"), QStringLiteral("write the outputs into DIR, an existing folder, for this run"),
                               QStringLiteral("DIR"));
     convert.missingArguments = QStringLiteral("convert needs the files to convert");
     commands << convert;

@@ -10,8 +10,10 @@
 #include "service/SessionStore.h"
 
 #include <QCoroSignal>
+#include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QTemporaryFile>
 #include <QTimer>
 
 
@@ -27,6 +29,18 @@ std::optional<int> jobCount(const QString &text)
     bool ok = false;
     const int count = text.toInt(&ok);
     return ok && count >= 1 ? std::optional<int>(count) : std::nullopt;
+}
+
+// Why `folder` cannot take the outputs, if it cannot. Writing is tried, not judged from the
+// folder's mode: the superuser passes every access check, also on a read-only file system.
+std::optional<QString> outputFolderProblem(const QString &folder)
+{
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        return QStringLiteral("no folder at ") + folder;
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".vorlik-write-check-XXXXXX")));
+    if (!probe.open())
+        return QStringLiteral("cannot write into ") + folder;
+    return std::nullopt;
 }
 
 // Prints the rows whose text changed since they were last printed, as the Convert page shows
@@ -89,12 +103,15 @@ QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStre
         }
     }
     if (const std::optional<QString> folder = line.option(QStringLiteral("output-dir"))) {
-        // The chosen-folder export location, for this run only: the runner checks the folder
-        // as it does the one chosen in Preferences.
+        // Said before signing in, so a run is never started only to skip or fail every file.
+        if (const std::optional<QString> problem = outputFolderProblem(*folder)) {
+            err << "vorlik: --output-dir: " << *problem << " (see 'vorlik help convert')" << Qt::endl;
+            co_return exitUsage;
+        }
+        // The chosen-folder export location, for this run only.
         platform::Settings &settings = platform::Settings::standard();
         settings.setOverride(QStringLiteral("exportLocation"), QStringLiteral("customFolder"));
-        settings.setOverride(QStringLiteral("exportFolderPath"),
-                             folder->isEmpty() ? QString() : QFileInfo(*folder).absoluteFilePath());
+        settings.setOverride(QStringLiteral("exportFolderPath"), QFileInfo(*folder).absoluteFilePath());
     }
     QStringList files;
     for (const QString &argument : line.arguments)

@@ -225,8 +225,8 @@ TEST_F(ConvertCommand, WithoutFFmpegItSaysWhatToDo)
     EXPECT_EQ(result.err, QStringLiteral("✗ Install ffmpeg in Preferences to convert.\n"));
 }
 
-// --output-dir is the chosen-folder export location for the run, checked as the runner checks
-// the folder chosen in Preferences.
+// --output-dir is the chosen-folder export location for the run; a folder that is not there or
+// cannot be written is a usage error, said before signing in.
 TEST_F(ConvertCommand, OutputDirMissingUnwritableAndWritten)
 {
     const QString source = TestMedia::sine(m_dir.filePath(QStringLiteral("a.wav")), 1);
@@ -238,21 +238,28 @@ TEST_F(ConvertCommand, OutputDirMissingUnwritableAndWritten)
     const struct {
         QString folder;
         int exitCode;
-        QString says;
+        QString out; // where it is a usage error: nothing, not even the sign-in
+        QString err;
         QStringList written;
     } cases[] = {
-        {m_dir.filePath(QStringLiteral("none")), 1,
-         QStringLiteral("1 file skipped — choose a valid export folder in Preferences.\n"), {}},
-        {unwritable, 1, QStringLiteral("a.wav\tM4A (AAC 256 kb/s)\t✗ "), {}},
+        {m_dir.filePath(QStringLiteral("none")), 2, QString(),
+         QStringLiteral("vorlik: --output-dir: no folder at ") + m_dir.filePath(QStringLiteral("none")), {}},
+        {unwritable, 2, QString(), QStringLiteral("vorlik: --output-dir: cannot write into ") + unwritable, {}},
         {m_dir.filePath(QStringLiteral("out")), 0, QStringLiteral("a.wav\tM4A (AAC 256 kb/s)\t✓ Done → a_aac.m4a\n"),
-         {QStringLiteral("a_aac.m4a")}},
+         QString(), {QStringLiteral("a_aac.m4a")}},
     };
+    const qint64 requestsBefore = server().requests().size();
     for (const auto &output : cases) {
         const CliResult result = runCli(common() << QStringLiteral("convert") << QStringLiteral("--preset")
                                                  << QStringLiteral("audio-m4a") << QStringLiteral("--output-dir")
                                                  << output.folder << source);
         EXPECT_EQ(result.exitCode, output.exitCode) << output.folder.toStdString() << result.out.toStdString();
-        EXPECT_TRUE(result.out.contains(output.says)) << result.out.toStdString() << result.err.toStdString();
+        if (output.out.isEmpty()) {
+            EXPECT_EQ(result.out, QString()) << output.folder.toStdString();
+            EXPECT_EQ(server().requests().size(), requestsBefore) << "the service is not asked";
+        }
+        EXPECT_TRUE(result.out.contains(output.out)) << result.out.toStdString() << result.err.toStdString();
+        EXPECT_TRUE(result.err.startsWith(output.err)) << result.err.toStdString();
         if (output.folder != QLatin1String("/sys")) {
             EXPECT_EQ(QDir(output.folder).entryList(QDir::Files | QDir::Hidden), output.written);
         }
