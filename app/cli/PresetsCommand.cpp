@@ -4,10 +4,8 @@
 #include "app/cli/ConnectCommand.h"
 #include "platform/Failure.h"
 #include "service/APIClient.h"
-#include "service/JsonReader.h"
+#include "service/PresetsPayload.h"
 #include "service/SessionStore.h"
-
-#include <QJsonDocument>
 
 namespace vorlik::app {
 namespace {
@@ -20,10 +18,8 @@ QCoro::Task<QByteArray> presetDocument(QString bearer, QTextStream &err)
             co_await service::APIClient::request(QStringLiteral("/v1/presets"), "GET", std::nullopt, bearer);
         if (response.status != 200)
             throw Failure(QStringLiteral("Server error ") + QString::number(response.status));
-        QJsonParseError problem;
-        service::JsonReader::read(response.body, &problem);
-        if (problem.error != QJsonParseError::NoError)
-            throw Failure(QStringLiteral("The preset document is not JSON: ") + problem.errorString());
+        // Checked as the sign-in's copy was: a document the program would not take is not printed.
+        service::PresetsPayload::fromJSON(response.body);
         // Its own text, key order and all; a line break between tokens is only a space to JSON.
         QByteArray document = response.body.trimmed();
         document.replace('\r', ' ').replace('\n', ' ');

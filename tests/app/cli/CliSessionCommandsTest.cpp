@@ -215,6 +215,20 @@ TEST_F(CliSession, PresetsWithoutAPresetListConnectsButFails)
     EXPECT_TRUE(result.err.contains("preset list is unavailable")) << result.err.toStdString();
 }
 
+// The document `presets --json` prints is fetched again after signing in, and checked as the
+// sign-in's was: a preset list that does not decode is not printed.
+TEST_F(CliSession, PresetsJsonPrintsOnlyADocumentThatDecodes)
+{
+    // The sign-in's fetch is answered as usual, the second one with JSON that is no preset list.
+    server().addFault(QJsonObject{{"method", "GET"}, {"path", "/v1/presets"}, {"action", "delay"}, {"delay_ms", 0}});
+    server().addFault(QJsonObject{
+        {"method", "GET"}, {"path", "/v1/presets"}, {"action", "status"}, {"status", 200}, {"body", "{\"presets\": 7}"}});
+    const CliResult result = runCli({"--base-url", base(), "--key", server().demoKey(), "presets", "--json"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, QString());
+    EXPECT_TRUE(result.err.endsWith(QStringLiteral("\n")) && result.err.contains(QStringLiteral("\n✗ "))) << result.err.toStdString();
+}
+
 TEST_F(CliSession, LogoutSignsOutOnTheServiceAndDisconnects)
 {
     const CliResult result = runCli({"--base-url", base(), "--key", server().demoKey(), "logout"});
