@@ -4,6 +4,7 @@
 #include "app/cli/ConnectCommand.h"
 #include "platform/Failure.h"
 #include "service/APIClient.h"
+#include "service/JsonFields.h"
 #include "service/PresetsPayload.h"
 #include "service/SessionStore.h"
 
@@ -19,7 +20,12 @@ QCoro::Task<QByteArray> presetDocument(QString bearer, QTextStream &err)
         if (response.status != 200)
             throw Failure(QStringLiteral("Server error ") + QString::number(response.status));
         // Checked as the sign-in's copy was: a document the program would not take is not printed.
-        service::PresetsPayload::fromJSON(response.body);
+        try {
+            service::PresetsPayload::fromJSON(response.body);
+        } catch (const service::DecodingError &error) {
+            throw Failure(QStringLiteral("The service's preset list could not be read (") + error.description()
+                          + QStringLiteral(")."));
+        }
         // Its own text, key order and all; a line break between tokens is only a space to JSON.
         QByteArray document = response.body.trimmed();
         document.replace('\r', ' ').replace('\n', ' ');
