@@ -116,8 +116,9 @@ QCoro::Task<int> analyseCommand(CommandLine line, QTextStream &out, QTextStream 
     if (!runner.hasPending())
         co_return exitFailed;
     // Ctrl-C is the page's Stop: the upload or the wait ends and the job is cancelled on the
-    // service. The program waits for that cancel to reach the service; a third signal ends it.
-    interrupt.setOnInterrupt([&runner](int) { runner.cancel(); });
+    // service. The program waits for that cancel to reach the service; a third signal ends it
+    // (nothing is being written then).
+    interrupt.setOnInterrupt([&runner](int count) { count < 3 ? runner.cancel() : InterruptWatch::exitNow(exitFailed); });
     runner.run(store);
     while (runner.isRunning())
         co_await qCoro(&runner, &AnalysisRunner::isRunningChanged);

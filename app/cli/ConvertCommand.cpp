@@ -89,6 +89,9 @@ private:
 
 QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStream &err, InterruptWatch &interrupt)
 {
+    // Before there is a run, a signal has nothing to stop or clean up; it is heard from here on,
+    // so that the output folder's check never leaves its trial file behind.
+    interrupt.listen([](int) { InterruptWatch::exitNow(exitFailed); });
     const std::optional<QString> presetID = line.option(QStringLiteral("preset"));
     if (!presetID || presetID->isEmpty()) {
         err << "vorlik: convert needs --preset ID (see 'vorlik help convert')" << Qt::endl;
@@ -123,8 +126,6 @@ QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStre
         co_return exitFailed;
     }
 
-    // Before there is a run, a signal has nothing to stop or clean up.
-    interrupt.listen([](int) { InterruptWatch::exitNow(exitFailed); });
     service::SessionStore store;
     QCoro::Task<bool> signingIn = signIn(store, line, out, err);
     if (!co_await signingIn)
@@ -163,7 +164,8 @@ QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStre
         co_return exitFailed;
 
     // Ctrl-C is the page's Stop: each ffmpeg is ended and its temporary files removed. A second
-    // one does not wait for ffmpeg to leave.
+    // one does not wait for ffmpeg to leave; later ones change nothing, and the run still ends
+    // by removing what it leaves.
     interrupt.setOnInterrupt([&runner](int count) { count == 1 ? runner.cancel() : runner.cancelNow(); });
 
     runner.run(store.presets(), *ffmpeg, &store);

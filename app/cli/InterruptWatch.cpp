@@ -77,9 +77,8 @@ void InterruptWatch::readSignals()
     char bytes[16];
     ssize_t got = 0;
     while ((got = ::read(m_pipe[0], bytes, sizeof bytes)) > 0) {
-        for (ssize_t i = 0; i < got && m_count < 2; ++i) {
-            if (++m_count == 2)
-                handling = asIfUnwatched;
+        for (ssize_t i = 0; i < got; ++i) {
+            ++m_count;
             // A copy: the call may set the next one.
             const std::function<void(int)> call = m_onInterrupt;
             if (call)

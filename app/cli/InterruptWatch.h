@@ -7,10 +7,10 @@
 // Until a command listens, a signal does what it would without the watch (the program ends: there
 // is nothing to stop yet). Once it listens, the handler only writes one byte into a pipe; a
 // QSocketNotifier on the other end hears it in the loop and calls `onInterrupt` there, where
-// stopping a run is ordinary Qt code, with 1 for the first signal and 2 for the second (stop at
-// once). A third signal ends the program the usual way. Once the watch is gone the program is
-// returning its status, and a signal is ignored. A signal the program was started ignoring
-// (nohup, a background job) stays ignored.
+// stopping a run is ordinary Qt code, with the signal's count (1, 2 to stop at once, …): the
+// program never ends in the middle of removing what a stopped run leaves. Once the watch is gone
+// the program is returning its status, and a signal is ignored. A signal the program was started
+// ignoring (nohup, a background job) stays ignored.
 #include <QPointer>
 #include <QSocketNotifier>
 
