@@ -340,4 +340,30 @@ TEST(JobInfo, HostileInputFailsOrDecodesWithoutCrashing)
     EXPECT_EQ(big.analysis->audioStreams->back().index, LooseInt{99999});
 }
 
+TEST(AnalysisPayload, EqualityCoversEveryLevel)
+{
+    const AnalysisPayload original = AnalysisPayload::fromJSON(fullReport);
+    EXPECT_EQ(original, AnalysisPayload::fromJSON(fullReport));
+
+    AnalysisPayload changed = original;
+    (*changed.audioStreams)[0].tags->values.insert("new", "tag");
+    EXPECT_NE(changed, original);
+
+    changed = original;
+    changed.loudness->truePeakDbfs = -0.31;
+    EXPECT_NE(changed, original);
+
+    changed = original;
+    changed.chapters->append(AnalysisChapter{});
+    EXPECT_NE(changed, original);
+
+    changed = original;
+    changed.container->nbStreams = LooseInt{};
+    EXPECT_NE(changed, original);
+
+    changed = original;
+    changed.file->name.reset();
+    EXPECT_NE(changed, original);
+}
+
 } // namespace

@@ -407,15 +407,15 @@ TEST_F(AnalysisRunnerTest, aFailedItemKeepsItsWholeErrorAndTheQueueGoesOn)
     AnalysisRunner runner;
     StatusLines lines(runner);
     const QUrl gone = tone(QStringLiteral("gone.wav"));
-    runner.queue({gone, tone(QStringLiteral("a.wav")), tone(QStringLiteral("kept.wav"))});
+    runner.queue({tone(QStringLiteral("a.wav")), gone, tone(QStringLiteral("kept.wav"))});
     ASSERT_TRUE(QFile::remove(gone.toLocalFile()));
     runToEnd(runner, store);
-    EXPECT_EQ(runner.items().at(0).status, QStringLiteral("\u2717 gone.wav"));
-    EXPECT_EQ(runner.items().at(0).errorMessage,
+    EXPECT_EQ(runner.items().at(1).status, QStringLiteral("\u2717 gone.wav"));
+    EXPECT_EQ(runner.items().at(1).errorMessage,
               QStringLiteral("The file \u201Cgone.wav\u201D couldn\u2019t be read: No such file or directory."));
     const QString message = QStringLiteral("Server error 500: ") + QString(500, u'E');
-    EXPECT_EQ(runner.items().at(1).errorMessage, message);
-    EXPECT_EQ(runner.items().at(1).status, QStringLiteral("\u2717 a.wav"));
+    EXPECT_EQ(runner.items().at(0).errorMessage, message);
+    EXPECT_EQ(runner.items().at(0).status, QStringLiteral("\u2717 a.wav"));
     const QString shown = QStringLiteral("Analysis failed for a.wav: ") + message.left(140) + QStringLiteral("\u2026");
     EXPECT_TRUE(lines.lines().contains(shown)) << lines.lines().join(u'\n').toStdString();
     EXPECT_EQ(runner.items().at(2).succeeded, true);

@@ -138,6 +138,19 @@ TEST(LooseTags, MembersBecomeDisplayTextUnderTheirOwnNames)
         EXPECT_EQ(LooseTags::fromJSON(jsonValue(c.json)).values, c.values) << c.json;
 }
 
+TEST(LooseValues, CompareByValue)
+{
+    EXPECT_EQ(LooseInt{7}, LooseInt::fromJSON(jsonValue("\"7\"")));
+    EXPECT_NE(LooseInt{7}, LooseInt{});
+    EXPECT_EQ(LooseDouble{0.5}, LooseDouble::fromJSON(jsonValue("\"0.5\"")));
+    EXPECT_NE(LooseDouble{0.5}, LooseDouble{0.25});
+    LooseTags a = LooseTags::fromJSON(jsonValue(R"({"k":"v"})"));
+    LooseTags b = LooseTags::fromJSON(jsonValue(R"({"k":"v"})"));
+    EXPECT_EQ(a, b);
+    b.values.insert("k", "w");
+    EXPECT_NE(a, b);
+}
+
 TEST(ShortestRoundTripText, ReadsBackExactly)
 {
     const double samples[] = {0.1, 1.0 / 3.0, -23.456789012345678, 5e-324, 1.7976931348623157e308,
