@@ -395,7 +395,9 @@ TEST_F(AnalysisRunnerTest, aJobTheServiceNoLongerKnowsStartsOverOnRetry)
     EXPECT_EQ(requestsTo(QStringLiteral("/v1/uploads")).size(), 2);
 }
 
-TEST_F(AnalysisRunnerTest, aLongServerErrorIsCutOnTheStatusLineButKeptWholeOnTheItem)
+// A file deleted while queued and a long server error fail their own items; the queue goes on.
+// The error is cut on the status line but kept whole on the item.
+TEST_F(AnalysisRunnerTest, aFailedItemKeepsItsWholeErrorAndTheQueueGoesOn)
 {
     service::SessionStore store;
     connectDemo(store);
@@ -404,13 +406,20 @@ TEST_F(AnalysisRunnerTest, aLongServerErrorIsCutOnTheStatusLineButKeptWholeOnThe
     server().addFault(longError);
     AnalysisRunner runner;
     StatusLines lines(runner);
-    runner.queue({tone(QStringLiteral("a.wav"))});
+    const QUrl gone = tone(QStringLiteral("gone.wav"));
+    runner.queue({tone(QStringLiteral("a.wav")), gone, tone(QStringLiteral("kept.wav"))});
+    ASSERT_TRUE(QFile::remove(gone.toLocalFile()));
     runToEnd(runner, store);
+    EXPECT_EQ(runner.items().at(1).status, QStringLiteral("\u2717 gone.wav"));
+    EXPECT_EQ(runner.items().at(1).errorMessage,
+              QStringLiteral("The file \u201Cgone.wav\u201D couldn\u2019t be read: No such file or directory."));
     const QString message = QStringLiteral("Server error 500: ") + QString(500, u'E');
-    EXPECT_EQ(runner.items().front().errorMessage, message);
-    EXPECT_EQ(runner.items().front().status, QStringLiteral("\u2717 a.wav"));
+    EXPECT_EQ(runner.items().at(0).errorMessage, message);
+    EXPECT_EQ(runner.items().at(0).status, QStringLiteral("\u2717 a.wav"));
     const QString shown = QStringLiteral("Analysis failed for a.wav: ") + message.left(140) + QStringLiteral("\u2026");
     EXPECT_TRUE(lines.lines().contains(shown)) << lines.lines().join(u'\n').toStdString();
+    EXPECT_EQ(runner.items().at(2).succeeded, true);
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished \u2014 1 analysed, 2 failed. Click a red card for details."));
 }
 
 TEST_F(AnalysisRunnerTest, exactly128MiBIsUploadedAndOneByteMoreFailsBeforeAnyRequest)
@@ -436,24 +445,6 @@ TEST_F(AnalysisRunnerTest, exactly128MiBIsUploadedAndOneByteMoreFailsBeforeAnyRe
     EXPECT_EQ(over.errorMessage, QStringLiteral("over.wav is larger than the 128 MiB upload limit."));
     EXPECT_TRUE(lines.lines().contains(QStringLiteral("Analysis failed for over.wav: over.wav is larger than the 128 MiB upload limit.")));
     EXPECT_TRUE(server().requests().isEmpty()) << "nothing was sent for the file over the limit";
-}
-
-TEST_F(AnalysisRunnerTest, aFileDeletedWhileQueuedFailsAndTheQueueGoesOn)
-{
-    service::SessionStore store;
-    connectDemo(store);
-    server().clearRequests();
-    AnalysisRunner runner;
-    const QUrl gone = tone(QStringLiteral("gone.wav"));
-    runner.queue({gone, tone(QStringLiteral("kept.wav"))});
-    ASSERT_TRUE(QFile::remove(gone.toLocalFile()));
-    runToEnd(runner, store);
-    EXPECT_EQ(runner.items().at(0).status, QStringLiteral("\u2717 gone.wav"));
-    EXPECT_EQ(runner.items().at(0).errorMessage,
-              QStringLiteral("The file \u201Cgone.wav\u201D couldn\u2019t be read: No such file or directory."));
-    EXPECT_EQ(runner.items().at(1).succeeded, true);
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished \u2014 1 analysed, 1 failed. Click a red card for details."));
-    EXPECT_EQ(requestsTo(QStringLiteral("/v1/uploads")).size(), 1);
 }
 
 TEST_F(AnalysisRunnerTest, failedJobsAndCompletedJobsWithoutAReportFail)

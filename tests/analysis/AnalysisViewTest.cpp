@@ -110,10 +110,6 @@ TEST_F(AnalysisViewTest, anEmptyPageSaysHowToStart)
     EXPECT_EQ(view.statusLabel()->text(), QStringLiteral("Sign in from the top-right connection menu to start."));
     EXPECT_EQ(view.counterLabel()->text(), QStringLiteral("Files analysed this session: 0"));
     EXPECT_TRUE(view.connectionLabel()->text().endsWith(QStringLiteral("Offline")));
-    EXPECT_EQ(view.dropArea()->title(), QStringLiteral("Drag and drop audio files here"));
-    EXPECT_EQ(view.dropArea()->hint(),
-              QStringLiteral("wav \u00B7 aiff \u00B7 flac \u00B7 mp3 \u00B7 m4a \u00B7 aac \u00B7 ogg \u00B7 opus \u00B7 "
-                             "wma \u00B7 caf \u00B7 w64 \u00B7 amb"));
     EXPECT_TRUE(view.busyIndicator()->isHidden());
     EXPECT_TRUE(saveScreenshot(&view, QStringLiteral("analysis-empty"), windowSize));
     EXPECT_EQ(view.dropTarget()->height(), 255) << "the card's content needs less at this width";
@@ -279,22 +275,6 @@ TEST_F(AnalysisViewTest, aFailedJobIsARedCardWithItsErrorAndRetryStartsOver)
     EXPECT_FALSE(view.itemCards().value(0)->isFailed());
 }
 
-TEST_F(AnalysisViewTest, aFailedItemWithoutAMessageSaysUnknownError)
-{
-    service::SessionStore store; // never connected
-    AnalysisView view(store);
-    view.enqueue({QUrl::fromLocalFile(tone(QStringLiteral("a.wav")))});
-    // Not connected: nothing runs until the runner is told to; a run without a session fails
-    // every item with its own message.
-    EXPECT_FALSE(view.runner().isRunning());
-    view.runner().run(store);
-    ASSERT_TRUE(waitUntil([&] { return !view.runner().isRunning(); }));
-    AnalysisItemCard *card = view.itemCards().value(0);
-    ASSERT_NE(card, nullptr);
-    view.toggleExpanded(view.runner().items().front().id);
-    EXPECT_EQ(card->errorLabel()->text(), QStringLiteral("Connect with your client key to analyse files."));
-}
-
 TEST_F(AnalysisViewTest, saveReportWritesTheServicesBytes)
 {
     service::SessionStore store;
@@ -313,9 +293,7 @@ TEST_F(AnalysisViewTest, saveReportWritesTheServicesBytes)
     QTest::mouseClick(card->saveButton(), Qt::LeftButton);
     QFileDialog *dialog = openDialog(&view, QStringLiteral("saveReportDialog"));
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Save the analysis report."));
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
-    EXPECT_EQ(dialog->labelText(QFileDialog::Accept), QStringLiteral("Save"));
     EXPECT_EQ(QDir(dialog->directory()).absolutePath(), QDir(m_files.path()).absolutePath());
     ASSERT_EQ(dialog->selectedFiles().size(), 1);
     EXPECT_EQ(QFileInfo(dialog->selectedFiles().front()).fileName(), QStringLiteral("Mix v2.final_report.txt"));
@@ -377,7 +355,6 @@ TEST_F(AnalysisViewTest, chosenFilesAndFoldersAreQueued)
     QTest::mouseClick(view.chooseFilesButton(), Qt::LeftButton);
     QFileDialog *files = openDialog(&view, QStringLiteral("chooseFilesDialog"));
     ASSERT_NE(files, nullptr);
-    EXPECT_EQ(files->windowTitle(), QStringLiteral("Choose audio files to analyse on the Vorlik VPS."));
     EXPECT_EQ(files->fileMode(), QFileDialog::ExistingFiles);
     files->selectFile(a);
     static_cast<QDialog *>(files)->accept();
@@ -390,8 +367,6 @@ TEST_F(AnalysisViewTest, chosenFilesAndFoldersAreQueued)
     QTest::mouseClick(view.chooseFolderButton(), Qt::LeftButton);
     QFileDialog *folders = openDialog(&view, QStringLiteral("chooseFolderDialog"));
     ASSERT_NE(folders, nullptr);
-    EXPECT_EQ(folders->windowTitle(),
-              QStringLiteral("Choose a folder \u2014 audio files inside it (including subfolders) are queued."));
     EXPECT_EQ(folders->fileMode(), QFileDialog::Directory);
     folders->setDirectory(m_files.path());
     folders->selectFile(m_files.filePath(QStringLiteral("session")));
@@ -415,7 +390,7 @@ TEST_F(AnalysisViewTest, theStartUpHooksConnectAndAnalyse)
         EXPECT_EQ(item.succeeded, true) << item.status.toStdString();
 }
 
-TEST_F(AnalysisViewTest, blankHooksDoNothing)
+TEST_F(AnalysisViewTest, blankHooksDoNothingAndThePreferencesButtonAsksTheWindow)
 {
     settings().setValue(QStringLiteral("connectKey"), QStringLiteral(" \t "));
     settings().setValue(QStringLiteral("autoAnalyze"), QStringLiteral("\t"));
@@ -426,17 +401,11 @@ TEST_F(AnalysisViewTest, blankHooksDoNothing)
     EXPECT_EQ(store.state(), service::ConnectionState::disconnected());
     EXPECT_TRUE(view.runner().items().isEmpty());
     EXPECT_TRUE(server().requests().isEmpty());
-}
 
-TEST_F(AnalysisViewTest, thePreferencesButtonAsksTheWindow)
-{
-    service::SessionStore store;
-    AnalysisView view(store);
     int asked = 0;
     QObject::connect(&view, &AnalysisView::preferencesRequested, [&] { ++asked; });
     QTest::mouseClick(view.preferencesButton(), Qt::LeftButton);
     EXPECT_EQ(asked, 1);
-    EXPECT_EQ(view.findChild<QLabel *>(QStringLiteral("appLabel"))->text(), QStringLiteral("Vorlik Desktop 1.2.24"));
 }
 
 } // namespace

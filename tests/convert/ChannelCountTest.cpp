@@ -79,22 +79,22 @@ INSTANTIATE_TEST_SUITE_P(
         ProbeCase{"empty output", QString(), std::nullopt}),
     [](const auto &info) { return std::to_string(info.index); });
 
-TEST(Summarise, TakesTheLastErrorLine)
-{
-    const QString text = QStringLiteral("Input #0\nError opening first\nprogress\n[x] Invalid data found\nend\n\n");
-    EXPECT_EQ(ConvertRunner::summarise(text), QStringLiteral("[x] Invalid data found"));
-    EXPECT_EQ(ConvertRunner::summarise(QStringLiteral("a\nsome error here\nb")), QStringLiteral("some error here"));
-}
-
-TEST(Summarise, WithoutAnErrorLineTakesFFmpegsOtherFailureLines)
+TEST(Summarise, TakesTheLastErrorLineOrFFmpegsOwnWordsOrTheBeginning)
 {
     // ffmpeg says some failures in words of its own; the input dump before them says nothing.
     const QString dump = QStringLiteral("Guessed Channel Layout for Input Stream #0.0 : mono\nInput #0, wav, from 'a.wav':\n"
                                         "  Duration: 00:00:01.00, bitrate: 768 kb/s\n");
+    const QString longError = QStringLiteral("Error: ") + QString(300, u'x');
+    QString plain;
+    for (int i = 0; i < 40; ++i)
+        plain += QStringLiteral("line %1\n").arg(i);
     const struct {
         QString tail;
         QString summary;
     } cases[] = {
+        {QStringLiteral("Input #0\nError opening first\nprogress\n[x] Invalid data found\nend\n\n"),
+         QStringLiteral("[x] Invalid data found")},
+        {QStringLiteral("a\nsome error here\nb"), QStringLiteral("some error here")},
         {dump + QStringLiteral("Stream map '0:a:0' matches no streams.\nTo ignore this, add a trailing '?' to the map.\n"),
          QStringLiteral("Stream map '0:a:0' matches no streams.")},
         {QStringLiteral("out.wav: Permission denied\n"), QStringLiteral("out.wav: Permission denied")},
@@ -103,28 +103,15 @@ TEST(Summarise, WithoutAnErrorLineTakesFFmpegsOtherFailureLines)
         {dump + QStringLiteral("[aac] Cannot allocate memory\nsize=0kB\n"), QStringLiteral("[aac] Cannot allocate memory")},
         // An "Error" line still wins over them.
         {QStringLiteral("Error while filtering\nConversion failed!\n"), QStringLiteral("Error while filtering")},
+        // "ERROR" and "invalid" are not among the markers: the beginning of the text is shown.
+        {QStringLiteral("first line\nERROR upper\ninvalid lower"), QStringLiteral("first line\nERROR upper\ninvalid lower")},
+        // At most 220 characters; without an error line, line breaks included.
+        {QStringLiteral("ok\n") + longError, longError.left(220)},
+        {plain, plain.left(220)},
+        {QString(), QString()},
     };
     for (const auto &c : cases)
         EXPECT_EQ(ConvertRunner::summarise(c.tail), c.summary);
-}
-
-TEST(Summarise, MatchesCaseSensitively)
-{
-    // "ERROR" and "invalid" are not among the markers: the beginning of the text is shown.
-    const QString text = QStringLiteral("first line\nERROR upper\ninvalid lower");
-    EXPECT_EQ(ConvertRunner::summarise(text), text);
-}
-
-TEST(Summarise, CutsToTwoHundredTwentyCharacters)
-{
-    const QString longError = QStringLiteral("Error: ") + QString(300, u'x');
-    EXPECT_EQ(ConvertRunner::summarise(QStringLiteral("ok\n") + longError), longError.left(220));
-
-    // Without an error line: the first 220 characters of the whole text, line breaks included.
-    QString plain;
-    for (int i = 0; i < 40; ++i)
-        plain += QStringLiteral("line %1\n").arg(i);
-    EXPECT_EQ(ConvertRunner::summarise(plain), plain.left(220));
 }
 
 TEST(Summarise, CountsUserPerceivedCharacters)
@@ -136,9 +123,4 @@ TEST(Summarise, CountsUserPerceivedCharacters)
     const QString summary = ConvertRunner::summarise(QStringLiteral("Error ") + accents);
     EXPECT_EQ(summary.size(), 6 + 2 * 214);
     EXPECT_TRUE(summary.endsWith(QStringLiteral("e\u0301")));
-}
-
-TEST(Summarise, EmptyText)
-{
-    EXPECT_EQ(ConvertRunner::summarise(QString()), QString());
 }

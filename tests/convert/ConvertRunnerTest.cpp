@@ -102,68 +102,54 @@ TEST_F(ConvertRunnerTest, ConvertsBesideTheSourceUnderTheFirstFreeName)
     EXPECT_EQ(lines[3], QStringLiteral("done output=") + *item.output);
 }
 
-TEST_F(ConvertRunnerTest, ReportsTheUsageOfEachConversionWithTheSourcesName)
+TEST_F(ConvertRunnerTest, EachConversionIsReportedOnceWithTheSourcesNameAndNothingWithoutASession)
 {
+    SessionStore signedOut;
+    ConvertRunner unreported;
+    unreported.queue(QStringList{tone(QStringLiteral("a.wav"))}, QStringLiteral("normalise-23lufs"));
+    ASSERT_TRUE(runToEnd(unreported, m_store.presets(), TestMedia::ffmpeg(), &signedOut));
+    EXPECT_EQ(only(unreported).status, QStringLiteral("✓ Done → a_-23LUFS.wav"));
+    EXPECT_EQ(usageRequests(), 0);
+    EXPECT_EQ(signedOut.pendingUsageCount(), 0);
+
     const QString source = tone(QStringLiteral("archive.tar.flac"));
-    const qint64 size = QFileInfo(source).size();
     const qint64 before = usageTotal();
     ConvertRunner runner;
     runner.queue(QStringList{source}, QStringLiteral("normalise-16lufs"));
     ASSERT_TRUE(runToEnd(runner, m_store.presets()));
-
     EXPECT_EQ(only(runner).status, QStringLiteral("✓ Done → archive.tar_-16LUFS.wav"));
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 1 done, 0 failed."));
     ASSERT_EQ(usageTotal(), before + 1);
-    const QJsonArray reports = server().usage().value(QStringLiteral("reports")).toArray();
-    const QJsonObject last = reports.last().toObject();
+    const QJsonObject last = server().usage().value(QStringLiteral("reports")).toArray().last().toObject();
     EXPECT_EQ(last.value(QStringLiteral("process_key")).toString(), QStringLiteral("normalise-16lufs"));
     EXPECT_EQ(last.value(QStringLiteral("filename")).toString(), QStringLiteral("archive.tar.flac"));
     EXPECT_EQ(last.value(QStringLiteral("file_count")).toInteger(), 1);
-    EXPECT_EQ(last.value(QStringLiteral("input_bytes")).toInteger(), size);
+    EXPECT_EQ(last.value(QStringLiteral("input_bytes")).toInteger(), QFileInfo(source).size());
     EXPECT_EQ(bearerOf(requestsTo(usagePath).last()), m_store.session()->accessToken);
     EXPECT_EQ(m_store.pendingUsageCount(), 0);
 }
 
-TEST_F(ConvertRunnerTest, WithoutASessionNothingIsReported)
-{
-    const QString source = tone(QStringLiteral("a.wav"));
-    SessionStore signedOut;
-    ConvertRunner runner;
-    runner.queue(QStringList{source}, QStringLiteral("normalise-23lufs"));
-    ASSERT_TRUE(runToEnd(runner, m_store.presets(), TestMedia::ffmpeg(), &signedOut));
-    EXPECT_EQ(only(runner).status, QStringLiteral("✓ Done → a_-23LUFS.wav"));
-    EXPECT_EQ(usageRequests(), 0);
-    EXPECT_EQ(signedOut.pendingUsageCount(), 0);
-}
-
-TEST_F(ConvertRunnerTest, AReportThatFailsIsQueuedAndSaidSo)
+// A report the service refused is kept for later and said so, the line staying while the next
+// item waits; every conversion ends either reported or kept, once.
+TEST_F(ConvertRunnerTest, AReportThatFailsIsKeptAndSaidSo)
 {
     server().addFault(fault(QStringLiteral("POST"), usagePath, QStringLiteral("status"), 500));
-    const QString source = tone(QStringLiteral("a.wav"));
-    ConvertRunner runner;
-    runner.queue(QStringList{source}, QStringLiteral("normalise-14lufs"));
-    ASSERT_TRUE(runToEnd(runner, m_store.presets()));
-    EXPECT_EQ(only(runner).status, QStringLiteral("✓ Done → a_-14LUFS.wav (usage not reported)"));
-    EXPECT_EQ(only(runner).succeeded, true);
-    // The loop's own last line follows it.
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 1 done, 0 failed."));
-    EXPECT_EQ(m_store.pendingUsageCount(), 1);
-    EXPECT_EQ(m_store.pendingUsage().first().filename, QStringLiteral("a.wav"));
-}
-
-TEST_F(ConvertRunnerTest, TheUsageLineShowsWhileTheNextItemWaits)
-{
-    server().addFault(fault(QStringLiteral("POST"), usagePath, QStringLiteral("status"), 500));
+    const qint64 before = usageTotal();
     ConvertRunner runner;
     runner.queue(QStringList{tone(QStringLiteral("a.wav")), tone(QStringLiteral("b.wav"))}, QStringLiteral("normalise-14lufs"));
     QStringList lines;
     QObject::connect(&runner, &ConvertRunner::statusLineChanged, [&] { lines.append(runner.statusLine()); });
     ASSERT_TRUE(runToEnd(runner, m_store.presets()));
+    EXPECT_EQ(runner.items()[0].status, QStringLiteral("✓ Done → a_-14LUFS.wav (usage not reported)"));
+    EXPECT_EQ(runner.items()[0].succeeded, true);
     EXPECT_EQ(lines, (QStringList{QStringLiteral("Running…"), QStringLiteral("Measuring a.wav…"),
                                   QStringLiteral("Converting a.wav…"), QStringLiteral("Checking a.wav…"),
                                   QStringLiteral("✓ a_-14LUFS.wav — usage reporting failed and will retry."),
                                   QStringLiteral("Measuring b.wav…"), QStringLiteral("Converting b.wav…"),
                                   QStringLiteral("Checking b.wav…"), QStringLiteral("Queue finished — 2 done, 0 failed.")}));
+    EXPECT_EQ(usageTotal() - before + m_store.pendingUsageCount(), 2);
+    if (m_store.pendingUsageCount() > 0) {
+        EXPECT_EQ(m_store.pendingUsage().first().filename, QStringLiteral("a.wav"));
+    }
 }
 
 TEST_F(ConvertRunnerTest, AnUnknownPresetFailsItsItemOnly)
@@ -184,152 +170,120 @@ TEST_F(ConvertRunnerTest, AnUnknownPresetFailsItsItemOnly)
     EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 1 done, 1 failed."));
 }
 
-TEST_F(ConvertRunnerTest, AScriptWritingAnotherExtensionProducesNothingAndLeavesNothing)
+// Each way a conversion fails ends its item with the reason, reports nothing and leaves the
+// source's folder as it was.
+TEST_F(ConvertRunnerTest, AFailedItemSaysWhyAndLeavesNothingBehind)
 {
-    const QString source = tone(QStringLiteral("w/a.wav"));
-    const Preset flac = scripted(QStringLiteral("wrong-ext"),
-                                 QStringLiteral("ffmpeg -hide_banner -nostdin -y -i {input} {output_base}.flac"));
-    ConvertRunner runner;
-    runner.queue(QStringList{source}, flac.id);
-    QStringList lines;
-    QObject::connect(&runner, &ConvertRunner::statusLineChanged, [&] { lines.append(runner.statusLine()); });
-    ASSERT_TRUE(runToEnd(runner, {flac}));
-    const QueueItem &item = only(runner);
-    EXPECT_EQ(item.status, QStringLiteral("✗ No output produced"));
-    EXPECT_EQ(item.succeeded, false);
-    EXPECT_EQ(item.errorDetail, QStringLiteral("The script finished but did not create the expected output file."));
-    EXPECT_TRUE(lines.contains(QStringLiteral("Failed a.wav: the script produced no output.")));
-    EXPECT_EQ(entries(path(QStringLiteral("w"))), QStringList{QStringLiteral("a.wav")}); // the stray .flac is gone
+    vorlik::test::writeFile(path(QStringLiteral("tools/plain")), "#!/bin/sh\nexit 0\n");
+    const QString moveBlocker = TestMedia::script(path(QStringLiteral("tools/locks")),
+                                                  "for last; do :; done\necho converted > \"$last\"\nchattr +i \"$(dirname \"$last\")\"\n");
+    const bool canLock = chattr(QStringLiteral("+i"), path(QStringLiteral("tools"))) && chattr(QStringLiteral("-i"), path(QStringLiteral("tools")));
+    const struct {
+        const char *name;
+        Preset preset;
+        QString ffmpeg;  // empty: the real one
+        int setUp;       // 0 none, 1 source removed, 2 export folder removed, 3 folder locked during the run
+        QString status;
+        QString detail;  // "=" prefix: the whole detail (%1: the folder); otherwise a part of it
+        QString line;    // a status line after "Failed a.wav: "; empty for none to check
+    } cases[] = {
+        {"another extension written", scripted(QStringLiteral("wrong-ext"), QStringLiteral("ffmpeg -hide_banner -nostdin -y -i {input} {output_base}.flac")),
+         {}, 0, QStringLiteral("✗ No output produced"),
+         QStringLiteral("=The script finished but did not create the expected output file."), QStringLiteral("the script produced no output.")},
+        // The last line that speaks of an error, not the "Conversion failed!" after it.
+        {"a failing script", scripted(QStringLiteral("broken"), QStringLiteral("ffmpeg -hide_banner -nostdin -y -i {input} -af 'volume=bogus(' {output_base}.wav")),
+         {}, 0, QStringLiteral("✗ Failed (exit 1)"), QStringLiteral("=Error while processing the decoded data for stream #0:0"), QStringLiteral("=")},
+        {"the source vanished", preset(QStringLiteral("audio-m4a")), {}, 1, QStringLiteral("✗ Failed (exit 1)"),
+         QStringLiteral("No such file or directory"), {}},
+        // ffmpeg names the reason without the word "error": its own words are the summary.
+        {"the export folder was deleted", fast(QStringLiteral("job")), {}, 2, QStringLiteral("✗ Failed (exit 1)"),
+         QStringLiteral(": No such file or directory"), {}},
+        // Permission bits do not stop root; an immutable folder stops everyone.
+        {"a read-only folder", fast(QStringLiteral("job")), {}, 3, QStringLiteral("✗ Failed (exit 1)"), {}, {}},
+        {"the output cannot be moved", scripted(QStringLiteral("locks"), QStringLiteral("ffmpeg {output_base}.wav")), moveBlocker, 0,
+         QStringLiteral("✗ Could not save output"), QStringLiteral("=Could not move the converted file to %1/a_out.wav: Operation not permitted"), QStringLiteral("=")},
+        // The channel probe fails to launch first.
+        {"a missing ffmpeg", preset(QStringLiteral("audio-m4a")), path(QStringLiteral("tools/missing")), 0,
+         QStringLiteral("✗ Failed (exit -1)"), QStringLiteral("No such file or directory"), {}},
+        {"a non-executable ffmpeg", preset(QStringLiteral("audio-m4a")), path(QStringLiteral("tools/plain")), 0,
+         QStringLiteral("✗ Failed (exit -1)"), QStringLiteral("Permission denied"), {}},
+    };
+    int index = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        if ((c.setUp == 3 || c.ffmpeg == moveBlocker) && !canLock)
+            continue;
+        const QString dir = folder(QStringLiteral("fail%1").arg(++index));
+        const QString source = tone(QStringLiteral("fail%1/a.wav").arg(index));
+        const QString out = folder(QStringLiteral("out%1").arg(index));
+        platform::Settings &settings = platform::Settings::standard();
+        if (c.setUp == 2) {
+            settings.setValue(QStringLiteral("exportLocation"), QStringLiteral("customFolder"));
+            settings.setValue(QStringLiteral("exportFolderPath"), out);
+        }
+        ConvertRunner runner;
+        runner.queue(QStringList{source}, c.preset.id);
+        if (c.setUp == 1)
+            QFile::remove(source);
+        if (c.setUp == 2) {
+            ASSERT_TRUE(QDir(out).removeRecursively());
+        }
+        if (c.setUp == 3)
+            chattr(QStringLiteral("+i"), dir);
+        const LogLines log(QStringLiteral("convert"));
+        QStringList lines;
+        QObject::connect(&runner, &ConvertRunner::statusLineChanged, [&] { lines.append(runner.statusLine()); });
+        const bool finished = runToEnd(runner, {c.preset}, c.ffmpeg.isEmpty() ? TestMedia::ffmpeg() : c.ffmpeg, &m_store);
+        chattr(QStringLiteral("-i"), dir);
+        settings.remove(QStringLiteral("exportLocation"));
+        settings.remove(QStringLiteral("exportFolderPath"));
+        ASSERT_TRUE(finished);
+        const QueueItem &item = only(runner);
+        EXPECT_EQ(item.status, c.status);
+        EXPECT_EQ(item.succeeded, false);
+        const QString detail = item.errorDetail.value_or(QString());
+        if (c.detail.startsWith(u'=')) {
+            EXPECT_EQ(detail, c.detail.mid(1).replace(QStringLiteral("%1"), dir));
+        } else {
+            EXPECT_TRUE(detail.contains(c.detail)) << detail.toStdString();
+        }
+        if (!c.line.isEmpty()) {
+            EXPECT_TRUE(lines.contains(QStringLiteral("Failed a.wav: ") + (c.line == QStringLiteral("=") ? detail : c.line)))
+                << lines.join(u'\n').toStdString();
+        }
+        EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 0 done, 1 failed."));
+        if (c.ffmpeg == moveBlocker) {
+            EXPECT_FALSE(entries(dir).contains(QStringLiteral("a_out.wav"))); // nothing half done
+        } else {
+            EXPECT_EQ(entries(dir), c.setUp == 1 ? QStringList{} : QStringList{QStringLiteral("a.wav")});
+        }
+        if (c.setUp == 2) {
+            EXPECT_FALSE(QFileInfo::exists(out)); // not created behind the user's back
+        }
+        if (c.preset.id == QStringLiteral("broken")) {
+            EXPECT_TRUE(log.lines().contains(QStringLiteral("failed exit=1 stderr=") + detail));
+        }
+    }
     EXPECT_EQ(usageRequests(), 0);
 }
 
-TEST_F(ConvertRunnerTest, AFailingScriptShowsItsExitCodeAndLastErrorLine)
-{
-    const QString source = tone(QStringLiteral("f/a.wav"));
-    const Preset broken = scripted(QStringLiteral("broken"),
-                                   QStringLiteral("ffmpeg -hide_banner -nostdin -y -i {input} -af 'volume=bogus(' {output_base}.wav"));
-    ConvertRunner runner;
-    runner.queue(QStringList{source}, broken.id);
-    const LogLines log(QStringLiteral("convert"));
-    QStringList lines;
-    QObject::connect(&runner, &ConvertRunner::statusLineChanged, [&] { lines.append(runner.statusLine()); });
-    ASSERT_TRUE(runToEnd(runner, {broken}));
-    const QueueItem &item = only(runner);
-    EXPECT_EQ(item.status, QStringLiteral("✗ Failed (exit 1)"));
-    // The last line that speaks of an error, not the "Conversion failed!" after it.
-    EXPECT_EQ(item.errorDetail, QStringLiteral("Error while processing the decoded data for stream #0:0"));
-    EXPECT_TRUE(lines.contains(QStringLiteral("Failed a.wav: ") + *item.errorDetail));
-    EXPECT_TRUE(log.lines().contains(QStringLiteral("failed exit=1 stderr=") + *item.errorDetail));
-    EXPECT_EQ(entries(path(QStringLiteral("f"))), QStringList{QStringLiteral("a.wav")});
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 0 done, 1 failed."));
-}
-
-TEST_F(ConvertRunnerTest, ASourceThatVanishedFailsWithTheReason)
-{
-    const QString source = tone(QStringLiteral("v/gone.wav"));
-    ConvertRunner runner;
-    runner.queue(QStringList{source}, QStringLiteral("audio-m4a")); // with the channel probe too
-    QFile::remove(source);
-    ASSERT_TRUE(runToEnd(runner, m_store.presets()));
-    const QueueItem &item = only(runner);
-    EXPECT_EQ(item.status, QStringLiteral("✗ Failed (exit 1)"));
-    ASSERT_TRUE(item.errorDetail);
-    EXPECT_TRUE(item.errorDetail->contains(QStringLiteral("No such file or directory"))) << item.errorDetail->toStdString();
-    EXPECT_TRUE(entries(path(QStringLiteral("v"))).isEmpty());
-}
-
-TEST_F(ConvertRunnerTest, ADeletedExportFolderFailsTheItem)
-{
-    const QString source = tone(QStringLiteral("src/a.wav"));
-    const QString out = folder(QStringLiteral("out"));
-    platform::Settings::standard().setValue(QStringLiteral("exportLocation"), QStringLiteral("customFolder"));
-    platform::Settings::standard().setValue(QStringLiteral("exportFolderPath"), out);
-    ConvertRunner runner;
-    runner.queue(QStringList{source}, QStringLiteral("job"));
-    ASSERT_TRUE(QDir(out).removeRecursively());
-    ASSERT_TRUE(runToEnd(runner, {fast(QStringLiteral("job"))}));
-    const QueueItem &item = only(runner);
-    EXPECT_EQ(item.status, QStringLiteral("✗ Failed (exit 1)"));
-    // ffmpeg names the reason without the word "error": its own words are the summary.
-    ASSERT_TRUE(item.errorDetail);
-    EXPECT_TRUE(item.errorDetail->endsWith(QStringLiteral(": No such file or directory"))) << item.errorDetail->toStdString();
-    EXPECT_FALSE(QFileInfo::exists(out)); // not created behind the user's back
-    EXPECT_EQ(entries(path(QStringLiteral("src"))), QStringList{QStringLiteral("a.wav")});
-}
-
-TEST_F(ConvertRunnerTest, AReadOnlyExportFolderFailsTheItem)
-{
-    const QString source = tone(QStringLiteral("ro/a.wav"));
-    ConvertRunner runner;
-    runner.queue(QStringList{source}, QStringLiteral("job"));
-    // Permission bits do not stop root; an immutable folder stops everyone.
-    if (!chattr(QStringLiteral("+i"), path(QStringLiteral("ro"))))
-        GTEST_SKIP() << "chattr +i is not available here";
-    const bool finished = runToEnd(runner, {fast(QStringLiteral("job"))});
-    chattr(QStringLiteral("-i"), path(QStringLiteral("ro")));
-    ASSERT_TRUE(finished);
-    const QueueItem &item = only(runner);
-    EXPECT_EQ(item.status, QStringLiteral("✗ Failed (exit 1)"));
-    EXPECT_EQ(item.succeeded, false);
-    EXPECT_EQ(entries(path(QStringLiteral("ro"))), QStringList{QStringLiteral("a.wav")});
-}
-
-TEST_F(ConvertRunnerTest, AMoveThatFailsKeepsNothingHalfDone)
-{
-    const QString source = tone(QStringLiteral("mv/a.wav"));
-    if (!chattr(QStringLiteral("+i"), path(QStringLiteral("mv"))) || !chattr(QStringLiteral("-i"), path(QStringLiteral("mv"))))
-        GTEST_SKIP() << "chattr +i is not available here";
-    // Writes its output, then makes the folder immutable before the runner moves it.
-    const QString ffmpeg = TestMedia::script(path(QStringLiteral("tools/ffmpeg")),
-                                             "for last; do :; done\necho converted > \"$last\"\nchattr +i \"$(dirname \"$last\")\"\n");
-    const Preset preset = scripted(QStringLiteral("locks"), QStringLiteral("ffmpeg {output_base}.wav"));
-    ConvertRunner runner;
-    runner.queue(QStringList{source}, preset.id);
-    QStringList lines;
-    QObject::connect(&runner, &ConvertRunner::statusLineChanged, [&] { lines.append(runner.statusLine()); });
-    const bool finished = runToEnd(runner, {preset}, ffmpeg, &m_store);
-    chattr(QStringLiteral("-i"), path(QStringLiteral("mv")));
-    ASSERT_TRUE(finished);
-    const QueueItem &item = only(runner);
-    EXPECT_EQ(item.status, QStringLiteral("✗ Could not save output"));
-    EXPECT_EQ(item.succeeded, false);
-    EXPECT_EQ(item.errorDetail, QStringLiteral("Could not move the converted file to ") + path(QStringLiteral("mv/a_out.wav"))
-                                    + QStringLiteral(": Operation not permitted"));
-    EXPECT_TRUE(lines.contains(QStringLiteral("Failed a.wav: ") + *item.errorDetail));
-    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("mv/a_out.wav"))));
-    EXPECT_EQ(usageRequests(), 0);
-}
-
-TEST_F(ConvertRunnerTest, ANameTakenDuringTheConversionIsNeverReplaced)
+TEST_F(ConvertRunnerTest, ANameTakenDuringTheConversionIsNeverReplacedAndSideFilesGo)
 {
     const QString source = tone(QStringLiteral("race/Take 1.wav"));
-    // Another program takes the chosen name while ffmpeg runs.
+    // Another program takes the chosen name while ffmpeg runs, which leaves files beside its output.
     const QString ffmpeg = TestMedia::script(path(QStringLiteral("tools/ffmpeg")),
                                              "for last; do :; done\necho converted > \"$last\"\n"
+                                             "echo log > \"${last%.wav}.log\"\nmkdir \"${last%.wav}-frames\"\n"
                                              "echo intruder > \"$(dirname \"$last\")/Take 1_out.wav\"\n");
     const Preset preset = scripted(QStringLiteral("race"), QStringLiteral("ffmpeg {output_base}.wav"));
     ConvertRunner runner;
     runner.queue(QStringList{source}, preset.id);
     ASSERT_TRUE(runToEnd(runner, {preset}, ffmpeg, &m_store));
-    const QueueItem &item = only(runner);
-    EXPECT_EQ(item.status, QStringLiteral("✓ Done → Take 1_out (1).wav"));
+    EXPECT_EQ(only(runner).status, QStringLiteral("✓ Done → Take 1_out (1).wav"));
     EXPECT_EQ(vorlik::test::readFile(path(QStringLiteral("race/Take 1_out.wav"))), QByteArray("intruder\n"));
     EXPECT_EQ(vorlik::test::readFile(path(QStringLiteral("race/Take 1_out (1).wav"))), QByteArray("converted\n"));
-    EXPECT_TRUE(leftovers(path(QStringLiteral("race"))).isEmpty());
-}
-
-TEST_F(ConvertRunnerTest, SideFilesOfTheTemporaryBaseAreRemovedAfterSuccess)
-{
-    const QString source = tone(QStringLiteral("side/a.wav"));
-    const QString ffmpeg = TestMedia::script(path(QStringLiteral("tools/ffmpeg")),
-                                             "for last; do :; done\necho converted > \"$last\"\n"
-                                             "echo log > \"${last%.wav}.log\"\nmkdir \"${last%.wav}-frames\"\n");
-    const Preset preset = scripted(QStringLiteral("side"), QStringLiteral("ffmpeg {output_base}.wav"));
-    ConvertRunner runner;
-    runner.queue(QStringList{source}, preset.id);
-    ASSERT_TRUE(runToEnd(runner, {preset}, ffmpeg, &m_store));
-    EXPECT_EQ(only(runner).status, QStringLiteral("✓ Done → a_out.wav"));
-    EXPECT_EQ(entries(path(QStringLiteral("side"))), (QStringList{QStringLiteral("a.wav"), QStringLiteral("a_out.wav")}));
+    EXPECT_EQ(entries(path(QStringLiteral("race"))), (QStringList{QStringLiteral("Take 1.wav"), QStringLiteral("Take 1_out (1).wav"),
+                                                                QStringLiteral("Take 1_out.wav")}));
 }
 
 struct PathCase {
@@ -392,34 +346,11 @@ TEST_F(ConvertRunnerTest, BracesInTheExportFolderAreRefusedToo)
     EXPECT_TRUE(entries(path(QStringLiteral("out {x}"))).isEmpty());
 }
 
-TEST_F(ConvertRunnerTest, AMissingOrNonExecutableFFmpegFailsEachItem)
-{
-    const QString source = tone(QStringLiteral("x/a.wav"));
-    const QString plain = path(QStringLiteral("tools/ffmpeg"));
-    vorlik::test::writeFile(plain, "#!/bin/sh\nexit 0\n");
-    const struct {
-        QString ffmpeg;
-        QString reason;
-    } cases[] = {{path(QStringLiteral("tools/missing")), QStringLiteral("No such file or directory")},
-                 {plain, QStringLiteral("Permission denied")}};
-    for (const auto &c : cases) {
-        ConvertRunner runner;
-        runner.queue(QStringList{source}, QStringLiteral("audio-m4a")); // the probe fails to launch first
-        ASSERT_TRUE(runToEnd(runner, m_store.presets(), c.ffmpeg, &m_store));
-        const QueueItem &item = only(runner);
-        EXPECT_EQ(item.status, QStringLiteral("✗ Failed (exit -1)"));
-        ASSERT_TRUE(item.errorDetail);
-        EXPECT_TRUE(item.errorDetail->contains(c.reason)) << item.errorDetail->toStdString();
-        EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 0 done, 1 failed."));
-        EXPECT_EQ(entries(path(QStringLiteral("x"))), QStringList{QStringLiteral("a.wav")});
-    }
-}
-
 TEST_F(ConvertRunnerTest, StopEndsTheConversionAndALaterRunStartsAfresh)
 {
-    const QString source = tone(QStringLiteral("s/a.wav"), 20);
     ConvertRunner runner;
-    runner.queue(QStringList{source}, QStringLiteral("job"));
+    runner.queue(QStringList{tone(QStringLiteral("s/a.wav"), 20), tone(QStringLiteral("s/b.wav")), tone(QStringLiteral("s/c.wav"))},
+                 QStringLiteral("job"));
     QStringList lines;
     QObject::connect(&runner, &ConvertRunner::statusLineChanged, [&] { lines.append(runner.statusLine()); });
     runner.run({slow(QStringLiteral("job"))}, TestMedia::ffmpeg(), &m_store);
@@ -428,114 +359,81 @@ TEST_F(ConvertRunnerTest, StopEndsTheConversionAndALaterRunStartsAfresh)
 
     runner.cancel();
     EXPECT_EQ(runner.runState(), ConvertRunner::RunState::stopping);
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopping…"));
     EXPECT_TRUE(runner.isRunning());
     runner.cancel(); // only a running loop can be stopped
     runner.clearFinished();
     ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
 
     EXPECT_EQ(runner.runState(), ConvertRunner::RunState::idle);
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped — 1 file still queued."));
-    EXPECT_EQ(lines.mid(lines.size() - 2), (QStringList{QStringLiteral("Stopping…"), QStringLiteral("Stopped — 1 file still queued.")}));
-    EXPECT_EQ(only(runner).status, QStringLiteral("Stopped"));
-    EXPECT_TRUE(only(runner).isPending());
+    EXPECT_EQ(lines.mid(lines.size() - 2), (QStringList{QStringLiteral("Stopping…"), QStringLiteral("Stopped — 3 files still queued.")}));
+    EXPECT_EQ(runner.items()[0].status, QStringLiteral("Stopped"));
+    EXPECT_TRUE(runner.items()[0].isPending());
+    EXPECT_EQ(runner.items()[1].status, QStringLiteral("Queued"));
     EXPECT_FALSE(app::ActiveJobs::shared().runningKeys().contains(QStringLiteral("Conversion")));
-    EXPECT_EQ(entries(path(QStringLiteral("s"))), QStringList{QStringLiteral("a.wav")});
+    EXPECT_EQ(entries(path(QStringLiteral("s"))), (QStringList{QStringLiteral("a.wav"), QStringLiteral("b.wav"), QStringLiteral("c.wav")}));
     EXPECT_EQ(usageRequests(), 0);
 
-    // A later run converts it again, from scratch.
+    // A later run converts them again, from scratch.
     ASSERT_TRUE(runToEnd(runner, {fast(QStringLiteral("job"))}));
-    EXPECT_EQ(only(runner).status, QStringLiteral("✓ Done → a_out.wav"));
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 1 done, 0 failed."));
-    EXPECT_EQ(entries(path(QStringLiteral("s"))), (QStringList{QStringLiteral("a.wav"), QStringLiteral("a_out.wav")}));
-    EXPECT_EQ(usageRequests(), 1);
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 3 done, 0 failed."));
+    EXPECT_EQ(entries(path(QStringLiteral("s"))).filter(QStringLiteral("_out.wav")).size(), 3);
+    EXPECT_EQ(usageRequests(), 3);
 }
 
-TEST_F(ConvertRunnerTest, StopWithOtherItemsWaitingCountsThem)
+// An ffmpeg that ignores the stop is killed and waited for, whichever step it was running.
+TEST_F(ConvertRunnerTest, AnFFmpegThatIgnoresTheStopIsKilledAtEveryStep)
 {
-    const QString first = tone(QStringLiteral("s/a.wav"), 20);
-    ConvertRunner runner;
-    runner.queue(QStringList{first, tone(QStringLiteral("s/b.wav")), tone(QStringLiteral("s/c.wav"))}, QStringLiteral("job"));
-    runner.run({slow(QStringLiteral("job"))}, TestMedia::ffmpeg(), &m_store);
-    ASSERT_TRUE(waitUntil([&] { return !leftovers(path(QStringLiteral("s"))).isEmpty(); }));
-    runner.cancel();
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped — 3 files still queued."));
-    EXPECT_EQ(runner.items()[0].status, QStringLiteral("Stopped"));
-    EXPECT_EQ(runner.items()[1].status, QStringLiteral("Queued"));
-}
-
-TEST_F(ConvertRunnerTest, AnFFmpegThatIgnoresTheStopIsKilled)
-{
-    const QString source = tone(QStringLiteral("k/a.wav"));
-    const Preset preset = scripted(QStringLiteral("job"), QStringLiteral("ffmpeg -i {input} {output_base}.wav"));
-    ConvertRunner runner;
-    runner.queue(QStringList{source}, preset.id);
-    const LogLines log(QStringLiteral("convert"));
-    runner.run({preset}, QStringLiteral(VORLIK_STUBBORN_CHILD), &m_store);
-    // It says it is ready (ignoring SIGTERM) with a file beside its output.
-    ASSERT_TRUE(waitUntil([&] { return !leftovers(path(QStringLiteral("k"))).isEmpty(); }));
-    runner.cancel();
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
-
-    const QStringList killed = log.lines().filter(QStringLiteral("force-killing ffmpeg pid="));
-    ASSERT_EQ(killed.size(), 1) << log.lines().join(u'\n').toStdString();
-    const qint64 pid = killed.first().mid(QStringLiteral("force-killing ffmpeg pid=").size()).toLongLong();
-    EXPECT_GT(pid, 0);
-    EXPECT_NE(::kill(pid_t(pid), 0), 0); // gone, and waited for
-    EXPECT_EQ(only(runner).status, QStringLiteral("Stopped"));
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped — 1 file still queued."));
-    EXPECT_EQ(entries(path(QStringLiteral("k"))), QStringList{QStringLiteral("a.wav")});
-}
-
-TEST_F(ConvertRunnerTest, AStopDuringTheChannelProbeStopsTheItem)
-{
-    const QString source = tone(QStringLiteral("pr/a.wav"));
-    Preset preset = scripted(QStringLiteral("job"), QStringLiteral("ffmpeg -i {input} {output_base}.wav"));
-    preset.maxChannels = 2;
-    ConvertRunner runner;
-    runner.queue(QStringList{source}, preset.id);
-    const LogLines log(QStringLiteral("convert"));
-    runner.run({preset}, QStringLiteral(VORLIK_STUBBORN_CHILD), &m_store);
-    // The probe's last argument is the source: its ready file appears beside it.
-    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(source + QStringLiteral(".ready")); }));
-    runner.cancel();
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
-
-    EXPECT_EQ(log.lines().filter(QStringLiteral("force-killing ffmpeg pid=")).size(), 1);
-    EXPECT_TRUE(log.lines().filter(QStringLiteral("start preset=")).isEmpty()); // ffmpeg itself never ran
-    EXPECT_EQ(only(runner).status, QStringLiteral("Stopped"));
-    EXPECT_TRUE(only(runner).isPending());
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped — 1 file still queued."));
-    EXPECT_TRUE(leftovers(path(QStringLiteral("pr"))).isEmpty());
-}
-
-TEST_F(ConvertRunnerTest, AStopDuringTheMeasurementStopsTheItem)
-{
-    const QString source = tone(QStringLiteral("me/a.wav"), 2);
-    Preset preset = scripted(QStringLiteral("job"), QStringLiteral("ffmpeg -i {input} -af volume={gain}dB {output_base}.wav"));
-    preset.loudness = service::LoudnessGoal{-20, -1};
-    // The measurement's last argument is "-" (no output file): its ready file appears in the
-    // working folder, which the runner's children share with the test.
     const QString previous = QDir::currentPath();
-    QDir::setCurrent(folder(QStringLiteral("cwd")));
-    ConvertRunner runner;
-    runner.queue(QStringList{source}, preset.id);
-    const LogLines log(QStringLiteral("convert"));
-    runner.run({preset}, QStringLiteral(VORLIK_STUBBORN_CHILD), &m_store);
-    const bool measuring = waitUntil([&] { return QFileInfo::exists(path(QStringLiteral("cwd/-.ready"))); });
-    EXPECT_EQ(only(runner).status, QStringLiteral("Measuring a.wav…"));
-    runner.cancel();
-    const bool ended = waitUntil([&] { return !runner.isRunning(); });
-    QDir::setCurrent(previous);
-    ASSERT_TRUE(measuring && ended);
+    for (const char *step : {"probe", "measurement", "conversion"}) {
+        SCOPED_TRACE(step);
+        const QString name = QString::fromLatin1(step);
+        const QString source = tone(name + QStringLiteral("/a.wav"), 2);
+        Preset preset = scripted(QStringLiteral("job"), QStringLiteral("ffmpeg -i {input} -af volume={gain}dB {output_base}.wav"));
+        // It says it is ready (ignoring SIGTERM) with a file beside its last argument: the source
+        // for the probe, the output for the conversion, and "-" (no output) in the working folder
+        // for the measurement.
+        QString ready = source + QStringLiteral(".ready");
+        if (name == QStringLiteral("probe")) {
+            preset.command = QStringLiteral("ffmpeg -i {input} {output_base}.wav");
+            preset.maxChannels = 2;
+        } else if (name == QStringLiteral("measurement")) {
+            preset.loudness = service::LoudnessGoal{-20, -1};
+            QDir::setCurrent(folder(name + QStringLiteral("-cwd")));
+            ready = path(name + QStringLiteral("-cwd/-.ready"));
+        } else {
+            preset.command = QStringLiteral("ffmpeg -i {input} {output_base}.wav");
+        }
+        ConvertRunner runner;
+        runner.queue(QStringList{source}, preset.id);
+        const LogLines log(QStringLiteral("convert"));
+        runner.run({preset}, QStringLiteral(VORLIK_STUBBORN_CHILD), &m_store);
+        const bool started = waitUntil([&] {
+            return name == QStringLiteral("conversion") ? !leftovers(path(name)).isEmpty() : QFileInfo::exists(ready);
+        });
+        if (name == QStringLiteral("measurement")) {
+            EXPECT_EQ(only(runner).status, QStringLiteral("Measuring a.wav…"));
+        }
+        runner.cancel();
+        const bool ended = waitUntil([&] { return !runner.isRunning(); });
+        QDir::setCurrent(previous);
+        ASSERT_TRUE(started && ended);
 
-    EXPECT_EQ(log.lines().filter(QStringLiteral("force-killing ffmpeg pid=")).size(), 1);
-    EXPECT_TRUE(log.lines().filter(QStringLiteral("pass 1")).isEmpty()); // nothing was converted
-    EXPECT_EQ(only(runner).status, QStringLiteral("Stopped"));
-    EXPECT_TRUE(only(runner).isPending());
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped — 1 file still queued."));
-    EXPECT_EQ(entries(path(QStringLiteral("me"))), QStringList{QStringLiteral("a.wav")});
+        const QStringList killed = log.lines().filter(QStringLiteral("force-killing ffmpeg pid="));
+        ASSERT_EQ(killed.size(), 1) << log.lines().join(u'\n').toStdString();
+        EXPECT_NE(::kill(pid_t(killed.first().section(u'=', 1).toLongLong()), 0), 0); // gone, and waited for
+        if (name == QStringLiteral("probe")) {
+            EXPECT_TRUE(log.lines().filter(QStringLiteral("start preset=")).isEmpty()); // ffmpeg itself never ran
+        }
+        EXPECT_TRUE(log.lines().filter(QStringLiteral("pass 1")).isEmpty());
+        EXPECT_EQ(only(runner).status, QStringLiteral("Stopped"));
+        EXPECT_TRUE(only(runner).isPending());
+        EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped — 1 file still queued."));
+        if (name == QStringLiteral("probe")) {
+            EXPECT_TRUE(leftovers(path(name)).isEmpty()); // its ready file stays beside the source
+        } else {
+            EXPECT_EQ(entries(path(name)), QStringList{QStringLiteral("a.wav")});
+        }
+    }
 }
 
 TEST_F(ConvertRunnerTest, MeasuredPlaceholdersWorkOnlyInAPresetThatMeasures)
@@ -647,10 +545,11 @@ TEST_F(ConvertRunnerTest, AStopBeforeTheFirstConversionStartsStopsIt)
     EXPECT_EQ(entries(path(QStringLiteral("early"))), QStringList{QStringLiteral("a.wav")});
 }
 
-TEST_F(ConvertRunnerTest, ASecondRunInTheSameTurnIsRefused)
+TEST_F(ConvertRunnerTest, ASecondRunIsRefusedAndItemsQueuedDuringARunArePickedUp)
 {
     ConvertRunner runner;
     runner.queue(QStringList{tone(QStringLiteral("a.wav")), tone(QStringLiteral("b.wav"))}, QStringLiteral("job"));
+    const QString later = tone(QStringLiteral("c.wav"));
     int runStates = 0;
     QObject::connect(&runner, &ConvertRunner::runStateChanged, [&] { ++runStates; });
     const LogLines appLog(QStringLiteral("app"));
@@ -658,25 +557,15 @@ TEST_F(ConvertRunnerTest, ASecondRunInTheSameTurnIsRefused)
     EXPECT_TRUE(runner.isRunning());
     // Refused: with this list the items would fail as unavailable.
     runner.run({}, TestMedia::ffmpeg(), &m_store);
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
-    EXPECT_EQ(runner.items()[0].succeeded, true);
-    EXPECT_EQ(runner.items()[1].succeeded, true);
-    EXPECT_EQ(runStates, 2); // running, then idle
-    EXPECT_EQ(appLog.lines().filter(QStringLiteral("active job started: Conversion")).size(), 1);
-}
-
-TEST_F(ConvertRunnerTest, ItemsQueuedDuringARunArePickedUp)
-{
-    ConvertRunner runner;
-    runner.queue(QStringList{tone(QStringLiteral("a.wav"))}, QStringLiteral("normalise-14lufs"));
-    const QString later = tone(QStringLiteral("b.wav"));
-    runner.run(m_store.presets(), TestMedia::ffmpeg(), &m_store);
-    runner.queue(QStringList{later}, QStringLiteral("normalise-14lufs"));
+    runner.queue(QStringList{later}, QStringLiteral("job"));
     EXPECT_EQ(runner.statusLine(), QStringLiteral("1 file added to the queue."));
     ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
-    ASSERT_EQ(runner.items().size(), 2);
-    EXPECT_EQ(runner.items()[1].status, QStringLiteral("✓ Done → b_-14LUFS.wav"));
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 2 done, 0 failed."));
+    ASSERT_EQ(runner.items().size(), 3);
+    for (const QueueItem &item : runner.items())
+        EXPECT_EQ(item.succeeded, true) << item.status.toStdString();
+    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished — 3 done, 0 failed."));
+    EXPECT_EQ(runStates, 2); // running, then idle
+    EXPECT_EQ(appLog.lines().filter(QStringLiteral("active job started: Conversion")).size(), 1);
 }
 
 TEST_F(ConvertRunnerTest, FinishedItemsStayDuplicatesAndRetryRunsThemAgain)

@@ -153,32 +153,6 @@ protected:
     QTemporaryDir m_dir;
 };
 
-TEST(ConvertViewTexts, ReadyLines)
-{
-    const struct {
-        bool connected, ffmpeg, autoStart;
-        QString line;
-    } cases[] = {
-        {false, true, true, QStringLiteral("Sign in from the top-right connection menu to fetch the conversion scripts.")},
-        {false, false, false, QStringLiteral("Sign in from the top-right connection menu to fetch the conversion scripts.")},
-        {true, false, true, QStringLiteral("Install ffmpeg in Preferences to convert.")},
-        {true, true, true, QStringLiteral("Auto start on \u2014 drop files to convert.")},
-        {true, true, false, QStringLiteral("Ready.")},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(ConvertView::readyLine(c.connected, c.ffmpeg, c.autoStart), c.line);
-}
-
-TEST(ConvertViewTexts, CountsLine)
-{
-    convert::QueueItem pending, done, failed;
-    done.succeeded = true;
-    failed.succeeded = false;
-    EXPECT_EQ(ConvertView::countsText({}), QStringLiteral("0 done \u00B7 0 failed \u00B7 0 pending"));
-    EXPECT_EQ(ConvertView::countsText({done, pending, failed, done, pending, pending}),
-              QStringLiteral("2 done \u00B7 1 failed \u00B7 3 pending"));
-}
-
 TEST(PresetSelectionRules, CardsFindTheirPresets)
 {
     auto preset = [](const char *id, const char *kind) {
@@ -218,23 +192,15 @@ TEST_F(ConvertViewTest, aSignedOutPageWithoutFFmpegSaysWhatIsMissing)
     ConvertView view(store);
     EXPECT_FALSE(view.ffmpeg());
     EXPECT_FALSE(view.signInHint()->isHidden());
-    EXPECT_EQ(labelText(view.signInHint()),
-              QStringLiteral("Sign in with your client key from the top-right connection menu to fetch the conversion scripts."));
     EXPECT_FALSE(view.ffmpegCard()->isHidden());
-    EXPECT_EQ(view.findChild<QLabel *>(QStringLiteral("ffmpegRequiredText"))->text(),
-              QStringLiteral("The Convert page runs FFmpeg on your computer \u2014 it isn't installed yet. Click Install "
-                             "FFmpeg to download it from Vorlik (SHA-256 verified)."));
     EXPECT_TRUE(view.visibleCards().isEmpty()) << "no presets, no cards";
     EXPECT_EQ(view.statusLabel()->text(),
               QStringLiteral("Sign in from the top-right connection menu to fetch the conversion scripts."));
-    EXPECT_EQ(view.outputLabel()->text(), QStringLiteral("Output: same folder as each source"));
-    EXPECT_EQ(view.findChild<QLabel *>(QStringLiteral("appLabel"))->text(), QStringLiteral("\u00B7 Vorlik Desktop 1.2.24"));
     EXPECT_FALSE(view.installButton()->isHidden());
     EXPECT_FALSE(view.convertButton()->isHidden());
     EXPECT_FALSE(view.convertButton()->isEnabled());
     EXPECT_TRUE(view.stopButton()->isHidden());
     EXPECT_FALSE(view.queueEmptyLabel()->isHidden());
-    EXPECT_EQ(view.queueEmptyLabel()->text(), QStringLiteral("Nothing queued yet \u2014 drop files on a card above."));
     EXPECT_EQ(view.countsLabel()->text(), QStringLiteral("0 done \u00B7 0 failed \u00B7 0 pending"));
     EXPECT_TRUE(saveScreenshot(&view, QStringLiteral("convert-signed-out"), windowSize));
     EXPECT_TRUE(saveScreenshot(&view, QStringLiteral("convert-signed-out-small"), smallSize));
@@ -261,36 +227,23 @@ TEST_F(ConvertViewTest, everyCardConvertsWhatIsDroppedOnIt)
     EXPECT_TRUE(view.convertButton()->isHidden()) << "auto start on";
     EXPECT_EQ(view.statusLabel()->text(), QStringLiteral("Auto start on \u2014 drop files to convert."));
 
+    // The loudness presets measure first and limit only where the peaks need it: the hint says so.
+    const QString measuring = QStringLiteral("measured first \u00B7 limiter only where peaks pass \u22121 dBTP");
     const struct {
         QString key;
-        QString title;
-        QString dropTitle;
         QString hint;
-        QString footer;
         QString picker; // the preset the picker shows, if the card has one
     } cards[] = {
-        {ConvertView::videoCard, QStringLiteral("VIDEO"), QStringLiteral("Drag and drop video files here"),
-         QStringLiteral("applied to every video"), QStringLiteral("mp4 \u00B7 mov \u00B7 m4v \u00B7 mkv \u00B7 avi \u00B7 webm"),
-         QStringLiteral("H.264 / AAC (MP4)")},
-        {ConvertView::audioCard, QStringLiteral("AUDIO \u2192 M4A"), QStringLiteral("Drag and drop M4A files or folders here"),
-         QString(), QStringLiteral("m4a \u00B7 converted locally"), QString()},
-        // The loudness presets measure first and limit only where the peaks need it: the hint says so.
-        {ConvertView::normaliseCard, QStringLiteral("Normalize to LUFS"), QStringLiteral("Drag and drop WAV files here"),
-         QStringLiteral("measured first \u00B7 limiter only where peaks pass \u22121 dBTP"),
-         QStringLiteral("wav \u00B7 normalized locally"), QStringLiteral("\u221214 LUFS")},
-        {ConvertView::videoLoudnessCard, QStringLiteral("Video Normalize \u221214 LKFS"),
-         QStringLiteral("Drag and drop video files here"),
-         QStringLiteral("measured first \u00B7 limiter only where peaks pass \u22121 dBTP"),
-         QStringLiteral("audio normalised \u00B7 video passthrough"), QString()},
+        {ConvertView::videoCard, QStringLiteral("applied to every video"), QStringLiteral("H.264 / AAC (MP4)")},
+        {ConvertView::audioCard, QString(), QString()},
+        {ConvertView::normaliseCard, measuring, QStringLiteral("\u221214 LUFS")},
+        {ConvertView::videoLoudnessCard, measuring, QString()},
     };
     ASSERT_EQ(view.visibleCards().size(), 4);
     for (const auto &c : cards) {
         convert::PresetCard *card = view.card(c.key);
         ASSERT_NE(card, nullptr);
-        EXPECT_EQ(card->findChild<QLabel *>(QStringLiteral("cardTitle"))->text(), c.title);
-        EXPECT_EQ(card->dropArea()->title(), c.dropTitle);
         EXPECT_EQ(card->dropArea()->hint(), c.hint);
-        EXPECT_EQ(card->footerLabel()->text(), c.footer);
         EXPECT_EQ(card->picker() ? card->picker()->currentText() : QString(), c.picker);
         EXPECT_GE(card->dropTarget()->height(), 255);
         EXPECT_LE(card->dropTarget()->height(), 600);
@@ -340,24 +293,6 @@ TEST_F(ConvertViewTest, everyCardConvertsWhatIsDroppedOnIt)
     EXPECT_TRUE(saveScreenshot(&view, QStringLiteral("convert-finished-small"), smallSize));
 }
 
-TEST_F(ConvertViewTest, thePickersChooseTheCardsPreset)
-{
-    service::SessionStore store;
-    connectDemo(store);
-    ConvertView view(store);
-    view.setActive(true);
-    QComboBox *target = view.card(ConvertView::normaliseCard)->picker();
-    target->setCurrentIndex(target->findData(QStringLiteral("normalise-23lufs")));
-    EXPECT_EQ(view.presetFor(ConvertView::normaliseCard)->id, QStringLiteral("normalise-23lufs"));
-    QComboBox *codec = view.card(ConvertView::videoCard)->picker();
-    codec->setCurrentIndex(codec->findData(QStringLiteral("video-hevc")));
-    EXPECT_EQ(view.presetFor(ConvertView::videoCard)->id, QStringLiteral("video-hevc"));
-    ASSERT_TRUE(dropFiles(view.card(ConvertView::normaliseCard)->dropTarget(), QStringList{tone(QStringLiteral("a.wav"))}));
-    EXPECT_EQ(view.runner().items().front().presetID, QStringLiteral("normalise-23lufs"));
-    EXPECT_FALSE(view.runner().isRunning()) << "auto start off";
-    EXPECT_TRUE(view.convertButton()->isEnabled());
-}
-
 TEST_F(ConvertViewTest, withoutAutoStartTheConvertButtonRunsAndStopStops)
 {
     service::SessionStore store;
@@ -365,8 +300,15 @@ TEST_F(ConvertViewTest, withoutAutoStartTheConvertButtonRunsAndStopStops)
     settings().setValue(QStringLiteral("ffmpegPathOverride"), slowFFmpeg(2));
     ConvertView view(store);
     view.setActive(true);
+    // The pickers choose the card's preset.
+    QComboBox *target = view.card(ConvertView::normaliseCard)->picker();
+    target->setCurrentIndex(target->findData(QStringLiteral("normalise-23lufs")));
+    QComboBox *codec = view.card(ConvertView::videoCard)->picker();
+    codec->setCurrentIndex(codec->findData(QStringLiteral("video-hevc")));
+    EXPECT_EQ(view.presetFor(ConvertView::videoCard)->id, QStringLiteral("video-hevc"));
     ASSERT_TRUE(dropFiles(view.card(ConvertView::normaliseCard)->dropTarget(), QStringList{tone(QStringLiteral("a.wav"))}));
-    EXPECT_FALSE(view.runner().isRunning());
+    EXPECT_EQ(view.runner().items().front().presetID, QStringLiteral("normalise-23lufs"));
+    EXPECT_FALSE(view.runner().isRunning()) << "auto start off";
     EXPECT_EQ(view.statusLabel()->text(), QStringLiteral("1 file added to the queue."));
     EXPECT_TRUE(view.stopButton()->isHidden());
     ASSERT_TRUE(view.convertButton()->isEnabled());
@@ -410,6 +352,9 @@ TEST_F(ConvertViewTest, anOverrideReplacesTheDetectedFFmpegAtOnce)
     ConvertView view(store);
     view.setActive(true);
     ASSERT_EQ(view.ffmpeg(), std::optional<QString>(TestMedia::ffmpeg()));
+    settle(900);
+    EXPECT_FALSE(view.installSheet()) << "with ffmpeg nothing is prompted";
+    EXPECT_FALSE(view.didAutoPromptInstall());
 
     const QString override = slowFFmpeg(0);
     settings().setValue(QStringLiteral("ffmpegPathOverride"), QStringLiteral("  ") + override + QStringLiteral("\t"));
@@ -530,7 +475,7 @@ TEST_F(ConvertViewTest, refreshingScriptsReplacesThePresetsOrKeepsThemOnFailure)
     }
 }
 
-TEST_F(ConvertViewTest, queueRowsRetryRevealAndRemove)
+TEST_F(ConvertViewTest, queueRowsByMouseKeyboardAndScreenReader)
 {
     service::SessionStore store;
     connectDemo(store);
@@ -538,6 +483,8 @@ TEST_F(ConvertViewTest, queueRowsRetryRevealAndRemove)
     view.setActive(true);
     view.resize(windowSize);
     view.show();
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
     const QString good = tone(QStringLiteral("good.wav"));
     const QString bad = path(QStringLiteral("bad.wav"));
     writeFile(bad, "this is not audio");
@@ -552,9 +499,7 @@ TEST_F(ConvertViewTest, queueRowsRetryRevealAndRemove)
     EXPECT_EQ(view.countsLabel()->text(), QStringLiteral("1 done \u00B7 1 failed \u00B7 0 pending"));
 
     convert::QueueModel *model = view.queueModel();
-    EXPECT_EQ(model->index(0).data(convert::QueueModel::NameRole).toString(), QStringLiteral("bad.wav"));
     EXPECT_EQ(model->index(0).data(convert::QueueModel::PresetNameRole).toString(), QStringLiteral("\u221214 LUFS"));
-    EXPECT_TRUE(model->index(0).data(convert::QueueModel::StatusRole).toString().startsWith(QStringLiteral("\u2717 Failed (exit ")));
     EXPECT_FALSE(model->index(0).data(convert::QueueModel::ErrorDetailRole).toString().isEmpty());
     EXPECT_EQ(model->index(0).data(convert::QueueModel::DetailRole), model->index(0).data(convert::QueueModel::ErrorDetailRole));
     // The good file is too short to measure (0.3 s): it is converted, and its row says what happened.
@@ -567,6 +512,17 @@ TEST_F(ConvertViewTest, queueRowsRetryRevealAndRemove)
               (QList<QueueRowDelegate::Button>{QueueRowDelegate::Button::reveal, QueueRowDelegate::Button::remove}));
     EXPECT_TRUE(view.queueButtonRect(1, QueueRowDelegate::Button::retry).isEmpty());
     EXPECT_TRUE(saveScreenshot(&view, QStringLiteral("convert-queue"), windowSize));
+
+    // Each row tells a screen reader its status, its failure and its actions.
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(view.queueView());
+    ASSERT_NE(list, nullptr);
+    ASSERT_NE(list->tableInterface(), nullptr);
+    QAccessibleInterface *failedRow = list->tableInterface()->cellAt(0, 0);
+    ASSERT_NE(failedRow, nullptr);
+    EXPECT_TRUE(failedRow->text(QAccessible::Name).startsWith(QStringLiteral("bad.wav, \u2717 Failed (exit ")));
+    EXPECT_TRUE(failedRow->text(QAccessible::Description).endsWith(QStringLiteral("Actions: Retry, Remove")));
+    EXPECT_TRUE(list->tableInterface()->cellAt(1, 0)->text(QAccessible::Description).endsWith(
+        QStringLiteral("Actions: Reveal, Remove")));
 
     // Reveal: the file manager on the session bus is asked to show the output selected.
     const QString output = *view.runner().items().at(1).output;
@@ -583,68 +539,11 @@ TEST_F(ConvertViewTest, queueRowsRetryRevealAndRemove)
     bus.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
     bus.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
 
-    // Without a file manager on the bus, the folder is opened instead.
-    UrlCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
-    QTest::mouseClick(view.queueView()->viewport(), Qt::LeftButton, {},
-                      view.queueButtonRect(1, QueueRowDelegate::Button::reveal).center());
-    const bool opened = waitUntil([&] { return !catcher.opened.isEmpty(); }, 10000);
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(catcher.opened.front(), QUrl::fromLocalFile(m_dir.path()));
-
-    // Retry makes the failed item pending again (and starts nothing); Remove takes a row away.
-    QTest::mouseClick(view.queueView()->viewport(), Qt::LeftButton, {},
-                      view.queueButtonRect(0, QueueRowDelegate::Button::retry).center());
-    EXPECT_EQ(view.runner().items().at(0).status, QStringLiteral("Queued"));
-    EXPECT_FALSE(view.runner().items().at(0).succeeded);
-    EXPECT_FALSE(view.runner().isRunning());
-    QTest::mouseClick(view.queueView()->viewport(), Qt::LeftButton, {},
-                      view.queueButtonRect(1, QueueRowDelegate::Button::remove).center());
-    ASSERT_EQ(view.runner().items().size(), 1);
-    EXPECT_EQ(view.runner().items().front().input, bad);
-    EXPECT_EQ(model->rowCount(), 1);
-
-    QTest::mouseClick(view.clearFinishedButton(), Qt::LeftButton);
-    EXPECT_EQ(view.runner().items().size(), 1) << "a pending item stays";
-}
-
-TEST_F(ConvertViewTest, queueRowsByKeyboardAndScreenReader)
-{
-    service::SessionStore store;
-    connectDemo(store);
-    ConvertView view(store);
-    view.setActive(true);
-    view.resize(windowSize);
-    view.show();
-    view.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
-    const QString bad = path(QStringLiteral("bad.wav"));
-    writeFile(bad, "this is not audio");
-    ASSERT_TRUE(dropFiles(view.card(ConvertView::normaliseCard)->dropTarget(),
-                          QStringList{tone(QStringLiteral("good.wav")), bad}));
-    view.convert();
-    ASSERT_TRUE(settled(view));
-    settle();
-    ASSERT_EQ(view.runner().items().size(), 2);
-
-    // Each row tells its status, its failure and its actions.
-    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(view.queueView());
-    ASSERT_NE(list, nullptr);
-    ASSERT_NE(list->tableInterface(), nullptr);
-    QAccessibleInterface *failedRow = list->tableInterface()->cellAt(0, 0);
-    ASSERT_NE(failedRow, nullptr);
-    EXPECT_TRUE(failedRow->text(QAccessible::Name).startsWith(QStringLiteral("bad.wav, \u2717 Failed (exit ")));
-    EXPECT_TRUE(failedRow->text(QAccessible::Description).endsWith(QStringLiteral("Actions: Retry, Remove")));
-    EXPECT_TRUE(list->tableInterface()->cellAt(1, 0)->text(QAccessible::Description).endsWith(
-        QStringLiteral("Actions: Reveal, Remove")));
-
     // Tab reaches the list; its first row is the current one, and shows it.
     view.queueView()->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(view.queueView()->currentIndex().row(), 0);
     EXPECT_TRUE(saveScreenshot(&view, QStringLiteral("convert-queue-row-focus"), windowSize));
-
-    // Return on a done row reveals its output (here: opens its folder, with no file manager).
+    // Return on a done row reveals its output: without a file manager, its folder is opened.
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
     QTest::keyClick(view.queueView(), Qt::Key_Down);
@@ -652,14 +551,24 @@ TEST_F(ConvertViewTest, queueRowsByKeyboardAndScreenReader)
     const bool opened = waitUntil([&] { return !catcher.opened.isEmpty(); }, 10000);
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     ASSERT_TRUE(opened);
-    // Return on a failed row retries it; Delete removes the current row.
+    EXPECT_EQ(catcher.opened.front(), QUrl::fromLocalFile(m_dir.path()));
+    // Return on a failed row retries it (and starts nothing).
     QTest::keyClick(view.queueView(), Qt::Key_Up);
     QTest::keyClick(view.queueView(), Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(view.runner().items().at(0).status, QStringLiteral("Queued"));
-    QTest::keyClick(view.queueView(), Qt::Key_Down);
-    QTest::keyClick(view.queueView(), Qt::Key_Delete);
+    EXPECT_FALSE(view.runner().items().at(0).succeeded);
+    EXPECT_FALSE(view.runner().isRunning());
+    // Remove takes a row away, by its button or by Delete; a pending item stays on Clear.
+    QTest::mouseClick(view.queueView()->viewport(), Qt::LeftButton, {},
+                      view.queueButtonRect(1, QueueRowDelegate::Button::remove).center());
     ASSERT_EQ(view.runner().items().size(), 1);
     EXPECT_EQ(view.runner().items().front().input, bad);
+    EXPECT_EQ(model->rowCount(), 1);
+    QTest::mouseClick(view.clearFinishedButton(), Qt::LeftButton);
+    EXPECT_EQ(view.runner().items().size(), 1) << "a pending item stays";
+    view.queueView()->setCurrentIndex(model->index(0));
+    QTest::keyClick(view.queueView(), Qt::Key_Delete);
+    EXPECT_TRUE(view.runner().items().isEmpty());
 }
 
 TEST_F(ConvertViewTest, aDropWhileAWebTabShowsGoesToThatTab)
@@ -736,16 +645,6 @@ TEST_F(ConvertViewTest, withoutFFmpegTheInstallSheetIsOfferedOnceAndItsInstallIs
     EXPECT_TRUE(view.installButton()->isHidden());
 }
 
-TEST_F(ConvertViewTest, withFFmpegNothingIsPrompted)
-{
-    service::SessionStore store;
-    ConvertView view(store);
-    view.setActive(true);
-    settle(900);
-    EXPECT_FALSE(view.installSheet());
-    EXPECT_FALSE(view.didAutoPromptInstall());
-}
-
 TEST_F(ConvertViewTest, theOutputLineFollowsTheExportSettings)
 {
     service::SessionStore store;
@@ -770,7 +669,6 @@ TEST_F(ConvertViewTest, chosenFilesAndFoldersAreQueuedForTheCard)
     QTest::mouseClick(view.card(ConvertView::normaliseCard)->chooseFilesButton(), Qt::LeftButton);
     QFileDialog *files = openDialog(&view, QStringLiteral("chooseFilesDialog"));
     ASSERT_NE(files, nullptr);
-    EXPECT_EQ(files->windowTitle(), QStringLiteral("Choose files to convert."));
     EXPECT_EQ(files->fileMode(), QFileDialog::ExistingFiles);
     files->selectFile(a);
     static_cast<QDialog *>(files)->accept();
@@ -780,8 +678,6 @@ TEST_F(ConvertViewTest, chosenFilesAndFoldersAreQueuedForTheCard)
     QTest::mouseClick(view.card(ConvertView::audioCard)->chooseFolderButton(), Qt::LeftButton);
     QFileDialog *folder = openDialog(&view, QStringLiteral("chooseFolderDialog"));
     ASSERT_NE(folder, nullptr);
-    EXPECT_EQ(folder->windowTitle(),
-              QStringLiteral("Choose a folder \u2014 media files inside it (including subfolders) are queued."));
     EXPECT_EQ(folder->fileMode(), QFileDialog::Directory);
     folder->setDirectory(m_dir.path());
     folder->selectFile(path(QStringLiteral("picked")));

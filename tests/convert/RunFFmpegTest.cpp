@@ -129,30 +129,21 @@ TEST(RunFFmpeg, CharacterSplitAcrossReadsSurvives)
     EXPECT_EQ(outcome.stderrTail(), QStringLiteral("caf\u00E9 ok\nbad \uFFFD byte\n"));
 }
 
-TEST(RunFFmpeg, MissingProgramIsLaunchFailure)
+TEST(RunFFmpeg, AProgramThatCannotStartIsALaunchFailureWithTheSystemsReason)
 {
     QTemporaryDir dir;
-    const ShellOutcome outcome =
-        vorlik::test::run(ConvertRunner::runFFmpeg(dir.filePath(QStringLiteral("no-ffmpeg")), {}));
-    ASSERT_FALSE(outcome.isSuccess());
-    EXPECT_EQ(outcome.exitCode(), -1);
-    // The system's reason for the failed launch.
-    EXPECT_TRUE(outcome.stderrTail().contains(QStringLiteral("No such file or directory")))
-        << outcome.stderrTail().toStdString();
-}
-
-TEST(RunFFmpeg, NonExecutableProgramIsLaunchFailure)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("ffmpeg"));
-    vorlik::test::writeFile(path, "#!/bin/sh\nexit 0\n");
-    QPointer<QProcess> seen;
-    const ShellOutcome outcome =
-        vorlik::test::run(ConvertRunner::runFFmpeg(path, {}, [&](QProcess &process) { seen = &process; }));
-    ASSERT_FALSE(outcome.isSuccess());
-    EXPECT_EQ(outcome.exitCode(), -1);
-    EXPECT_TRUE(outcome.stderrTail().contains(QStringLiteral("ermission"))) << outcome.stderrTail().toStdString();
-    EXPECT_TRUE(seen.isNull()); // the process object does not outlive the call
+    const QString plain = dir.filePath(QStringLiteral("ffmpeg"));
+    vorlik::test::writeFile(plain, "#!/bin/sh\nexit 0\n");
+    for (const auto &[program, reason] : {std::pair{dir.filePath(QStringLiteral("no-ffmpeg")), QStringLiteral("No such file or directory")},
+                                          std::pair{plain, QStringLiteral("ermission")}}) {
+        QPointer<QProcess> seen;
+        const ShellOutcome outcome =
+            vorlik::test::run(ConvertRunner::runFFmpeg(program, {}, [&](QProcess &process) { seen = &process; }));
+        ASSERT_FALSE(outcome.isSuccess());
+        EXPECT_EQ(outcome.exitCode(), -1);
+        EXPECT_TRUE(outcome.stderrTail().contains(reason)) << outcome.stderrTail().toStdString();
+        EXPECT_TRUE(seen.isNull()); // the process object does not outlive the call
+    }
 }
 
 TEST(RunFFmpeg, KilledBySignalIsNeverSuccess)
@@ -188,21 +179,16 @@ TEST(RunFFmpeg, CancelSendsTerminateAndWaitsForTheEnd)
     EXPECT_FALSE(isOurChild(pid));
 }
 
-TEST(RunFFmpeg, CancelBeforeTheCallStillEnds)
+TEST(RunFFmpeg, CancelBeforeTheCallOrWhileBeingHandedOverStillEnds)
 {
-    CancellationToken token;
-    token.cancel();
-    const ShellOutcome outcome = vorlik::test::run(ConvertRunner::runFFmpeg(TestMedia::ffmpeg(), slowRun(), {}, token));
-    EXPECT_FALSE(outcome.isSuccess());
-}
-
-TEST(RunFFmpeg, CancelWhileBeingHandedOverStillEnds)
-{
+    CancellationToken before;
+    before.cancel();
+    EXPECT_FALSE(vorlik::test::run(ConvertRunner::runFFmpeg(TestMedia::ffmpeg(), slowRun(), {}, before)).isSuccess());
     // The stop arrives after the process was published but before it was launched.
-    CancellationToken token;
-    const ShellOutcome outcome = vorlik::test::run(
-        ConvertRunner::runFFmpeg(TestMedia::ffmpeg(), slowRun(), [&](QProcess &) { token.cancel(); }, token));
-    EXPECT_FALSE(outcome.isSuccess());
+    CancellationToken during;
+    EXPECT_FALSE(vorlik::test::run(ConvertRunner::runFFmpeg(TestMedia::ffmpeg(), slowRun(),
+                                                            [&](QProcess &) { during.cancel(); }, during))
+                     .isSuccess());
 }
 
 TEST(RunFFmpeg, ProcessIgnoringTerminateIsStillWaitedFor)
@@ -288,37 +274,31 @@ TEST(CancellationToken, RunsActionsOnceAndLateOnesAtOnce)
     EXPECT_EQ(late, 1);
 }
 
-TEST(ProbeChannelCount, ReadsARealSurroundFile)
+TEST(ProbeChannelCount, ReadsRealFiles)
 {
     QTemporaryDir dir;
     const QString surround = TestMedia::silence(dir.filePath(QStringLiteral("surround.wav")), QStringLiteral("5.1"));
     const QString mono = TestMedia::sine(dir.filePath(QStringLiteral("mono.flac")));
-    EXPECT_EQ(vorlik::test::run(ConvertRunner::probeChannelCount(TestMedia::ffmpeg(), surround)), 6);
-    EXPECT_EQ(vorlik::test::run(ConvertRunner::probeChannelCount(TestMedia::ffmpeg(), mono)), 1);
-}
-
-TEST(ProbeChannelCount, SecondAudioStreamDecidesWhenTheFirstHasNoKnownLayout)
-{
-    QTemporaryDir dir;
-    const QString file = TestMedia::make(dir.filePath(QStringLiteral("two.mov")),
+    // The second audio stream decides when the first has no known layout.
+    const QString two = TestMedia::make(dir.filePath(QStringLiteral("two.mov")),
         {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
          QStringLiteral("anullsrc=channel_layout=hexagonal:sample_rate=48000"), QStringLiteral("-f"),
          QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("anullsrc=channel_layout=stereo:sample_rate=48000"),
          QStringLiteral("-map"), QStringLiteral("0"), QStringLiteral("-map"), QStringLiteral("1"), QStringLiteral("-c:a"),
          QStringLiteral("pcm_s16le"), QStringLiteral("-t"), QStringLiteral("0.3")});
-    EXPECT_EQ(vorlik::test::run(ConvertRunner::probeChannelCount(TestMedia::ffmpeg(), file)), 2);
-}
-
-TEST(ProbeChannelCount, VideoOnlyAndMissingFilesHaveNoCount)
-{
-    QTemporaryDir dir;
     const QString video = TestMedia::make(dir.filePath(QStringLiteral("video.mkv")),
         {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc=duration=0.3:size=64x48"),
          QStringLiteral("-c:v"), QStringLiteral("ffv1")});
-    EXPECT_EQ(vorlik::test::run(ConvertRunner::probeChannelCount(TestMedia::ffmpeg(), video)), std::nullopt);
-    EXPECT_EQ(vorlik::test::run(ConvertRunner::probeChannelCount(TestMedia::ffmpeg(), dir.filePath("none.wav"))),
-              std::nullopt);
-    EXPECT_EQ(vorlik::test::run(ConvertRunner::probeChannelCount(dir.filePath("no-ffmpeg"), video)), std::nullopt);
+    const auto probe = [](const QString &ffmpeg, const QString &file) {
+        return vorlik::test::run(ConvertRunner::probeChannelCount(ffmpeg, file));
+    };
+    EXPECT_EQ(probe(TestMedia::ffmpeg(), surround), 6);
+    EXPECT_EQ(probe(TestMedia::ffmpeg(), mono), 1);
+    EXPECT_EQ(probe(TestMedia::ffmpeg(), two), 2);
+    // Video only, a missing file or a missing ffmpeg: no count.
+    EXPECT_EQ(probe(TestMedia::ffmpeg(), video), std::nullopt);
+    EXPECT_EQ(probe(TestMedia::ffmpeg(), dir.filePath("none.wav")), std::nullopt);
+    EXPECT_EQ(probe(dir.filePath("no-ffmpeg"), video), std::nullopt);
 }
 
 TEST(CleanupPartial, RemovesEveryEntryWithTheBaseName)

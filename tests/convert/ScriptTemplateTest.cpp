@@ -63,16 +63,6 @@ TEST(ScriptTemplate, WorkedExampleWithProgramPathIsNotFFmpeg)
     EXPECT_EQ(error->description(), QStringLiteral("The script does not start with an ffmpeg command."));
 }
 
-TEST(ScriptTemplate, WorkedExampleWithUnknownPlaceholderNamesTheToken)
-{
-    const auto error = rejection(workedExampleScript() + QStringLiteral(" {outdir}/x.wav"));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind(), TemplateError::Case::unknownPlaceholder);
-    EXPECT_EQ(error->token(), QStringLiteral("{outdir}/x.wav"));
-    EXPECT_EQ(error->description(),
-              QStringLiteral("The script uses an unsupported placeholder in '{outdir}/x.wav'."));
-}
-
 struct TokenCase {
     const char *name;
     QString script;
@@ -215,15 +205,7 @@ TEST(ScriptTemplate, TheFirstErrorEndsTheBuild)
     const auto error = rejection(QStringLiteral("ffmpeg {bad} 'a\nb'"));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->kind(), TemplateError::Case::unknownPlaceholder);
-    EXPECT_EQ(error->description(), QStringLiteral("The script uses an unsupported placeholder in '{bad}'."));
-}
-
-TEST(ScriptTemplate, ControlCharacterDescription)
-{
-    const auto error = rejection(QStringLiteral("ffmpeg 'a\nb'"));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->description(), QStringLiteral("The script contains unsupported control characters."));
-    EXPECT_STREQ(error->what(), "The script contains unsupported control characters.");
+    EXPECT_EQ(error->token(), QStringLiteral("{bad}"));
 }
 
 TEST(ScriptTemplate, MeasuredPlaceholdersExistOnlyWhenGiven)
