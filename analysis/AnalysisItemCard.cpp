@@ -2,6 +2,7 @@
 
 #include "analysis/AnalysisCard.h"
 #include "analysis/AnalysisProgressRow.h"
+#include "analysis/DisclosureButton.h"
 #include "analysis/PageStyle.h"
 #include "analysis/ReportSummary.h"
 #include "analysis/ReportView.h"
@@ -27,7 +28,7 @@ const QColor symbolColor(0x4a, 0x4d, 0x55);
 } // namespace
 
 AnalysisItemCard::AnalysisItemCard(const AnalysisRunner::Item &item, QWidget *parent)
-    : QWidget(parent), m_item(item), m_card(new AnalysisCard(this)), m_chevron(new QToolButton(m_card)),
+    : QWidget(parent), m_item(item), m_card(new AnalysisCard(this)), m_chevron(new DisclosureButton(m_card)),
       m_symbol(new QLabel(m_card)), m_name(new QLabel(m_card)), m_status(new QLabel(m_card)),
       m_summary(new QLabel(m_card)), m_progress(new AnalysisProgressRow(m_card)), m_clear(new QPushButton(QStringLiteral("Clear"), m_card)),
       m_body(new QWidget(m_card)), m_bodyLayout(new QVBoxLayout(m_body)), m_errorBox(new QWidget(m_body)),
@@ -38,10 +39,6 @@ AnalysisItemCard::AnalysisItemCard(const AnalysisRunner::Item &item, QWidget *pa
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(m_card);
 
-    m_chevron->setAutoRaise(true);
-    m_chevron->setIconSize(QSize(14, 14));
-    m_chevron->setCursor(Qt::PointingHandCursor);
-    m_chevron->setObjectName(QStringLiteral("disclosure"));
     connect(m_chevron, &QToolButton::clicked, this, &AnalysisItemCard::toggled);
 
     QFont nameFont = m_name->font();
@@ -112,6 +109,11 @@ AnalysisItemCard::AnalysisItemCard(const AnalysisRunner::Item &item, QWidget *pa
     setItem(item, false, true);
 }
 
+QString AnalysisItemCard::chevronName() const
+{
+    return m_chevron->isExpanded() ? QStringLiteral("chevron.down") : QStringLiteral("chevron.right");
+}
+
 bool AnalysisItemCard::isFailed() const { return m_item.succeeded == false; }
 
 void AnalysisItemCard::setItem(const AnalysisRunner::Item &item, bool expanded, bool idle)
@@ -121,14 +123,7 @@ void AnalysisItemCard::setItem(const AnalysisRunner::Item &item, bool expanded, 
     const bool failed = isFailed();
     m_card->setFailed(failed);
 
-    const QString chevron = expanded ? QStringLiteral("chevron.down") : QStringLiteral("chevron.right");
-    if (chevron != m_chevronName) {
-        m_chevronName = chevron;
-        m_chevron->setIcon(SymbolIcon::icon(chevron, symbolColor, 14));
-        m_chevron->setToolTip(expanded ? QStringLiteral("Close") : QStringLiteral("Open"));
-        // An icon alone says nothing to a screen reader: the name tells what it does.
-        m_chevron->setAccessibleName(expanded ? QStringLiteral("Hide details") : QStringLiteral("Show details"));
-    }
+    m_chevron->setExpanded(expanded);
     const QString symbol = failed ? QStringLiteral("exclamationmark.triangle.fill") : QStringLiteral("waveform");
     if (symbol != m_symbolName) {
         m_symbolName = symbol;

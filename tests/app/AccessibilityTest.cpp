@@ -1,6 +1,7 @@
 // What a screen reader is told, through Qt's accessibility interfaces in-process: roles, names,
 // states and actions of the shell's controls; and how the keyboard's focus shows.
 #include "analysis/AnalysisCard.h"
+#include "analysis/AnalysisItemCard.h"
 #include "analysis/AnalysisView.h"
 #include "app/AppTab.h"
 #include "app/AppWindows.h"
@@ -16,6 +17,7 @@
 #include "service/KeychainStore.h"
 #include "service/SessionStore.h"
 #include "tests/app/ShellWindowTest.h"
+#include "tests/support/TestFiles.h"
 #include "update/UpdateManager.h"
 
 #include <QAbstractButton>
@@ -24,6 +26,8 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QStackedWidget>
+#include <QToolButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -222,6 +226,30 @@ TEST_F(AccessibilityTest, TheConvertCardsButtonsAreToldApart)
     EXPECT_EQ(names.size(), 4);
     names.removeDuplicates();
     EXPECT_EQ(names.size(), 4) << names.join(QStringLiteral(", ")).toStdString();
+}
+
+TEST_F(AccessibilityTest, TheDisclosureTellsWhetherItsCardIsOpen)
+{
+    view->select(AppTab::audioInfo);
+    auto *page = qobject_cast<analysis::AnalysisView *>(view->page(AppTab::audioInfo));
+    ASSERT_NE(page, nullptr);
+    QTemporaryDir files;
+    writeFile(files.filePath(QStringLiteral("Take 1.wav")), QByteArray(64, '\0'));
+    page->enqueue({QUrl::fromLocalFile(files.filePath(QStringLiteral("Take 1.wav")))});
+    ASSERT_EQ(page->itemCards().size(), 1);
+    QAccessibleInterface *chevron = QAccessible::queryAccessibleInterface(page->itemCards().front()->chevron());
+    ASSERT_NE(chevron, nullptr);
+    EXPECT_EQ(chevron->role(), QAccessible::Button);
+    EXPECT_TRUE(chevron->state().expandable);
+    EXPECT_TRUE(chevron->state().collapsed);
+    EXPECT_FALSE(chevron->state().expanded);
+
+    ASSERT_NE(chevron->actionInterface(), nullptr);
+    chevron->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(page->isExpanded(page->itemCards().front()->itemID()));
+    EXPECT_TRUE(chevron->state().expanded);
+    EXPECT_FALSE(chevron->state().collapsed);
+    EXPECT_EQ(chevron->text(QAccessible::Name), QStringLiteral("Hide details"));
 }
 
 } // namespace
