@@ -125,9 +125,16 @@ TEST_F(AccessibilityTest, TheShellsWindowsAndFieldsAreNamed)
     QAccessibleInterface *window = QAccessible::queryAccessibleInterface(preferences);
     EXPECT_EQ(window->role(), QAccessible::Window);
     EXPECT_EQ(window->text(QAccessible::Name), QStringLiteral("Vorlik Desktop Settings"));
-    auto *path = preferences->findChild<QLineEdit *>(QStringLiteral("ffmpegOverrideField"));
-    ASSERT_NE(path, nullptr);
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(path)->text(QAccessible::Name), QStringLiteral("FFmpeg path"));
+    struct Field {
+        const char *objectName;
+        const char *name;
+    };
+    for (const Field &field : {Field{"ffmpegOverrideField", "FFmpeg path"}, Field{"rememberedKeyField", "Client key"},
+                               Field{"simultaneousConversionsField", "Simultaneous conversions"}}) {
+        auto *widget = preferences->findChild<QWidget *>(QString::fromLatin1(field.objectName));
+        ASSERT_NE(widget, nullptr) << field.objectName;
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name), QString::fromUtf8(field.name));
+    }
     preferences->close();
 }
 
