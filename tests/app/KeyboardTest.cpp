@@ -185,5 +185,35 @@ TEST_F(KeyboardTest, TabReachesEveryControlInVisualOrder)
     }
 }
 
+TEST_F(KeyboardTest, TheSelectedTabIsTheTabStopAndArrowsMoveBetweenTabs)
+{
+    struct Case {
+        Qt::Key key;
+        AppTab from;
+        AppTab to;
+    };
+    const Case cases[] = {
+        {Qt::Key_Right, AppTab::analysis, AppTab::cinema}, {Qt::Key_Right, AppTab::audioInfo, AppTab::analysis},
+        {Qt::Key_Left, AppTab::cinema, AppTab::analysis},  {Qt::Key_Left, AppTab::analysis, AppTab::audioInfo},
+        {Qt::Key_Home, AppTab::convert, AppTab::analysis}, {Qt::Key_End, AppTab::cinema, AppTab::audioInfo},
+    };
+    app::RootView &root = shownView();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(app::title(c.from).toStdString() + " " + QKeySequence(c.key).toString().toStdString());
+        // The tab last focused by a click is not the selected one.
+        root.tabButton(AppTab::convert)->setFocus(Qt::MouseFocusReason);
+        root.select(c.from);
+        root.tabButton(c.from)->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(root.tabButton(c.from), c.key);
+        EXPECT_EQ(root.selected(), c.to);
+        EXPECT_TRUE(root.tabButton(c.to)->hasFocus());
+        QList<QWidget *> tabStops;
+        for (QWidget *widget : tabChain(&root))
+            if (widget->property("appTab").toBool())
+                tabStops.append(widget);
+        EXPECT_EQ(tabStops, QList<QWidget *>{root.tabButton(c.to)});
+    }
+}
+
 } // namespace
 } // namespace vorlik::test
