@@ -23,6 +23,7 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QListView>
 #include <QStackedWidget>
@@ -233,6 +234,20 @@ TEST_F(AccessibilityTest, TheConvertCardsButtonsAreToldApart)
     EXPECT_EQ(names.size(), 4);
     names.removeDuplicates();
     EXPECT_EQ(names.size(), 4) << names.join(QStringLiteral(", ")).toStdString();
+
+    // A picker is named by its label; its value is the choice.
+    QStringList pickers;
+    for (auto *picker : view->page(AppTab::convert)->findChildren<QComboBox *>(QStringLiteral("picker"))) {
+        if (picker->count() == 0) { // signed out, no presets listed: any choice will do
+            const QSignalBlocker quiet(picker);
+            picker->addItem(QStringLiteral("AAC 256 kbps"));
+        }
+        QAccessibleInterface *shown = QAccessible::queryAccessibleInterface(picker);
+        pickers.append(shown->text(QAccessible::Name));
+        EXPECT_EQ(shown->text(QAccessible::Value), picker->currentText());
+    }
+    pickers.sort();
+    EXPECT_EQ(pickers, (QStringList{QStringLiteral("CODEC"), QStringLiteral("TARGET")}));
 }
 
 TEST_F(AccessibilityTest, TheDisclosureTellsWhetherItsCardIsOpen)
