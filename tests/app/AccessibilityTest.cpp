@@ -13,6 +13,7 @@
 #include "convert/CardItemDelegate.h"
 #include "convert/QueueModel.h"
 #include "diagnostics/DiagnosticsLogger.h"
+#include "ffmpeg/FFmpegInstallSheet.h"
 #include "platform/Settings.h"
 #include "service/KeychainStore.h"
 #include "service/SessionStore.h"
@@ -199,6 +200,7 @@ TEST_F(AccessibilityTest, StatusTextsHaveContrastOnTheirBackgrounds)
         {"failed card", analysis::AnalysisCard::failedColor(), failedFill},
         {"queue done", convert::QueueModel::doneColor(), row},
         {"queue failed", convert::QueueModel::failedColor(), row},
+        {"FFmpeg install failed", ffmpeg::FFmpegInstallSheet::failedColor(), QApplication::palette().color(QPalette::Window)},
     };
     for (const Case &c : cases)
         EXPECT_GE(contrast(c.text, c.background), 4.5)
