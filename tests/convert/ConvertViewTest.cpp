@@ -30,6 +30,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QTest>
+#include <QToolTip>
 
 using namespace vorlik;
 using namespace vorlik::test;
@@ -462,6 +463,11 @@ TEST_F(ConvertViewTest, dropsDuringARunJoinItAndClearWaitsForTheEnd)
     QTest::mouseClick(view.card(ConvertView::audioCard)->clearButton(), Qt::LeftButton);
     EXPECT_EQ(view.runner().items().size(), 3);
     EXPECT_NE(view.statusLabel()->text(), QStringLiteral("Cleared."));
+    // Delete on a row while converting: refused, and the row says why.
+    view.queueView()->setCurrentIndex(view.queueView()->model()->index(0, 0));
+    QTest::keyClick(view.queueView(), Qt::Key_Delete);
+    EXPECT_EQ(view.runner().items().size(), 3);
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("The queue changes once it stops: Stop, then Remove."));
 
     ASSERT_TRUE(settled(view));
     EXPECT_EQ(runs, 1) << "the running loop took the later files";
@@ -631,13 +637,30 @@ TEST_F(ConvertViewTest, queueRowsByKeyboardAndScreenReader)
     // Each row tells its status, its failure and its actions.
     QAccessibleInterface *list = QAccessible::queryAccessibleInterface(view.queueView());
     ASSERT_NE(list, nullptr);
-    ASSERT_NE(list->tableInterface(), nullptr);
-    QAccessibleInterface *failedRow = list->tableInterface()->cellAt(0, 0);
+    ASSERT_EQ(list->childCount(), 2);
+    QAccessibleInterface *failedRow = list->child(0);
     ASSERT_NE(failedRow, nullptr);
+    EXPECT_EQ(failedRow->role(), QAccessible::ListItem);
+    EXPECT_EQ(failedRow->parent(), list);
+    EXPECT_EQ(list->indexOfChild(failedRow), 0);
     EXPECT_TRUE(failedRow->text(QAccessible::Name).startsWith(QStringLiteral("bad.wav, \u2717 Failed (exit ")));
     EXPECT_TRUE(failedRow->text(QAccessible::Description).endsWith(QStringLiteral("Actions: Retry, Remove")));
-    EXPECT_TRUE(list->tableInterface()->cellAt(1, 0)->text(QAccessible::Description).endsWith(
-        QStringLiteral("Actions: Reveal, Remove")));
+    EXPECT_TRUE(list->child(1)->text(QAccessible::Description).endsWith(QStringLiteral("Actions: Reveal, Remove")));
+    // The row's actions are the actions of its interface, and do what the row's buttons do.
+    ASSERT_NE(failedRow->actionInterface(), nullptr);
+    EXPECT_EQ(failedRow->actionInterface()->actionNames(), (QStringList{QStringLiteral("Retry"), QStringLiteral("Remove")}));
+    ASSERT_NE(list->child(1)->actionInterface(), nullptr);
+    EXPECT_EQ(list->child(1)->actionInterface()->actionNames(),
+              (QStringList{QStringLiteral("Reveal"), QStringLiteral("Remove")}));
+    failedRow->actionInterface()->doAction(QStringLiteral("Retry"));
+    EXPECT_EQ(view.runner().items().at(0).status, QStringLiteral("Queued"));
+    ASSERT_EQ(list->child(0)->actionInterface()->actionNames(), QStringList{QStringLiteral("Remove")});
+    EXPECT_TRUE(view.queueView()->model()->index(0, 0).data(Qt::ToolTipRole).toString().contains(
+        QStringLiteral("Return does nothing")))
+        << "a pending row says that Return has nothing to do on it";
+    view.convert();
+    ASSERT_TRUE(settled(view));
+    settle();
 
     // Tab reaches the list; its first row is the current one, and shows it.
     view.queueView()->setFocus(Qt::TabFocusReason);
