@@ -261,8 +261,11 @@ void RootView::startWebTabs()
     if (waiting.isEmpty())
         return;
     const web::WebTabsInterface *module = WebTabsModule::load();
-    if (!module)
+    if (!module) {
+        for (const QPointer<WebTabSlot> &place : waiting)
+            place->showUnavailable(WebTabsModule::failure(), diagnostics::DiagnosticsLogger::shared().logFilePath());
         return;
+    }
     // One tab per turn of the event loop, Correction first: its page starts loading while the
     // other tab is made.
     for (const QPointer<WebTabSlot> &place : waiting) {

@@ -10,6 +10,7 @@
 #include "app/PreferencesWindowController.h"
 #include "app/RootView.h"
 #include "app/SignInPopover.h"
+#include "app/WebTabsModule.h"
 #include "convert/CardItemDelegate.h"
 #include "convert/QueueModel.h"
 #include "diagnostics/DiagnosticsLogger.h"
@@ -25,6 +26,8 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QListView>
 #include <QStackedWidget>
@@ -274,6 +277,33 @@ TEST_F(AccessibilityTest, TheDisclosureTellsWhetherItsCardIsOpen)
     EXPECT_TRUE(chevron->state().expanded);
     EXPECT_FALSE(chevron->state().collapsed);
     EXPECT_EQ(chevron->text(QAccessible::Name), QStringLiteral("Hide details"));
+}
+
+using MissingWebModuleTest = ShellWindowTest;
+
+TEST_F(MissingWebModuleTest, TheWebTabsSayWhyTheyCannotBeShown)
+{
+    QTemporaryDir empty;
+    app::WebTabsModule::setProgramFolder(empty.path());
+    Settings::standard().setValue(QStringLiteral("skipWebTabs"), false);
+    shownView();
+    for (AppTab tab : {AppTab::analysis, AppTab::cinema}) {
+        QLabel *said = nullptr;
+        ASSERT_TRUE(waitUntil([&] {
+            said = view->page(tab)->findChild<QLabel *>(QStringLiteral("webTabUnavailable"));
+            return said != nullptr;
+        }));
+        EXPECT_TRUE(said->text().contains(QStringLiteral(" cannot be shown: ")));
+        EXPECT_TRUE(said->text().contains(QStringLiteral("vorlik-web-tabs.so not found beside the program")));
+        EXPECT_TRUE(said->text().endsWith(diagnostics::DiagnosticsLogger::shared().logFilePath()));
+    }
+    app::WebTabsModule::setProgramFolder({});
+
+    // A library that is not the module: the reason is its own, not "Unknown error".
+    const QString other = QLibraryInfo::path(QLibraryInfo::LibrariesPath) + QStringLiteral("/libQt6Test.so.6");
+    QString failure;
+    EXPECT_EQ(app::WebTabsModule::open(other, &failure), nullptr);
+    EXPECT_EQ(failure, other + QStringLiteral(": the module has no entry point vorlik_web_tabs"));
 }
 
 } // namespace
