@@ -3,6 +3,7 @@
 #include "analysis/AnalysisCard.h"
 #include "analysis/AnalysisProgressRow.h"
 #include "analysis/DisclosureButton.h"
+#include "analysis/ElidedLabel.h"
 #include "analysis/PageStyle.h"
 #include "analysis/ReportSummary.h"
 #include "analysis/ReportView.h"
@@ -29,7 +30,7 @@ const QColor symbolColor(0x4a, 0x4d, 0x55);
 
 AnalysisItemCard::AnalysisItemCard(const AnalysisRunner::Item &item, QWidget *parent)
     : QWidget(parent), m_item(item), m_card(new AnalysisCard(this)), m_chevron(new DisclosureButton(m_card)),
-      m_symbol(new QLabel(m_card)), m_name(new QLabel(m_card)), m_status(new QLabel(m_card)),
+      m_symbol(new QLabel(m_card)), m_name(new ElidedLabel(m_card)), m_status(new ElidedLabel(m_card)),
       m_summary(new QLabel(m_card)), m_progress(new AnalysisProgressRow(m_card)), m_clear(new QPushButton(QStringLiteral("Clear"), m_card)),
       m_body(new QWidget(m_card)), m_bodyLayout(new QVBoxLayout(m_body)), m_errorBox(new QWidget(m_body)),
       m_error(new QLabel(m_errorBox)), m_retry(new QPushButton(QStringLiteral("Retry"), m_errorBox)),
@@ -44,18 +45,17 @@ AnalysisItemCard::AnalysisItemCard(const AnalysisRunner::Item &item, QWidget *pa
     QFont nameFont = m_name->font();
     nameFont.setWeight(QFont::DemiBold);
     m_name->setFont(nameFont);
-    m_name->setTextFormat(Qt::PlainText);
-    m_status->setTextFormat(Qt::PlainText);
     m_summary->setTextFormat(Qt::PlainText);
     setTextColor(m_status, secondaryText);
+    m_status->setLettersKept(8);
     setTextColor(m_summary, secondaryText);
-    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_summary->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     auto *titles = new QVBoxLayout;
     titles->setSpacing(1);
     auto *nameRow = new QHBoxLayout;
     nameRow->setSpacing(10);
+    // Both give way to Clear: a long name (or a status that repeats it) is shortened in its middle.
     nameRow->addWidget(m_name);
     nameRow->addWidget(m_status, 1);
     titles->addLayout(nameRow);
@@ -130,8 +130,8 @@ void AnalysisItemCard::setItem(const AnalysisRunner::Item &item, bool expanded, 
         m_symbol->setPixmap(SymbolIcon::pixmap(symbol, 18, failed ? AnalysisCard::failedColor() : symbolColor));
     }
 
-    setText(m_name, QFileInfo(item.input.toLocalFile()).fileName());
-    setText(m_status, item.status);
+    m_name->setFullText(QFileInfo(item.input.toLocalFile()).fileName());
+    m_status->setFullText(item.status);
     const std::optional<QString> summary = item.analysis ? ReportSummary::line(*item.analysis) : std::nullopt;
     setText(m_summary, summary.value_or(QString()));
     m_summary->setVisible(summary.has_value());

@@ -4,6 +4,7 @@
 // error with Retry, a finished one its report with Save Report. A finished item can be cleared.
 #include "analysis/AnalysisRunner.h"
 #include "analysis/DisclosureButton.h"
+#include "analysis/ElidedLabel.h"
 #include "analysis/ReportView.h"
 
 #include <QPointer>
@@ -17,6 +18,7 @@ class QVBoxLayout;
 namespace vorlik::analysis {
 
 class AnalysisCard;
+
 class AnalysisProgressRow;
 
 class AnalysisItemCard : public QWidget {
@@ -65,8 +67,8 @@ private:
     DisclosureButton *m_chevron;
     QLabel *m_symbol;
     QString m_symbolName;
-    QLabel *m_name;
-    QLabel *m_status;
+    ElidedLabel *m_name;
+    ElidedLabel *m_status;
     QLabel *m_summary;
     AnalysisProgressRow *m_progress;
     QPushButton *m_clear;

@@ -5,6 +5,7 @@
 #include "analysis/AnalysisView.h"
 #include "app/AppTab.h"
 #include "app/AppWindows.h"
+#include "app/BuildTag.h"
 #include "app/ConnectionPill.h"
 #include "app/LightPalette.h"
 #include "app/PreferencesWindowController.h"
@@ -30,6 +31,7 @@
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QListView>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QTemporaryDir>
@@ -217,11 +219,21 @@ TEST(CardItemLine, TheNameGivesWayNeverTheStatus)
     const QString name = QStringLiteral("a_tone_with_a_rather_long_name.wav");
     const QString status = QStringLiteral("✓ Done → a_tone_with_a_rather_long_name_aac.m4a");
     const int statusWidth = metrics.horizontalAdvance(CardItemDelegate::separator() + status);
-    for (int room : {statusWidth + 40, statusWidth + 120, statusWidth + 400}) {
+    for (int room : {statusWidth + 120, statusWidth + 400}) {
         const CardItemDelegate::Line line = CardItemDelegate::fit(name, status, metrics, room);
         EXPECT_EQ(line.status, CardItemDelegate::separator() + status) << room;
         EXPECT_LE(metrics.horizontalAdvance(line.name + line.status), room);
         EXPECT_TRUE(line.name == name || line.name.contains(QChar(0x2026))) << line.name.toStdString();
+    }
+    // Narrower: the output's name gives way inside the status; the source keeps a part, and the
+    // status its mark.
+    for (int room : {statusWidth, statusWidth * 2 / 3}) {
+        const CardItemDelegate::Line line = CardItemDelegate::fit(name, status, metrics, room);
+        EXPECT_LE(metrics.horizontalAdvance(line.name + line.status), room) << room;
+        EXPECT_TRUE(line.status.startsWith(CardItemDelegate::separator() + QStringLiteral("✓ Done → ")))
+            << room << " " << line.status.toStdString();
+        EXPECT_TRUE(line.status.endsWith(QStringLiteral(".m4a"))) << line.status.toStdString();
+        EXPECT_GE(line.name.size(), 6) << room << " " << line.name.toStdString();
     }
 }
 
@@ -277,6 +289,42 @@ TEST_F(AccessibilityTest, TheDisclosureTellsWhetherItsCardIsOpen)
     EXPECT_TRUE(chevron->state().expanded);
     EXPECT_FALSE(chevron->state().collapsed);
     EXPECT_EQ(chevron->text(QAccessible::Name), QStringLiteral("Hide details"));
+}
+
+TEST_F(AccessibilityTest, AtTheMinimumWidthLongTextsAreShortenedNotCut)
+{
+    run(store->connect(shellServer().demoKey()));
+    view->select(AppTab::audioInfo);
+    auto *page = qobject_cast<analysis::AnalysisView *>(view->page(AppTab::audioInfo));
+    ASSERT_NE(page, nullptr);
+    QTemporaryDir files;
+    const QString name = QStringLiteral("A very long recording name from the second day of the session, take 14 (final mix).wav");
+    writeFile(files.filePath(name), QByteArray(64, '\0'));
+    page->enqueue({QUrl::fromLocalFile(files.filePath(name))});
+    ASSERT_EQ(page->itemCards().size(), 1);
+    analysis::AnalysisItemCard *card = page->itemCards().front();
+    ASSERT_TRUE(waitUntil([&] { return card->clearButton()->isVisibleTo(card); }));
+    view->resize(view->minimumSize());
+    spinEventLoop(50);
+    saveScreenshot(view.get(), QStringLiteral("analysis-card-long-name-minimum-width"));
+
+    const QRect inCard(QPoint(0, 0), card->size());
+    const auto shown = [&](QWidget *widget) { return QRect(widget->mapTo(card, QPoint(0, 0)), widget->size()); };
+    EXPECT_TRUE(inCard.contains(shown(card->clearButton()))) << "Clear lies within its card";
+    EXPECT_TRUE(inCard.contains(shown(card->statusLabel())));
+    EXPECT_GE(card->statusLabel()->width(), card->statusLabel()->fontMetrics().horizontalAdvance(card->statusLabel()->text()))
+        << "the status is whole";
+    EXPECT_EQ(card->nameLabel()->toolTip(), name);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(card->nameLabel())->text(QAccessible::Name), name);
+    EXPECT_TRUE(card->nameLabel()->text().contains(QChar(0x2026))) << "the name is shortened in its middle";
+
+    for (auto *program : view->findChildren<QLabel *>(QStringLiteral("appLabel")))
+        if (program->isVisible())
+            EXPECT_LE(program->mapTo(view.get(), QPoint(program->width(), 0)).x(), view->width())
+                << "the program's name and version end within the window";
+    QLabel *tag = view->buildTag();
+    EXPECT_LE(tag->fontMetrics().horizontalAdvance(tag->text()), tag->contentsRect().width()) << "the build tag fits";
+    EXPECT_EQ(tag->toolTip(), app::BuildTag::tagText(view->serverBuild()));
 }
 
 using MissingWebModuleTest = ShellWindowTest;
