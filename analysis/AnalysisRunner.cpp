@@ -18,17 +18,6 @@ const QString activityKey = QStringLiteral("Analysis");
 
 QString plural(qint64 count) { return count == 1 ? QString() : QStringLiteral("s"); }
 
-// Sent on its own, so stopping never waits for the service; its outcome does not matter.
-QCoro::Task<void> cancelOnService(QString jobID, QString bearer)
-{
-    try {
-        co_await AnalysisEndpoints::cancelJob(jobID, bearer);
-    } catch (...) {
-    }
-    diagnostics::DiagnosticsLogger::shared().log(QStringLiteral("analysis"),
-                                                 QStringLiteral("server cancel requested for ") + jobID);
-}
-
 } // namespace
 
 AnalysisRunner::AnalysisRunner(QObject *parent, std::chrono::milliseconds pollInterval,
@@ -108,8 +97,23 @@ void AnalysisRunner::cancel()
         for (Item &item : m_items)
             if (item.jobID == m_activeJobID)
                 item.jobEnded = true;
+        ++m_serviceCancelsInFlight;
         cancelOnService(*m_activeJobID, *m_activeToken);
     }
+}
+
+// Sent on its own, so stopping never waits for the service; its outcome does not matter.
+QCoro::Task<void> AnalysisRunner::cancelOnService(QString jobID, QString bearer)
+{
+    QPointer<AnalysisRunner> self(this);
+    try {
+        co_await AnalysisEndpoints::cancelJob(jobID, bearer);
+    } catch (...) {
+    }
+    diagnostics::DiagnosticsLogger::shared().log(QStringLiteral("analysis"),
+                                                 QStringLiteral("server cancel requested for ") + jobID);
+    if (self && --self->m_serviceCancelsInFlight == 0)
+        emit self->serviceCancelsSettled();
 }
 
 void AnalysisRunner::retry(const Item &item)
@@ -124,6 +128,7 @@ void AnalysisRunner::retry(const Item &item)
         : QStringLiteral("Queued");
     found->succeeded.reset();
     found->analysis.reset();
+    found->analysisDocument.reset();
     found->errorMessage.reset();
     const QString name = found->input.fileName();
     emit itemsChanged();

@@ -44,6 +44,7 @@ public:
         QString status = QStringLiteral("Queued");
         std::optional<bool> succeeded;          // none: still to do
         std::optional<AnalysisPayload> analysis; // the report once the job completed
+        std::optional<QJsonObject> analysisDocument; // the same report as the service sent it
         std::optional<QString> jobID;            // set once the job was started, never cleared
         // The job has ended without a report to show (failed, cancelled by a stop, completed
         // without one): polling it again could only repeat that, so the item starts over.
@@ -77,6 +78,9 @@ public:
     bool hasPending() const;
     // None between items and outside a run.
     const std::optional<Progress> &progress() const { return m_progress; }
+    // Cancels sent to the service by a stop that have not been answered yet. A program that
+    // ends after a stop waits for them, or the job may run on there.
+    int serviceCancelsInFlight() const { return m_serviceCancelsInFlight; }
 
     // Adds the audio files among the URLs (folders are walked); does not start a run.
     void queue(const QList<QUrl> &urls);
@@ -106,11 +110,14 @@ signals:
     void progressChanged();
     // After the status line of a run's end is written.
     void runFinished();
+    // The last cancel sent to the service was answered (or failed).
+    void serviceCancelsSettled();
 
 private:
     QCoro::Task<void> runLoop(QPointer<service::SessionStore> store);
     QCoro::Task<void> analyse(QUuid id, QPointer<service::SessionStore> store);
     QCoro::Task<JobInfo> pollJob(QString jobID, QString bearer);
+    QCoro::Task<void> cancelOnService(QString jobID, QString bearer);
 
     Item *find(const QUuid &id);
     template <typename Change>
@@ -132,6 +139,7 @@ private:
     std::optional<QString> m_activeJobID;
     std::optional<QString> m_activeToken;
     qint64 m_analyzedCount = 0;
+    int m_serviceCancelsInFlight = 0;
     std::optional<Progress> m_progress;
     std::chrono::steady_clock::time_point m_progressShown; // when an upload's step was last told
     // Ends the waits of the current run; a fresh one for every run.

@@ -85,14 +85,23 @@ QCoro::Task<void> AnalysisRunner::analyse(QUuid id, QPointer<service::SessionSto
             setStatusLine(QStringLiteral("Analyzing ") + name + QStringLiteral(" on the VPS\u2026"));
             if (m_runState != RunState::running)
                 throw Interrupted();
-            const QString started = co_await interruptible(AnalysisEndpoints::processUpload(uploadID, workflow, token), stop);
+            // Not cut short by a stop: once the service has started a job, its id must be known
+            // here, or a stop at this moment would leave the job running there.
+            QCoro::Task<QString> starting = AnalysisEndpoints::processUpload(uploadID, workflow, token);
+            const QString started = co_await starting;
             if (!self)
                 co_return;
             jobID = started;
+            const bool stopped = m_runState != RunState::running;
             changeItem(id, [&](Item &it) {
                 it.jobID = started;
-                it.jobEnded = false;
+                it.jobEnded = stopped;
             });
+            if (stopped) {
+                ++m_serviceCancelsInFlight;
+                cancelOnService(started, token);
+                throw Interrupted();
+            }
             m_activeJobID = started;
             m_activeToken = token;
             log(QStringLiteral("job started job_id=") + started);
@@ -161,6 +170,7 @@ QCoro::Task<void> AnalysisRunner::analyse(QUuid id, QPointer<service::SessionSto
         ++m_analyzedCount;
         changeItem(id, [&](Item &it) {
             it.analysis = info->analysis;
+            it.analysisDocument = info->analysisDocument;
             it.status = QStringLiteral("\u2713 ") + name;
             it.succeeded = true;
         });

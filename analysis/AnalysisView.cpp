@@ -11,6 +11,7 @@
 #include "analysis/FileError.h"
 #include "analysis/PageHooks.h"
 #include "analysis/PageStyle.h"
+#include "analysis/ReportFile.h"
 #include "analysis/SymbolIcon.h"
 #include "platform/Failure.h"
 #include "platform/Settings.h"
@@ -266,7 +267,7 @@ void AnalysisView::saveReport(const QUuid &id)
     dialog->setDefaultSuffix(QStringLiteral("txt"));
     dialog->setLabelText(QFileDialog::Accept, QStringLiteral("Save"));
     dialog->setDirectory(input.absolutePath());
-    dialog->selectFile(input.completeBaseName() + QStringLiteral("_report.txt"));
+    dialog->selectFile(ReportFile::proposedName(input.fileName()));
     connect(dialog, &QFileDialog::fileSelected, this, [this, id](const QString &path) { saveReportTo(id, path); });
     dialog->open();
 }

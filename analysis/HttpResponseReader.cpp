@@ -45,41 +45,25 @@ HttpResponseReader::State HttpResponseReader::fail(const QString &problem)
     return m_state;
 }
 
-bool HttpResponseReader::takeLine(QByteArray &line)
-{
-    const qsizetype end = m_pending.indexOf('\n');
-    if (end < 0) {
-        if (m_headerBytes + m_pending.size() > maximumHeaderBytes)
-            fail(QStringLiteral("the header of the answer is too long"));
-        return false;
-    }
-    m_headerBytes += end + 1;
-    if (m_headerBytes > maximumHeaderBytes) {
-        fail(QStringLiteral("the header of the answer is too long"));
-        return false;
-    }
-    line = m_pending.left(end);
-    if (line.endsWith('\r'))
-        line.chop(1);
-    m_pending.remove(0, end + 1);
-    return true;
-}
-
-bool HttpResponseReader::takeFramingLine(QByteArray &line)
+bool HttpResponseReader::takeLine(QByteArray &line, Line kind)
 {
     // The framing of a chunked body is counted line by line, not against the header: a long
     // answer in small chunks has as much framing as body.
     const qsizetype end = m_pending.indexOf('\n');
-    if (end < 0 ? m_pending.size() > maximumFramingLineBytes : end + 1 > maximumFramingLineBytes) {
-        fail(QStringLiteral("a chunk of the answer has an overlong size line"));
+    const qsizetype length = end < 0 ? m_pending.size() : end + 1;
+    if (kind == Line::framing ? length > maximumFramingLineBytes : m_headerBytes + length > maximumHeaderBytes) {
+        fail(kind == Line::framing ? QStringLiteral("a chunk of the answer has an overlong size line")
+                                   : QStringLiteral("the header of the answer is too long"));
         return false;
     }
     if (end < 0)
         return false;
+    if (kind == Line::header)
+        m_headerBytes += length;
     line = m_pending.left(end);
     if (line.endsWith('\r'))
         line.chop(1);
-    m_pending.remove(0, end + 1);
+    m_pending.remove(0, length);
     return true;
 }
 
@@ -88,11 +72,11 @@ bool HttpResponseReader::step()
     QByteArray line;
     switch (m_part) {
     case Part::statusLine:
-        if (!takeLine(line))
+        if (!takeLine(line, Line::header))
             return false;
         return parseStatusLine(line);
     case Part::headers:
-        if (!takeLine(line))
+        if (!takeLine(line, Line::header))
             return false;
         if (!line.isEmpty())
             return parseHeader(line);
@@ -117,7 +101,7 @@ bool HttpResponseReader::step()
         return true;
     }
     case Part::chunkSize: {
-        if (!takeFramingLine(line))
+        if (!takeLine(line, Line::framing))
             return false;
         const qsizetype extension = line.indexOf(';');
         const QByteArray digits = (extension < 0 ? line : line.left(extension)).trimmed();
@@ -147,7 +131,7 @@ bool HttpResponseReader::step()
         return true;
     }
     case Part::chunkEnd:
-        if (!takeFramingLine(line))
+        if (!takeLine(line, Line::framing))
             return false;
         if (!line.isEmpty()) {
             fail(QStringLiteral("a chunk of the answer does not end where its size says"));
@@ -156,7 +140,7 @@ bool HttpResponseReader::step()
         m_part = Part::chunkSize;
         return true;
     case Part::trailers:
-        if (!takeLine(line))
+        if (!takeLine(line, Line::header))
             return false;
         if (line.isEmpty())
             m_part = Part::done;

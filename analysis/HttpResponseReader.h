@@ -41,8 +41,9 @@ private:
     enum class Part { statusLine, headers, body, chunkSize, chunkData, chunkEnd, trailers, done };
 
     bool step();
-    bool takeLine(QByteArray &line);
-    bool takeFramingLine(QByteArray &line);
+    // A line of the header block (or trailers), or of a chunked body's framing.
+    enum class Line { header, framing };
+    bool takeLine(QByteArray &line, Line kind);
     bool parseStatusLine(const QByteArray &line);
     bool parseHeader(const QByteArray &line);
     bool startBody();

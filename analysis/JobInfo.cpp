@@ -23,6 +23,8 @@ JobInfo JobInfo::decode(const KeyedObject &object)
     info.errorSummary = object.text(QStringLiteral("errorSummary"));
     info.analysis = object.record<AnalysisPayload>(QStringLiteral("analysis"));
     info.outputReport = object.text(QStringLiteral("outputReport"));
+    if (info.analysis)
+        info.analysisDocument = object.member(QStringLiteral("analysis")).toObject();
     return info;
 }
 

@@ -4,6 +4,7 @@
 #include "analysis/AnalysisPayload.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 
 #include <optional>
@@ -15,6 +16,8 @@ struct JobInfo {
     std::optional<QString> errorSummary;    // "error_summary": one-line reason of a failed job
     std::optional<AnalysisPayload> analysis; // "analysis": present once the job completed
     std::optional<QString> outputReport;    // "output_report": kept, not used further
+    // The "analysis" member as the service sent it (`vorlik analyse --json` prints it).
+    std::optional<QJsonObject> analysisDocument;
 
     // COMPLETED, FAILED and CANCELLED end a job; any other status, or none, is still running.
     bool isTerminal() const;

@@ -99,6 +99,9 @@ public:
     // Stops a running loop: SIGTERM to ffmpeg, SIGKILL if it is still there after
     // forceKillDelay. The item being converted stays pending ("Stopped").
     void cancel();
+    // Stops a running or stopping loop without the grace: SIGKILL to every ffmpeg now (one that
+    // starts later still gets cancel()'s SIGTERM). Temporary files go as after cancel().
+    void cancelNow();
     // Idle only: drops every item that is not pending, keeping the order of the rest.
     void clearFinished();
     // Idle only.

@@ -334,6 +334,19 @@ void ConvertRunner::cancel()
     forceKillLater(QPointer<ConvertRunner>(this), m_runNumber, remembered, m_processBox);
 }
 
+void ConvertRunner::cancelNow()
+{
+    cancel();
+    if (m_runState != RunState::stopping)
+        return;
+    for (const QPointer<QProcess> &process : m_processBox->processes()) {
+        if (!process || process->state() == QProcess::NotRunning)
+            continue;
+        log(QStringLiteral("killing ffmpeg pid=") + QString::number(process->processId()));
+        process->kill();
+    }
+}
+
 QCoro::Task<void> ConvertRunner::forceKillLater(QPointer<ConvertRunner> self, quint64 runNumber,
                                                 QList<QPointer<QProcess>> remembered, std::shared_ptr<ProcessBox> box)
 {

@@ -105,8 +105,10 @@ int main(int argc, char **argv)
         // Said on the error stream, so that a server that went away in the middle of a test run
         // shows why in the test's output.
         std::cerr << "vorlik-devserver: stopping on signal " << received << std::endl;
-        stop.raise();
+        // New connections are refused before the held answers wake and close theirs: a client
+        // that sends such a request again (Qt does, once) must find the server gone, not served.
         server.stop();
+        stop.raise();
     });
     server.run();
     // Stopped from elsewhere (never today): wake the waiter so it can be joined.

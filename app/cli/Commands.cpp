@@ -42,7 +42,7 @@ QCoro::Task<int> health(QTextStream &out, QTextStream &err)
 
 } // namespace
 
-QCoro::Task<int> runCommand(CommandLine line, QTextStream &out, QTextStream &err)
+QCoro::Task<int> runCommand(CommandLine line, QTextStream &out, QTextStream &err, InterruptWatch &interrupt)
 {
     if (line.command == QLatin1String("health"))
         co_return co_await health(out, err);
@@ -51,7 +51,7 @@ QCoro::Task<int> runCommand(CommandLine line, QTextStream &out, QTextStream &err
     if (line.command == QLatin1String("presets"))
         co_return co_await runPresetsCommand(line, out, err);
     if (line.command == QLatin1String("analyse"))
-        co_return co_await analyseCommand(line, out, err);
+        co_return co_await analyseCommand(line, out, err, interrupt);
     if (line.command == QLatin1String("logout"))
         co_return co_await runLogoutCommand(line, out, err);
     if (line.command == QLatin1String("remember-key"))
@@ -63,9 +63,9 @@ QCoro::Task<int> runCommand(CommandLine line, QTextStream &out, QTextStream &err
     if (line.command == QLatin1String("ffmpeg"))
         co_return co_await runFFmpegCommand(line, out, err);
     if (line.command == QLatin1String("convert"))
-        co_return co_await runConvertCommand(line, out, err);
-    err << "unknown command " << line.command << "\n\n" << CommandLine::usage();
-    co_return 2;
+        co_return co_await runConvertCommand(line, out, err, interrupt);
+    err << "vorlik: unknown command '" << line.command << "'" << Qt::endl;
+    co_return exitUsage;
 }
 
 } // namespace vorlik::app

@@ -1,5 +1,7 @@
 #include "app/cli/ConnectCommand.h"
 
+#include "app/cli/Commands.h"
+
 #include "service/KeychainStore.h"
 #include "service/SessionStore.h"
 
@@ -52,7 +54,7 @@ QCoro::Task<bool> signIn(service::SessionStore &store, const CommandLine &line, 
 QCoro::Task<int> runConnectCommand(CommandLine line, QTextStream &out, QTextStream &err)
 {
     service::SessionStore store;
-    co_return (co_await signIn(store, line, out, err)) ? 0 : 1;
+    co_return (co_await signIn(store, line, out, err)) ? exitSucceeded : exitSignInFailed;
 }
 
 } // namespace vorlik::app

@@ -6,20 +6,16 @@ namespace vorlik::app {
 
 QCoro::Task<int> runFFmpegCommand(CommandLine line, QTextStream &out, QTextStream &err)
 {
-    const QStringList arguments = line.arguments;
-    const bool fromFile = arguments.size() == 3 && arguments.at(1) == QLatin1String("--from");
-    if (arguments.value(0) != QLatin1String("install") || (arguments.size() != 1 && !fromFile)) {
-        err << "usage: vorlik ffmpeg install [--from PROGRAM]" << Qt::endl;
-        co_return 2;
-    }
+    // The command line's form (install, --from PROGRAM) was checked when it was read.
+    const std::optional<QString> program = line.option(QStringLiteral("from"));
 
     ffmpeg::FFmpegInstaller installer;
     QObject::connect(&installer, &ffmpeg::FFmpegInstaller::phaseChanged, &installer, [&] {
         if (installer.phase().kind != ffmpeg::InstallPhase::Kind::failed && !installer.statusText().isEmpty())
             out << installer.statusText() << Qt::endl;
     });
-    if (fromFile) {
-        QCoro::Task<void> adopting = installer.adopt(arguments.at(2));
+    if (program) {
+        QCoro::Task<void> adopting = installer.adopt(*program);
         co_await adopting;
     } else {
         out << ffmpeg::FFmpegInstaller::explanation() << Qt::endl;

@@ -1,5 +1,6 @@
 #include "app/cli/LogoutCommand.h"
 
+#include "app/cli/Commands.h"
 #include "app/cli/ConnectCommand.h"
 #include "diagnostics/DiagnosticsLogger.h"
 #include "service/APIClient.h"
@@ -11,7 +12,7 @@ QCoro::Task<int> runLogoutCommand(CommandLine line, QTextStream &out, QTextStrea
 {
     service::SessionStore store;
     if (!co_await signIn(store, line, out, err))
-        co_return 1;
+        co_return exitSignInFailed;
     diagnostics::DiagnosticsLogger::shared().log(QStringLiteral("session"), QStringLiteral("sign out requested"));
     bool confirmed = false;
     if (const std::optional<service::Session> session = store.session())

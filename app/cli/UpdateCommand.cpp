@@ -62,7 +62,7 @@ QCoro::Task<int> runUpdateCommand(CommandLine line, QTextStream &out, QTextStrea
 {
     const QString action = line.arguments.value(0);
     if (action != QLatin1String("check") && action != QLatin1String("download") && action != QLatin1String("install")) {
-        err << "usage: vorlik update check|download|install" << Qt::endl;
+        err << "vorlik: update needs one of check, download, install" << Qt::endl;
         co_return 2;
     }
     UpdateManager &manager = UpdateManager::shared();

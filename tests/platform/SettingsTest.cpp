@@ -1,5 +1,3 @@
-#include "platform/AppPaths.h"
-#include "platform/BuildInfo.h"
 #include "platform/Settings.h"
 
 #include <gtest/gtest.h>
@@ -77,20 +75,6 @@ TEST(Settings, WritesPersistAndSignal)
     Settings reopened(path);
     EXPECT_TRUE(reopened.diagnosticsEnabled());
     EXPECT_EQ(reopened.date("lastUpdateCheckAttempt")->toSecsSinceEpoch(), 1700000000);
-}
-
-TEST(AppPaths, FoldersLiveUnderTheDataHome)
-{
-    const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
-    EXPECT_EQ(vorlik::platform::AppPaths::logs(), dataHome + "/Vorlik/Logs");
-    EXPECT_EQ(vorlik::platform::AppPaths::ffmpegTools(), dataHome + "/Vorlik/FFmpegTools");
-    EXPECT_EQ(vorlik::platform::AppPaths::updates(), dataHome + "/Vorlik/Updates");
-}
-
-TEST(BuildInfo, ReleaseConstants)
-{
-    EXPECT_EQ(vorlik::platform::appVersion(), "1.2.24");
-    EXPECT_EQ(vorlik::platform::buildNumber(), 27);
 }
 
 } // namespace

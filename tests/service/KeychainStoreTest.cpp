@@ -70,33 +70,18 @@ protected:
 
 } // namespace
 
-TEST_F(KeychainStoreTest, DeleteWithNothingStoredIsAlreadyAbsent)
-{
-    EXPECT_EQ(KeychainStore::remove(), Result::alreadyAbsent());
-    EXPECT_EQ(KeychainStore::removeText(Result::alreadyAbsent()), "Removed — the app will no longer auto-connect.");
-}
-
-TEST_F(KeychainStoreTest, LoadWithNothingStoredIsNone)
+TEST_F(KeychainStoreTest, SaveReplacesTheOneItemAndDeleteTellsWhetherThereWasOne)
 {
     EXPECT_EQ(KeychainStore::load(), std::nullopt);
-}
-
-TEST_F(KeychainStoreTest, DeleteAfterSaveRemovesTheItem)
-{
-    ASSERT_EQ(KeychainStore::save(QStringLiteral("vk_live_123")), Result::success());
+    EXPECT_EQ(KeychainStore::remove(), Result::alreadyAbsent());
+    ASSERT_EQ(KeychainStore::save(QStringLiteral("vk_first")), Result::success());
+    ASSERT_EQ(KeychainStore::save(QStringLiteral("vk_second")), Result::success());
+    EXPECT_EQ(KeychainStore::load(), QStringLiteral("vk_second"));
     EXPECT_EQ(storedItemCount(), 1);
     EXPECT_EQ(KeychainStore::remove(), Result::success());
     EXPECT_EQ(storedItemCount(), 0);
     EXPECT_EQ(KeychainStore::load(), std::nullopt);
     EXPECT_EQ(KeychainStore::remove(), Result::alreadyAbsent());
-}
-
-TEST_F(KeychainStoreTest, SaveTwiceLeavesOneItemHoldingTheSecondKey)
-{
-    ASSERT_EQ(KeychainStore::save(QStringLiteral("vk_first")), Result::success());
-    ASSERT_EQ(KeychainStore::save(QStringLiteral("vk_second")), Result::success());
-    EXPECT_EQ(KeychainStore::load(), QStringLiteral("vk_second"));
-    EXPECT_EQ(storedItemCount(), 1);
 }
 
 TEST_F(KeychainStoreTest, KeysRoundTripExactlyAsGiven)

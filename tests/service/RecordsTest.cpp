@@ -5,6 +5,8 @@
 #include "service/PresetsPayload.h"
 #include "service/Session.h"
 
+#include "tests/support/QtPrinters.h"
+
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
@@ -15,9 +17,6 @@
 #include <functional>
 #include <ostream>
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
-QT_END_NAMESPACE
 
 using namespace vorlik::service;
 
@@ -90,9 +89,6 @@ TEST(SessionDecoding, failsWithTheFirstProblemMet)
         {"missing session_id",
          R"({"access_token":"a","refresh_token":"r","installation_id":"i","client_id":"c"})",
          R"(keyNotFound: no value for key "session_id")"},
-        {"missing refresh_token",
-         R"({"access_token":"a","installation_id":"i","client_id":"c","session_id":"s"})",
-         R"(keyNotFound: no value for key "refresh_token")"},
         {"null access_token",
          R"({"access_token":null,"refresh_token":"r","installation_id":"i","client_id":"c","session_id":"s"})",
          R"(valueNotFound: "access_token" is null, expected a string)"},
@@ -110,19 +106,14 @@ TEST(SessionDecoding, failsWithTheFirstProblemMet)
          R"(keyNotFound: no value for key "refresh_token")"},
         {"array at top level", "[" + sessionBody + "]",
          "typeMismatch: the top level is an array, expected an object"},
-        {"string at top level", R"("access_token")", "typeMismatch: the top level is a string, expected an object"},
         {"number at top level", "42", "typeMismatch: the top level is a number, expected an object"},
         {"null at top level", "null", "typeMismatch: the top level is null, expected an object"},
         {"empty body", "", "dataCorrupted: the data is empty, expected a JSON object"},
-        {"whitespace body", " \n\t", "dataCorrupted: the data is empty, expected a JSON object"},
         {"truncated", sessionBody.left(40), "dataCorrupted: the data is not valid JSON (…"},
-        {"truncated after a key", R"({"access_token")", "dataCorrupted: the data is not valid JSON (…"},
         {"garbage after the object", sessionBody + "x", "dataCorrupted: the data is not valid JSON (garbage at the end of the document…"},
-        {"two objects", sessionBody + sessionBody, "dataCorrupted: the data is not valid JSON (garbage at the end of the document…"},
         {"non-UTF-8 inside a string",
          QByteArray(R"({"access_token":"a)") + "\xff\xfe" + R"(","refresh_token":"r","installation_id":"i","client_id":"c","session_id":"s"})",
          "dataCorrupted: the data is not valid JSON (invalid UTF8 string…"},
-        {"non-UTF-8 bytes only", QByteArray("\xc3\x28\xa0\xa1", 4), "dataCorrupted: the data is not valid JSON (…"},
         {"NUL bytes", QByteArray("\0\0\0", 3), "dataCorrupted: the data is not valid JSON (…"},
     };
     for (const FailureCase &test : cases) {
@@ -140,19 +131,13 @@ TEST(SessionWriting, writesTheMembersInOrder)
 // ---------------------------------------------------------------------------------------------
 // PresetsPayload and Preset
 
-TEST(PresetsDecoding, documentWithEmptyListDecodes)
-{
-    const PresetsPayload payload = PresetsPayload::fromJSON(payloadWith("[]"));
-    EXPECT_EQ(payload.version, 3);
-    EXPECT_EQ(payload.generatedAt, "2026-12-01T10:00:00Z");
-    EXPECT_EQ(payload.note, "n");
-    EXPECT_TRUE(payload.presets.isEmpty());
-}
-
 TEST(PresetsDecoding, readsEveryPresetMemberInDocumentOrder)
 {
     const PresetsPayload payload = PresetsPayload::fromJSON(
         payloadWith('[' + presetJSON() + ',' + presetJSON(R"("id":"p2","unknown":{"deep":[1,1e999]})") + ']'));
+    EXPECT_EQ(payload.version, 3);
+    EXPECT_EQ(payload.generatedAt, "2026-12-01T10:00:00Z");
+    EXPECT_EQ(payload.note, "n");
     ASSERT_EQ(payload.presets.size(), 2);
     const Preset &first = payload.presets.at(0);
     EXPECT_EQ(first.id, "p1");
@@ -218,13 +203,9 @@ TEST(PresetsDecoding, failsWithTheFirstProblemMet)
     const FailureCase cases[] = {
         // The document's own members.
         {"missing note", R"({"version":1,"generated_at":"g","presets":[]})", R"(keyNotFound: no value for key "note")"},
-        {"null note", R"({"version":1,"generated_at":"g","note":null,"presets":[]})",
-         R"(valueNotFound: "note" is null, expected a string)"},
         {"missing version", R"({"generated_at":"g","note":"n","presets":[]})", R"(keyNotFound: no value for key "version")"},
         {"version as string", R"({"version":"1","generated_at":"g","note":"n","presets":[]})",
          R"(typeMismatch: "version" is a string, expected an integer)"},
-        {"version as boolean", R"({"version":true,"generated_at":"g","note":"n","presets":[]})",
-         R"(typeMismatch: "version" is a boolean, expected an integer)"},
         {"version 1.5", R"({"version":1.5,"generated_at":"g","note":"n","presets":[]})",
          R"(dataCorrupted: "version" is 1.5, which is not an integer)"},
         {"version 1e30", R"({"version":1e30,"generated_at":"g","note":"n","presets":[]})",
@@ -235,9 +216,6 @@ TEST(PresetsDecoding, failsWithTheFirstProblemMet)
          R"(dataCorrupted: "version" is -1e+300, which does not fit a signed 64-bit integer)"},
         {"version 1e400", R"({"version":1e400,"generated_at":"g","note":"n","presets":[]})",
          R"(dataCorrupted: "version" is a number beyond the range of a 64-bit float)"},
-        {"generated_at as number", R"({"version":1,"generated_at":20261201,"note":"n","presets":[]})",
-         R"(typeMismatch: "generated_at" is a number, expected a string)"},
-        {"missing presets", R"({"version":1,"generated_at":"g","note":"n"})", R"(keyNotFound: no value for key "presets")"},
         {"null presets", R"({"version":1,"generated_at":"g","note":"n","presets":null})",
          R"(valueNotFound: "presets" is null, expected an array)"},
         {"presets as object", payloadWith("{}"), R"(typeMismatch: "presets" is an object, expected an array)"},
@@ -247,14 +225,10 @@ TEST(PresetsDecoding, failsWithTheFirstProblemMet)
         {"max_channels 1.5 in the third preset",
          payloadWith('[' + good + ',' + good + ',' + presetJSON(R"("max_channels":1.5)") + ']'),
          R"(dataCorrupted: "presets[2].max_channels" is 1.5, which is not an integer)"},
-        {"max_channels 1e30", payloadWith('[' + presetJSON(R"("max_channels":1e30)") + ']'),
-         R"(dataCorrupted: "presets[0].max_channels" is 1e+30, which does not fit a signed 64-bit integer)"},
         {"max_channels as array", payloadWith('[' + presetJSON(R"("max_channels":[2])") + ']'),
          R"(typeMismatch: "presets[0].max_channels" is an array, expected an integer)"},
         {"hint as number", payloadWith('[' + good + ',' + presetJSON(R"("hint":5)") + ']'),
          R"(typeMismatch: "presets[1].hint" is a number, expected a string)"},
-        {"summary as object", payloadWith('[' + presetJSON(R"("summary":{})") + ']'),
-         R"(typeMismatch: "presets[0].summary" is an object, expected a string)"},
         {"null command", payloadWith('[' + presetJSON(R"("command":null)") + ']'),
          R"(valueNotFound: "presets[0].command" is null, expected a string)"},
         {"missing output_ext",
@@ -263,13 +237,10 @@ TEST(PresetsDecoding, failsWithTheFirstProblemMet)
         {"misspelled outputExt",
          payloadWith(R"([{"id":"a","name":"n","description":"d","suffix":"s","outputExt":"x","kind":"k","command":"c"}])"),
          R"(keyNotFound: no value for key "presets[0].output_ext")"},
-        {"id as number", payloadWith('[' + presetJSON(R"("id":1)") + ']'),
-         R"(typeMismatch: "presets[0].id" is a number, expected a string)"},
         {"element is a string", payloadWith(R"(["p1"])"), R"(typeMismatch: "presets[0]" is a string, expected an object)"},
         {"element is null", payloadWith('[' + good + ",null]"), R"(typeMismatch: "presets[1]" is null, expected an object)"},
         // Not a document at all.
         {"array at top level", '[' + payloadWith("[]") + ']', "typeMismatch: the top level is an array, expected an object"},
-        {"empty array at top level", "[]", "typeMismatch: the top level is an array, expected an object"},
         {"truncated", payloadWith('[' + good + ']').chopped(10), "dataCorrupted: the data is not valid JSON (…"},
         {"non-UTF-8 in a preset name", payloadWith('[' + presetJSON(QByteArray(R"("name":"caf)") + "\xe9\"") + ']'),
          "dataCorrupted: the data is not valid JSON (invalid UTF8 string…"},
@@ -394,7 +365,7 @@ TEST(JsonReader, OnlyNumbersBeyondADoubleAreReadDifferently)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Equality
+// Writing
 
 namespace {
 Preset fullPreset()
@@ -404,6 +375,68 @@ Preset fullPreset()
                   QStringLiteral("hint"), QStringLiteral("summary")};
 }
 } // namespace
+
+TEST(PresetWriting, writesTheListedKeyOrderAndLeavesAbsentOptionalsOut)
+{
+    EXPECT_EQ(fullPreset().toJSON(),
+              QByteArray(R"({"id":"p1","name":"Podcast","description":"Speech","suffix":"_pod","kind":"audio",)"
+                         R"("command":"-i {input} {output}","output_ext":"m4a","max_channels":2,"hint":"hint",)"
+                         R"("summary":"summary"})"));
+    Preset bare = fullPreset();
+    bare.maxChannels.reset();
+    bare.hint.reset();
+    bare.summary.reset();
+    EXPECT_EQ(bare.toJSON(),
+              QByteArray(R"({"id":"p1","name":"Podcast","description":"Speech","suffix":"_pod","kind":"audio",)"
+                         R"("command":"-i {input} {output}","output_ext":"m4a"})"));
+}
+
+TEST(RecordWriting, keepsAnUnpairedSurrogateThatTheDecoderLetThrough)
+{
+    // Found by fuzzing: "\udfb5" decodes to a lone surrogate, which UTF-8 cannot carry; written
+    // as UTF-8 it came back as a replacement character.
+    const QByteArray json = R"({"access_token":"a\u15e9y\udfb5\n","refresh_token":"","installation_id":"\"",)"
+                            R"("client_id":"c/","session_id":"\ud83c"})";
+    const Session session = Session::fromJSON(json);
+    ASSERT_EQ(session.accessToken.size(), 5);
+    EXPECT_TRUE(session.accessToken.at(3).isLowSurrogate());
+    const QByteArray written = session.toJSON();
+    EXPECT_TRUE(written.contains(R"("access_token":"a\u15e9y\udfb5\u000a")")) << written.toStdString();
+    const Session again = Session::fromJSON(written);
+    EXPECT_EQ(again.accessToken, session.accessToken);
+    EXPECT_EQ(again.sessionId, session.sessionId);
+    EXPECT_EQ(again.installationId, QStringLiteral("\""));
+    EXPECT_EQ(again.clientId, QStringLiteral("c/"));
+}
+
+TEST(RecordWriting, roundTripsThroughTheDecoder)
+{
+    Preset tricky = fullPreset();
+    tricky.name = QStringLiteral("\"quoted\" \\ back\u2028slash \x1f 🎧");
+    tricky.command = QStringLiteral("-af \"volume=2\" C:\\path\n\t\x01 ✓ 🎧");
+    tricky.maxChannels = -3;
+    Preset bare = fullPreset();
+    bare.id = "p2";
+    bare.maxChannels.reset();
+    bare.hint.reset();
+    PresetsPayload payload;
+    payload.version = std::numeric_limits<qint64>::min();
+    payload.generatedAt = "g";
+    payload.note = QStringLiteral("ünïcode");
+    payload.presets = {tricky, bare};
+
+    const QByteArray written = payload.toJSON();
+    EXPECT_TRUE(written.startsWith(R"({"version":-9223372036854775808,"note":")")) << written.toStdString();
+    EXPECT_TRUE(written.endsWith(R"(}],"generated_at":"g"})")) << written.toStdString();
+    const PresetsPayload again = PresetsPayload::fromJSON(written);
+    EXPECT_EQ(again.version, payload.version);
+    EXPECT_EQ(again.generatedAt, payload.generatedAt);
+    EXPECT_EQ(again.note, payload.note);
+    EXPECT_EQ(again.presets, payload.presets);
+
+    const Session session{QStringLiteral("a\"t"), QString(), QStringLiteral("i\n"), QStringLiteral("c ✓"), QStringLiteral("s")};
+    EXPECT_EQ(Session::fromJSON(session.toJSON()).toJSON(), session.toJSON());
+}
 
 TEST(PresetEquality, everyMemberCounts)
 {
@@ -444,102 +477,4 @@ TEST(PresetEquality, everyMemberCounts)
     left.hint.reset();
     right.hint.reset();
     EXPECT_EQ(left, right);
-}
-
-TEST(PresetEquality, listsCompareElementByElementInOrder)
-{
-    Preset other = fullPreset();
-    other.id = "p2";
-    const PresetList list{fullPreset(), other};
-    EXPECT_EQ(list, (PresetList{fullPreset(), other}));
-    EXPECT_NE(list, (PresetList{other, fullPreset()}));
-    EXPECT_NE(list, (PresetList{fullPreset()}));
-    PresetList changed = list;
-    changed[1].summary = "changed";
-    EXPECT_NE(list, changed);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Writing
-
-TEST(PresetWriting, writesTheListedKeyOrderAndLeavesAbsentOptionalsOut)
-{
-    EXPECT_EQ(fullPreset().toJSON(),
-              QByteArray(R"({"id":"p1","name":"Podcast","description":"Speech","suffix":"_pod","kind":"audio",)"
-                         R"("command":"-i {input} {output}","output_ext":"m4a","max_channels":2,"hint":"hint",)"
-                         R"("summary":"summary"})"));
-    Preset bare = fullPreset();
-    bare.maxChannels.reset();
-    bare.hint.reset();
-    bare.summary.reset();
-    EXPECT_EQ(bare.toJSON(),
-              QByteArray(R"({"id":"p1","name":"Podcast","description":"Speech","suffix":"_pod","kind":"audio",)"
-                         R"("command":"-i {input} {output}","output_ext":"m4a"})"));
-}
-
-TEST(PresetWriting, payloadOrderAndEscaping)
-{
-    Preset tricky = fullPreset();
-    tricky.command = QStringLiteral("-af \"volume=2\" C:\\path\n\t\x01 ✓ 🎧");
-    tricky.maxChannels = -3;
-    PresetsPayload payload;
-    payload.version = 7;
-    payload.generatedAt = "2026";
-    payload.note = "a/b";
-    payload.presets = {tricky};
-    const QByteArray written = payload.toJSON();
-    EXPECT_TRUE(written.startsWith(R"({"version":7,"note":"a/b","presets":[{"id":"p1",)")) << written.toStdString();
-    EXPECT_TRUE(written.endsWith(R"(}],"generated_at":"2026"})")) << written.toStdString();
-    EXPECT_TRUE(written.contains(R"("command":"-af \"volume=2\" C:\\path\n\t\u0001 )" + QStringLiteral("✓ 🎧").toUtf8() + '"'))
-        << written.toStdString();
-
-    PresetsPayload empty;
-    EXPECT_EQ(empty.toJSON(), QByteArray(R"({"version":0,"note":"","presets":[],"generated_at":""})"));
-}
-
-TEST(RecordWriting, keepsAnUnpairedSurrogateThatTheDecoderLetThrough)
-{
-    // Found by fuzzing: "\udfb5" decodes to a lone surrogate, which UTF-8 cannot carry; written
-    // as UTF-8 it came back as a replacement character.
-    const QByteArray json = R"({"access_token":"a\u15e9y\udfb5\n","refresh_token":"","installation_id":"\"",)"
-                            R"("client_id":"c/","session_id":"\ud83c"})";
-    const Session session = Session::fromJSON(json);
-    ASSERT_EQ(session.accessToken.size(), 5);
-    EXPECT_TRUE(session.accessToken.at(3).isLowSurrogate());
-    const QByteArray written = session.toJSON();
-    EXPECT_TRUE(written.contains(R"("access_token":"a\u15e9y\udfb5\u000a")")) << written.toStdString();
-    const Session again = Session::fromJSON(written);
-    EXPECT_EQ(again.accessToken, session.accessToken);
-    EXPECT_EQ(again.sessionId, session.sessionId);
-    EXPECT_EQ(again.installationId, QStringLiteral("\""));
-    EXPECT_EQ(again.clientId, QStringLiteral("c/"));
-}
-
-TEST(RecordWriting, roundTripsThroughTheDecoder)
-{
-    Preset tricky = fullPreset();
-    tricky.name = QStringLiteral("\"quoted\" \\ back\u2028slash \x1f 🎧");
-    Preset bare = fullPreset();
-    bare.id = "p2";
-    bare.maxChannels.reset();
-    bare.hint.reset();
-    PresetsPayload payload;
-    payload.version = std::numeric_limits<qint64>::min();
-    payload.generatedAt = "g";
-    payload.note = QStringLiteral("ünïcode");
-    payload.presets = {tricky, bare};
-
-    const PresetsPayload again = PresetsPayload::fromJSON(payload.toJSON());
-    EXPECT_EQ(again.version, payload.version);
-    EXPECT_EQ(again.generatedAt, payload.generatedAt);
-    EXPECT_EQ(again.note, payload.note);
-    EXPECT_EQ(again.presets, payload.presets);
-
-    const Session session{QStringLiteral("a\"t"), QString(), QStringLiteral("i\n"), QStringLiteral("c ✓"), QStringLiteral("s")};
-    const Session decoded = Session::fromJSON(session.toJSON());
-    EXPECT_EQ(decoded.accessToken, session.accessToken);
-    EXPECT_EQ(decoded.refreshToken, session.refreshToken);
-    EXPECT_EQ(decoded.installationId, session.installationId);
-    EXPECT_EQ(decoded.clientId, session.clientId);
-    EXPECT_EQ(decoded.sessionId, session.sessionId);
 }

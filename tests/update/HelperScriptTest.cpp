@@ -1,4 +1,4 @@
-// The install helper script: its text, line by line, and what it does when run by bash with a
+// The install helper script: quoting of the program name, and what it does when run by bash with a
 // parent that quits and with one that never does.
 #include "tests/support/TestFiles.h"
 #include "tests/update/UpdateFixture.h"
@@ -18,34 +18,6 @@ using vorlik::update::InstallHelperScript;
 namespace test = vorlik::test;
 
 namespace {
-
-TEST(HelperScriptText, IsTheFixedScriptWithTheRelaunchLineForThisPlatform)
-{
-    const QStringList expected{
-        "#!/bin/bash",
-        "# $1 new app path  $2 app name  $3 parent PID  $4 staging dir  $5 log file",
-        "set -u",
-        "APP=\"$1\"; NAME=\"$2\"; PARENT=\"$3\"; STAGING=\"$4\"; LOG=\"$5\"",
-        "exec >>\"$LOG\" 2>&1",
-        "echo \"install helper: waiting for PID $PARENT to exit\"",
-        "for i in $(seq 1 240); do",
-        "    kill -0 \"$PARENT\" 2>/dev/null || break",
-        "    sleep 0.25",
-        "done",
-        "if kill -0 \"$PARENT\" 2>/dev/null; then",
-        "    echo \"install helper: parent did not exit — aborting relaunch (app is installed)\"",
-        "    exit 2",
-        "fi",
-        "sleep 1",
-        "rm -rf \"$STAGING\" 2>/dev/null",
-        "rm -f \"$0\" 2>/dev/null",
-        "setsid \"$APP/Contents/MacOS/vorlik-desktop\" >/dev/null 2>&1 < /dev/null &",
-        "echo \"install helper: relaunched $APP\"",
-    };
-    const QString text = InstallHelperScript::text(QStringLiteral("vorlik-desktop"));
-    EXPECT_FALSE(text.endsWith(u'\n'));
-    EXPECT_EQ(text.split(u'\n'), expected);
-}
 
 TEST(HelperScriptText, AProgramNameCannotBreakOutOfItsQuotes)
 {

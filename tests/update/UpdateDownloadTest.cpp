@@ -96,24 +96,6 @@ TEST_F(UpdateDownloadTest, StreamsTheImageToDiskWithProgressAndVerifiesIt)
     EXPECT_EQ(progress.last(), UpdatePhase::downloading(1.0));
 }
 
-TEST_F(UpdateDownloadTest, AnUpperCaseDigestInTheManifestMatches)
-{
-    Manifest manifest = test::manifestFor(QStringLiteral("image.tar.gz"));
-    manifest.sha256 = manifest.sha256.toUpper();
-    download(manifest);
-    EXPECT_EQ(m_manager.phase().kind, UpdatePhase::Kind::downloaded);
-}
-
-TEST_F(UpdateDownloadTest, ADigestMismatchDeletesTheDownload)
-{
-    Manifest manifest = test::manifestFor(QStringLiteral("image.tar.gz"));
-    manifest.sha256[0] = manifest.sha256[0] == u'0' ? u'1' : u'0';
-    download(manifest);
-    EXPECT_EQ(m_manager.phase(), UpdatePhase::error(QStringLiteral("The download failed its SHA-256 check.")));
-    EXPECT_EQ(m_manager.statusText(), QStringLiteral("The download failed its SHA-256 check."));
-    EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-update-")), QStringList());
-}
-
 TEST_F(UpdateDownloadTest, AServerWithoutContentLengthStillDownloads)
 {
     for (const QString &mode : {QStringLiteral("no_length=1"), QStringLiteral("no_length=close")}) {
@@ -124,6 +106,43 @@ TEST_F(UpdateDownloadTest, AServerWithoutContentLengthStillDownloads)
         EXPECT_EQ(test::readFile(m_manager.phase().path), test::readFile(test::updatesFolder() + QStringLiteral("/image.tar.gz")));
         // Without a length there is nothing to measure against: 0.0 until the end.
         EXPECT_EQ(m_phases, (QList<UpdatePhase>{UpdatePhase::downloading(0.0), m_manager.phase()}));
+    }
+}
+
+TEST_F(UpdateDownloadTest, TheDigestDecidesAndAFailedImageIsDeleted)
+{
+    const QString failed = QStringLiteral("The download failed its SHA-256 check.");
+    Manifest upper = test::manifestFor(QStringLiteral("image.tar.gz"));
+    upper.sha256 = upper.sha256.toUpper();
+    Manifest mismatch = test::manifestFor(QStringLiteral("image.tar.gz"));
+    mismatch.sha256[0] = mismatch.sha256[0] == u'0' ? u'1' : u'0';
+    const std::pair<const char *, Manifest> cases[] = {
+        {"upper-case digest", upper},
+        {"mismatch", mismatch},
+        // A body that ends with the connection cannot be told from a complete one: the digest can.
+        {"truncated without a length",
+         test::manifestFor(QStringLiteral("image.tar.gz"), QStringLiteral("1.2.25"), 28, QStringLiteral("no_length=close&truncate=1000000"))},
+        {"an error page", test::manifestFor(QStringLiteral("no-such-image.tar.gz"))},
+    };
+    for (const auto &[name, manifest] : cases) {
+        SCOPED_TRACE(name);
+        download(manifest);
+        if (manifest.sha256 == upper.sha256) {
+            EXPECT_EQ(m_manager.phase().kind, UpdatePhase::Kind::downloaded);
+            continue;
+        }
+        EXPECT_EQ(m_manager.phase(), UpdatePhase::error(failed));
+        EXPECT_EQ(m_manager.statusText(), failed);
+        EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-update-")), QStringList());
+    }
+    // Also the statuses Qt files under codes of its own (an invalid operation, a proxy's demand).
+    for (const int status : {400, 407, 418, 500}) {
+        SCOPED_TRACE(status);
+        test::updateServer().addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/tools/desktop/image.tar.gz")},
+                                                  {QStringLiteral("action"), QStringLiteral("status")},
+                                                  {QStringLiteral("status"), status}});
+        download(test::manifestFor(QStringLiteral("image.tar.gz")));
+        EXPECT_EQ(m_manager.phase(), UpdatePhase::error(failed));
     }
 }
 
@@ -138,10 +157,7 @@ TEST_F(UpdateDownloadTest, ATruncatedDownloadFailsAndLeavesNoPartialFile)
     EXPECT_EQ(lines.first(), QStringLiteral("download failed: ") + failed.message.mid(17));
     // Its name is known to no one else: a partial file left here would stay forever.
     EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-update-")), QStringList());
-}
-
-TEST_F(UpdateDownloadTest, ABrokenTransferLeavesNoFileForTheCallerEither)
-{
+    // Nor is one left for a caller of the download alone.
     const Manifest manifest =
         test::manifestFor(QStringLiteral("image.tar.gz"), QStringLiteral("1.2.25"), 28, QStringLiteral("truncate=300000"));
     EXPECT_THROW(test::run(UpdateManager::download(QUrl(manifest.dmg), [](double) {})), vorlik::Failure);
@@ -185,29 +201,6 @@ TEST_F(UpdateDownloadTest, AShortBodyOverPlainHttpIsAFailedDownloadToo)
         EXPECT_TRUE(error.description() == QStringLiteral("The connection closed after 1000000 of %1 bytes.").arg(imageBytes)
                     || error.description() == QStringLiteral("Connection closed"))
             << error.description().toStdString();
-    }
-}
-
-TEST_F(UpdateDownloadTest, ATruncatedLengthlessDownloadIsCaughtByTheDigest)
-{
-    // A body that ends with the connection cannot be told from a complete one: the digest can.
-    download(test::manifestFor(QStringLiteral("image.tar.gz"), QStringLiteral("1.2.25"), 28,
-                               QStringLiteral("no_length=close&truncate=1000000")));
-    EXPECT_EQ(m_manager.phase(), UpdatePhase::error(QStringLiteral("The download failed its SHA-256 check.")));
-}
-
-TEST_F(UpdateDownloadTest, AnErrorPageIsCaughtByTheDigest)
-{
-    download(test::manifestFor(QStringLiteral("no-such-image.tar.gz")));
-    EXPECT_EQ(m_manager.phase(), UpdatePhase::error(QStringLiteral("The download failed its SHA-256 check.")));
-    // Also the statuses Qt files under codes of its own (an invalid operation, a proxy's demand).
-    for (const int status : {400, 407, 418, 500}) {
-        SCOPED_TRACE(status);
-        test::updateServer().addFault(QJsonObject{{QStringLiteral("path"), QStringLiteral("/tools/desktop/image.tar.gz")},
-                                                  {QStringLiteral("action"), QStringLiteral("status")},
-                                                  {QStringLiteral("status"), status}});
-        download(test::manifestFor(QStringLiteral("image.tar.gz")));
-        EXPECT_EQ(m_manager.phase(), UpdatePhase::error(QStringLiteral("The download failed its SHA-256 check.")));
     }
 }
 

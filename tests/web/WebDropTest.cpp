@@ -299,9 +299,7 @@ TEST_F(WebDrop, aDropGoesToTheSelectedTabWhicheverViewReceivedIt)
 TEST_F(WebDrop, withoutATargetTheFilesWaitForThePagesOwnChooserOrANewPage)
 {
     StdoutCapture console;
-    platform::Settings::standard().setOverride(QStringLiteral("openURL"), http().baseUrl().resolved(QUrl(QStringLiteral("/pages/plain"))).toString());
-    const QUrl plain = http().baseUrl().resolved(QUrl(QStringLiteral("/pages/plain")));
-    web::WebTabView &tab = openTab(web::WebTabView::correctionURL(), true, plain);
+    web::WebTabView &tab = openPlainPage();
     const QString wav = randomFile(QStringLiteral("waiting.wav"), 3000);
 
     dropFiles(tab.webView(), urls({wav}), QPointF(40, 40));
@@ -327,9 +325,7 @@ TEST_F(WebDrop, withoutATargetTheFilesWaitForThePagesOwnChooserOrANewPage)
 
 TEST_F(WebDrop, droppedFilesAnswerOnlyAnOpenRequestThatAcceptsThem)
 {
-    platform::Settings::standard().setOverride(QStringLiteral("openURL"), http().baseUrl().resolved(QUrl(QStringLiteral("/pages/plain"))).toString());
-    const QUrl plain = http().baseUrl().resolved(QUrl(QStringLiteral("/pages/plain")));
-    web::WebTabView &tab = openTab(web::WebTabView::correctionURL(), true, plain);
+    web::WebTabView &tab = openPlainPage();
     const QString wav = randomFile(QStringLiteral("take.wav"), 2700);
     const QString before = sha256Of(wav);
     dropFiles(tab.webView(), urls({wav}), QPointF(40, 40));
@@ -376,9 +372,7 @@ TEST_F(WebDrop, aClickedChooserForOtherTypesGetsOneDialogAndNoMoreClicks)
 
 TEST_F(WebDrop, aChooserRequestFromAnotherPageGetsTheOpenPanelNotTheDroppedFiles)
 {
-    platform::Settings::standard().setOverride(QStringLiteral("openURL"), http().baseUrl().resolved(QUrl(QStringLiteral("/pages/plain"))).toString());
-    const QUrl plain = http().baseUrl().resolved(QUrl(QStringLiteral("/pages/plain")));
-    web::WebTabView &tab = openTab(web::WebTabView::correctionURL(), true, plain);
+    web::WebTabView &tab = openPlainPage();
     dropFiles(tab.webView(), urls({randomFile(QStringLiteral("kept.wav"), 100)}), QPointF(40, 40));
     ASSERT_TRUE(m_log->waitFor(QStringLiteral("[drop] no target found on page")));
 

@@ -1,7 +1,7 @@
-// Rules of the web tabs that need no page: which pages and frame origins are trusted, the
-// navigation type numbers, download names, script escaping, the resource guard, drop routing,
-// folder expansion and the bridge's size limit.
-#include "tests/web/WebHarness.h"
+// Rules of the web tabs that need no page: which pages and frame origins are trusted, download
+// names, script escaping, the resource guard, drop routing, folder expansion and the bridge's
+// size limit.
+#include "tests/web/WebTabFixture.h"
 
 #include "platform/ServiceConfig.h"
 #include "platform/Settings.h"
@@ -143,24 +143,6 @@ TEST_F(WebRules, theSessionWatcherExpectsTheBaseURLsOrigin)
     }
 }
 
-TEST_F(WebRules, navigationTypesAreNumberedAsTheLogExpects)
-{
-    using Page = QWebEnginePage;
-    struct Case {
-        Page::NavigationType type;
-        bool userClickedLink;
-        int number;
-    };
-    const Case cases[] = {
-        {Page::NavigationTypeLinkClicked, true, 0},   {Page::NavigationTypeLinkClicked, false, -1},
-        {Page::NavigationTypeFormSubmitted, false, 1}, {Page::NavigationTypeBackForward, false, 2},
-        {Page::NavigationTypeReload, false, 3},        {Page::NavigationTypeTyped, false, -1},
-        {Page::NavigationTypeOther, false, -1},        {Page::NavigationTypeRedirect, false, -1},
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(Coordinator::navigationTypeNumber(c.type, c.userClickedLink), c.number) << int(c.type);
-}
-
 TEST_F(WebRules, downloadNames)
 {
     struct Case {
@@ -282,7 +264,6 @@ TEST_F(WebRules, dropsGoToTheSelectedTab)
         EXPECT_EQ(receiver, QString::fromLatin1(c.receiver));
         EXPECT_EQ(received, *c.receiver ? files : QList<QUrl>());
     }
-    EXPECT_EQ(&web::DropRouter::shared(), &web::DropRouter::shared());
 }
 
 TEST_F(WebRules, droppedFoldersExpandToTheirVisibleRegularFilesInOrder)
@@ -310,18 +291,6 @@ TEST_F(WebRules, droppedFoldersExpandToTheirVisibleRegularFilesInOrder)
     EXPECT_EQ(Coordinator::expandToFiles(dropped, 2000), expected);
     EXPECT_EQ(Coordinator::expandToFiles(dropped, 2), expected.mid(0, 2));
     EXPECT_TRUE(Coordinator::expandToFiles({}, 2000).isEmpty());
-}
-
-TEST_F(WebRules, aFolderOf3000FilesExpandsToTheFirst2000)
-{
-    const QDir folder(m_folder.filePath(QStringLiteral("many")));
-    QDir().mkpath(folder.path());
-    for (int i = 2999; i >= 0; --i)
-        writeFile(folder.filePath(QStringLiteral("take %1.wav").arg(i, 4, 10, QLatin1Char('0'))), "x");
-    const QList<QUrl> files = Coordinator::expandToFiles({QUrl::fromLocalFile(folder.path())}, Coordinator::dropFileLimit);
-    ASSERT_EQ(files.size(), 2000);
-    EXPECT_EQ(files.first().fileName(), QStringLiteral("take 0000.wav"));
-    EXPECT_EQ(files.last().fileName(), QStringLiteral("take 1999.wav"));
 }
 
 TEST_F(WebRules, theBridgeTakesDropsOfAtMost250MiB)

@@ -16,12 +16,11 @@ namespace {
 
 class WebSessionBridge : public WebTabFixture {
 protected:
-    static QJsonObject recordIn(web::WebTabView &tab, WebTabFixture &fixture)
+    QJsonObject record(web::WebTabView &tab)
     {
-        const QString text = test::evaluate(tab.page(), QStringLiteral("localStorage.getItem('vorlik_session') || ''")).toString();
+        const QString text = evaluate(tab, QStringLiteral("localStorage.getItem('vorlik_session') || ''")).toString();
         return QJsonDocument::fromJson(text.toUtf8()).object();
     }
-    QJsonObject record(web::WebTabView &tab) { return recordIn(tab, *this); }
     int sessionEvents(web::WebTabView &tab) { return evaluate(tab, QStringLiteral("vorlikPage.sessionEvents.length")).toInt(); }
     void signInNatively()
     {
@@ -37,7 +36,7 @@ protected:
     }
 };
 
-TEST_F(WebSessionBridge, signingInNativelyWritesTheRecordIntoThePageAndFiresTheEvent)
+TEST_F(WebSessionBridge, signingInNativelyWritesTheRecordIntoThePageAndSigningOutRemovesItOnce)
 {
     web::WebTabView &tab = openCorrection();
     EXPECT_TRUE(record(tab).isEmpty());
@@ -64,20 +63,12 @@ TEST_F(WebSessionBridge, signingInNativelyWritesTheRecordIntoThePageAndFiresTheE
     EXPECT_EQ(m_store->session()->accessToken, session.accessToken);
     EXPECT_TRUE(m_store->state().isConnected());
     EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[web] session injection failed")), 0);
-}
-
-TEST_F(WebSessionBridge, signingOutNativelyRemovesTheRecordOnce)
-{
-    web::WebTabView &tab = openCorrection();
-    signInNatively();
-    ASSERT_TRUE(waitForPage(tab, QStringLiteral("vorlikPage.sessionEvents.length === 1")));
 
     m_store->disconnect();
     ASSERT_TRUE(waitForPage(tab, QStringLiteral("vorlikPage.sessionEvents.length === 2")));
     EXPECT_TRUE(evaluate(tab, QStringLiteral("vorlikPage.sessionEvents[1] === null")).toBool());
     EXPECT_TRUE(evaluate(tab, QStringLiteral("localStorage.getItem('vorlik_session') === null")).toBool());
     EXPECT_FALSE(tab.coordinator()->lastInjectedToken().has_value());
-
     tab.setActive(false);
     tab.setActive(true);
     settle(500);

@@ -1,24 +1,270 @@
 #include "tests/web/WebTabFixture.h"
 
+#include "diagnostics/DiagnosticsLogger.h"
 #include "platform/ServiceConfig.h"
 #include "platform/Settings.h"
+#include "platform/Sha256.h"
+#include "tests/support/TestFiles.h"
 #include "web/DropRouter.h"
 
-#include <QWebEngineProfile>
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDeadlineTimer>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QWebEnginePage>
+
+#include <cstdio>
+#include <unistd.h>
 
 namespace vorlik::test {
 
+using diagnostics::DiagnosticsLogger;
 using platform::Settings;
 
-DevServer &WebTabFixture::http()
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
 {
-    return DevServer::shared({QStringLiteral("--key"), quotedKey()});
+    if (condition())
+        return true;
+    // The loop sleeps in the event dispatcher; the condition is looked at every few milliseconds.
+    QEventLoop loop;
+    QDeadlineTimer deadline(timeoutMs);
+    bool held = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        held = condition();
+        if (held || deadline.hasExpired())
+            loop.quit();
+    });
+    poll.start(5);
+    loop.exec();
+    return held;
 }
 
-DevServer &WebTabFixture::https()
+void settle(int ms)
 {
-    return DevServer::sharedTls();
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
+
+QVariant evaluate(QWebEnginePage *page, const QString &script, int timeoutMs)
+{
+    bool done = false;
+    QVariant result;
+    page->runJavaScript(script, [&](const QVariant &value) {
+        result = value;
+        done = true;
+    });
+    waitUntil([&] { return done; }, timeoutMs);
+    return result;
+}
+
+LogWatch::LogWatch()
+{
+    Settings::standard().setValue(QStringLiteral("vorlikDiag"), true);
+    m_mark = DiagnosticsLogger::shared().bufferSnapshot().size();
+}
+
+LogWatch::~LogWatch() { Settings::standard().setValue(QStringLiteral("vorlikDiag"), false); }
+
+QStringList LogWatch::lines() const
+{
+    QStringList lines;
+    const QStringList buffer = DiagnosticsLogger::shared().bufferSnapshot();
+    for (qsizetype i = m_mark; i < buffer.size(); ++i) {
+        // "<timestamp> [category] message\n"
+        const QString &line = buffer.at(i);
+        const qsizetype at = line.indexOf(QStringLiteral(" ["));
+        lines << (at >= 0 ? line.mid(at + 1) : line).chopped(line.endsWith(QLatin1Char('\n')) ? 1 : 0);
+    }
+    return lines;
+}
+
+int LogWatch::countStartingWith(const QString &prefix) const
+{
+    int n = 0;
+    for (const QString &line : lines())
+        n += line.startsWith(prefix) ? 1 : 0;
+    return n;
+}
+
+bool LogWatch::waitFor(const QString &line, int timeoutMs) const
+{
+    return waitUntil([&] { return contains(line); }, timeoutMs);
+}
+
+StdoutCapture::StdoutCapture()
+{
+    m_file.open();
+    std::fflush(stdout);
+    m_saved = ::dup(STDOUT_FILENO);
+    ::dup2(m_file.handle(), STDOUT_FILENO);
+}
+
+StdoutCapture::~StdoutCapture()
+{
+    std::fflush(stdout);
+    ::dup2(m_saved, STDOUT_FILENO);
+    ::close(m_saved);
+    const QByteArray caught = text().toUtf8();
+    std::fwrite(caught.constData(), 1, size_t(caught.size()), stdout);
+    std::fflush(stdout);
+}
+
+QString StdoutCapture::text() const
+{
+    std::fflush(stdout);
+    return QString::fromUtf8(readFile(m_file.fileName()));
+}
+
+bool StdoutCapture::waitFor(const QString &line, int timeoutMs) const
+{
+    return waitUntil([&] { return lines().contains(line); }, timeoutMs);
+}
+
+UrlCatcher::UrlCatcher()
+{
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
+}
+
+UrlCatcher::~UrlCatcher()
+{
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+}
+
+namespace {
+const QString catcherConnection = QStringLiteral("vorlik-notification-catcher");
+}
+
+NotificationCatcher::NotificationCatcher()
+{
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, catcherConnection);
+    m_registered = bus.isConnected()
+        && bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this, QDBusConnection::ExportAllSlots)
+        && bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
+}
+
+NotificationCatcher::~NotificationCatcher()
+{
+    QDBusConnection bus(catcherConnection);
+    bus.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+    bus.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
+    QDBusConnection::disconnectFromBus(catcherConnection);
+}
+
+uint NotificationCatcher::Notify(const QString &appName, uint, const QString &, const QString &summary,
+                                 const QString &body, const QStringList &, const QVariantMap &hints, int)
+{
+    notices << Notice{appName, summary, body, hints};
+    return uint(notices.size());
+}
+
+void clickAt(web::VorlikWebView *view, QPointF pagePoint)
+{
+    QWidget *input = view->inputWidget();
+    const QPointF local = input->mapFrom(view, view->viewPoint(pagePoint));
+    for (QEvent::Type type : {QEvent::MouseMove, QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+        const Qt::MouseButtons buttons = type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
+        QMouseEvent event(type, local, input->mapToGlobal(local), button, buttons, Qt::NoModifier);
+        QCoreApplication::sendEvent(input, &event);
+        settle(30);
+    }
+}
+
+QPointF centreOf(QWebEnginePage *page, const QString &selector)
+{
+    const QVariantList point =
+        evaluate(page, QStringLiteral("(function () { var e = document.querySelector(%1); if (!e) return null;"
+                                      " var r = e.getBoundingClientRect(); return [r.x + r.width / 2, r.y + r.height / 2]; })()")
+                           .arg(QString::fromUtf8(QJsonDocument(QJsonArray{selector}).toJson(QJsonDocument::Compact)).mid(1).chopped(1)))
+            .toList();
+    return point.size() == 2 ? QPointF(point.at(0).toDouble(), point.at(1).toDouble()) : QPointF();
+}
+
+void dropFiles(web::VorlikWebView *view, const QList<QUrl> &files, QPointF point)
+{
+    QMimeData mime;
+    mime.setUrls(files);
+    QWidget *target = view->inputWidget();
+    QDragEnterEvent enter(point.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDragMoveEvent move(point.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &move);
+    QDropEvent drop(point, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+}
+
+void writeSparseFile(const QString &path, qint64 size, const QByteArray &head, const QByteArray &tail)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        qFatal("cannot write %s", qPrintable(path));
+    file.write(head);
+    file.resize(size); // the middle is a hole: no blocks on disk
+    file.seek(size - tail.size());
+    file.write(tail);
+}
+
+QString sha256Of(const QString &path) { return platform::Sha256::hexDigest(readFile(path)); }
+
+QString sampleSha256Of(const QString &path)
+{
+    constexpr qint64 sample = 1024 * 1024;
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    platform::Sha256 hash;
+    hash.add(file.read(sample));
+    file.seek(file.size() - sample);
+    hash.add(file.read(sample));
+    return hash.hexDigest();
+}
+
+QString saveScreenshot(QWidget *widget, const QString &name)
+{
+    const QString folder = QStringLiteral(VORLIK_SCREENSHOT_DIR);
+    QDir().mkpath(folder);
+    const QString path = QDir(folder).filePath(name + QStringLiteral(".png"));
+    // A view just shown paints its first frame a little later: wait for more than one colour.
+    QImage picture;
+    waitUntil([&] {
+        picture = widget->grab().toImage();
+        const QRgb first = picture.pixel(0, 0);
+        for (int y = 0; y < picture.height(); y += 7)
+            for (int x = 0; x < picture.width(); x += 7)
+                if (picture.pixel(x, y) != first)
+                    return true;
+        return false;
+    }, 5000);
+    // Then until the picture holds still (the engine delivers frames on its own schedule).
+    for (int round = 0; round < 20; ++round) {
+        settle(150);
+        const QImage next = widget->grab().toImage();
+        if (next == picture)
+            break;
+        picture = next;
+    }
+    picture.save(path);
+    return path;
+}
+
+DevServer &WebTabFixture::http() { return DevServer::shared({QStringLiteral("--key"), quotedKey()}); }
+
+DevServer &WebTabFixture::https() { return DevServer::sharedTls(); }
 
 void WebTabFixture::SetUp()
 {
@@ -50,45 +296,41 @@ void WebTabFixture::TearDown()
 void WebTabFixture::closeTabs()
 {
     m_tabs.clear();
-    // Let the engine finish tearing the pages down before the next test makes new ones.
     settle(50);
 }
 
-web::WebTabView &WebTabFixture::openCorrection()
+bool WebTabFixture::waitForLoad(const QUrl &url, int before)
 {
-    return openTab(web::WebTabView::correctionURL(), true);
-}
-
-web::WebTabView &WebTabFixture::openCinema()
-{
-    return openTab(web::WebTabView::cinemaURL(), false);
+    const QString finished = QStringLiteral("[web] didFinish ") + url.toString(QUrl::FullyEncoded);
+    const bool loaded = waitUntil([&] { return m_log->count(finished) > before; });
+    EXPECT_TRUE(loaded) << "never loaded: " << qPrintable(finished);
+    return loaded;
 }
 
 web::WebTabView &WebTabFixture::openTab(const QUrl &url, bool isCorrection, const QUrl &expectedPage)
 {
     const QUrl page = expectedPage.isEmpty() ? url : expectedPage;
-    const QString finished = QStringLiteral("[web] didFinish ") + page.toString(QUrl::FullyEncoded);
-    const int before = m_log->count(finished);
+    const int before = m_log->count(QStringLiteral("[web] didFinish ") + page.toString(QUrl::FullyEncoded));
     auto tab = std::make_unique<web::WebTabView>(url, isCorrection, *m_store, true);
     tab->resize(1000, 720);
     tab->show();
-    web::WebTabView &opened = *tab;
     m_tabs.push_back(std::move(tab));
-    EXPECT_TRUE(waitUntil([&] { return m_log->count(finished) > before; })) << "never loaded: " << qPrintable(finished);
-    return opened;
+    waitForLoad(page, before);
+    return *m_tabs.back();
+}
+
+web::WebTabView &WebTabFixture::openPlainPage()
+{
+    const QUrl plain = http().baseUrl().resolved(QUrl(QStringLiteral("/pages/plain")));
+    Settings::standard().setOverride(QStringLiteral("openURL"), plain.toString());
+    return openTab(web::WebTabView::correctionURL(), true, plain);
 }
 
 void WebTabFixture::navigate(web::WebTabView &tab, const QUrl &url)
 {
-    const QString finished = QStringLiteral("[web] didFinish ") + url.toString(QUrl::FullyEncoded);
-    const int before = m_log->count(finished);
+    const int before = m_log->count(QStringLiteral("[web] didFinish ") + url.toString(QUrl::FullyEncoded));
     tab.page()->load(url);
-    EXPECT_TRUE(waitUntil([&] { return m_log->count(finished) > before; })) << "never loaded: " << qPrintable(finished);
-}
-
-QVariant WebTabFixture::evaluate(web::WebTabView &tab, const QString &script)
-{
-    return test::evaluate(tab.page(), script);
+    waitForLoad(url, before);
 }
 
 bool WebTabFixture::waitForPage(web::WebTabView &tab, const QString &condition, int timeoutMs)

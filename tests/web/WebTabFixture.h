@@ -1,11 +1,13 @@
 #pragma once
-// A test with real web tabs against the stand-in service: the Correction page on the plain
-// HTTP server (the service base URL) and the Cinema page on the HTTPS server, which plays the
-// service's own host ("localhost"). Each test gets a fresh SessionStore and fresh settings
-// overrides; its tabs are shown as windows of their own and closed at the end.
+// The web tests' set-up: real web tabs against the stand-in service (the Correction page on the
+// plain HTTP server, the service base URL; the Cinema page on the HTTPS server, which plays the
+// service's own host "localhost"), a fresh SessionStore and settings overrides per test, and the
+// helpers the tests share: waiting on the event loop, page scripts, the log and standard output,
+// catchers for the browser and the desktop notifications, user clicks, native drops, files and
+// screenshots.
 #include "service/SessionStore.h"
 #include "tests/support/DevServer.h"
-#include "tests/web/WebHarness.h"
+#include "tests/support/QtPrinters.h"
 #include "web/Coordinator.h"
 #include "web/VorlikWebPage.h"
 #include "web/VorlikWebView.h"
@@ -13,12 +15,110 @@
 
 #include <gtest/gtest.h>
 
+#include <QList>
+#include <QObject>
+#include <QPointF>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
+#include <QUrl>
+#include <QVariant>
+#include <QVariantMap>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 namespace vorlik::test {
+
+// Runs the event loop until condition holds; false when timeoutMs passed first.
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 20000);
+// Lets the event loop run for a while (for "nothing more happens" checks).
+void settle(int ms);
+// A page script's completion value (an empty value after timeoutMs).
+QVariant evaluate(QWebEnginePage *page, const QString &script, int timeoutMs = 20000);
+
+// The diagnostics log lines written since it was made (the log is switched on meanwhile), as
+// "[category] message".
+class LogWatch {
+public:
+    LogWatch();
+    ~LogWatch();
+    QStringList lines() const;
+    bool contains(const QString &line) const { return lines().contains(line); }
+    int count(const QString &line) const { return int(lines().count(line)); }
+    int countStartingWith(const QString &prefix) const;
+    bool waitFor(const QString &line, int timeoutMs = 20000) const;
+
+private:
+    qsizetype m_mark = 0;
+};
+
+// Standard output of this process while it lives (the pages' console); written out again at the end.
+class StdoutCapture {
+public:
+    StdoutCapture();
+    ~StdoutCapture();
+    QString text() const;
+    QStringList lines() const { return text().split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+    bool waitFor(const QString &line, int timeoutMs = 20000) const;
+
+private:
+    QTemporaryFile m_file;
+    int m_saved = -1;
+};
+
+// Takes the URLs the program hands to the desktop's browser (http and https), instead of a browser.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    UrlCatcher();
+    ~UrlCatcher() override;
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
+// The desktop's notification service, on a connection of its own to the session bus.
+class NotificationCatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Notice {
+        QString appName;
+        QString summary;
+        QString body;
+        QVariantMap hints;
+    };
+    NotificationCatcher();
+    ~NotificationCatcher() override;
+    bool isRegistered() const { return m_registered; }
+    QList<Notice> notices;
+
+public slots:
+    uint Notify(const QString &appName, uint replacesId, const QString &appIcon, const QString &summary,
+                const QString &body, const QStringList &actions, const QVariantMap &hints, int expireTimeout);
+    QStringList GetCapabilities() { return {QStringLiteral("body")}; }
+
+private:
+    bool m_registered = false;
+};
+
+// A user's click at a page point (CSS pixels): press and release on the view's input widget.
+void clickAt(web::VorlikWebView *view, QPointF pagePoint);
+// The centre of the first element matching selector, in page coordinates (null point: none).
+QPointF centreOf(QWebEnginePage *page, const QString &selector);
+// A native drag of files over the view, dropped at point (view coordinates).
+void dropFiles(web::VorlikWebView *view, const QList<QUrl> &files, QPointF point);
+
+// A sparse file of `size` bytes whose first and last bytes are head and tail.
+void writeSparseFile(const QString &path, qint64 size, const QByteArray &head, const QByteArray &tail);
+// SHA-256 (hex) of the whole file, and of its first and last MiB as the stand-in page samples them.
+QString sha256Of(const QString &path);
+QString sampleSha256Of(const QString &path);
+
+// Saves widget.grab() as build/screenshots/NAME.png once the engine's frames hold still; returns the path.
+QString saveScreenshot(QWidget *widget, const QString &name);
 
 class WebTabFixture : public ::testing::Test {
 public:
@@ -33,24 +133,30 @@ protected:
     void TearDown() override;
 
     // A shown, selected tab whose first page has finished loading (openURL, when set, instead).
-    web::WebTabView &openCorrection();
-    web::WebTabView &openCinema();
+    web::WebTabView &openCorrection() { return openTab(web::WebTabView::correctionURL(), true); }
+    web::WebTabView &openCinema() { return openTab(web::WebTabView::cinemaURL(), false); }
     web::WebTabView &openTab(const QUrl &url, bool isCorrection, const QUrl &expectedPage = {});
+    // The Correction tab opened on the stand-in's plain page (a file input, no drop target).
+    web::WebTabView &openPlainPage();
+    // Closes every tab and lets the engine finish tearing the pages down.
     void closeTabs();
 
     // Loads url in the tab and waits for the load to end.
     void navigate(web::WebTabView &tab, const QUrl &url);
-    QVariant evaluate(web::WebTabView &tab, const QString &script);
+    QVariant evaluate(web::WebTabView &tab, const QString &script) { return test::evaluate(tab.page(), script); }
     // Waits until the page's script expression is true.
     bool waitForPage(web::WebTabView &tab, const QString &condition, int timeoutMs = 20000);
 
-    // A folder of this test's own.
+    // A file of this test's own folder.
     QString scratch(const QString &name) const { return m_scratch.filePath(name); }
 
     std::unique_ptr<service::SessionStore> m_store;
     std::unique_ptr<LogWatch> m_log;
     std::vector<std::unique_ptr<web::WebTabView>> m_tabs;
     QTemporaryDir m_scratch;
+
+private:
+    bool waitForLoad(const QUrl &url, int before);
 };
 
 } // namespace vorlik::test

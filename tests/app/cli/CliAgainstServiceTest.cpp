@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 
 namespace {
@@ -50,12 +52,27 @@ TEST_F(Cli, PresetsListsEveryCardsPreset)
     EXPECT_TRUE(result.out.contains("normalise-video-14lkfs\tvideo")) << result.out.toStdString();
     EXPECT_TRUE(result.out.contains("\tnormalise\t"));
     EXPECT_TRUE(result.out.contains("\taudio\t"));
+
+    const auto json = runCli({"--base-url", base(), "--key", server().demoKey(), "presets", "--json"});
+    ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
+    EXPECT_EQ(json.out.count('\n'), 1) << "the document alone, on one line:\n" << json.out.toStdString();
+    const QJsonObject fields{{"api_key", server().demoKey()}, {"installation_label", "Vorlik Desktop"}};
+    const QString bearer =
+        QJsonDocument::fromJson(server().call("POST", "/v1/auth/activate", QJsonDocument(fields).toJson()).second)["access_token"]
+            .toString();
+    QJsonObject sent = QJsonDocument::fromJson(server().call("GET", "/v1/presets", {}, bearer).second).object();
+    QJsonObject printed = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    ASSERT_FALSE(sent.isEmpty());
+    // The time it was made is the only member that may differ between two answers.
+    sent.remove("generated_at");
+    printed.remove("generated_at");
+    EXPECT_EQ(printed, sent);
 }
 
 TEST_F(Cli, AWrongKeyFailsWithTheServersAnswer)
 {
     const auto result = runCli({"--base-url", base(), "--key", "not-a-key", "connect"});
-    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.exitCode, 3);
     EXPECT_TRUE(result.out.contains("Sign in failed"));
     EXPECT_TRUE(result.err.contains("✗ Server error 401: ")) << result.err.toStdString();
 }
@@ -63,7 +80,7 @@ TEST_F(Cli, AWrongKeyFailsWithTheServersAnswer)
 TEST_F(Cli, AnEmptyKeySendsNothing)
 {
     const auto result = runCli({"--base-url", base(), "--key", "   ", "connect"});
-    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.exitCode, 3);
     EXPECT_TRUE(result.err.contains("Enter your client key first."));
     EXPECT_EQ(server().requests().size(), 0);
 }

@@ -192,7 +192,7 @@ TEST_F(CliSession, WithoutAKeyringTheKeyIsNotRememberedAnywhere)
 TEST_F(CliSession, ConnectWithoutAnyKeyShowsNotConnectedAndSendsNothing)
 {
     const CliResult result = runCli({"--base-url", base(), "connect"}, withoutBus());
-    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.exitCode, 3);
     EXPECT_EQ(result.out, QStringLiteral("Not connected\n"));
     EXPECT_EQ(server().requests().size(), 0);
 }
@@ -201,7 +201,7 @@ TEST_F(CliSession, ARejectedSessionShowsTheStoresMessage)
 {
     server().addFault(QJsonObject{{"method", "GET"}, {"path", "/v1/presets"}, {"action", "status"}, {"status", 403}});
     const CliResult result = runCli({"--base-url", base(), "--key", server().demoKey(), "connect"});
-    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.exitCode, 3);
     EXPECT_EQ(result.out, QStringLiteral("Connecting…\nSign in failed\n"));
     EXPECT_EQ(result.err, QStringLiteral("✗ The server rejected this session — check your client key.\n"));
 }
@@ -213,6 +213,20 @@ TEST_F(CliSession, PresetsWithoutAPresetListConnectsButFails)
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.out, QStringLiteral("Connecting…\nConnected — demo-client\n"));
     EXPECT_TRUE(result.err.contains("preset list is unavailable")) << result.err.toStdString();
+}
+
+// The document `presets --json` prints is fetched again after signing in, and checked as the
+// sign-in's was: a preset list that does not decode is not printed.
+TEST_F(CliSession, PresetsJsonPrintsOnlyADocumentThatDecodes)
+{
+    // The sign-in's fetch is answered as usual, the second one with JSON that is no preset list.
+    server().addFault(QJsonObject{{"method", "GET"}, {"path", "/v1/presets"}, {"action", "delay"}, {"delay_ms", 0}});
+    server().addFault(QJsonObject{
+        {"method", "GET"}, {"path", "/v1/presets"}, {"action", "status"}, {"status", 200}, {"body", "{\"presets\": 7}"}});
+    const CliResult result = runCli({"--base-url", base(), "--key", server().demoKey(), "presets", "--json"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, QString());
+    EXPECT_TRUE(result.err.contains(QStringLiteral("\n✗ The service's preset list could not be read ("))) << result.err.toStdString();
 }
 
 TEST_F(CliSession, LogoutSignsOutOnTheServiceAndDisconnects)

@@ -7,11 +7,13 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <unistd.h>
 
 using vorlik::test::DevServer;
 using vorlik::test::TestMedia;
@@ -73,6 +75,28 @@ protected:
 
     QTemporaryDir m_dir;
 };
+
+// The processes whose parent is `parent`, from /proc.
+QList<pid_t> childrenOf(pid_t parent)
+{
+    QList<pid_t> children;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toInt(&number));
+        if (!number)
+            continue;
+        // A process may end between the listing and the read: it is no child then.
+        QFile statFile(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
+        if (!statFile.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray stat = statFile.readAll();
+        // "pid (name) state ppid ...": the name may hold spaces, so read after its last ')'.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields.at(1).toInt() == parent)
+            children << pid;
+    }
+    return children;
+}
 
 qint64 usageTotal() { return DevServer::shared().usage().value(QStringLiteral("total")).toInteger(); }
 
@@ -139,10 +163,11 @@ TEST_F(ConvertCommand, AFailedItemMakesTheExitCodeNonZero)
     const QString file = TestMedia::sine(m_dir.filePath(QStringLiteral("a.wav")));
     const CliResult result = runCli(common() << QStringLiteral("convert") << QStringLiteral("--preset=retired") << file);
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.out.contains(QStringLiteral(
-        "a.wav\tretired\t✗ Script unavailable\n"
-        "  The script 'retired' is not in the current preset list. Refresh scripts and retry.\n")))
-        << result.out.toStdString();
+    // The row's status on the standard output; what went wrong on the error stream.
+    EXPECT_TRUE(result.out.contains(QStringLiteral("a.wav\tretired\t✗ Script unavailable\n"))) << result.out.toStdString();
+    EXPECT_FALSE(result.out.contains(QStringLiteral("not in the current preset list")));
+    EXPECT_EQ(result.err, QStringLiteral("✗ a.wav: Script unavailable — The script 'retired' is not in the current preset "
+                                         "list. Refresh scripts and retry.\n"));
     EXPECT_TRUE(result.out.endsWith(QStringLiteral("Queue finished — 0 done, 1 failed.\n")));
 }
 
@@ -174,7 +199,7 @@ TEST_F(ConvertCommand, AWrongKeyConvertsNothing)
     const CliResult result = runCli({QStringLiteral("--base-url"), server().baseUrl().toString(), QStringLiteral("--key"),
                                      QStringLiteral("not-a-key"), QStringLiteral("convert"), QStringLiteral("--preset"),
                                      QStringLiteral("normalise-14lufs"), file});
-    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.exitCode, 3);
     EXPECT_TRUE(result.out.contains(QStringLiteral("Sign in failed")));
     EXPECT_TRUE(result.err.startsWith(QStringLiteral("✗ "))) << result.err.toStdString();
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("a.wav")});
@@ -200,28 +225,109 @@ TEST_F(ConvertCommand, WithoutFFmpegItSaysWhatToDo)
     EXPECT_EQ(result.err, QStringLiteral("✗ Install ffmpeg in Preferences to convert.\n"));
 }
 
+// --output-dir is the chosen-folder export location for the run; a folder that is not there or
+// cannot be written is a usage error, said before signing in.
+TEST_F(ConvertCommand, OutputDirMissingUnwritableAndWritten)
+{
+    const QString source = TestMedia::sine(m_dir.filePath(QStringLiteral("a.wav")), 1);
+    QDir().mkpath(m_dir.filePath(QStringLiteral("out")));
+    QDir().mkpath(m_dir.filePath(QStringLiteral("locked")));
+    QFile(m_dir.filePath(QStringLiteral("locked"))).setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    // The superuser writes into any folder of a normal file system; not into sysfs.
+    const QString unwritable = ::geteuid() == 0 ? QStringLiteral("/sys") : m_dir.filePath(QStringLiteral("locked"));
+    const struct {
+        QString folder;
+        int exitCode;
+        QString out; // where it is a usage error: nothing, not even the sign-in
+        QString err;
+        QStringList written;
+    } cases[] = {
+        {m_dir.filePath(QStringLiteral("none")), 2, QString(),
+         QStringLiteral("vorlik: --output-dir: no folder at ") + m_dir.filePath(QStringLiteral("none")), {}},
+        {unwritable, 2, QString(), QStringLiteral("vorlik: --output-dir: cannot write into ") + unwritable, {}},
+        {m_dir.filePath(QStringLiteral("out")), 0, QStringLiteral("a.wav\tM4A (AAC 256 kb/s)\t✓ Done → a_aac.m4a\n"),
+         QString(), {QStringLiteral("a_aac.m4a")}},
+    };
+    const qint64 requestsBefore = server().requests().size();
+    for (const auto &output : cases) {
+        const CliResult result = runCli(common() << QStringLiteral("convert") << QStringLiteral("--preset")
+                                                 << QStringLiteral("audio-m4a") << QStringLiteral("--output-dir")
+                                                 << output.folder << source);
+        EXPECT_EQ(result.exitCode, output.exitCode) << output.folder.toStdString() << result.out.toStdString();
+        if (output.out.isEmpty()) {
+            EXPECT_EQ(result.out, QString()) << output.folder.toStdString();
+            EXPECT_EQ(server().requests().size(), requestsBefore) << "the service is not asked";
+        }
+        EXPECT_TRUE(result.out.contains(output.out)) << result.out.toStdString() << result.err.toStdString();
+        EXPECT_TRUE(result.err.startsWith(output.err)) << result.err.toStdString();
+        if (output.folder != QLatin1String("/sys")) {
+            EXPECT_EQ(QDir(output.folder).entryList(QDir::Files | QDir::Hidden), output.written);
+        }
+    }
+    EXPECT_EQ(entries(QString()), (QStringList{QStringLiteral("a.wav"), QStringLiteral("locked"), QStringLiteral("out")}))
+        << "nothing beside the source";
+}
+
+// Ctrl-C, a kill or a hang-up stops the run as the page's Stop does; a second signal while
+// stopping ends ffmpeg at once, and a later one, or one that comes after the run has ended,
+// changes nothing. Either way nothing is left behind.
 TEST_F(ConvertCommand, InterruptStopsTheRunAndLeavesNothingBehind)
 {
-    // Ten minutes of sound take the loudness filter several seconds: time enough to interrupt.
+    // Two minutes of sound take the loudness filter seconds to convert: time enough to interrupt.
     QDir().mkpath(m_dir.filePath(QStringLiteral("long")));
     const QString file = TestMedia::make(m_dir.filePath(QStringLiteral("long/long.wav")),
                                          {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                          QStringLiteral("sine=sample_rate=8000:duration=600")});
-    QProcess process;
-    start(process, common() << QStringLiteral("convert") << QStringLiteral("--preset") << QStringLiteral("normalise-14lufs")
-                            << file);
-    QByteArray seen;
-    while (!seen.contains("Converting long.wav…\n") && process.state() == QProcess::Running) {
-        process.waitForReadyRead(1000);
-        seen += process.readAllStandardOutput();
+                                          QStringLiteral("sine=sample_rate=8000:duration=120")});
+    const struct {
+        QList<int> sequence;
+        bool secondOnceStopped; // the second signal waits for the run's last line
+    } cases[] = {{{SIGINT}, false},         {{SIGTERM}, false},       {{SIGHUP}, false},
+                 {{SIGINT, SIGINT}, false}, {{SIGINT, SIGINT}, true}, {{SIGINT, SIGINT, SIGINT}, false}};
+    const QByteArray lastLine = "Stopped — 1 file still queued.\n";
+    for (const auto &interruption : cases) {
+        const std::string context = "signal " + QString::number(interruption.sequence.first()).toStdString() + " x"
+                                    + std::to_string(interruption.sequence.size())
+                                    + (interruption.secondOnceStopped ? " (once stopped)" : "") + ": ";
+        QProcess process;
+        // A program started in the background by a script inherits Ctrl-C ignored, and keeps it so.
+        process.setChildProcessModifier([] { ::signal(SIGINT, SIG_DFL); });
+        start(process, common() << QStringLiteral("convert") << QStringLiteral("--preset")
+                                << QStringLiteral("normalise-14lufs") << file);
+        QByteArray seen;
+        auto readUntil = [&](const QByteArray &line) {
+            while (!seen.contains(line) && process.state() == QProcess::Running) {
+                process.waitForReadyRead(1000);
+                seen += process.readAllStandardOutput();
+            }
+            seen += process.readAllStandardOutput();
+        };
+        readUntil("Converting long.wav…\n");
+        ASSERT_TRUE(seen.contains("Converting long.wav…\n")) << seen.toStdString();
+        // The status is told just before ffmpeg starts.
+        QList<pid_t> children;
+        for (int look = 0; look < 200 && children.isEmpty(); ++look) {
+            children = childrenOf(pid_t(process.processId()));
+            if (children.isEmpty())
+                process.waitForReadyRead(50);
+        }
+        ASSERT_FALSE(children.isEmpty()) << "ffmpeg runs";
+        for (qsizetype i = 0; i < interruption.sequence.size(); ++i) {
+            if (i == 1 && interruption.secondOnceStopped)
+                readUntil(lastLine);
+            // Never a pid the program has left: another process may have it by now.
+            if (process.state() == QProcess::Running)
+                ::kill(pid_t(process.processId()), interruption.sequence.at(i));
+        }
+        CliResult result = finish(process);
+        result.out.prepend(QString::fromUtf8(seen));
+        EXPECT_EQ(result.exitCode, 1) << context << result.out.toStdString() << result.err.toStdString();
+        EXPECT_TRUE(result.out.contains(QStringLiteral("Stopping…\n"))) << context << result.out.toStdString();
+        EXPECT_TRUE(result.out.contains(QStringLiteral("long.wav\t−14 LUFS\tStopped\n"))) << context;
+        EXPECT_TRUE(result.out.endsWith(QString::fromUtf8(lastLine))) << context;
+        EXPECT_EQ(entries(QStringLiteral("long")), QStringList{QStringLiteral("long.wav")}) << context;
+        for (const pid_t child : children) {
+            EXPECT_NE(::kill(child, 0), 0) << context << ": ffmpeg " << child << " outlived the program";
+            ::kill(child, SIGKILL);
+        }
     }
-    ASSERT_TRUE(seen.contains("Converting long.wav…\n")) << seen.toStdString();
-    ::kill(pid_t(process.processId()), SIGINT);
-    CliResult result = finish(process);
-    result.out.prepend(QString::fromUtf8(seen));
-    EXPECT_EQ(result.exitCode, 1) << result.out.toStdString();
-    EXPECT_TRUE(result.out.contains(QStringLiteral("Stopping…\n"))) << result.out.toStdString();
-    EXPECT_TRUE(result.out.contains(QStringLiteral("long.wav\t−14 LUFS\tStopped\n")));
-    EXPECT_TRUE(result.out.endsWith(QStringLiteral("Stopped — 1 file still queued.\n")));
-    EXPECT_EQ(entries(QStringLiteral("long")), QStringList{QStringLiteral("long.wav")});
 }
