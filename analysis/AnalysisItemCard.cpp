@@ -2,6 +2,8 @@
 
 #include "analysis/AnalysisCard.h"
 #include "analysis/AnalysisProgressRow.h"
+#include "analysis/DisclosureButton.h"
+#include "analysis/ElidedLabel.h"
 #include "analysis/PageStyle.h"
 #include "analysis/ReportSummary.h"
 #include "analysis/ReportView.h"
@@ -27,8 +29,8 @@ const QColor symbolColor(0x4a, 0x4d, 0x55);
 } // namespace
 
 AnalysisItemCard::AnalysisItemCard(const AnalysisRunner::Item &item, QWidget *parent)
-    : QWidget(parent), m_item(item), m_card(new AnalysisCard(this)), m_chevron(new QToolButton(m_card)),
-      m_symbol(new QLabel(m_card)), m_name(new QLabel(m_card)), m_status(new QLabel(m_card)),
+    : QWidget(parent), m_item(item), m_card(new AnalysisCard(this)), m_chevron(new DisclosureButton(m_card)),
+      m_symbol(new QLabel(m_card)), m_name(new ElidedLabel(m_card)), m_status(new ElidedLabel(m_card)),
       m_summary(new QLabel(m_card)), m_progress(new AnalysisProgressRow(m_card)), m_clear(new QPushButton(QStringLiteral("Clear"), m_card)),
       m_body(new QWidget(m_card)), m_bodyLayout(new QVBoxLayout(m_body)), m_errorBox(new QWidget(m_body)),
       m_error(new QLabel(m_errorBox)), m_retry(new QPushButton(QStringLiteral("Retry"), m_errorBox)),
@@ -38,27 +40,22 @@ AnalysisItemCard::AnalysisItemCard(const AnalysisRunner::Item &item, QWidget *pa
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(m_card);
 
-    m_chevron->setAutoRaise(true);
-    m_chevron->setIconSize(QSize(14, 14));
-    m_chevron->setCursor(Qt::PointingHandCursor);
-    m_chevron->setObjectName(QStringLiteral("disclosure"));
     connect(m_chevron, &QToolButton::clicked, this, &AnalysisItemCard::toggled);
 
     QFont nameFont = m_name->font();
     nameFont.setWeight(QFont::DemiBold);
     m_name->setFont(nameFont);
-    m_name->setTextFormat(Qt::PlainText);
-    m_status->setTextFormat(Qt::PlainText);
     m_summary->setTextFormat(Qt::PlainText);
     setTextColor(m_status, secondaryText);
+    m_status->setLettersKept(8);
     setTextColor(m_summary, secondaryText);
-    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_summary->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     auto *titles = new QVBoxLayout;
     titles->setSpacing(1);
     auto *nameRow = new QHBoxLayout;
     nameRow->setSpacing(10);
+    // Both give way to Clear: a long name (or a status that repeats it) is shortened in its middle.
     nameRow->addWidget(m_name);
     nameRow->addWidget(m_status, 1);
     titles->addLayout(nameRow);
@@ -112,6 +109,11 @@ AnalysisItemCard::AnalysisItemCard(const AnalysisRunner::Item &item, QWidget *pa
     setItem(item, false, true);
 }
 
+QString AnalysisItemCard::chevronName() const
+{
+    return m_chevron->isExpanded() ? QStringLiteral("chevron.down") : QStringLiteral("chevron.right");
+}
+
 bool AnalysisItemCard::isFailed() const { return m_item.succeeded == false; }
 
 void AnalysisItemCard::setItem(const AnalysisRunner::Item &item, bool expanded, bool idle)
@@ -121,22 +123,15 @@ void AnalysisItemCard::setItem(const AnalysisRunner::Item &item, bool expanded, 
     const bool failed = isFailed();
     m_card->setFailed(failed);
 
-    const QString chevron = expanded ? QStringLiteral("chevron.down") : QStringLiteral("chevron.right");
-    if (chevron != m_chevronName) {
-        m_chevronName = chevron;
-        m_chevron->setIcon(SymbolIcon::icon(chevron, symbolColor, 14));
-        m_chevron->setToolTip(expanded ? QStringLiteral("Close") : QStringLiteral("Open"));
-        // An icon alone says nothing to a screen reader: the name tells what it does.
-        m_chevron->setAccessibleName(expanded ? QStringLiteral("Hide details") : QStringLiteral("Show details"));
-    }
+    m_chevron->setExpanded(expanded);
     const QString symbol = failed ? QStringLiteral("exclamationmark.triangle.fill") : QStringLiteral("waveform");
     if (symbol != m_symbolName) {
         m_symbolName = symbol;
         m_symbol->setPixmap(SymbolIcon::pixmap(symbol, 18, failed ? AnalysisCard::failedColor() : symbolColor));
     }
 
-    setText(m_name, QFileInfo(item.input.toLocalFile()).fileName());
-    setText(m_status, item.status);
+    m_name->setFullText(QFileInfo(item.input.toLocalFile()).fileName());
+    m_status->setFullText(item.status);
     const std::optional<QString> summary = item.analysis ? ReportSummary::line(*item.analysis) : std::nullopt;
     setText(m_summary, summary.value_or(QString()));
     m_summary->setVisible(summary.has_value());

@@ -3,6 +3,8 @@
 // file name, the item's status and the report's summary line; opened, a failed item shows its
 // error with Retry, a finished one its report with Save Report. A finished item can be cleared.
 #include "analysis/AnalysisRunner.h"
+#include "analysis/DisclosureButton.h"
+#include "analysis/ElidedLabel.h"
 #include "analysis/ReportView.h"
 
 #include <QPointer>
@@ -16,6 +18,7 @@ class QVBoxLayout;
 namespace vorlik::analysis {
 
 class AnalysisCard;
+
 class AnalysisProgressRow;
 
 class AnalysisItemCard : public QWidget {
@@ -33,7 +36,7 @@ public:
     bool isFailed() const;
 
     // For the page's tests and screenshots.
-    QToolButton *chevron() const { return m_chevron; }
+    DisclosureButton *chevron() const { return m_chevron; }
     QLabel *nameLabel() const { return m_name; }
     QLabel *statusLabel() const { return m_status; }
     QLabel *summaryLabel() const { return m_summary; }
@@ -44,7 +47,7 @@ public:
     QPushButton *clearButton() const { return m_clear; }
     ReportView *report() const { return m_report; }
     QString symbolName() const { return m_symbolName; }
-    QString chevronName() const { return m_chevronName; }
+    QString chevronName() const;
 
 signals:
     void toggled();
@@ -61,12 +64,11 @@ private:
     AnalysisRunner::Item m_item;
     bool m_expanded = false;
     AnalysisCard *m_card;
-    QToolButton *m_chevron;
-    QString m_chevronName;
+    DisclosureButton *m_chevron;
     QLabel *m_symbol;
     QString m_symbolName;
-    QLabel *m_name;
-    QLabel *m_status;
+    ElidedLabel *m_name;
+    ElidedLabel *m_status;
     QLabel *m_summary;
     AnalysisProgressRow *m_progress;
     QPushButton *m_clear;

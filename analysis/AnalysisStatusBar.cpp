@@ -1,5 +1,6 @@
 #include "analysis/AnalysisStatusBar.h"
 
+#include "analysis/ElidedLabel.h"
 #include "analysis/PageStyle.h"
 #include "platform/BuildInfo.h"
 
@@ -24,7 +25,9 @@ AnalysisStatusBar::AnalysisStatusBar(QWidget *parent) : QWidget(parent)
     setTextColor(m_counter, secondaryText);
     m_preferences = new QPushButton(QStringLiteral("Preferences"), this);
     connect(m_preferences, &QPushButton::clicked, this, &AnalysisStatusBar::preferencesRequested);
-    auto *app = new QLabel(platform::appName() + u' ' + platform::appVersion(), this);
+    // The program's name and version end in an ellipsis at the window's narrowest.
+    auto *app = new ElidedLabel(this, Qt::ElideRight);
+    app->setFullText(platform::appName() + u' ' + platform::appVersion());
     app->setObjectName(QStringLiteral("appLabel"));
     setTextColor(app, secondaryText);
 

@@ -3,6 +3,7 @@
 #include "analysis/AnalysisCard.h"
 #include "analysis/AnalysisDropCard.h"
 #include "analysis/AnalysisEndpoints.h"
+#include "analysis/AnalysisItemCard.h"
 #include "analysis/AnalysisItemList.h"
 #include "analysis/AnalysisStatusBar.h"
 #include "analysis/CardDropTarget.h"
@@ -360,6 +361,30 @@ void AnalysisView::showStatus()
 void AnalysisView::showItems()
 {
     m_itemList->showItems(m_runner->items(), m_runner->runState() == AnalysisRunner::RunState::idle);
+    keepReadingOrder();
+}
+
+void AnalysisView::keepReadingOrder()
+{
+    // A card made after the status bar would join the Tab order after it: Tab goes through the
+    // page as it reads, the drop card, the cards in list order, then the status bar.
+    const QList<AnalysisItemCard *> cards = itemCards();
+    if (cards == m_orderedCards)
+        return;
+    m_orderedCards = cards;
+    QList<QWidget *> order;
+    const auto collect = [&order](QWidget *area) {
+        for (QWidget *widget : area->findChildren<QWidget *>())
+            if ((widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy())
+                order.append(widget);
+    };
+    collect(m_dropTarget);
+    collect(m_signInHint);
+    for (AnalysisItemCard *card : cards)
+        collect(card);
+    collect(m_statusBar);
+    for (qsizetype index = 1; index < order.size(); ++index)
+        QWidget::setTabOrder(order[index - 1], order[index]);
 }
 
 AnalysisItemCard *AnalysisView::itemCard(const QUuid &id) const { return m_itemList->itemCard(id); }

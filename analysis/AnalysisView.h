@@ -101,6 +101,7 @@ private:
     void showConnection();
     void showRunState();
     void showItems();
+    void keepReadingOrder();
     void showStatus();
     void startRunIfReady(bool requirePending);
 
@@ -115,6 +116,7 @@ private:
     QWidget *m_signInHint = nullptr;
     AnalysisItemList *m_itemList = nullptr;
     AnalysisStatusBar *m_statusBar = nullptr;
+    QList<AnalysisItemCard *> m_orderedCards; // the cards as the Tab order last put them
 };
 
 } // namespace vorlik::analysis

@@ -21,6 +21,8 @@ AccountSection::AccountSection(QWidget *parent)
     m_key->setObjectName(QStringLiteral("rememberedKeyField"));
     m_key->setEchoMode(QLineEdit::Password);
     m_key->setPlaceholderText(QStringLiteral("Paste your client key"));
+    // The field has no label of its own, and the placeholder goes once there is text.
+    m_key->setAccessibleName(QStringLiteral("Client key"));
     m_remember->setObjectName(QStringLiteral("rememberKeyButton"));
     m_clear->setObjectName(QStringLiteral("clearKeyButton"));
     m_noteLabel->setObjectName(QStringLiteral("keyNote"));

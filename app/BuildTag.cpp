@@ -4,7 +4,7 @@
 
 namespace vorlik::app {
 
-BuildTag::BuildTag(QWidget *parent) : QLabel(parent)
+BuildTag::BuildTag(QWidget *parent) : analysis::ElidedLabel(parent, Qt::ElideRight)
 {
     setObjectName(QStringLiteral("buildTag"));
     QFont small = font();
@@ -17,7 +17,7 @@ BuildTag::BuildTag(QWidget *parent) : QLabel(parent)
 
 void BuildTag::setServerBuild(const std::optional<QString> &serverBuild)
 {
-    setText(tagText(serverBuild));
+    setFullText(tagText(serverBuild));
 }
 
 QString BuildTag::tagText(const std::optional<QString> &serverBuild)

@@ -77,7 +77,9 @@ ConversionToolsSection::ConversionToolsSection(platform::Settings &settings, QWi
     m_simultaneous->setRange(1, convert::ConvertRunner::maximumSimultaneousConversions());
     m_simultaneous->setValue(std::min(convert::ConvertRunner::simultaneousConversions(m_settings), m_simultaneous->maximum()));
     auto *simultaneousRow = new QHBoxLayout;
-    simultaneousRow->addWidget(new QLabel(QStringLiteral("Simultaneous conversions"), this));
+    auto *simultaneousLabel = new QLabel(QStringLiteral("Simultaneous conversions"), this);
+    simultaneousLabel->setBuddy(m_simultaneous); // its name for a screen reader
+    simultaneousRow->addWidget(simultaneousLabel);
     simultaneousRow->addWidget(m_simultaneous);
     simultaneousRow->addStretch(1);
     body()->addLayout(simultaneousRow);

@@ -6,6 +6,7 @@
 #include "app/FirstPicture.h"
 #include "app/PageFactory.h"
 #include "app/ShellAccessibility.h"
+#include "app/TabRowKeys.h"
 #include "app/SignInPopover.h"
 #include "app/StartupTask.h"
 #include "app/UpdateBadge.h"
@@ -20,7 +21,6 @@
 #include "web/DropRouter.h"
 #include "web/WebTabsInterface.h"
 
-#include <QButtonGroup>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -91,6 +91,7 @@ RootView::RootView(service::SessionStore &store, AppWindows &windows, update::Up
     web::DropRouter::shared().webTabActive = isWebTab(m_selected);
     m_stack->setCurrentIndex(indexOf(m_selected));
     m_tabButtons[indexOf(m_selected)]->setChecked(true);
+    TabRowKeys::showTabStop(QList<QAbstractButton *>(m_tabButtons.begin(), m_tabButtons.end()));
 
     for (QObject *control : {static_cast<QObject *>(m_tabBar), static_cast<QObject *>(m_popover)})
         ShellAccessibility::refresh(control);
@@ -139,8 +140,8 @@ QWidget *RootView::makeTabBar()
     row->setContentsMargins(12, 8, 12, 8);
     row->setSpacing(4);
 
-    m_tabGroup = new QButtonGroup(this);
-    m_tabGroup->setExclusive(true);
+    // No button group: its buttons make whichever was focused last the Tab stop, where the
+    // selected tab should be.
     for (AppTab tab : allTabs) {
         auto *button = new QPushButton(title(tab), bar);
         button->setObjectName(QStringLiteral("tab") + title(tab));
@@ -148,11 +149,11 @@ QWidget *RootView::makeTabBar()
         button->setCheckable(true);
         button->setCursor(Qt::PointingHandCursor);
         button->setToolTip(QStringLiteral("%1 (Alt+%2)").arg(title(tab)).arg(indexOf(tab) + 1));
-        m_tabGroup->addButton(button, indexOf(tab));
+        connect(button, &QPushButton::clicked, this, [this, tab] { select(tab); });
         m_tabButtons[indexOf(tab)] = button;
         row->addWidget(button);
     }
-    connect(m_tabGroup, &QButtonGroup::idClicked, this, [this](int id) { select(AppTab(id)); });
+    TabRowKeys::install(QList<QAbstractButton *>(m_tabButtons.begin(), m_tabButtons.end()));
     row->addStretch(1);
 
     m_updateBadge = new UpdateBadge(m_updater, bar);
@@ -183,7 +184,9 @@ Page &RootView::ensurePage(AppTab tab)
 
 void RootView::select(AppTab tab)
 {
-    m_tabButtons[indexOf(tab)]->setChecked(true);
+    for (AppTab each : allTabs)
+        m_tabButtons[indexOf(each)]->setChecked(each == tab);
+    TabRowKeys::showTabStop(QList<QAbstractButton *>(m_tabButtons.begin(), m_tabButtons.end()));
     if (tab == m_selected)
         return;
     ensurePage(tab);
@@ -258,8 +261,11 @@ void RootView::startWebTabs()
     if (waiting.isEmpty())
         return;
     const web::WebTabsInterface *module = WebTabsModule::load();
-    if (!module)
+    if (!module) {
+        for (const QPointer<WebTabSlot> &place : waiting)
+            place->showUnavailable(WebTabsModule::failure(), diagnostics::DiagnosticsLogger::shared().logFilePath());
         return;
+    }
     // One tab per turn of the event loop, Correction first: its page starts loading while the
     // other tab is made.
     for (const QPointer<WebTabSlot> &place : waiting) {

@@ -19,7 +19,6 @@
 #include <optional>
 
 class QAbstractButton;
-class QButtonGroup;
 class QStackedWidget;
 
 namespace vorlik::platform {
@@ -95,7 +94,6 @@ private:
     std::unique_ptr<PageFactory> m_factory;
     std::array<Page, allTabs.size()> m_pages;
     std::array<QAbstractButton *, allTabs.size()> m_tabButtons{};
-    QButtonGroup *m_tabGroup = nullptr;
     QWidget *m_tabBar = nullptr;
     QStackedWidget *m_stack = nullptr;
     UpdateBadge *m_updateBadge = nullptr;

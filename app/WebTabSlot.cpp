@@ -1,5 +1,6 @@
 #include "app/WebTabSlot.h"
 
+#include <QLabel>
 #include <QVBoxLayout>
 
 namespace vorlik::app {
@@ -27,6 +28,21 @@ void WebTabSlot::attach(QWidget *tab, std::function<void(QWidget *, bool)> setTa
     m_setTabActive = std::move(setTabActive);
     layout()->addWidget(tab);
     emit attached();
+}
+
+void WebTabSlot::showUnavailable(const QString &reason, const QString &logFile)
+{
+    auto *label = new QLabel(this);
+    label->setObjectName(QStringLiteral("webTabUnavailable"));
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignCenter);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    label->setContentsMargins(24, 24, 24, 24);
+    label->setText((m_isCorrection ? QStringLiteral("The Correction page") : QStringLiteral("The Cinema page"))
+                   + QStringLiteral(" cannot be shown: the part of Vorlik Desktop that shows web pages could not be "
+                                    "loaded.\n\n")
+                   + reason + QStringLiteral("\n\nThe diagnostics log: ") + logFile);
+    layout()->addWidget(label);
 }
 
 } // namespace vorlik::app

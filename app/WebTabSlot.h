@@ -21,6 +21,8 @@ public:
     // Places the tab's view, made with the slot's isActive(); later changes are handed on.
     void attach(QWidget *tab, std::function<void(QWidget *, bool)> setTabActive);
     QWidget *tab() const { return m_tab; }
+    // In place of the tab that cannot be made: says so, why, and where the log is.
+    void showUnavailable(const QString &reason, const QString &logFile);
 
 signals:
     void activeChanged(bool active);

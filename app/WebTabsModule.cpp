@@ -34,6 +34,12 @@ void withoutAttributeWarning(QtMsgType type, const QMessageLogContext &context, 
         previousHandler(type, context, message);
 }
 
+QString &loadFailure()
+{
+    static QString failure;
+    return failure;
+}
+
 void log(const QString &message)
 {
     diagnostics::DiagnosticsLogger::shared().log(QStringLiteral("web"), message);
@@ -68,6 +74,34 @@ void WebTabsModule::prepareSharedContexts()
     qt_gl_set_global_share_context(context);
 }
 
+const web::WebTabsInterface *WebTabsModule::open(const QString &path, QString *failure)
+{
+    // Never unloaded: its views live as long as the window.
+    QLibrary library(path);
+    library.setLoadHints(QLibrary::ResolveAllSymbolsHint);
+    if (!library.load()) {
+        *failure = library.errorString();
+        return nullptr;
+    }
+    // A missing symbol leaves the library's error string as it was ("Unknown error").
+    const auto entry = reinterpret_cast<web::WebTabsEntry>(library.resolve("vorlik_web_tabs"));
+    if (!entry) {
+        *failure = path + QStringLiteral(": the module has no entry point vorlik_web_tabs");
+        return nullptr;
+    }
+    const web::WebTabsInterface *found = entry();
+    if (!found || found->version != web::WebTabsInterface::currentVersion) {
+        *failure = path + QStringLiteral(": another build's module");
+        return nullptr;
+    }
+    return found;
+}
+
+QString WebTabsModule::failure()
+{
+    return loadFailure();
+}
+
 const web::WebTabsInterface *WebTabsModule::load()
 {
     static bool tried = false;
@@ -83,25 +117,15 @@ const web::WebTabsInterface *WebTabsModule::load()
     for (const QString &path : candidates(folder)) {
         if (!QFileInfo::exists(path))
             continue;
-        // Never unloaded: its views live as long as the window.
-        QLibrary library(path);
-        library.setLoadHints(QLibrary::ResolveAllSymbolsHint);
-        const auto entry = reinterpret_cast<web::WebTabsEntry>(library.resolve("vorlik_web_tabs"));
-        if (!entry) {
-            failures.append(library.errorString());
-            continue;
-        }
-        const web::WebTabsInterface *found = entry();
-        if (!found || found->version != web::WebTabsInterface::currentVersion) {
-            failures.append(path + QStringLiteral(": another build's module"));
-            continue;
-        }
-        table = found;
-        return table;
+        QString failure;
+        table = open(path, &failure);
+        if (table)
+            return table;
+        failures.append(failure);
     }
-    log(QStringLiteral("web tabs unavailable: ")
-        + (failures.isEmpty() ? QStringLiteral("%1 not found beside the program").arg(fileName())
-                              : failures.join(QStringLiteral("; "))));
+    loadFailure() = failures.isEmpty() ? QStringLiteral("%1 not found beside the program").arg(fileName())
+                                       : failures.join(QStringLiteral("; "));
+    log(QStringLiteral("web tabs unavailable: ") + loadFailure());
     return nullptr;
 }
 

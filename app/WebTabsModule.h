@@ -20,6 +20,11 @@ public:
     // loaded (the reason is logged in category "web", once).
     static const web::WebTabsInterface *load();
 
+    // Why load() answered nullptr, in a sentence; empty while it has not.
+    static QString failure();
+    // The table of the module at `path`, or nullptr with the reason in `failure`.
+    static const web::WebTabsInterface *open(const QString &path, QString *failure);
+
     // Where the module is looked for, in order, for a program in `programFolder`.
     static QStringList candidates(const QString &programFolder);
     // The folder of the program the module belongs to; by default the running program's.

@@ -4,15 +4,33 @@
 
 #include <QPainter>
 
+#include <algorithm>
+
 namespace vorlik::convert {
 
 CardItemDelegate::Line CardItemDelegate::fit(const QString &name, const QString &status, const QFontMetrics &metrics,
                                              int width)
 {
     const int statusWidth = metrics.horizontalAdvance(separator() + status);
-    if (statusWidth >= width)
-        return {QString(), metrics.elidedText(status, Qt::ElideRight, width)};
-    return {metrics.elidedText(name, Qt::ElideMiddle, width - statusWidth), separator() + status};
+    const int nameWidth = metrics.horizontalAdvance(name);
+    // The source keeps at least a few letters: without them the line no longer says which file.
+    const int nameFloor = std::min(nameWidth, metrics.horizontalAdvance(QString(10, u'x')));
+    if (statusWidth + nameFloor <= width)
+        return {metrics.elidedText(name, Qt::ElideMiddle, width - statusWidth), separator() + status};
+
+    // The status gives way after its mark: "✓ Done → " stays, the output's name is shortened.
+    const int statusRoom = std::max(0, width - nameFloor);
+    const qsizetype arrow = status.indexOf(QStringLiteral(" \u2192 "));
+    QString shortened;
+    if (arrow >= 0) {
+        const QString head = separator() + status.left(arrow + 3);
+        const QString tail = metrics.elidedText(status.mid(arrow + 3), Qt::ElideMiddle,
+                                                statusRoom - metrics.horizontalAdvance(head));
+        shortened = tail.isEmpty() ? metrics.elidedText(head, Qt::ElideRight, statusRoom) : head + tail;
+    } else {
+        shortened = metrics.elidedText(separator() + status, Qt::ElideRight, statusRoom);
+    }
+    return {metrics.elidedText(name, Qt::ElideMiddle, width - metrics.horizontalAdvance(shortened)), shortened};
 }
 
 void CardItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const

@@ -1,5 +1,6 @@
 #include "convert/ConvertStatusBar.h"
 
+#include "analysis/ElidedLabel.h"
 #include "analysis/PageStyle.h"
 #include "platform/BuildInfo.h"
 
@@ -26,7 +27,9 @@ ConvertStatusBar::ConvertStatusBar(QWidget *parent) : QWidget(parent)
     setTextColor(m_output, secondaryText);
     m_preferences = new QPushButton(QStringLiteral("Preferences"), this);
     connect(m_preferences, &QPushButton::clicked, this, &ConvertStatusBar::preferencesRequested);
-    auto *app = new QLabel(QStringLiteral("\u00B7 ") + platform::appName() + u' ' + platform::appVersion(), this);
+    // The program's name and version end in an ellipsis at the window's narrowest.
+    auto *app = new analysis::ElidedLabel(this, Qt::ElideRight);
+    app->setFullText(QStringLiteral("\u00B7 ") + platform::appName() + u' ' + platform::appVersion());
     app->setObjectName(QStringLiteral("appLabel"));
     setTextColor(app, secondaryText);
 

@@ -2,6 +2,7 @@
 
 #include "convert/CardItemDelegate.h"
 #include "convert/LoudnessSearch.h"
+#include "convert/NamedPicker.h"
 
 #include "analysis/AnalysisCard.h"
 #include "analysis/CardDropTarget.h"
@@ -63,7 +64,7 @@ PresetCard::PresetCard(PresetCardDescription description, QAbstractItemModel *qu
         small.setWeight(QFont::DemiBold);
         pickerTitle->setFont(small);
         setTextColor(pickerTitle, secondaryText);
-        m_picker = new QComboBox(card);
+        m_picker = new NamedPicker(m_description.pickerTitle, card);
         m_picker->setObjectName(QStringLiteral("picker"));
         m_picker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
         m_picker->setMinimumContentsLength(8);

@@ -57,8 +57,17 @@ QVariant QueueModel::data(const QModelIndex &index, int role) const
         return (said.isEmpty() ? QString() : said + QStringLiteral(". ")) + QStringLiteral("Actions: ")
                + actions.join(QStringLiteral(", "));
     }
-    case Qt::ToolTipRole:
-        return detail(item).isEmpty() ? item.input : detail(item);
+    case Qt::ToolTipRole: {
+        // The row's keys: Return acts only on a finished row.
+        QString keys;
+        if (item.succeeded == false)
+            keys = QStringLiteral("Return retries, Delete removes");
+        else if (item.output && !item.output->isEmpty())
+            keys = QStringLiteral("Return reveals, Delete removes");
+        else
+            keys = QStringLiteral("Return does nothing until it is converted, Delete removes");
+        return (detail(item).isEmpty() ? item.input : detail(item)) + u'\n' + keys;
+    }
     case Qt::ForegroundRole:
         if (item.succeeded == true)
             return doneColor();

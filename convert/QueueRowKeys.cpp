@@ -1,6 +1,7 @@
 #include "convert/QueueRowKeys.h"
 
 #include "convert/QueueModel.h"
+#include "convert/QueueRowAccess.h"
 
 #include <QContextMenuEvent>
 #include <QKeyEvent>
@@ -15,6 +16,7 @@ QueueRowKeys::QueueRowKeys(QListView *view) : QObject(view), m_view(view)
     view->setContextMenuPolicy(Qt::DefaultContextMenu);
     view->installEventFilter(this);
     view->viewport()->installEventFilter(this);
+    QueueRowAccess::install();
 }
 
 QString QueueRowKeys::keysHint()
@@ -75,9 +77,8 @@ bool QueueRowKeys::eventFilter(QObject *watched, QEvent *event)
     }
 }
 
-void QueueRowKeys::trigger(QueueRowDelegate::Button button)
+void QueueRowKeys::act(const QModelIndex &row, QueueRowDelegate::Button button)
 {
-    const QModelIndex row = m_view->currentIndex();
     if (!row.isValid() || !QueueRowDelegate::buttons(row).contains(button))
         return;
     emit triggered(row.data(QueueModel::IdRole).toUuid(), button);

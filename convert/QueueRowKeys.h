@@ -5,9 +5,8 @@
 // action of the row. The actions are the row's buttons, so they go the same way as a click.
 #include "convert/QueueRowDelegate.h"
 
+#include <QListView>
 #include <QObject>
-
-class QListView;
 
 namespace vorlik::convert {
 
@@ -19,6 +18,8 @@ public:
 
     // Delete, Return and the menu, for a screen reader's help and the row's tooltip.
     static QString keysHint();
+    // Acts on `row` as its button would, when the row offers it (a screen reader's actions).
+    void act(const QModelIndex &row, QueueRowDelegate::Button button);
 
 signals:
     void triggered(const QUuid &item, vorlik::convert::QueueRowDelegate::Button button);
@@ -27,7 +28,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void trigger(QueueRowDelegate::Button button);
+    void trigger(QueueRowDelegate::Button button) { act(m_view->currentIndex(), button); }
     void showMenu(const QPoint &where);
 
     QListView *m_view;

@@ -5,11 +5,13 @@
 #include "convert/QueueModel.h"
 #include "convert/QueueRowKeys.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 namespace vorlik::convert {
@@ -70,12 +72,12 @@ QueueSection::QueueSection(QueueModel *model, QWidget *parent) : QWidget(parent)
     m_view->setSelectionMode(QAbstractItemView::NoSelection);
     m_view->setToolTip(QueueRowKeys::keysHint());
     auto *keys = new QueueRowKeys(m_view);
-    connect(keys, &QueueRowKeys::triggered, this, &QueueSection::rowButtonClicked);
+    connect(keys, &QueueRowKeys::triggered, this, &QueueSection::act);
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_view->setFrameShape(QFrame::NoFrame);
     m_view->setMouseTracking(false);
-    connect(m_delegate, &QueueRowDelegate::clicked, this, &QueueSection::rowButtonClicked);
+    connect(m_delegate, &QueueRowDelegate::clicked, this, &QueueSection::act);
     connect(m_model, &QAbstractItemModel::rowsInserted, this, &QueueSection::fit);
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, &QueueSection::fit);
     connect(m_model, &QAbstractItemModel::modelReset, this, &QueueSection::fit);
@@ -147,6 +149,26 @@ QString QueueSection::countsText(const QList<QueueItem> &items)
     }
     return QString::number(done) + QStringLiteral(" done \u00B7 ") + QString::number(failed)
            + QStringLiteral(" failed \u00B7 ") + QString::number(pending) + QStringLiteral(" pending");
+}
+
+void QueueSection::act(const QUuid &id, QueueRowDelegate::Button button)
+{
+    // Retry and Remove change the queue, which stays as it is while a run goes: say so at the
+    // row instead of doing nothing.
+    if (button == QueueRowDelegate::Button::reveal || m_model->runner().runState() == ConvertRunner::RunState::idle) {
+        emit rowButtonClicked(id, button);
+        return;
+    }
+    QApplication::beep();
+    QRect row;
+    for (int index = 0; index < m_model->rowCount(); ++index) {
+        if (m_model->item(index).id == id)
+            row = m_view->visualRect(m_model->index(index));
+    }
+    QToolTip::showText(m_view->viewport()->mapToGlobal(row.center()),
+                       QStringLiteral("The queue changes once it stops: Stop, then ") + QueueRowDelegate::title(button)
+                           + u'.',
+                       m_view->viewport(), row);
 }
 
 QRect QueueSection::buttonRect(int row, QueueRowDelegate::Button button) const

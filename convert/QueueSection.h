@@ -43,6 +43,7 @@ signals:
     void rowButtonClicked(const QUuid &id, vorlik::convert::QueueRowDelegate::Button button);
 
 private:
+    void act(const QUuid &id, QueueRowDelegate::Button button);
     void fit();
     void showQueueProgress();
 

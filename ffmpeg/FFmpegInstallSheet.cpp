@@ -108,6 +108,9 @@ void FFmpegInstallSheet::pickExisting()
     dialog->open();
 }
 
+// The red of the other failure texts, dark enough to read on the light window (the brighter one read 4.2:1).
+QColor FFmpegInstallSheet::failedColor() { return QColor(0xb4, 0x2a, 0x2a); }
+
 void FFmpegInstallSheet::showPhase()
 {
     const InstallPhase &phase = m_installer->phase();
@@ -115,7 +118,7 @@ void FFmpegInstallSheet::showPhase()
     m_phase->setText(text);
     m_phase->setVisible(!text.isEmpty());
     QPalette palette = m_phase->palette();
-    palette.setColor(QPalette::WindowText, phase.kind == InstallPhase::Kind::failed ? QColor(0xd7, 0x3a, 0x3a)
+    palette.setColor(QPalette::WindowText, phase.kind == InstallPhase::Kind::failed ? failedColor()
                                                                                       : QColor(0x4a, 0x4d, 0x55));
     m_phase->setPalette(palette);
     const bool busy = m_installer->isBusy();

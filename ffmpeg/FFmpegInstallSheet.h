@@ -5,6 +5,7 @@
 // FFmpegInstaller; it closes when an install succeeds (after telling installed(program)) and
 // when the installer asks it to. Made once by its owner (the Convert page, the settings window)
 // and shown again with present().
+#include <QColor>
 #include <QDialog>
 
 class QLabel;
@@ -22,6 +23,8 @@ public:
     ~FFmpegInstallSheet() override;
 
     FFmpegInstaller &installer() const { return *m_installer; }
+    // The colour of a failed install's text, on the window's background.
+    static QColor failedColor();
 
     // Shows the sheet over its parent's window, offering the Homebrew button only when that
     // program exists now.

@@ -1,29 +1,40 @@
 // What a screen reader is told, through Qt's accessibility interfaces in-process: roles, names,
 // states and actions of the shell's controls; and how the keyboard's focus shows.
 #include "analysis/AnalysisCard.h"
+#include "analysis/AnalysisItemCard.h"
 #include "analysis/AnalysisView.h"
 #include "app/AppTab.h"
 #include "app/AppWindows.h"
+#include "app/BuildTag.h"
 #include "app/ConnectionPill.h"
 #include "app/LightPalette.h"
 #include "app/PreferencesWindowController.h"
 #include "app/RootView.h"
 #include "app/SignInPopover.h"
+#include "app/WebTabsModule.h"
 #include "convert/CardItemDelegate.h"
 #include "convert/QueueModel.h"
 #include "diagnostics/DiagnosticsLogger.h"
+#include "ffmpeg/FFmpegInstallSheet.h"
 #include "platform/Settings.h"
 #include "service/KeychainStore.h"
 #include "service/SessionStore.h"
 #include "tests/app/ShellWindowTest.h"
+#include "tests/support/TestFiles.h"
 #include "update/UpdateManager.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QListView>
+#include <QPushButton>
 #include <QStackedWidget>
+#include <QToolButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -121,9 +132,16 @@ TEST_F(AccessibilityTest, TheShellsWindowsAndFieldsAreNamed)
     QAccessibleInterface *window = QAccessible::queryAccessibleInterface(preferences);
     EXPECT_EQ(window->role(), QAccessible::Window);
     EXPECT_EQ(window->text(QAccessible::Name), QStringLiteral("Vorlik Desktop Settings"));
-    auto *path = preferences->findChild<QLineEdit *>(QStringLiteral("ffmpegOverrideField"));
-    ASSERT_NE(path, nullptr);
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(path)->text(QAccessible::Name), QStringLiteral("FFmpeg path"));
+    struct Field {
+        const char *objectName;
+        const char *name;
+    };
+    for (const Field &field : {Field{"ffmpegOverrideField", "FFmpeg path"}, Field{"rememberedKeyField", "Client key"},
+                               Field{"simultaneousConversionsField", "Simultaneous conversions"}}) {
+        auto *widget = preferences->findChild<QWidget *>(QString::fromLatin1(field.objectName));
+        ASSERT_NE(widget, nullptr) << field.objectName;
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name), QString::fromUtf8(field.name));
+    }
     preferences->close();
 }
 
@@ -187,6 +205,7 @@ TEST_F(AccessibilityTest, StatusTextsHaveContrastOnTheirBackgrounds)
         {"failed card", analysis::AnalysisCard::failedColor(), failedFill},
         {"queue done", convert::QueueModel::doneColor(), row},
         {"queue failed", convert::QueueModel::failedColor(), row},
+        {"FFmpeg install failed", ffmpeg::FFmpegInstallSheet::failedColor(), QApplication::palette().color(QPalette::Window)},
     };
     for (const Case &c : cases)
         EXPECT_GE(contrast(c.text, c.background), 4.5)
@@ -200,11 +219,21 @@ TEST(CardItemLine, TheNameGivesWayNeverTheStatus)
     const QString name = QStringLiteral("a_tone_with_a_rather_long_name.wav");
     const QString status = QStringLiteral("✓ Done → a_tone_with_a_rather_long_name_aac.m4a");
     const int statusWidth = metrics.horizontalAdvance(CardItemDelegate::separator() + status);
-    for (int room : {statusWidth + 40, statusWidth + 120, statusWidth + 400}) {
+    for (int room : {statusWidth + 120, statusWidth + 400}) {
         const CardItemDelegate::Line line = CardItemDelegate::fit(name, status, metrics, room);
         EXPECT_EQ(line.status, CardItemDelegate::separator() + status) << room;
         EXPECT_LE(metrics.horizontalAdvance(line.name + line.status), room);
         EXPECT_TRUE(line.name == name || line.name.contains(QChar(0x2026))) << line.name.toStdString();
+    }
+    // Narrower: the output's name gives way inside the status; the source keeps a part, and the
+    // status its mark.
+    for (int room : {statusWidth, statusWidth * 2 / 3}) {
+        const CardItemDelegate::Line line = CardItemDelegate::fit(name, status, metrics, room);
+        EXPECT_LE(metrics.horizontalAdvance(line.name + line.status), room) << room;
+        EXPECT_TRUE(line.status.startsWith(CardItemDelegate::separator() + QStringLiteral("✓ Done → ")))
+            << room << " " << line.status.toStdString();
+        EXPECT_TRUE(line.status.endsWith(QStringLiteral(".m4a"))) << line.status.toStdString();
+        EXPECT_GE(line.name.size(), 6) << room << " " << line.name.toStdString();
     }
 }
 
@@ -222,6 +251,107 @@ TEST_F(AccessibilityTest, TheConvertCardsButtonsAreToldApart)
     EXPECT_EQ(names.size(), 4);
     names.removeDuplicates();
     EXPECT_EQ(names.size(), 4) << names.join(QStringLiteral(", ")).toStdString();
+
+    // A picker is named by its label; its value is the choice.
+    QStringList pickers;
+    for (auto *picker : view->page(AppTab::convert)->findChildren<QComboBox *>(QStringLiteral("picker"))) {
+        if (picker->count() == 0) { // signed out, no presets listed: any choice will do
+            const QSignalBlocker quiet(picker);
+            picker->addItem(QStringLiteral("AAC 256 kbps"));
+        }
+        QAccessibleInterface *shown = QAccessible::queryAccessibleInterface(picker);
+        pickers.append(shown->text(QAccessible::Name));
+        EXPECT_EQ(shown->text(QAccessible::Value), picker->currentText());
+    }
+    pickers.sort();
+    EXPECT_EQ(pickers, (QStringList{QStringLiteral("CODEC"), QStringLiteral("TARGET")}));
+}
+
+TEST_F(AccessibilityTest, TheDisclosureTellsWhetherItsCardIsOpen)
+{
+    view->select(AppTab::audioInfo);
+    auto *page = qobject_cast<analysis::AnalysisView *>(view->page(AppTab::audioInfo));
+    ASSERT_NE(page, nullptr);
+    QTemporaryDir files;
+    writeFile(files.filePath(QStringLiteral("Take 1.wav")), QByteArray(64, '\0'));
+    page->enqueue({QUrl::fromLocalFile(files.filePath(QStringLiteral("Take 1.wav")))});
+    ASSERT_EQ(page->itemCards().size(), 1);
+    QAccessibleInterface *chevron = QAccessible::queryAccessibleInterface(page->itemCards().front()->chevron());
+    ASSERT_NE(chevron, nullptr);
+    EXPECT_EQ(chevron->role(), QAccessible::Button);
+    EXPECT_TRUE(chevron->state().expandable);
+    EXPECT_TRUE(chevron->state().collapsed);
+    EXPECT_FALSE(chevron->state().expanded);
+
+    ASSERT_NE(chevron->actionInterface(), nullptr);
+    chevron->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(page->isExpanded(page->itemCards().front()->itemID()));
+    EXPECT_TRUE(chevron->state().expanded);
+    EXPECT_FALSE(chevron->state().collapsed);
+    EXPECT_EQ(chevron->text(QAccessible::Name), QStringLiteral("Hide details"));
+}
+
+TEST_F(AccessibilityTest, AtTheMinimumWidthLongTextsAreShortenedNotCut)
+{
+    run(store->connect(shellServer().demoKey()));
+    view->select(AppTab::audioInfo);
+    auto *page = qobject_cast<analysis::AnalysisView *>(view->page(AppTab::audioInfo));
+    ASSERT_NE(page, nullptr);
+    QTemporaryDir files;
+    const QString name = QStringLiteral("A very long recording name from the second day of the session, take 14 (final mix).wav");
+    writeFile(files.filePath(name), QByteArray(64, '\0'));
+    page->enqueue({QUrl::fromLocalFile(files.filePath(name))});
+    ASSERT_EQ(page->itemCards().size(), 1);
+    analysis::AnalysisItemCard *card = page->itemCards().front();
+    ASSERT_TRUE(waitUntil([&] { return card->clearButton()->isVisibleTo(card); }));
+    view->resize(view->minimumSize());
+    spinEventLoop(50);
+    saveScreenshot(view.get(), QStringLiteral("analysis-card-long-name-minimum-width"));
+
+    const QRect inCard(QPoint(0, 0), card->size());
+    const auto shown = [&](QWidget *widget) { return QRect(widget->mapTo(card, QPoint(0, 0)), widget->size()); };
+    EXPECT_TRUE(inCard.contains(shown(card->clearButton()))) << "Clear lies within its card";
+    EXPECT_TRUE(inCard.contains(shown(card->statusLabel())));
+    EXPECT_GE(card->statusLabel()->width(), card->statusLabel()->fontMetrics().horizontalAdvance(card->statusLabel()->text()))
+        << "the status is whole";
+    EXPECT_EQ(card->nameLabel()->toolTip(), name);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(card->nameLabel())->text(QAccessible::Name), name);
+    EXPECT_TRUE(card->nameLabel()->text().contains(QChar(0x2026))) << "the name is shortened in its middle";
+
+    for (auto *program : view->findChildren<QLabel *>(QStringLiteral("appLabel")))
+        if (program->isVisible())
+            EXPECT_LE(program->mapTo(view.get(), QPoint(program->width(), 0)).x(), view->width())
+                << "the program's name and version end within the window";
+    QLabel *tag = view->buildTag();
+    EXPECT_LE(tag->fontMetrics().horizontalAdvance(tag->text()), tag->contentsRect().width()) << "the build tag fits";
+    EXPECT_EQ(tag->toolTip(), app::BuildTag::tagText(view->serverBuild()));
+}
+
+using MissingWebModuleTest = ShellWindowTest;
+
+TEST_F(MissingWebModuleTest, TheWebTabsSayWhyTheyCannotBeShown)
+{
+    QTemporaryDir empty;
+    app::WebTabsModule::setProgramFolder(empty.path());
+    Settings::standard().setValue(QStringLiteral("skipWebTabs"), false);
+    shownView();
+    for (AppTab tab : {AppTab::analysis, AppTab::cinema}) {
+        QLabel *said = nullptr;
+        ASSERT_TRUE(waitUntil([&] {
+            said = view->page(tab)->findChild<QLabel *>(QStringLiteral("webTabUnavailable"));
+            return said != nullptr;
+        }));
+        EXPECT_TRUE(said->text().contains(QStringLiteral(" cannot be shown: ")));
+        EXPECT_TRUE(said->text().contains(QStringLiteral("vorlik-web-tabs.so not found beside the program")));
+        EXPECT_TRUE(said->text().endsWith(diagnostics::DiagnosticsLogger::shared().logFilePath()));
+    }
+    app::WebTabsModule::setProgramFolder({});
+
+    // A library that is not the module: the reason is its own, not "Unknown error".
+    const QString other = QLibraryInfo::path(QLibraryInfo::LibrariesPath) + QStringLiteral("/libQt6Test.so.6");
+    QString failure;
+    EXPECT_EQ(app::WebTabsModule::open(other, &failure), nullptr);
+    EXPECT_EQ(failure, other + QStringLiteral(": the module has no entry point vorlik_web_tabs"));
 }
 
 } // namespace

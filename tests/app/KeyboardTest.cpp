@@ -1,6 +1,7 @@
 // The window without a mouse: the tab keys (the same switch as a click, log line and drop
 // router included), Return and keypad Enter on buttons, Escape and Ctrl+W on the auxiliary
 // windows, and Tab reaching every control of a window in the order it is seen.
+#include "analysis/AnalysisView.h"
 #include "app/AboutWindowController.h"
 #include "app/AppTab.h"
 #include "app/AppWindows.h"
@@ -14,12 +15,14 @@
 #include "service/KeychainStore.h"
 #include "service/SessionStore.h"
 #include "tests/app/ShellWindowTest.h"
+#include "tests/support/TestFiles.h"
 #include "update/UpdateManager.h"
 #include "web/DropRouter.h"
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -125,7 +128,7 @@ QString describe(const QWidget *widget)
 }
 
 // Every control that takes the focus by Tab is reached, none twice, and none lies wholly above
-// the control Tab came from unless it sits in another column.
+// the control Tab came from unless it starts a column to its right.
 void expectTabReachesAllInVisualOrder(QWidget *window)
 {
     const QList<QWidget *> chain = tabChain(window);
@@ -143,8 +146,9 @@ void expectTabReachesAllInVisualOrder(QWidget *window)
     for (qsizetype index = 1; index < chain.size(); ++index) {
         const QRect before(chain[index - 1]->mapTo(window, QPoint(0, 0)), chain[index - 1]->size());
         const QRect after(chain[index]->mapTo(window, QPoint(0, 0)), chain[index]->size());
-        const bool otherColumn = after.left() >= before.right() || after.right() <= before.left();
-        EXPECT_FALSE(after.bottom() < before.top() && !otherColumn)
+        // The next column starts at the top again; going back up to the left is out of order.
+        const bool nextColumn = after.left() >= before.right();
+        EXPECT_FALSE(after.bottom() < before.top() && !nextColumn)
             << describe(chain[index]).toStdString() << " comes after " << describe(chain[index - 1]).toStdString()
             << " but lies above it";
     }
@@ -161,11 +165,53 @@ TEST_F(KeyboardTest, TabReachesEveryControlInVisualOrder)
         preferences->close();
     }
     app::RootView &root = shownView();
+    // Queued files give the Analysis page its item cards, whose controls come between the drop
+    // card's and the status bar's.
+    QTemporaryDir files;
+    QList<QUrl> takes;
+    for (const QString &name : {QStringLiteral("Take 1.wav"), QStringLiteral("Take 2.wav")}) {
+        writeFile(files.filePath(name), QByteArray(64, '\0'));
+        takes.append(QUrl::fromLocalFile(files.filePath(name)));
+    }
+    auto *analysisPage = qobject_cast<analysis::AnalysisView *>(root.page(AppTab::audioInfo));
+    ASSERT_NE(analysisPage, nullptr);
+    analysisPage->enqueue(takes);
+    ASSERT_EQ(analysisPage->itemCards().size(), 2);
     for (AppTab tab : {AppTab::convert, AppTab::audioInfo}) {
         SCOPED_TRACE(app::title(tab).toStdString());
         root.select(tab);
         spinEventLoop(50);
         expectTabReachesAllInVisualOrder(&root);
+    }
+}
+
+TEST_F(KeyboardTest, TheSelectedTabIsTheTabStopAndArrowsMoveBetweenTabs)
+{
+    struct Case {
+        Qt::Key key;
+        AppTab from;
+        AppTab to;
+    };
+    const Case cases[] = {
+        {Qt::Key_Right, AppTab::analysis, AppTab::cinema}, {Qt::Key_Right, AppTab::audioInfo, AppTab::analysis},
+        {Qt::Key_Left, AppTab::cinema, AppTab::analysis},  {Qt::Key_Left, AppTab::analysis, AppTab::audioInfo},
+        {Qt::Key_Home, AppTab::convert, AppTab::analysis}, {Qt::Key_End, AppTab::cinema, AppTab::audioInfo},
+    };
+    app::RootView &root = shownView();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(app::title(c.from).toStdString() + " " + QKeySequence(c.key).toString().toStdString());
+        // The tab last focused by a click is not the selected one.
+        root.tabButton(AppTab::convert)->setFocus(Qt::MouseFocusReason);
+        root.select(c.from);
+        root.tabButton(c.from)->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(root.tabButton(c.from), c.key);
+        EXPECT_EQ(root.selected(), c.to);
+        EXPECT_TRUE(root.tabButton(c.to)->hasFocus());
+        QList<QWidget *> tabStops;
+        for (QWidget *widget : tabChain(&root))
+            if (widget->property("appTab").toBool())
+                tabStops.append(widget);
+        EXPECT_EQ(tabStops, QList<QWidget *>{root.tabButton(c.to)});
     }
 }
 

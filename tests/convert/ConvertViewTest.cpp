@@ -30,6 +30,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QTest>
+#include <QToolTip>
 
 using namespace vorlik;
 using namespace vorlik::test;
@@ -407,6 +408,11 @@ TEST_F(ConvertViewTest, dropsDuringARunJoinItAndClearWaitsForTheEnd)
     QTest::mouseClick(view.card(ConvertView::audioCard)->clearButton(), Qt::LeftButton);
     EXPECT_EQ(view.runner().items().size(), 3);
     EXPECT_NE(view.statusLabel()->text(), QStringLiteral("Cleared."));
+    // Delete on a row while converting: refused, and the row says why.
+    view.queueView()->setCurrentIndex(view.queueView()->model()->index(0, 0));
+    QTest::keyClick(view.queueView(), Qt::Key_Delete);
+    EXPECT_EQ(view.runner().items().size(), 3);
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("The queue changes once it stops: Stop, then Remove."));
 
     ASSERT_TRUE(settled(view));
     EXPECT_EQ(runs, 1) << "the running loop took the later files";
@@ -513,16 +519,24 @@ TEST_F(ConvertViewTest, queueRowsByMouseKeyboardAndScreenReader)
     EXPECT_TRUE(view.queueButtonRect(1, QueueRowDelegate::Button::retry).isEmpty());
     EXPECT_TRUE(saveScreenshot(&view, QStringLiteral("convert-queue"), windowSize));
 
-    // Each row tells a screen reader its status, its failure and its actions.
+    // Each row tells a screen reader its status, its failure and its actions, which are the
+    // actions of its interface.
     QAccessibleInterface *list = QAccessible::queryAccessibleInterface(view.queueView());
     ASSERT_NE(list, nullptr);
-    ASSERT_NE(list->tableInterface(), nullptr);
-    QAccessibleInterface *failedRow = list->tableInterface()->cellAt(0, 0);
+    ASSERT_EQ(list->childCount(), 2);
+    QAccessibleInterface *failedRow = list->child(0);
     ASSERT_NE(failedRow, nullptr);
+    EXPECT_EQ(failedRow->role(), QAccessible::ListItem);
+    EXPECT_EQ(failedRow->parent(), list);
+    EXPECT_EQ(list->indexOfChild(failedRow), 0);
     EXPECT_TRUE(failedRow->text(QAccessible::Name).startsWith(QStringLiteral("bad.wav, \u2717 Failed (exit ")));
     EXPECT_TRUE(failedRow->text(QAccessible::Description).endsWith(QStringLiteral("Actions: Retry, Remove")));
-    EXPECT_TRUE(list->tableInterface()->cellAt(1, 0)->text(QAccessible::Description).endsWith(
-        QStringLiteral("Actions: Reveal, Remove")));
+    EXPECT_TRUE(list->child(1)->text(QAccessible::Description).endsWith(QStringLiteral("Actions: Reveal, Remove")));
+    ASSERT_NE(failedRow->actionInterface(), nullptr);
+    EXPECT_EQ(failedRow->actionInterface()->actionNames(), (QStringList{QStringLiteral("Retry"), QStringLiteral("Remove")}));
+    ASSERT_NE(list->child(1)->actionInterface(), nullptr);
+    EXPECT_EQ(list->child(1)->actionInterface()->actionNames(),
+              (QStringList{QStringLiteral("Reveal"), QStringLiteral("Remove")}));
 
     // Reveal: the file manager on the session bus is asked to show the output selected.
     const QString output = *view.runner().items().at(1).output;
@@ -558,9 +572,11 @@ TEST_F(ConvertViewTest, queueRowsByMouseKeyboardAndScreenReader)
     EXPECT_EQ(view.runner().items().at(0).status, QStringLiteral("Queued"));
     EXPECT_FALSE(view.runner().items().at(0).succeeded);
     EXPECT_FALSE(view.runner().isRunning());
-    // Remove takes a row away, by its button or by Delete; a pending item stays on Clear.
-    QTest::mouseClick(view.queueView()->viewport(), Qt::LeftButton, {},
-                      view.queueButtonRect(1, QueueRowDelegate::Button::remove).center());
+    ASSERT_EQ(list->child(0)->actionInterface()->actionNames(), QStringList{QStringLiteral("Remove")});
+    EXPECT_TRUE(model->index(0).data(Qt::ToolTipRole).toString().contains(QStringLiteral("Return does nothing")))
+        << "a pending row says that Return has nothing to do on it";
+    // Remove takes a row away, by a screen reader's action or by Delete; a pending item stays on Clear.
+    list->child(1)->actionInterface()->doAction(QStringLiteral("Remove"));
     ASSERT_EQ(view.runner().items().size(), 1);
     EXPECT_EQ(view.runner().items().front().input, bad);
     EXPECT_EQ(model->rowCount(), 1);
