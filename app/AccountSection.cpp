@@ -1,5 +1,6 @@
 #include "app/AccountSection.h"
 
+#include "app/KeyField.h"
 #include "service/KeychainStore.h"
 
 #include <QHBoxLayout>
@@ -13,16 +14,13 @@ namespace vorlik::app {
 using service::KeychainStore;
 
 AccountSection::AccountSection(QWidget *parent)
-    : SettingsSection(QStringLiteral("Account"), parent), m_key(new QLineEdit(this)),
+    : SettingsSection(QStringLiteral("Account"), parent), m_key(new KeyField(this)),
       m_remember(new QPushButton(QStringLiteral("Remember"), this)),
       m_clear(new QPushButton(QStringLiteral("Clear"), this)), m_noteLabel(makeNote({}, this))
 {
     setObjectName(QStringLiteral("accountSection"));
     m_key->setObjectName(QStringLiteral("rememberedKeyField"));
-    m_key->setEchoMode(QLineEdit::Password);
     m_key->setPlaceholderText(QStringLiteral("Paste your client key"));
-    // The field has no label of its own, and the placeholder goes once there is text.
-    m_key->setAccessibleName(QStringLiteral("Client key"));
     m_remember->setObjectName(QStringLiteral("rememberKeyButton"));
     m_clear->setObjectName(QStringLiteral("clearKeyButton"));
     m_noteLabel->setObjectName(QStringLiteral("keyNote"));

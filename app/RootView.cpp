@@ -25,6 +25,8 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QShortcut>
+
+#include <algorithm>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -184,9 +186,14 @@ Page &RootView::ensurePage(AppTab tab)
 
 void RootView::select(AppTab tab)
 {
+    // With the focus in the tab row, it follows the selected tab, whatever selected it.
+    const bool focusInRow = std::any_of(m_tabButtons.begin(), m_tabButtons.end(),
+                                        [](const QAbstractButton *button) { return button->hasFocus(); });
     for (AppTab each : allTabs)
         m_tabButtons[indexOf(each)]->setChecked(each == tab);
     TabRowKeys::showTabStop(QList<QAbstractButton *>(m_tabButtons.begin(), m_tabButtons.end()));
+    if (focusInRow)
+        m_tabButtons[indexOf(tab)]->setFocus(Qt::TabFocusReason);
     if (tab == m_selected)
         return;
     ensurePage(tab);

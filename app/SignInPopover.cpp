@@ -1,6 +1,7 @@
 #include "app/SignInPopover.h"
 
 #include "app/BusyIndicator.h"
+#include "app/KeyField.h"
 #include "service/SessionStore.h"
 
 #include <QGuiApplication>
@@ -14,7 +15,7 @@
 namespace vorlik::app {
 
 SignInPopover::SignInPopover(service::SessionStore &store, QWidget *parent)
-    : QFrame(parent, Qt::Popup), m_store(store), m_key(new QLineEdit(this)),
+    : QFrame(parent, Qt::Popup), m_store(store), m_key(new KeyField(this)),
       m_connect(new QPushButton(QStringLiteral("Connect"), this)), m_busy(new BusyIndicator(14, this))
 {
     setObjectName(QStringLiteral("signInPopover"));
@@ -28,9 +29,7 @@ SignInPopover::SignInPopover(service::SessionStore &store, QWidget *parent)
     title->setFont(heading);
 
     m_key->setObjectName(QStringLiteral("clientKeyField"));
-    m_key->setEchoMode(QLineEdit::Password);
     m_key->setPlaceholderText(QStringLiteral("Client key"));
-    m_key->setAccessibleName(QStringLiteral("Client key"));
     m_key->setMinimumWidth(260);
 
     m_connect->setObjectName(QStringLiteral("connectButton"));

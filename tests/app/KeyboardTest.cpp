@@ -22,9 +22,11 @@
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
 #include <QApplication>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
 
 namespace vorlik::test {
@@ -55,19 +57,25 @@ TEST_F(KeyboardTest, TabKeysSwitchTabsAsAClickDoes)
         {"Alt+4", AppTab::analysis, AppTab::audioInfo},
     };
     app::RootView &root = shownView();
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.keys);
-        root.select(c.from);
-        LogLines ui(QStringLiteral("ui"));
-        // From inside a page, where the focus usually is.
-        root.page(c.from)->setFocus();
-        QTest::keySequence(QApplication::focusWidget() ? QApplication::focusWidget() : &root,
-                           QKeySequence(QString::fromLatin1(c.keys)));
-        EXPECT_EQ(root.selected(), c.to);
-        EXPECT_TRUE(root.tabButton(c.to)->isChecked());
-        EXPECT_TRUE(root.page(c.to)->isVisible());
-        EXPECT_EQ(web::DropRouter::shared().webTabActive, c.to == AppTab::analysis || c.to == AppTab::cinema);
-        EXPECT_EQ(ui.lines(), QStringList{QStringLiteral("tab switched to ") + app::title(c.to)});
+    // From inside a page, where the focus usually is, and from the tab row, where the focus
+    // follows the selected tab.
+    for (const bool fromTabRow : {false, true}) {
+        for (const Case &c : cases) {
+            SCOPED_TRACE(std::string(c.keys) + (fromTabRow ? " from the tab row" : " from the page"));
+            root.select(c.from);
+            LogLines ui(QStringLiteral("ui"));
+            QWidget *focus = fromTabRow ? root.tabButton(c.from) : root.page(c.from);
+            focus->setFocus(Qt::TabFocusReason);
+            QTest::keySequence(QApplication::focusWidget() ? QApplication::focusWidget() : &root,
+                               QKeySequence(QString::fromLatin1(c.keys)));
+            EXPECT_EQ(root.selected(), c.to);
+            EXPECT_TRUE(root.tabButton(c.to)->isChecked());
+            EXPECT_TRUE(root.page(c.to)->isVisible());
+            EXPECT_EQ(web::DropRouter::shared().webTabActive, c.to == AppTab::analysis || c.to == AppTab::cinema);
+            EXPECT_EQ(ui.lines(), QStringList{QStringLiteral("tab switched to ") + app::title(c.to)});
+            if (fromTabRow)
+                EXPECT_TRUE(root.tabButton(c.to)->hasFocus());
+        }
     }
 }
 
@@ -85,6 +93,43 @@ TEST_F(KeyboardTest, ReturnAndEnterPressTheFocusedButton)
     QTest::keyClick(root.pill(), Qt::Key_Return);
     EXPECT_TRUE(waitUntil([&] { return root.signInPopover()->isVisible(); }, 2000));
     root.signInPopover()->close();
+}
+
+TEST_F(KeyboardTest, AltKeysAreNotTypedIntoTheKeyFields)
+{
+    app::RootView &root = shownView();
+    struct Case {
+        const char *field;
+        std::function<QLineEdit *()> open;
+    };
+    const Case cases[] = {
+        {"sign-in",
+         [&] {
+             QTest::mouseClick(root.pill(), Qt::LeftButton);
+             EXPECT_TRUE(root.signInPopover()->isVisible());
+             return root.signInPopover()->keyField();
+         }},
+        {"Preferences",
+         [&] {
+             windows->showPreferences();
+             showActive(windows->preferences().window());
+             return windows->preferences().window()->findChild<QLineEdit *>(QStringLiteral("rememberedKeyField"));
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.field);
+        QLineEdit *field = c.open();
+        ASSERT_NE(field, nullptr);
+        field->setFocus();
+        // With their text, through the window as a keyboard sends them.
+        for (char digit : {'1', '2', '3', '4'})
+            QTest::keyClick(field->window()->windowHandle(), digit, Qt::AltModifier);
+        EXPECT_EQ(field->text(), QString());
+        QTest::keyClicks(field, QStringLiteral("k1"));
+        EXPECT_EQ(field->text(), QStringLiteral("k1"));
+        field->clear();
+        field->window()->close();
+    }
 }
 
 TEST_F(KeyboardTest, EscapeAndCtrlWCloseTheAuxiliaryWindows)
