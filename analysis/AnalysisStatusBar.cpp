@@ -16,7 +16,8 @@ using style::setTextColor;
 AnalysisStatusBar::AnalysisStatusBar(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("statusBar"));
-    m_status = new QLabel(this);
+    // A long status ends in an ellipsis, whole in its tooltip and for a screen reader.
+    m_status = new ElidedLabel(this, Qt::ElideRight);
     m_status->setObjectName(QStringLiteral("statusLine"));
     m_status->setTextFormat(Qt::PlainText);
     m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -40,12 +41,15 @@ AnalysisStatusBar::AnalysisStatusBar(QWidget *parent) : QWidget(parent)
     layout->addWidget(app);
 }
 
+QLabel *AnalysisStatusBar::statusLabel() const
+{
+    return m_status;
+}
+
 void AnalysisStatusBar::showStatus(const QString &status, qint64 analysedCount)
 {
-    if (m_status->text() != status) {
-        m_status->setText(status);
-        m_status->setToolTip(status);
-    }
+    if (m_status->fullText() != status)
+        m_status->setFullText(status);
     m_counter->setText(QStringLiteral("Files analysed this session: ") + QString::number(analysedCount));
 }
 

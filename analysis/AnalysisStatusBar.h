@@ -8,15 +8,18 @@ class QPushButton;
 
 namespace vorlik::analysis {
 
+class ElidedLabel;
+
 class AnalysisStatusBar : public QWidget {
     Q_OBJECT
 public:
     explicit AnalysisStatusBar(QWidget *parent = nullptr);
 
-    // The status label is set only when its text changed; the full text is its tool tip.
+    // The status label is set only when its text changed; shortened to its room, the full text
+    // is its tool tip.
     void showStatus(const QString &status, qint64 analysedCount);
 
-    QLabel *statusLabel() const { return m_status; }
+    QLabel *statusLabel() const;
     QLabel *counterLabel() const { return m_counter; }
     QPushButton *preferencesButton() const { return m_preferences; }
 
@@ -24,7 +27,7 @@ signals:
     void preferencesRequested();
 
 private:
-    QLabel *m_status;
+    ElidedLabel *m_status;
     QLabel *m_counter;
     QPushButton *m_preferences;
 };
