@@ -39,7 +39,9 @@ ConnectionPill::ConnectionPill(service::SessionStore &store, QWidget *parent)
     m_dot->setFixedSize(8, 8);
     m_status->setObjectName(QStringLiteral("pillStatus"));
     m_pending->setObjectName(QStringLiteral("pillPending"));
-    m_pending->setForegroundRole(QPalette::PlaceholderText);
+    QPalette pendingLook = m_pending->palette();
+    pendingLook.setColor(QPalette::WindowText, pendingColor());
+    m_pending->setPalette(pendingLook);
     for (QWidget *child : {m_dot, static_cast<QWidget *>(m_status), static_cast<QWidget *>(m_pending)})
         child->setAttribute(Qt::WA_TransparentForMouseEvents);
 
@@ -119,17 +121,28 @@ QSize ConnectionPill::sizeHint() const
     return layout() ? layout()->sizeHint() : QAbstractButton::sizeHint();
 }
 
+QColor ConnectionPill::pendingColor()
+{
+    // 4.5:1 and more on the pill's fill however dark a press makes it.
+    return {0x52, 0x52, 0x5a};
+}
+
+QColor ConnectionPill::fillColor(const QPalette &palette, bool pressed, bool hovered)
+{
+    const QColor fill = palette.color(QPalette::Button);
+    if (pressed)
+        return fill.darker(112);
+    if (hovered)
+        return fill.darker(104);
+    return fill;
+}
+
 void ConnectionPill::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    QColor fill = palette().color(QPalette::Button);
-    if (isDown())
-        fill = fill.darker(112);
-    else if (underMouse())
-        fill = fill.darker(104);
-    painter.setBrush(fill);
+    painter.setBrush(fillColor(palette(), isDown(), underMouse()));
     painter.setPen(palette().color(QPalette::Mid));
     painter.drawRoundedRect(area, area.height() / 2, area.height() / 2);
     if (hasFocus()) {

@@ -26,6 +26,9 @@ public:
     static QString stateText(const service::ConnectionState &state);
     // "· 2 usage pending" while reports wait, else empty.
     static QString pendingText(int pendingUsageCount);
+    // The pending count's grey, and the pill's fill as it is, hovered or pressed.
+    static QColor pendingColor();
+    static QColor fillColor(const QPalette &palette, bool pressed, bool hovered);
 
     bool isBusy() const;
     QMenu *signOutMenu() const { return m_menu; }

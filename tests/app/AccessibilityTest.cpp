@@ -2,7 +2,9 @@
 // states and actions of the shell's controls; and how the keyboard's focus shows.
 #include "analysis/AnalysisCard.h"
 #include "analysis/AnalysisItemCard.h"
+#include "analysis/AnalysisStatusBar.h"
 #include "analysis/AnalysisView.h"
+#include "analysis/PageStyle.h"
 #include "app/AppTab.h"
 #include "app/AppWindows.h"
 #include "app/BuildTag.h"
@@ -203,6 +205,10 @@ TEST_F(AccessibilityTest, StatusTextsHaveContrastOnTheirBackgrounds)
         {"Sign-in failed", analysis::AnalysisView::connectionColor(ConnectionState::failed(QStringLiteral("x"))), card},
         {"Offline", analysis::AnalysisView::connectionColor(ConnectionState::disconnected()), card},
         {"failed card", analysis::AnalysisCard::failedColor(), failedFill},
+        {"failed card's secondary text", analysis::style::secondaryText, failedFill},
+        {"usage pending", app::ConnectionPill::pendingColor(), app::ConnectionPill::fillColor(view->palette(), false, false)},
+        {"usage pending, hovered", app::ConnectionPill::pendingColor(), app::ConnectionPill::fillColor(view->palette(), false, true)},
+        {"usage pending, pressed", app::ConnectionPill::pendingColor(), app::ConnectionPill::fillColor(view->palette(), true, false)},
         {"queue done", convert::QueueModel::doneColor(), row},
         {"queue failed", convert::QueueModel::failedColor(), row},
         {"FFmpeg install failed", ffmpeg::FFmpegInstallSheet::failedColor(), QApplication::palette().color(QPalette::Window)},
@@ -252,16 +258,31 @@ TEST_F(AccessibilityTest, TheConvertCardsButtonsAreToldApart)
     names.removeDuplicates();
     EXPECT_EQ(names.size(), 4) << names.join(QStringLiteral(", ")).toStdString();
 
-    // A picker is named by its label; its value is the choice.
+    // A picker is named by its label; its value is the choice, and its choices are its items,
+    // the current one selected.
     QStringList pickers;
     for (auto *picker : view->page(AppTab::convert)->findChildren<QComboBox *>(QStringLiteral("picker"))) {
-        if (picker->count() == 0) { // signed out, no presets listed: any choice will do
+        {
+            // Signed out, no presets listed: any choices will do.
             const QSignalBlocker quiet(picker);
-            picker->addItem(QStringLiteral("AAC 256 kbps"));
+            if (picker->count() == 0)
+                picker->addItems({QStringLiteral("AAC 256 kbps"), QStringLiteral("MP3 320 kbps")});
+            picker->setCurrentIndex(picker->count() - 1);
         }
         QAccessibleInterface *shown = QAccessible::queryAccessibleInterface(picker);
         pickers.append(shown->text(QAccessible::Name));
+        SCOPED_TRACE(pickers.back().toStdString());
         EXPECT_EQ(shown->text(QAccessible::Value), picker->currentText());
+        ASSERT_EQ(shown->childCount(), picker->count());
+        for (int row = 0; row < picker->count(); ++row) {
+            QAccessibleInterface *item = shown->child(row);
+            ASSERT_NE(item, nullptr) << row;
+            EXPECT_EQ(item->role(), QAccessible::ListItem);
+            EXPECT_EQ(item->text(QAccessible::Name), picker->itemText(row));
+            EXPECT_EQ(item->state().selected, row == picker->currentIndex()) << row;
+            EXPECT_EQ(item->parent(), shown);
+            EXPECT_EQ(shown->indexOfChild(item), row);
+        }
     }
     pickers.sort();
     EXPECT_EQ(pickers, (QStringList{QStringLiteral("CODEC"), QStringLiteral("TARGET")}));
@@ -304,6 +325,8 @@ TEST_F(AccessibilityTest, AtTheMinimumWidthLongTextsAreShortenedNotCut)
     ASSERT_EQ(page->itemCards().size(), 1);
     analysis::AnalysisItemCard *card = page->itemCards().front();
     ASSERT_TRUE(waitUntil([&] { return card->clearButton()->isVisibleTo(card); }));
+    const QString finished = QStringLiteral("Queue finished \u2014 12 analysed, 3 failed. Click a red card for details.");
+    page->runner().setStatusLine(finished);
     view->resize(view->minimumSize());
     spinEventLoop(50);
     saveScreenshot(view.get(), QStringLiteral("analysis-card-long-name-minimum-width"));
@@ -317,6 +340,13 @@ TEST_F(AccessibilityTest, AtTheMinimumWidthLongTextsAreShortenedNotCut)
     EXPECT_EQ(card->nameLabel()->toolTip(), name);
     EXPECT_EQ(QAccessible::queryAccessibleInterface(card->nameLabel())->text(QAccessible::Name), name);
     EXPECT_TRUE(card->nameLabel()->text().contains(QChar(0x2026))) << "the name is shortened in its middle";
+
+    QLabel *status = page->statusBar()->statusLabel();
+    EXPECT_LE(status->fontMetrics().horizontalAdvance(status->text()), status->contentsRect().width())
+        << "the status line fits: " << status->text().toStdString();
+    EXPECT_TRUE(status->text().endsWith(QChar(0x2026))) << "the status line ends in an ellipsis";
+    EXPECT_EQ(status->toolTip(), finished);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Name), finished);
 
     for (auto *program : view->findChildren<QLabel *>(QStringLiteral("appLabel")))
         if (program->isVisible())
