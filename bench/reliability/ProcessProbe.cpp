@@ -1,6 +1,7 @@
 #include "bench/reliability/ProcessProbe.h"
 
 #include "bench/support/BenchSupport.h"
+#include "tests/support/ChildProcesses.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -38,29 +39,7 @@ int ProcessProbe::openDescriptors()
 
 QList<ProcessProbe::Child> ProcessProbe::children()
 {
-    QList<Child> found;
-    const pid_t self = ::getpid();
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &pid : pids) {
-        bool number = false;
-        const pid_t id = pid.toInt(&number);
-        if (!number)
-            continue;
-        QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        // "pid (comm) state ppid ...": the name may hold spaces and parentheses.
-        const QByteArray line = stat.readAll();
-        const qsizetype open = line.indexOf('(');
-        const qsizetype close = line.lastIndexOf(')');
-        if (open < 0 || close < open)
-            continue;
-        const QList<QByteArray> rest = line.mid(close + 2).split(' ');
-        if (rest.size() < 2 || rest.at(1).toInt() != self)
-            continue;
-        found.append(Child{id, QString::fromUtf8(line.mid(open + 1, close - open - 1)), rest.at(0).isEmpty() ? '?' : rest.at(0).front()});
-    }
-    return found;
+    return test::childProcessesOf(::getpid());
 }
 
 QStringList ProcessProbe::leftovers(const QStringList &folders, const QStringList &prefixes)

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "tests/support/ChildProcesses.h"
+
 #include <sys/types.h>
 
 namespace vorlik::soak {
@@ -16,11 +18,7 @@ struct ProcessProbe {
     static int openDescriptors(); // entries of /proc/self/fd
     static QStringList descriptorTargets(); // what each one is open on
     // The processes whose parent is this one (zombies included), with their command names.
-    struct Child {
-        pid_t pid = 0;
-        QString name;
-        char state = '?';
-    };
+    using Child = test::ChildProcess;
     static QList<Child> children();
     // Entries directly in each folder, and in its subfolders, whose names begin with one of
     // the prefixes.

@@ -1,5 +1,6 @@
 // `vorlik convert` run as a user would, against the stand-in service, on real media.
 #include "tests/convert/TestMedia.h"
+#include "tests/support/ChildProcesses.h"
 #include "tests/support/DevServer.h"
 #include "tests/support/TestFiles.h"
 
@@ -76,25 +77,12 @@ protected:
     QTemporaryDir m_dir;
 };
 
-// The processes whose parent is `parent`, from /proc.
+// The pids of the processes whose parent is `parent`.
 QList<pid_t> childrenOf(pid_t parent)
 {
     QList<pid_t> children;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool number = false;
-        const pid_t pid = pid_t(entry.toInt(&number));
-        if (!number)
-            continue;
-        // A process may end between the listing and the read: it is no child then.
-        QFile statFile(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
-        if (!statFile.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray stat = statFile.readAll();
-        // "pid (name) state ppid ...": the name may hold spaces, so read after its last ')'.
-        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields.at(1).toInt() == parent)
-            children << pid;
-    }
+    for (const vorlik::test::ChildProcess &child : vorlik::test::childProcessesOf(parent))
+        children << child.pid;
     return children;
 }
 
