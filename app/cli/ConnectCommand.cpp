@@ -57,4 +57,12 @@ QCoro::Task<int> runConnectCommand(CommandLine line, QTextStream &out, QTextStre
     co_return (co_await signIn(store, line, out, err)) ? exitSucceeded : exitSignInFailed;
 }
 
+bool presetListUnavailable(const service::SessionStore &store, QTextStream &err)
+{
+    if (!store.scriptsUnavailable())
+        return false;
+    err << "✗ Connected, but the service's preset list is unavailable." << Qt::endl;
+    return true;
+}
+
 } // namespace vorlik::app

@@ -18,6 +18,10 @@ QString pillText(const service::SessionStore &store);
 // Signs `store` in as `connect` does; true when it ends connected. Failures are printed.
 QCoro::Task<bool> signIn(service::SessionStore &store, const CommandLine &line, QTextStream &out, QTextStream &err);
 
+// True, having said so on `err`, when the signed-in store could not get the service's preset list:
+// the commands that need presets stop there rather than fail each file for a missing preset.
+bool presetListUnavailable(const service::SessionStore &store, QTextStream &err);
+
 QCoro::Task<int> runConnectCommand(CommandLine line, QTextStream &out, QTextStream &err);
 
 } // namespace vorlik::app

@@ -130,6 +130,8 @@ QCoro::Task<int> runConvertCommand(CommandLine line, QTextStream &out, QTextStre
     QCoro::Task<bool> signingIn = signIn(store, line, out, err);
     if (!co_await signingIn)
         co_return exitSignInFailed;
+    if (presetListUnavailable(store, err))
+        co_return exitFailed;
 
     ConvertRunner runner;
     runner.setSimultaneousConversions(jobs.value_or(ConvertRunner::simultaneousConversions(platform::Settings::standard())));

@@ -45,10 +45,8 @@ QCoro::Task<int> runPresetsCommand(CommandLine line, QTextStream &out, QTextStre
     // With --json the standard output holds the document alone; the pill's texts go with the errors.
     if (!co_await signIn(store, line, json ? err : out, err))
         co_return exitSignInFailed;
-    if (store.scriptsUnavailable()) {
-        err << "✗ Connected, but the service's preset list is unavailable." << Qt::endl;
+    if (presetListUnavailable(store, err))
         co_return exitFailed;
-    }
     if (json) {
         QCoro::Task<QByteArray> fetching = presetDocument(store.session() ? store.session()->accessToken : QString(), err);
         const QByteArray document = co_await fetching;

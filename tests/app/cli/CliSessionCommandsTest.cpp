@@ -229,6 +229,22 @@ TEST_F(CliSession, PresetsJsonPrintsOnlyADocumentThatDecodes)
     EXPECT_TRUE(result.err.contains(QStringLiteral("\n✗ The service's preset list could not be read ("))) << result.err.toStdString();
 }
 
+TEST_F(CliSession, ConvertWithoutAPresetListSaysSoBeforeQueueingAnything)
+{
+    server().addFault(QJsonObject{{"method", "GET"}, {"path", "/v1/presets"}, {"action", "status"}, {"status", 500}, {"count", -1}});
+    QTemporaryDir folder;
+    const QString source = folder.filePath(QStringLiteral("a.wav"));
+    QFile file(source);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    const CliResult result = runCli({"--base-url", base(), "--key", server().demoKey(), "convert", "--preset", "audio-m4a",
+                                     "--output-dir", folder.path(), source});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.err.contains(QStringLiteral("✗ Connected, but the service's preset list is unavailable.\n")))
+        << result.err.toStdString();
+    EXPECT_FALSE(result.out.contains(QStringLiteral("a.wav"))) << "nothing is queued: " << result.out.toStdString();
+}
+
 TEST_F(CliSession, LogoutSignsOutOnTheServiceAndDisconnects)
 {
     const CliResult result = runCli({"--base-url", base(), "--key", server().demoKey(), "logout"});
