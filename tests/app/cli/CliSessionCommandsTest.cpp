@@ -1,265 +1,139 @@
-// The command-line client's sign-in, sign-out and keyring commands, run as a user would: against
-// the stand-in service, inside a private keyring (tests/support/with-keyring) or where no keyring
-// can be reached.
-#include "tests/support/DevServer.h"
+// The command-line client's service and session commands (health, connect, presets, logout, the
+// key from an option, a file, standard input or the keyring), run as a user would against the
+// stand-in service: inside a private keyring (tests/support/with-keyring) or where none can be
+// reached.
+#include "tests/app/cli/CliTest.h"
+#include "tests/support/TestFiles.h"
 
-#include <gtest/gtest.h>
-
-#include <QDir>
 #include <QDirIterator>
-#include <QJsonArray>
 #include <QJsonObject>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
+
+using namespace vorlik::test;
 
 namespace {
 
-struct CliResult {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-CliResult runProgram(const QString &program, const QStringList &arguments,
-                     const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    process.waitForFinished(120000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
-}
-
-CliResult runCli(const QStringList &arguments,
-                 const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
-{
-    return runProgram(QStringLiteral(VORLIK_CLI_PATH), arguments, environment);
-}
-
-// The client with `input` on its standard input (a pipe, not a terminal).
-CliResult runCliWithInput(const QStringList &arguments, const QByteArray &input)
-{
-    QProcess process;
-    process.start(QStringLiteral(VORLIK_CLI_PATH), arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    process.waitForFinished(120000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
-}
-
-// Runs a shell script inside its own unlocked keyring; "$VORLIK" is the client.
-CliResult runInKeyring(const QString &script)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("VORLIK"), QStringLiteral(VORLIK_CLI_PATH));
-    return runProgram(QStringLiteral(VORLIK_WITH_KEYRING_PATH), {QStringLiteral("bash"), QStringLiteral("-c"), script},
-                      environment);
-}
+class CliSession : public CliTest {};
 
 // No session bus can be reached, so no keyring either.
-QProcessEnvironment withoutBus()
+const QMap<QString, QString> noBus{{QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/vorlik-bus")}};
+
+QJsonObject presetsFault(int status, int count = 1)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/vorlik-bus"));
-    return environment;
+    return {{"method", "GET"}, {"path", "/v1/presets"}, {"action", "status"}, {"status", status}, {"count", count}};
 }
 
-QStringList filesHolding(const QString &root, const QByteArray &secret)
+TEST_F(CliSession, EachCommandsStatusAndWordsAgainstTheService)
 {
-    QStringList found;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        QFile file(it.next());
-        if (file.open(QIODevice::ReadOnly) && file.readAll().contains(secret))
-            found.append(file.fileName());
+    QTemporaryDir folder;
+    const QString base = server().baseUrl().toString();
+    const QString keyFile = folder.filePath(QStringLiteral("key"));
+    writeFile(keyFile, server().demoKey().toUtf8() + "\n");
+    const QString source = folder.filePath(QStringLiteral("a.wav"));
+    writeFile(source, {});
+    const QString probe = QStringLiteral("vk_cli_nowhere_probe_77d1");
+    QMap<QString, QString> kde = noBus; // a desktop whose keyring QtKeychain would leave for a plain file
+    kde.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("KDE"));
+    kde.insert(QStringLiteral("KDE_SESSION_VERSION"), QStringLiteral("4"));
+    const QString connected = QStringLiteral("^Connecting…\nConnected — demo-client\n");
+    const struct Row {
+        const char *what;
+        QStringList arguments;
+        int status;
+        QString out, err;
+        QList<QJsonObject> faults = {};
+        ProgramSetting setting = {};
+        QString counted = {}; // a path whose requests are counted ("" for all of them)
+        int count = -1;       // -1: not counted
+    } rows[] = {
+        {"health", {"--base-url", base, "health"}, 0, "^1.2.24 (27) · Server ", "^$"},
+        {"no service", {"--base-url", "http://127.0.0.1:1", "health"}, 1, "^1.2.24 (27)\n", ""},
+        {"connect", signedIn() << "connect", 0, connected + "$", "^$", {}, {}, "/v1/auth/activate", 1},
+        {"wrong key", with("not-a-key") << "connect", 3, "Sign in failed", "✗ Server error 401: "},
+        {"empty key", with("   ") << "connect", 3, "", "Enter your client key first.", {}, {}, "", 0},
+        {"no key anywhere", {"--base-url", base, "connect"}, 3, "^Not connected\n$", "", {}, {noBus}, "", 0},
+        {"key file", {"--base-url", base, "--key-file", keyFile, "connect"}, 0, connected + "$", "^$", {}, {noBus},
+         "/v1/auth/activate", 1},
+        {"key on input", {"--base-url", base, "--key", "-", "connect"}, 0, connected + "$", "^$", {},
+         {{}, server().demoKey().toUtf8() + "\r\n"}, "/v1/auth/activate", 1},
+        {"no key file", {"--base-url", base, "--key-file", folder.filePath("none"), "connect"}, 2, "^$",
+         "^vorlik: cannot read the key file " + folder.filePath("none"), {}, {noBus}},
+        {"a command without a key reads none", {"--base-url", base, "--key-file", folder.filePath("none"), "health"}, 0,
+         "", "^$", {}, {noBus}},
+        {"remember blanks", {"remember-key", "   "}, 1, "^$", "^Enter a client key first.\n$", {}, {noBus}},
+        {"remember blank input", {"remember-key", "-"}, 1, "^$", "^Enter a client key first.\n$", {}, {noBus, " \t\n"}},
+        {"remember without keyring", {"remember-key", probe}, 1, "^$",
+         "^Could not save: the keyring reported an error (5).\n$", {}, {noBus}},
+        {"remember without keyring on KDE", {"remember-key", probe}, 1, "^$",
+         "^Could not save: the keyring reported an error (", {}, {kde}},
+        {"forget without keyring", {"forget-key"}, 1, "^$", "^Could not remove: the keyring reported an error (5).\n$", {},
+         {noBus}},
+        {"session rejected", signedIn() << "connect", 3, "^Connecting…\nSign in failed\n$",
+         "^✗ The server rejected this session — check your client key.\n$", {presetsFault(403)}},
+        {"no preset list", signedIn() << "presets", 1, connected + "$", "preset list is unavailable", {presetsFault(500)}},
+        // The sign-in's fetch answered as usual, the second one with JSON that is no preset list.
+        {"presets --json undecodable", signedIn() << "presets" << "--json", 1, "^$",
+         "\n✗ The service's preset list could not be read (",
+         {{{"method", "GET"}, {"path", "/v1/presets"}, {"action", "delay"}, {"delay_ms", 0}},
+          {{"method", "GET"}, {"path", "/v1/presets"}, {"action", "status"}, {"status", 200}, {"body", "{\"presets\": 7}"}}}},
+        {"convert without a preset list queues nothing",
+         signedIn() << "convert" << "--preset" << "audio-m4a" << "--output-dir" << folder.path() << source, 1,
+         connected + "$", "✗ Connected, but the service's preset list is unavailable.\n", {presetsFault(500, -1)}},
+        {"logout", signedIn() << "logout", 0, connected + "Not connected\n$", "^$", {}, {}, "/v1/auth/logout", 1},
+        {"logout unanswered", signedIn() << "logout", 1, "Not connected\n$", "^✗ The service did not confirm the sign-out.\n$",
+         {{{"method", "POST"}, {"path", "/v1/auth/logout"}, {"action", "close"}, {"count", -1}}}},
+    };
+    for (const Row &row : rows) {
+        server().reset();
+        for (const QJsonObject &fault : row.faults)
+            server().addFault(fault);
+        expectRun(cli(row.arguments, row.setting), row.status, row.out, row.err, row.what);
+        if (row.count >= 0) {
+            EXPECT_EQ(requestsTo(row.counted), row.count) << row.what;
+        }
     }
-    return found;
+    // The key that could not be remembered is nowhere in the home folder either.
+    for (QDirIterator it(QDir::homePath(), QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
+         it.hasNext();)
+        EXPECT_FALSE(readFile(it.next()).contains(probe.toUtf8())) << it.filePath().toStdString();
 }
-
-class CliSession : public ::testing::Test {
-protected:
-    void SetUp() override { server().reset(); }
-    static vorlik::test::DevServer &server() { return vorlik::test::DevServer::shared(); }
-    static QString base() { return server().baseUrl().toString(); }
-
-    static QList<QJsonObject> requestsTo(const QString &path)
-    {
-        QList<QJsonObject> found;
-        for (const QJsonValue &entry : server().requests())
-            if (entry.toObject().value(QStringLiteral("path")).toString() == path)
-                found.append(entry.toObject());
-        return found;
-    }
-};
-
-} // namespace
 
 TEST_F(CliSession, ARememberedKeyConnectsUntilItIsForgotten)
 {
-    const QString script = QStringLiteral(
-        "printf '  %1  \\n' | \"$VORLIK\" remember-key - || exit 11\n"
-        "\"$VORLIK\" --base-url %2 connect || exit 12\n"
-        "\"$VORLIK\" forget-key || exit 13\n"
-        "\"$VORLIK\" forget-key || exit 14\n"
-        "\"$VORLIK\" --base-url %2 connect && exit 15\n"
-        "exit 0\n").arg(server().demoKey(), base());
-    const CliResult result = runInKeyring(script);
-    ASSERT_EQ(result.exitCode, 0) << result.out.toStdString() << result.err.toStdString();
-    EXPECT_EQ(result.out,
-              QStringLiteral("Saved — the app connects with this key automatically on launch.\n"
-                             "Connecting…\n"
-                             "Connected — demo-client\n"
-                             "Removed — the app will no longer auto-connect.\n"
-                             "Removed — the app will no longer auto-connect.\n"
-                             "Not connected\n"));
-    EXPECT_TRUE(result.err.contains("✗ No client key")) << result.err.toStdString();
-    // The remembered key, read from standard input, was trimmed, and only the one connect with
-    // it reached the service.
-    EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/activate")).size(), 1);
+    const QString script = QStringLiteral("printf '  %1  \\n' | \"$VORLIK\" remember-key - || exit 11\n"
+                                          "\"$VORLIK\" --base-url %2 connect || exit 12\n"
+                                          "\"$VORLIK\" forget-key || exit 13\n"
+                                          "\"$VORLIK\" forget-key || exit 14\n"
+                                          "\"$VORLIK\" --base-url %2 connect && exit 15\n"
+                                          "exit 0\n")
+                               .arg(server().demoKey(), server().baseUrl().toString());
+    const ProgramRun run = runProgram(QStringLiteral(VORLIK_WITH_KEYRING_PATH), {"bash", "-c", script},
+                                      {{{QStringLiteral("VORLIK"), QStringLiteral(VORLIK_CLI_PATH)}}});
+    expectRun(run, 0,
+              "^Saved — the app connects with this key automatically on launch.\nConnecting…\nConnected — demo-client\n"
+              "Removed — the app will no longer auto-connect.\nRemoved — the app will no longer auto-connect.\n"
+              "Not connected\n$",
+              "✗ No client key", "keyring");
+    // The key read from standard input was trimmed, and only the one connect with it reached the service.
+    EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/activate")), 1);
 }
 
-TEST_F(CliSession, TheKeyComesFromAFileOrStandardInputWithoutAppearingOnTheCommandLine)
+TEST_F(CliSession, PresetsListsEveryCardsPresetAndJsonIsTheServicesDocument)
 {
-    QTemporaryDir folder;
-    const QString keyFile = folder.filePath(QStringLiteral("key"));
-    QFile file(keyFile);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(server().demoKey().toUtf8() + "\n");
-    file.close();
-    const QString connected = QStringLiteral("Connecting…\nConnected — demo-client\n");
+    const ProgramRun text = cli(signedIn() << "presets");
+    expectRun(text, 0, "normalise-video-14lkfs\tvideo", "^$", "presets");
+    EXPECT_TRUE(text.out.contains("\tnormalise\t") && text.out.contains("\taudio\t")) << text.out.toStdString();
 
-    const CliResult fromFile = runCli({"--base-url", base(), "--key-file", keyFile, "connect"}, withoutBus());
-    EXPECT_EQ(fromFile.exitCode, 0) << fromFile.err.toStdString();
-    EXPECT_EQ(fromFile.out, connected);
-
-    const CliResult fromInput = runCliWithInput({"--base-url", base(), "--key", "-", "connect"},
-                                                server().demoKey().toUtf8() + "\r\n");
-    EXPECT_EQ(fromInput.exitCode, 0) << fromInput.err.toStdString();
-    EXPECT_EQ(fromInput.out, connected);
-
-    const CliResult missing = runCli({"--base-url", base(), "--key-file", folder.filePath("none"), "connect"}, withoutBus());
-    EXPECT_EQ(missing.exitCode, 2);
-    EXPECT_TRUE(missing.err.startsWith(QStringLiteral("vorlik: cannot read the key file ") + folder.filePath("none")))
-        << missing.err.toStdString();
-    // A command that needs no key does not read one.
-    const CliResult health = runCli({"--base-url", base(), "--key-file", folder.filePath("none"), "health"}, withoutBus());
-    EXPECT_EQ(health.exitCode, 0) << health.err.toStdString();
-
-    const CliResult help = runCli({"--help"});
-    EXPECT_TRUE(help.out.contains(QStringLiteral("--key-file PATH"))) << help.out.toStdString();
-    EXPECT_TRUE(help.out.contains(QStringLiteral("--key -"))) << help.out.toStdString();
-    // Two activations, both with the key as it was written, without its line ending.
-    const QList<QJsonObject> activations = requestsTo(QStringLiteral("/v1/auth/activate"));
-    EXPECT_EQ(activations.size(), 2);
+    const ProgramRun json = cli(signedIn() << "presets" << "--json");
+    ASSERT_EQ(json.status, 0) << json.err.toStdString();
+    EXPECT_EQ(json.out.count('\n'), 1) << "the document alone, on one line:\n" << json.out.toStdString();
+    QJsonObject sent = QJsonDocument::fromJson(server().call("GET", "/v1/presets", {}, bearer()).second).object();
+    QJsonObject printed = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    ASSERT_FALSE(sent.isEmpty());
+    // The time it was made is the only member that may differ between two answers.
+    sent.remove("generated_at");
+    printed.remove("generated_at");
+    EXPECT_EQ(printed, sent);
 }
 
-TEST_F(CliSession, RememberKeyWithOnlySpacesTouchesNoKeyring)
-{
-    const CliResult result = runCli({"remember-key", "   "}, withoutBus());
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, QStringLiteral("Enter a client key first.\n"));
-    const CliResult fromInput = runCliWithInput({"remember-key", "-"}, " \t\n");
-    EXPECT_EQ(fromInput.exitCode, 1);
-    EXPECT_EQ(fromInput.err, QStringLiteral("Enter a client key first.\n"));
-}
-
-TEST_F(CliSession, WithoutAKeyringTheKeyIsNotRememberedAnywhere)
-{
-    const QString key = QStringLiteral("vk_cli_nowhere_probe_77d1");
-    const CliResult saved = runCli({"remember-key", key}, withoutBus());
-    EXPECT_EQ(saved.exitCode, 1);
-    EXPECT_EQ(saved.err, QStringLiteral("Could not save: the keyring reported an error (5).\n"));
-    EXPECT_TRUE(saved.out.isEmpty());
-
-    // A desktop whose keyring QtKeychain would fall back from to a plain-text file.
-    QProcessEnvironment kde = withoutBus();
-    kde.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("KDE"));
-    kde.insert(QStringLiteral("KDE_SESSION_VERSION"), QStringLiteral("4"));
-    const CliResult fallback = runCli({"remember-key", key}, kde);
-    EXPECT_EQ(fallback.exitCode, 1);
-    EXPECT_TRUE(fallback.err.startsWith(QStringLiteral("Could not save: the keyring reported an error (")));
-
-    EXPECT_EQ(filesHolding(QDir::homePath(), key.toUtf8()), QStringList());
-
-    const CliResult removed = runCli({"forget-key"}, withoutBus());
-    EXPECT_EQ(removed.exitCode, 1);
-    EXPECT_EQ(removed.err, QStringLiteral("Could not remove: the keyring reported an error (5).\n"));
-}
-
-TEST_F(CliSession, ConnectWithoutAnyKeyShowsNotConnectedAndSendsNothing)
-{
-    const CliResult result = runCli({"--base-url", base(), "connect"}, withoutBus());
-    EXPECT_EQ(result.exitCode, 3);
-    EXPECT_EQ(result.out, QStringLiteral("Not connected\n"));
-    EXPECT_EQ(server().requests().size(), 0);
-}
-
-TEST_F(CliSession, ARejectedSessionShowsTheStoresMessage)
-{
-    server().addFault(QJsonObject{{"method", "GET"}, {"path", "/v1/presets"}, {"action", "status"}, {"status", 403}});
-    const CliResult result = runCli({"--base-url", base(), "--key", server().demoKey(), "connect"});
-    EXPECT_EQ(result.exitCode, 3);
-    EXPECT_EQ(result.out, QStringLiteral("Connecting…\nSign in failed\n"));
-    EXPECT_EQ(result.err, QStringLiteral("✗ The server rejected this session — check your client key.\n"));
-}
-
-TEST_F(CliSession, PresetsWithoutAPresetListConnectsButFails)
-{
-    server().addFault(QJsonObject{{"method", "GET"}, {"path", "/v1/presets"}, {"action", "status"}, {"status", 500}});
-    const CliResult result = runCli({"--base-url", base(), "--key", server().demoKey(), "presets"});
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.out, QStringLiteral("Connecting…\nConnected — demo-client\n"));
-    EXPECT_TRUE(result.err.contains("preset list is unavailable")) << result.err.toStdString();
-}
-
-// The document `presets --json` prints is fetched again after signing in, and checked as the
-// sign-in's was: a preset list that does not decode is not printed.
-TEST_F(CliSession, PresetsJsonPrintsOnlyADocumentThatDecodes)
-{
-    // The sign-in's fetch is answered as usual, the second one with JSON that is no preset list.
-    server().addFault(QJsonObject{{"method", "GET"}, {"path", "/v1/presets"}, {"action", "delay"}, {"delay_ms", 0}});
-    server().addFault(QJsonObject{
-        {"method", "GET"}, {"path", "/v1/presets"}, {"action", "status"}, {"status", 200}, {"body", "{\"presets\": 7}"}});
-    const CliResult result = runCli({"--base-url", base(), "--key", server().demoKey(), "presets", "--json"});
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.out, QString());
-    EXPECT_TRUE(result.err.contains(QStringLiteral("\n✗ The service's preset list could not be read ("))) << result.err.toStdString();
-}
-
-TEST_F(CliSession, ConvertWithoutAPresetListSaysSoBeforeQueueingAnything)
-{
-    server().addFault(QJsonObject{{"method", "GET"}, {"path", "/v1/presets"}, {"action", "status"}, {"status", 500}, {"count", -1}});
-    QTemporaryDir folder;
-    const QString source = folder.filePath(QStringLiteral("a.wav"));
-    QFile file(source);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-    const CliResult result = runCli({"--base-url", base(), "--key", server().demoKey(), "convert", "--preset", "audio-m4a",
-                                     "--output-dir", folder.path(), source});
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.err.contains(QStringLiteral("✗ Connected, but the service's preset list is unavailable.\n")))
-        << result.err.toStdString();
-    EXPECT_FALSE(result.out.contains(QStringLiteral("a.wav"))) << "nothing is queued: " << result.out.toStdString();
-}
-
-TEST_F(CliSession, LogoutSignsOutOnTheServiceAndDisconnects)
-{
-    const CliResult result = runCli({"--base-url", base(), "--key", server().demoKey(), "logout"});
-    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
-    EXPECT_EQ(result.out, QStringLiteral("Connecting…\nConnected — demo-client\nNot connected\n"));
-    const QList<QJsonObject> logouts = requestsTo(QStringLiteral("/v1/auth/logout"));
-    ASSERT_EQ(logouts.size(), 1);
-    EXPECT_EQ(logouts.first().value("method").toString(), QStringLiteral("POST"));
-}
-
-TEST_F(CliSession, ALogoutTheServiceNeverAnsweredStillDisconnectsButFails)
-{
-    server().addFault(QJsonObject{{"method", "POST"}, {"path", "/v1/auth/logout"}, {"action", "close"}, {"count", -1}});
-    const CliResult result = runCli({"--base-url", base(), "--key", server().demoKey(), "logout"});
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_TRUE(result.out.endsWith(QStringLiteral("Not connected\n"))) << result.out.toStdString();
-    EXPECT_EQ(result.err, QStringLiteral("✗ The service did not confirm the sign-out.\n"));
-}
+} // namespace
