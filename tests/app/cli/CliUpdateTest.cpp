@@ -2,6 +2,7 @@
 // service over HTTPS; `update install` replaces a copy of the project's own bundle, and a copy
 // laid out as the package installs it leaves its update to the package manager.
 #include "tests/support/DevServer.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -11,22 +12,12 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QThread>
 
-using vorlik::test::DevServer;
+using namespace vorlik::test;
 
 namespace {
-
-struct CliResult {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
 
 QTemporaryDir &updates()
 {
@@ -38,121 +29,53 @@ DevServer &server()
 {
     // The test's own admin calls go over HTTPS too.
     DevServer::trustTestCA();
-    static DevServer *instance = new DevServer(DevServer::tlsArguments() + QStringList{QStringLiteral("--updates"), updates().path()});
+    static DevServer *instance = new DevServer(DevServer::tlsArguments() + QStringList{"--updates", updates().path()});
     return *instance;
 }
 
 QString dataHome() { return qEnvironmentVariable("XDG_DATA_HOME"); }
 
-CliResult run(const QString &program, const QStringList &arguments, const QProcessEnvironment &extra = {})
+ProgramRun run(const QString &program, const QStringList &arguments, const ProgramSetting &setting = {})
 {
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &key : extra.keys())
-        environment.insert(key, extra.value(key));
-    process.setProcessEnvironment(environment);
-    const QStringList common{QStringLiteral("--base-url"), server().baseUrl().toString(), QStringLiteral("-testCACertificates"),
-                             QStringLiteral(VORLIK_TEST_CA)};
-    process.start(program, common + arguments);
-    process.waitForFinished(120000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    const QStringList common{"--base-url", server().baseUrl().toString(), "-testCACertificates", VORLIK_TEST_CA};
+    return runProgram(program, common + arguments, setting);
 }
 
-CliResult cli(const QStringList &arguments, const QProcessEnvironment &extra = {})
+ProgramRun cli(const QStringList &arguments, const ProgramSetting &setting = {})
 {
-    return run(QStringLiteral(VORLIK_CLI_PATH), arguments, extra);
+    return run(QStringLiteral(VORLIK_CLI_PATH), arguments, setting);
 }
 
-QString imageBase()
-{
-    QUrl url = server().baseUrl();
-    url.setPath(QStringLiteral("/tools/desktop"));
-    return url.toString();
-}
-
-// An image of the project's bundle relabelled as `version`/`build`, with its description.
+// Publishes an image of the project's bundle relabelled as `version`/`build`, with its
+// description, unless it is the one published last (making one takes a while).
 void publish(const QString &version, int build)
 {
-    QProcess script;
-    script.start(QStringLiteral(VORLIK_MAKE_UPDATE_IMAGE),
-                 {QStringLiteral("--version"), version, QStringLiteral("--build"), QString::number(build),
-                  QStringLiteral("--notes"), QStringLiteral("Better in every way."), QStringLiteral(VORLIK_APP_BUNDLE),
-                  updates().path(), imageBase()});
-    ASSERT_TRUE(script.waitForFinished(120000));
-    ASSERT_EQ(script.exitCode(), 0) << script.readAllStandardError().toStdString();
+    static QString published;
+    if (published == version)
+        return;
+    QUrl base = server().baseUrl();
+    base.setPath(QStringLiteral("/tools/desktop"));
+    const ProgramRun made = runProgram(QStringLiteral(VORLIK_MAKE_UPDATE_IMAGE),
+                                       {"--version", version, "--build", QString::number(build), "--notes", "Better in every way.",
+                                        VORLIK_APP_BUNDLE, updates().path(), base.toString()});
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    published = version;
 }
 
-bool waitFor(const std::function<bool()> &done)
+bool askedForAnImage()
 {
-    QDeadlineTimer deadline(60000);
-    while (!done() && !deadline.hasExpired())
-        QThread::msleep(50);
-    return done();
-}
-
-class CliUpdate : public ::testing::Test {
-protected:
-    void SetUp() override { server().reset(); }
-};
-
-TEST_F(CliUpdate, CheckSaysUpToDateOrWhatIsAvailable)
-{
-    publish(QStringLiteral("1.2.24"), 27);
-    CliResult result = cli({QStringLiteral("update"), QStringLiteral("check")});
-    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
-    EXPECT_EQ(result.out, QStringLiteral("Checking for updates…\nYou're up to date — 1.2.24\n"));
-
-    publish(QStringLiteral("1.2.25"), 28);
-    result = cli({QStringLiteral("update"), QStringLiteral("check")});
-    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
-    EXPECT_EQ(result.out, QStringLiteral("Checking for updates…\n1.2.25 (build 28) is available — you have "
-                                         "1.2.24\nBetter in every way.\n"));
-}
-
-TEST_F(CliUpdate, CheckFailureIsAnError)
-{
-    server().addFault({{QStringLiteral("path"), QStringLiteral("/tools/desktop/latest.json")},
-                       {QStringLiteral("action"), QStringLiteral("status")}, {QStringLiteral("status"), 502}});
-    const CliResult result = cli({QStringLiteral("update"), QStringLiteral("check")});
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.err, QStringLiteral("✗ The update server is unavailable.\n"));
-    EXPECT_EQ(cli({QStringLiteral("update"), QStringLiteral("now")}).exitCode, 2);
-}
-
-TEST_F(CliUpdate, DownloadFetchesAndVerifiesTheImage)
-{
-    publish(QStringLiteral("1.2.25"), 28);
-    const CliResult result = run(QStringLiteral(VORLIK_APP_BUNDLE "/Contents/MacOS/vorlik"), {QStringLiteral("update"), QStringLiteral("download")});
-    ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
-    const QString marker = QStringLiteral("✓ Downloaded and SHA-256 verified: ");
-    const qsizetype at = result.out.indexOf(marker);
-    ASSERT_GE(at, 0) << result.out.toStdString();
-    const QString path = result.out.mid(at + marker.size()).trimmed();
-    EXPECT_TRUE(result.out.contains(QStringLiteral("Downloading update…\n")));
-    EXPECT_EQ(vorlik::test::readFile(path), vorlik::test::readFile(updates().filePath(QStringLiteral("VorlikDesktop-1.2.25-28.tar.gz"))));
-    QFile::remove(path);
-}
-
-TEST_F(CliUpdate, DownloadAndInstallOutsideABundleAreRefusedClearly)
-{
-    publish(QStringLiteral("1.2.25"), 28);
-    for (const QString &action : {QStringLiteral("download"), QStringLiteral("install")}) {
-        const CliResult result = cli({QStringLiteral("update"), action});
-        EXPECT_EQ(result.exitCode, 1);
-        EXPECT_TRUE(result.err.startsWith(QStringLiteral("✗ Vorlik Desktop is not running from its app bundle (")))
-            << result.err.toStdString();
-    }
     for (const QJsonValue &request : server().requests())
-        EXPECT_FALSE(request.toObject().value(QStringLiteral("path")).toString().endsWith(QLatin1String(".tar.gz")));
+        if (request["path"].toString().endsWith(QLatin1String(".tar.gz")))
+            return true;
+    return false;
 }
 
 // Every entry below a folder with its size and modification time.
 QStringList listing(const QString &folder)
 {
     QStringList entries;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
+    for (QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+         it.hasNext();) {
         const QFileInfo info(it.next());
         entries << info.filePath() + u' ' + QString::number(info.size()) + u' '
                 + QString::number(info.lastModified().toMSecsSinceEpoch());
@@ -161,86 +84,111 @@ QStringList listing(const QString &folder)
     return entries;
 }
 
-TEST_F(CliUpdate, APackagedCopyLeavesTheUpdateToThePackageManagerAndTouchesNothing)
-{
-    publish(QStringLiteral("1.2.25"), 28);
-    // The layout the package puts under /usr: the program in bin/, the package's mark in
-    // share/vorlik-desktop/.
-    QTemporaryDir prefix;
-    const QString program = prefix.filePath(QStringLiteral("bin/vorlik"));
-    ASSERT_TRUE(QDir().mkpath(prefix.filePath(QStringLiteral("bin"))));
-    ASSERT_TRUE(QFile::copy(QStringLiteral(VORLIK_CLI_PATH), program));
-    vorlik::test::writeFile(prefix.filePath(QStringLiteral("share/vorlik-desktop/package-managed")), {});
-    const QStringList before = listing(prefix.path());
-    const QString note = QStringLiteral("This copy of Vorlik Desktop was installed by the package manager, so its updates come "
-                                        "through the package manager: install the newer vorlik-desktop package the way you "
-                                        "installed this one.");
+class CliUpdate : public ::testing::Test {
+protected:
+    void SetUp() override { server().reset(); }
+};
 
-    const CliResult checked = run(program, {QStringLiteral("update"), QStringLiteral("check")});
-    EXPECT_EQ(checked.exitCode, 0) << checked.err.toStdString();
-    EXPECT_EQ(checked.out.toStdString(), (QStringLiteral("Checking for updates…\n1.2.25 (build 28) is available — "
-                                                         "you have 1.2.24\nBetter in every way.\n")
-                                          + note + u'\n')
-                                             .toStdString());
-    for (const QString &action : {QStringLiteral("download"), QStringLiteral("install")}) {
-        const CliResult refused = run(program, {QStringLiteral("update"), action});
-        EXPECT_EQ(refused.exitCode, 1) << action.toStdString();
-        EXPECT_EQ(refused.err.toStdString(), (QStringLiteral("✗ ") + note + u'\n').toStdString()) << action.toStdString();
+TEST_F(CliUpdate, CheckSaysUpToDateOrWhatIsAvailableOrThatItFailed)
+{
+    publish("1.2.24", 27);
+    ProgramRun result = cli({"update", "check"});
+    EXPECT_EQ(result.status, 0) << result.err.toStdString();
+    EXPECT_EQ(result.out, "Checking for updates…\nYou're up to date — 1.2.24\n");
+
+    publish("1.2.25", 28);
+    result = cli({"update", "check"});
+    EXPECT_EQ(result.status, 0) << result.err.toStdString();
+    EXPECT_EQ(result.out, "Checking for updates…\n1.2.25 (build 28) is available — you have 1.2.24\nBetter in every way.\n");
+
+    server().addFault({{"path", "/tools/desktop/latest.json"}, {"action", "status"}, {"status", 502}});
+    result = cli({"update", "check"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "✗ The update server is unavailable.\n");
+}
+
+// A copy run from a build folder, and one laid out as the package puts it under /usr (the
+// program in bin/, the package's mark in share/vorlik-desktop/), neither download nor install,
+// and touch nothing; a bundle downloads and verifies the image.
+TEST_F(CliUpdate, OnlyABundleDownloadsOrInstalls)
+{
+    publish("1.2.25", 28);
+    QTemporaryDir prefix;
+    const QString packaged = prefix.filePath("bin/vorlik");
+    ASSERT_TRUE(QDir().mkpath(prefix.filePath("bin")));
+    ASSERT_TRUE(QFile::copy(VORLIK_CLI_PATH, packaged));
+    writeFile(prefix.filePath("share/vorlik-desktop/package-managed"), {});
+    const QStringList before = listing(prefix.path());
+    const QString note = "This copy of Vorlik Desktop was installed by the package manager, so its updates come through the "
+                         "package manager: install the newer vorlik-desktop package the way you installed this one.\n";
+
+    const ProgramRun checked = run(packaged, {"update", "check"});
+    EXPECT_EQ(checked.status, 0) << checked.err.toStdString();
+    EXPECT_EQ(checked.out, "Checking for updates…\n1.2.25 (build 28) is available — you have 1.2.24\nBetter in every way.\n" + note);
+    for (const char *action : {"download", "install"}) {
+        const ProgramRun loose = cli({"update", action});
+        EXPECT_EQ(loose.status, 1) << action;
+        EXPECT_TRUE(loose.err.startsWith("✗ Vorlik Desktop is not running from its app bundle (")) << loose.err.toStdString();
+        const ProgramRun refused = run(packaged, {"update", action});
+        EXPECT_EQ(refused.status, 1) << action;
+        EXPECT_EQ(refused.err, "✗ " + note) << action;
     }
-    for (const QJsonValue &request : server().requests())
-        EXPECT_FALSE(request.toObject().value(QStringLiteral("path")).toString().endsWith(QLatin1String(".tar.gz")));
+    EXPECT_FALSE(askedForAnImage());
     EXPECT_EQ(listing(prefix.path()), before);
+
+    const ProgramRun downloaded = run(VORLIK_APP_BUNDLE "/Contents/MacOS/vorlik", {"update", "download"});
+    ASSERT_EQ(downloaded.status, 0) << downloaded.err.toStdString();
+    EXPECT_TRUE(downloaded.out.contains("Downloading update…\n"));
+    const QString marker = "✓ Downloaded and SHA-256 verified: ";
+    const qsizetype at = downloaded.out.indexOf(marker);
+    ASSERT_GE(at, 0) << downloaded.out.toStdString();
+    const QString image = downloaded.out.mid(at + marker.size()).trimmed();
+    EXPECT_EQ(readFile(image), readFile(updates().filePath("VorlikDesktop-1.2.25-28.tar.gz")));
+    QFile::remove(image);
 }
 
 TEST_F(CliUpdate, InstallReplacesTheRunningBundleAndRelaunchesIt)
 {
-    publish(QStringLiteral("1.2.25"), 28);
+    publish("1.2.25", 28);
     QTemporaryDir applications;
-    const QString bundle = applications.filePath(QStringLiteral("Vorlik Desktop.app"));
-    QProcess copy;
-    copy.start(QStringLiteral("cp"), {QStringLiteral("-a"), QStringLiteral(VORLIK_APP_BUNDLE), bundle});
-    ASSERT_TRUE(copy.waitForFinished(60000));
-    const QString log = dataHome() + QStringLiteral("/Vorlik/Updates/install.log");
+    const QString bundle = applications.filePath("Vorlik Desktop.app");
+    ASSERT_EQ(runProgram("cp", {"-a", VORLIK_APP_BUNDLE, bundle}).status, 0);
+    const QString log = dataHome() + "/Vorlik/Updates/install.log";
     QFile::remove(log);
 
-    const CliResult result = run(bundle + QStringLiteral("/Contents/MacOS/vorlik"), {QStringLiteral("update"), QStringLiteral("install")});
-    ASSERT_EQ(result.exitCode, 0) << result.out.toStdString() << result.err.toStdString();
-    EXPECT_TRUE(result.out.contains(QStringLiteral("Install & Relaunch quits Vorlik, swaps in the new version and reopens it.\n")));
-    EXPECT_TRUE(result.out.endsWith(QStringLiteral("✓ Installed Vorlik Desktop 1.2.25 — relaunching\n"))) << result.out.toStdString();
-
-    const QString info = QString::fromUtf8(vorlik::test::readFile(bundle + QStringLiteral("/Contents/Info.plist")));
-    EXPECT_TRUE(info.contains(QStringLiteral("<string>1.2.25</string>")));
-    EXPECT_TRUE(info.contains(QStringLiteral("<string>28</string>")));
-    EXPECT_FALSE(QFileInfo::exists(bundle + QStringLiteral(".vorlik-old")));
-    ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(log) && vorlik::test::readFile(log).contains("relaunched"); }));
-    EXPECT_TRUE(vorlik::test::readFile(log).contains("install helper: relaunched " + QFile::encodeName(bundle)));
+    const ProgramRun result = run(bundle + "/Contents/MacOS/vorlik", {"update", "install"});
+    ASSERT_EQ(result.status, 0) << result.out.toStdString() << result.err.toStdString();
+    EXPECT_TRUE(result.out.contains("Install & Relaunch quits Vorlik, swaps in the new version and reopens it.\n"));
+    EXPECT_TRUE(result.out.endsWith("✓ Installed Vorlik Desktop 1.2.25 — relaunching\n")) << result.out.toStdString();
+    const QByteArray info = readFile(bundle + "/Contents/Info.plist");
+    EXPECT_TRUE(info.contains("<string>1.2.25</string>") && info.contains("<string>28</string>"));
+    EXPECT_FALSE(QFileInfo::exists(bundle + ".vorlik-old"));
+    QDeadlineTimer deadline(60000);
+    while (!readFile(log).contains("relaunched") && !deadline.hasExpired())
+        QThread::msleep(50);
+    EXPECT_TRUE(readFile(log).contains("install helper: relaunched " + QFile::encodeName(bundle)));
 }
 
 TEST_F(CliUpdate, FFmpegInstallPrintsThePhasesAndThePlaceItWentTo)
 {
     QUrl fallback = server().baseUrl();
-    fallback.setHost(QStringLiteral("localhost"));
-    QProcessEnvironment extra;
-    extra.insert(QStringLiteral("VORLIK_FFMPEG_FALLBACK_ORIGIN"), fallback.toString());
-    server().addFault({{QStringLiteral("path"), QStringLiteral("/tools/ffmpeg/SHA256SUMS")},
-                       {QStringLiteral("action"), QStringLiteral("status")}, {QStringLiteral("status"), 404}});
-
-    const CliResult result = cli({QStringLiteral("ffmpeg"), QStringLiteral("install")}, extra);
-    ASSERT_EQ(result.exitCode, 0) << result.err.toStdString();
-    const QString managed = dataHome() + QStringLiteral("/Vorlik/FFmpegTools/ffmpeg");
-    EXPECT_TRUE(result.out.startsWith(QStringLiteral("Vorlik can't convert anything without FFmpeg.")));
-    EXPECT_TRUE(result.out.contains(QStringLiteral("Downloading ffmpeg…\n")));
-    EXPECT_TRUE(result.out.contains(QStringLiteral("/Vorlik/FFmpegTools…\n")));
-    EXPECT_TRUE(result.out.endsWith(QStringLiteral("✓ ffmpeg installed: ") + managed + u'\n')) << result.out.toStdString();
+    fallback.setHost("localhost");
+    ProgramSetting setting{{{"VORLIK_FFMPEG_FALLBACK_ORIGIN", fallback.toString()}}};
+    server().addFault({{"path", "/tools/ffmpeg/SHA256SUMS"}, {"action", "status"}, {"status", 404}});
+    const ProgramRun result = cli({"ffmpeg", "install"}, setting);
+    ASSERT_EQ(result.status, 0) << result.err.toStdString();
+    const QString managed = dataHome() + "/Vorlik/FFmpegTools/ffmpeg";
+    EXPECT_TRUE(result.out.startsWith("Vorlik can't convert anything without FFmpeg."));
+    EXPECT_TRUE(result.out.contains("Downloading ffmpeg…\n") && result.out.contains("/Vorlik/FFmpegTools…\n"));
+    EXPECT_TRUE(result.out.endsWith("✓ ffmpeg installed: " + managed + u'\n')) << result.out.toStdString();
     EXPECT_TRUE(QFileInfo(managed).isExecutable());
 
     server().reset();
-    server().addFault({{QStringLiteral("path"), QStringLiteral("/tools/ffmpeg/ffmpeg.zip")},
-                       {QStringLiteral("action"), QStringLiteral("status")}, {QStringLiteral("status"), 404}});
-    extra.insert(QStringLiteral("VORLIK_FFMPEG_FALLBACK_ORIGIN"), QStringLiteral("https://localhost:1"));
-    const CliResult failed = cli({QStringLiteral("ffmpeg"), QStringLiteral("install")}, extra);
-    EXPECT_EQ(failed.exitCode, 1);
-    EXPECT_TRUE(failed.err.startsWith(QStringLiteral("✗ Could not install ffmpeg: "))) << failed.err.toStdString();
+    server().addFault({{"path", "/tools/ffmpeg/ffmpeg.zip"}, {"action", "status"}, {"status", 404}});
+    setting.environment.insert("VORLIK_FFMPEG_FALLBACK_ORIGIN", "https://localhost:1");
+    const ProgramRun failed = cli({"ffmpeg", "install"}, setting);
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_TRUE(failed.err.startsWith("✗ Could not install ffmpeg: ")) << failed.err.toStdString();
     EXPECT_TRUE(QFileInfo(managed).isExecutable()); // the earlier one stays
 }
 
