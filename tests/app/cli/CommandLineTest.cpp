@@ -1,13 +1,16 @@
+// The command line read from the one catalogue: the words, the help, the usage errors of the
+// real program and the bash completion written from it.
 #include "app/cli/CommandLine.h"
+#include "tests/support/ProgramRun.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 using vorlik::app::CommandLine;
+using namespace vorlik::test;
 
 TEST(CommandLine, ProgramOptionsThenCommandItsOptionsAndArguments)
 {
@@ -23,29 +26,18 @@ TEST(CommandLine, ProgramOptionsThenCommandItsOptionsAndArguments)
     EXPECT_EQ(line.arguments, (QStringList{"a.wav", "b.wav"}));
 }
 
-TEST(CommandLine, TheKeyFromAFileOrStandardInput)
-{
-    const auto fromFile = CommandLine::parse({"vorlik", "--key-file", "/run/user/1000/vorlik.key", "connect"});
-    EXPECT_TRUE(fromFile.error.isEmpty()) << fromFile.error.toStdString();
-    EXPECT_EQ(fromFile.keyFile.value(), "/run/user/1000/vorlik.key");
-    EXPECT_FALSE(fromFile.key);
-    const auto fromInput = CommandLine::parse({"vorlik", "--key", "-", "remember-key"});
-    EXPECT_EQ(fromInput.key.value(), "-");
-    EXPECT_EQ(fromInput.command, "remember-key");
-}
-
 TEST(CommandLine, HelpOfTheProgramAndOfEachCommand)
 {
     for (const QStringList &words : {QStringList{"vorlik", "help", "analyse"}, QStringList{"vorlik", "analyse", "--help"},
                                      QStringList{"vorlik", "analyse", "-h", "a.wav"}}) {
         const auto line = CommandLine::parse(words);
         EXPECT_TRUE(line.error.isEmpty() && line.help && line.command == "analyse") << words.join(' ').toStdString();
-        EXPECT_TRUE(line.helpText().contains("--save-report DIR")) << line.helpText().toStdString();
-        EXPECT_TRUE(line.helpText().contains("Exit status:"));
+        EXPECT_TRUE(line.helpText().contains("--save-report DIR") && line.helpText().contains("Exit status:"))
+            << line.helpText().toStdString();
     }
     const auto program = CommandLine::parse({"vorlik", "--help"});
     EXPECT_TRUE(program.help && program.command.isEmpty());
-    for (const char *text : {"Commands:", "  convert ", "-SETTING VALUE", "Exit status:", "  3 "})
+    for (const char *text : {"Commands:", "  convert ", "-SETTING VALUE", "--key-file PATH", "--key -", "Exit status:", "  3 "})
         EXPECT_TRUE(program.helpText().contains(text)) << text;
 }
 
@@ -66,20 +58,14 @@ TEST(CommandLine, UsageErrorsAreOneLineAndStatusTwo)
         {{"help", "frobnicate"}, "unknown command 'frobnicate'"},
         {{"connect", "now"}, "connect: unexpected argument 'now'"},
         {{"health", "--verbose"}, "health: Unknown option 'verbose'"},
-        {{"presets", "--jsn"}, "presets: Unknown option 'jsn'"},
-        {{"logout", "--all"}, "logout: Unknown option 'all'"},
         {{"remember-key", "a", "b"}, "remember-key: unexpected argument 'b'"},
-        {{"forget-key", "x"}, "forget-key: unexpected argument 'x'"},
         {{"convert", "a.wav"}, "convert needs --preset ID"},
         {{"convert", "--preset", "p"}, "convert needs the files to convert"},
-        {{"convert", "a.wav", "--preset"}, "convert: Missing value after '--preset'"},
         {{"convert", "--preset", "p", "--jobs", "0", "a.wav"}, "--jobs needs a whole number of at least 1"},
         {{"convert", "--preset", "p", "a.wav", "--output-dir"}, "convert: Missing value after '--output-dir'"},
         {{"convert", "--preset", "p", "--out", "x", "a.wav"}, "convert: Unknown option 'out'"},
         {{"analyse"}, "analyse needs at least one audio file or folder"},
-        {{"analyse", "a.wav", "--save-report"}, "analyse: Missing value after '--save-report'"},
         {{"analyse", "--save-report", "/nonexistent/reports", "a.wav"}, "--save-report: no folder at /nonexistent/reports"},
-        {{"analyse", "--jsn", "a.wav"}, "analyse: Unknown option 'jsn'"},
         {{"update"}, "update needs one of check, download, install"},
         {{"update", "now"}, "update needs one of check, download, install, not 'now'"},
         {{"update", "check", "now"}, "update: unexpected argument 'now'"},
@@ -87,27 +73,29 @@ TEST(CommandLine, UsageErrorsAreOneLineAndStatusTwo)
         {{"ffmpeg", "install", "--from"}, "ffmpeg: Missing value after '--from'"},
     };
     for (const auto &usage : cases) {
-        QProcess process;
-        process.start(QStringLiteral(VORLIK_CLI_PATH),
-                      QStringList{"--base-url", "http://127.0.0.1:1"} + usage.words);
-        process.closeWriteChannel();
-        ASSERT_TRUE(process.waitForFinished(30000));
-        const QString err = QString::fromUtf8(process.readAllStandardError());
-        const std::string context = usage.words.join(' ').toStdString() + " -> " + err.toStdString();
-        EXPECT_EQ(process.exitCode(), 2) << context;
-        EXPECT_TRUE(err.startsWith("vorlik: ") && err.endsWith('\n') && err.count('\n') == 1) << context;
-        EXPECT_TRUE(err.contains(QString::fromUtf8(usage.says))) << context;
-        EXPECT_TRUE(process.readAllStandardOutput().isEmpty()) << context;
+        const ProgramRun run = runProgram(VORLIK_CLI_PATH, QStringList{"--base-url", "http://127.0.0.1:1"} + usage.words);
+        const std::string context = usage.words.join(' ').toStdString() + " -> " + run.err.toStdString();
+        EXPECT_EQ(run.status, 2) << context;
+        EXPECT_TRUE(run.err.startsWith("vorlik: ") && run.err.endsWith('\n') && run.err.count('\n') == 1) << context;
+        EXPECT_TRUE(run.err.contains(QString::fromUtf8(usage.says))) << context;
+        EXPECT_TRUE(run.out.isEmpty()) << context;
     }
 }
 
-// The bash completion, asked as bash asks it, with the built program first on the PATH.
+// What bash offers for `words` (the last one is being completed), one offer a line; `before`
+// runs first.
+QString completions(const QString &words, const QString &before = {}, const ProgramSetting &setting = {})
+{
+    const QString script = "source '" VORLIK_CLI_COMPLETION "'; " + before + "COMP_WORDS=(" + words
+                           + "); COMP_CWORD=" + QString::number(words.count(u' ')) + "; _vorlik; printf '%s\\n' \"${COMPREPLY[@]}\"";
+    return runProgram("bash", {"-c", script}, setting).out.trimmed();
+}
+
+// Asked as bash asks it, with the built program first on the PATH.
 TEST(CommandLine, BashCompletesCommandsAndEachCommandsOptions)
 {
-    const struct {
-        QString words; // the last word is the one being completed
-        QString offers;
-    } cases[] = {
+    const QString path = QFileInfo(VORLIK_CLI_PATH).absolutePath() + u':' + qEnvironmentVariable("PATH");
+    const char *cases[][2] = {
         {"vorlik an", "analyse"},
         {"vorlik --key-file k.txt rem", "remember-key"},
         {"vorlik --ba", "--base-url"},
@@ -115,54 +103,30 @@ TEST(CommandLine, BashCompletesCommandsAndEachCommandsOptions)
         {"vorlik -vorlikDiag YES analyse --s", "--save-report"},
         {"vorlik presets --j", "--json"},
         {"vorlik update d", "download"},
-        {"vorlik help con", "connect convert"},
+        {"vorlik help con", "connect\nconvert"},
     };
-    const QString folder = QFileInfo(QStringLiteral(VORLIK_CLI_PATH)).absolutePath();
-    for (const auto &completion : cases) {
-        const QString script = QStringLiteral("source '" VORLIK_CLI_COMPLETION "'; COMP_WORDS=(%1); COMP_CWORD=%2; _vorlik; "
-                                              "echo \"${COMPREPLY[*]}\"")
-                                   .arg(completion.words)
-                                   .arg(completion.words.count(u' '));
-        QProcess bash;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("PATH"), folder + u':' + environment.value(QStringLiteral("PATH")));
-        bash.setProcessEnvironment(environment);
-        bash.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
-        ASSERT_TRUE(bash.waitForFinished(30000));
-        EXPECT_EQ(QString::fromUtf8(bash.readAllStandardOutput()).trimmed(), completion.offers) << completion.words.toStdString();
-    }
+    for (const auto &[words, offers] : cases)
+        EXPECT_EQ(completions(words, {}, {{{"PATH", path}}}), offers) << words;
 }
 
-// Preset ids come from the service: completion offers each as one word, as it stands (readline quotes
-// it), and runs none of it. File names are offered whole, spaces and all.
+// Preset ids come from the service: completion offers each as one word, as it stands (readline
+// quotes it), and runs none of it. File names are offered whole, spaces and all.
 TEST(CommandLine, BashCompletionOffersServiceTextAndFileNamesAsTheyStand)
 {
     QTemporaryDir folder;
-    ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("my media")));
-    const struct {
-        const char *words; // the last word is the one being completed
-        const char *offers; // one line per offer
-    } cases[] = {
+    ASSERT_TRUE(QDir(folder.path()).mkpath("my media"));
+    // A stand-in for a signed-in vorlik whose service sends hostile preset ids.
+    const QString hostile = "vorlik() { printf '%s\\tx\\ty\\n' '$(touch made-by-completion)' 'ab`touch made-by-completion`' "
+                            "loud-14 'loud *'; }; ";
+    const char *cases[][2] = {
         {"vorlik convert --preset ''", "$(touch made-by-completion)\nab`touch made-by-completion`\nloud-14\nloud *"},
         {"vorlik convert --preset lo", "loud-14\nloud *"},
         {"vorlik convert --preset '$'", "$(touch made-by-completion)"},
         {"vorlik analyse my", "my media"},
         {"vorlik convert --output-dir 'my m'", "my media"},
     };
-    for (const auto &completion : cases) {
-        // A stand-in for a signed-in vorlik whose service sends hostile preset ids.
-        const QString script = QStringLiteral("source '" VORLIK_CLI_COMPLETION "'; "
-                                              "vorlik() { printf '%s\\tx\\ty\\n' '$(touch made-by-completion)' "
-                                              "'ab`touch made-by-completion`' loud-14 'loud *'; }; "
-                                              "COMP_WORDS=(%1); COMP_CWORD=%2; _vorlik; printf '%s\\n' \"${COMPREPLY[@]}\"")
-                                   .arg(QString::fromUtf8(completion.words))
-                                   .arg(QString::fromUtf8(completion.words).count(u' '));
-        QProcess bash;
-        bash.setWorkingDirectory(folder.path());
-        bash.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
-        ASSERT_TRUE(bash.waitForFinished(30000));
-        EXPECT_EQ(bash.readAllStandardOutput().trimmed().toStdString(), completion.offers)
-            << completion.words << "\n" << bash.readAllStandardError().toStdString();
-        EXPECT_FALSE(QFileInfo::exists(folder.filePath(QStringLiteral("made-by-completion")))) << completion.words;
+    for (const auto &[words, offers] : cases) {
+        EXPECT_EQ(completions(words, hostile, {{}, {}, folder.path()}), offers) << words;
+        EXPECT_FALSE(QFileInfo::exists(folder.filePath("made-by-completion"))) << words;
     }
 }
