@@ -18,39 +18,38 @@
 #include <atomic>
 #include <thread>
 
-#include <sys/stat.h>
-
 using vorlik::diagnostics::DiagnosticsLogger;
 using vorlik::platform::Settings;
-namespace test = vorlik::test;
+using vorlik::test::readFile;
+using vorlik::test::writeFile;
 
 namespace {
-
-// The start line is logged from inside the worker, behind whatever was queued with it: one
-// drain lets it be queued, the snapshot after that sees it.
-QStringList settledBuffer(DiagnosticsLogger &logger)
-{
-    logger.drain();
-    return logger.bufferSnapshot();
-}
 
 // A logger of its own: settings file and log folder in a private folder, no echo.
 class Logger {
 public:
     explicit Logger(bool enabled = true)
-        : m_settings(m_folder.filePath(QStringLiteral("settings.conf"))),
-          m_logs(m_folder.filePath(QStringLiteral("Logs"))),
-          m_logger(m_settings, m_logs, false)
+        : m_settings(m_folder.filePath("settings.conf")), m_logs(m_folder.filePath("Logs")), m_logger(m_settings, m_logs, false)
     {
-        m_settings.setValue(QStringLiteral("vorlikDiag"), enabled);
+        m_settings.setValue("vorlikDiag", enabled);
     }
-
-    DiagnosticsLogger &operator*() { return m_logger; }
     DiagnosticsLogger *operator->() { return &m_logger; }
     Settings &settings() { return m_settings; }
     QString logs() const { return m_logs; }
     QString file(const QString &suffix = {}) const { return m_logger.logFilePath() + suffix; }
     QString scratch(const QString &name) const { return m_folder.filePath(name); }
+    // The start line is logged from inside the worker, behind whatever was queued with it: one
+    // drain lets it be queued, the snapshot after that sees it.
+    QStringList settled()
+    {
+        m_logger.drain();
+        return m_logger.bufferSnapshot();
+    }
+    void close()
+    {
+        m_logger.stop();
+        m_logger.drain();
+    }
 
 private:
     QTemporaryDir m_folder;
@@ -64,68 +63,51 @@ QStringList messages(const QStringList &lines)
 {
     QStringList out;
     for (const QString &line : lines)
-        out << line.mid(24).chopped(1);
+        out << line.mid(24).chopped(line.endsWith(u'\n') ? 1 : 0);
     return out;
 }
 
-QStringList fileMessages(const QString &path)
-{
-    return messages(QString::fromUtf8(test::readFile(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
-                        .replaceInStrings(QRegularExpression(QStringLiteral("$")), QStringLiteral("\n")));
-}
+QStringList fileMessages(const QString &path) { return messages(QString::fromUtf8(readFile(path)).split(u'\n', Qt::SkipEmptyParts)); }
 
 TEST(Redaction, MasksTheNamedQueryMembersOnly)
 {
-    struct Case {
-        const char *message;
-        const char *logged;
-    };
-    const Case cases[] = {
+    const char *cases[][2] = {
         {"GET /v1/x?api_key=abc&page=2&Token=q", "GET /v1/x?api_key=[redacted]&page=2&token=[redacted]"},
         {"POST /a?x=1&&y=2&", "POST /a?x=1&y=2"},
         {"Authorization=abc", "Authorization=abc"},
         {"GET /p?KEY", "GET /p?key=[redacted]"},
         {"GET /p?a=1?token=2&b", "GET /p?a=1?token=2&b"},
-        {"?apikey=1&client_key=2&signature=3&sig=4&password=5&authorization=6&session_id=7&access_token=8"
-         "&refresh_token=9&keys=10",
+        {"?apikey=1&client_key=2&signature=3&sig=4&password=5&authorization=6&session_id=7&access_token=8&refresh_token=9&keys=10",
          "?apikey=[redacted]&client_key=[redacted]&signature=[redacted]&sig=[redacted]&password=[redacted]"
          "&authorization=[redacted]&session_id=[redacted]&access_token=[redacted]&refresh_token=[redacted]&keys=10"},
         {"GET /p?", "GET /p?"},
     };
-    for (const Case &c : cases)
-        EXPECT_EQ(DiagnosticsLogger::redact(QString::fromUtf8(c.message)), QString::fromUtf8(c.logged)) << c.message;
+    for (const auto &[message, logged] : cases)
+        EXPECT_EQ(DiagnosticsLogger::redact(message), QString::fromUtf8(logged)) << message;
 }
 
 TEST(Redaction, CutsLongMessagesBeforeMasking)
 {
-    const QString longText(5000, QLatin1Char('a'));
-    EXPECT_EQ(DiagnosticsLogger::redact(longText), QString(4096, QLatin1Char('a')) + QStringLiteral("…"));
+    EXPECT_EQ(DiagnosticsLogger::redact(QString(5000, u'a')), QString(4096, u'a') + "…");
     // A query within the limit is masked; one cut off by the limit is gone before the masking looks.
-    const QString within = QString(4080, QLatin1Char('b')) + QStringLiteral("?token=secret");
-    EXPECT_EQ(DiagnosticsLogger::redact(within), QString(4080, QLatin1Char('b')) + QStringLiteral("?token=[redacted]"));
-    const QString cut = QString(4095, QLatin1Char('b')) + QStringLiteral("?token=secret");
-    EXPECT_EQ(DiagnosticsLogger::redact(cut), QString(4095, QLatin1Char('b')) + QStringLiteral("?…"));
-
-    // The limit counts characters as a reader sees them, and never cuts inside one.
-    const QString emoji = QStringLiteral("\U0001F3B5");               // two UTF-16 units
-    const QString flag = QStringLiteral("\U0001F1E9\U0001F1EA");      // four
-    const QString accented = QStringLiteral("e\u0301");               // two
-    for (const QString &character : {emoji, flag, accented}) {
+    EXPECT_EQ(DiagnosticsLogger::redact(QString(4080, u'b') + "?token=secret"), QString(4080, u'b') + "?token=[redacted]");
+    EXPECT_EQ(DiagnosticsLogger::redact(QString(4095, u'b') + "?token=secret"), QString(4095, u'b') + "?…");
+    // The limit counts characters as a reader sees them, and never cuts inside one: an emoji
+    // (two UTF-16 units), a flag (four), an accented letter (two).
+    for (const QString &character : {QStringLiteral("\U0001F3B5"), QStringLiteral("\U0001F1E9\U0001F1EA"), QStringLiteral("e\u0301")}) {
         EXPECT_EQ(DiagnosticsLogger::redact(character.repeated(4096)), character.repeated(4096));
-        EXPECT_EQ(DiagnosticsLogger::redact(character.repeated(4097)), character.repeated(4096) + QStringLiteral("…"));
-        EXPECT_EQ(DiagnosticsLogger::redact(QStringLiteral("a") + character.repeated(4096)),
-                  QStringLiteral("a") + character.repeated(4095) + QStringLiteral("…"));
+        EXPECT_EQ(DiagnosticsLogger::redact(character.repeated(4097)), character.repeated(4096) + "…");
+        EXPECT_EQ(DiagnosticsLogger::redact("a" + character.repeated(4096)), "a" + character.repeated(4095) + "…");
     }
     // A line stays bounded, whatever a message is made of: characters of many parts are kept
     // whole up to 16384 UTF-16 units, and one "character" longer than that (a letter with
     // endless combining marks) is cut between code points.
     const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467\u200D\U0001F466"); // 11 units
-    const QString families = DiagnosticsLogger::redact(family.repeated(4096));
-    EXPECT_EQ(families, family.repeated(16384 / 11) + QStringLiteral("…"));
-    const QString endless = DiagnosticsLogger::redact(QStringLiteral("a") + QString(100000, QChar(0x0301)) + QStringLiteral("\U0001F3B5"));
-    EXPECT_EQ(endless, QStringLiteral("a") + QString(16383, QChar(0x0301)) + QStringLiteral("…"));
-    const QString pairs = DiagnosticsLogger::redact(QStringLiteral("a") + QStringLiteral("\U000E0100").repeated(50000));
-    EXPECT_EQ(pairs, QStringLiteral("a") + QStringLiteral("\U000E0100").repeated(8191) + QStringLiteral("…"));
+    EXPECT_EQ(DiagnosticsLogger::redact(family.repeated(4096)), family.repeated(16384 / 11) + "…");
+    EXPECT_EQ(DiagnosticsLogger::redact("a" + QString(100000, QChar(0x0301)) + QStringLiteral("\U0001F3B5")),
+              "a" + QString(16383, QChar(0x0301)) + "…");
+    EXPECT_EQ(DiagnosticsLogger::redact("a" + QStringLiteral("\U000E0100").repeated(50000)),
+              "a" + QStringLiteral("\U000E0100").repeated(8191) + "…");
 }
 
 TEST(DiagnosticsLogger, ALogCallNeverWaitsForASettingsWrite)
@@ -133,17 +115,15 @@ TEST(DiagnosticsLogger, ALogCallNeverWaitsForASettingsWrite)
     Logger logger;
     // Another holder of the settings file's lock keeps the next write of a setting waiting in
     // its sync, holding the store, as a slow disk would.
-    QLockFile busy(logger.scratch(QStringLiteral("settings.conf.lock")));
+    QLockFile busy(logger.scratch("settings.conf.lock"));
     ASSERT_TRUE(busy.lock());
-    std::thread writer([&] { logger.settings().setValue(QStringLiteral("exportLocation"), QStringLiteral("custom")); });
+    std::thread writer([&] { logger.settings().setValue("exportLocation", "custom"); });
     // A reader of the settings that stops getting through shows that the write holds the store.
     std::atomic<qint64> reads = 0;
     std::atomic<bool> stop = false;
     std::thread reader([&] {
-        while (!stop) {
-            logger.settings().contains(QStringLiteral("probe"));
-            ++reads;
-        }
+        for (; !stop; ++reads)
+            logger.settings().contains("probe");
     });
     qint64 seen = -1;
     QDeadlineTimer quiet(300);
@@ -153,10 +133,9 @@ TEST(DiagnosticsLogger, ALogCallNeverWaitsForASettingsWrite)
             quiet.setRemainingTime(300);
         }
     }
-
     std::atomic<bool> logged = false;
     std::thread caller([&] {
-        logger->log(QStringLiteral("test"), QStringLiteral("while the settings are busy"));
+        logger->log("test", "while the settings are busy");
         logged = true;
     });
     for (QDeadlineTimer cap(20000); !logged && !cap.hasExpired();)
@@ -167,161 +146,130 @@ TEST(DiagnosticsLogger, ALogCallNeverWaitsForASettingsWrite)
     writer.join();
     reader.join();
     caller.join();
-    EXPECT_TRUE(messages(settledBuffer(*logger)).contains(QStringLiteral("[test] while the settings are busy")));
+    EXPECT_TRUE(messages(logger.settled()).contains("[test] while the settings are busy"));
 }
 
-TEST(DiagnosticsLogger, OffLogsNothingAndMakesNoFile)
+TEST(DiagnosticsLogger, OnlyWhileOnLinesCarryTimestampCategoryAndMaskedMessageAndAFinalOneClosesTheFile)
 {
-    Logger logger(false);
-    logger->startIfEnabled();
-    logger->log(QStringLiteral("api"), QStringLiteral("GET /x"));
-    EXPECT_TRUE(logger->bufferSnapshot().isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(logger.logs()));
-}
+    Logger off(false);
+    off->startIfEnabled();
+    off->log("api", "GET /x");
+    EXPECT_TRUE(off->bufferSnapshot().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(off.logs()));
 
-TEST(DiagnosticsLogger, LinesCarryTimestampCategoryAndMaskedMessage)
-{
     Logger logger;
     logger->startIfEnabled();
-    logger->log(QStringLiteral("api"), QStringLiteral("GET /v1/x?token=abc"));
-    const QStringList buffer = settledBuffer(*logger);
+    logger->log("api", "GET /v1/x?token=abc");
+    const QStringList buffer = logger.settled();
     ASSERT_EQ(buffer.size(), 2);
     // The start line is queued from inside the worker, so it may land on either side of a line
     // logged right after the start.
-    const qsizetype api = buffer.at(0).contains(QStringLiteral(" [api] ")) ? 0 : 1;
-    EXPECT_TRUE(QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[api\] GET /v1/x\?token=\[redacted\]\n$)"))
-                    .match(buffer.at(api))
-                    .hasMatch())
-        << buffer.at(api).toStdString();
-    EXPECT_EQ(messages(buffer).at(1 - api),
-              QStringLiteral("[diagnostics] session started — ") + DiagnosticsLogger::environmentLine());
+    const qsizetype api = buffer.at(0).contains(" [api] ") ? 0 : 1;
+    static const QRegularExpression line(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[api\] GET /v1/x\?token=\[redacted\]\n$)");
+    EXPECT_TRUE(line.match(buffer.at(api)).hasMatch()) << buffer.at(api).toStdString();
+    EXPECT_EQ(messages(buffer).at(1 - api), "[diagnostics] session started — " + DiagnosticsLogger::environmentLine());
+    // The last line before a close reaches the file, but not the buffer, and nothing after it.
+    logger.settings().setValue("vorlikDiag", false);
+    logger->finalLog("diagnostics", "disabled from Preferences");
     logger->stop();
+    logger->log("diagnostics", "never written");
     logger->drain();
-    EXPECT_EQ(QString::fromUtf8(test::readFile(logger.file())), buffer.join(QString()));
+    EXPECT_EQ(logger->bufferSnapshot(), buffer);
+    EXPECT_EQ(fileMessages(logger.file()), messages(buffer) << "[diagnostics] disabled from Preferences");
+    EXPECT_TRUE(QString::fromUtf8(readFile(logger.file())).startsWith(buffer.join(QString())));
 }
 
 TEST(DiagnosticsLogger, BufferKeepsTheNewest20000Lines)
 {
     Logger logger;
     for (int i = 1; i <= 20001; ++i)
-        logger->log(QStringLiteral("t"), QString::number(i));
+        logger->log("t", QString::number(i));
     const QStringList buffer = messages(logger->bufferSnapshot());
     ASSERT_EQ(buffer.size(), 20000);
-    EXPECT_EQ(buffer.first(), QStringLiteral("[t] 2"));
-    EXPECT_EQ(buffer.last(), QStringLiteral("[t] 20001"));
+    EXPECT_EQ(buffer.first(), "[t] 2");
+    EXPECT_EQ(buffer.last(), "[t] 20001");
 }
 
 TEST(DiagnosticsLogger, AFileOf5MiBRotatesAtTheNextLineAndNotBefore)
 {
-    Logger logger;
-    QDir().mkpath(logger.logs());
-    test::writeFile(logger.file(), QByteArray(5242880, 'x'));
-    test::writeFile(logger.file(QStringLiteral(".1")), "older\n");
-    test::writeFile(logger.file(QStringLiteral(".2")), "oldest\n");
-    logger->startIfEnabled();
-    logger->log(QStringLiteral("t"), QStringLiteral("after"));
-    logger->drain();
-    logger->stop();
-    logger->drain();
-
-    // The first line rotated the full file away and both lines sit in the new one.
-    EXPECT_EQ(test::readFile(logger.file(QStringLiteral(".2"))), QByteArray("older\n"));
-    EXPECT_EQ(test::readFile(logger.file(QStringLiteral(".1"))), QByteArray(5242880, 'x'));
-    const QStringList lines = fileMessages(logger.file());
-    ASSERT_EQ(lines.size(), 2);
-    EXPECT_TRUE(lines.contains(QStringLiteral("[t] after")));
-    EXPECT_EQ(lines.filter(QStringLiteral("[diagnostics] session started")).size(), 1);
-
-    // One byte less is not full.
-    Logger below;
-    QDir().mkpath(below.logs());
-    test::writeFile(below.file(), QByteArray(5242879, 'x'));
-    below->startIfEnabled();
-    settledBuffer(*below);
-    below->stop();
-    below->drain();
-    EXPECT_FALSE(QFileInfo::exists(below.file(QStringLiteral(".1"))));
-    EXPECT_GT(QFileInfo(below.file()).size(), 5242879);
-}
-
-TEST(DiagnosticsLogger, FinalLogReachesTheFileBeforeItClosesButNotTheBuffer)
-{
-    Logger logger;
-    logger->startIfEnabled();
-    logger->log(QStringLiteral("diagnostics"), QStringLiteral("enabled from Preferences"));
-    logger.settings().setValue(QStringLiteral("vorlikDiag"), false);
-    logger->finalLog(QStringLiteral("diagnostics"), QStringLiteral("disabled from Preferences"));
-    logger->stop();
-    logger->log(QStringLiteral("diagnostics"), QStringLiteral("never written"));
-    logger->drain();
-
-    const QStringList lines = fileMessages(logger.file());
-    ASSERT_FALSE(lines.isEmpty());
-    EXPECT_EQ(lines.last(), QStringLiteral("[diagnostics] disabled from Preferences"));
-    EXPECT_FALSE(messages(logger->bufferSnapshot()).contains(QStringLiteral("[diagnostics] disabled from Preferences")));
-    EXPECT_FALSE(lines.contains(QStringLiteral("[diagnostics] never written")));
+    for (const qint64 size : {5242880, 5242879}) {
+        Logger logger;
+        QDir().mkpath(logger.logs());
+        writeFile(logger.file(), QByteArray(size, 'x'));
+        writeFile(logger.file(".1"), "older\n");
+        writeFile(logger.file(".2"), "oldest\n");
+        logger->startIfEnabled();
+        if (size == 5242880)
+            logger->log("t", "after");
+        logger.settled();
+        logger.close();
+        if (size == 5242880) { // the first line rotated the full file away and both lines sit in the new one
+            EXPECT_EQ(readFile(logger.file(".2")), "older\n");
+            EXPECT_EQ(readFile(logger.file(".1")), QByteArray(size, 'x'));
+            const QStringList lines = fileMessages(logger.file());
+            ASSERT_EQ(lines.size(), 2);
+            EXPECT_TRUE(lines.contains("[t] after"));
+            EXPECT_EQ(lines.filter("[diagnostics] session started").size(), 1);
+        } else { // one byte less is not full: the start line goes on the end
+            EXPECT_EQ(readFile(logger.file(".1")), "older\n");
+            EXPECT_GT(QFileInfo(logger.file()).size(), size);
+        }
+    }
 }
 
 TEST(DiagnosticsLogger, ExportCarriesTheEarlierSessionTailWhenThereIsOne)
 {
     Logger logger;
-    logger->log(QStringLiteral("t"), QStringLiteral("one"));
-    const QString target = logger.scratch(QStringLiteral("export.txt"));
-    ASSERT_TRUE(logger->exportTXT(target));
-    QString text = QString::fromUtf8(test::readFile(target));
-    EXPECT_TRUE(text.startsWith(QStringLiteral("Vorlik Log — ")));
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    EXPECT_EQ(lines.at(1), DiagnosticsLogger::environmentLine());
-    EXPECT_EQ(lines.at(4), QStringLiteral("--- Current session (last 20000 lines, may be truncated) ---"));
-    EXPECT_FALSE(text.contains(QStringLiteral("Earlier session")));
-    EXPECT_TRUE(text.endsWith(QStringLiteral(" [t] one\n")));
+    logger->log("t", "one");
+    const QString target = logger.scratch("export.txt");
+    const auto exported = [&] { return logger->exportTXT(target) ? QString::fromUtf8(readFile(target)) : QString(); };
+    QString text = exported();
+    const QStringList lines = text.split(u'\n');
+    EXPECT_TRUE(text.startsWith("Vorlik Log — ")) << text.toStdString();
+    EXPECT_EQ(lines.value(1), DiagnosticsLogger::environmentLine());
+    EXPECT_EQ(lines.value(4), "--- Current session (last 20000 lines, may be truncated) ---");
+    EXPECT_FALSE(text.contains("Earlier session"));
+    EXPECT_TRUE(text.endsWith(" [t] one\n"));
 
     QDir().mkpath(logger.logs());
     const QByteArray earlier = QByteArray(999, 'e') + '\n';
-    test::writeFile(logger.file(QStringLiteral(".1")), earlier);
-    ASSERT_TRUE(logger->exportTXT(target));
-    EXPECT_TRUE(QString::fromUtf8(test::readFile(target))
-                    .contains(QStringLiteral("--- Earlier session (last 5120 KB of previous logs, may be truncated) ---\n\n")
-                              + QString::fromLatin1(earlier) + QStringLiteral("\n--- Current session")));
-
+    writeFile(logger.file(".1"), earlier);
+    EXPECT_TRUE(exported().contains("--- Earlier session (last 5120 KB of previous logs, may be truncated) ---\n\n"
+                                    + QString::fromLatin1(earlier) + "\n--- Current session"));
     // An undecodable rotated file gives way to the older one.
-    test::writeFile(logger.file(QStringLiteral(".1")), QByteArray("\xff\xfe not text"));
-    test::writeFile(logger.file(QStringLiteral(".2")), QByteArray("from the second file\n"));
-    ASSERT_TRUE(logger->exportTXT(target));
-    text = QString::fromUtf8(test::readFile(target));
-    EXPECT_TRUE(text.contains(QStringLiteral("---\n\nfrom the second file\n\n--- Current session")));
-    EXPECT_FALSE(text.contains(QStringLiteral("not text")));
-
-    EXPECT_FALSE(logger->exportTXT(logger.scratch(QStringLiteral("no-such-folder/export.txt"))));
+    writeFile(logger.file(".1"), "\xff\xfe not text");
+    writeFile(logger.file(".2"), "from the second file\n");
+    text = exported();
+    EXPECT_TRUE(text.contains("---\n\nfrom the second file\n\n--- Current session"));
+    EXPECT_FALSE(text.contains("not text"));
+    EXPECT_FALSE(logger->exportTXT(logger.scratch("no-such-folder/export.txt")));
 }
 
 TEST(DiagnosticsLogger, NeverFailsItsCaller)
 {
     {   // The log folder cannot be made: lines still reach the buffer.
         Logger logger;
-        test::writeFile(logger.logs(), "a file where the folder should be");
+        writeFile(logger.logs(), "a file where the folder should be");
         logger->startIfEnabled();
-        logger->log(QStringLiteral("t"), QStringLiteral("kept"));
-        EXPECT_TRUE(messages(settledBuffer(*logger)).contains(QStringLiteral("[t] kept")));
+        logger->log("t", "kept");
+        EXPECT_TRUE(messages(logger.settled()).contains("[t] kept"));
     }
     {   // The file is deleted while open: logging goes on.
         Logger logger;
         logger->startIfEnabled();
-        settledBuffer(*logger);
+        logger.settled();
         ASSERT_TRUE(QFile::remove(logger.file()));
         for (int i = 0; i < 100; ++i)
-            logger->log(QStringLiteral("t"), QString::number(i));
+            logger->log("t", QString::number(i));
         EXPECT_EQ(logger->bufferSnapshot().size(), 101);
     }
-    {   // A full disk: /dev/full refuses every write.
-        if (QFileInfo::exists(QStringLiteral("/dev/full"))) {
-            Logger logger;
-            QDir().mkpath(logger.logs());
-            ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), logger.file()));
-            logger->startIfEnabled();
-            logger->log(QStringLiteral("t"), QStringLiteral("lost on disk, kept in memory"));
-            EXPECT_EQ(settledBuffer(*logger).size(), 2);
-        }
+    if (QFileInfo::exists("/dev/full")) { // a full disk refuses every write
+        Logger logger;
+        QDir().mkpath(logger.logs());
+        ASSERT_TRUE(QFile::link("/dev/full", logger.file()));
+        logger->startIfEnabled();
+        logger->log("t", "lost on disk, kept in memory");
+        EXPECT_EQ(logger.settled().size(), 2);
     }
 }
 

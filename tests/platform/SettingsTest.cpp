@@ -1,3 +1,4 @@
+// The settings store and its "-key value" overrides for one run.
 #include "platform/Settings.h"
 
 #include <gtest/gtest.h>
@@ -7,74 +8,43 @@
 
 using vorlik::platform::Settings;
 
-namespace {
-
-struct BooleanCase {
-    const char *text;
-    std::optional<bool> expected;
-};
-
-class SettingsBooleans : public ::testing::TestWithParam<BooleanCase> {};
-
-TEST_P(SettingsBooleans, CommandLineSpellings)
+TEST(Settings, CommandLineBooleanSpellings)
 {
     QTemporaryDir folder;
-    Settings settings(folder.filePath("s.conf"));
-    settings.applyArguments({"vorlik", "-vorlikDiag", GetParam().text});
-    const auto parsed = Settings::parseBoolean(settings.value("vorlikDiag"));
-    EXPECT_EQ(parsed, GetParam().expected) << GetParam().text;
-    EXPECT_EQ(settings.boolean("vorlikDiag", true), GetParam().expected.value_or(true));
-}
-
-INSTANTIATE_TEST_SUITE_P(All, SettingsBooleans,
-                         ::testing::Values(BooleanCase{"YES", true}, BooleanCase{"yes", true}, BooleanCase{"true", true},
-                                           BooleanCase{"1", true}, BooleanCase{"NO", false}, BooleanCase{"false", false},
-                                           BooleanCase{"0", false}, BooleanCase{"maybe", std::nullopt},
-                                           BooleanCase{"", std::nullopt}));
-
-TEST(Settings, DefaultsWhenNothingStored)
-{
-    QTemporaryDir folder;
-    Settings settings(folder.filePath("s.conf"));
-    EXPECT_FALSE(settings.diagnosticsEnabled());
-    EXPECT_EQ(settings.exportLocation(), "sameAsSource");
-    EXPECT_EQ(settings.exportFolderPath(), "");
-    EXPECT_FALSE(settings.autoStartConvert());
-    EXPECT_FALSE(settings.baseURL().has_value());
-}
-
-TEST(Settings, OverridesWinForThisRunOnlyAndAreNeverStored)
-{
-    QTemporaryDir folder;
-    const QString path = folder.filePath("s.conf");
-    {
-        Settings settings(path);
-        settings.setValue("baseURL", "https://stored.example");
-        settings.applyArguments({"vorlik", "-baseURL", "http://127.0.0.1:1", "--not-a-setting", "x", "-dangling"});
-        EXPECT_EQ(settings.baseURL().value(), "http://127.0.0.1:1");
-        EXPECT_FALSE(settings.contains("-not-a-setting"));
-        EXPECT_FALSE(settings.contains("dangling"));
+    const std::pair<const char *, std::optional<bool>> cases[] = {{"YES", true},  {"yes", true},   {"true", true},
+                                                                 {"1", true},    {"NO", false},   {"false", false},
+                                                                 {"0", false},   {"maybe", {}},   {"", {}}};
+    for (const auto &[text, expected] : cases) {
+        Settings settings(folder.filePath("s.conf"));
+        settings.applyArguments({"vorlik", "-vorlikDiag", text});
+        EXPECT_EQ(Settings::parseBoolean(settings.value("vorlikDiag")), expected) << text;
+        EXPECT_EQ(settings.boolean("vorlikDiag", true), expected.value_or(true)) << text;
     }
-    Settings reopened(path);
-    EXPECT_EQ(reopened.baseURL().value(), "https://stored.example");
 }
 
-TEST(Settings, WritesPersistAndSignal)
+TEST(Settings, DefaultsThenWritesThatPersistAndSignalAndOverridesThatDoNot)
 {
     QTemporaryDir folder;
     const QString path = folder.filePath("s.conf");
     {
         Settings settings(path);
+        EXPECT_FALSE(settings.diagnosticsEnabled());
+        EXPECT_EQ(settings.exportLocation(), "sameAsSource");
+        EXPECT_FALSE(settings.autoStartConvert());
+        EXPECT_FALSE(settings.baseURL().has_value());
         QSignalSpy spy(&settings, &Settings::changed);
         settings.setValue("vorlikDiag", true);
         settings.setValue("lastUpdateCheckAttempt", QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC));
+        settings.setValue("baseURL", "https://stored.example");
         settings.remove("exportFolderPath");
-        ASSERT_EQ(spy.count(), 3);
+        ASSERT_EQ(spy.count(), 4);
         EXPECT_EQ(spy.at(0).at(0).toString(), "vorlikDiag");
+        settings.applyArguments({"vorlik", "-baseURL", "http://127.0.0.1:1", "--not-a-setting", "x", "-dangling"});
+        EXPECT_EQ(settings.baseURL().value(), "http://127.0.0.1:1");
+        EXPECT_FALSE(settings.contains("-not-a-setting") || settings.contains("dangling"));
     }
     Settings reopened(path);
     EXPECT_TRUE(reopened.diagnosticsEnabled());
     EXPECT_EQ(reopened.date("lastUpdateCheckAttempt")->toSecsSinceEpoch(), 1700000000);
+    EXPECT_EQ(reopened.baseURL().value(), "https://stored.example");
 }
-
-} // namespace
