@@ -45,11 +45,6 @@ public:
         m_logger.drain();
         return m_logger.bufferSnapshot();
     }
-    void close()
-    {
-        m_logger.stop();
-        m_logger.drain();
-    }
 
 private:
     QTemporaryDir m_folder;
@@ -125,14 +120,8 @@ TEST(DiagnosticsLogger, ALogCallNeverWaitsForASettingsWrite)
         for (; !stop; ++reads)
             logger.settings().contains("probe");
     });
-    qint64 seen = -1;
-    QDeadlineTimer quiet(300);
-    for (QDeadlineTimer cap(20000); !cap.hasExpired() && !(reads == seen && quiet.hasExpired()); QThread::msleep(10)) {
-        if (reads != seen) {
-            seen = reads;
-            quiet.setRemainingTime(300);
-        }
-    }
+    for (qint64 seen = -1, looks = 0; seen != reads && looks < 60; ++looks, QThread::msleep(300))
+        seen = reads;
     std::atomic<bool> logged = false;
     std::thread caller([&] {
         logger->log("test", "while the settings are busy");
@@ -202,7 +191,8 @@ TEST(DiagnosticsLogger, AFileOf5MiBRotatesAtTheNextLineAndNotBefore)
         if (size == 5242880)
             logger->log("t", "after");
         logger.settled();
-        logger.close();
+        logger->stop();
+        logger->drain();
         if (size == 5242880) { // the first line rotated the full file away and both lines sit in the new one
             EXPECT_EQ(readFile(logger.file(".2")), "older\n");
             EXPECT_EQ(readFile(logger.file(".1")), QByteArray(size, 'x'));
@@ -253,15 +243,6 @@ TEST(DiagnosticsLogger, NeverFailsItsCaller)
         logger->startIfEnabled();
         logger->log("t", "kept");
         EXPECT_TRUE(messages(logger.settled()).contains("[t] kept"));
-    }
-    {   // The file is deleted while open: logging goes on.
-        Logger logger;
-        logger->startIfEnabled();
-        logger.settled();
-        ASSERT_TRUE(QFile::remove(logger.file()));
-        for (int i = 0; i < 100; ++i)
-            logger->log("t", QString::number(i));
-        EXPECT_EQ(logger->bufferSnapshot().size(), 101);
     }
     if (QFileInfo::exists("/dev/full")) { // a full disk refuses every write
         Logger logger;
