@@ -4,19 +4,16 @@
 usage: key-prompt-signals.py PATH-TO-VORLIK"""
 import os, pty, signal, sys, termios, time
 
-client = sys.argv[1]
 failures = []
 
 
 def check(what, condition):
     print(('ok   ' if condition else 'FAIL ') + what)
-    if not condition:
-        failures.append(what)
+    failures.extend([] if condition else [what])
 
 
 def read_until(fd, text, limit=20.0):
-    seen = b''
-    end = time.monotonic() + limit
+    seen, end = b'', time.monotonic() + limit
     while text not in seen and time.monotonic() < end:
         try:
             seen += os.read(fd, 1000)
@@ -44,21 +41,17 @@ def start():
         child = os.fork()
         if child == 0:
             os.setpgid(0, 0)
-            os.execv(client, ['vorlik', '--base-url', 'http://127.0.0.1:1', '--key', '-', 'connect'])
+            os.execv(sys.argv[1], ['vorlik', '--base-url', 'http://127.0.0.1:1', '--key', '-', 'connect'])
         os.setpgid(child, child)
         signal.signal(signal.SIGTTOU, signal.SIG_IGN)
         os.tcsetpgrp(0, child)
         print('CHILD %d' % child, flush=True)
         while True:
             _, status = os.waitpid(child, os.WUNTRACED)
-            if os.WIFSTOPPED(status):
-                print('STOPPED', flush=True)
-                continue
-            print('ENDED %d' % (os.WTERMSIG(status) if os.WIFSIGNALED(status) else -1), flush=True)
-            os._exit(0)
-    seen = read_until(fd, b'Client key: ')
-    child = int(seen.split(b'CHILD ')[1].split()[0])
-    return pid, fd, child
+            print('STOPPED' if os.WIFSTOPPED(status) else 'ENDED %d' % (os.WTERMSIG(status) if os.WIFSIGNALED(status) else -1), flush=True)
+            if not os.WIFSTOPPED(status):
+                os._exit(0)
+    return pid, fd, int(read_until(fd, b'Client key: ').split(b'CHILD ')[1].split()[0])
 
 
 pid, fd, child = start()
@@ -78,5 +71,4 @@ os.kill(child, signal.SIGTERM)
 check('a kill ends the client', b'ENDED %d' % signal.SIGTERM in read_until(fd, b'ENDED'))
 check('echo is back after the kill', echo(fd))
 os.waitpid(pid, 0)
-
 sys.exit(1 if failures else 0)
