@@ -150,9 +150,7 @@ TEST_F(ConvertCommand, InterruptStopsTheRunAndLeavesNothingBehind)
                  {{SIGINT, SIGINT}, false}, {{SIGINT, SIGINT}, true}, {{SIGINT, SIGINT, SIGINT}, false}};
     const QByteArray lastLine = "Stopped — 1 file still queued.\n";
     for (const auto &interruption : cases) {
-        const std::string context = "signal " + std::to_string(interruption.sequence.first()) + " x"
-                                    + std::to_string(interruption.sequence.size())
-                                    + (interruption.secondOnceStopped ? " (once stopped)" : "") + ": ";
+        const std::string context = "case " + std::to_string(&interruption - cases) + ": ";
         QProcess process;
         // A program started in the background by a script inherits Ctrl-C ignored, and keeps it so.
         process.setChildProcessModifier([] { ::signal(SIGINT, SIG_DFL); });
