@@ -83,11 +83,21 @@ QString completions(const QString &words, const QString &before = {}, const Prog
     return runProgram("bash", {"-c", script}, setting).out.trimmed();
 }
 
-// Asked as bash asks it, with the built program first on the PATH.
-TEST(CommandLine, BashCompletesCommandsAndEachCommandsOptions)
+// Asked as bash asks it, with the built program first on the PATH. Preset ids come from the
+// service: completion offers each as one word, as it stands (readline quotes it), and runs none
+// of it. File names are offered whole, spaces and all.
+TEST(CommandLine, BashCompletesCommandsOptionsServiceTextAndFileNamesAsTheyStand)
 {
-    const QString path = QFileInfo(VORLIK_CLI_PATH).absolutePath() + u':' + qEnvironmentVariable("PATH");
-    const char *cases[][2] = {
+    QTemporaryDir folder;
+    ASSERT_TRUE(QDir(folder.path()).mkpath("my media"));
+    const ProgramSetting program{{{"PATH", QFileInfo(VORLIK_CLI_PATH).absolutePath() + u':' + qEnvironmentVariable("PATH")}}};
+    // A stand-in for a signed-in vorlik whose service sends hostile preset ids.
+    const QString hostile = "vorlik() { printf '%s\\tx\\ty\\n' '$(touch made-by-completion)' 'ab`touch made-by-completion`' "
+                            "loud-14 'loud *'; }; ";
+    const struct {
+        const char *words, *offers;
+        bool hostile = false;
+    } cases[] = {
         {"vorlik an", "analyse"},
         {"vorlik --key-file k.txt rem", "remember-key"},
         {"vorlik --ba", "--base-url"},
@@ -96,29 +106,16 @@ TEST(CommandLine, BashCompletesCommandsAndEachCommandsOptions)
         {"vorlik presets --j", "--json"},
         {"vorlik update d", "download"},
         {"vorlik help con", "connect\nconvert"},
+        {"vorlik convert --preset ''", "$(touch made-by-completion)\nab`touch made-by-completion`\nloud-14\nloud *", true},
+        {"vorlik convert --preset lo", "loud-14\nloud *", true},
+        {"vorlik convert --preset '$'", "$(touch made-by-completion)", true},
+        {"vorlik analyse my", "my media", true},
+        {"vorlik convert --output-dir 'my m'", "my media", true},
     };
-    for (const auto &[words, offers] : cases)
-        EXPECT_EQ(completions(words, {}, {{{"PATH", path}}}), offers) << words;
-}
-
-// Preset ids come from the service: completion offers each as one word, as it stands (readline
-// quotes it), and runs none of it. File names are offered whole, spaces and all.
-TEST(CommandLine, BashCompletionOffersServiceTextAndFileNamesAsTheyStand)
-{
-    QTemporaryDir folder;
-    ASSERT_TRUE(QDir(folder.path()).mkpath("my media"));
-    // A stand-in for a signed-in vorlik whose service sends hostile preset ids.
-    const QString hostile = "vorlik() { printf '%s\\tx\\ty\\n' '$(touch made-by-completion)' 'ab`touch made-by-completion`' "
-                            "loud-14 'loud *'; }; ";
-    const char *cases[][2] = {
-        {"vorlik convert --preset ''", "$(touch made-by-completion)\nab`touch made-by-completion`\nloud-14\nloud *"},
-        {"vorlik convert --preset lo", "loud-14\nloud *"},
-        {"vorlik convert --preset '$'", "$(touch made-by-completion)"},
-        {"vorlik analyse my", "my media"},
-        {"vorlik convert --output-dir 'my m'", "my media"},
-    };
-    for (const auto &[words, offers] : cases) {
-        EXPECT_EQ(completions(words, hostile, {{}, {}, folder.path()}), offers) << words;
-        EXPECT_FALSE(QFileInfo::exists(folder.filePath("made-by-completion"))) << words;
+    for (const auto &completion : cases) {
+        const QString offered = completion.hostile ? completions(completion.words, hostile, {{}, {}, folder.path()})
+                                                   : completions(completion.words, {}, program);
+        EXPECT_EQ(offered, completion.offers) << completion.words;
+        EXPECT_FALSE(QFileInfo::exists(folder.filePath("made-by-completion"))) << completion.words;
     }
 }
