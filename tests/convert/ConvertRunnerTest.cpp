@@ -127,6 +127,8 @@ TEST_F(ConvertRunnerTest, AFailedItemSaysWhyAndLeavesNothingBehind)
     const QString moveBlocker = TestMedia::script(path("tools/locks"),
                                                   "for last; do :; done\necho converted > \"$last\"\nchattr +i \"$(dirname \"$last\")\"\n");
     const bool canLock = chattr("+i", path("tools")) && chattr("-i", path("tools"));
+    const Preset m4a = *std::find_if(m_store.presets().cbegin(), m_store.presets().cend(),
+                                     [](const Preset &preset) { return preset.id == "audio-m4a"; });
     enum SetUp { none, sourceRemoved, exportFolderRemoved, folderLocked };
     const struct {
         const char *name;
@@ -142,7 +144,7 @@ TEST_F(ConvertRunnerTest, AFailedItemSaysWhyAndLeavesNothingBehind)
         // The last line that speaks of an error, not the "Conversion failed!" after it.
         {"a failing script", scripted("broken", "ffmpeg -hide_banner -nostdin -y -i {input} -af 'volume=bogus(' {output_base}.wav"), {},
          none, "✗ Failed (exit 1)", "=Error while processing the decoded data for stream #0:0", "="},
-        {"the source vanished", preset("audio-m4a"), {}, sourceRemoved, "✗ Failed (exit 1)", "No such file or directory", {}},
+        {"the source vanished", m4a, {}, sourceRemoved, "✗ Failed (exit 1)", "No such file or directory", {}},
         // ffmpeg names the reason without the word "error": its own words are the summary.
         {"the export folder was deleted", fast("job"), {}, exportFolderRemoved, "✗ Failed (exit 1)", ": No such file or directory", {}},
         // Permission bits do not stop root; an immutable folder stops everyone.
@@ -150,8 +152,8 @@ TEST_F(ConvertRunnerTest, AFailedItemSaysWhyAndLeavesNothingBehind)
         {"the output cannot be moved", scripted("locks", "ffmpeg {output_base}.wav"), moveBlocker, none, "✗ Could not save output",
          "=Could not move the converted file to %1/a_out.wav: Operation not permitted", "="},
         // The channel probe fails to launch first.
-        {"a missing ffmpeg", preset("audio-m4a"), path("tools/missing"), none, "✗ Failed (exit -1)", "No such file or directory", {}},
-        {"a non-executable ffmpeg", preset("audio-m4a"), path("tools/plain"), none, "✗ Failed (exit -1)", "Permission denied", {}},
+        {"a missing ffmpeg", m4a, path("tools/missing"), none, "✗ Failed (exit -1)", "No such file or directory", {}},
+        {"a non-executable ffmpeg", m4a, path("tools/plain"), none, "✗ Failed (exit -1)", "Permission denied", {}},
     };
     int index = 0;
     for (const auto &c : cases) {
@@ -274,7 +276,7 @@ TEST_F(ConvertRunnerTest, PathsAreOneArgumentOrRefused)
 }
 
 // A stop in the run's first turn, a stop mid-conversion, the queue's operations refused while
-// the loop runs, and a later run that converts the stopped items from scratch.
+// the loop runs, and a later run that converts the stopped items from scratch and takes more.
 TEST_F(ConvertRunnerTest, StopEndsTheConversionAndALaterRunStartsAfresh)
 {
     ConvertRunner runner;
@@ -316,29 +318,17 @@ TEST_F(ConvertRunnerTest, StopEndsTheConversionAndALaterRunStartsAfresh)
     EXPECT_EQ(entries(path("s")), sources);
     EXPECT_EQ(usageRequests(), 0);
 
-    ASSERT_TRUE(runToEnd(runner, {fast("job")}));
-    EXPECT_EQ(runner.statusLine(), "Queue finished — 3 done, 1 failed.");
-    EXPECT_EQ(entries(path("s")).filter("_out.wav").size(), 3);
-    EXPECT_EQ(usageRequests(), 3);
-}
-
-TEST_F(ConvertRunnerTest, ASecondRunIsRefusedAndItemsQueuedDuringARunArePickedUp)
-{
-    ConvertRunner runner;
-    runner.queue(QStringList{tone("a.wav"), tone("b.wav")}, "job");
-    const QString later = tone("c.wav");
-    int runStates = 0;
-    QObject::connect(&runner, &ConvertRunner::runStateChanged, [&] { ++runStates; });
+    // The later run: a second run() meanwhile is refused (with this list the items would fail as
+    // unavailable), and an item queued during the run is taken by it.
     const LogLines appLog("app");
     runner.run({fast("job")}, TestMedia::ffmpeg(), &m_store);
-    EXPECT_TRUE(runner.isRunning());
-    // Refused: with this list the items would fail as unavailable.
     runner.run({}, TestMedia::ffmpeg(), &m_store);
-    runner.queue(QStringList{later}, "job");
+    runner.queue(QStringList{tone("s/d.wav")}, "job");
     EXPECT_EQ(runner.statusLine(), "1 file added to the queue.");
     ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
-    EXPECT_EQ(runner.statusLine(), "Queue finished — 3 done, 0 failed.");
-    EXPECT_EQ(runStates, 2); // running, then idle
+    EXPECT_EQ(runner.statusLine(), "Queue finished — 4 done, 1 failed.");
+    EXPECT_EQ(entries(path("s")).filter("_out.wav").size(), 4);
+    EXPECT_EQ(usageRequests(), 4);
     EXPECT_EQ(appLog.lines().filter("active job started: Conversion").size(), 1);
 }
 

@@ -99,17 +99,6 @@ protected:
         return TestMedia::sine(path(relative), seconds);
     }
 
-    // The service's preset with that id.
-    service::Preset preset(const QString &id) const
-    {
-        for (const service::Preset &candidate : m_store.presets()) {
-            if (candidate.id == id)
-                return candidate;
-        }
-        ADD_FAILURE() << "the service has no preset " << id.toStdString();
-        return {};
-    }
-
     // Runs the queue to its end with the given presets, ffmpeg (the real one when empty) and store
     // (this test's when null).
     bool runToEnd(convert::ConvertRunner &runner, const QList<service::Preset> &presets,
