@@ -1,7 +1,9 @@
-// ffmpeg as a child process: outcomes, the error-stream tail, stopping, the channel probe and
-// the removal of partial outputs, all on real processes and files.
+// ffmpeg as a child process, on real processes and files: its progress, the error-stream tail,
+// stopping, and the removal of partial outputs; and reading ffmpeg's words: channel counts and the
+// one-line error summary.
 #include "TestMedia.h"
 
+#include "convert/ConversionProgress.h"
 #include "convert/ConvertRunner.h"
 #include "convert/FFmpegProgress.h"
 #include "convert/ProcessBox.h"
@@ -21,6 +23,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <optional>
 #include <vector>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -168,24 +171,6 @@ TEST(ProcessBox, AStopReachesTheStoredProcessEvenOneStoredLater)
     EXPECT_FALSE(box.terminationRequested());
 }
 
-TEST(ProbeChannelCount, ReadsRealFiles)
-{
-    QTemporaryDir dir;
-    const QString surround = TestMedia::silence(dir.filePath("surround.wav"), "5.1");
-    // The second audio stream decides when the first has no known layout.
-    const QString two = TestMedia::make(dir.filePath("two.mov"),
-        {"-f", "lavfi", "-i", "anullsrc=channel_layout=hexagonal:sample_rate=48000", "-f", "lavfi", "-i",
-         "anullsrc=channel_layout=stereo:sample_rate=48000", "-map", "0", "-map", "1", "-c:a", "pcm_s16le", "-t", "0.3"});
-    const QString video = TestMedia::make(dir.filePath("video.mkv"), {"-f", "lavfi", "-i", "testsrc=duration=0.3:size=64x48", "-c:v", "ffv1"});
-    const auto probe = [](const QString &ffmpeg, const QString &file) { return run(ConvertRunner::probeChannelCount(ffmpeg, file)); };
-    EXPECT_EQ(probe(TestMedia::ffmpeg(), surround), 6);
-    EXPECT_EQ(probe(TestMedia::ffmpeg(), two), 2);
-    // Video only, a missing file or a missing ffmpeg: no count.
-    EXPECT_EQ(probe(TestMedia::ffmpeg(), video), std::nullopt);
-    EXPECT_EQ(probe(TestMedia::ffmpeg(), dir.filePath("none.wav")), std::nullopt);
-    EXPECT_EQ(probe(dir.filePath("no-ffmpeg"), video), std::nullopt);
-}
-
 TEST(CleanupPartial, RemovesEveryEntryWithTheBaseNameAndNothingElse)
 {
     QTemporaryDir dir;
@@ -214,4 +199,152 @@ TEST(StderrTail, KeepsTheLastCharactersOnEveryAppend)
     EXPECT_EQ(Graphemes::count(text), StderrTail::limit);
     EXPECT_TRUE(text.endsWith(flag + "9"));
     EXPECT_GT(text.size(), StderrTail::limit); // counted in characters, not code units
+}
+
+// Each case converts a source to WAV and reads the run's error stream as it arrives, and again
+// whole and in small pieces from a second run that nobody follows.
+TEST(FFmpegProgress, DurationAndPositionOfRealRuns)
+{
+    QTemporaryDir dir;
+    // An MP3 cut short: its header still says 3 s, the audio ends near 1.8 s; the run ends there
+    // without ever reaching its stated length.
+    const QString whole = TestMedia::make(dir.filePath("whole.mp3"),
+                                          {"-f", "lavfi", "-i", "sine=sample_rate=44100:duration=3", "-c:a", "libmp3lame", "-b:a", "128k"});
+    vorlik::test::writeFile(dir.filePath("cut.mp3"), vorlik::test::readFile(whole).first(30000));
+    const struct {
+        const char *name;
+        QStringList input;
+        std::optional<qint64> duration; // ms
+        qint64 lastPosition;            // ms
+    } cases[] = {
+        {"known duration", {"-i", TestMedia::sine(dir.filePath("in.wav"), 3.0)}, 3000, 3000},
+        // A generated stream has no length: the position alone.
+        {"unknown duration", {"-f", "lavfi", "-i", "sine=sample_rate=48000:duration=2"}, std::nullopt, 2000},
+        {"ends early", {"-i", dir.filePath("cut.mp3")}, 3030, 1820},
+    };
+    const auto durationOf = [](const FFmpegProgress &progress) {
+        return progress.duration() ? std::optional<qint64>(progress.duration()->count()) : std::nullopt;
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString output = dir.filePath("out.wav");
+        const QStringList arguments = QStringList{"-hide_banner", "-nostdin", "-y"} + c.input + QStringList{"-c:a", "pcm_s24le", output};
+        std::vector<qint64> positions;
+        std::optional<qint64> duration;
+        const auto outcome = run(ConvertRunner::runFFmpeg(
+            TestMedia::ffmpeg(), arguments, {}, {}, [&](const FFmpegProgress &progress) {
+                positions.push_back(progress.position().count());
+                if (progress.duration())
+                    duration = durationOf(progress);
+                const std::optional<double> fraction = progress.fraction();
+                EXPECT_EQ(fraction.has_value(), progress.duration().has_value());
+                EXPECT_TRUE(!fraction || (*fraction >= 0 && *fraction <= 1)) << fraction.value_or(-1);
+            }));
+        ASSERT_TRUE(outcome.isSuccess()) << outcome.stderrTail().toStdString();
+        EXPECT_EQ(duration, c.duration);
+        ASSERT_FALSE(positions.empty());
+        EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+        EXPECT_NEAR(double(positions.back()), double(c.lastPosition), 60);
+
+        // Followed or not, the run writes the same bytes; its stream, read whole and in pieces
+        // that split every line somewhere, gives the same progress.
+        const QByteArray followed = vorlik::test::readFile(output);
+        QProcess process;
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.start(TestMedia::ffmpeg(), arguments);
+        ASSERT_TRUE(process.waitForFinished(60000) && process.exitCode() == 0);
+        const QString stream = QString::fromUtf8(process.readAllStandardError());
+        EXPECT_EQ(vorlik::test::readFile(output), followed);
+        for (qsizetype piece : {stream.size(), qsizetype(1), qsizetype(7)}) {
+            FFmpegProgress progress;
+            for (qsizetype at = 0; at < stream.size(); at += piece)
+                progress.read(QStringView(stream).sliced(at, std::min(piece, stream.size() - at)));
+            EXPECT_EQ(durationOf(progress), c.duration) << "pieces of " << piece;
+            EXPECT_NEAR(double(progress.position().count()), double(c.lastPosition), 60) << "pieces of " << piece;
+        }
+    }
+}
+
+// A run that has passed its source's stated length goes on for a while: it is not done yet.
+TEST(ConversionProgressText, PastTheStatedLengthHoldsAt99WithoutATimeLeft)
+{
+    using vorlik::convert::ConversionProgress;
+    const ConversionProgress::Clock::time_point now = ConversionProgress::Clock::now();
+    const ConversionProgress past{now - std::chrono::seconds(10), now - std::chrono::seconds(10), 1.0};
+    EXPECT_EQ(past.text(now), "99%");
+    const ConversionProgress half{now - std::chrono::seconds(10), now - std::chrono::seconds(10), 0.5};
+    EXPECT_EQ(half.text(now), "50% \u00B7 0:10 left");
+}
+
+TEST(ChannelCount, FromALayoutOrACount)
+{
+    const std::nullopt_t none = std::nullopt;
+    const QList<std::pair<QString, std::optional<int>>> cases{
+        {"6 channels", 6}, {"1 channel", 1}, {"6 Channels", 6}, {"6channels", 6}, {"6 ch", none}, {"48000 Hz", none},
+        {"5.1(Side)", 6},  {"mono", 1},      {"Stereo", 2},     {"2.1", 3},       {"quad", 4},    {"5.0", 5},
+        {"5.1", 6},        {"6.1", 7},       {"7.1", 8},        {"12 \tchannels", 12}, {"7.1(wide)", none},
+        {"5.0(side)", none}, {"hexagonal", none}, {"octagonal", none}, {"channels", none}, {"6 channels extra", none},
+        {"99999999999999999999 channels", none}, {QString(), none}};
+    for (const auto &[descriptor, channels] : cases)
+        EXPECT_EQ(ConvertRunner::channelCount(descriptor), channels) << descriptor.toStdString();
+}
+
+TEST(ChannelCount, FromAProbesOutputTheFirstRecognisableAudioStream)
+{
+    const struct {
+        const char *name;
+        QString output;
+        std::optional<int> channels;
+    } cases[] = {
+        {"pcm stereo", "  Stream #0:0: Audio: pcm_s16le, 48000 Hz, stereo, s16, 1536 kb/s", 2},
+        {"aac 5.1", "  Stream #0:1(eng): Audio: aac (LC), 48000 Hz, 5.1, fltp", 6},
+        {"video only",
+         "Input #0, matroska,webm, from 'v.mkv':\n  Duration: 00:00:01.00\n  Stream #0:0: Video: h264 (High), yuv420p, 320x240, 25 fps\n"
+         "At least one output file must be specified\n",
+         std::nullopt},
+        {"the next audio stream decides",
+         "  Stream #0:0: Audio: pcm_s16le, 48000 Hz, hexagonal, s16\n  Stream #0:1: Audio: flac, 48000 Hz, 6 channels, s32\n", 6},
+        {"first recognisable stream wins", "  Stream #0:0: Audio: pcm_s16le, 48000 Hz, mono, s16\n  Stream #0:1: Audio: flac, 48000 Hz, 5.1, s32\n", 1},
+        {"lines without Audio: are passed over", "  Metadata: stereo\n  Stream #0:0: Video: 2 channels\n", std::nullopt},
+        {"empty pieces and tabs", "Stream #0:0: Audio: pcm,,\t quad \t,", 4},
+        {"empty output", QString(), std::nullopt},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ConvertRunner::parseChannelCount(c.output), c.channels) << c.name;
+}
+
+TEST(Summarise, TakesTheLastErrorLineOrFFmpegsOwnWordsOrTheBeginning)
+{
+    // ffmpeg says some failures in words of its own; the input dump before them says nothing.
+    const QString dump = "Guessed Channel Layout for Input Stream #0.0 : mono\nInput #0, wav, from 'a.wav':\n"
+                         "  Duration: 00:00:01.00, bitrate: 768 kb/s\n";
+    const QString longError = "Error: " + QString(300, u'x');
+    QString plain;
+    for (int i = 0; i < 40; ++i)
+        plain += QString("line %1\n").arg(i);
+    // An accented letter written with a combining mark is one character of two code units.
+    QString accents;
+    for (int i = 0; i < 300; ++i)
+        accents += "e\u0301";
+    const QList<std::pair<QString, QString>> cases{
+        {"Input #0\nError opening first\nprogress\n[x] Invalid data found\nend\n\n", "[x] Invalid data found"},
+        {"a\nsome error here\nb", "some error here"},
+        {dump + "Stream map '0:a:0' matches no streams.\nTo ignore this, add a trailing '?' to the map.\n",
+         "Stream map '0:a:0' matches no streams."},
+        {"out.wav: Permission denied\n", "out.wav: Permission denied"},
+        {dump + "missing.wav: No such file or directory\n", "missing.wav: No such file or directory"},
+        {dump + "Could not write header\nConversion failed!\n", "Conversion failed!"},
+        {dump + "[aac] Cannot allocate memory\nsize=0kB\n", "[aac] Cannot allocate memory"},
+        // An "Error" line still wins over them.
+        {"Error while filtering\nConversion failed!\n", "Error while filtering"},
+        // "ERROR" and "invalid" are not among the markers: the beginning of the text is shown.
+        {"first line\nERROR upper\ninvalid lower", "first line\nERROR upper\ninvalid lower"},
+        // At most 220 characters as a reader counts them; without an error line, line breaks included.
+        {"ok\n" + longError, longError.left(220)},
+        {plain, plain.left(220)},
+        {"Error " + accents, "Error " + accents.left(2 * 214)},
+        {QString(), QString()},
+    };
+    for (const auto &[tail, summary] : cases)
+        EXPECT_EQ(ConvertRunner::summarise(tail), summary);
 }
