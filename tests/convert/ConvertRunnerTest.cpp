@@ -537,7 +537,6 @@ TEST_F(SideBySide, SameNamedSourcesIntoOneFolderNeverPickTheSameNameAndEachIsRep
 // A lane that finds nothing left to take must not be started again and again.
 TEST_F(SideBySide, FewerItemsWaitingThanLanesStillFinish)
 {
-    const HangGuard guard;
     const Preset preset = fast("job");
     const Preset realTime = slow("slow");
     const struct {
@@ -553,10 +552,12 @@ TEST_F(SideBySide, FewerItemsWaitingThanLanesStillFinish)
     int index = 0;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
+        const HangGuard guard;
         ConvertRunner runner;
         runner.setSimultaneousConversions(2);
+        ++index;
         for (qsizetype i = 0; i < c.presets.size() - (c.queueDuringRun ? 1 : 0); ++i)
-            runner.queue(QStringList{tone(u"f%1/%2.wav"_s.arg(++index).arg(i), 2)}, c.presets[i]);
+            runner.queue(QStringList{tone(u"f%1/%2.wav"_s.arg(index).arg(i), 2)}, c.presets[i]);
         runner.run({preset, realTime}, TestMedia::ffmpeg(), &m_store);
         if (c.queueDuringRun)
             runner.queue(QStringList{tone(u"f%1/late.wav"_s.arg(index))}, c.presets.last());
