@@ -222,7 +222,7 @@ TEST_F(ConvertViewTest, withoutFFmpegThePageSaysWhatIsMissingAndOffersTheInstall
     EXPECT_TRUE(view.installButton()->isHidden());
 }
 
-TEST_F(ConvertViewTest, everyCardConvertsWhatIsDroppedOnIt)
+TEST_F(ConvertViewTest, everyCardConvertsWhatIsDroppedOnItWithTheFFmpegInUse)
 {
     connectDemo(m_store);
     settings().setValue("autoStartConvert", true);
@@ -288,6 +288,22 @@ TEST_F(ConvertViewTest, everyCardConvertsWhatIsDroppedOnIt)
     EXPECT_TRUE(view.queueEmptyLabel()->isHidden());
     EXPECT_TRUE(saveScreenshot(&view, "convert-finished", windowSize));
     EXPECT_TRUE(saveScreenshot(&view, "convert-finished-small", QSize(800, 560)));
+    EXPECT_FALSE(view.installSheet() || view.didAutoPromptInstall()) << "with ffmpeg nothing is prompted";
+
+    // An ffmpeg override replaces the detected one at once; with none detected, it is all it takes.
+    settings().setValue("ffmpegPathOverride", slowFFmpeg(0));
+    EXPECT_EQ(view.ffmpeg(), std::optional<QString>(path("bin/slow-ffmpeg")));
+    ASSERT_TRUE(drop(view, ConvertView::normaliseCard, {tone("a.wav")}));
+    ASSERT_TRUE(settled(view));
+    EXPECT_EQ(view.runner().items().back().succeeded, true);
+    EXPECT_TRUE(QFile::exists(path("bin/ran"))) << "the override converted";
+    NoFFmpeg none;
+    settings().remove("ffmpegPathOverride");
+    EXPECT_FALSE(view.ffmpeg());
+    EXPECT_FALSE(view.ffmpegCard()->isHidden() || view.installButton()->isHidden());
+    settings().setValue("ffmpegPathOverride", TestMedia::ffmpeg());
+    EXPECT_EQ(view.ffmpeg(), std::optional<QString>(TestMedia::ffmpeg()));
+    EXPECT_TRUE(view.ffmpegCard()->isHidden() && view.installButton()->isHidden());
 }
 
 // Without auto start the pickers choose the card's preset and Convert runs; Stop stops; drops
@@ -331,6 +347,7 @@ TEST_F(ConvertViewTest, convertStopAndDropsDuringARun)
 
     QTest::mouseClick(view.convertButton(), Qt::LeftButton);
     settings().setValue("autoStartConvert", true);
+    EXPECT_TRUE(view.autoStartSwitch()->isChecked()) << "the switch follows the stored setting";
     ASSERT_TRUE(drop(view, ConvertView::audioCard, {tone("b.wav"), tone("c.wav")}));
     EXPECT_EQ(view.runner().items().size(), 3);
     // Clear on a card while converting: nothing happens.
@@ -355,38 +372,6 @@ TEST_F(ConvertViewTest, convertStopAndDropsDuringARun)
     EXPECT_EQ(view.statusLabel()->text(), "Cleared.");
     EXPECT_EQ(view.card(ConvertView::audioCard)->itemCount(), 0);
     EXPECT_EQ(view.card(ConvertView::normaliseCard)->itemCount(), 1);
-}
-
-TEST_F(ConvertViewTest, anOverrideReplacesTheDetectedFFmpegAtOnce)
-{
-    connectDemo(m_store);
-    ConvertView view(m_store);
-    view.setActive(true);
-    ASSERT_EQ(view.ffmpeg(), std::optional<QString>(TestMedia::ffmpeg()));
-    settle(900);
-    EXPECT_FALSE(view.installSheet()) << "with ffmpeg nothing is prompted";
-    EXPECT_FALSE(view.didAutoPromptInstall());
-
-    settings().setValue("ffmpegPathOverride", slowFFmpeg(0));
-    EXPECT_EQ(view.ffmpeg(), std::optional<QString>(path("bin/slow-ffmpeg")));
-    settings().setValue("autoStartConvert", true);
-    EXPECT_TRUE(view.autoStart());
-    EXPECT_TRUE(view.autoStartSwitch()->isChecked());
-    ASSERT_TRUE(drop(view, ConvertView::normaliseCard, {tone("a.wav")}));
-    ASSERT_TRUE(settled(view));
-    EXPECT_EQ(view.runner().items().front().succeeded, true);
-    EXPECT_TRUE(QFile::exists(path("bin/ran"))) << "the override converted";
-
-    // With none detected, an override is all it takes.
-    NoFFmpeg none;
-    settings().remove("ffmpegPathOverride");
-    EXPECT_FALSE(view.ffmpeg());
-    EXPECT_FALSE(view.ffmpegCard()->isHidden());
-    EXPECT_FALSE(view.installButton()->isHidden());
-    settings().setValue("ffmpegPathOverride", TestMedia::ffmpeg());
-    EXPECT_EQ(view.ffmpeg(), std::optional<QString>(TestMedia::ffmpeg()));
-    EXPECT_TRUE(view.ffmpegCard()->isHidden());
-    EXPECT_TRUE(view.installButton()->isHidden());
 }
 
 TEST_F(ConvertViewTest, refreshingScriptsReplacesThePresetsOrKeepsThemOnFailure)
