@@ -1,6 +1,6 @@
 #pragma once
-// Shared by the convert runner tests: the stand-in service and a store connected to it, a
-// private folder of real media, and waiting for a run to end.
+// Shared by the convert runner and page tests: the stand-in service and a store connected to it,
+// a private folder of real media, the export setting, and waiting for a run to end.
 #include "TestMedia.h"
 
 #include "convert/ConvertRunner.h"
@@ -16,14 +16,13 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
-#include <mutex>
-#include <thread>
+#include <optional>
+#include <unistd.h>
 
 namespace vorlik::test {
+
+using namespace Qt::StringLiterals;
 
 // Lets the event loop run until done() holds; false when it did not within the cap (generous:
 // it only ends a test that would otherwise hang).
@@ -40,47 +39,52 @@ inline bool waitUntil(const std::function<bool()> &done, int capMs = 120000)
     return true;
 }
 
-// Ends the test binary with a message when a call does not return within the cap: a runner that
-// spins without ever reaching the event loop cannot be caught by waitUntil.
-class HangGuard {
+// Ends the test binary (SIGALRM) when a call does not return within a minute: a runner that spins
+// without ever reaching the event loop cannot be caught by waitUntil.
+struct HangGuard {
+    HangGuard() { ::alarm(60); }
+    ~HangGuard() { ::alarm(0); }
+};
+
+// Every status line a runner shows while this lives, in order.
+class StatusLines : public QStringList {
 public:
-    explicit HangGuard(const char *what, int capMs = 60000)
-        : m_watch([this, what, capMs] {
-              std::unique_lock lock(m_mutex);
-              if (!m_done.wait_for(lock, std::chrono::milliseconds(capMs), [this] { return m_disarmed; })) {
-                  std::fprintf(stderr, "hung: %s\n", what);
-                  std::abort();
-              }
-          })
+    explicit StatusLines(const convert::ConvertRunner &runner)
     {
-    }
-    ~HangGuard()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_disarmed = true;
-        }
-        m_done.notify_one();
-        m_watch.join();
+        QObject::connect(&runner, &convert::ConvertRunner::statusLineChanged, &m_context,
+                         [this, &runner] { append(runner.statusLine()); });
     }
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_done;
-    bool m_disarmed = false;
-    std::thread m_watch;
+    QObject m_context;
 };
+
+// Outputs go to `folder` (the "customFolder" export setting), or beside each source for none.
+inline void exportTo(const std::optional<QString> &folder)
+{
+    platform::Settings &settings = platform::Settings::standard();
+    if (!folder) {
+        settings.remove(u"exportLocation"_s);
+        settings.remove(u"exportFolderPath"_s);
+        return;
+    }
+    settings.setValue(u"exportLocation"_s, u"customFolder"_s);
+    settings.setValue(u"exportFolderPath"_s, *folder);
+}
 
 class RunnerFixture : public SessionTest {
 protected:
     void SetUp() override
     {
         SessionTest::SetUp();
-        platform::Settings &settings = platform::Settings::standard();
-        settings.remove(QStringLiteral("exportLocation"));
-        settings.remove(QStringLiteral("exportFolderPath"));
+        exportTo(std::nullopt);
         ASSERT_TRUE(m_dir.isValid());
         connectDemo(m_store);
+    }
+    void TearDown() override
+    {
+        exportTo(std::nullopt);
+        SessionTest::TearDown();
     }
 
     QString path(const QString &relative) const { return m_dir.filePath(relative); }
@@ -95,27 +99,13 @@ protected:
         return TestMedia::sine(path(relative), seconds);
     }
 
-    // The service's preset with that id.
-    service::Preset preset(const QString &id) const
+    // Runs the queue to its end with the given presets, ffmpeg (the real one when empty) and store
+    // (this test's when null).
+    bool runToEnd(convert::ConvertRunner &runner, const QList<service::Preset> &presets,
+                  const QString &ffmpeg = {}, service::SessionStore *store = nullptr)
     {
-        for (const service::Preset &candidate : m_store.presets()) {
-            if (candidate.id == id)
-                return candidate;
-        }
-        ADD_FAILURE() << "the service has no preset " << id.toStdString();
-        return {};
-    }
-
-    // Runs the queue to its end with the given presets, ffmpeg and store.
-    static bool runToEnd(convert::ConvertRunner &runner, const QList<service::Preset> &presets,
-                         const QString &ffmpeg, service::SessionStore *store)
-    {
-        runner.run(presets, ffmpeg, store);
+        runner.run(presets, ffmpeg.isEmpty() ? TestMedia::ffmpeg() : ffmpeg, store ? store : &m_store);
         return waitUntil([&] { return !runner.isRunning(); });
-    }
-    bool runToEnd(convert::ConvertRunner &runner, const QList<service::Preset> &presets)
-    {
-        return runToEnd(runner, presets, TestMedia::ffmpeg(), &m_store);
     }
 
     // Every entry of a folder, hidden ones included, by name.
@@ -124,10 +114,7 @@ protected:
         return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     }
     // Temporary outputs left in a folder.
-    static QStringList leftovers(const QString &folder)
-    {
-        return entries(folder).filter(QStringLiteral(".vorlik-tmp-"));
-    }
+    static QStringList leftovers(const QString &folder) { return entries(folder).filter(u".vorlik-tmp-"_s); }
 
     static const convert::QueueItem &only(const convert::ConvertRunner &runner)
     {
