@@ -1,10 +1,13 @@
 // A whole update, for real: a copy of a bundle built by the project runs, finds the newer
 // release on the stand-in service over HTTPS, downloads and checks it, swaps it in, quits, and
-// the helper starts the new program, which reports its own compiled-in version.
+// the helper starts the new program, which reports its own compiled-in version. A refused
+// update leaves the running bundle as it was. And the helper script alone: the quoting of the
+// program name, and giving up on a parent that never quits.
 #include "platform/AppPaths.h"
 #include "tests/support/TestFiles.h"
 #include "tests/update/UpdateFixture.h"
 #include "update/FileTree.h"
+#include "update/InstallHelperScript.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +16,11 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <sys/stat.h>
+
+using vorlik::platform::AppPaths;
 using vorlik::update::FileTree;
+using vorlik::update::InstallHelperScript;
 namespace test = vorlik::test;
 
 namespace {
@@ -23,22 +30,35 @@ protected:
     void SetUp() override
     {
         PrivateTemp::SetUp();
-        QDir(vorlik::platform::AppPaths::updates()).removeRecursively();
-        QDir().mkpath(applications());
+        QDir(AppPaths::updates()).removeRecursively();
+        QDir().mkpath(m_root.filePath(QStringLiteral("Applications")));
         FileTree::copy(QStringLiteral(VORLIK_PROBE_OLD_BUNDLE), installed());
     }
 
-    QString applications() const { return m_root.filePath(QStringLiteral("Applications")); }
-    QString installed() const { return applications() + QStringLiteral("/Vorlik Desktop.app"); }
+    QString installed() const { return m_root.filePath(QStringLiteral("Applications/Vorlik Desktop.app")); }
     QString report() const { return m_root.filePath(QStringLiteral("relaunched-version.txt")); }
 
     void publish(const QString &bundle)
     {
         QProcess script;
-        script.start(QStringLiteral(VORLIK_MAKE_UPDATE_IMAGE),
-                     {bundle, test::updatesFolder(), test::imageURL(QString()).toString()});
+        script.start(QStringLiteral(VORLIK_MAKE_UPDATE_IMAGE), {bundle, test::updatesFolder(), test::imageURL(QString()).toString()});
         ASSERT_TRUE(script.waitForFinished(120000));
         ASSERT_EQ(script.exitCode(), 0) << script.readAllStandardError().toStdString();
+    }
+    // Runs the installed old program's install; its exit status, and its output in `output`.
+    int install(QString *output)
+    {
+        QProcess running;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("VORLIK_PROBE_OUT"), report());
+        running.setProcessEnvironment(environment);
+        running.start(installed() + QStringLiteral("/Contents/MacOS/vorlik-update-probe-old"),
+                      {QStringLiteral("install"), QStringLiteral("-baseURL"), test::updateServer().baseUrl().toString(),
+                       QStringLiteral("-testCACertificates"), QStringLiteral(VORLIK_TEST_CA), QStringLiteral("-vorlikDiag"),
+                       QStringLiteral("YES")});
+        EXPECT_TRUE(running.waitForFinished(120000));
+        *output = QString::fromUtf8(running.readAllStandardOutput() + running.readAllStandardError());
+        return running.exitCode();
     }
 
     QTemporaryDir m_root;
@@ -47,60 +67,95 @@ protected:
 TEST_F(EndToEnd, TheInstalledBundleIsReplacedAndTheNewVersionRelaunches)
 {
     publish(QStringLiteral(VORLIK_PROBE_NEW_BUNDLE));
-    const QByteArray newInfo = test::readFile(QStringLiteral(VORLIK_PROBE_NEW_BUNDLE "/Contents/Info.plist"));
-
-    QProcess running;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("VORLIK_PROBE_OUT"), report());
-    running.setProcessEnvironment(environment);
-    running.start(installed() + QStringLiteral("/Contents/MacOS/vorlik-update-probe-old"),
-                  {QStringLiteral("install"), QStringLiteral("-baseURL"), test::updateServer().baseUrl().toString(),
-                   QStringLiteral("-testCACertificates"), QStringLiteral(VORLIK_TEST_CA), QStringLiteral("-vorlikDiag"),
-                   QStringLiteral("YES")});
-    ASSERT_TRUE(running.waitForFinished(120000));
-    const QString output = QString::fromUtf8(running.readAllStandardOutput() + running.readAllStandardError());
-    ASSERT_EQ(running.exitCode(), 0) << output.toStdString();
+    QString output;
+    ASSERT_EQ(install(&output), 0) << output.toStdString();
     EXPECT_TRUE(output.contains(QStringLiteral("[update] install helper spawned: "))) << output.toStdString();
 
     // The helper starts the new program once the old one has gone.
     ASSERT_TRUE(test::waitUntil([&] { return QFileInfo::exists(report()) && test::readFile(report()).endsWith('\n'); }, 60000))
         << output.toStdString();
     EXPECT_EQ(test::readFile(report()), "1.2.25 (28)\n");
-
-    EXPECT_EQ(test::readFile(installed() + QStringLiteral("/Contents/Info.plist")), newInfo);
-    EXPECT_TRUE(QFileInfo(installed() + QStringLiteral("/Contents/MacOS/vorlik-update-probe-new")).isExecutable());
+    EXPECT_EQ(test::snapshot(installed()), test::snapshot(QStringLiteral(VORLIK_PROBE_NEW_BUNDLE)));
     EXPECT_FALSE(QFileInfo::exists(installed() + QStringLiteral(".vorlik-old")));
     // The helper removed the staging folder and itself; the install log stays.
     ASSERT_TRUE(test::waitUntil([] {
-        return QDir(vorlik::platform::AppPaths::updates()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
-            == QStringList{QStringLiteral("install.log")};
+        return QDir(AppPaths::updates()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot) == QStringList{QStringLiteral("install.log")};
     }, 30000));
     EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-install-")), QStringList());
-    const QString log = QString::fromUtf8(test::readFile(vorlik::platform::AppPaths::updates() + QStringLiteral("/install.log")));
+    const QString log = QString::fromUtf8(test::readFile(AppPaths::updates() + QStringLiteral("/install.log")));
+    EXPECT_TRUE(log.startsWith(QStringLiteral("install helper: waiting for PID "))) << log.toStdString();
     EXPECT_TRUE(log.contains(QStringLiteral("install helper: relaunched ") + installed())) << log.toStdString();
 }
 
 TEST_F(EndToEnd, ARefusedUpdateLeavesTheRunningBundleAsItWas)
 {
     // An image whose bundle says it is older than the description claims.
-    const QString mislabelled = m_root.filePath(QStringLiteral("mislabelled"));
-    QDir().mkpath(mislabelled);
-    FileTree::copy(QStringLiteral(VORLIK_PROBE_NEW_BUNDLE), mislabelled + QStringLiteral("/Vorlik Desktop.app"));
-    publish(mislabelled + QStringLiteral("/Vorlik Desktop.app"));
+    const QString mislabelled = m_root.filePath(QStringLiteral("mislabelled/Vorlik Desktop.app"));
+    QDir().mkpath(m_root.filePath(QStringLiteral("mislabelled")));
+    FileTree::copy(QStringLiteral(VORLIK_PROBE_NEW_BUNDLE), mislabelled);
+    publish(mislabelled);
     const QString latest = test::updatesFolder() + QStringLiteral("/latest.json");
     test::writeFile(latest, test::readFile(latest).replace("\"build\":28", "\"build\":29"));
     const auto before = test::snapshot(installed());
 
-    QProcess running;
-    running.start(installed() + QStringLiteral("/Contents/MacOS/vorlik-update-probe-old"),
-                  {QStringLiteral("install"), QStringLiteral("-baseURL"), test::updateServer().baseUrl().toString(),
-                   QStringLiteral("-testCACertificates"), QStringLiteral(VORLIK_TEST_CA)});
-    ASSERT_TRUE(running.waitForFinished(120000));
-    EXPECT_EQ(running.exitCode(), 1);
-    EXPECT_TRUE(running.readAllStandardError().contains(
-        "error(Install failed: The update bundle build (28) does not match the manifest (29).)"));
+    QString output;
+    EXPECT_EQ(install(&output), 1);
+    EXPECT_TRUE(output.contains(QStringLiteral("error(Install failed: The update bundle build (28) does not match the manifest (29).)")))
+        << output.toStdString();
     EXPECT_EQ(test::snapshot(installed()), before);
     EXPECT_FALSE(QFileInfo::exists(report()));
+    // Neither the image nor its unpacked copy is left behind: a new attempt downloads again.
+    EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-")), QStringList());
+    EXPECT_EQ(QDir(AppPaths::updates()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+TEST(HelperScript, AProgramNameCannotBreakOutOfItsQuotes)
+{
+    EXPECT_EQ(InstallHelperScript::doubleQuotedContent(QStringLiteral("a\"b$c`d\\e f")), QStringLiteral("a\\\"b\\$c\\`d\\\\e f"));
+    const QString text = InstallHelperScript::text(QStringLiteral("x\"; touch /tmp/owned; \""));
+    EXPECT_TRUE(text.contains(QStringLiteral("setsid \"$APP/Contents/MacOS/x\\\"; touch /tmp/owned; \\\"\" >/dev/null")));
+    QProcess syntax;
+    syntax.start(QStringLiteral("/bin/bash"), {QStringLiteral("-n"), QStringLiteral("-c"), text});
+    ASSERT_TRUE(syntax.waitForFinished(10000));
+    EXPECT_EQ(syntax.exitCode(), 0) << syntax.readAllStandardError().toStdString();
+}
+
+TEST(HelperScript, GivesUpWithStatus2WhenTheParentNeverExitsAndLeavesEverythingInPlace)
+{
+    QTemporaryDir root;
+    const QString app = root.filePath(QStringLiteral("Vorlik Desktop.app"));
+    const QString staging = root.filePath(QStringLiteral("Updates/1234"));
+    const QString script = root.filePath(QStringLiteral("vorlik-install-test.sh"));
+    const QString log = root.filePath(QStringLiteral("Updates/install.log"));
+    test::writeFile(staging + QStringLiteral("/Vorlik Desktop.app/x"), "staged");
+    test::writeFile(script, InstallHelperScript::text(QStringLiteral("probe")).toUtf8());
+    // The 240 rounds of waiting shortened through the environment only: a `seq` that counts
+    // to 3. The script's text stays as it is.
+    const QString bin = root.filePath(QStringLiteral("bin"));
+    test::writeFile(bin + QStringLiteral("/seq"), "#!/bin/sh\necho 1; echo 2; echo 3\n");
+    ::chmod(QFile::encodeName(bin + QStringLiteral("/seq")).constData(), 0755);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PATH"), bin + u':' + environment.value(QStringLiteral("PATH")));
+
+    QProcess parent;
+    parent.start(QStringLiteral("/bin/sleep"), {QStringLiteral("600")});
+    ASSERT_TRUE(parent.waitForStarted(10000));
+    const qint64 parentId = parent.processId();
+    QProcess helper;
+    helper.setProcessEnvironment(environment);
+    helper.start(QStringLiteral("/bin/bash"),
+                 {script, app, QStringLiteral("Vorlik Desktop"), QString::number(parentId), staging, log});
+    EXPECT_TRUE(helper.waitForFinished(120000));
+    EXPECT_EQ(helper.exitCode(), 2);
+    parent.kill();
+    parent.waitForFinished(10000);
+
+    const QString text = QString::fromUtf8(test::readFile(log));
+    EXPECT_EQ(text, QStringLiteral("install helper: waiting for PID %1 to exit\n"
+                                   "install helper: parent did not exit — aborting relaunch (app is installed)\n")
+                        .arg(parentId));
+    EXPECT_TRUE(QFileInfo::exists(staging));
+    EXPECT_TRUE(QFileInfo::exists(script));
 }
 
 } // namespace

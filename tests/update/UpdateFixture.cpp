@@ -2,11 +2,11 @@
 
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
+#include "tests/support/LogLines.h"
 #include "tests/support/TestFiles.h"
 #include "update/UpdateManager.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
@@ -37,42 +37,41 @@ DevServer &updateServer()
     return *server;
 }
 
-QByteArray infoPlist(const BundleInfo &info)
+namespace {
+
+// The property list's bytes, XML or binary; the list is freed.
+QByteArray written(plist_t root, bool binary)
 {
-    plist_t root = plist_new_dict();
-    if (info.identifier)
-        plist_dict_set_item(root, "CFBundleIdentifier", plist_new_string(info.identifier->toUtf8().constData()));
-    if (info.shortVersion)
-        plist_dict_set_item(root, "CFBundleShortVersionString", plist_new_string(info.shortVersion->toUtf8().constData()));
-    if (info.build)
-        plist_dict_set_item(root, "CFBundleVersion", plist_new_string(info.build->toUtf8().constData()));
-    plist_dict_set_item(root, "CFBundleExecutable", plist_new_string(info.executable.toUtf8().constData()));
-    plist_dict_set_item(root, "CFBundleName", plist_new_string("Vorlik Desktop"));
     char *bytes = nullptr;
     uint32_t length = 0;
-    if (info.binary)
-        plist_to_bin(root, &bytes, &length);
-    else
-        plist_to_xml(root, &bytes, &length);
+    (binary ? plist_to_bin : plist_to_xml)(root, &bytes, &length);
     QByteArray result(bytes, qsizetype(length));
     std::free(bytes);
     plist_free(root);
     return result;
 }
 
+} // namespace
+
+QByteArray infoPlist(const BundleInfo &info)
+{
+    plist_t root = plist_new_dict();
+    const std::pair<const char *, std::optional<QString>> members[]{{"CFBundleIdentifier", info.identifier},
+                                                                   {"CFBundleShortVersionString", info.shortVersion},
+                                                                   {"CFBundleVersion", info.build},
+                                                                   {"CFBundleExecutable", info.executable},
+                                                                   {"CFBundleName", QStringLiteral("Vorlik Desktop")}};
+    for (const auto &[key, value] : members)
+        if (value)
+            plist_dict_set_item(root, key, plist_new_string(value->toUtf8().constData()));
+    return written(root, info.binary);
+}
+
 QByteArray toBinaryPlist(const QByteArray &xml)
 {
     plist_t root = nullptr;
     plist_from_xml(xml.constData(), uint32_t(xml.size()), &root);
-    if (!root)
-        return {};
-    char *bytes = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(root, &bytes, &length);
-    QByteArray result(bytes, qsizetype(length));
-    std::free(bytes);
-    plist_free(root);
-    return result;
+    return root ? written(root, true) : QByteArray();
 }
 
 QString makeBundle(const QString &folder, const BundleInfo &info, const QByteArray &marker)
@@ -84,6 +83,17 @@ QString makeBundle(const QString &folder, const BundleInfo &info, const QByteArr
     ::chmod(QFile::encodeName(program).constData(), 0755);
     writeFile(bundle + QStringLiteral("/Contents/Resources/notes.txt"), "notes of " + marker + "\n");
     return bundle;
+}
+
+std::vector<ArchiveEntry> imageEntries(const BundleInfo &info, std::vector<ArchiveEntry> extra, const QByteArray &top)
+{
+    std::vector<ArchiveEntry> entries{ArchiveEntry::folder(top + "/Contents/MacOS"),
+                                      ArchiveEntry::file(top + "/Contents/Info.plist", infoPlist(info)),
+                                      ArchiveEntry::file(top + "/Contents/MacOS/vorlik", "#!/bin/sh\necho new\n", 0755),
+                                      ArchiveEntry::file(top + "/Contents/Resources/notes.txt", "notes of new\n"),
+                                      ArchiveEntry::symlink(top + "/Contents/Resources/current", "notes.txt")};
+    entries.insert(entries.end(), extra.begin(), extra.end());
+    return entries;
 }
 
 QMap<QString, QByteArray> snapshot(const QString &folder)
@@ -114,15 +124,22 @@ QUrl imageURL(const QString &imageName, const QString &query)
     return url;
 }
 
-update::Manifest manifestFor(const QString &imageName, const QString &version, qint64 build, const QString &query)
+update::Manifest release(const QString &version, qint64 build, const std::optional<QString> &minMacos)
 {
     update::Manifest manifest;
     manifest.version = version;
     manifest.build = build;
+    manifest.minMacos = minMacos;
+    return manifest;
+}
+
+update::Manifest manifestFor(const QString &imageName, const QString &query)
+{
+    update::Manifest manifest = release();
     manifest.dmg = imageURL(imageName, query).toString();
     const QString path = updatesFolder() + u'/' + imageName;
     manifest.sha256 = QFileInfo::exists(path) ? update::UpdateManager::sha256(path) : QString(64, u'0');
-    manifest.notes = QStringLiteral("Notes of ") + version;
+    manifest.notes = QStringLiteral("Notes of 1.2.25");
     return manifest;
 }
 
@@ -130,22 +147,14 @@ void writeLatest(const QByteArray &json) { writeFile(updatesFolder() + QStringLi
 
 QStringList takeUpdateLogLines()
 {
-    static bool started = [] {
+    static std::optional<LogLines> since = [] {
         platform::Settings::standard().setValue(QStringLiteral("vorlikDiag"), true);
         diagnostics::DiagnosticsLogger::shared().startIfEnabled();
-        return true;
+        return std::optional<LogLines>();
     }();
-    static qsizetype seen = 0;
-    Q_UNUSED(started);
     diagnostics::DiagnosticsLogger::shared().drain();
-    const QStringList all = diagnostics::DiagnosticsLogger::shared().bufferSnapshot();
-    QStringList lines;
-    for (qsizetype i = seen; i < all.size(); ++i) {
-        const qsizetype at = all.at(i).indexOf(QStringLiteral(" [update] "));
-        if (at >= 0)
-            lines << all.at(i).mid(at + 10).trimmed();
-    }
-    seen = all.size();
+    const QStringList lines = since ? since->lines() : QStringList();
+    since.emplace(QStringLiteral("update"));
     return lines;
 }
 

@@ -2,6 +2,7 @@
 // What the updater's tests share: one HTTPS stand-in service per test binary that serves an
 // updates folder, bundles and images made on disk, and a look at the "update" log lines.
 #include "tests/support/DevServer.h"
+#include "tests/support/TestArchive.h"
 #include "update/Manifest.h"
 #include "update/UpdatePhase.h"
 
@@ -40,12 +41,19 @@ QByteArray toBinaryPlist(const QByteArray &xml);
 // "<folder>/Vorlik Desktop.app" with Info.plist, Contents/MacOS/<executable> (a script that
 // prints `marker`) and Resources/notes.txt.
 QString makeBundle(const QString &folder, const BundleInfo &info, const QByteArray &marker = "new");
+// The entries of an update image holding "<top>/Contents" with Info.plist, MacOS/vorlik (a
+// script that prints "new"), Resources/notes.txt and a link beside it; `extra` follow them.
+std::vector<ArchiveEntry> imageEntries(const BundleInfo &info = {}, std::vector<ArchiveEntry> extra = {},
+                                       const QByteArray &top = "Vorlik Desktop.app");
 // Every file below a folder with its content (links as "-> target"), for before/after checks.
 QMap<QString, QByteArray> snapshot(const QString &folder);
 
+// A description of the given release without an image.
+update::Manifest release(const QString &version = QStringLiteral("1.2.25"), qint64 build = 28,
+                         const std::optional<QString> &minMacos = std::nullopt);
 // A manifest for an image in the updates folder: its digest, and a dmg URL on the server.
-update::Manifest manifestFor(const QString &imageName, const QString &version = QStringLiteral("1.2.25"), qint64 build = 28,
-                     const QString &query = {});
+// The release is 1.2.25 (build 28); `query` is added to the URL.
+update::Manifest manifestFor(const QString &imageName, const QString &query = {});
 QUrl imageURL(const QString &imageName, const QString &query = {});
 void writeLatest(const QByteArray &json);
 
