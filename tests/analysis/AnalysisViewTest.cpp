@@ -179,17 +179,17 @@ TEST_F(AnalysisViewTest, droppedFilesAreAnalysedTheReportOpensAndIsSaved)
         << "nothing left beside it";
 
     // The service refuses, the folder does not exist, or the user signed out meanwhile: the page
-    // says why, and an earlier file of that name stays as it was.
+    // says why (the whole line is the shown line's tooltip), and an earlier file stays as it was.
     server().addFault(fault(u"GET"_s, jobPath + u"/download/report"_s, u"status"_s, 500));
     run(view.saveReportTo(item.id, target));
-    EXPECT_TRUE(view.statusLabel()->text().startsWith(u"Could not save report: "_s)) << view.statusLabel()->text().toStdString();
+    EXPECT_TRUE(view.statusLabel()->toolTip().startsWith(u"Could not save report: "_s)) << view.statusLabel()->toolTip().toStdString();
     EXPECT_EQ(readFile(target), expected);
     run(view.saveReportTo(item.id, m_files.filePath(u"missing/folder/r.txt"_s)));
-    EXPECT_TRUE(view.statusLabel()->text().startsWith(u"Could not save report: The file \u201Cr.txt\u201D"_s))
-        << view.statusLabel()->text().toStdString();
+    EXPECT_TRUE(view.statusLabel()->toolTip().startsWith(u"Could not save report: The file \u201Cr.txt\u201D"_s))
+        << view.statusLabel()->toolTip().toStdString();
     store.disconnect();
     run(view.saveReportTo(item.id, target));
-    EXPECT_EQ(view.statusLabel()->text(), u"Could not save report: Connect with your client key first."_s);
+    EXPECT_EQ(view.statusLabel()->toolTip(), u"Could not save report: Connect with your client key first."_s);
     EXPECT_EQ(readFile(target), expected);
 
     QTest::mouseClick(first->chevron(), Qt::LeftButton);
