@@ -414,9 +414,9 @@ TEST_F(AnalysisEndpointsTest, aStopDuringTheUploadAbortsItAndLeavesNothingBehind
 
     // The connections and the sources close on the upload thread, soon after.
     QDeadlineTimer patience(10000);
-    while (openDescriptors() != descriptorsBefore && !patience.hasExpired())
+    while (openDescriptors() > descriptorsBefore && !patience.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    EXPECT_EQ(openDescriptors(), descriptorsBefore) << "an upload's connection or source file is still open";
+    EXPECT_LE(openDescriptors(), descriptorsBefore) << "an upload's connection or source file is still open";
     server().clearFaults();
 }
 
