@@ -1,28 +1,22 @@
 // The analysis runner against the real stand-in service: queue texts, whole runs with the
-// session-wide count, stop during an upload and during polling (with the cancel sent to the
-// service), the polling time-out and a retry that resumes the job without a second upload,
-// long server errors on the status line, the 128 MiB limit to the byte, a file deleted while
-// queued, jobs that fail, and no session at all.
+// session-wide count, stops (with the cancel sent to the service), time-outs and retries that
+// resume or start over, failed items, the 128 MiB limit to the byte, and no session at all.
 #include "analysis/AnalysisRunner.h"
 #include "app/ActiveJobs.h"
-#include "tests/analysis/TestAudio.h"
-#include "tests/service/SessionTestSupport.h"
+#include "tests/analysis/AnalysisSessionTest.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFileInfo>
-#include <QEventLoop>
 #include <QFile>
-#include <QTemporaryDir>
-#include <QTimer>
+#include <QFileInfo>
 
 #include <algorithm>
-#include <functional>
 #include <iterator>
 
 using namespace vorlik;
 using namespace vorlik::test;
+using namespace Qt::StringLiterals;
 using analysis::AnalysisRunner;
 using Item = AnalysisRunner::Item;
 
@@ -30,23 +24,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const QString timeoutMessage =
-    QStringLiteral("The analysis is taking longer than expected \u2014 Retry resumes the running job.");
-
-// Lets the event loop run until `done` holds (or a generous cap passes).
-bool waitUntil(const std::function<bool()> &done, int capMs = 60000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > capMs)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
+const QString timeoutMessage = u"The analysis is taking longer than expected \u2014 Retry resumes the running job."_s;
 
 // Every status line the runner showed, in order.
 class StatusLines {
@@ -63,29 +41,8 @@ private:
     QStringList m_lines;
 };
 
-class AnalysisRunnerTest : public SessionTest {
+class AnalysisRunnerTest : public AnalysisSessionTest {
 protected:
-    void SetUp() override
-    {
-        SessionTest::SetUp();
-        ASSERT_TRUE(m_files.isValid());
-    }
-
-    QUrl tone(const QString &name, double seconds = 0.5)
-    {
-        writeFile(m_files.filePath(name), sineWAV(seconds));
-        return QUrl::fromLocalFile(m_files.filePath(name));
-    }
-
-    // A file of `size` bytes that takes no room on disk.
-    QUrl sparse(const QString &name, qint64 size)
-    {
-        QFile file(m_files.filePath(name));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        EXPECT_TRUE(file.resize(size));
-        return QUrl::fromLocalFile(file.fileName());
-    }
-
     static void runToEnd(AnalysisRunner &runner, service::SessionStore &store)
     {
         runner.run(store);
@@ -93,98 +50,70 @@ protected:
         EXPECT_EQ(runner.runState(), AnalysisRunner::RunState::idle);
     }
 
-    static void behave(const QJsonObject &behaviour)
-    {
-        const auto [status, body] = server().call("POST", QStringLiteral("/admin/jobs"), QJsonDocument(behaviour).toJson());
-        ASSERT_EQ(status, 200) << body.toStdString();
-    }
-
     static QString serverJobStatus(const QString &jobID)
     {
-        const QJsonArray jobs = QJsonDocument::fromJson(server().call("GET", QStringLiteral("/admin/jobs")).second)
-                                    .object()
-                                    .value(QStringLiteral("jobs"))
-                                    .toArray();
-        for (const QJsonValue &job : jobs)
-            if (job.toObject().value(QStringLiteral("job_id")).toString() == jobID)
-                return job.toObject().value(QStringLiteral("status")).toString();
+        const QJsonDocument answer = QJsonDocument::fromJson(server().call("GET", u"/admin/jobs"_s).second);
+        for (const QJsonValue &job : answer.object().value(u"jobs"_s).toArray())
+            if (job.toObject().value(u"job_id"_s).toString() == jobID)
+                return job.toObject().value(u"status"_s).toString();
         return {};
     }
-
-    QTemporaryDir m_files;
 };
 
 TEST(AnalysisRunnerShortened, FirstNonEmptyLineCutAt140Characters)
 {
-    const QString flag = QStringLiteral("\U0001F1E9\U0001F1EA"); // one character, four UTF-16 units
-    const QString accent = QStringLiteral("e\u0301");            // one character, two units
-    const struct {
-        QString text;
-        QString shown;
-    } cases[] = {
-        {QString(), QString()},
-        {QStringLiteral("one line"), QStringLiteral("one line")},
-        {QStringLiteral("\n\nfirst\nsecond"), QStringLiteral("first")},
-        {QStringLiteral("\n\n"), QStringLiteral("\n\n")},
-        {QString(140, u'x'), QString(140, u'x')},
-        {QString(141, u'x'), QString(140, u'x') + QStringLiteral("\u2026")},
-        {QString(141, u'x') + QStringLiteral("\nmore"), QString(140, u'x') + QStringLiteral("\u2026")},
-        {flag.repeated(140), flag.repeated(140)},
-        {flag.repeated(141), flag.repeated(140) + QStringLiteral("\u2026")},
-        {accent.repeated(150), accent.repeated(140) + QStringLiteral("\u2026")},
+    const QString flag = u"\U0001F1E9\U0001F1EA"_s; // one character, four UTF-16 units
+    const QString accent = u"e\u0301"_s;            // one character, two units
+    const QString x140(140, u'x'), more = u"\u2026"_s;
+    const std::pair<QString, QString> cases[] = {
+        {QString(), QString()}, {u"one line"_s, u"one line"_s}, {u"\n\nfirst\nsecond"_s, u"first"_s}, {u"\n\n"_s, u"\n\n"_s},
+        {x140, x140}, {x140 + u'x', x140 + more}, {x140 + u"x\nmore"_s, x140 + more}, {flag.repeated(140), flag.repeated(140)},
+        {flag.repeated(141), flag.repeated(140) + more}, {accent.repeated(150), accent.repeated(140) + more},
         // One "character" of endless combining marks (a hostile error text) still makes a short line.
-        {QStringLiteral("a") + QString(100000, QChar(0x0301)), QStringLiteral("a") + QString(559, QChar(0x0301)) + QStringLiteral("\u2026")},
+        {u"a"_s + QString(100000, QChar(0x0301)), u"a"_s + QString(559, QChar(0x0301)) + more},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(AnalysisRunner::shortened(c.text), c.shown) << c.text.left(20).toStdString();
+    for (const auto &[text, shown] : cases)
+        EXPECT_EQ(AnalysisRunner::shortened(text), shown) << text.left(20).toStdString();
 }
 
-TEST_F(AnalysisRunnerTest, queueingSaysWhatWasAdded)
+TEST_F(AnalysisRunnerTest, queueingSaysWhatWasAddedAndWithoutASessionEveryItemFailsNotConnected)
 {
     AnalysisRunner runner;
-    const QString empty = m_files.filePath(QStringLiteral("no audio"));
+    const QString empty = m_files.filePath(u"no audio"_s);
     QDir().mkpath(empty);
-    writeFile(empty + QStringLiteral("/notes.txt"), "words");
+    writeFile(empty + u"/notes.txt"_s, "words");
     runner.queue({QUrl::fromLocalFile(empty)});
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("No audio files found (wav, aiff, flac, mp3, m4a, aac, ogg\u2026)."));
+    EXPECT_EQ(runner.statusLine(), u"No audio files found (wav, aiff, flac, mp3, m4a, aac, ogg\u2026)."_s);
     EXPECT_TRUE(runner.items().isEmpty());
 
-    const QUrl a = tone(QStringLiteral("a.wav"));
+    const QUrl a = tone(u"a.wav"_s);
     runner.queue({a});
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("1 file queued \u2014 analysis runs on the Vorlik VPS."));
+    EXPECT_EQ(runner.statusLine(), u"1 file queued \u2014 analysis runs on the Vorlik VPS."_s);
     ASSERT_EQ(runner.items().size(), 1);
-    EXPECT_EQ(runner.items().front().status, QStringLiteral("Queued"));
-    EXPECT_FALSE(runner.items().front().succeeded);
+    EXPECT_EQ(runner.items().front().status, u"Queued"_s);
     EXPECT_TRUE(runner.hasPending());
-
     runner.queue({a});
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Nothing new to add."));
+    EXPECT_EQ(runner.statusLine(), u"Nothing new to add."_s);
 
-    const QString folder = m_files.filePath(QStringLiteral("album/disc 1"));
+    const QString folder = m_files.filePath(u"album/disc 1"_s);
     QDir().mkpath(folder);
-    writeFile(folder + QStringLiteral("/track.flac"), "not really flac");
-    runner.queue({a, tone(QStringLiteral("b.wav")), QUrl::fromLocalFile(m_files.filePath(QStringLiteral("album")))});
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("2 files queued \u2014 analysis runs on the Vorlik VPS."));
+    writeFile(folder + u"/track.flac"_s, "not really flac");
+    runner.queue({a, tone(u"b.wav"_s), QUrl::fromLocalFile(m_files.filePath(u"album"_s))});
+    EXPECT_EQ(runner.statusLine(), u"2 files queued \u2014 analysis runs on the Vorlik VPS."_s);
     ASSERT_EQ(runner.items().size(), 3);
-    EXPECT_EQ(runner.items().at(1).input.fileName(), QStringLiteral("b.wav"));
-    EXPECT_EQ(runner.items().at(2).input.fileName(), QStringLiteral("track.flac"));
-    EXPECT_TRUE(server().requests().isEmpty()) << "queueing sends nothing";
-}
+    EXPECT_EQ(runner.items().at(1).input.fileName(), u"b.wav"_s);
+    EXPECT_EQ(runner.items().at(2).input.fileName(), u"track.flac"_s);
 
-TEST_F(AnalysisRunnerTest, withoutASessionEveryItemFailsNotConnected)
-{
     service::SessionStore store;
-    AnalysisRunner runner;
-    runner.queue({tone(QStringLiteral("a.wav"))});
     StatusLines lines(runner);
     runToEnd(runner, store);
-    const Item &item = runner.items().front();
-    EXPECT_EQ(item.status, QStringLiteral("\u2717 Not connected"));
-    EXPECT_EQ(item.succeeded, false);
-    EXPECT_EQ(item.errorMessage, QStringLiteral("Connect with your client key to analyse files."));
-    EXPECT_TRUE(lines.lines().contains(QStringLiteral("Connect with your client key to analyse files.")));
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished \u2014 0 analysed, 1 failed. Click a red card for details."));
-    EXPECT_TRUE(server().requests().isEmpty());
+    for (const Item &item : runner.items()) {
+        EXPECT_EQ(item.status, u"\u2717 Not connected"_s);
+        EXPECT_EQ(item.errorMessage, u"Connect with your client key to analyse files."_s);
+    }
+    EXPECT_TRUE(lines.lines().contains(u"Connect with your client key to analyse files."_s));
+    EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 0 analysed, 3 failed. Click a red card for details."_s);
+    EXPECT_TRUE(server().requests().isEmpty()) << "nothing was sent";
 }
 
 TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
@@ -193,11 +122,11 @@ TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
     connectDemo(store);
     server().clearRequests();
     AnalysisRunner runner;
-    LogLines log(QStringLiteral("analysis"));
+    LogLines log(u"analysis"_s);
     QList<bool> activity;
     QObject context;
     QObject::connect(&app::ActiveJobs::shared(), &app::ActiveJobs::runningKeysChanged, &context, [&] {
-        activity.append(app::ActiveJobs::shared().runningKeys().contains(QStringLiteral("Analysis")));
+        activity.append(app::ActiveJobs::shared().runningKeys().contains(u"Analysis"_s));
     });
     StatusLines lines(runner);
     // Each item's progress: its upload's bytes up to the whole body, then its job.
@@ -207,297 +136,191 @@ TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
             steps.append(*runner.progress());
     });
 
-    runner.queue({tone(QStringLiteral("a.wav")), tone(QStringLiteral("b.wav"))});
+    runner.queue({tone(u"a.wav"_s), tone(u"b.wav"_s)});
     runToEnd(runner, store);
     EXPECT_FALSE(runner.progress());
     for (const Item &item : runner.items()) {
+        EXPECT_TRUE(item.succeeded) << item.errorMessage.value_or(QString()).toStdString();
+        ASSERT_TRUE(item.analysis && item.analysis->loudness && item.analysis->loudness->integratedLufs);
+        EXPECT_NEAR(*item.analysis->loudness->integratedLufs, -6.0, 1.0);
         QList<AnalysisRunner::Progress> own;
-        for (const AnalysisRunner::Progress &step : steps) {
-            if (step.item == item.id)
-                own.append(step);
-        }
-        ASSERT_GE(own.size(), 3) << item.input.fileName().toStdString();
+        std::copy_if(steps.cbegin(), steps.cend(), std::back_inserter(own), [&](const auto &step) { return step.item == item.id; });
         const auto analysing = std::find_if(own.cbegin(), own.cend(), [](const AnalysisRunner::Progress &step) {
             return step.stage == AnalysisRunner::Progress::Stage::analysing;
         });
-        ASSERT_NE(analysing, own.cbegin());
-        ASSERT_NE(analysing, own.cend());
+        ASSERT_GE(own.size(), 3) << item.input.fileName().toStdString();
+        ASSERT_TRUE(analysing != own.cbegin() && analysing != own.cend());
         // Bytes of the file against its size, from the first step to the last.
         const qint64 size = QFileInfo(item.input.toLocalFile()).size();
         for (auto step = own.cbegin(); step != analysing; ++step)
             EXPECT_EQ(step->total, size);
         EXPECT_EQ(std::prev(analysing)->sent, size);
-        EXPECT_TRUE(std::all_of(analysing, own.cend(), [](const AnalysisRunner::Progress &step) {
-            return step.stage == AnalysisRunner::Progress::Stage::analysing;
-        }));
-        EXPECT_EQ(analysing->text(analysing->since + std::chrono::seconds(7)), QStringLiteral("Analysing\u2026 0:07"));
-    }
-    for (const Item &item : runner.items()) {
-        EXPECT_EQ(item.succeeded, true) << item.errorMessage.value_or(QString()).toStdString();
-        EXPECT_EQ(item.status, QStringLiteral("\u2713 ") + item.input.fileName());
-        ASSERT_TRUE(item.analysis && item.analysis->loudness && item.analysis->loudness->integratedLufs);
-        EXPECT_NEAR(*item.analysis->loudness->integratedLufs, -6.0, 1.0);
-        EXPECT_TRUE(item.jobID && item.jobID->startsWith(QStringLiteral("job_")));
-        EXPECT_FALSE(item.errorMessage);
+        EXPECT_TRUE(std::all_of(analysing, own.cend(), [&](const auto &step) { return step.stage == analysing->stage; }));
+        EXPECT_EQ(analysing->text(analysing->since + std::chrono::seconds(7)), u"Analysing\u2026 0:07"_s);
     }
     EXPECT_EQ(runner.analyzedCount(), 2);
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished \u2014 2 files analysed."));
-    EXPECT_EQ(lines.lines().value(1), QStringLiteral("Running\u2026"));
-    EXPECT_TRUE(lines.lines().contains(QStringLiteral("Uploading a.wav\u2026")));
-    EXPECT_TRUE(lines.lines().contains(QStringLiteral("Analyzing a.wav on the VPS\u2026")));
-    EXPECT_TRUE(lines.lines().contains(QStringLiteral("\u2713 b.wav \u2014 2 analysed this session.")));
+    EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 2 files analysed."_s);
+    EXPECT_EQ(lines.lines().value(1), u"Running\u2026"_s);
+    for (const QString &line :
+         {u"Uploading a.wav\u2026"_s, u"Analyzing a.wav on the VPS\u2026"_s, u"\u2713 b.wav \u2014 2 analysed this session."_s})
+        EXPECT_TRUE(lines.lines().contains(line)) << line.toStdString();
     EXPECT_EQ(activity, (QList<bool>{true, false}));
-    EXPECT_FALSE(app::ActiveJobs::shared().runningKeys().contains(QStringLiteral("Analysis")));
-
+    EXPECT_FALSE(app::ActiveJobs::shared().runningKeys().contains(u"Analysis"_s));
     ASSERT_TRUE(waitUntil([&] { return log.lines().size() >= 8; }));
-    const QStringList logged = log.lines();
-    EXPECT_EQ(logged.at(0), QStringLiteral("start a.wav"));
-    EXPECT_TRUE(logged.at(1).startsWith(QStringLiteral("uploaded upload_id=up_"))) << logged.at(1).toStdString();
-    EXPECT_EQ(logged.at(2), QStringLiteral("job started job_id=") + *runner.items().front().jobID);
-    EXPECT_EQ(logged.at(3), QStringLiteral("job finished job_id=") + *runner.items().front().jobID
-                                + QStringLiteral(" status=COMPLETED error=none"));
-    EXPECT_EQ(logged.at(4), QStringLiteral("start b.wav"));
+    const QString job = *runner.items().front().jobID;
+    EXPECT_EQ(log.lines().mid(2, 3), (QStringList{u"job started job_id="_s + job,
+                                                  u"job finished job_id="_s + job + u" status=COMPLETED error=none"_s, u"start b.wav"_s}));
 
     // A later run: the finished line counts every analysis since the runner was made.
-    runner.queue({tone(QStringLiteral("c.wav"))});
+    runner.queue({tone(u"c.wav"_s)});
     runToEnd(runner, store);
-    EXPECT_TRUE(lines.lines().contains(QStringLiteral("\u2713 c.wav \u2014 3 analysed this session.")));
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished \u2014 3 files analysed."));
-    EXPECT_EQ(requestsTo(QStringLiteral("/v1/uploads")).size(), 3);
+    EXPECT_TRUE(lines.lines().contains(u"\u2713 c.wav \u2014 3 analysed this session."_s));
+    EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 3 files analysed."_s);
+    EXPECT_EQ(requestsTo(u"/v1/uploads"_s).size(), 3);
 }
 
-TEST_F(AnalysisRunnerTest, stoppingDuringTheUploadLeavesTheItemToDo)
+TEST_F(AnalysisRunnerTest, aStopDuringTheUploadLeavesTheItemToDoAndOneWhilePollingCancelsTheJob)
 {
     service::SessionStore store;
     connectDemo(store);
-    server().addFault(fault(QStringLiteral("POST"), QStringLiteral("/v1/uploads"), QStringLiteral("delay"), 500, 1, 30000));
-    AnalysisRunner runner;
-    runner.queue({tone(QStringLiteral("a.wav"))});
+    server().addFault(fault(u"POST"_s, u"/v1/uploads"_s, u"delay"_s, 500, 1, 30000));
+    behave({{u"outcome"_s, u"hang"_s}});
+    AnalysisRunner runner(nullptr, 20ms);
+    LogLines log(u"analysis"_s);
+    runner.queue({tone(u"a.wav"_s), tone(u"b.wav"_s)});
     runner.run(store);
-    ASSERT_EQ(runner.items().front().status, QStringLiteral("Uploading a.wav\u2026"));
-    ASSERT_TRUE(waitForRequests(QStringLiteral("/v1/uploads")));
-
+    ASSERT_EQ(runner.items().front().status, u"Uploading a.wav\u2026"_s);
+    ASSERT_TRUE(waitForRequests(u"/v1/uploads"_s));
     runner.cancel();
     EXPECT_EQ(runner.runState(), AnalysisRunner::RunState::stopping);
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopping\u2026"));
+    EXPECT_EQ(runner.statusLine(), u"Stopping\u2026"_s);
     ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
-    const Item &item = runner.items().front();
-    EXPECT_EQ(item.status, QStringLiteral("Stopped"));
-    EXPECT_FALSE(item.succeeded);
-    EXPECT_FALSE(item.jobID);
-    EXPECT_FALSE(item.errorMessage);
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped \u2014 1 file still queued."));
-    EXPECT_TRUE(runner.hasPending());
-    EXPECT_TRUE(requestsTo(QStringLiteral("/v1/jobs/")).isEmpty());
-    EXPECT_FALSE(app::ActiveJobs::shared().runningKeys().contains(QStringLiteral("Analysis")));
+    EXPECT_EQ(runner.items().front().status, u"Stopped"_s);
+    EXPECT_FALSE(runner.items().front().jobID || runner.items().front().errorMessage || runner.items().front().succeeded);
+    EXPECT_EQ(runner.statusLine(), u"Stopped \u2014 2 files still queued."_s);
+    EXPECT_FALSE(app::ActiveJobs::shared().runningKeys().contains(u"Analysis"_s));
     runner.cancel(); // idle: nothing happens
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped \u2014 1 file still queued."));
-}
+    EXPECT_EQ(runner.statusLine(), u"Stopped \u2014 2 files still queued."_s);
 
-TEST_F(AnalysisRunnerTest, stoppingWhilePollingCancelsTheJobOnTheService)
-{
-    service::SessionStore store;
-    connectDemo(store);
-    behave({{QStringLiteral("outcome"), QStringLiteral("hang")}});
-    AnalysisRunner runner(nullptr, 20ms);
-    LogLines log(QStringLiteral("analysis"));
-    runner.queue({tone(QStringLiteral("a.wav")), tone(QStringLiteral("b.wav"))});
+    // Run again and stop while the job is polled: the job is cancelled on the service.
     runner.run(store);
     ASSERT_TRUE(waitUntil([&] { return runner.items().front().jobID.has_value(); }));
     const QString jobID = *runner.items().front().jobID;
-    EXPECT_EQ(runner.items().front().status, QStringLiteral("Analyzing a.wav\u2026"));
-
+    EXPECT_EQ(runner.items().front().status, u"Analyzing a.wav\u2026"_s);
     runner.cancel();
     ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
-    EXPECT_EQ(runner.items().front().status, QStringLiteral("Stopped"));
-    EXPECT_EQ(runner.items().front().jobID, jobID) << "the job id stays, so a retry resumes it";
-    EXPECT_EQ(runner.items().at(1).status, QStringLiteral("Queued"));
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Stopped \u2014 2 files still queued."));
-    ASSERT_TRUE(waitUntil([&] { return log.lines().contains(QStringLiteral("server cancel requested for ") + jobID); }));
-    EXPECT_EQ(requestsTo(QStringLiteral("/v1/jobs/%1/cancel").arg(jobID)).size(), 1);
-    EXPECT_EQ(serverJobStatus(jobID), QStringLiteral("CANCELLED"));
+    EXPECT_EQ(runner.items().front().status, u"Stopped"_s);
+    EXPECT_EQ(runner.items().front().jobID, jobID);
+    EXPECT_EQ(runner.items().at(1).status, u"Queued"_s);
+    ASSERT_TRUE(waitUntil([&] { return log.lines().contains(u"server cancel requested for "_s + jobID); }));
+    EXPECT_EQ(requestsTo(u"/v1/jobs/%1/cancel"_s.arg(jobID)).size(), 1);
+    EXPECT_EQ(serverJobStatus(jobID), u"CANCELLED"_s);
 
     // The cancelled job can never finish: a retry starts over with a new upload and a new job.
     runner.retry(runner.items().front());
-    EXPECT_EQ(runner.items().front().status, QStringLiteral("Queued"));
+    EXPECT_EQ(runner.items().front().status, u"Queued"_s);
     runToEnd(runner, store);
-    EXPECT_EQ(runner.items().front().succeeded, true) << runner.items().front().errorMessage.value_or("").toStdString();
+    EXPECT_TRUE(runner.items().front().succeeded) << runner.items().front().errorMessage.value_or("").toStdString();
     EXPECT_NE(runner.items().front().jobID, jobID);
-    EXPECT_EQ(runner.items().at(1).succeeded, true);
-    EXPECT_EQ(requestsTo(QStringLiteral("/v1/uploads")).size(), 3);
+    EXPECT_TRUE(runner.items().at(1).succeeded);
+    EXPECT_EQ(requestsTo(u"/v1/uploads"_s).size(), 4);
 }
 
-TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryWithoutUploadingAgain)
+TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryAndOneTheServiceForgotStartsOver)
 {
     service::SessionStore store;
     connectDemo(store);
-    behave({{QStringLiteral("outcome"), QStringLiteral("hang")}});
+    behave({{u"outcome"_s, u"hang"_s}, {u"count"_s, 2}});
     AnalysisRunner runner(nullptr, 20ms, 1500ms);
     StatusLines lines(runner);
-    runner.queue({tone(QStringLiteral("a.wav"))});
+    runner.queue({tone(u"a.wav"_s), tone(u"b.wav"_s)});
     runToEnd(runner, store);
-    Item item = runner.items().front();
-    ASSERT_TRUE(item.jobID);
-    EXPECT_EQ(item.status, QStringLiteral("Job ") + *item.jobID + QStringLiteral(" still running"));
-    EXPECT_EQ(item.succeeded, false);
-    EXPECT_EQ(item.errorMessage, timeoutMessage);
-    EXPECT_TRUE(lines.lines().contains(QStringLiteral("Analysis failed for a.wav: ") + timeoutMessage));
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished \u2014 0 analysed, 1 failed. Click a red card for details."));
-    EXPECT_EQ(serverJobStatus(*item.jobID), QStringLiteral("RUNNING")) << "a time-out leaves the job running on the service";
+    const Item a = runner.items().at(0), b = runner.items().at(1);
+    ASSERT_TRUE(a.jobID && b.jobID);
+    EXPECT_EQ(a.status, u"Job "_s + *a.jobID + u" still running"_s);
+    EXPECT_EQ(a.errorMessage, timeoutMessage);
+    EXPECT_TRUE(lines.lines().contains(u"Analysis failed for a.wav: "_s + timeoutMessage));
+    EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 0 analysed, 2 failed. Click a red card for details."_s);
+    EXPECT_EQ(serverJobStatus(*a.jobID), u"RUNNING"_s) << "a time-out leaves the job running on the service";
 
-    // The job goes on and finishes on the service; Retry picks it up where it is.
-    server().call("POST", QStringLiteral("/admin/jobs/release"));
-    ASSERT_TRUE(waitUntil([&] { return serverJobStatus(*item.jobID) == QStringLiteral("COMPLETED"); }));
-    runner.retry(item);
-    item = runner.items().front();
-    EXPECT_EQ(item.status, QStringLiteral("Resuming job ") + *item.jobID + QStringLiteral("\u2026"));
-    EXPECT_FALSE(item.succeeded);
-    EXPECT_FALSE(item.errorMessage);
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Re-queued a.wav."));
-    runToEnd(runner, store);
-    EXPECT_EQ(runner.items().front().succeeded, true);
-    EXPECT_EQ(runner.items().front().jobID, item.jobID);
-    EXPECT_TRUE(lines.lines().contains(QStringLiteral("Resuming analysis for a.wav\u2026")));
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished \u2014 1 file analysed."));
-    EXPECT_EQ(requestsTo(QStringLiteral("/v1/uploads")).size(), 1) << "the retry did not upload again";
-    qsizetype processed = 0;
-    for (const QJsonValue &request : server().requests())
-        processed += request.toObject().value(QStringLiteral("path")).toString().endsWith(QStringLiteral("/process"));
-    EXPECT_EQ(processed, 1) << "nor start a second job";
-}
-
-TEST_F(AnalysisRunnerTest, aJobTheServiceNoLongerKnowsStartsOverOnRetry)
-{
-    service::SessionStore store;
-    connectDemo(store);
-    behave({{QStringLiteral("outcome"), QStringLiteral("hang")}});
-    AnalysisRunner runner(nullptr, 20ms, 1500ms);
-    runner.queue({tone(QStringLiteral("a.wav"))});
-    runToEnd(runner, store);
-    const Item timedOut = runner.items().front();
-    ASSERT_TRUE(timedOut.jobID);
-
-    // The service forgot the job (restarted meanwhile): the resumed poll is answered 404.
-    QJsonObject unknown = fault(QStringLiteral("GET"), QStringLiteral("/v1/jobs/") + *timedOut.jobID, QStringLiteral("status"), 404, -1);
-    unknown.insert(QStringLiteral("body"), QStringLiteral("{\"error\":\"unknown job\"}"));
+    // a's job goes on and finishes on the service; Retry picks it up where it is. The service
+    // forgot b's job (restarted meanwhile): its resumed poll is answered 404.
+    QJsonObject unknown = fault(u"GET"_s, u"/v1/jobs/"_s + *b.jobID, u"status"_s, 404, -1);
+    unknown.insert(u"body"_s, u"{\"error\":\"unknown job\"}"_s);
     server().addFault(unknown);
-    runner.retry(timedOut);
+    server().call("POST", u"/admin/jobs/release"_s);
+    ASSERT_TRUE(waitUntil([&] { return serverJobStatus(*a.jobID) == u"COMPLETED"_s; }));
+    runner.retry(a);
+    EXPECT_EQ(runner.items().front().status, u"Resuming job "_s + *a.jobID + u"\u2026"_s);
+    EXPECT_FALSE(runner.items().front().errorMessage);
+    EXPECT_EQ(runner.statusLine(), u"Re-queued a.wav."_s);
+    runner.retry(b);
     runToEnd(runner, store);
-    EXPECT_EQ(runner.items().front().errorMessage, QStringLiteral("Server error 404: {\"error\":\"unknown job\"}"));
+    EXPECT_TRUE(runner.items().front().succeeded);
+    EXPECT_EQ(runner.items().front().jobID, a.jobID);
+    EXPECT_TRUE(lines.lines().contains(u"Resuming analysis for a.wav\u2026"_s));
+    EXPECT_EQ(runner.items().at(1).errorMessage, u"Server error 404: {\"error\":\"unknown job\"}"_s);
 
     // That job has ended without a report: the next Retry uploads again and starts a new job.
-    runner.retry(runner.items().front());
+    runner.retry(runner.items().at(1));
     runToEnd(runner, store);
-    const Item again = runner.items().front();
-    EXPECT_TRUE(again.succeeded) << again.errorMessage.value_or(QString()).toStdString();
-    ASSERT_TRUE(again.jobID);
-    EXPECT_NE(*again.jobID, *timedOut.jobID);
-    EXPECT_EQ(requestsTo(QStringLiteral("/v1/uploads")).size(), 2);
+    EXPECT_TRUE(runner.items().at(1).succeeded) << runner.items().at(1).errorMessage.value_or(QString()).toStdString();
+    EXPECT_NE(runner.items().at(1).jobID, b.jobID);
+    EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 2 files analysed."_s);
+    EXPECT_EQ(requestsTo(u"/v1/uploads"_s).size(), 3) << "a's retry did not upload again";
+    qsizetype processed = 0;
+    for (const QJsonValue &request : server().requests())
+        processed += request.toObject().value(u"path"_s).toString().endsWith(u"/process"_s);
+    EXPECT_EQ(processed, 3) << "nor start a second job";
 }
 
-// A file deleted while queued and a long server error fail their own items; the queue goes on.
-// The error is cut on the status line but kept whole on the item.
+// Each failed item keeps its whole error (cut on the status line) and the queue goes on: a long
+// server error, a file deleted while queued, a job that failed, and a file one byte over the
+// 128 MiB limit, which fails before any request; a file of exactly 128 MiB is uploaded.
 TEST_F(AnalysisRunnerTest, aFailedItemKeepsItsWholeErrorAndTheQueueGoesOn)
 {
     service::SessionStore store;
     connectDemo(store);
-    QJsonObject longError = fault(QStringLiteral("POST"), QStringLiteral("/v1/uploads"), QStringLiteral("status"), 500);
-    longError.insert(QStringLiteral("body"), QString(500, u'E'));
+    QJsonObject longError = fault(u"POST"_s, u"/v1/uploads"_s, u"status"_s, 500);
+    longError.insert(u"body"_s, QString(500, u'E'));
     server().addFault(longError);
+    behave({{u"outcome"_s, u"fail"_s}, {u"error_summary"_s, u"not analysed here"_s}});
     AnalysisRunner runner;
     StatusLines lines(runner);
-    const QUrl gone = tone(QStringLiteral("gone.wav"));
-    runner.queue({tone(QStringLiteral("a.wav")), gone, tone(QStringLiteral("kept.wav"))});
+    const QUrl gone = tone(u"gone.wav"_s);
+    runner.queue({tone(u"a.wav"_s), gone, sparseFile(u"limit.wav"_s, AnalysisRunner::uploadLimitBytes),
+                  sparseFile(u"over.wav"_s, AnalysisRunner::uploadLimitBytes + 1), tone(u"z kept.wav"_s)}) // queued in name order;
     ASSERT_TRUE(QFile::remove(gone.toLocalFile()));
     runToEnd(runner, store);
-    EXPECT_EQ(runner.items().at(1).status, QStringLiteral("\u2717 gone.wav"));
-    EXPECT_EQ(runner.items().at(1).errorMessage,
-              QStringLiteral("The file \u201Cgone.wav\u201D couldn\u2019t be read: No such file or directory."));
-    const QString message = QStringLiteral("Server error 500: ") + QString(500, u'E');
-    EXPECT_EQ(runner.items().at(0).errorMessage, message);
-    EXPECT_EQ(runner.items().at(0).status, QStringLiteral("\u2717 a.wav"));
-    const QString shown = QStringLiteral("Analysis failed for a.wav: ") + message.left(140) + QStringLiteral("\u2026");
-    EXPECT_TRUE(lines.lines().contains(shown)) << lines.lines().join(u'\n').toStdString();
-    EXPECT_EQ(runner.items().at(2).succeeded, true);
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Queue finished \u2014 1 analysed, 2 failed. Click a red card for details."));
+    const QString message = u"Server error 500: "_s + QString(500, u'E');
+    const std::pair<QString, QString> failed[] = {
+        {u"a.wav"_s, message},
+        {u"gone.wav"_s, u"The file \u201Cgone.wav\u201D couldn\u2019t be read: No such file or directory."_s},
+        {u"limit.wav"_s, u"not analysed here"_s}, // the upload went through
+        {u"over.wav"_s, u"over.wav is larger than the 128 MiB upload limit."_s}};
+    for (qsizetype i = 0; i < 4; ++i) {
+        EXPECT_EQ(runner.items().at(i).status, u"\u2717 "_s + failed[i].first);
+        EXPECT_EQ(runner.items().at(i).errorMessage, failed[i].second);
+    }
+    EXPECT_TRUE(lines.lines().contains(u"Analysis failed for a.wav: "_s + message.left(140) + u"\u2026"_s))
+        << lines.lines().join(u'\n').toStdString();
+    EXPECT_TRUE(lines.lines().contains(u"Analysis failed for over.wav: "_s + failed[3].second));
+    EXPECT_TRUE(runner.items().at(4).succeeded);
+    EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 1 analysed, 4 failed. Click a red card for details."_s);
+    const QList<QJsonObject> uploads = requestsTo(u"/v1/uploads"_s);
+    ASSERT_EQ(uploads.size(), 3) << "nothing was sent for the file over the limit";
+    EXPECT_GT(uploads.at(1).value(u"body_size"_s).toInteger(), AnalysisRunner::uploadLimitBytes);
 }
 
-TEST_F(AnalysisRunnerTest, exactly128MiBIsUploadedAndOneByteMoreFailsBeforeAnyRequest)
+// During a run the list only grows; a job "completed" without a report fails its item, and its
+// retry starts over; idle, clear keeps what is still to do and remove deletes one item.
+TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdleAndAJobCompletedWithoutAReportStartsOver)
 {
     service::SessionStore store;
     connectDemo(store);
-    behave({{QStringLiteral("outcome"), QStringLiteral("fail")}, {QStringLiteral("error_summary"), QStringLiteral("not analysed here")}});
-    server().clearRequests();
-    AnalysisRunner runner;
-    runner.queue({sparse(QStringLiteral("limit.wav"), AnalysisRunner::uploadLimitBytes)});
-    runToEnd(runner, store);
-    EXPECT_EQ(runner.items().front().errorMessage, QStringLiteral("not analysed here")) << "the upload went through";
-    const QList<QJsonObject> uploads = requestsTo(QStringLiteral("/v1/uploads"));
-    ASSERT_EQ(uploads.size(), 1);
-    EXPECT_GT(uploads.front().value(QStringLiteral("body_size")).toInteger(), AnalysisRunner::uploadLimitBytes);
-
-    server().clearRequests();
-    StatusLines lines(runner);
-    runner.queue({sparse(QStringLiteral("over.wav"), AnalysisRunner::uploadLimitBytes + 1)});
-    runToEnd(runner, store);
-    const Item &over = runner.items().at(1);
-    EXPECT_EQ(over.status, QStringLiteral("\u2717 over.wav"));
-    EXPECT_EQ(over.errorMessage, QStringLiteral("over.wav is larger than the 128 MiB upload limit."));
-    EXPECT_TRUE(lines.lines().contains(QStringLiteral("Analysis failed for over.wav: over.wav is larger than the 128 MiB upload limit.")));
-    EXPECT_TRUE(server().requests().isEmpty()) << "nothing was sent for the file over the limit";
-}
-
-TEST_F(AnalysisRunnerTest, failedJobsAndCompletedJobsWithoutAReportFail)
-{
-    service::SessionStore store;
-    connectDemo(store);
-    behave({{QStringLiteral("outcome"), QStringLiteral("fail")}, {QStringLiteral("error_summary"), QStringLiteral("decoder exploded")}});
+    behave({{u"outcome"_s, u"hang"_s}});
     AnalysisRunner runner(nullptr, 20ms);
-    StatusLines lines(runner);
-    runner.queue({tone(QStringLiteral("a.wav"))});
-    runToEnd(runner, store);
-    EXPECT_EQ(runner.items().front().status, QStringLiteral("\u2717 a.wav"));
-    EXPECT_EQ(runner.items().front().errorMessage, QStringLiteral("decoder exploded"));
-    EXPECT_TRUE(lines.lines().contains(QStringLiteral("Analysis failed for a.wav: decoder exploded")));
-
-    // A status document that says "completed" (any case) but carries no report.
-    behave({{QStringLiteral("outcome"), QStringLiteral("hang")}});
-    runner.queue({tone(QStringLiteral("b.wav"))});
-    runner.run(store);
-    ASSERT_TRUE(waitUntil([&] { return runner.items().at(1).jobID.has_value(); }));
-    QJsonObject bare = fault(QStringLiteral("GET"), QStringLiteral("/v1/jobs/") + *runner.items().at(1).jobID,
-                             QStringLiteral("status"), 200, -1);
-    bare.insert(QStringLiteral("body"), QStringLiteral(R"({"status":"completed"})"));
-    server().addFault(bare);
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
-    EXPECT_EQ(runner.items().at(1).status, QStringLiteral("\u2717 b.wav"));
-    EXPECT_EQ(runner.items().at(1).errorMessage, QStringLiteral("status completed"));
-    EXPECT_EQ(runner.analyzedCount(), 0);
-
-    // Both jobs have ended on the service: polling them again could only repeat the failure, so
-    // a retry uploads the file again and starts a new job.
-    server().clearFaults();
-    server().clearRequests();
-    const Item failed = runner.items().front();
-    runner.retry(runner.items().at(0));
-    runner.retry(runner.items().at(1));
-    EXPECT_EQ(runner.items().front().status, QStringLiteral("Queued"));
-    EXPECT_EQ(runner.items().at(1).status, QStringLiteral("Queued"));
-    runToEnd(runner, store);
-    EXPECT_EQ(runner.items().front().succeeded, true);
-    EXPECT_EQ(runner.items().at(1).succeeded, true);
-    EXPECT_NE(runner.items().front().jobID, failed.jobID);
-    EXPECT_EQ(requestsTo(QStringLiteral("/v1/uploads")).size(), 2);
-    EXPECT_EQ(runner.analyzedCount(), 2);
-}
-
-TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdle)
-{
-    service::SessionStore store;
-    connectDemo(store);
-    behave({{QStringLiteral("outcome"), QStringLiteral("hang")}});
-    AnalysisRunner runner(nullptr, 20ms);
-    runner.queue({tone(QStringLiteral("a.wav"))});
+    runner.queue({tone(u"a.wav"_s)});
     runner.run(store);
     ASSERT_TRUE(waitUntil([&] { return runner.items().front().jobID.has_value(); }));
     const QList<Item> before = runner.items();
@@ -508,25 +331,35 @@ TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdle)
     runner.run(store);
     EXPECT_EQ(runner.items(), before);
     EXPECT_EQ(runner.statusLine(), line);
-    EXPECT_EQ(requestsTo(QStringLiteral("/v1/uploads")).size(), 1) << "a second run call started nothing";
-
+    EXPECT_EQ(requestsTo(u"/v1/uploads"_s).size(), 1) << "a second run call started nothing";
     // Queueing works during a run; the loop takes the new file after the current one.
-    runner.queue({tone(QStringLiteral("b.wav"))});
+    runner.queue({tone(u"b.wav"_s)});
     EXPECT_EQ(runner.items().size(), 2);
-    runner.cancel();
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
 
-    // Idle: clear keeps what is still to do, remove deletes one item.
-    server().call("DELETE", QStringLiteral("/admin/faults"));
-    server().call("POST", QStringLiteral("/admin/jobs/release"));
+    // The status document says "completed" (any case) but carries no report.
+    QJsonObject bare = fault(u"GET"_s, u"/v1/jobs/"_s + *before.front().jobID, u"status"_s, 200, -1);
+    bare.insert(u"body"_s, uR"({"status":"completed"})"_s);
+    server().addFault(bare);
+    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    EXPECT_EQ(runner.items().front().status, u"\u2717 a.wav"_s);
+    EXPECT_EQ(runner.items().front().errorMessage, u"status completed"_s);
+    EXPECT_TRUE(runner.items().at(1).succeeded);
+    EXPECT_EQ(runner.analyzedCount(), 1);
+
+    server().clearFaults();
+    server().call("POST", u"/admin/jobs/release"_s);
     runner.retry(runner.items().front());
+    EXPECT_EQ(runner.items().front().status, u"Queued"_s);
     runToEnd(runner, store);
-    ASSERT_EQ(runner.items().size(), 2);
-    runner.queue({tone(QStringLiteral("c.wav"))});
+    EXPECT_TRUE(runner.items().front().succeeded);
+    EXPECT_NE(runner.items().front().jobID, before.front().jobID);
+    EXPECT_EQ(requestsTo(u"/v1/uploads"_s).size(), 3);
+
+    runner.queue({tone(u"c.wav"_s)});
     runner.clear();
-    EXPECT_EQ(runner.statusLine(), QStringLiteral("Cleared."));
+    EXPECT_EQ(runner.statusLine(), u"Cleared."_s);
     ASSERT_EQ(runner.items().size(), 1);
-    EXPECT_EQ(runner.items().front().input.fileName(), QStringLiteral("c.wav"));
+    EXPECT_EQ(runner.items().front().input.fileName(), u"c.wav"_s);
     runner.remove(runner.items().front());
     EXPECT_TRUE(runner.items().isEmpty());
 }
@@ -535,18 +368,18 @@ TEST_F(AnalysisRunnerTest, aRunnerDestroyedMidRunEndsQuietly)
 {
     service::SessionStore store;
     connectDemo(store);
-    behave({{QStringLiteral("outcome"), QStringLiteral("hang")}});
+    behave({{u"outcome"_s, u"hang"_s}});
     auto *runner = new AnalysisRunner(nullptr, 20ms);
-    runner->queue({tone(QStringLiteral("a.wav"))});
+    runner->queue({tone(u"a.wav"_s)});
     runner->run(store);
     ASSERT_TRUE(waitUntil([&] { return runner->items().front().jobID.has_value(); }));
-    EXPECT_TRUE(app::ActiveJobs::shared().runningKeys().contains(QStringLiteral("Analysis")));
+    EXPECT_TRUE(app::ActiveJobs::shared().runningKeys().contains(u"Analysis"_s));
     delete runner;
-    EXPECT_FALSE(app::ActiveJobs::shared().runningKeys().contains(QStringLiteral("Analysis")));
+    EXPECT_FALSE(app::ActiveJobs::shared().runningKeys().contains(u"Analysis"_s));
     QEventLoop settle;
     QTimer::singleShot(200, &settle, &QEventLoop::quit);
     settle.exec();
-    server().call("POST", QStringLiteral("/admin/jobs/release"));
+    server().call("POST", u"/admin/jobs/release"_s);
 }
 
 } // namespace

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QVBoxLayout>
 
 using vorlik::analysis::CardDropTarget;
 using namespace vorlik::test;
@@ -29,12 +28,14 @@ private:
     int m_height;
 };
 
-struct Recorder {
+// A card whose hovers and drops are recorded; its consumer takes a drop while `answer` holds.
+struct RecordedCard {
+    CardDropTarget card{new SizedContent(100)};
     QList<bool> targeted;
     QList<QList<QUrl>> drops;
     bool answer = true;
 
-    void attach(CardDropTarget &card)
+    RecordedCard()
     {
         card.setOnTargeted([this](bool on) { targeted.append(on); });
         card.setOnDrop([this](const QList<QUrl> &files) {
@@ -44,134 +45,81 @@ struct Recorder {
     }
 };
 
-QList<QUrl> files(std::initializer_list<const char *> paths)
-{
-    QList<QUrl> urls;
-    for (const char *path : paths)
-        urls.append(QUrl::fromLocalFile(QString::fromUtf8(path)));
-    return urls;
-}
+const QList<QUrl> files{QUrl::fromLocalFile(QStringLiteral("/tmp/a.wav")), QUrl::fromLocalFile(QStringLiteral("/tmp/b b.wav")),
+                        QUrl::fromLocalFile(QStringLiteral("/tmp/c.mov"))};
 
 TEST(CardDropTarget, HeightFollowsTheContentBetween255And600)
 {
-    const struct {
-        int content;
-        int card;
-    } cases[] = {{100, 255}, {254, 255}, {255, 255}, {400, 400}, {600, 600}, {601, 600}, {900, 600}};
-    for (const auto &c : cases) {
-        auto *content = new SizedContent(c.content);
-        CardDropTarget card(content);
-        // Not measured yet: 255 whatever the content says.
-        EXPECT_EQ(card.sizeHint().height(), 255) << c.content;
-        EXPECT_FALSE(card.measuredHeight().has_value());
+    for (const auto &[content, height] : {std::pair{100, 255}, {255, 255}, {400, 400}, {600, 600}, {601, 600}}) {
+        CardDropTarget card(new SizedContent(content));
+        EXPECT_EQ(card.sizeHint().height(), 255) << "not measured yet: " << content;
         card.remeasure();
-        EXPECT_EQ(card.measuredHeight(), std::optional<int>(c.content));
-        EXPECT_EQ(card.sizeHint().height(), c.card) << c.content;
+        EXPECT_EQ(card.measuredHeight(), std::optional<int>(content));
+        EXPECT_EQ(card.sizeHint().height(), height) << content;
+    }
+
+    // A shown card measures again when its content asks for a new size.
+    auto *content = new SizedContent(100);
+    CardDropTarget card(content);
+    card.show();
+    card.remeasure();
+    for (const auto &[fitting, height] : {std::pair{900, 600}, {300, 300}}) {
+        content->setFittingHeight(fitting);
+        QCoreApplication::processEvents(); // the layout request arrives
+        EXPECT_EQ(card.sizeHint().height(), height);
     }
 }
 
-TEST(CardDropTarget, MeasuresAgainWhenTheContentAsksForANewSize)
+TEST(CardDropTarget, FilesAreOneDropAndOtherDragsAreRefusedAtTheDrop)
 {
-    auto *content = new SizedContent(100);
-    CardDropTarget card(content);
-    card.show(); // a layout that is not shown does not ask again
-    card.remeasure();
-    EXPECT_EQ(card.sizeHint().height(), 255);
-    content->setFittingHeight(900);
-    QCoreApplication::processEvents(); // the layout request arrives
-    EXPECT_EQ(card.sizeHint().height(), 600);
-    content->setFittingHeight(300);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(card.sizeHint().height(), 300);
-}
+    RecordedCard r;
+    const auto data = fileData(files);
+    EXPECT_EQ(dragEnter(&r.card, *data).action, Qt::CopyAction);
+    EXPECT_EQ(dragMove(&r.card, *data).action, Qt::CopyAction);
+    EXPECT_EQ(r.targeted, QList<bool>{true});
+    const DragAnswer answer = drop(&r.card, *data);
+    EXPECT_TRUE(answer.accepted);
+    EXPECT_EQ(answer.action, Qt::CopyAction);
+    EXPECT_EQ(r.drops, QList<QList<QUrl>>{files});
+    EXPECT_EQ(r.targeted, (QList<bool>{true, false}));
 
-TEST(CardDropTarget, ThreeFilesAreOneDropWithAllThree)
-{
-    CardDropTarget card(new SizedContent(100));
-    Recorder recorder;
-    recorder.attach(card);
-    const QList<QUrl> dropped = files({"/tmp/a.wav", "/tmp/b b.wav", "/tmp/c.mov"});
-    const auto data = fileData(dropped);
-
-    const DragAnswer entered = dragEnter(&card, *data);
-    EXPECT_TRUE(entered.accepted);
-    EXPECT_EQ(entered.action, Qt::CopyAction);
-    EXPECT_EQ(dragMove(&card, *data).action, Qt::CopyAction);
-    EXPECT_EQ(recorder.targeted, QList<bool>{true});
-    const DragAnswer dropped_ = drop(&card, *data);
-    EXPECT_TRUE(dropped_.accepted);
-    EXPECT_EQ(dropped_.action, Qt::CopyAction);
-    ASSERT_EQ(recorder.drops.size(), 1);
-    EXPECT_EQ(recorder.drops.first(), dropped);
-    EXPECT_EQ(recorder.targeted, (QList<bool>{true, false}));
-}
-
-TEST(CardDropTarget, TheDropIsRefusedWhenTheConsumerSaysNo)
-{
-    CardDropTarget card(new SizedContent(100));
-    Recorder recorder;
-    recorder.answer = false;
-    recorder.attach(card);
-    EXPECT_FALSE(dropFiles(&card, files({"/tmp/a.wav"})));
-    EXPECT_EQ(recorder.drops.size(), 1);
-
-    CardDropTarget unattached(new SizedContent(100));
-    EXPECT_TRUE(dragEnter(&unattached, *fileData(files({"/tmp/a.wav"}))).accepted);
-    EXPECT_FALSE(dropFiles(&unattached, files({"/tmp/a.wav"})));
-}
-
-TEST(CardDropTarget, NonFileDragsAreAnsweredWithCopyButTheDropIsRefused)
-{
-    CardDropTarget card(new SizedContent(100));
-    Recorder recorder;
-    recorder.attach(card);
+    // Text and web addresses are answered with copy but are not files; among files they are left out.
+    r.drops.clear();
     const auto text = textData(QStringLiteral("just words"));
-    EXPECT_EQ(dragEnter(&card, *text).action, Qt::CopyAction);
-    EXPECT_EQ(dragMove(&card, *text).action, Qt::CopyAction);
-    EXPECT_FALSE(drop(&card, *text).accepted);
-    EXPECT_TRUE(recorder.drops.isEmpty());
-    EXPECT_EQ(recorder.targeted, (QList<bool>{true, false}));
+    EXPECT_EQ(dragEnter(&r.card, *text).action, Qt::CopyAction);
+    EXPECT_FALSE(drop(&r.card, *text).accepted);
+    const QUrl web(QStringLiteral("https://example.com/a.wav"));
+    EXPECT_TRUE(dragEnter(&r.card, *fileData({web})).accepted);
+    EXPECT_FALSE(drop(&r.card, *fileData({web})).accepted);
+    EXPECT_TRUE(r.drops.isEmpty());
+    EXPECT_TRUE(dropFiles(&r.card, QList<QUrl>{web, files.first()}));
+    EXPECT_EQ(r.drops, QList<QList<QUrl>>{{files.first()}});
 
-    // Web addresses are not files either; among files they are left out.
-    const QList<QUrl> mixed{QUrl(QStringLiteral("https://example.com/a.wav")), QUrl::fromLocalFile(QStringLiteral("/tmp/b.wav"))};
-    const auto web = fileData({mixed.first()});
-    EXPECT_TRUE(dragEnter(&card, *web).accepted);
-    EXPECT_FALSE(drop(&card, *web).accepted);
-    EXPECT_TRUE(recorder.drops.isEmpty());
-    EXPECT_TRUE(dropFiles(&card, mixed));
-    ASSERT_EQ(recorder.drops.size(), 1);
-    EXPECT_EQ(recorder.drops.first(), QList<QUrl>{mixed.last()});
+    // The consumer's no refuses the drop, as does having no consumer.
+    r.answer = false;
+    EXPECT_FALSE(dropFiles(&r.card, files));
+    EXPECT_EQ(r.drops.size(), 2);
+    CardDropTarget unattached(new SizedContent(100));
+    EXPECT_FALSE(dropFiles(&unattached, files));
 }
 
-TEST(CardDropTarget, AnInactiveCardIsNotOfferedDrags)
+TEST(CardDropTarget, AnInactiveCardIsNotOfferedDragsAndGoingInactiveEndsAHover)
 {
-    CardDropTarget card(new SizedContent(100));
-    Recorder recorder;
-    recorder.attach(card);
-    card.setActive(false);
-    EXPECT_FALSE(card.acceptDrops());
-    const auto data = fileData(files({"/tmp/a.wav"}));
-    EXPECT_FALSE(dragEnter(&card, *data).accepted);
-    EXPECT_FALSE(dragMove(&card, *data).accepted);
-    EXPECT_FALSE(drop(&card, *data).accepted);
-    EXPECT_TRUE(recorder.targeted.isEmpty());
-    EXPECT_TRUE(recorder.drops.isEmpty());
+    RecordedCard r;
+    r.card.setActive(false);
+    EXPECT_FALSE(r.card.acceptDrops());
+    const auto data = fileData(files);
+    EXPECT_FALSE(dragEnter(&r.card, *data).accepted);
+    EXPECT_FALSE(dragMove(&r.card, *data).accepted);
+    EXPECT_FALSE(drop(&r.card, *data).accepted);
+    EXPECT_TRUE(r.targeted.isEmpty() && r.drops.isEmpty());
 
-    card.setActive(true);
-    EXPECT_TRUE(card.acceptDrops());
-    EXPECT_TRUE(dragEnter(&card, *data).accepted);
-    dragLeave(&card);
-    EXPECT_EQ(recorder.targeted, (QList<bool>{true, false}));
-}
-
-TEST(CardDropTarget, GoingInactiveDuringAHoverEndsTheHover)
-{
-    CardDropTarget card(new SizedContent(100));
-    Recorder recorder;
-    recorder.attach(card);
-    dragEnter(&card, *fileData(files({"/tmp/a.wav"})));
-    card.setActive(false);
-    EXPECT_EQ(recorder.targeted, (QList<bool>{true, false}));
+    r.card.setActive(true);
+    EXPECT_TRUE(dragEnter(&r.card, *data).accepted);
+    dragLeave(&r.card);
+    dragEnter(&r.card, *data);
+    r.card.setActive(false);
+    EXPECT_EQ(r.targeted, (QList<bool>{true, false, true, false}));
 }
 
 } // namespace

@@ -29,8 +29,7 @@ const QList<Case> &cases()
         {"chunked", "HTTP/1.1 500 Internal Server Error\r\nTransfer-Encoding: chunked\r\n\r\n"
                     "4;name=value\r\nWiki\r\n5\r\npedia\r\nE\r\n in\r\n\r\nchunks.\r\n0\r\nTrailer: x\r\n\r\n",
          false, State::complete, 500, "Wikipedia in\r\n\r\nchunks."},
-        {"until close", "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nall of it", true, State::complete, 200,
-         "all of it"},
+        {"until close", "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nall of it", true, State::complete, 200, "all of it"},
         {"interim first", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\nContent-Length: 1\r\n\r\nx", false,
          State::complete, 201, "x"},
         {"no content", "HTTP/1.1 204 No Content\r\n\r\n", false, State::complete, 204, ""},
@@ -40,10 +39,8 @@ const QList<Case> &cases()
         {"not HTTP", "SSH-2.0-OpenSSH_9.2\r\n", false, State::malformed, 0, ""},
         {"HTTP/2 preface", "HTTP/2 200\r\n\r\n", false, State::malformed, 0, ""},
         {"bad length", "HTTP/1.1 200 OK\r\nContent-Length: 1e3\r\n\r\n", false, State::malformed, 200, ""},
-        {"two lengths", "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd", false,
-         State::malformed, 200, ""},
-        {"bad chunk size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", false, State::malformed,
-         200, ""},
+        {"two lengths", "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd", false, State::malformed, 200, ""},
+        {"bad chunk size", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n", false, State::malformed, 200, ""},
         {"chunk longer than said", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nabc\r\n0\r\n\r\n", false,
          State::malformed, 200, "ab"},
         {"chunk size with a prefix", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0x2\r\nab\r\n0\r\n\r\n",
@@ -85,21 +82,17 @@ TEST(HttpResponseReader, FramingsAndRefusalsHoweverTheBytesAreSplit)
     }
 }
 
-TEST(HttpResponseReader, ManySmallChunksAreABodyNotAHeader)
-{
-    // The framing of a chunked body is not part of the header, however many chunks there are.
-    QByteArray body(20000, 'p');
-    QByteArray bytes = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
-    for (const char c : body)
-        bytes += QByteArray("1\r\n") + c + "\r\n";
-    bytes += "0\r\n\r\n";
-    HttpResponseReader reader;
-    EXPECT_EQ(reader.feed(bytes), State::complete) << reader.problem().toStdString();
-    EXPECT_EQ(reader.body(), body);
-}
-
 TEST(HttpResponseReader, HeaderFieldsAndLimits)
 {
+    // The framing of a chunked body is not part of the header, however many chunks there are.
+    const QByteArray body(20000, 'p');
+    QByteArray chunks = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (const char c : body)
+        chunks += QByteArray("1\r\n") + c + "\r\n";
+    HttpResponseReader chunked;
+    EXPECT_EQ(chunked.feed(chunks + "0\r\n\r\n"), State::complete) << chunked.problem().toStdString();
+    EXPECT_EQ(chunked.body(), body);
+
     HttpResponseReader reader;
     reader.feed("HTTP/1.1 200 OK\r\nX-Thing:  spaced value \r\nContent-Length: 0\r\n\r\n");
     EXPECT_EQ(reader.state(), State::complete);

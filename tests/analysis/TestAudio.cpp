@@ -1,5 +1,6 @@
 #include "tests/analysis/TestAudio.h"
 
+#include <QRandomGenerator>
 #include <QtEndian>
 
 #include <cmath>
@@ -22,6 +23,15 @@ QByteArray sineWAV(double seconds)
     wav += u32(36 + data.size()) + "WAVEfmt " + u32(16) + u16(1) + u16(2) + u32(rate) + u32(rate * 4) + u16(4)
         + u16(16) + "data" + u32(data.size()) + data;
     return wav;
+}
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(17);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(generator.bounded(256));
+    return bytes;
 }
 
 } // namespace vorlik::test
