@@ -2,10 +2,7 @@
 // the Secret Service, started by tests/support/without-keyring): failures carry a status, the
 // key is not remembered anywhere, and how the keyring's errors are told.
 #include "service/KeychainStore.h"
-#include "tests/service/KeyringTestSupport.h"
-#include "tests/support/TestFiles.h"
-
-#include <gtest/gtest.h>
+#include "tests/service/SessionTestSupport.h"
 
 #include <QDir>
 
