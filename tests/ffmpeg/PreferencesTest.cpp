@@ -10,68 +10,38 @@
 
 using vorlik::ffmpeg::ExportLocation;
 using vorlik::ffmpeg::Preferences;
-using vorlik::platform::Settings;
 
-namespace {
-
-class ExportPreferences : public ::testing::Test {
-protected:
-    QTemporaryDir m_dir;
-    Settings m_settings{m_dir.filePath(QStringLiteral("settings.conf"))};
-};
-
-} // namespace
-
-TEST_F(ExportPreferences, OnlyTheExactRawValueChoosesTheCustomFolder)
+TEST(ExportPreferences, TheSourcesFolderUnlessExactlyCustomFolderWithAnExistingDirectory)
 {
-    EXPECT_EQ(Preferences::exportLocation(m_settings), ExportLocation::sameAsSource); // missing
-    const struct {
-        QString stored;
-        ExportLocation location;
-    } cases[] = {{QStringLiteral("customFolder"), ExportLocation::customFolder},
-                 {QStringLiteral("sameAsSource"), ExportLocation::sameAsSource},
-                 {QStringLiteral("CustomFolder"), ExportLocation::sameAsSource},
-                 {QStringLiteral(" customFolder"), ExportLocation::sameAsSource},
-                 {QString(), ExportLocation::sameAsSource}};
-    for (const auto &c : cases) {
-        m_settings.setValue(QStringLiteral("exportLocation"), c.stored);
-        EXPECT_EQ(Preferences::exportLocation(m_settings), c.location) << c.stored.toStdString();
-    }
-    EXPECT_EQ(vorlik::ffmpeg::rawValue(ExportLocation::customFolder), QStringLiteral("customFolder"));
-    EXPECT_EQ(vorlik::ffmpeg::rawValue(ExportLocation::sameAsSource), QStringLiteral("sameAsSource"));
-}
-
-TEST_F(ExportPreferences, SameAsSourceIsTheSourcesFolder)
-{
-    // The folder need not exist: the source may be on its way.
-    EXPECT_EQ(Preferences::exportDirectory(QStringLiteral("/media/Take 1.flac"), m_settings), QStringLiteral("/media"));
-    m_settings.setValue(QStringLiteral("exportFolderPath"), m_dir.path()); // ignored in this mode
-    EXPECT_EQ(Preferences::exportDirectory(QStringLiteral("/a/b/c.wav"), m_settings), QStringLiteral("/a/b"));
-}
-
-TEST_F(ExportPreferences, TheCustomFolderMustBeAnExistingDirectory)
-{
-    m_settings.setValue(QStringLiteral("exportLocation"), QStringLiteral("customFolder"));
-    const QString out = m_dir.filePath(QStringLiteral("out put"));
+    QTemporaryDir dir;
+    vorlik::platform::Settings settings(dir.filePath(QStringLiteral("settings.conf")));
+    const QString out = dir.filePath(QStringLiteral("out put"));
     QDir().mkpath(out);
-    vorlik::test::writeFile(m_dir.filePath(QStringLiteral("file")), "x");
-    const struct {
-        std::optional<QString> stored;
-        std::optional<QString> folder;
-    } cases[] = {{std::nullopt, std::nullopt},
-                 {QString(), std::nullopt},
-                 {QStringLiteral(" \t "), std::nullopt},
-                 {out, out},
-                 {QStringLiteral("\t ") + out + QStringLiteral(" \t"), out},
-                 {out + QStringLiteral("/"), out},
-                 {m_dir.filePath(QStringLiteral("missing")), std::nullopt},
-                 {m_dir.filePath(QStringLiteral("file")), std::nullopt}};
-    for (const auto &c : cases) {
-        if (c.stored)
-            m_settings.setValue(QStringLiteral("exportFolderPath"), *c.stored);
-        else
-            m_settings.remove(QStringLiteral("exportFolderPath"));
-        EXPECT_EQ(Preferences::exportDirectory(QStringLiteral("/media/a.wav"), m_settings), c.folder)
-            << c.stored.value_or(QStringLiteral("<missing>")).toStdString();
+    vorlik::test::writeFile(dir.filePath(QStringLiteral("file")), "x");
+    settings.setValue(QStringLiteral("exportFolderPath"), out);
+    // The folder need not exist: the source may be on its way.
+    EXPECT_EQ(Preferences::exportDirectory(QStringLiteral("/media/Take 1.flac"), settings), QStringLiteral("/media"));
+    const QString stored[] = {vorlik::ffmpeg::rawValue(ExportLocation::sameAsSource), "CustomFolder", " customFolder", "",
+                              vorlik::ffmpeg::rawValue(ExportLocation::customFolder)};
+    for (const QString &value : stored) {
+        settings.setValue(QStringLiteral("exportLocation"), value);
+        const bool custom = value == QStringLiteral("customFolder");
+        EXPECT_EQ(Preferences::exportLocation(settings), custom ? ExportLocation::customFolder : ExportLocation::sameAsSource) << value.toStdString();
+        EXPECT_EQ(Preferences::exportDirectory(QStringLiteral("/a/b/c.wav"), settings), custom ? out : QStringLiteral("/a/b"));
     }
+
+    const std::pair<std::optional<QString>, std::optional<QString>> cases[] = {
+        {std::nullopt, std::nullopt}, {QString(), std::nullopt}, {QStringLiteral(" \t "), std::nullopt},
+        {QStringLiteral("\t ") + out + QStringLiteral(" \t"), out}, {out + QStringLiteral("/"), out},
+        {dir.filePath(QStringLiteral("missing")), std::nullopt}, {dir.filePath(QStringLiteral("file")), std::nullopt},
+    };
+    for (const auto &[stored, folder] : cases) {
+        if (stored)
+            settings.setValue(QStringLiteral("exportFolderPath"), *stored);
+        else
+            settings.remove(QStringLiteral("exportFolderPath"));
+        EXPECT_EQ(Preferences::exportDirectory(QStringLiteral("/media/a.wav"), settings), folder) << stored.value_or("<missing>").toStdString();
+    }
+    settings.remove(QStringLiteral("exportLocation"));
+    EXPECT_EQ(Preferences::exportLocation(settings), ExportLocation::sameAsSource);
 }
