@@ -13,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <csignal>
@@ -133,17 +132,10 @@ TEST_F(FFmpegLocatorTest, FindInPathSkipsEmptyEntriesAndNonPrograms)
     const QString list = path("first") + QStringLiteral("::") + path("second") + u':' + path("third") + u':';
     EXPECT_EQ(FFmpegLocator::findInPATH(QStringLiteral("tool"), list), found);
     EXPECT_EQ(FFmpegLocator::findInPATH(QStringLiteral("other"), list), std::nullopt);
-    const QString real = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
-    ASSERT_FALSE(real.isEmpty());
-    EXPECT_EQ(FFmpegLocator::findInPATH(QStringLiteral("ffmpeg"), QFileInfo(real).path() + QStringLiteral("::/bin")), real);
 }
 
 TEST_F(FFmpegLocatorTest, VersionIsTheFirstNonEmptyLineOfAProgramThatEndsWell)
 {
-    const auto version = run(FFmpegLocator::version(QStandardPaths::findExecutable(QStringLiteral("ffmpeg"))));
-    ASSERT_TRUE(version);
-    EXPECT_TRUE(version->startsWith(QStringLiteral("ffmpeg version "))) << version->toStdString();
-
     const std::tuple<const char *, QByteArray, std::optional<QString>> cases[] = {
         {"blank lines first", "echo; echo; echo 'ffmpeg version x'; echo second\n", QStringLiteral("ffmpeg version x")},
         // Far more than a pipe holds on both streams before the program can end.

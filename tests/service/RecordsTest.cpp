@@ -127,7 +127,6 @@ TEST(Records, failWithTheFirstProblemMet)
         {presets(payloadWith('[' + good + ']').chopped(10)), "dataCorrupted: the data is not valid JSON (…"},
         {presets(payloadWith('[' + presetJSON(QByteArray(R"("name":"caf)") + "\xe9\"") + ']')), "dataCorrupted: the data is not valid JSON (invalid UTF8 string…"},
         {presets(R"({"extra":)" + QByteArray(100000, '[')), "dataCorrupted: the data is not valid JSON (…"},
-        {presets(QByteArray(32 * 1024 * 1024, '\xff')), "dataCorrupted: the data is not valid JSON (…"},
     };
     for (const auto &[decode, description] : cases) {
         SCOPED_TRACE(description.toStdString());
@@ -184,7 +183,7 @@ TEST(Records, theLoudnessMemberIsReadStrictly)
     }
 }
 
-TEST(Records, hugeBodiesDecodeOrFailCleanly)
+TEST(Records, aLongListDecodesWholeOrFailsCleanly)
 {
     QByteArray list("[");
     for (int index = 0; index < 20000; ++index)
@@ -193,9 +192,6 @@ TEST(Records, hugeBodiesDecodeOrFailCleanly)
     const PresetsPayload many = PresetsPayload::fromJSON(payloadWith(list));
     ASSERT_EQ(many.presets.size(), 20000);
     EXPECT_EQ(many.presets.last().id, "p19999");
-    const QByteArray bigNote(32 * 1024 * 1024, 'x');
-    EXPECT_EQ(PresetsPayload::fromJSON(payloadWith("[]", R"("version":1,"generated_at":"g","note":")" + bigNote + '"')).note.size(),
-              bigNote.size());
     expectDescription(decodeFailure([&] { PresetsPayload::fromJSON(payloadWith(list).chopped(1)); }),
                       "dataCorrupted: the data is not valid JSON (…");
 }

@@ -267,23 +267,6 @@ TEST_F(SessionStoreTest, TwoRefreshesAtOnceShareAFailureAndADroppedRefreshDiscon
     EXPECT_EQ(store.state(), ConnectionState::disconnected());
 }
 
-TEST_F(SessionStoreTest, ARefreshWithoutASessionOrRefreshTokenSendsNothing)
-{
-    SessionStore store;
-    EXPECT_FALSE(run(store.refreshSession()));
-    // A page session can come without a refresh token.
-    QJsonObject record = webRecordOf(activateOutside(server().demoKey()));
-    record[QStringLiteral("refresh_token")] = QString();
-    run(store.adoptWebSession(recordText(record)));
-    ASSERT_TRUE(store.session().has_value());
-    server().clearRequests();
-
-    EXPECT_FALSE(run(store.refreshSession()));
-    EXPECT_TRUE(requestsTo(QStringLiteral("/v1/auth/refresh")).isEmpty());
-    EXPECT_FALSE(store.isRefreshing());
-    EXPECT_TRUE(store.state().isConnected()); // nothing else changed
-}
-
 TEST_F(SessionStoreTest, ARefreshFailingAfterOrWhileTheUserReconnectsLeavesTheNewSession)
 {
     SessionStore store;
@@ -413,6 +396,18 @@ TEST_F(SessionStoreTest, APageSessionIsAdoptedWhenTheServiceTakesItAndDisconnect
     EXPECT_FALSE(store.session().has_value());
     EXPECT_TRUE(store.presets().isEmpty());
     EXPECT_EQ(rejection.lines(), (QStringList{"adopting web session client=someone", "adopted session was rejected by the server"}));
+
+    // Without a session, or with a page session without a refresh token, a refresh sends nothing.
+    EXPECT_FALSE(run(store.refreshSession()));
+    QJsonObject record = webRecordOf(activateOutside(server().demoKey()));
+    record[QStringLiteral("refresh_token")] = QString();
+    run(store.adoptWebSession(recordText(record)));
+    ASSERT_TRUE(store.state().isConnected());
+    server().clearRequests();
+    EXPECT_FALSE(run(store.refreshSession()));
+    EXPECT_TRUE(requestsTo(QStringLiteral("/v1/auth/refresh")).isEmpty());
+    EXPECT_FALSE(store.isRefreshing());
+    EXPECT_TRUE(store.state().isConnected()); // nothing else changed
 }
 
 TEST_F(SessionStoreTest, PageNoticesAboutOtherSessionsOrOurOwnCopyChangeNothing)
