@@ -1,5 +1,6 @@
-// Finding ffmpeg, checking that a program is one, and adopting it into the tools folder, on real
-// files and programs (fake "ffmpeg" scripts where a real one is not needed).
+// Finding ffmpeg, checking that a program is one, adopting it into the tools folder, and where
+// converted files go, on real files and programs (fake "ffmpeg" scripts where a real one is not
+// needed).
 #include "ffmpeg/AdoptionError.h"
 #include "ffmpeg/FFmpegLocator.h"
 #include "ffmpeg/FileError.h"
@@ -22,6 +23,7 @@
 #include <sys/stat.h>
 
 using vorlik::ffmpeg::AdoptionError;
+using vorlik::ffmpeg::ExportLocation;
 using vorlik::ffmpeg::FFmpegLocator;
 using vorlik::ffmpeg::FileError;
 using vorlik::ffmpeg::Preferences;
@@ -310,4 +312,38 @@ TEST_F(FFmpegLocatorTest, SameFileChecksumAndQuarantineHelpers)
     // Where the tool does not exist (Linux), nothing happens and nothing fails.
     FFmpegLocator::clearQuarantine(QStringLiteral("/some path/ffmpeg"), path("no-xattr"));
     FFmpegLocator::clearQuarantine(QStringLiteral("/some path/ffmpeg"));
+}
+
+TEST_F(FFmpegLocatorTest, ExportsGoToTheSourcesFolderUnlessExactlyCustomFolderWithAnExistingDirectory)
+{
+    vorlik::platform::Settings settings(path("settings.conf"));
+    const QString out = path("out put");
+    QDir().mkpath(out);
+    vorlik::test::writeFile(path("file"), "x");
+    settings.setValue(QStringLiteral("exportFolderPath"), out);
+    // The folder need not exist: the source may be on its way.
+    EXPECT_EQ(Preferences::exportDirectory(QStringLiteral("/media/Take 1.flac"), settings), QStringLiteral("/media"));
+    const QString stored[] = {vorlik::ffmpeg::rawValue(ExportLocation::sameAsSource), "CustomFolder", " customFolder", "",
+                              vorlik::ffmpeg::rawValue(ExportLocation::customFolder)};
+    for (const QString &value : stored) {
+        settings.setValue(QStringLiteral("exportLocation"), value);
+        const bool custom = value == QStringLiteral("customFolder");
+        EXPECT_EQ(Preferences::exportLocation(settings), custom ? ExportLocation::customFolder : ExportLocation::sameAsSource) << value.toStdString();
+        EXPECT_EQ(Preferences::exportDirectory(QStringLiteral("/a/b/c.wav"), settings), custom ? out : QStringLiteral("/a/b"));
+    }
+
+    const std::pair<std::optional<QString>, std::optional<QString>> cases[] = {
+        {std::nullopt, std::nullopt}, {QString(), std::nullopt}, {QStringLiteral(" \t "), std::nullopt},
+        {QStringLiteral("\t ") + out + QStringLiteral(" \t"), out}, {out + QStringLiteral("/"), out},
+        {path("missing"), std::nullopt}, {path("file"), std::nullopt},
+    };
+    for (const auto &[stored, folder] : cases) {
+        if (stored)
+            settings.setValue(QStringLiteral("exportFolderPath"), *stored);
+        else
+            settings.remove(QStringLiteral("exportFolderPath"));
+        EXPECT_EQ(Preferences::exportDirectory(QStringLiteral("/media/a.wav"), settings), folder) << stored.value_or("<missing>").toStdString();
+    }
+    settings.remove(QStringLiteral("exportLocation"));
+    EXPECT_EQ(Preferences::exportLocation(settings), ExportLocation::sameAsSource);
 }

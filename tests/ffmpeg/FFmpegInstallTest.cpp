@@ -1,12 +1,15 @@
-// The ffmpeg install sheet's logic against the stand-in service over real HTTPS on loopback:
-// the service's download with its checksum, the fallback host (reached as "localhost", so the
-// chain really changes hosts), every failure text, and hostile archives.
+// Installing ffmpeg against the stand-in service over real HTTPS on loopback: the service's
+// download with its checksum, the fallback host (reached as "localhost", so the chain really
+// changes hosts), every failure text, hostile archives, and the install sheet (offscreen) with its
+// texts, buttons and "Choose…". Screenshots of the sheet go to build/screenshots.
+#include "ffmpeg/FFmpegInstallSheet.h"
 #include "ffmpeg/FFmpegInstaller.h"
 #include "ffmpeg/FFmpegLocator.h"
 #include "ffmpeg/InstallError.h"
 #include "platform/ServiceConfig.h"
 #include "platform/Settings.h"
 #include "tests/support/DevServer.h"
+#include "tests/support/Screenshots.h"
 #include "tests/support/TestArchive.h"
 #include "tests/support/TestFiles.h"
 
@@ -14,15 +17,22 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QSysInfo>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <sys/stat.h>
 
 using vorlik::ffmpeg::FFmpegInstaller;
+using vorlik::ffmpeg::FFmpegInstallSheet;
 using vorlik::ffmpeg::FFmpegLocator;
 using vorlik::ffmpeg::InstallError;
 using vorlik::ffmpeg::InstallPhase;
@@ -31,6 +41,8 @@ using vorlik::test::ArchiveEntry;
 using vorlik::test::ArchiveFormat;
 using vorlik::test::DevServer;
 using vorlik::test::readFile;
+using vorlik::test::saveScreenshot;
+using vorlik::test::settle;
 
 namespace {
 
@@ -47,6 +59,18 @@ QJsonObject fault(const QString &path, const QString &action, int status = 500, 
 {
     return {{"method", "GET"}, {"path", path}, {"action", action}, {"status", status},
             {"count", action == QLatin1String("close") ? -1 : 1}, {"body", body}};
+}
+
+bool waitUntil(const std::function<bool()> &done, int capMs = 30000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > capMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
 }
 
 // What one install did, as the sheet would have seen it.
@@ -257,6 +281,95 @@ TEST_F(FFmpegInstallerTest, AnArchiveWithoutFFmpegAtTheTopOrThatReachesOutsideIs
     }
     EXPECT_FALSE(QFileInfo::exists(QDir(m_temp.path()).filePath(QStringLiteral("../evil"))));
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/tmp/evil-from-ffmpeg-test")));
+}
+
+// The sheet belongs to a window of its own.
+class FFmpegInstallSheetTest : public FFmpegInstallerTest {
+protected:
+    void SetUp() override
+    {
+        FFmpegInstallerTest::SetUp();
+        m_window.resize(900, 600);
+        m_window.show();
+    }
+    QWidget m_window;
+};
+
+TEST_F(FFmpegInstallSheetTest, ShowsItsExplanationAndCancelClosesWithoutInstalling)
+{
+    FFmpegInstallSheet sheet(&m_window);
+    QSignalSpy installed(&sheet, &FFmpegInstallSheet::installed);
+    sheet.present();
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_EQ(sheet.windowModality(), Qt::WindowModal);
+    EXPECT_EQ(sheet.explanationLabel()->text(), FFmpegInstaller::explanation());
+    EXPECT_TRUE(sheet.phaseLabel()->isHidden()) << "nothing to say while idle";
+    EXPECT_TRUE(sheet.busyIndicator()->isHidden());
+    EXPECT_EQ(sheet.homebrewButton()->isVisible(), QFileInfo(QStringLiteral("/opt/homebrew/bin/ffmpeg")).isExecutable())
+        << "offered only when that program exists";
+    EXPECT_TRUE(saveScreenshot(&sheet, QStringLiteral("ffmpeg-install-sheet")));
+
+    QTest::mouseClick(sheet.closeButton(), Qt::LeftButton);
+    EXPECT_FALSE(sheet.isVisible());
+    EXPECT_EQ(sheet.result(), QDialog::Rejected);
+    settle(100);
+    EXPECT_TRUE(installed.isEmpty());
+    EXPECT_TRUE(server().requests().isEmpty());
+}
+
+TEST_F(FFmpegInstallSheetTest, AFailedInstallSaysWhyAndKeepsTheSheetOpenAndOneThatWorksClosesIt)
+{
+    const QString failed = QStringLiteral("Could not install ffmpeg: Download failed (ffmpeg.zip).");
+    startOver({fault(primaryZip, "status", 404), fault(fallbackZip(), "status", 404)});
+    FFmpegInstallSheet sheet(&m_window);
+    QSignalSpy installed(&sheet, &FFmpegInstallSheet::installed);
+    sheet.present();
+    QTest::mouseClick(sheet.installButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !sheet.installer().isBusy(); }));
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_EQ(sheet.phaseLabel()->text(), failed);
+    EXPECT_FALSE(sheet.phaseLabel()->isHidden());
+    EXPECT_EQ(readFile(FFmpegLocator::managedCopy()), m_earlier);
+    EXPECT_TRUE(saveScreenshot(&sheet, QStringLiteral("ffmpeg-install-sheet-failed")));
+    // Shown again later, it is the same sheet, still saying what happened last.
+    sheet.reject();
+    sheet.present();
+    EXPECT_EQ(sheet.phaseLabel()->text(), failed);
+
+    // The user may start again.
+    server().clearFaults();
+    QStringList phases;
+    QObject::connect(&sheet.installer(), &FFmpegInstaller::phaseChanged, &sheet, [&] { phases << sheet.phaseLabel()->text(); });
+    QTest::mouseClick(sheet.installButton(), Qt::LeftButton);
+    EXPECT_FALSE(sheet.installButton()->isEnabled()) << "one install at a time";
+    EXPECT_FALSE(sheet.busyIndicator()->isHidden());
+    ASSERT_TRUE(waitUntil([&] { return !installed.isEmpty(); })) << sheet.phaseLabel()->text().toStdString();
+    EXPECT_EQ(installed.front().front().toString(), FFmpegLocator::managedCopy());
+    EXPECT_FALSE(sheet.isVisible());
+    EXPECT_EQ(sheet.result(), QDialog::Accepted);
+    EXPECT_EQ(phases, (QStringList{"Downloading ffmpeg\u2026", "Installing into " + FFmpegInstaller::toolsFolderDisplayName() + "\u2026"}));
+    EXPECT_NE(readFile(FFmpegLocator::managedCopy()), m_earlier);
+}
+
+TEST_F(FFmpegInstallSheetTest, ChooseAsksForAProgramAndRefusesOneThatIsNotFFmpeg)
+{
+    FFmpegInstallSheet sheet(&m_window);
+    QSignalSpy installed(&sheet, &FFmpegInstallSheet::installed);
+    sheet.present();
+    QTest::mouseClick(sheet.chooseButton(), Qt::LeftButton);
+    QFileDialog *dialog = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (dialog = sheet.findChild<QFileDialog *>(QStringLiteral("chooseFFmpegDialog"))); }));
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Choose an ffmpeg binary to copy into ")
+                                         + FFmpegInstaller::toolsFolderDisplayName() + u'.');
+    EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
+
+    // A program that is not ffmpeg: refused with the reason, nothing installed.
+    dialog->selectFile(QStringLiteral("/bin/true"));
+    static_cast<QDialog *>(dialog)->accept();
+    ASSERT_TRUE(waitUntil([&] { return !sheet.installer().isBusy() && !sheet.phaseLabel()->text().isEmpty(); }));
+    EXPECT_EQ(sheet.phaseLabel()->text(), QStringLiteral("Could not install ffmpeg: The chosen binary is not a working ffmpeg."));
+    EXPECT_TRUE(installed.isEmpty());
+    EXPECT_TRUE(sheet.isVisible());
 }
 
 } // namespace
