@@ -2,7 +2,7 @@
 // refresh, disconnects racing requests in flight, and the web page's session messages.
 #include "tests/service/SessionTestSupport.h"
 
-#include "service/APIClient.h"
+#include "service/PresetsPayload.h"
 
 #include <QSignalSpy>
 
@@ -17,30 +17,19 @@ namespace {
 
 const QString rejected = QStringLiteral("The server rejected this session — check your client key.");
 
-QString recordText(const QJsonObject &record)
-{
-    return QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact));
-}
-
-QString noticeText(const QJsonObject &notice)
-{
-    return recordText(notice);
-}
+QString recordText(const QJsonObject &record) { return QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)); }
 
 QJsonObject webRecordOf(const QJsonObject &session)
 {
-    return QJsonObject{{QStringLiteral("access_token"), session.value(QStringLiteral("access_token"))},
-                       {QStringLiteral("refresh_token"), session.value(QStringLiteral("refresh_token"))},
-                       {QStringLiteral("installation_id"), session.value(QStringLiteral("installation_id"))},
-                       {QStringLiteral("client_id"), session.value(QStringLiteral("client_id"))}};
+    QJsonObject record;
+    for (const char *key : {"access_token", "refresh_token", "installation_id", "client_id"})
+        record.insert(QLatin1String(key), session.value(QLatin1String(key)));
+    return record;
 }
 
 using SessionStoreTest = SessionTest;
 
 } // namespace
-
-// ---------------------------------------------------------------------------------------------
-// connect
 
 TEST_F(SessionStoreTest, ConnectWithTheDemoKeyHoldsTheSessionAndTheServicesPresets)
 {
@@ -56,60 +45,45 @@ TEST_F(SessionStoreTest, ConnectWithTheDemoKeyHoldsTheSessionAndTheServicesPrese
     EXPECT_EQ(store.session()->clientId, QStringLiteral("demo-client"));
     EXPECT_FALSE(store.session()->sessionId.isEmpty());
     EXPECT_FALSE(store.scriptsUnavailable());
-    const PresetsPayload served = PresetsPayload::fromJSON(
-        server().call("GET", QStringLiteral("/v1/presets"), {}, store.session()->accessToken).second);
-    EXPECT_EQ(store.presets(), served.presets);
+    const auto served = server().call("GET", QStringLiteral("/v1/presets"), {}, store.session()->accessToken).second;
+    EXPECT_EQ(store.presets(), PresetsPayload::fromJSON(served).presets);
     EXPECT_FALSE(store.presets().isEmpty());
     EXPECT_EQ(stateSpy.count(), 2); // connecting, connected
     EXPECT_EQ(presetsSpy.count(), 1);
     EXPECT_EQ(log.lines(), (QStringList{"connect requested", "activated client=demo-client"}));
-    // The presets were fetched with the new session's token.
-    const QList<QJsonObject> presetCalls = requestsTo(QStringLiteral("/v1/presets"));
-    ASSERT_GE(presetCalls.size(), 1);
-    EXPECT_EQ(bearerOf(presetCalls.first()), store.session()->accessToken);
-}
-
-TEST_F(SessionStoreTest, ABlankKeyFailsAtOnceAndSendsNothing)
-{
-    for (const QString &key : {QString(), QStringLiteral("   "), QStringLiteral(" \t ")}) {
-        server().clearRequests();
-        SessionStore store;
-        const LogLines log(QStringLiteral("session"));
-        run(store.connect(key));
-        EXPECT_EQ(store.state(), ConnectionState::failed(QStringLiteral("Enter your client key first.")));
-        EXPECT_FALSE(store.session().has_value());
-        EXPECT_EQ(server().requests().size(), 0);
-        EXPECT_EQ(log.lines(), (QStringList{"connect requested", "connect failed: empty key"}));
-    }
+    EXPECT_EQ(bearerOf(requestsTo(QStringLiteral("/v1/presets")).value(0)), store.session()->accessToken);
 }
 
 TEST_F(SessionStoreTest, AFailedConnectSaysWhyAndDropsAnyEarlierSessionAndPresets)
 {
-    struct Case {
-        const char *name;
-        QString key;
-        QJsonObject fault;
-        const char *message; // a prefix; empty for Qt's own text of a dropped connection
-    };
-    const Case cases[] = {
-        {"unknown key", QStringLiteral("vk_not_a_known_key"), {}, "Server error 401: "},
+    for (const QString &blank : {QString(), QStringLiteral(" \t ")}) {
+        server().clearRequests();
+        SessionStore store;
+        const LogLines log(QStringLiteral("session"));
+        run(store.connect(blank));
+        EXPECT_EQ(store.state(), ConnectionState::failed(QStringLiteral("Enter your client key first.")));
+        EXPECT_EQ(server().requests().size(), 0);
+        EXPECT_EQ(log.lines(), (QStringList{"connect requested", "connect failed: empty key"}));
+    }
+    const std::tuple<QString, QJsonObject, const char *> cases[] = {
+        {QStringLiteral("vk_not_a_known_key"), {}, "Server error 401: "},
         // The service knows no key with a leading space: the store did not trim it.
-        {"key with a leading space", QStringLiteral(" ") + server().demoKey(), {}, "Server error 401: "},
-        {"dropped connection", server().demoKey(), fault("POST", "/v1/auth/activate", "close", 500, -1), ""},
+        {QStringLiteral(" ") + server().demoKey(), {}, "Server error 401: "},
+        {server().demoKey(), fault("POST", "/v1/auth/activate", "close", 500, -1), ""}, // Qt's own text
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[key, failure, message] : cases) {
+        SCOPED_TRACE(key.toStdString());
         SessionStore store;
         connectDemo(store);
         server().reset();
-        if (!c.fault.isEmpty())
-            server().addFault(c.fault);
+        if (!failure.isEmpty())
+            server().addFault(failure);
         const LogLines log(QStringLiteral("session"));
-        run(store.connect(c.key));
+        run(store.connect(key));
         ASSERT_EQ(store.state().kind, ConnectionState::Case::failed);
         EXPECT_FALSE(store.state().message.isEmpty());
-        EXPECT_EQ(store.state().message.startsWith(QStringLiteral("Server error")), *c.message != 0) << store.state().message.toStdString();
-        EXPECT_TRUE(store.state().message.startsWith(QString::fromUtf8(c.message)));
+        EXPECT_EQ(store.state().message.startsWith(QStringLiteral("Server error")), *message != 0) << store.state().message.toStdString();
+        EXPECT_TRUE(store.state().message.startsWith(QString::fromUtf8(message)));
         EXPECT_FALSE(store.session().has_value());
         EXPECT_TRUE(store.presets().isEmpty());
         EXPECT_EQ(log.lines().last(), QStringLiteral("connect failed: ") + store.state().message);
@@ -117,78 +91,71 @@ TEST_F(SessionStoreTest, AFailedConnectSaysWhyAndDropsAnyEarlierSessionAndPreset
     }
 }
 
-TEST_F(SessionStoreTest, ARejectedTokenOnThePresetCheckEndsWithoutASession)
+TEST_F(SessionStoreTest, ThePresetCheckRejectsTheSessionOrLeavesItConnectedWithoutScripts)
 {
-    for (const int status : {401, 403}) {
-        server().reset();
-        SessionStore store;
-        const LogLines log(QStringLiteral("session"));
-        server().addFault(fault("GET", "/v1/presets", "status", status));
-        run(store.connect(server().demoKey()));
-        EXPECT_EQ(store.state(), ConnectionState::failed(rejected)) << status;
-        EXPECT_FALSE(store.session().has_value());
-        EXPECT_TRUE(store.presets().isEmpty());
-        EXPECT_FALSE(store.scriptsUnavailable());
-        EXPECT_EQ(log.lines().last(), QStringLiteral("connect failed: server rejected the token"));
-    }
-}
-
-TEST_F(SessionStoreTest, APresetListThatCannotBeHadLeavesTheUserConnectedWithoutScriptsUntilAGoodOne)
-{
-    struct Case {
-        const char *name;
-        QJsonObject fault;
-    };
-    const Case cases[] = {
-        {"500", fault("GET", "/v1/presets", "status", 500)},
-        {"404", fault("GET", "/v1/presets", "status", 404)},
-        {"undecodable", fault("GET", "/v1/presets", "malformed")},
-        {"not UTF-8", fault("GET", "/v1/presets", "non_utf8", 200)},
+    // A rejected token ends without a session; a list that cannot be had leaves the user
+    // connected without scripts until a good one comes.
+    const std::pair<QJsonObject, bool> cases[] = {
+        {fault("GET", "/v1/presets", "status", 401), true},
+        {fault("GET", "/v1/presets", "status", 403), true},
+        {fault("GET", "/v1/presets", "status", 500), false},
+        {fault("GET", "/v1/presets", "status", 404), false},
+        {fault("GET", "/v1/presets", "malformed"), false},
+        {fault("GET", "/v1/presets", "non_utf8", 200), false},
         // Qt sends a request once more when the connection drops; every attempt is dropped.
-        {"dropped connection", fault("GET", "/v1/presets", "close", 500, -1)},
+        {fault("GET", "/v1/presets", "close", 500, -1), false},
     };
-    for (const Case &c : cases) {
+    for (const auto &[failure, rejects] : cases) {
+        SCOPED_TRACE(recordText(failure).toStdString());
         server().reset();
-        server().addFault(c.fault);
+        server().addFault(failure);
         SessionStore store;
         Preset leftOver;
         leftOver.id = QStringLiteral("left-over");
         store.setPresets({leftOver});
         const LogLines log(QStringLiteral("session"));
         run(store.connect(server().demoKey()));
-        EXPECT_EQ(store.state(), ConnectionState::connected(QStringLiteral("demo-client"))) << c.name;
-        EXPECT_TRUE(store.scriptsUnavailable()) << c.name;
-        EXPECT_TRUE(store.presets().isEmpty()) << c.name;
-        EXPECT_TRUE(store.session().has_value()) << c.name;
-        EXPECT_TRUE(log.lines().contains(QStringLiteral("connected but preset service unavailable"))) << c.name;
-        // A good list the next time clears the flag.
+        EXPECT_TRUE(store.presets().isEmpty());
+        if (rejects) {
+            EXPECT_EQ(store.state(), ConnectionState::failed(rejected));
+            EXPECT_FALSE(store.session().has_value());
+            EXPECT_FALSE(store.scriptsUnavailable());
+            EXPECT_EQ(log.lines().last(), QStringLiteral("connect failed: server rejected the token"));
+            continue;
+        }
+        EXPECT_EQ(store.state(), ConnectionState::connected(QStringLiteral("demo-client")));
+        EXPECT_TRUE(store.scriptsUnavailable());
+        EXPECT_TRUE(store.session().has_value());
+        EXPECT_TRUE(log.lines().contains(QStringLiteral("connected but preset service unavailable")));
         server().clearFaults();
         run(store.connect(server().demoKey()));
-        EXPECT_FALSE(store.scriptsUnavailable()) << c.name;
-        EXPECT_FALSE(store.presets().isEmpty()) << c.name;
+        EXPECT_FALSE(store.scriptsUnavailable());
+        EXPECT_FALSE(store.presets().isEmpty());
     }
 }
 
-TEST_F(SessionStoreTest, ADisconnectWhileASessionIsBeingHadLeavesTheStoreEmpty)
+TEST_F(SessionStoreTest, ADisconnectWhileASessionIsBeingHadOrRefreshedLeavesTheStoreEmpty)
 {
     const QString adoptable = recordText(webRecordOf(activateOutside(server().demoKey())));
-    struct Case {
-        const char *name;
-        const char *heldPath;
-        std::function<QCoro::Task<void>(SessionStore &)> start;
+    const auto connect = [](SessionStore &store) { return store.connect(sessionServer().demoKey()); };
+    const auto refresh = [](SessionStore &store) -> QCoro::Task<void> {
+        connectDemo(store);
+        EXPECT_FALSE(co_await store.refreshSession());
     };
-    const Case cases[] = {
-        {"key exchange", "/v1/auth/activate", [](SessionStore &store) { return store.connect(sessionServer().demoKey()); }},
-        {"preset check", "/v1/presets", [](SessionStore &store) { return store.connect(sessionServer().demoKey()); }},
-        {"page session's check", "/v1/presets", [&](SessionStore &store) { return store.adoptWebSession(adoptable); }},
+    const std::tuple<const char *, QString, std::function<QCoro::Task<void>(SessionStore &)>> cases[] = {
+        {"POST", QStringLiteral("/v1/auth/activate"), connect},
+        {"GET", QStringLiteral("/v1/presets"), connect},
+        {"GET", QStringLiteral("/v1/presets"), [&](SessionStore &store) { return store.adoptWebSession(adoptable); }},
+        {"POST", QStringLiteral("/v1/auth/refresh"), refresh},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[method, heldPath, start] : cases) {
+        SCOPED_TRACE(heldPath.toStdString());
         server().reset();
-        server().addFault(fault(c.heldPath[4] == 'a' ? "POST" : "GET", c.heldPath, "delay", 200, 1, 300));
         SessionStore store;
-        auto starting = c.start(store);
-        ASSERT_TRUE(waitForRequests(QString::fromLatin1(c.heldPath)));
+        server().addFault(fault(method, heldPath, "delay", 200, 1, 300));
+        auto starting = start(store);
+        ASSERT_TRUE(waitForRequests(heldPath));
+        const LogLines log(QStringLiteral("session"));
         store.disconnect();
         run(std::move(starting));
         // The late answer belongs to a session the user let go.
@@ -196,47 +163,35 @@ TEST_F(SessionStoreTest, ADisconnectWhileASessionIsBeingHadLeavesTheStoreEmpty)
         EXPECT_FALSE(store.session().has_value());
         EXPECT_TRUE(store.presets().isEmpty());
         EXPECT_FALSE(store.scriptsUnavailable());
-        if (c.heldPath[4] == 'a') {
+        EXPECT_EQ(log.lines(), QStringList{"disconnect"});
+        if (heldPath.endsWith(QStringLiteral("activate")))
             EXPECT_TRUE(requestsTo(QStringLiteral("/v1/presets")).isEmpty());
-        }
     }
 }
 
 TEST_F(SessionStoreTest, OfTwoOverlappingConnectsTheLaterActivationWinsWhole)
 {
-    // The first connect's key exchange is held back; the second one connects meanwhile.
-    server().addFault(fault("POST", "/v1/auth/activate", "delay", 200, 1, 600));
-    SessionStore store;
-    auto first = store.connect(server().demoKey());
-    ASSERT_TRUE(waitForRequests(QStringLiteral("/v1/auth/activate")));
-    run(store.connect(secondKey));
-    ASSERT_TRUE(store.state().isConnected());
-    EXPECT_NE(store.state().clientId, QStringLiteral("demo-client"));
-    run(std::move(first));
-    EXPECT_EQ(store.state(), ConnectionState::connected(QStringLiteral("demo-client")));
-    ASSERT_TRUE(store.session().has_value());
-    EXPECT_EQ(store.session()->clientId, QStringLiteral("demo-client"));
+    // The first connect's key exchange, or its preset check, is held back while a second connect
+    // (another client) completes: the session of the later activation is the one held.
+    for (const bool presetCheckHeld : {false, true}) {
+        SCOPED_TRACE(presetCheckHeld);
+        server().reset();
+        const QString held = presetCheckHeld ? QStringLiteral("/v1/presets") : QStringLiteral("/v1/auth/activate");
+        server().addFault(fault(presetCheckHeld ? "GET" : "POST", held, "delay", 200, 1, 400));
+        SessionStore store;
+        auto first = store.connect(server().demoKey());
+        ASSERT_TRUE(waitForRequests(held));
+        run(store.connect(secondKey));
+        const ConnectionState second = store.state();
+        ASSERT_TRUE(second.isConnected());
+        EXPECT_NE(second.clientId, QStringLiteral("demo-client"));
+        run(std::move(first));
+        const QString winner = presetCheckHeld ? second.clientId : QStringLiteral("demo-client");
+        EXPECT_EQ(store.state(), ConnectionState::connected(winner));
+        ASSERT_TRUE(store.session().has_value());
+        EXPECT_EQ(store.session()->clientId, winner);
+    }
 }
-
-TEST_F(SessionStoreTest, AConnectWhosePresetCheckIsOvertakenDoesNotOverwriteTheNewerSession)
-{
-    // The first connect's preset check is held back while a second connect (another client)
-    // completes: the state shown must stay with the session held.
-    server().addFault(fault("GET", "/v1/presets", "delay", 200, 1, 300));
-    SessionStore store;
-    auto first = store.connect(server().demoKey());
-    ASSERT_TRUE(waitForRequests(QStringLiteral("/v1/presets")));
-    run(store.connect(secondKey));
-    const ConnectionState second = store.state();
-    ASSERT_TRUE(second.isConnected());
-    run(std::move(first));
-    EXPECT_EQ(store.state(), second);
-    ASSERT_TRUE(store.session().has_value());
-    EXPECT_EQ(store.session()->clientId, second.clientId);
-}
-
-// ---------------------------------------------------------------------------------------------
-// disconnect
 
 TEST_F(SessionStoreTest, DisconnectClearsEverythingButTheUsageQueueAndCallsNothing)
 {
@@ -254,40 +209,20 @@ TEST_F(SessionStoreTest, DisconnectClearsEverythingButTheUsageQueueAndCallsNothi
     EXPECT_EQ(store.state(), ConnectionState::disconnected());
     EXPECT_FALSE(store.session().has_value());
     EXPECT_TRUE(store.presets().isEmpty());
-    EXPECT_FALSE(store.scriptsUnavailable());
     EXPECT_EQ(store.generation(), before + 1);
     EXPECT_EQ(store.pendingUsageCount(), 1);
     EXPECT_EQ(log.lines(), QStringList{"disconnect"});
     EXPECT_EQ(server().requests().size(), 0);
 }
 
-// ---------------------------------------------------------------------------------------------
-// refreshSession
-
-TEST_F(SessionStoreTest, ARefreshReplacesTheTokensAndKeepsStateAndPresets)
+TEST_F(SessionStoreTest, TwoRefreshesAtOnceSendOneRequestAndShareItsNewTokens)
 {
     SessionStore store;
     connectDemo(store);
     const Session before = *store.session();
     const QList<Preset> presets = store.presets();
-    const LogLines log(QStringLiteral("session"));
-
-    EXPECT_TRUE(run(store.refreshSession()));
-
-    ASSERT_TRUE(store.session().has_value());
-    EXPECT_NE(store.session()->accessToken, before.accessToken);
-    EXPECT_NE(store.session()->refreshToken, before.refreshToken);
-    EXPECT_EQ(store.state(), ConnectionState::connected(QStringLiteral("demo-client")));
-    EXPECT_EQ(store.presets(), presets);
-    EXPECT_EQ(log.lines(), QStringList{"token refreshed client=demo-client"});
-    EXPECT_FALSE(store.isRefreshing());
-}
-
-TEST_F(SessionStoreTest, TwoRefreshesAtOnceSendOneRequestAndShareItsAnswer)
-{
-    SessionStore store;
-    connectDemo(store);
     server().addFault(fault("POST", "/v1/auth/refresh", "delay", 200, 1, 200));
+    const LogLines log(QStringLiteral("session"));
 
     auto first = store.refreshSession();
     auto second = store.refreshSession();
@@ -297,6 +232,11 @@ TEST_F(SessionStoreTest, TwoRefreshesAtOnceSendOneRequestAndShareItsAnswer)
 
     EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/refresh")).size(), 1);
     EXPECT_FALSE(store.isRefreshing());
+    EXPECT_NE(store.session()->accessToken, before.accessToken);
+    EXPECT_NE(store.session()->refreshToken, before.refreshToken);
+    EXPECT_EQ(store.state(), ConnectionState::connected(QStringLiteral("demo-client")));
+    EXPECT_EQ(store.presets(), presets);
+    EXPECT_EQ(log.lines(), QStringList{"token refreshed client=demo-client"});
     // A refresh after that one is a new request (rotated refresh tokens would fail otherwise).
     EXPECT_TRUE(run(store.refreshSession()));
     EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/refresh")).size(), 2);
@@ -321,81 +261,34 @@ TEST_F(SessionStoreTest, TwoRefreshesAtOnceShareAFailureAndADroppedRefreshDiscon
     EXPECT_TRUE(log.lines().at(0).startsWith(QStringLiteral("refresh failed: Server error 401: ")));
     EXPECT_EQ(log.lines().at(1), QStringLiteral("disconnect"));
 
-    // A refresh the service drops disconnects too.
     connectDemo(store);
     server().addFault(fault("POST", "/v1/auth/refresh", "close", 500, -1));
     EXPECT_FALSE(run(store.refreshSession()));
     EXPECT_EQ(store.state(), ConnectionState::disconnected());
 }
 
-TEST_F(SessionStoreTest, ADisconnectDuringARefreshDiscardsTheNewSession)
-{
-    SessionStore store;
-    connectDemo(store);
-    server().addFault(fault("POST", "/v1/auth/refresh", "delay", 200, 1, 300));
-    const LogLines log(QStringLiteral("session"));
-
-    auto refreshing = store.refreshSession();
-    ASSERT_TRUE(waitForRequests(QStringLiteral("/v1/auth/refresh")));
-    store.disconnect();
-
-    EXPECT_FALSE(run(std::move(refreshing)));
-    EXPECT_FALSE(store.session().has_value());
-    EXPECT_EQ(store.state(), ConnectionState::disconnected());
-    EXPECT_EQ(log.lines(), QStringList{"disconnect"});
-}
-
-TEST_F(SessionStoreTest, ARefreshWithoutASessionOrRefreshTokenSendsNothing)
-{
-    SessionStore store;
-    EXPECT_FALSE(run(store.refreshSession()));
-
-    // A page session can come without a refresh token.
-    const QJsonObject real = activateOutside(server().demoKey());
-    QJsonObject record = webRecordOf(real);
-    record[QStringLiteral("refresh_token")] = QString();
-    run(store.adoptWebSession(recordText(record)));
-    ASSERT_TRUE(store.session().has_value());
-    ASSERT_TRUE(store.session()->refreshToken.isEmpty());
-    server().clearRequests();
-
-    EXPECT_FALSE(run(store.refreshSession()));
-    EXPECT_TRUE(requestsTo(QStringLiteral("/v1/auth/refresh")).isEmpty());
-    EXPECT_FALSE(store.isRefreshing());
-    EXPECT_TRUE(store.state().isConnected()); // nothing else changed
-}
-
-TEST_F(SessionStoreTest, ARefreshFailingAfterTheUserReconnectedLeavesTheNewSession)
+TEST_F(SessionStoreTest, ARefreshFailingAfterOrWhileTheUserReconnectsLeavesTheNewSession)
 {
     SessionStore store;
     connectDemo(store);
     server().addFault(fault("POST", "/v1/auth/refresh", "status", 401, 1, 400));
-
     auto refreshing = store.refreshSession();
     ASSERT_TRUE(waitForRequests(QStringLiteral("/v1/auth/refresh")));
     run(store.connect(server().demoKey()));
     ASSERT_TRUE(store.state().isConnected());
     const Session reconnected = *store.session();
-
     EXPECT_TRUE(run(std::move(refreshing))); // the store holds a session: the new one
     EXPECT_EQ(store.state(), ConnectionState::connected(QStringLiteral("demo-client")));
-    ASSERT_TRUE(store.session().has_value());
     EXPECT_EQ(store.session()->accessToken, reconnected.accessToken);
-}
 
-TEST_F(SessionStoreTest, ARefreshFailingWhileTheUserReconnectsLetsTheReconnectFinish)
-{
-    SessionStore store;
-    connectDemo(store);
+    server().reset();
     server().addFault(fault("POST", "/v1/auth/activate", "delay", 200, 1, 400));
     server().addFault(fault("POST", "/v1/auth/refresh", "status", 401, 1, 0));
-
     auto reconnecting = store.connect(server().demoKey());
     ASSERT_TRUE(waitForRequests(QStringLiteral("/v1/auth/activate")));
     // The old session is still held, but its tokens are dead: no caller may use them again.
     EXPECT_FALSE(run(store.refreshSession()));
     run(std::move(reconnecting));
-
     EXPECT_EQ(store.state(), ConnectionState::connected(QStringLiteral("demo-client")));
     EXPECT_TRUE(store.session().has_value());
 }
@@ -422,7 +315,7 @@ TEST_F(SessionStoreTest, ARefreshOfAReplacedSessionIsNotJoined)
     EXPECT_FALSE(store.isRefreshing());
 }
 
-TEST_F(SessionStoreTest, TheStoreMayGoAwayWhileAConnectOrARefreshIsInFlight)
+TEST_F(SessionStoreTest, TheStoreMayGoAwayWhileAConnectARefreshOrARetryPassIsInFlight)
 {
     server().addFault(fault("POST", "/v1/auth/activate", "delay", 200, 1, 200));
     auto store = std::make_unique<SessionStore>();
@@ -438,76 +331,51 @@ TEST_F(SessionStoreTest, TheStoreMayGoAwayWhileAConnectOrARefreshIsInFlight)
     store.reset();
     EXPECT_FALSE(run(std::move(first)));
     EXPECT_FALSE(run(std::move(second)));
+
+    store = std::make_unique<SessionStore>();
+    connectDemo(*store);
+    server().addFault(fault("POST", "/v1/usage/convert", "status", 500));
+    ASSERT_FALSE(run(store->reportUsage(store->session()->accessToken, QStringLiteral("p"), 1, 10, QStringLiteral("a.wav"))));
+    server().addFault(fault("POST", "/v1/usage/convert", "delay", 200, 1, 200));
+    auto pass = store->retryPendingUsage();
+    store.reset();
+    run(std::move(pass));
 }
 
-// ---------------------------------------------------------------------------------------------
-// the web page's session
-
-TEST_F(SessionStoreTest, TheWebPayloadHoldsTheFourPageMembersAndNoSessionId)
+TEST_F(SessionStoreTest, TheWebPayloadHoldsTheFourPageMembersAndReadsBackWithoutASessionId)
 {
     SessionStore store;
     EXPECT_FALSE(store.webSessionPayload().has_value());
     connectDemo(store);
-    const std::optional<QString> payload = store.webSessionPayload();
-    ASSERT_TRUE(payload.has_value());
-    const QJsonObject record = QJsonDocument::fromJson(payload->toUtf8()).object();
-    EXPECT_EQ(record.keys(), (QStringList{"access_token", "client_id", "installation_id", "refresh_token"}));
-    EXPECT_EQ(record.value("access_token").toString(), store.session()->accessToken);
-    EXPECT_EQ(record.value("refresh_token").toString(), store.session()->refreshToken);
-    EXPECT_EQ(record.value("installation_id").toString(), store.session()->installationId);
-    EXPECT_EQ(record.value("client_id").toString(), store.session()->clientId);
-    // It reads back as the same session, without the session id.
-    const std::optional<Session> back = SessionStore::parseWebSession(*payload);
-    ASSERT_TRUE(back.has_value());
-    EXPECT_EQ(back->accessToken, store.session()->accessToken);
-    EXPECT_TRUE(back->sessionId.isEmpty());
-}
+    const Session &held = *store.session();
+    const QJsonObject record = QJsonDocument::fromJson(store.webSessionPayload().value().toUtf8()).object();
+    EXPECT_EQ(record, (QJsonObject{{"access_token", held.accessToken}, {"client_id", held.clientId},
+                                   {"installation_id", held.installationId}, {"refresh_token", held.refreshToken}}));
 
-TEST_F(SessionStoreTest, ParseWebSessionTakesStringsOnlyAndNeedsOneToken)
-{
-    struct Case {
-        const char *raw;
-        bool parses;
-        const char *access;
-        const char *refresh;
-        const char *client;
+    // Strings only, at least one token; never a session id. Empty: no session.
+    const std::pair<const char *, QStringList> cases[] = {
+        {"", {}}, {" \n\t ", {}}, {"not json", {}}, {"[1,2]", {}}, {"\"a string\"", {}}, {"{}", {}},
+        {R"({"access_token":"","refresh_token":""})", {}},
+        {R"({"access_token":5,"refresh_token":null})", {}},
+        {R"({"access_token":"a"})", {"a", "", "", ""}},
+        {R"({"refresh_token":"r","client_id":7})", {"", "r", "", ""}},
+        {R"( {"access_token":"a","refresh_token":"r","client_id":"c","session_id":"s"} )", {"a", "r", "c", ""}},
+        {R"({"access_token":"ä€","refresh_token":"r"})", {"ä€", "r", "", ""}},
     };
-    const Case cases[] = {
-        {"", false, "", "", ""},
-        {" \n\t ", false, "", "", ""},
-        {"not json", false, "", "", ""},
-        {"[1,2]", false, "", "", ""},
-        {"\"a string\"", false, "", "", ""},
-        {"{}", false, "", "", ""},
-        {R"({"access_token":"","refresh_token":""})", false, "", "", ""},
-        {R"({"access_token":5,"refresh_token":null})", false, "", "", ""},
-        {R"({"access_token":"a"})", true, "a", "", ""},
-        {R"({"refresh_token":"r","client_id":7})", true, "", "r", ""},
-        {R"( {"access_token":"a","refresh_token":"r","client_id":"c","session_id":"s"} )", true, "a", "r", "c"},
-        {R"({"access_token":"ä€","refresh_token":"r"})", true, "ä€", "r", ""},
-    };
-    for (const Case &c : cases) {
-        const std::optional<Session> parsed = SessionStore::parseWebSession(QString::fromUtf8(c.raw));
-        ASSERT_EQ(parsed.has_value(), c.parses) << c.raw;
-        if (!parsed)
-            continue;
-        EXPECT_EQ(parsed->accessToken, QString::fromUtf8(c.access)) << c.raw;
-        EXPECT_EQ(parsed->refreshToken, QString::fromUtf8(c.refresh)) << c.raw;
-        EXPECT_EQ(parsed->clientId, QString::fromUtf8(c.client)) << c.raw;
-        EXPECT_TRUE(parsed->sessionId.isEmpty()) << c.raw;
+    for (const auto &[raw, members] : cases) {
+        const std::optional<Session> parsed = SessionStore::parseWebSession(QString::fromUtf8(raw));
+        const QStringList found = parsed ? QStringList{parsed->accessToken, parsed->refreshToken, parsed->clientId, parsed->sessionId} : QStringList();
+        EXPECT_EQ(found, members) << raw;
     }
 }
 
-TEST_F(SessionStoreTest, AnAdoptedPageSessionIsCheckedAndHasNoSessionId)
+TEST_F(SessionStoreTest, APageSessionIsAdoptedWhenTheServiceTakesItAndDisconnectsWhenNot)
 {
     const QJsonObject real = activateOutside(secondKey);
+    const QString client = real.value(QStringLiteral("client_id")).toString();
     SessionStore store;
     const LogLines log(QStringLiteral("session"));
-    const QJsonObject notice{{QStringLiteral("v"), recordText(webRecordOf(real))}, {QStringLiteral("p"), QString()}};
-
-    run(store.handleWebUpdate(noticeText(notice)));
-
-    const QString client = real.value(QStringLiteral("client_id")).toString();
+    run(store.handleWebUpdate(recordText({{"v", recordText(webRecordOf(real))}, {"p", QString()}})));
     EXPECT_EQ(store.state(), ConnectionState::connected(client));
     ASSERT_TRUE(store.session().has_value());
     EXPECT_TRUE(store.session()->sessionId.isEmpty());
@@ -517,26 +385,29 @@ TEST_F(SessionStoreTest, AnAdoptedPageSessionIsCheckedAndHasNoSessionId)
     EXPECT_EQ(log.lines(), QStringList{QStringLiteral("adopting web session client=") + client});
 
     // A plain record is adopted too, and a preset list that cannot be had leaves it connected.
-    const QJsonObject other = activateOutside(server().demoKey());
     server().addFault(fault("GET", "/v1/presets", "status", 503));
-    run(store.handleWebUpdate(recordText(webRecordOf(other))));
+    run(store.handleWebUpdate(recordText(webRecordOf(activateOutside(server().demoKey())))));
     EXPECT_EQ(store.state(), ConnectionState::connected(QStringLiteral("demo-client")));
     EXPECT_TRUE(store.scriptsUnavailable());
-}
 
-TEST_F(SessionStoreTest, ARejectedPageSessionLeavesTheStoreDisconnected)
-{
-    SessionStore store;
-    connectDemo(store);
-    const LogLines log(QStringLiteral("session"));
-    const QJsonObject forged{{QStringLiteral("access_token"), QStringLiteral("at_forged")},
-                             {QStringLiteral("refresh_token"), QStringLiteral("rt_forged")},
-                             {QStringLiteral("client_id"), QStringLiteral("someone")}};
-    run(store.handleWebUpdate(recordText(forged)));
+    const LogLines rejection(QStringLiteral("session"));
+    run(store.handleWebUpdate(recordText({{"access_token", "at_forged"}, {"refresh_token", "rt_forged"}, {"client_id", "someone"}})));
     EXPECT_EQ(store.state(), ConnectionState::disconnected());
     EXPECT_FALSE(store.session().has_value());
     EXPECT_TRUE(store.presets().isEmpty());
-    EXPECT_EQ(log.lines(), (QStringList{"adopting web session client=someone", "adopted session was rejected by the server"}));
+    EXPECT_EQ(rejection.lines(), (QStringList{"adopting web session client=someone", "adopted session was rejected by the server"}));
+
+    // Without a session, or with a page session without a refresh token, a refresh sends nothing.
+    EXPECT_FALSE(run(store.refreshSession()));
+    QJsonObject record = webRecordOf(activateOutside(server().demoKey()));
+    record[QStringLiteral("refresh_token")] = QString();
+    run(store.adoptWebSession(recordText(record)));
+    ASSERT_TRUE(store.state().isConnected());
+    server().clearRequests();
+    EXPECT_FALSE(run(store.refreshSession()));
+    EXPECT_TRUE(requestsTo(QStringLiteral("/v1/auth/refresh")).isEmpty());
+    EXPECT_FALSE(store.isRefreshing());
+    EXPECT_TRUE(store.state().isConnected()); // nothing else changed
 }
 
 TEST_F(SessionStoreTest, PageNoticesAboutOtherSessionsOrOurOwnCopyChangeNothing)
@@ -546,20 +417,19 @@ TEST_F(SessionStoreTest, PageNoticesAboutOtherSessionsOrOurOwnCopyChangeNothing)
     const Session held = *store.session();
     const qint64 generation = store.generation();
     QSignalSpy sessionSpy(&store, &SessionStore::sessionChanged);
-    const QJsonObject other = webRecordOf(activateOutside(server().demoKey()));
+    const QString other = recordText(webRecordOf(activateOutside(server().demoKey())));
     const QVariant notices[] = {
-        noticeText({{QStringLiteral("v"), QString()}, {QStringLiteral("p"), recordText(other)}}),
-        noticeText({{QStringLiteral("p"), recordText(other)}}),
-        noticeText({{QStringLiteral("v"), QString()}}),
-        noticeText({{QStringLiteral("v"), QString()}, {QStringLiteral("p"), QString()}}),
-        noticeText({{QStringLiteral("v"), 12}, {QStringLiteral("p"), 12}}),
-        noticeText({{QStringLiteral("v"), QString()}, {QStringLiteral("p"), QStringLiteral("not json")}}),
+        recordText({{"v", QString()}, {"p", other}}),
+        recordText({{"p", other}}),
+        recordText({{"v", QString()}}),
+        recordText({{"v", QString()}, {"p", QString()}}),
+        recordText({{"v", 12}, {"p", 12}}),
+        recordText({{"v", QString()}, {"p", "not json"}}),
         // The page's own copy of our session, plain or as a notice.
         *store.webSessionPayload(),
-        noticeText({{QStringLiteral("v"), *store.webSessionPayload()}}),
+        recordText({{"v", *store.webSessionPayload()}}),
         // Bodies that are not text.
-        QVariant(), QVariant(QString()), QVariant(42), QVariant(QVariantMap{{QStringLiteral("v"), QString()}}),
-        QVariant(QByteArray("garbage")),
+        QVariant(), QVariant(QString()), QVariant(42), QVariant(QVariantMap{{"v", QString()}}), QVariant(QByteArray("garbage")),
     };
     server().clearRequests();
     const LogLines log(QStringLiteral("session"));
@@ -581,8 +451,7 @@ TEST_F(SessionStoreTest, ThePageSigningOutOfOurSessionOrAnUnparsableRecordDiscon
         SCOPED_TRACE(body);
         SessionStore store;
         connectDemo(store);
-        const QString notice = *body ? QString::fromUtf8(body)
-                                     : noticeText({{QStringLiteral("v"), QString()}, {QStringLiteral("p"), *store.webSessionPayload()}});
+        const QString notice = *body ? QString::fromUtf8(body) : recordText({{"v", QString()}, {"p", *store.webSessionPayload()}});
         server().clearRequests();
         run(store.handleWebUpdate(notice));
         EXPECT_EQ(store.state(), ConnectionState::disconnected());

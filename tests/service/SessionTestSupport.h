@@ -1,6 +1,6 @@
 #pragma once
-// Shared by the session store and usage tests: the stand-in service (with a second client key,
-// so two different clients can connect), fault helpers, the request log and the log lines.
+// Shared by the service tests: the stand-in service (with a second client key, so two different
+// clients can connect), fault and request-log helpers, and a search for a secret left in files.
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
 #include "service/SessionStore.h"
@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -25,17 +26,15 @@ namespace vorlik::test {
 
 inline const QString secondKey = QStringLiteral("vk_second_client_key_000000000001");
 
-inline DevServer &sessionServer()
-{
-    return DevServer::shared({QStringLiteral("--key"), secondKey});
-}
+inline DevServer &sessionServer() { return DevServer::shared({QStringLiteral("--key"), secondKey}); }
 
-inline QJsonObject fault(const QString &method, const QString &path, const QString &action, int status = 500,
-                         int count = 1, int delayMs = 0)
+inline QJsonObject fault(const QString &method, const QString &path, const QString &action, int status = 500, int count = 1,
+                         int delayMs = 0, const QString &body = {})
 {
-    return QJsonObject{{QStringLiteral("method"), method}, {QStringLiteral("path"), path},
-                       {QStringLiteral("action"), action}, {QStringLiteral("status"), status},
-                       {QStringLiteral("count"), count}, {QStringLiteral("delay_ms"), delayMs}};
+    QJsonObject spec{{"method", method}, {"path", path}, {"action", action}, {"status", status}, {"count", count}, {"delay_ms", delayMs}};
+    if (!body.isNull())
+        spec.insert(QStringLiteral("body"), body);
+    return spec;
 }
 
 // The requests the service received to `path` since the last reset.
@@ -48,13 +47,20 @@ inline QList<QJsonObject> requestsTo(const QString &path)
     return found;
 }
 
-inline QString bearerOf(const QJsonObject &request)
+// A request header as the service saw it, or "<absent>".
+inline QString header(const QJsonObject &request, const QString &name)
 {
     const QJsonObject headers = request.value(QStringLiteral("headers")).toObject();
     for (auto it = headers.begin(); it != headers.end(); ++it)
-        if (it.key().compare(QStringLiteral("authorization"), Qt::CaseInsensitive) == 0)
-            return it.value().toString().mid(7); // "Bearer "
-    return {};
+        if (it.key().compare(name, Qt::CaseInsensitive) == 0)
+            return it.value().toString();
+    return QStringLiteral("<absent>");
+}
+
+inline QString bearerOf(const QJsonObject &request)
+{
+    const QString value = header(request, QStringLiteral("Authorization"));
+    return value.startsWith(QStringLiteral("Bearer ")) ? value.mid(7) : QString();
 }
 
 // Lets the event loop run until the service has received `count` requests to `path`, so that a
@@ -72,19 +78,28 @@ inline bool waitForRequests(const QString &path, qsizetype count = 1)
     return false;
 }
 
-inline qint64 usageTotal()
-{
-    return sessionServer().usage().value(QStringLiteral("total")).toInteger();
-}
+inline qint64 usageTotal() { return sessionServer().usage().value(QStringLiteral("total")).toInteger(); }
 
 // A real session from the service, fetched outside the store.
 inline QJsonObject activateOutside(const QString &key)
 {
-    const QJsonObject body{{QStringLiteral("api_key"), key}, {QStringLiteral("installation_label"), QStringLiteral("test")}};
-    const auto [status, answer] =
-        sessionServer().call("POST", QStringLiteral("/v1/auth/activate"), QJsonDocument(body).toJson());
+    const QJsonObject body{{"api_key", key}, {"installation_label", "test"}};
+    const auto [status, answer] = sessionServer().call("POST", QStringLiteral("/v1/auth/activate"), QJsonDocument(body).toJson());
     EXPECT_EQ(status, 200);
     return QJsonDocument::fromJson(answer).object();
+}
+
+// The files under `root` (hidden ones included) whose bytes contain `secret` as UTF-8.
+inline QStringList filesHolding(const QString &root, const QString &secret)
+{
+    QStringList found;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        if (file.open(QIODevice::ReadOnly) && file.readAll().contains(secret.toUtf8()))
+            found.append(file.fileName());
+    }
+    return found;
 }
 
 class SessionTest : public ::testing::Test {
