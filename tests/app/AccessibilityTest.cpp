@@ -8,7 +8,6 @@
 #include "analysis/PageStyle.h"
 #include "app/AppTab.h"
 #include "app/BuildTag.h"
-#include "app/PreferencesWindowController.h"
 #include "app/SignInPopover.h"
 #include "app/UpdateBadge.h"
 #include "app/WebTabsModule.h"
@@ -75,7 +74,7 @@ protected:
     }
 };
 
-TEST_F(AccessibilityTest, TheTabsArePageTabsTheWindowsAndFieldsAreNamed)
+TEST_F(AccessibilityTest, TheTabsArePageTabsAndThePopoverIsANamedDialog)
 {
     for (AppTab tab : app::allTabs) {
         QAccessibleInterface *button = QAccessible::queryAccessibleInterface(view->tabButton(tab));
@@ -94,19 +93,6 @@ TEST_F(AccessibilityTest, TheTabsArePageTabsTheWindowsAndFieldsAreNamed)
     EXPECT_EQ(QAccessible::queryAccessibleInterface(view->signInPopover()->keyField())->text(QAccessible::Name),
               QStringLiteral("Client key"));
     view->signInPopover()->close();
-
-    windows->showPreferences();
-    QWidget *preferences = windows->preferences().window();
-    QAccessibleInterface *window = QAccessible::queryAccessibleInterface(preferences);
-    EXPECT_EQ(window->role(), QAccessible::Window);
-    EXPECT_EQ(window->text(QAccessible::Name), QStringLiteral("Vorlik Desktop Settings"));
-    for (const auto &[objectName, name] : {std::pair{"ffmpegOverrideField", "FFmpeg path"}, std::pair{"rememberedKeyField", "Client key"},
-                                           std::pair{"simultaneousConversionsField", "Simultaneous conversions"}}) {
-        auto *widget = preferences->findChild<QWidget *>(QString::fromLatin1(objectName));
-        ASSERT_NE(widget, nullptr) << objectName;
-        EXPECT_EQ(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name), QString::fromUtf8(name));
-    }
-    preferences->close();
 }
 
 TEST_F(AccessibilityTest, KeyboardFocusIsVisibleOnTheShellsControls)

@@ -1,7 +1,7 @@
 // The window without a mouse: the tab keys, the arrows on the tab row, Return and keypad Enter on
-// a tab and a screen reader's press (the same switch as a click, log line and drop router
-// included), Escape and Ctrl+W on the auxiliary windows, and Tab reaching every control of a
-// window in the order it is seen.
+// a tab and a screen reader's press (the same switch as a click, pages kept alive, log line and
+// drop router included), Escape and Ctrl+W on the auxiliary windows, and Tab reaching every
+// control of a window in the order it is seen.
 #include "analysis/AnalysisView.h"
 #include "app/AboutWindowController.h"
 #include "app/AppTab.h"
@@ -12,6 +12,7 @@
 
 #include <QAbstractScrollArea>
 #include <QAccessible>
+#include <QPointer>
 
 namespace vorlik::test {
 namespace {
@@ -39,8 +40,8 @@ QList<QWidget *> tabChain(QWidget *window)
 TEST_F(KeyboardTest, TabKeysArrowsReturnAndAScreenReadersPressSwitchTabsAsAClickDoes)
 {
     // From inside a page, where the focus usually is; on the selected tab, where the focus
-    // follows the selected tab; on another tab (Return, Enter); or a screen reader's press.
-    enum Where { page, onSelected, onTarget, pressed };
+    // follows the selected tab; on another tab (Return, Enter); a screen reader's press; a click.
+    enum Where { page, onSelected, onTarget, pressed, clicked };
     struct Case {
         const char *keys;
         Where where;
@@ -67,8 +68,13 @@ TEST_F(KeyboardTest, TabKeysArrowsReturnAndAScreenReadersPressSwitchTabsAsAClick
         {"Return", onTarget, AppTab::analysis, AppTab::convert},
         {"Num+Enter", onTarget, AppTab::convert, AppTab::audioInfo},
         {"", pressed, AppTab::analysis, AppTab::convert},
+        {"", clicked, AppTab::cinema, AppTab::audioInfo},
+        {"", clicked, AppTab::convert, AppTab::convert}, // the selected tab again: no switch
     };
     app::RootView &root = shownView();
+    QList<QPointer<QWidget>> pages;
+    for (AppTab tab : app::allTabs)
+        pages.append(root.page(tab));
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.keys) + " " + std::to_string(c.where) + " from " + app::title(c.from).toStdString());
         // The tab last focused by a click is not the selected one.
@@ -78,20 +84,25 @@ TEST_F(KeyboardTest, TabKeysArrowsReturnAndAScreenReadersPressSwitchTabsAsAClick
         if (c.where == pressed) {
             QAccessible::queryAccessibleInterface(root.tabButton(c.to))->actionInterface()->doAction(
                 QAccessibleActionInterface::pressAction());
+        } else if (c.where == clicked) {
+            QTest::mouseClick(root.tabButton(c.to), Qt::LeftButton);
         } else {
             QWidget *focus = c.where == page ? root.page(c.from) : root.tabButton(c.where == onTarget ? c.to : c.from);
             focus->setFocus(Qt::TabFocusReason);
             QTest::keySequence(QApplication::focusWidget(), QKeySequence(QString::fromLatin1(c.keys)));
         }
         EXPECT_EQ(root.selected(), c.to);
-        EXPECT_TRUE(root.page(c.to)->isVisible());
         EXPECT_EQ(web::DropRouter::shared().webTabActive, c.to == AppTab::analysis || c.to == AppTab::cinema);
-        EXPECT_EQ(ui.lines(), QStringList{QStringLiteral("tab switched to ") + app::title(c.to)});
+        EXPECT_EQ(ui.lines(), c.from == c.to ? QStringList() : QStringList{QStringLiteral("tab switched to ") + app::title(c.to)});
+        // Every page is kept alive; only the selected one is shown and active.
         for (AppTab tab : app::allTabs) {
+            ASSERT_EQ(root.page(tab), pages.at(int(tab)).data()) << app::title(tab).toStdString();
+            EXPECT_EQ(root.page(tab)->isVisible(), tab == c.to);
+            EXPECT_EQ(root.page(tab)->property("active").toBool(), tab == c.to);
             EXPECT_EQ(root.tabButton(tab)->isChecked(), tab == c.to);
             EXPECT_EQ(QAccessible::queryAccessibleInterface(root.tabButton(tab))->state().selected, tab == c.to);
         }
-        if (c.where == page || c.where == pressed)
+        if (c.where == page || c.where == pressed || c.where == clicked)
             continue;
         EXPECT_TRUE(root.tabButton(c.to)->hasFocus());
         // The selected tab is the tab row's one Tab stop.
@@ -155,9 +166,9 @@ QString describe(const QWidget *widget)
                                         widget->objectName().isEmpty() ? widget->accessibleName() : widget->objectName());
 }
 
-// Every control that takes the focus by Tab is reached, none twice, no scroll area (it would
-// show no mark of the focus), and none lies wholly above the control Tab came from unless it
-// starts a column to its right.
+// Every control that takes the focus by Tab is reached, none twice, each named for a screen
+// reader, no scroll area (it would show no mark of the focus), and none lies wholly above the
+// control Tab came from unless it starts a column to its right.
 void expectTabReachesAllInVisualOrder(QWidget *window)
 {
     const QList<QWidget *> chain = tabChain(window);
@@ -167,6 +178,8 @@ void expectTabReachesAllInVisualOrder(QWidget *window)
             EXPECT_TRUE(chain.contains(widget)) << describe(widget).toStdString() << " is not reached by Tab";
     for (qsizetype index = 0; index < chain.size(); ++index) {
         EXPECT_EQ(qobject_cast<QAbstractScrollArea *>(chain[index]), nullptr) << describe(chain[index]).toStdString();
+        EXPECT_FALSE(QAccessible::queryAccessibleInterface(chain[index])->text(QAccessible::Name).isEmpty())
+            << describe(chain[index]).toStdString() << " has no name for a screen reader";
         if (index == 0)
             continue;
         const QRect before(chain[index - 1]->mapTo(window, QPoint(0, 0)), chain[index - 1]->size());

@@ -1,8 +1,6 @@
 // The main window's content against the stand-in service: the start-up task (a remembered key
 // connects by itself; without one nothing is sent), signing in through the popover, a refused
-// key, signing out (also with the service gone), the usage reports still waiting, the build tag,
-// and tabs that keep their pages alive.
-#include "app/AppTab.h"
+// key, signing out (also with the service gone), the usage reports still waiting, the build tag.
 #include "app/BuildTag.h"
 #include "app/SignInPopover.h"
 #include "tests/app/ShellWindowTest.h"
@@ -11,12 +9,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMenu>
-#include <QPointer>
 
 namespace vorlik::test {
 namespace {
 
-using app::AppTab;
 using platform::Settings;
 using service::ConnectionState;
 using service::KeychainStore;
@@ -168,34 +164,6 @@ TEST_F(RootViewTest, ThePillCountsUsageReportsStillWaiting)
     run(store->connect(shellServer().demoKey()));
     ASSERT_TRUE(waitUntil([&] { return store->pendingUsageCount() == 0; }));
     EXPECT_EQ(view->pill()->text(), QStringLiteral("Connected — demo-client"));
-}
-
-TEST_F(RootViewTest, SwitchingTabsKeepsEveryPageAlive)
-{
-    shownView();
-    LogLines ui(QStringLiteral("ui"));
-    QList<QPointer<QWidget>> pages;
-    for (AppTab tab : app::allTabs)
-        pages.append(view->page(tab));
-    EXPECT_EQ(view->selected(), AppTab::analysis);
-
-    QStringList expectedLines;
-    for (AppTab tab : {AppTab::convert, AppTab::analysis, AppTab::audioInfo, AppTab::cinema, AppTab::analysis}) {
-        QTest::mouseClick(view->tabButton(tab), Qt::LeftButton);
-        expectedLines.append(QStringLiteral("tab switched to ") + app::title(tab));
-        EXPECT_EQ(view->selected(), tab);
-        for (AppTab other : app::allTabs) {
-            SCOPED_TRACE(app::title(other).toStdString());
-            ASSERT_TRUE(pages.at(int(other))) << "a page was destroyed";
-            EXPECT_EQ(view->page(other), pages.at(int(other)).data());
-            EXPECT_EQ(view->page(other)->isVisible(), other == tab);
-            EXPECT_EQ(view->page(other)->property("active").toBool(), other == tab);
-            EXPECT_EQ(view->tabButton(other)->isChecked(), other == tab);
-        }
-    }
-    // Clicking the selected tab again is no switch.
-    QTest::mouseClick(view->tabButton(AppTab::analysis), Qt::LeftButton);
-    EXPECT_EQ(ui.lines(), expectedLines);
 }
 
 } // namespace
