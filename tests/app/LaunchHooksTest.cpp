@@ -109,6 +109,7 @@ struct CrashCase {
     int signal;
     QStringList expectedLines; // none: no log at all
 };
+void PrintTo(const CrashCase &crash, std::ostream *out) { *out << crash.name; }
 
 class CrashLoggers : public ::testing::TestWithParam<CrashCase> {};
 
@@ -124,7 +125,8 @@ TEST_P(CrashLoggers, LeaveTheirLinesInTheLogAndStillDie)
     EXPECT_EQ(run.process().exitStatus(), QProcess::CrashExit);
     EXPECT_EQ(run.process().exitCode(), crash.signal);
     EXPECT_EQ(QFile::exists(run.logFile()), !crash.expectedLines.isEmpty());
-
+    if (crash.expectedLines.isEmpty())
+        return;
     const QString log = QString::fromUtf8(readFile(run.logFile()));
     for (const QString &expected : crash.expectedLines)
         EXPECT_TRUE(log.contains(expected)) << expected.toStdString() << "\nin:\n" << log.toStdString();
