@@ -1,6 +1,6 @@
-// The settings window: the stored settings it writes, the ffmpeg it finds and installs, the
-// client key remembered in the keyring, diagnostics switched on and off (the last line reaches
-// the file) and the export.
+// The settings window: the stored settings it writes, the ffmpeg it finds (again after an
+// install), the client key remembered in the keyring, diagnostics switched on and off (the last
+// line reaches the file) and the export.
 #include "app/AccountSection.h"
 #include "app/ConversionToolsSection.h"
 #include "app/DiagnosticsSection.h"
@@ -10,12 +10,9 @@
 #include "app/ToggleSwitch.h"
 #include "convert/ConvertRunner.h"
 #include "ffmpeg/FFmpegInstallSheet.h"
-#include "ffmpeg/FFmpegLocator.h"
 #include "tests/app/ShellWindowTest.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QRadioButton>
 #include <QScrollArea>
@@ -112,6 +109,7 @@ TEST_F(PreferencesTest, TheDetectedFFmpegFollowsTheOverride)
 TEST_F(PreferencesTest, InstallFFmpegOpensTheInstallSheetOverTheSettingsWindow)
 {
     app::ConversionToolsSection *tools = sections->conversionTools();
+    ASSERT_TRUE(waitUntil([&] { return !tools->isDetecting(); }));
     app::PreferencesWindowController &preferences = windows->preferences();
     QTest::mouseClick(tools->installButton(), Qt::LeftButton);
     ffmpeg::FFmpegInstallSheet *sheet = preferences.installSheet();
@@ -122,17 +120,11 @@ TEST_F(PreferencesTest, InstallFFmpegOpensTheInstallSheetOverTheSettingsWindow)
     QTest::mouseClick(tools->installButton(), Qt::LeftButton);
     EXPECT_EQ(preferences.installSheet(), sheet) << "kept and shown again";
 
-    // A program chosen in the sheet is installed; the section finds it.
-    QTest::mouseClick(sheet->chooseButton(), Qt::LeftButton);
-    QFileDialog *dialog = nullptr;
-    ASSERT_TRUE(waitUntil([&] { return (dialog = sheet->findChild<QFileDialog *>(QStringLiteral("chooseFFmpegDialog"))); }));
-    dialog->selectFile(QStringLiteral("/usr/bin/ffmpeg"));
-    static_cast<QDialog *>(dialog)->accept();
-    ASSERT_TRUE(waitUntil([&] { return !sheet->isVisible(); })) << sheet->phaseLabel()->text().toStdString();
-    EXPECT_TRUE(ffmpeg::FFmpegLocator::isExecutableFile(ffmpeg::FFmpegLocator::managedCopy()));
+    // The section shows the version of what the sheet installs.
+    sheet->reject();
+    Q_EMIT sheet->installed(QStringLiteral("/usr/bin/ffmpeg"));
+    EXPECT_TRUE(tools->isDetecting());
     ASSERT_TRUE(waitUntil([&] { return !tools->isDetecting() && tools->detectedVersion().has_value(); }));
-    EXPECT_TRUE(tools->detectedVersion()->startsWith(QStringLiteral("ffmpeg version")));
-    QDir(ffmpeg::FFmpegLocator::toolsDir()).removeRecursively();
 }
 
 TEST_F(PreferencesTest, RememberAndClearTheKeyOffTheMainThread)
