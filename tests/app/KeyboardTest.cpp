@@ -1,154 +1,25 @@
-// The window without a mouse: the tab keys (the same switch as a click, log line and drop
-// router included), Return and keypad Enter on buttons, Escape and Ctrl+W on the auxiliary
-// windows, and Tab reaching every control of a window in the order it is seen.
+// The window without a mouse: the tab keys, the arrows on the tab row, Return and keypad Enter on
+// a tab and a screen reader's press (the same switch as a click, pages kept alive, log line and
+// drop router included), Escape and Ctrl+W on the auxiliary windows, and Tab reaching every
+// control of a window in the order it is seen.
 #include "analysis/AnalysisView.h"
 #include "app/AboutWindowController.h"
 #include "app/AppTab.h"
-#include "app/AppWindows.h"
-#include "app/ConnectionPill.h"
-#include "app/LightPalette.h"
 #include "app/PreferencesWindowController.h"
-#include "app/RootView.h"
 #include "app/SignInPopover.h"
-#include "diagnostics/DiagnosticsLogger.h"
-#include "platform/Settings.h"
-#include "service/KeychainStore.h"
-#include "service/SessionStore.h"
 #include "tests/app/ShellWindowTest.h"
-#include "tests/support/TestFiles.h"
-#include "update/UpdateManager.h"
 #include "web/DropRouter.h"
 
-#include <QAbstractButton>
 #include <QAbstractScrollArea>
-#include <QApplication>
-#include <QLineEdit>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <functional>
-#include <memory>
+#include <QAccessible>
+#include <QPointer>
 
 namespace vorlik::test {
 namespace {
 
 using app::AppTab;
-using platform::Settings;
 
-class KeyboardTest : public ShellWindowTest {};
-
-TEST_F(KeyboardTest, TabKeysSwitchTabsAsAClickDoes)
-{
-    struct Case {
-        const char *keys;
-        AppTab from;
-        AppTab to;
-    };
-    const Case cases[] = {
-        {"Ctrl+Tab", AppTab::analysis, AppTab::cinema},
-        {"Ctrl+Tab", AppTab::audioInfo, AppTab::analysis},
-        {"Ctrl+Shift+Tab", AppTab::convert, AppTab::cinema},
-        {"Ctrl+Shift+Tab", AppTab::analysis, AppTab::audioInfo},
-        {"Ctrl+PgDown", AppTab::cinema, AppTab::convert},
-        {"Ctrl+PgUp", AppTab::cinema, AppTab::analysis},
-        {"Alt+1", AppTab::convert, AppTab::analysis},
-        {"Alt+2", AppTab::analysis, AppTab::cinema},
-        {"Alt+3", AppTab::analysis, AppTab::convert},
-        {"Alt+4", AppTab::analysis, AppTab::audioInfo},
-    };
-    app::RootView &root = shownView();
-    // From inside a page, where the focus usually is, and from the tab row, where the focus
-    // follows the selected tab.
-    for (const bool fromTabRow : {false, true}) {
-        for (const Case &c : cases) {
-            SCOPED_TRACE(std::string(c.keys) + (fromTabRow ? " from the tab row" : " from the page"));
-            root.select(c.from);
-            LogLines ui(QStringLiteral("ui"));
-            QWidget *focus = fromTabRow ? root.tabButton(c.from) : root.page(c.from);
-            focus->setFocus(Qt::TabFocusReason);
-            QTest::keySequence(QApplication::focusWidget() ? QApplication::focusWidget() : &root,
-                               QKeySequence(QString::fromLatin1(c.keys)));
-            EXPECT_EQ(root.selected(), c.to);
-            EXPECT_TRUE(root.tabButton(c.to)->isChecked());
-            EXPECT_TRUE(root.page(c.to)->isVisible());
-            EXPECT_EQ(web::DropRouter::shared().webTabActive, c.to == AppTab::analysis || c.to == AppTab::cinema);
-            EXPECT_EQ(ui.lines(), QStringList{QStringLiteral("tab switched to ") + app::title(c.to)});
-            if (fromTabRow)
-                EXPECT_TRUE(root.tabButton(c.to)->hasFocus());
-        }
-    }
-}
-
-TEST_F(KeyboardTest, ReturnAndEnterPressTheFocusedButton)
-{
-    app::RootView &root = shownView();
-    root.tabButton(AppTab::convert)->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_EQ(root.selected(), AppTab::convert);
-    root.tabButton(AppTab::audioInfo)->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter, Qt::KeypadModifier);
-    EXPECT_EQ(root.selected(), AppTab::audioInfo);
-
-    root.pill()->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(root.pill(), Qt::Key_Return);
-    EXPECT_TRUE(waitUntil([&] { return root.signInPopover()->isVisible(); }, 2000));
-    root.signInPopover()->close();
-}
-
-TEST_F(KeyboardTest, AltKeysAreNotTypedIntoTheKeyFields)
-{
-    app::RootView &root = shownView();
-    struct Case {
-        const char *field;
-        std::function<QLineEdit *()> open;
-    };
-    const Case cases[] = {
-        {"sign-in",
-         [&] {
-             QTest::mouseClick(root.pill(), Qt::LeftButton);
-             EXPECT_TRUE(root.signInPopover()->isVisible());
-             return root.signInPopover()->keyField();
-         }},
-        {"Preferences",
-         [&] {
-             windows->showPreferences();
-             showActive(windows->preferences().window());
-             return windows->preferences().window()->findChild<QLineEdit *>(QStringLiteral("rememberedKeyField"));
-         }},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.field);
-        QLineEdit *field = c.open();
-        ASSERT_NE(field, nullptr);
-        field->setFocus();
-        // With their text, through the window as a keyboard sends them.
-        for (char digit : {'1', '2', '3', '4'})
-            QTest::keyClick(field->window()->windowHandle(), digit, Qt::AltModifier);
-        EXPECT_EQ(field->text(), QString());
-        QTest::keyClicks(field, QStringLiteral("k1"));
-        EXPECT_EQ(field->text(), QStringLiteral("k1"));
-        field->clear();
-        field->window()->close();
-    }
-}
-
-TEST_F(KeyboardTest, EscapeAndCtrlWCloseTheAuxiliaryWindows)
-{
-    struct Case {
-        const char *window;
-        const char *keys;
-    };
-    for (const Case &c : {Case{"Preferences", "Esc"}, Case{"Preferences", "Ctrl+W"}, Case{"About", "Esc"},
-                          Case{"About", "Ctrl+W"}}) {
-        SCOPED_TRACE(std::string(c.window) + " " + c.keys);
-        QWidget *window = QLatin1String(c.window) == QLatin1String("About") ? windows->about().window()
-                                                                              : windows->preferences().window();
-        showActive(window);
-        QTest::keySequence(QApplication::focusWidget() ? QApplication::focusWidget() : window,
-                           QKeySequence(QString::fromLatin1(c.keys)));
-        EXPECT_FALSE(window->isVisible());
-    }
-}
+using KeyboardTest = ShellWindowTest;
 
 // The controls Tab stops at, in the order Tab visits them from the window's first one.
 QList<QWidget *> tabChain(QWidget *window)
@@ -166,34 +37,154 @@ QList<QWidget *> tabChain(QWidget *window)
     return visited;
 }
 
+TEST_F(KeyboardTest, TabKeysArrowsReturnAndAScreenReadersPressSwitchTabsAsAClickDoes)
+{
+    // From inside a page, where the focus usually is; on the selected tab, where the focus
+    // follows the selected tab; on another tab (Return, Enter); a screen reader's press; a click.
+    enum Where { page, onSelected, onTarget, pressed, clicked };
+    struct Case {
+        const char *keys;
+        Where where;
+        AppTab from;
+        AppTab to;
+    };
+    const Case cases[] = {
+        {"Ctrl+Tab", page, AppTab::analysis, AppTab::cinema},
+        {"Ctrl+Tab", onSelected, AppTab::audioInfo, AppTab::analysis},
+        {"Ctrl+Shift+Tab", page, AppTab::convert, AppTab::cinema},
+        {"Ctrl+Shift+Tab", onSelected, AppTab::analysis, AppTab::audioInfo},
+        {"Ctrl+PgDown", onSelected, AppTab::cinema, AppTab::convert},
+        {"Ctrl+PgUp", page, AppTab::cinema, AppTab::analysis},
+        {"Alt+1", page, AppTab::convert, AppTab::analysis},
+        {"Alt+2", onSelected, AppTab::analysis, AppTab::cinema},
+        {"Alt+3", page, AppTab::analysis, AppTab::convert},
+        {"Alt+4", onSelected, AppTab::analysis, AppTab::audioInfo},
+        {"Right", onSelected, AppTab::analysis, AppTab::cinema},
+        {"Right", onSelected, AppTab::audioInfo, AppTab::analysis},
+        {"Left", onSelected, AppTab::cinema, AppTab::analysis},
+        {"Left", onSelected, AppTab::analysis, AppTab::audioInfo},
+        {"Home", onSelected, AppTab::convert, AppTab::analysis},
+        {"End", onSelected, AppTab::cinema, AppTab::audioInfo},
+        {"Return", onTarget, AppTab::analysis, AppTab::convert},
+        {"Num+Enter", onTarget, AppTab::convert, AppTab::audioInfo},
+        {"", pressed, AppTab::analysis, AppTab::convert},
+        {"", clicked, AppTab::cinema, AppTab::audioInfo},
+        {"", clicked, AppTab::convert, AppTab::convert}, // the selected tab again: no switch
+    };
+    app::RootView &root = shownView();
+    QList<QPointer<QWidget>> pages;
+    for (AppTab tab : app::allTabs)
+        pages.append(root.page(tab));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.keys) + " " + std::to_string(c.where) + " from " + app::title(c.from).toStdString());
+        // The tab last focused by a click is not the selected one.
+        root.tabButton(AppTab::convert)->setFocus(Qt::MouseFocusReason);
+        root.select(c.from);
+        LogLines ui(QStringLiteral("ui"));
+        if (c.where == pressed) {
+            QAccessible::queryAccessibleInterface(root.tabButton(c.to))->actionInterface()->doAction(
+                QAccessibleActionInterface::pressAction());
+        } else if (c.where == clicked) {
+            QTest::mouseClick(root.tabButton(c.to), Qt::LeftButton);
+        } else {
+            QWidget *focus = c.where == page ? root.page(c.from) : root.tabButton(c.where == onTarget ? c.to : c.from);
+            focus->setFocus(Qt::TabFocusReason);
+            QTest::keySequence(QApplication::focusWidget(), QKeySequence(QString::fromLatin1(c.keys)));
+        }
+        EXPECT_EQ(root.selected(), c.to);
+        EXPECT_EQ(web::DropRouter::shared().webTabActive, c.to == AppTab::analysis || c.to == AppTab::cinema);
+        EXPECT_EQ(ui.lines(), c.from == c.to ? QStringList() : QStringList{QStringLiteral("tab switched to ") + app::title(c.to)});
+        // Every page is kept alive; only the selected one is shown and active.
+        for (AppTab tab : app::allTabs) {
+            ASSERT_EQ(root.page(tab), pages.at(int(tab)).data()) << app::title(tab).toStdString();
+            EXPECT_EQ(root.page(tab)->isVisible(), tab == c.to);
+            EXPECT_EQ(root.page(tab)->property("active").toBool(), tab == c.to);
+            EXPECT_EQ(root.tabButton(tab)->isChecked(), tab == c.to);
+            EXPECT_EQ(QAccessible::queryAccessibleInterface(root.tabButton(tab))->state().selected, tab == c.to);
+        }
+        if (c.where == page || c.where == pressed || c.where == clicked)
+            continue;
+        EXPECT_TRUE(root.tabButton(c.to)->hasFocus());
+        // The selected tab is the tab row's one Tab stop.
+        QList<QWidget *> tabStops;
+        for (QWidget *widget : tabChain(&root))
+            if (widget->property("appTab").toBool())
+                tabStops.append(widget);
+        EXPECT_EQ(tabStops, QList<QWidget *>{root.tabButton(c.to)});
+    }
+}
+
+TEST_F(KeyboardTest, AltKeysAreNotTypedIntoTheKeyFields)
+{
+    app::RootView &root = shownView();
+    const std::function<QLineEdit *()> opens[] = {
+        [&] {
+            // Return on the pill opens the sign-in popover.
+            root.pill()->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(root.pill(), Qt::Key_Return);
+            EXPECT_TRUE(waitUntil([&] { return root.signInPopover()->isVisible(); }, 2000));
+            return root.signInPopover()->keyField();
+        },
+        [&] {
+            windows->showPreferences();
+            showActive(windows->preferences().window());
+            return windows->preferences().window()->findChild<QLineEdit *>(QStringLiteral("rememberedKeyField"));
+        },
+    };
+    for (const auto &open : opens) {
+        QLineEdit *field = open();
+        ASSERT_NE(field, nullptr);
+        SCOPED_TRACE(field->window()->windowTitle().toStdString());
+        field->setFocus();
+        // With their text, through the window as a keyboard sends them.
+        for (char digit : {'1', '2', '3', '4'})
+            QTest::keyClick(field->window()->windowHandle(), digit, Qt::AltModifier);
+        EXPECT_EQ(field->text(), QString());
+        QTest::keyClicks(field, QStringLiteral("k1"));
+        EXPECT_EQ(field->text(), QStringLiteral("k1"));
+        field->clear();
+        field->window()->close();
+    }
+}
+
+TEST_F(KeyboardTest, EscapeAndCtrlWCloseTheAuxiliaryWindows)
+{
+    for (QWidget *window : {windows->preferences().window(), windows->about().window()}) {
+        for (const char *keys : {"Esc", "Ctrl+W"}) {
+            SCOPED_TRACE(window->windowTitle().toStdString() + " " + keys);
+            showActive(window);
+            QTest::keySequence(QApplication::focusWidget() ? QApplication::focusWidget() : window,
+                               QKeySequence(QString::fromLatin1(keys)));
+            EXPECT_FALSE(window->isVisible());
+        }
+    }
+}
+
 QString describe(const QWidget *widget)
 {
     return QStringLiteral("%1 %2").arg(QString::fromLatin1(widget->metaObject()->className()),
                                         widget->objectName().isEmpty() ? widget->accessibleName() : widget->objectName());
 }
 
-// Every control that takes the focus by Tab is reached, none twice, and none lies wholly above
-// the control Tab came from unless it starts a column to its right.
+// Every control that takes the focus by Tab is reached, none twice, each named for a screen
+// reader, no scroll area (it would show no mark of the focus), and none lies wholly above the
+// control Tab came from unless it starts a column to its right.
 void expectTabReachesAllInVisualOrder(QWidget *window)
 {
     const QList<QWidget *> chain = tabChain(window);
     ASSERT_FALSE(chain.isEmpty());
-    for (QWidget *widget : window->findChildren<QWidget *>()) {
-        if (!widget->isVisibleTo(window) || !widget->isEnabled() || !(widget->focusPolicy() & Qt::TabFocus)
-            || widget->focusProxy())
+    for (QWidget *widget : window->findChildren<QWidget *>())
+        if (widget->isVisibleTo(window) && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy())
+            EXPECT_TRUE(chain.contains(widget)) << describe(widget).toStdString() << " is not reached by Tab";
+    for (qsizetype index = 0; index < chain.size(); ++index) {
+        EXPECT_EQ(qobject_cast<QAbstractScrollArea *>(chain[index]), nullptr) << describe(chain[index]).toStdString();
+        EXPECT_FALSE(QAccessible::queryAccessibleInterface(chain[index])->text(QAccessible::Name).isEmpty())
+            << describe(chain[index]).toStdString() << " has no name for a screen reader";
+        if (index == 0)
             continue;
-        EXPECT_TRUE(chain.contains(widget)) << describe(widget).toStdString() << " is not reached by Tab";
-    }
-    for (QWidget *widget : chain) {
-        // A scroll area that takes the focus shows no mark of it.
-        EXPECT_EQ(qobject_cast<QAbstractScrollArea *>(widget), nullptr) << describe(widget).toStdString();
-    }
-    for (qsizetype index = 1; index < chain.size(); ++index) {
         const QRect before(chain[index - 1]->mapTo(window, QPoint(0, 0)), chain[index - 1]->size());
         const QRect after(chain[index]->mapTo(window, QPoint(0, 0)), chain[index]->size());
-        // The next column starts at the top again; going back up to the left is out of order.
-        const bool nextColumn = after.left() >= before.right();
-        EXPECT_FALSE(after.bottom() < before.top() && !nextColumn)
+        EXPECT_FALSE(after.bottom() < before.top() && after.left() < before.right())
             << describe(chain[index]).toStdString() << " comes after " << describe(chain[index - 1]).toStdString()
             << " but lies above it";
     }
@@ -201,14 +192,13 @@ void expectTabReachesAllInVisualOrder(QWidget *window)
 
 TEST_F(KeyboardTest, TabReachesEveryControlInVisualOrder)
 {
+    windows->showPreferences();
+    showActive(windows->preferences().window());
     {
         SCOPED_TRACE("Preferences");
-        windows->showPreferences();
-        QWidget *preferences = windows->preferences().window();
-        showActive(preferences);
-        expectTabReachesAllInVisualOrder(preferences);
-        preferences->close();
+        expectTabReachesAllInVisualOrder(windows->preferences().window());
     }
+    windows->preferences().window()->close();
     app::RootView &root = shownView();
     // Queued files give the Analysis page its item cards, whose controls come between the drop
     // card's and the status bar's.
@@ -227,36 +217,6 @@ TEST_F(KeyboardTest, TabReachesEveryControlInVisualOrder)
         root.select(tab);
         spinEventLoop(50);
         expectTabReachesAllInVisualOrder(&root);
-    }
-}
-
-TEST_F(KeyboardTest, TheSelectedTabIsTheTabStopAndArrowsMoveBetweenTabs)
-{
-    struct Case {
-        Qt::Key key;
-        AppTab from;
-        AppTab to;
-    };
-    const Case cases[] = {
-        {Qt::Key_Right, AppTab::analysis, AppTab::cinema}, {Qt::Key_Right, AppTab::audioInfo, AppTab::analysis},
-        {Qt::Key_Left, AppTab::cinema, AppTab::analysis},  {Qt::Key_Left, AppTab::analysis, AppTab::audioInfo},
-        {Qt::Key_Home, AppTab::convert, AppTab::analysis}, {Qt::Key_End, AppTab::cinema, AppTab::audioInfo},
-    };
-    app::RootView &root = shownView();
-    for (const Case &c : cases) {
-        SCOPED_TRACE(app::title(c.from).toStdString() + " " + QKeySequence(c.key).toString().toStdString());
-        // The tab last focused by a click is not the selected one.
-        root.tabButton(AppTab::convert)->setFocus(Qt::MouseFocusReason);
-        root.select(c.from);
-        root.tabButton(c.from)->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(root.tabButton(c.from), c.key);
-        EXPECT_EQ(root.selected(), c.to);
-        EXPECT_TRUE(root.tabButton(c.to)->hasFocus());
-        QList<QWidget *> tabStops;
-        for (QWidget *widget : tabChain(&root))
-            if (widget->property("appTab").toBool())
-                tabStops.append(widget);
-        EXPECT_EQ(tabStops, QList<QWidget *>{root.tabButton(c.to)});
     }
 }
 

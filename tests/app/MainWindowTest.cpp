@@ -1,27 +1,30 @@
-// The main window as the program shows it: title, size, the application menu, and a picture of
-// every tab at the default size and at a small one.
+// The main window as the program shows it: its size and palette, its menu, a picture of every
+// tab at the default size and at a small one, and the quit guard: quitting while work runs
+// warns and stays open, through the menu's Quit and through closing the window.
+#include "app/ActiveJobs.h"
+#include "app/AboutWindowController.h"
+#include "app/AppDelegate.h"
 #include "app/AppTab.h"
+#include "app/AppWindows.h"
 #include "app/MainWindow.h"
+#include "app/PreferencesWindowController.h"
 #include "app/RootView.h"
 #include "app/VorlikDesktopApp.h"
 #include "platform/Settings.h"
 #include "service/KeychainStore.h"
 #include "tests/app/ShellTestSupport.h"
 
-#include <QAbstractButton>
 #include <QAction>
-#include <QApplication>
-#include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QScreen>
-#include <QPalette>
 
 #include <memory>
 
 namespace vorlik::test {
 namespace {
 
-using platform::Settings;
+using app::ActiveJobs;
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -30,47 +33,47 @@ protected:
         service::KeychainStore::remove(); // the start-up task must find no remembered key
         shellServer().reset();
         shellServer().useAsService();
-        Settings::standard().setValue(QStringLiteral("skipWebTabs"), true);
+        platform::Settings::standard().setValue(QStringLiteral("skipWebTabs"), true);
         application = std::make_unique<app::VorlikDesktopApp>();
+        application->delegate().setTerminateAction([this] { ++terminations; });
     }
 
-    void TearDown() override { application.reset(); }
+    void TearDown() override
+    {
+        for (const QString &key : ActiveJobs::shared().runningKeys())
+            ActiveJobs::shared().end(key);
+        application.reset();
+    }
+
+    QAction *menuAction(const char *name) const
+    {
+        return application->mainWindow().menuBar()->findChild<QAction *>(QString::fromLatin1(name));
+    }
 
     std::unique_ptr<app::VorlikDesktopApp> application;
+    int terminations = 0;
 };
 
-TEST_F(MainWindowTest, IsTitledAndSizedAndLight)
+TEST_F(MainWindowTest, FitsTheScreenIsLightAndItsMenuOpensTheOtherWindows)
 {
     app::MainWindow &window = application->mainWindow();
-    EXPECT_EQ(window.windowTitle(), QStringLiteral("Vorlik Desktop"));
-    EXPECT_EQ(window.objectName(), QStringLiteral("main"));
     // 1200 × 780 where that fits; the test screen is smaller, and the window fits inside it.
     const QSize available = window.screen()->availableGeometry().size();
     EXPECT_EQ(window.size(), app::MainWindow::defaultSize.boundedTo(available - app::MainWindow::frameAllowance));
     EXPECT_LE(window.minimumSizeHint().height(), available.height() - app::MainWindow::frameAllowance.height());
     EXPECT_LE(window.minimumSizeHint().width(), available.width() - app::MainWindow::frameAllowance.width());
     // Light whatever the desktop says: dark text on a light window.
-    const QPalette palette = QApplication::palette();
-    EXPECT_GT(palette.color(QPalette::Window).lightness(), 200);
-    EXPECT_LT(palette.color(QPalette::WindowText).lightness(), 80);
-}
+    EXPECT_GT(QApplication::palette().color(QPalette::Window).lightness(), 200);
+    EXPECT_LT(QApplication::palette().color(QPalette::WindowText).lightness(), 80);
 
-TEST_F(MainWindowTest, TheApplicationMenuHoldsAboutPreferencesAndQuit)
-{
-    QMenuBar *bar = application->mainWindow().menuBar();
-    ASSERT_EQ(bar->actions().size(), 1);
-    QMenu *menu = bar->actions().first()->menu();
-    ASSERT_NE(menu, nullptr);
-    QStringList entries;
-    for (QAction *action : menu->actions())
-        entries.append(action->isSeparator() ? QStringLiteral("—") : action->text());
-    EXPECT_EQ(entries, (QStringList{QStringLiteral("About Vorlik Desktop"), QStringLiteral("—"),
-                                    QStringLiteral("Preferences…"), QStringLiteral("—"),
-                                    QStringLiteral("Quit Vorlik Desktop")}));
-    auto *preferences = bar->findChild<QAction *>(QStringLiteral("preferencesAction"));
-    ASSERT_NE(preferences, nullptr);
-    EXPECT_EQ(preferences->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
-    EXPECT_EQ(preferences->shortcutContext(), Qt::ApplicationShortcut);
+    ASSERT_NE(menuAction("preferencesAction"), nullptr);
+    EXPECT_EQ(menuAction("preferencesAction")->shortcutContext(), Qt::ApplicationShortcut);
+    menuAction("preferencesAction")->trigger();
+    EXPECT_TRUE(application->windows().preferences().window()->isVisible());
+    menuAction("aboutAction")->trigger();
+    EXPECT_TRUE(application->windows().about().window()->isVisible());
+    application->windows().preferences().window()->close();
+    application->windows().about().window()->close();
 }
 
 TEST_F(MainWindowTest, PicturesOfEveryTabAtTwoSizes)
@@ -83,10 +86,7 @@ TEST_F(MainWindowTest, PicturesOfEveryTabAtTwoSizes)
         window.resize(size);
         for (app::AppTab tab : app::allTabs) {
             root.select(tab);
-            saveScreenshot(&window, QStringLiteral("main-%1-%2x%3")
-                                        .arg(app::title(tab).toLower())
-                                        .arg(size.width())
-                                        .arg(size.height()));
+            saveScreenshot(&window, QStringLiteral("main-%1-%2x%3").arg(app::title(tab).toLower()).arg(size.width()).arg(size.height()));
         }
     }
     // At the small size nothing of the tab bar is cut off.
@@ -94,6 +94,42 @@ TEST_F(MainWindowTest, PicturesOfEveryTabAtTwoSizes)
     ASSERT_NE(pill, nullptr);
     EXPECT_LE(pill->mapTo(&root, QPoint(pill->width(), 0)).x(), root.width());
     EXPECT_GE(root.tabButton(app::AppTab::audioInfo)->width(), root.tabButton(app::AppTab::audioInfo)->sizeHint().width());
+}
+
+TEST_F(MainWindowTest, QuittingWhileWorkRunsWarnsAndStaysOpenByTheMenuOrByClosingTheWindow)
+{
+    application->mainWindow().show();
+    ActiveJobs::shared().begin(QStringLiteral("Conversion"));
+    AlertAnswerer answerer([](QMessageBox *box) { saveScreenshot(box, QStringLiteral("quit-guard-alert")); });
+    QAction *quit = menuAction("quitAction");
+    ASSERT_NE(quit, nullptr);
+    EXPECT_EQ(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit->trigger();
+    ASSERT_EQ(answerer.seen().size(), 1);
+    EXPECT_EQ(answerer.seen().first().text, QStringLiteral("Work is still running"));
+    EXPECT_EQ(answerer.seen().first().informativeText,
+              QStringLiteral("Active work (Conversion) is still running. Stop it before quitting Vorlik."));
+    EXPECT_EQ(answerer.seen().first().buttons, QStringList{QStringLiteral("OK")});
+
+    // Closing the window is a quit under the same guard; the work is named in a fixed order,
+    // not the order it began in.
+    ActiveJobs::shared().begin(QStringLiteral("Analysis"));
+    EXPECT_FALSE(application->mainWindow().close());
+    ASSERT_EQ(answerer.seen().size(), 2);
+    EXPECT_EQ(answerer.seen().last().informativeText,
+              QStringLiteral("Active work (Analysis, Conversion) is still running. Stop it before quitting Vorlik."));
+    EXPECT_TRUE(application->mainWindow().isVisible());
+    EXPECT_EQ(terminations, 0);
+    EXPECT_FALSE(application->delegate().isTerminating());
+
+    // Once the work has ended, the same request quits without a word, and only once.
+    ActiveJobs::shared().end(QStringLiteral("Analysis"));
+    ActiveJobs::shared().end(QStringLiteral("Conversion"));
+    EXPECT_TRUE(application->mainWindow().close());
+    EXPECT_TRUE(application->delegate().isTerminating());
+    quit->trigger();
+    EXPECT_EQ(answerer.seen().size(), 2);
+    EXPECT_EQ(terminations, 1);
 }
 
 } // namespace

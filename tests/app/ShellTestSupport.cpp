@@ -1,18 +1,12 @@
 #include "tests/app/ShellTestSupport.h"
 
-#include "diagnostics/DiagnosticsLogger.h"
 #include "tests/support/TestApplication.h"
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QMessageBox>
-#include <QPixmap>
 #include <QThread>
-#include <QWidget>
 
 // The shell's tests drive widgets, the web tabs among them: their binary runs a widget
 // application set up as the program sets itself up, headless.
@@ -58,16 +52,6 @@ void spinEventLoop(int milliseconds)
     }
 }
 
-void saveScreenshot(QWidget *widget, const QString &name)
-{
-    const QString folder = QStringLiteral(VORLIK_SCREENSHOT_DIR);
-    QDir().mkpath(folder);
-    spinEventLoop(50); // layouts and pending repaints settle first
-    const QPixmap picture = widget->grab();
-    EXPECT_FALSE(picture.isNull()) << name.toStdString();
-    EXPECT_TRUE(picture.save(QDir(folder).filePath(name + QStringLiteral(".png")))) << name.toStdString();
-}
-
 QList<QJsonObject> requestsTo(const QString &path)
 {
     QList<QJsonObject> found;
@@ -75,21 +59,6 @@ QList<QJsonObject> requestsTo(const QString &path)
         if (entry.toObject().value(QStringLiteral("path")).toString() == path)
             found.append(entry.toObject());
     return found;
-}
-
-QStringList requestedPaths()
-{
-    QStringList paths;
-    for (const QJsonValue &entry : shellServer().requests())
-        paths.append(entry.toObject().value(QStringLiteral("path")).toString());
-    return paths;
-}
-
-QJsonObject fault(const QString &method, const QString &path, const QString &action, int status, int count)
-{
-    return QJsonObject{{QStringLiteral("method"), method}, {QStringLiteral("path"), path},
-                       {QStringLiteral("action"), action}, {QStringLiteral("status"), status},
-                       {QStringLiteral("count"), count}};
 }
 
 AlertAnswerer::AlertAnswerer(std::function<void(QMessageBox *)> inspect) : m_inspect(std::move(inspect))

@@ -1,27 +1,29 @@
 #pragma once
 // Shared by the shell's widget tests: the stand-in service, waiting on the event loop for a
-// condition, screenshots under build/screenshots/, modal alerts answered from a timer, and the
-// log lines of one category.
+// condition, screenshots under build/screenshots/, modal alerts answered from a timer, the log
+// lines of one category, and the widgets the tests press and read.
 #include "tests/support/DevServer.h"
 #include "tests/support/LogLines.h"
+#include "tests/support/QtPrinters.h"
+#include "tests/support/Screenshots.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
 #include <QList>
-#include <QString>
-#include <QStringList>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <functional>
-#include <ostream>
 
 class QMessageBox;
-class QWidget;
-
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
-QT_END_NAMESPACE
 
 namespace vorlik::test {
 
@@ -32,15 +34,8 @@ bool waitUntil(const std::function<bool()> &done, int capMilliseconds = 30000);
 // Runs the event loop for a while (lets queued work and repaints happen).
 void spinEventLoop(int milliseconds);
 
-// Saves widget->grab() as build/screenshots/<name>.png.
-void saveScreenshot(QWidget *widget, const QString &name);
-
 // The requests the service received to `path` since the last reset.
 QList<QJsonObject> requestsTo(const QString &path);
-QStringList requestedPaths();
-
-QJsonObject fault(const QString &method, const QString &path, const QString &action, int status = 500,
-                  int count = 1);
 
 // Answers the next modal message boxes from a timer: records what they said, lets `inspect`
 // look at the box (a screenshot), and presses their first button.

@@ -1,7 +1,9 @@
 #pragma once
 // The main window against the stand-in service, signed out, without its web tabs, in the light
-// palette: the set-up of the keyboard and accessibility tests.
+// palette, diagnostics on: the set-up of every test of the window. A test changes settings
+// before it asks for the window.
 #include "app/AppWindows.h"
+#include "app/ConnectionPill.h"
 #include "app/LightPalette.h"
 #include "app/RootView.h"
 #include "diagnostics/DiagnosticsLogger.h"
@@ -11,10 +13,7 @@
 #include "tests/app/ShellTestSupport.h"
 #include "update/UpdateManager.h"
 
-#include <QTest>
-#include <QWidget>
 
-#include <gtest/gtest.h>
 #include <memory>
 
 namespace vorlik::test {
@@ -23,7 +22,7 @@ class ShellWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        service::KeychainStore::remove();
+        service::KeychainStore::remove(); // the start-up task must find no remembered key
         app::LightPalette::apply();
         shellServer().reset();
         shellServer().useAsService();
@@ -40,15 +39,19 @@ protected:
         view.reset();
         windows.reset();
         store.reset();
+        service::KeychainStore::remove();
         platform::Settings::standard().clearOverrides();
     }
 
-    // The window, shown, active and past its start-up.
+    // The window, shown, active and past its start-up task (keyring, health probe). Every text
+    // the connection pill shows from then on is in pillTexts, one per change of the session.
     app::RootView &shownView()
     {
         view = std::make_unique<app::RootView>(*store, *windows, update::UpdateManager::shared(),
                                                platform::Settings::standard());
         view->resize(1200, 780);
+        QObject::connect(store.get(), &service::SessionStore::stateChanged, view.get(),
+                         [this] { pillTexts.append(view->pill()->text()); });
         showActive(view.get());
         EXPECT_TRUE(waitUntil([&] { return view->isStartupFinished(); }));
         return *view;
@@ -64,6 +67,7 @@ protected:
     std::unique_ptr<service::SessionStore> store;
     std::unique_ptr<app::AppWindows> windows;
     std::unique_ptr<app::RootView> view;
+    QStringList pillTexts;
 };
 
 } // namespace vorlik::test
