@@ -1,6 +1,7 @@
 #include "tests/devserver/DevServerCalls.h"
 
 #include <QCoroNetworkReply>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
@@ -10,6 +11,17 @@ namespace vorlik::test {
 QJsonObject jsonObject(const QByteArray &body) { return QJsonDocument::fromJson(body).object(); }
 
 QByteArray jsonBody(const QJsonObject &object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+
+QJsonValue at(const QJsonValue &root, const char *path)
+{
+    QJsonValue value = root;
+    for (const QString &key : QString::fromLatin1(path).split(QLatin1Char('/'))) {
+        bool isIndex = false;
+        const int index = key.toInt(&isIndex);
+        value = isIndex ? value.toArray().at(index) : value.toObject().value(key);
+    }
+    return value;
+}
 
 QJsonObject activateDemo(const DevServer &server)
 {
@@ -37,6 +49,7 @@ RawReply rawCall(const QUrl &baseUrl, const QByteArray &method, const QString &p
     result.error = reply->error();
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     result.body = reply->readAll();
+    result.contentLength = reply->rawHeader("Content-Length");
     delete reply;
     return result;
 }
