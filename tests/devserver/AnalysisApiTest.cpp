@@ -2,7 +2,7 @@
 // analyse the audio (ffprobe, astats, libebur128), their status documents and report files,
 // cancel, the test hooks that make jobs slow, failing or endless, and the files left behind.
 #include "tests/convert/TestMedia.h"
-#include "tests/devserver/AnalysisCalls.h"
+#include "tests/devserver/DevServerCalls.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>

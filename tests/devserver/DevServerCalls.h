@@ -1,5 +1,6 @@
 #pragma once
-// Small helpers for talking to the stand-in service in its own tests.
+// Small helpers for talking to the stand-in service in its own tests, and its analysis endpoints
+// as they call them: a multipart upload of a real file, a job on it, its status polled until it ends.
 #include "tests/support/DevServer.h"
 
 #include <QByteArray>
@@ -27,5 +28,29 @@ struct RawReply {
 // Like DevServer::call, but reports the transport error too.
 RawReply rawCall(const QUrl &baseUrl, const QByteArray &method, const QString &path, const QByteArray &body = {},
                  const QString &bearer = {}, const QByteArray &contentType = "application/json");
+
+// "--B\r\n" + the part head for field `field` named `fileName` + content + "\r\n--B--\r\n".
+QByteArray multipartBody(const QByteArray &boundary, const QByteArray &content,
+                         const QString &fileName = QStringLiteral("audio.wav"),
+                         const QByteArray &field = "file");
+QByteArray multipartType(const QByteArray &boundary);
+
+struct AnalysisCalls {
+    const DevServer &server;
+    QString bearer;
+
+    RawReply upload(const QByteArray &content, const QString &fileName) const;
+    // Uploads and starts a job on the file; returns the job id (empty when a step failed).
+    QString startJob(const QString &path, const QString &fileName = {}) const;
+    QJsonObject jobStatus(const QString &jobID) const;
+    // Polls until COMPLETED, FAILED or CANCELLED (at most a minute); the last document seen.
+    QJsonObject waitForEnd(const QString &jobID) const;
+    // startJob + waitForEnd.
+    QJsonObject analyse(const QString &path, const QString &fileName = {}) const;
+    // POST /admin/jobs with a behaviour; fails the test when refused.
+    void behave(const QJsonObject &behaviour) const;
+    QJsonObject jobEntry(const QString &jobID) const; // the job in GET /admin/jobs
+};
+
 
 } // namespace vorlik::test

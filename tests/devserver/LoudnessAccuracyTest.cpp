@@ -7,7 +7,7 @@
 // adds +0.691 dB at 1 kHz, which BS.1770's -0.691 dB offset takes away again. Its loudness is
 // therefore 20·log10(A) LUFS, and a generator amplitude of 10^(L/20) gives exactly L LUFS.
 #include "tests/convert/TestMedia.h"
-#include "tests/devserver/AnalysisCalls.h"
+#include "tests/devserver/DevServerCalls.h"
 
 #include <gtest/gtest.h>
 

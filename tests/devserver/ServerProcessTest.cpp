@@ -1,7 +1,7 @@
 // The server as a program: its flags, its first lines, and a clean stop on SIGTERM that ends its
 // jobs and removes their files.
 #include "tests/convert/TestMedia.h"
-#include "tests/devserver/AnalysisCalls.h"
+#include "tests/devserver/DevServerCalls.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
