@@ -1,15 +1,34 @@
 #include "tests/devserver/DevServerCalls.h"
 
+#include "tests/support/TestFiles.h"
+
+#include <gtest/gtest.h>
+
 #include <QCoroNetworkReply>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
+#include <QThread>
 
 namespace vorlik::test {
 
 QJsonObject jsonObject(const QByteArray &body) { return QJsonDocument::fromJson(body).object(); }
 
 QByteArray jsonBody(const QJsonObject &object) { return QJsonDocument(object).toJson(QJsonDocument::Compact); }
+
+QJsonValue at(const QJsonValue &root, const char *path)
+{
+    QJsonValue value = root;
+    for (const QString &key : QString::fromLatin1(path).split(QLatin1Char('/'))) {
+        bool isIndex = false;
+        const int index = key.toInt(&isIndex);
+        value = isIndex ? value.toArray().at(index) : value.toObject().value(key);
+    }
+    return value;
+}
 
 QJsonObject activateDemo(const DevServer &server)
 {
@@ -37,8 +56,86 @@ RawReply rawCall(const QUrl &baseUrl, const QByteArray &method, const QString &p
     result.error = reply->error();
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     result.body = reply->readAll();
+    result.contentLength = reply->rawHeader("Content-Length");
     delete reply;
     return result;
 }
+
+QByteArray multipartBody(const QByteArray &boundary, const QByteArray &content, const QString &fileName,
+                         const QByteArray &field)
+{
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + field + "\"; filename=\""
+        + fileName.toUtf8() + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content + "\r\n--" + boundary
+        + "--\r\n";
+}
+
+QByteArray multipartType(const QByteArray &boundary) { return "multipart/form-data; boundary=" + boundary; }
+
+RawReply AnalysisCalls::upload(const QByteArray &content, const QString &fileName) const
+{
+    const QByteArray boundary = "TestBoundary-5f1c";
+    return rawCall(server.baseUrl(), "POST", QStringLiteral("/v1/uploads"), multipartBody(boundary, content, fileName),
+                   bearer, multipartType(boundary));
+}
+
+QString AnalysisCalls::startJob(const QString &path, const QString &fileName) const
+{
+    const RawReply uploaded = upload(readFile(path), fileName.isEmpty() ? QFileInfo(path).fileName() : fileName);
+    EXPECT_EQ(uploaded.status, 200) << uploaded.body.toStdString();
+    const QString uploadID = jsonObject(uploaded.body).value(QStringLiteral("upload_id")).toString();
+    if (uploadID.isEmpty())
+        return {};
+    const RawReply started = rawCall(server.baseUrl(), "POST", QStringLiteral("/v1/jobs/") + uploadID + QStringLiteral("/process"),
+                                     R"({"workflow":"audio_info"})", bearer);
+    EXPECT_EQ(started.status, 202) << started.body.toStdString();
+    return jsonObject(started.body).value(QStringLiteral("job_id")).toString();
+}
+
+QJsonObject AnalysisCalls::jobStatus(const QString &jobID) const
+{
+    const RawReply reply = rawCall(server.baseUrl(), "GET", QStringLiteral("/v1/jobs/") + jobID, {}, bearer);
+    EXPECT_EQ(reply.status, 200) << reply.body.toStdString();
+    return jsonObject(reply.body);
+}
+
+QJsonObject AnalysisCalls::waitForEnd(const QString &jobID) const
+{
+    QElapsedTimer clock;
+    clock.start();
+    QJsonObject status;
+    while (clock.elapsed() < 60000) {
+        status = jobStatus(jobID);
+        const QString state = status.value(QStringLiteral("status")).toString();
+        if (state == QStringLiteral("COMPLETED") || state == QStringLiteral("FAILED") || state == QStringLiteral("CANCELLED"))
+            return status;
+        QThread::msleep(50);
+    }
+    ADD_FAILURE() << "job " << jobID.toStdString() << " did not end";
+    return status;
+}
+
+QJsonObject AnalysisCalls::analyse(const QString &path, const QString &fileName) const
+{
+    const QString jobID = startJob(path, fileName);
+    if (jobID.isEmpty())
+        return {};
+    return waitForEnd(jobID);
+}
+
+void AnalysisCalls::behave(const QJsonObject &behaviour) const
+{
+    const auto [status, body] = server.call("POST", QStringLiteral("/admin/jobs"), jsonBody(behaviour));
+    ASSERT_EQ(status, 200) << body.toStdString();
+}
+
+QJsonObject AnalysisCalls::jobEntry(const QString &jobID) const
+{
+    const QJsonArray jobs = jsonObject(server.call("GET", QStringLiteral("/admin/jobs")).second).value(QStringLiteral("jobs")).toArray();
+    for (const QJsonValue &job : jobs)
+        if (job.toObject().value(QStringLiteral("job_id")).toString() == jobID)
+            return job.toObject();
+    return {};
+}
+
 
 } // namespace vorlik::test

@@ -1,4 +1,4 @@
-// Faults per endpoint and the request log, as the client-side tests use them.
+// Faults per endpoint (by admin call and by flag) and the request log, as the client-side tests use them.
 #include "tests/devserver/DevServerCalls.h"
 
 #include <gtest/gtest.h>
@@ -32,14 +32,8 @@ TEST_F(FaultInjectionTest, eachActionAnswersAsItSaysOnItsMethodAndExactPathForIt
         (void)QString(decoder(body));
         return !body.isEmpty() && decoder.hasError();
     };
-    struct Case {
-        const char *name;
-        QJsonObject fault;
-        QByteArray method;
-        int status; // 0: the connection is dropped without an answer
-        std::function<bool(const QByteArray &)> body;
-    };
-    const Case cases[] = {
+    // status 0: the connection is dropped without an answer.
+    const struct Case { const char *name; QJsonObject fault; QByteArray method; int status; std::function<bool(const QByteArray &)> body; } cases[] = {
         {"status with body, twice",
          {{"method", "GET"}, {"path", "/health"}, {"action", "status"}, {"status", 503}, {"body", "down for lunch"}, {"count", 2}},
          "GET", 503, [](const QByteArray &body) { return body == "down for lunch"; }},
@@ -78,8 +72,14 @@ TEST_F(FaultInjectionTest, eachActionAnswersAsItSaysOnItsMethodAndExactPathForIt
     }
 }
 
-TEST_F(FaultInjectionTest, countMinusOneHitsUntilClearedAndBadFaultsAreRefused)
+TEST_F(FaultInjectionTest, countMinusOneHitsUntilClearedFaultsCanBeSetAtStartAndBadOnesAreRefused)
 {
+    DevServer own({QStringLiteral("--fault"), QStringLiteral("GET /health action=status status=503 count=2"),
+                   QStringLiteral("--fault"), QStringLiteral("* /v1/presets action=non_utf8 status=502")});
+    for (int expected : {503, 503, 200})
+        EXPECT_EQ(own.call("GET", QStringLiteral("/health")).first, expected);
+    EXPECT_EQ(own.call("POST", QStringLiteral("/v1/presets")).first, 502);
+
     server().addFault({{"method", "GET"}, {"path", "/health"}, {"action", "status"}, {"status", 418}, {"count", -1}});
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(server().call("GET", QStringLiteral("/health")).first, 418);

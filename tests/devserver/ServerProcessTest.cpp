@@ -1,10 +1,14 @@
-// The server as a program: its flags, its first lines, HTTPS, and a clean stop on SIGTERM.
+// The server as a program: its flags, its first lines, and a clean stop on SIGTERM that ends its
+// jobs and removes their files.
+#include "tests/convert/TestMedia.h"
 #include "tests/devserver/DevServerCalls.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoroNetworkReply>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
@@ -16,80 +20,81 @@ using namespace vorlik::test;
 
 namespace {
 
-struct Outcome {
-    int exitCode = -1;
-    QString err;
-};
-
-Outcome runServer(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(VORLIK_DEVSERVER_PATH), arguments);
-    EXPECT_TRUE(process.waitForFinished(10000));
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
-}
-
 TEST(ServerProcessTest, badFlagsStopWithAReason)
 {
-    const struct {
-        QStringList arguments;
-        const char *says;
-    } cases[] = {
+    const struct { QStringList arguments; const char *says; } cases[] = {
         {{QStringLiteral("--port"), QStringLiteral("70000")}, "--port"},
         {{QStringLiteral("--bogus"), QStringLiteral("1")}, "unknown flag --bogus"},
         {{QStringLiteral("--token-lifetime"), QStringLiteral("0")}, "--token-lifetime"},
         {{QStringLiteral("--fault"), QStringLiteral("GET /health action=explode")}, "--fault"},
         {{QStringLiteral("--tls-cert"), QStringLiteral("/nowhere.pem")}, "go together"},
         {{QStringLiteral("--keys"), QStringLiteral("/no/such/keys.txt")}, "--keys"},
+        {{QStringLiteral("--job-delay-ms"), QStringLiteral("-5")}, "--job-delay-ms"},
         {{QStringLiteral("--port")}, "needs a value"},
     };
     for (const auto &item : cases) {
-        const Outcome outcome = runServer(item.arguments);
-        EXPECT_EQ(outcome.exitCode, 2) << item.arguments.join(' ').toStdString();
-        EXPECT_TRUE(outcome.err.contains(QLatin1String(item.says))) << outcome.err.toStdString();
+        QProcess process;
+        process.start(QStringLiteral(VORLIK_DEVSERVER_PATH), item.arguments);
+        EXPECT_TRUE(process.waitForFinished(10000));
+        EXPECT_EQ(process.exitCode(), 2) << item.arguments.join(' ').toStdString();
+        EXPECT_TRUE(process.readAllStandardError().contains(item.says)) << item.says;
     }
 }
 
-TEST(ServerProcessTest, faultsCanBeSetAtStart)
-{
-    DevServer own({QStringLiteral("--fault"), QStringLiteral("GET /health action=status status=503 count=2"),
-                   QStringLiteral("--fault"), QStringLiteral("* /v1/presets action=non_utf8 status=502")});
-    EXPECT_EQ(own.call("GET", QStringLiteral("/health")).first, 503);
-    EXPECT_EQ(own.call("GET", QStringLiteral("/health")).first, 503);
-    EXPECT_EQ(own.call("GET", QStringLiteral("/health")).first, 200);
-    EXPECT_EQ(own.call("POST", QStringLiteral("/v1/presets")).first, 502);
-}
-
-TEST(ServerProcessTest, sigtermStopsCleanlyEvenWithAnAnswerHeldBack)
+TEST(ServerProcessTest, sigtermStopsCleanlyWithAnAnswerHeldBackAndAJobHangingAndLeavesNoFiles)
 {
     QTemporaryDir data;
     QProcess process;
     process.start(QStringLiteral(VORLIK_DEVSERVER_PATH),
-                  {QStringLiteral("--data"), data.path(), QStringLiteral("--fault"),
-                   QStringLiteral("GET /health action=delay delay_ms=60000")});
+                  {QStringLiteral("--data"), data.path(), QStringLiteral("--fault"), QStringLiteral("GET /health action=delay delay_ms=60000")});
     ASSERT_TRUE(process.waitForStarted());
-    ASSERT_TRUE(process.waitForReadyRead(10000));
-    while (!process.canReadLine())
-        ASSERT_TRUE(process.waitForReadyRead(10000));
-    const QString first = QString::fromUtf8(process.readLine()).trimmed();
+    const auto nextLine = [&] {
+        while (!process.canReadLine())
+            if (!process.waitForReadyRead(10000))
+                return QString();
+        return QString::fromUtf8(process.readLine()).trimmed();
+    };
+    const QString first = nextLine();
     ASSERT_TRUE(first.startsWith(QStringLiteral("listening on http://127.0.0.1:"))) << first.toStdString();
-    while (!process.canReadLine())
-        ASSERT_TRUE(process.waitForReadyRead(10000));
-    EXPECT_EQ(QString::fromUtf8(process.readLine()).trimmed(), QStringLiteral("demo key: vk_demo_local_0000000000000000"));
-
-    // A request waits out its delay inside the server while the stop arrives. The server logs a
-    // request as it takes it: the stop is sent once the held one is in the log.
+    EXPECT_EQ(nextLine(), QStringLiteral("demo key: vk_demo_local_0000000000000000"));
     const QUrl base(first.mid(13));
+
+    // One hanging job and one upload never used.
+    const RawReply session = rawCall(base, "POST", QStringLiteral("/v1/auth/activate"), R"({"api_key":"vk_demo_local_0000000000000000"})");
+    const QString bearer = jsonObject(session.body).value(QStringLiteral("access_token")).toString();
+    ASSERT_EQ(rawCall(base, "POST", QStringLiteral("/admin/jobs"), R"({"outcome":"hang","count":-1})").status, 200);
+    QTemporaryDir media;
+    const QByteArray wav = readFile(TestMedia::sine(media.filePath(QStringLiteral("a.wav")), 0.2));
+    for (int i = 0; i < 2; ++i) {
+        const RawReply uploaded = rawCall(base, "POST", QStringLiteral("/v1/uploads"), multipartBody("b", wav), bearer, multipartType("b"));
+        const QString uploadID = jsonObject(uploaded.body).value(QStringLiteral("upload_id")).toString();
+        if (i == 0)
+            EXPECT_EQ(rawCall(base, "POST", QStringLiteral("/v1/jobs/%1/process").arg(uploadID), R"({"workflow":"audio_info"})", bearer).status, 202);
+    }
+    const auto filesIn = [&](const char *folder) { return QDir(data.filePath(QLatin1String(folder))).entryList(QDir::Files | QDir::Hidden); };
+    EXPECT_EQ(filesIn("uploads").size(), 1);
+    EXPECT_EQ(filesIn("jobs").size(), 1);
+
+    // A request waits out its delay inside the server while the stop arrives: the stop is sent
+    // once the held one is in the server's request log.
     QNetworkAccessManager manager;
     QNetworkReply *reply = manager.get(QNetworkRequest(base.resolved(QUrl(QStringLiteral("/health")))));
     const QDeadlineTimer cap(std::chrono::seconds(60));
-    while (QJsonDocument::fromJson(rawCall(base, "GET", QStringLiteral("/admin/requests")).body).array().isEmpty())
+    const auto held = [&] {
+        for (const QJsonValue &request : QJsonDocument::fromJson(rawCall(base, "GET", QStringLiteral("/admin/requests")).body).array())
+            if (request.toObject().value(QStringLiteral("path")).toString() == QLatin1String("/health"))
+                return true;
+        return false;
+    };
+    while (!held())
         ASSERT_FALSE(cap.hasExpired()) << "the request never reached the server";
     process.terminate();
     // Generous: a loaded machine may be slow to schedule the stop, which is not what is tested.
-    EXPECT_TRUE(process.waitForFinished(60000));
+    EXPECT_TRUE(process.waitForFinished(60000)) << "a held answer or a hanging job must not hold the server up";
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(filesIn("uploads"), QStringList());
+    EXPECT_EQ(filesIn("jobs"), QStringList());
     // Qt sends a request whose connection closed before any answer once more, to a server that is
     // gone by then: either way the request ends in an error, never an answer.
     if (reply->isRunning())

@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <QWebEnginePage>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -82,27 +83,15 @@ LogWatch::~LogWatch() { Settings::standard().setValue(QStringLiteral("vorlikDiag
 QStringList LogWatch::lines() const
 {
     QStringList lines;
-    const QStringList buffer = DiagnosticsLogger::shared().bufferSnapshot();
-    for (qsizetype i = m_mark; i < buffer.size(); ++i) {
-        // "<timestamp> [category] message\n"
-        const QString &line = buffer.at(i);
-        const qsizetype at = line.indexOf(QStringLiteral(" ["));
-        lines << (at >= 0 ? line.mid(at + 1) : line).chopped(line.endsWith(QLatin1Char('\n')) ? 1 : 0);
-    }
+    for (const QString &line : DiagnosticsLogger::shared().bufferSnapshot().mid(m_mark)) // "<time> [category] message\n"
+        lines << line.mid(line.indexOf(QStringLiteral(" [")) + 1).chopped(line.endsWith(QLatin1Char('\n')) ? 1 : 0);
     return lines;
 }
 
 int LogWatch::countStartingWith(const QString &prefix) const
 {
-    int n = 0;
-    for (const QString &line : lines())
-        n += line.startsWith(prefix) ? 1 : 0;
-    return n;
-}
-
-bool LogWatch::waitFor(const QString &line, int timeoutMs) const
-{
-    return waitUntil([&] { return contains(line); }, timeoutMs);
+    const QStringList all = lines();
+    return int(std::count_if(all.begin(), all.end(), [&](const QString &line) { return line.startsWith(prefix); }));
 }
 
 StdoutCapture::StdoutCapture()
@@ -127,11 +116,6 @@ QString StdoutCapture::text() const
 {
     std::fflush(stdout);
     return QString::fromUtf8(readFile(m_file.fileName()));
-}
-
-bool StdoutCapture::waitFor(const QString &line, int timeoutMs) const
-{
-    return waitUntil([&] { return lines().contains(line); }, timeoutMs);
 }
 
 UrlCatcher::UrlCatcher()
@@ -236,25 +220,22 @@ QString sampleSha256Of(const QString &path)
 
 QString saveScreenshot(QWidget *widget, const QString &name)
 {
-    const QString folder = QStringLiteral(VORLIK_SCREENSHOT_DIR);
-    QDir().mkpath(folder);
-    const QString path = QDir(folder).filePath(name + QStringLiteral(".png"));
-    // A view just shown paints its first frame a little later: wait for more than one colour.
-    QImage picture;
-    waitUntil([&] {
-        picture = widget->grab().toImage();
-        const QRgb first = picture.pixel(0, 0);
+    QDir().mkpath(QStringLiteral(VORLIK_SCREENSHOT_DIR));
+    const QString path = QStringLiteral(VORLIK_SCREENSHOT_DIR "/") + name + QStringLiteral(".png");
+    // The engine delivers frames on its own schedule: wait for a picture of more than one colour
+    // that holds still.
+    const auto blank = [](const QImage &picture) {
         for (int y = 0; y < picture.height(); y += 7)
             for (int x = 0; x < picture.width(); x += 7)
-                if (picture.pixel(x, y) != first)
-                    return true;
-        return false;
-    }, 5000);
-    // Then until the picture holds still (the engine delivers frames on its own schedule).
-    for (int round = 0; round < 20; ++round) {
+                if (picture.pixel(x, y) != picture.pixel(0, 0))
+                    return false;
+        return true;
+    };
+    QImage picture = widget->grab().toImage();
+    for (int round = 0; round < 40; ++round) {
         settle(150);
         const QImage next = widget->grab().toImage();
-        if (next == picture)
+        if (next == picture && !blank(next))
             break;
         picture = next;
     }

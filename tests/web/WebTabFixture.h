@@ -1,10 +1,7 @@
 #pragma once
-// The web tests' set-up: real web tabs against the stand-in service (the Correction page on the
-// plain HTTP server, the service base URL; the Cinema page on the HTTPS server, which plays the
-// service's own host "localhost"), a fresh SessionStore and settings overrides per test, and the
-// helpers the tests share: waiting on the event loop, page scripts, the log and standard output,
-// catchers for the browser and the desktop notifications, user clicks, native drops, files and
-// screenshots.
+// The web tests' set-up: real web tabs against the stand-in service (Correction on the plain HTTP
+// server, the base URL; Cinema on the HTTPS server playing the service's own host "localhost"), a
+// fresh SessionStore and settings per test, and the helpers the tests share.
 #include "service/SessionStore.h"
 #include "tests/support/DevServer.h"
 #include "tests/support/QtPrinters.h"
@@ -47,7 +44,7 @@ public:
     bool contains(const QString &line) const { return lines().contains(line); }
     int count(const QString &line) const { return int(lines().count(line)); }
     int countStartingWith(const QString &prefix) const;
-    bool waitFor(const QString &line, int timeoutMs = 20000) const;
+    bool waitFor(const QString &line, int timeoutMs = 20000) const { return waitUntil([&] { return contains(line); }, timeoutMs); }
 
 private:
     qsizetype m_mark = 0;
@@ -60,14 +57,14 @@ public:
     ~StdoutCapture();
     QString text() const;
     QStringList lines() const { return text().split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
-    bool waitFor(const QString &line, int timeoutMs = 20000) const;
+    bool waitFor(const QString &line, int timeoutMs = 20000) const { return waitUntil([&] { return lines().contains(line); }, timeoutMs); }
 
 private:
     QTemporaryFile m_file;
     int m_saved = -1;
 };
 
-// Takes the URLs the program hands to the desktop's browser (http and https), instead of a browser.
+// Takes the http(s) URLs the program hands to the desktop's browser.
 class UrlCatcher : public QObject {
     Q_OBJECT
 public:
@@ -85,9 +82,7 @@ class NotificationCatcher : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     struct Notice {
-        QString appName;
-        QString summary;
-        QString body;
+        QString appName, summary, body;
         QVariantMap hints;
     };
     NotificationCatcher();
@@ -122,9 +117,7 @@ QString saveScreenshot(QWidget *widget, const QString &name);
 
 class WebTabFixture : public ::testing::Test {
 public:
-    // Accepted by the stand-in service besides its demo key.
-    static QString quotedKey() { return QStringLiteral("vk_o'brien\\desk"); }
-
+    static QString quotedKey() { return QStringLiteral("vk_o'brien\\desk"); } // accepted besides the demo key
     static DevServer &http();
     static DevServer &https();
 
@@ -136,18 +129,11 @@ protected:
     web::WebTabView &openCorrection() { return openTab(web::WebTabView::correctionURL(), true); }
     web::WebTabView &openCinema() { return openTab(web::WebTabView::cinemaURL(), false); }
     web::WebTabView &openTab(const QUrl &url, bool isCorrection, const QUrl &expectedPage = {});
-    // The Correction tab opened on the stand-in's plain page (a file input, no drop target).
-    web::WebTabView &openPlainPage();
-    // Closes every tab and lets the engine finish tearing the pages down.
+    web::WebTabView &openPlainPage(); // Correction on the stand-in's plain page: a file input, no drop target
     void closeTabs();
-
-    // Loads url in the tab and waits for the load to end.
-    void navigate(web::WebTabView &tab, const QUrl &url);
+    void navigate(web::WebTabView &tab, const QUrl &url); // and wait for the load to end
     QVariant evaluate(web::WebTabView &tab, const QString &script) { return test::evaluate(tab.page(), script); }
-    // Waits until the page's script expression is true.
-    bool waitForPage(web::WebTabView &tab, const QString &condition, int timeoutMs = 20000);
-
-    // A file of this test's own folder.
+    bool waitForPage(web::WebTabView &tab, const QString &condition, int timeoutMs = 20000); // a script expression
     QString scratch(const QString &name) const { return m_scratch.filePath(name); }
 
     std::unique_ptr<service::SessionStore> m_store;
