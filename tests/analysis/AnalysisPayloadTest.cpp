@@ -151,8 +151,8 @@ TEST(JobInfo, AStrictFieldOfTheWrongTypeFailsTheWholeDocument)
         {R"({"engine":{"measurement_backend":{}}})", R"("analysis.engine.measurement_backend" is an object, expected a string)"},
         {R"({"workflow":1,"loudness":{"lra_lu":"x"}})", R"("analysis.workflow" is a number, expected a string)"},
     };
-    for (const auto &[analysis, problem] : cases)
-        EXPECT_EQ(decodeFailure([&] { JobInfo::fromJSON(jobWith(analysis)); }), QStringLiteral("typeMismatch: ") + problem);
+    for (const auto &row : cases)
+        EXPECT_EQ(decodeFailure([&] { JobInfo::fromJSON(jobWith(row.first)); }), QStringLiteral("typeMismatch: ") + row.second);
     // A number no 64-bit float can hold is not a number a strict field can have.
     for (const char *number : {"1e309", "-1e400"})
         EXPECT_EQ(decodeFailure([&] { JobInfo::fromJSON(jobWith(QByteArray(R"({"loudness":{"integrated_lufs":)") + number + "}}")); }),
@@ -164,8 +164,8 @@ TEST(JobInfo, AStrictFieldOfTheWrongTypeFailsTheWholeDocument)
         {R"({"analysis":[]})", R"(typeMismatch: "analysis" is an array, expected an object)"},
         {R"(["COMPLETED"])", "typeMismatch: the top level is an array, expected an object"},
     };
-    for (const auto &[body, problem] : top)
-        EXPECT_EQ(decodeFailure([&] { JobInfo::fromJSON(body); }), QString::fromUtf8(problem));
+    for (const auto &row : top)
+        EXPECT_EQ(decodeFailure([&] { JobInfo::fromJSON(row.first); }), QString::fromUtf8(row.second));
     for (const char *body : {"not json", "", R"({"status":"COMPLETED")"})
         EXPECT_NE(decodeFailure([&] { JobInfo::fromJSON(body); }), QStringLiteral("<decoded>")) << body;
 }

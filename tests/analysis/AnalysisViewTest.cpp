@@ -265,6 +265,7 @@ TEST_F(AnalysisViewTest, theStartUpHooksConnectAndAnalyseAndAFailedJobIsARedCard
     AnalysisItemCard *card = view.itemCards().value(0);
     ASSERT_NE(card, nullptr);
     EXPECT_TRUE(card->isFailed());
+    EXPECT_EQ(card->symbolName(), u"exclamationmark.triangle.fill"_s);
     EXPECT_EQ(card->statusLabel()->text(), u"\u2717 broken.wav"_s);
     EXPECT_TRUE(card->summaryLabel()->isHidden());
     QTest::mouseClick(card->chevron(), Qt::LeftButton);
@@ -284,6 +285,7 @@ TEST_F(AnalysisViewTest, theStartUpHooksConnectAndAnalyseAndAFailedJobIsARedCard
     EXPECT_EQ(requestsTo(u"/v1/uploads"_s).size(), 1);
     EXPECT_EQ(view.runner().items().front().succeeded, true);
     EXPECT_FALSE(view.itemCards().value(0)->isFailed());
+    EXPECT_EQ(view.itemCards().value(0)->symbolName(), u"waveform"_s); // the warning goes with the failure
 }
 
 TEST_F(AnalysisViewTest, theItemShowsItsUploadThenHowLongItsJobHasRun)

@@ -61,6 +61,7 @@ TEST_F(PreferencesTest, TheOutputPickerStoresWhereConvertedFilesGo)
     QTest::mouseClick(output->customFolderButton(), Qt::LeftButton);
     EXPECT_EQ(Settings::standard().exportLocation(), QStringLiteral("customFolder"));
     EXPECT_TRUE(output->chooseFolderButton()->isVisible());
+    EXPECT_EQ(output->folderLabel()->text(), QStringLiteral("No folder chosen"));
     QTemporaryDir folder;
     output->setFolder(folder.path());
     EXPECT_EQ(Settings::standard().exportFolderPath(), folder.path());
@@ -88,6 +89,8 @@ TEST_F(PreferencesTest, TheDetectedFFmpegFollowsTheOverride)
     QTest::keyClicks(tools->overrideField(), fake);
     EXPECT_EQ(Settings::standard().ffmpegPathOverride(), fake);
     ASSERT_TRUE(waitUntil([&] { return !tools->detectedVersion().has_value() && !tools->isDetecting(); }));
+    // The shown version follows what is found now, not what was found before.
+    EXPECT_EQ(tools->versionLabel()->text(), QStringLiteral("(not found — use Install FFmpeg on the Convert page)"));
     EXPECT_TRUE(tools->warningRow()->isVisible());
     saveScreenshot(windows->preferences().window(), QStringLiteral("preferences-no-ffmpeg"));
 
@@ -176,12 +179,14 @@ TEST_F(PreferencesTest, SwitchingDiagnosticsOffWritesTheLastLineBeforeClosingAnd
 
     QTest::mouseClick(section->loggingSwitch(), Qt::LeftButton);
     EXPECT_TRUE(Settings::standard().diagnosticsEnabled());
+    EXPECT_EQ(section->diagnosticsNote(), QStringLiteral("Logging on — everything the app does is now recorded."));
     logger.drain(); // the file opens...
     logger.drain(); // ...and then the session-start line is queued behind it
     EXPECT_TRUE(lastLineOf(logger.logFilePath()).contains(QStringLiteral("[diagnostics] "))) << lastLineOf(logger.logFilePath()).toStdString();
 
     QTest::mouseClick(section->loggingSwitch(), Qt::LeftButton);
     EXPECT_FALSE(Settings::standard().diagnosticsEnabled());
+    EXPECT_EQ(section->diagnosticsNote(), QStringLiteral("Logging off."));
     logger.drain();
     EXPECT_TRUE(lastLineOf(logger.logFilePath()).endsWith(QStringLiteral(" [diagnostics] disabled from Preferences")))
         << lastLineOf(logger.logFilePath()).toStdString();

@@ -30,6 +30,7 @@ TEST(Settings, DefaultsThenWritesThatPersistAndSignalAndOverridesThatDoNot)
         Settings settings(path);
         EXPECT_FALSE(settings.diagnosticsEnabled());
         EXPECT_EQ(settings.exportLocation(), "sameAsSource");
+        EXPECT_EQ(settings.exportFolderPath(), "");
         EXPECT_FALSE(settings.autoStartConvert());
         EXPECT_FALSE(settings.baseURL().has_value());
         QSignalSpy spy(&settings, &Settings::changed);
