@@ -38,8 +38,9 @@ inline void startProgram(QProcess &process, const QString &program, const QStrin
 // Waits (two minutes at most) for a started program to end and takes what it printed.
 inline ProgramRun finishProgram(QProcess &process)
 {
-    process.waitForFinished(120000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+    // A program still running when the wait ends has no status: it must not read as a success.
+    const bool ended = process.waitForFinished(120000) || process.state() == QProcess::NotRunning;
+    return {ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
 }
 
