@@ -54,9 +54,7 @@ TEST_F(ConvertPresets, LoudnessLandsOnTheTargetUnderTheCeilingOrSaysWhy)
         QStringList make; // ffmpeg arguments that make the source
         Outcome outcome;
     } cases[] = {
-        {"sine, -14", "normalise-14lufs", -14, "sine.wav", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=10"}, onTarget},
-        {"sine, -16", "normalise-16lufs", -16, "sine.wav", {"-f", "lavfi", "-i", "sine=frequency=1000:sample_rate=44100:duration=10"}, onTarget},
-        {"sine, -23", "normalise-23lufs", -23, "sine.wav", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=12"}, onTarget},
+        {"sine at 44.1 kHz, -16", "normalise-16lufs", -16, "sine.wav", {"-f", "lavfi", "-i", "sine=frequency=1000:sample_rate=44100:duration=10"}, onTarget},
         {"loud pink noise, -14", "normalise-14lufs", -14, "noise.wav",
          {"-f", "lavfi", "-i", "anoisesrc=duration=10:color=pink:amplitude=0.9:sample_rate=48000"}, onTarget},
         {"quiet stereo noise, -23", "normalise-23lufs", -23, "noise.wav",
@@ -147,9 +145,7 @@ TEST_F(ConvertPresets, VideoPresets)
 TEST_F(ConvertPresets, M4AMixesDownOnlyWhatHasTooManyChannels)
 {
     const LogLines log("convert");
-    const QList<std::pair<QString, int>> cases{{TestMedia::silence(path("surround.wav"), "5.1"), 2},
-                                               {TestMedia::silence(path("stereo.wav"), "stereo"), 2},
-                                               {TestMedia::sine(path("mono.flac")), 1}};
+    const QList<std::pair<QString, int>> cases{{TestMedia::silence(path("surround.wav"), "5.1"), 2}, {TestMedia::sine(path("mono.flac")), 1}};
     for (const auto &[source, channels] : cases) {
         const QueueItem item = convert(source, "audio-m4a");
         ASSERT_TRUE(item.output);

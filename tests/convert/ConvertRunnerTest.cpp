@@ -18,26 +18,6 @@ const QString usagePath = u"/v1/usage/convert"_s;
 
 class ConvertRunnerTest : public RunnerFixture {
 protected:
-    // A preset with its own script, output extension ".wav" and suffix "_out".
-    static Preset scripted(const QString &id, const QString &command)
-    {
-        Preset preset;
-        preset.id = preset.name = id;
-        preset.suffix = u"_out"_s;
-        preset.outputExt = u".wav"_s;
-        preset.kind = u"normalise"_s;
-        preset.command = command;
-        return preset;
-    }
-    // Converts in real time, so that it runs until stopped.
-    static Preset slow(const QString &id)
-    {
-        return scripted(id, u"ffmpeg -hide_banner -nostdin -y -re -i \"{input}\" -c:a pcm_s16le \"{output_base}.wav\""_s);
-    }
-    static Preset fast(const QString &id)
-    {
-        return scripted(id, u"ffmpeg -hide_banner -nostdin -y -i \"{input}\" -c:a pcm_s16le \"{output_base}.wav\""_s);
-    }
     static bool chattr(const char *flag, const QString &path)
     {
         return QProcess::execute(u"chattr"_s, {QString::fromLatin1(flag), path}) == 0;
@@ -275,8 +255,9 @@ TEST_F(ConvertRunnerTest, PathsAreOneArgumentOrRefused)
     EXPECT_TRUE(entries(path("out {x}")).isEmpty());
 }
 
-// A stop in the run's first turn, a stop mid-conversion, the queue's operations refused while
-// the loop runs, and a later run that converts the stopped items from scratch and takes more.
+// An unavailable preset fails its item at once; a stop in the run's first turn, a stop
+// mid-conversion, the queue's operations refused while the loop runs, and a later run that
+// converts the stopped items from scratch and takes more.
 TEST_F(ConvertRunnerTest, StopEndsTheConversionAndALaterRunStartsAfresh)
 {
     ConvertRunner runner;
@@ -285,14 +266,17 @@ TEST_F(ConvertRunnerTest, StopEndsTheConversionAndALaterRunStartsAfresh)
     const QStringList sources = entries(path("s"));
 
     // run() and cancel() in one turn: the loop has begun but nothing ran long enough to be seen.
+    const StatusLines lines(runner);
     runner.run({slow("job")}, TestMedia::ffmpeg(), &m_store);
     runner.cancel();
     ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    EXPECT_EQ(runner.items()[0].status, "✗ Script unavailable");
+    EXPECT_EQ(runner.items()[0].errorDetail, "The script 'retired' is not in the current preset list. Refresh scripts and retry.");
+    EXPECT_TRUE(lines.contains("retired.wav: script 'retired' is unavailable.")) << lines.join(u'\n').toStdString();
     EXPECT_EQ(runner.items()[1].status, "Stopped");
     EXPECT_EQ(runner.statusLine(), "Stopped — 3 files still queued.");
     EXPECT_EQ(entries(path("s")), sources);
 
-    const StatusLines lines(runner);
     runner.run({slow("job")}, TestMedia::ffmpeg(), &m_store);
     EXPECT_TRUE(conversionJobRuns());
     ASSERT_TRUE(waitUntil([&] { return !leftovers(path("s")).isEmpty(); }));
@@ -330,43 +314,6 @@ TEST_F(ConvertRunnerTest, StopEndsTheConversionAndALaterRunStartsAfresh)
     EXPECT_EQ(entries(path("s")).filter("_out.wav").size(), 4);
     EXPECT_EQ(usageRequests(), 4);
     EXPECT_EQ(appLog.lines().filter("active job started: Conversion").size(), 1);
-}
-
-// Finished items stay (a failed one says why), a file already queued for a preset is not added
-// again, Retry makes a failed item pending without starting anything, and Clear keeps the pending.
-TEST_F(ConvertRunnerTest, FinishedItemsStayDuplicatesAndRetryRunsThemAgain)
-{
-    const QString good = tone("r/good.wav");
-    const QString bad = tone("r/bad.wav");
-    const QString waiting = tone("r/waiting.wav");
-    ConvertRunner runner;
-    runner.queue(QStringList{bad}, "retired-preset");
-    runner.queue(QStringList{good}, "normalise-14lufs");
-    const StatusLines lines(runner);
-    ASSERT_TRUE(runToEnd(runner, m_store.presets()));
-    const QueueItem &failed = runner.items()[0];
-    EXPECT_EQ(failed.status, "✗ Script unavailable");
-    EXPECT_EQ(failed.errorDetail, "The script 'retired-preset' is not in the current preset list. Refresh scripts and retry.");
-    EXPECT_TRUE(lines.contains("bad.wav: script 'retired-preset' is unavailable."));
-    EXPECT_EQ(runner.items()[1].succeeded, true);
-    EXPECT_EQ(runner.statusLine(), "Queue finished — 1 done, 1 failed.");
-
-    runner.queue(QStringList{waiting}, "normalise-14lufs");
-    runner.queue(QStringList{good, bad}, "normalise-14lufs");
-    EXPECT_EQ(runner.statusLine(), "1 file added to the queue."); // bad.wav for this preset is new
-    runner.queue(QStringList{good}, "normalise-14lufs");
-    EXPECT_EQ(runner.statusLine(), "Nothing new to add.");
-    ASSERT_EQ(runner.items().size(), 4);
-
-    runner.retry(runner.items()[0].id);
-    EXPECT_EQ(runner.items()[0].status, "Queued");
-    EXPECT_FALSE(runner.items()[0].succeeded || runner.items()[0].errorDetail || runner.items()[0].output);
-    EXPECT_FALSE(runner.isRunning());
-    runner.clearFinished();
-    ASSERT_EQ(runner.items().size(), 3);
-    EXPECT_EQ(runner.items()[0].input, bad);
-    EXPECT_EQ(runner.items()[1].input, waiting);
-    EXPECT_EQ(runner.items()[2].input, bad);
 }
 
 TEST_F(ConvertRunnerTest, ARunnerDestroyedMidRunStopsItsFFmpegAndCleansUp)
@@ -510,18 +457,20 @@ protected:
     }
 };
 
-TEST_F(SideBySide, SameNamedSourcesIntoOneFolderNeverPickTheSameNameAndEachIsReportedOnce)
+// One runner's two lanes: same-named sources into one folder never pick the same name and each is
+// reported once; fewer items waiting than lanes still finish (a lane that finds nothing left to take
+// must not be started again and again); a stop reaches every process and leaves nothing behind.
+TEST_F(SideBySide, NoSharedNameNoSpinningLaneAndAStopReachesEveryProcess)
 {
-    const QString out = folder("out");
-    exportTo(out);
-    const Preset preset = fast("normalise-14lufs");
+    const Preset job = fast("job");
     ConvertRunner runner;
     runner.setSimultaneousConversions(2);
+    exportTo(folder("out"));
     for (const QString from : {"a", "b", "c"})
-        runner.queue(QStringList{tone(from + "/take.wav", 2)}, preset.id);
+        runner.queue(QStringList{tone(from + "/take.wav", 2)}, job.id);
+    exportTo(std::nullopt);
     const LogLines log("convert");
-    ASSERT_TRUE(runToEnd(runner, {preset}));
-
+    ASSERT_TRUE(runToEnd(runner, {job}));
     // Each item keeps the name chosen for it when it started; no two chose the same.
     QStringList chosen;
     for (const QString &line : log.lines().filter("start preset="))
@@ -529,16 +478,10 @@ TEST_F(SideBySide, SameNamedSourcesIntoOneFolderNeverPickTheSameNameAndEachIsRep
     chosen.sort();
     const QStringList expected{"take_out (1).wav", "take_out (2).wav", "take_out.wav"};
     EXPECT_EQ(chosen, expected) << log.lines().join(u'\n').toStdString();
-    EXPECT_EQ(entries(out), expected);
+    EXPECT_EQ(entries(path("out")), expected);
     EXPECT_EQ(runner.statusLine(), "Queue finished — 3 done, 0 failed.");
     EXPECT_EQ(usageRequests(), 3);
-}
 
-// A lane that finds nothing left to take must not be started again and again.
-TEST_F(SideBySide, FewerItemsWaitingThanLanesStillFinish)
-{
-    const Preset preset = fast("job");
-    const Preset realTime = slow("slow");
     const struct {
         const char *name;
         QStringList presets; // one item each, in this order; "retired" is not offered
@@ -553,34 +496,26 @@ TEST_F(SideBySide, FewerItemsWaitingThanLanesStillFinish)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const HangGuard guard;
-        ConvertRunner runner;
-        runner.setSimultaneousConversions(2);
+        runner.clearFinished();
         ++index;
         for (qsizetype i = 0; i < c.presets.size() - (c.queueDuringRun ? 1 : 0); ++i)
             runner.queue(QStringList{tone(u"f%1/%2.wav"_s.arg(index).arg(i), 2)}, c.presets[i]);
-        runner.run({preset, realTime}, TestMedia::ffmpeg(), &m_store);
+        runner.run({job, slow("slow")}, TestMedia::ffmpeg(), &m_store);
         if (c.queueDuringRun)
             runner.queue(QStringList{tone(u"f%1/late.wav"_s.arg(index))}, c.presets.last());
         ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
         EXPECT_EQ(runner.statusLine(), c.status);
     }
-}
 
-TEST_F(SideBySide, StopReachesEveryProcessAndLeavesNoTemporaryFile)
-{
-    const Preset preset = scripted("job", "ffmpeg -i {input} {output_base}.wav");
-    ConvertRunner runner;
-    runner.setSimultaneousConversions(2);
-    runner.queue(QStringList{tone("k/a.wav"), tone("k/b.wav")}, preset.id);
-    const LogLines log("convert");
-    runner.run({preset}, VORLIK_STUBBORN_CHILD, &m_store);
-    // Both say they are ready (ignoring SIGTERM), each with a file beside its output.
+    // Both children say they are ready (ignoring SIGTERM), each with a file beside its output.
+    runner.clearFinished();
+    runner.queue(QStringList{tone("k/a.wav"), tone("k/b.wav")}, job.id);
+    runner.run({scripted("job", "ffmpeg -i {input} {output_base}.wav")}, VORLIK_STUBBORN_CHILD, &m_store);
     ASSERT_TRUE(waitUntil([&] { return leftovers(path("k")).size() == 2; }));
     EXPECT_TRUE(conversionJobRuns());
     runner.cancel();
     // The children give up by themselves after a minute: well before that, both must be gone.
     ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }, 30000));
-
     const QStringList killed = log.lines().filter("force-killing ffmpeg pid=");
     ASSERT_EQ(killed.size(), 2) << log.lines().join(u'\n').toStdString();
     for (const QString &line : killed)

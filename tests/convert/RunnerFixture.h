@@ -72,6 +72,27 @@ inline void exportTo(const std::optional<QString> &folder)
     settings.setValue(u"exportFolderPath"_s, *folder);
 }
 
+// A preset with its own script, output extension ".wav" and suffix "_out".
+inline service::Preset scripted(const QString &id, const QString &command)
+{
+    service::Preset preset;
+    preset.id = preset.name = id;
+    preset.suffix = u"_out"_s;
+    preset.outputExt = u".wav"_s;
+    preset.kind = u"normalise"_s;
+    preset.command = command;
+    return preset;
+}
+// Converts in real time, so that it runs until stopped.
+inline service::Preset slow(const QString &id)
+{
+    return scripted(id, u"ffmpeg -hide_banner -nostdin -y -re -i \"{input}\" -c:a pcm_s16le \"{output_base}.wav\""_s);
+}
+inline service::Preset fast(const QString &id)
+{
+    return scripted(id, u"ffmpeg -hide_banner -nostdin -y -i \"{input}\" -c:a pcm_s16le \"{output_base}.wav\""_s);
+}
+
 class RunnerFixture : public SessionTest {
 protected:
     void SetUp() override

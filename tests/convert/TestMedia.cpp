@@ -15,18 +15,18 @@
 
 namespace vorlik::test {
 
+using namespace Qt::StringLiterals;
+
 QString TestMedia::ffmpeg()
 {
-    const QString found = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
-    return found.isEmpty() ? QStringLiteral("/usr/bin/ffmpeg") : found;
+    const QString found = QStandardPaths::findExecutable(u"ffmpeg"_s);
+    return found.isEmpty() ? u"/usr/bin/ffmpeg"_s : found;
 }
 
 QString TestMedia::make(const QString &output, const QStringList &arguments)
 {
     QProcess process;
-    QStringList all{QStringLiteral("-y"), QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
-                    QStringLiteral("error")};
-    all << arguments << output;
+    const QStringList all = QStringList{u"-y"_s, u"-hide_banner"_s, u"-loglevel"_s, u"error"_s} + arguments + QStringList{output};
     process.start(ffmpeg(), all);
     const bool finished = process.waitForFinished(60000);
     EXPECT_TRUE(finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
@@ -36,34 +36,29 @@ QString TestMedia::make(const QString &output, const QStringList &arguments)
 
 QString TestMedia::sine(const QString &output, double seconds)
 {
-    return make(output, {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                         QStringLiteral("sine=frequency=440:sample_rate=48000:duration=%1").arg(seconds)});
+    return make(output, {u"-f"_s, u"lavfi"_s, u"-i"_s, u"sine=frequency=440:sample_rate=48000:duration=%1"_s.arg(seconds)});
 }
 
 QString TestMedia::silence(const QString &output, const QString &channelLayout, double seconds)
 {
-    return make(output, {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                         QStringLiteral("anullsrc=channel_layout=%1:sample_rate=48000").arg(channelLayout),
-                         QStringLiteral("-t"), QString::number(seconds)});
+    return make(output, {u"-f"_s, u"lavfi"_s, u"-i"_s, u"anullsrc=channel_layout=%1:sample_rate=48000"_s.arg(channelLayout), u"-t"_s,
+                         QString::number(seconds)});
 }
 
 QString TestMedia::script(const QString &path, const QByteArray &body)
 {
     writeFile(path, "#!/bin/sh\n" + body);
-    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                                    | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return path;
 }
 
 QList<QJsonObject> TestMedia::streams(const QString &file)
 {
     QProcess process;
-    process.start(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_streams"),
-                                              QStringLiteral("-of"), QStringLiteral("json"), file});
+    process.start(u"ffprobe"_s, {u"-v"_s, u"error"_s, u"-show_streams"_s, u"-of"_s, u"json"_s, file});
     process.waitForFinished(60000);
     QList<QJsonObject> result;
-    const QJsonArray list = QJsonDocument::fromJson(process.readAllStandardOutput()).object().value(QStringLiteral("streams")).toArray();
-    for (const QJsonValue &stream : list)
+    for (const QJsonValue &stream : QJsonDocument::fromJson(process.readAllStandardOutput()).object().value(u"streams"_s).toArray())
         result.append(stream.toObject());
     return result;
 }
@@ -71,10 +66,8 @@ QList<QJsonObject> TestMedia::streams(const QString &file)
 TestMedia::Loudness TestMedia::loudness(const QString &file)
 {
     QProcess process;
-    process.start(ffmpeg(), {QStringLiteral("-hide_banner"), QStringLiteral("-nostats"), QStringLiteral("-i"), file,
-                             QStringLiteral("-map"), QStringLiteral("0:a:0"), QStringLiteral("-af"),
-                             QStringLiteral("ebur128=peak=true"), QStringLiteral("-f"), QStringLiteral("null"),
-                             QStringLiteral("-")});
+    process.start(ffmpeg(), {u"-hide_banner"_s, u"-nostats"_s, u"-i"_s, file, u"-map"_s, u"0:a:0"_s, u"-af"_s, u"ebur128=peak=true"_s,
+                             u"-f"_s, u"null"_s, u"-"_s});
     process.waitForFinished(120000);
     const QString text = QString::fromUtf8(process.readAllStandardError());
     // The summary comes last: its "I:" and "Peak:" lines are the last of their kind.
@@ -85,7 +78,7 @@ TestMedia::Loudness TestMedia::loudness(const QString &file)
             value = matches.next().captured(1).toDouble();
         return value;
     };
-    return {last(QStringLiteral(R"(\bI:\s+(-?[0-9.]+|-inf) LUFS)")), last(QStringLiteral(R"(\bPeak:\s+(-?[0-9.]+|-inf) dBFS)"))};
+    return {last(uR"(\bI:\s+(-?[0-9.]+|-inf) LUFS)"_s), last(uR"(\bPeak:\s+(-?[0-9.]+|-inf) dBFS)"_s)};
 }
 
 } // namespace vorlik::test
