@@ -7,12 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
-#include <algorithm>
-#include <iterator>
+#include <memory>
 
 using namespace vorlik;
 using namespace vorlik::test;
@@ -26,21 +23,6 @@ using namespace std::chrono_literals;
 
 const QString timeoutMessage = u"The analysis is taking longer than expected \u2014 Retry resumes the running job."_s;
 
-// Every status line the runner showed, in order.
-class StatusLines {
-public:
-    explicit StatusLines(const AnalysisRunner &runner)
-    {
-        QObject::connect(&runner, &AnalysisRunner::statusLineChanged, &m_context,
-                         [this, &runner] { m_lines.append(runner.statusLine()); });
-    }
-    const QStringList &lines() const { return m_lines; }
-
-private:
-    QObject m_context;
-    QStringList m_lines;
-};
-
 class AnalysisRunnerTest : public AnalysisSessionTest {
 protected:
     static void runToEnd(AnalysisRunner &runner, service::SessionStore &store)
@@ -48,6 +30,13 @@ protected:
         runner.run(store);
         ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); })) << runner.statusLine().toStdString();
         EXPECT_EQ(runner.runState(), AnalysisRunner::RunState::idle);
+    }
+
+    // Every status line `runner` shows from now on, in order.
+    const QStringList &statusLines(const AnalysisRunner &runner)
+    {
+        QObject::connect(&runner, &AnalysisRunner::statusLineChanged, &m_context, [this, &runner] { m_lines << runner.statusLine(); });
+        return m_lines;
     }
 
     static QString serverJobStatus(const QString &jobID)
@@ -58,6 +47,9 @@ protected:
                 return job.toObject().value(u"status"_s).toString();
         return {};
     }
+
+    QObject m_context;
+    QStringList m_lines;
 };
 
 TEST(AnalysisRunnerShortened, FirstNonEmptyLineCutAt140Characters)
@@ -79,10 +71,8 @@ TEST(AnalysisRunnerShortened, FirstNonEmptyLineCutAt140Characters)
 TEST_F(AnalysisRunnerTest, queueingSaysWhatWasAddedAndWithoutASessionEveryItemFailsNotConnected)
 {
     AnalysisRunner runner;
-    const QString empty = m_files.filePath(u"no audio"_s);
-    QDir().mkpath(empty);
-    writeFile(empty + u"/notes.txt"_s, "words");
-    runner.queue({QUrl::fromLocalFile(empty)});
+    writeFile(m_files.filePath(u"no audio/notes.txt"_s), "words");
+    runner.queue({QUrl::fromLocalFile(m_files.filePath(u"no audio"_s))});
     EXPECT_EQ(runner.statusLine(), u"No audio files found (wav, aiff, flac, mp3, m4a, aac, ogg\u2026)."_s);
     EXPECT_TRUE(runner.items().isEmpty());
 
@@ -95,9 +85,7 @@ TEST_F(AnalysisRunnerTest, queueingSaysWhatWasAddedAndWithoutASessionEveryItemFa
     runner.queue({a});
     EXPECT_EQ(runner.statusLine(), u"Nothing new to add."_s);
 
-    const QString folder = m_files.filePath(u"album/disc 1"_s);
-    QDir().mkpath(folder);
-    writeFile(folder + u"/track.flac"_s, "not really flac");
+    writeFile(m_files.filePath(u"album/disc 1/track.flac"_s), "not really flac");
     runner.queue({a, tone(u"b.wav"_s), QUrl::fromLocalFile(m_files.filePath(u"album"_s))});
     EXPECT_EQ(runner.statusLine(), u"2 files queued \u2014 analysis runs on the Vorlik VPS."_s);
     ASSERT_EQ(runner.items().size(), 3);
@@ -105,13 +93,13 @@ TEST_F(AnalysisRunnerTest, queueingSaysWhatWasAddedAndWithoutASessionEveryItemFa
     EXPECT_EQ(runner.items().at(2).input.fileName(), u"track.flac"_s);
 
     service::SessionStore store;
-    StatusLines lines(runner);
+    const QStringList &lines = statusLines(runner);
     runToEnd(runner, store);
     for (const Item &item : runner.items()) {
         EXPECT_EQ(item.status, u"\u2717 Not connected"_s);
         EXPECT_EQ(item.errorMessage, u"Connect with your client key to analyse files."_s);
     }
-    EXPECT_TRUE(lines.lines().contains(u"Connect with your client key to analyse files."_s));
+    EXPECT_TRUE(lines.contains(u"Connect with your client key to analyse files."_s));
     EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 0 analysed, 3 failed. Click a red card for details."_s);
     EXPECT_TRUE(server().requests().isEmpty()) << "nothing was sent";
 }
@@ -124,17 +112,10 @@ TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
     AnalysisRunner runner;
     LogLines log(u"analysis"_s);
     QList<bool> activity;
-    QObject context;
-    QObject::connect(&app::ActiveJobs::shared(), &app::ActiveJobs::runningKeysChanged, &context, [&] {
+    QObject::connect(&app::ActiveJobs::shared(), &app::ActiveJobs::runningKeysChanged, &m_context, [&] {
         activity.append(app::ActiveJobs::shared().runningKeys().contains(u"Analysis"_s));
     });
-    StatusLines lines(runner);
-    // Each item's progress: its upload's bytes up to the whole body, then its job.
-    QList<AnalysisRunner::Progress> steps;
-    QObject::connect(&runner, &AnalysisRunner::progressChanged, &context, [&] {
-        if (runner.progress())
-            steps.append(*runner.progress());
-    });
+    const QStringList &lines = statusLines(runner);
 
     runner.queue({tone(u"a.wav"_s), tone(u"b.wav"_s)});
     runToEnd(runner, store);
@@ -143,27 +124,13 @@ TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
         EXPECT_EQ(item.succeeded, true) << item.errorMessage.value_or(QString()).toStdString();
         ASSERT_TRUE(item.analysis && item.analysis->loudness && item.analysis->loudness->integratedLufs);
         EXPECT_NEAR(*item.analysis->loudness->integratedLufs, -6.0, 1.0);
-        QList<AnalysisRunner::Progress> own;
-        std::copy_if(steps.cbegin(), steps.cend(), std::back_inserter(own), [&](const auto &step) { return step.item == item.id; });
-        const auto analysing = std::find_if(own.cbegin(), own.cend(), [](const AnalysisRunner::Progress &step) {
-            return step.stage == AnalysisRunner::Progress::Stage::analysing;
-        });
-        ASSERT_GE(own.size(), 3) << item.input.fileName().toStdString();
-        ASSERT_TRUE(analysing != own.cbegin() && analysing != own.cend());
-        // Bytes of the file against its size, from the first step to the last.
-        const qint64 size = QFileInfo(item.input.toLocalFile()).size();
-        for (auto step = own.cbegin(); step != analysing; ++step)
-            EXPECT_EQ(step->total, size);
-        EXPECT_EQ(std::prev(analysing)->sent, size);
-        EXPECT_TRUE(std::all_of(analysing, own.cend(), [&](const auto &step) { return step.stage == analysing->stage; }));
-        EXPECT_EQ(analysing->text(analysing->since + std::chrono::seconds(7)), u"Analysing\u2026 0:07"_s);
     }
     EXPECT_EQ(runner.analyzedCount(), 2);
     EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 2 files analysed."_s);
-    EXPECT_EQ(lines.lines().value(1), u"Running\u2026"_s);
+    EXPECT_EQ(lines.value(1), u"Running\u2026"_s);
     for (const QString &line :
          {u"Uploading a.wav\u2026"_s, u"Analyzing a.wav on the VPS\u2026"_s, u"\u2713 b.wav \u2014 2 analysed this session."_s})
-        EXPECT_TRUE(lines.lines().contains(line)) << line.toStdString();
+        EXPECT_TRUE(lines.contains(line)) << line.toStdString();
     EXPECT_EQ(activity, (QList<bool>{true, false}));
     EXPECT_FALSE(app::ActiveJobs::shared().runningKeys().contains(u"Analysis"_s));
     ASSERT_TRUE(waitUntil([&] { return log.lines().size() >= 8; }));
@@ -174,7 +141,7 @@ TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
     // A later run: the finished line counts every analysis since the runner was made.
     runner.queue({tone(u"c.wav"_s)});
     runToEnd(runner, store);
-    EXPECT_TRUE(lines.lines().contains(u"\u2713 c.wav \u2014 3 analysed this session."_s));
+    EXPECT_TRUE(lines.contains(u"\u2713 c.wav \u2014 3 analysed this session."_s));
     EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 3 files analysed."_s);
     EXPECT_EQ(requestsTo(u"/v1/uploads"_s).size(), 3);
 }
@@ -232,22 +199,20 @@ TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryAndOneTheServiceForgotSta
     connectDemo(store);
     behave({{u"outcome"_s, u"hang"_s}, {u"count"_s, 2}});
     AnalysisRunner runner(nullptr, 20ms, 1500ms);
-    StatusLines lines(runner);
+    const QStringList &lines = statusLines(runner);
     runner.queue({tone(u"a.wav"_s), tone(u"b.wav"_s)});
     runToEnd(runner, store);
     const Item a = runner.items().at(0), b = runner.items().at(1);
     ASSERT_TRUE(a.jobID && b.jobID);
     EXPECT_EQ(a.status, u"Job "_s + *a.jobID + u" still running"_s);
     EXPECT_EQ(a.errorMessage, timeoutMessage);
-    EXPECT_TRUE(lines.lines().contains(u"Analysis failed for a.wav: "_s + timeoutMessage));
+    EXPECT_TRUE(lines.contains(u"Analysis failed for a.wav: "_s + timeoutMessage));
     EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 0 analysed, 2 failed. Click a red card for details."_s);
     EXPECT_EQ(serverJobStatus(*a.jobID), u"RUNNING"_s) << "a time-out leaves the job running on the service";
 
     // a's job goes on and finishes on the service; Retry picks it up where it is. The service
     // forgot b's job (restarted meanwhile): its resumed poll is answered 404.
-    QJsonObject unknown = fault(u"GET"_s, u"/v1/jobs/"_s + *b.jobID, u"status"_s, 404, -1);
-    unknown.insert(u"body"_s, u"{\"error\":\"unknown job\"}"_s);
-    server().addFault(unknown);
+    server().addFault(fault(u"GET"_s, u"/v1/jobs/"_s + *b.jobID, u"status"_s, 404, -1, 0, u"{\"error\":\"unknown job\"}"_s));
     server().call("POST", u"/admin/jobs/release"_s);
     ASSERT_TRUE(waitUntil([&] { return serverJobStatus(*a.jobID) == u"COMPLETED"_s; }));
     runner.retry(a);
@@ -258,7 +223,7 @@ TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryAndOneTheServiceForgotSta
     runToEnd(runner, store);
     EXPECT_EQ(runner.items().front().succeeded, true);
     EXPECT_EQ(runner.items().front().jobID, a.jobID);
-    EXPECT_TRUE(lines.lines().contains(u"Resuming analysis for a.wav\u2026"_s));
+    EXPECT_TRUE(lines.contains(u"Resuming analysis for a.wav\u2026"_s));
     EXPECT_EQ(runner.items().at(1).errorMessage, u"Server error 404: {\"error\":\"unknown job\"}"_s);
 
     // That job has ended without a report: the next Retry uploads again and starts a new job
@@ -283,12 +248,10 @@ TEST_F(AnalysisRunnerTest, aFailedItemKeepsItsWholeErrorAndTheQueueGoesOn)
 {
     service::SessionStore store;
     connectDemo(store);
-    QJsonObject longError = fault(u"POST"_s, u"/v1/uploads"_s, u"status"_s, 500);
-    longError.insert(u"body"_s, QString(500, u'E'));
-    server().addFault(longError);
+    server().addFault(fault(u"POST"_s, u"/v1/uploads"_s, u"status"_s, 500, 1, 0, QString(500, u'E')));
     behave({{u"outcome"_s, u"fail"_s}, {u"error_summary"_s, u"not analysed here"_s}});
     AnalysisRunner runner;
-    StatusLines lines(runner);
+    const QStringList &lines = statusLines(runner);
     const QUrl gone = tone(u"gone.wav"_s);
     runner.queue({tone(u"a.wav"_s), gone, sparseFile(u"limit.wav"_s, AnalysisRunner::uploadLimitBytes),
                   sparseFile(u"over.wav"_s, AnalysisRunner::uploadLimitBytes + 1), tone(u"z kept.wav"_s)}); // queued in name order
@@ -304,9 +267,9 @@ TEST_F(AnalysisRunnerTest, aFailedItemKeepsItsWholeErrorAndTheQueueGoesOn)
         EXPECT_EQ(runner.items().at(i).status, u"\u2717 "_s + failed[i].first);
         EXPECT_EQ(runner.items().at(i).errorMessage, failed[i].second);
     }
-    EXPECT_TRUE(lines.lines().contains(u"Analysis failed for a.wav: "_s + message.left(140) + u"\u2026"_s))
-        << lines.lines().join(u'\n').toStdString();
-    EXPECT_TRUE(lines.lines().contains(u"Analysis failed for over.wav: "_s + failed[3].second));
+    EXPECT_TRUE(lines.contains(u"Analysis failed for a.wav: "_s + message.left(140) + u"\u2026"_s))
+        << lines.join(u'\n').toStdString();
+    EXPECT_TRUE(lines.contains(u"Analysis failed for over.wav: "_s + failed[3].second));
     EXPECT_EQ(runner.items().at(4).succeeded, true);
     EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 1 analysed, 4 failed. Click a red card for details."_s);
     const QList<QJsonObject> uploads = requestsTo(u"/v1/uploads"_s);
@@ -315,13 +278,15 @@ TEST_F(AnalysisRunnerTest, aFailedItemKeepsItsWholeErrorAndTheQueueGoesOn)
 }
 
 // During a run the list only grows; a job "completed" without a report fails its item, and its
-// retry starts over; idle, clear keeps what is still to do and remove deletes one item.
+// retry starts over; idle, clear keeps what is still to do and remove deletes one item; a runner
+// destroyed during a run ends quietly.
 TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdleAndAJobCompletedWithoutAReportStartsOver)
 {
     service::SessionStore store;
     connectDemo(store);
     behave({{u"outcome"_s, u"hang"_s}});
-    AnalysisRunner runner(nullptr, 20ms);
+    auto owned = std::make_unique<AnalysisRunner>(nullptr, 20ms);
+    AnalysisRunner &runner = *owned;
     runner.queue({tone(u"a.wav"_s)});
     runner.run(store);
     ASSERT_TRUE(waitUntil([&] { return runner.items().front().jobID.has_value(); }));
@@ -339,9 +304,7 @@ TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdleAndAJobCompletedWithoutAR
     EXPECT_EQ(runner.items().size(), 2);
 
     // The status document says "completed" (any case) but carries no report.
-    QJsonObject bare = fault(u"GET"_s, u"/v1/jobs/"_s + *before.front().jobID, u"status"_s, 200, -1);
-    bare.insert(u"body"_s, uR"({"status":"completed"})"_s);
-    server().addFault(bare);
+    server().addFault(fault(u"GET"_s, u"/v1/jobs/"_s + *before.front().jobID, u"status"_s, 200, -1, 0, uR"({"status":"completed"})"_s));
     ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
     EXPECT_EQ(runner.items().front().status, u"\u2717 a.wav"_s);
     EXPECT_EQ(runner.items().front().errorMessage, u"status completed"_s);
@@ -364,23 +327,15 @@ TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdleAndAJobCompletedWithoutAR
     EXPECT_EQ(runner.items().front().input.fileName(), u"c.wav"_s);
     runner.remove(runner.items().front());
     EXPECT_TRUE(runner.items().isEmpty());
-}
 
-TEST_F(AnalysisRunnerTest, aRunnerDestroyedMidRunEndsQuietly)
-{
-    service::SessionStore store;
-    connectDemo(store);
     behave({{u"outcome"_s, u"hang"_s}});
-    auto *runner = new AnalysisRunner(nullptr, 20ms);
-    runner->queue({tone(u"a.wav"_s)});
-    runner->run(store);
-    ASSERT_TRUE(waitUntil([&] { return runner->items().front().jobID.has_value(); }));
+    runner.queue({tone(u"d.wav"_s)});
+    runner.run(store);
+    ASSERT_TRUE(waitUntil([&] { return runner.items().front().jobID.has_value(); }));
     EXPECT_TRUE(app::ActiveJobs::shared().runningKeys().contains(u"Analysis"_s));
-    delete runner;
+    owned.reset();
     EXPECT_FALSE(app::ActiveJobs::shared().runningKeys().contains(u"Analysis"_s));
-    QEventLoop settle;
-    QTimer::singleShot(200, &settle, &QEventLoop::quit);
-    settle.exec();
+    waitUntil([] { return false; }, 200); // the poll's last answer arrives to nothing
     server().call("POST", u"/admin/jobs/release"_s);
 }
 

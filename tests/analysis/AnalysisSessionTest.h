@@ -4,9 +4,9 @@
 #include "tests/analysis/TestAudio.h"
 #include "tests/service/SessionTestSupport.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 
@@ -15,19 +15,7 @@
 namespace vorlik::test {
 
 // Lets the event loop run until `done` holds (or a generous cap passes).
-inline bool waitUntil(const std::function<bool()> &done, int capMs = 60000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > capMs)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
+inline bool waitUntil(const std::function<bool()> &done, int capMs = 60000) { return QTest::qWaitFor(done, capMs); }
 
 class AnalysisSessionTest : public SessionTest {
 protected:

@@ -49,14 +49,8 @@ protected:
     void SetUp() override
     {
         AnalysisSessionTest::SetUp();
-        settings().remove(u"connectKey"_s);
+        settings().remove(u"connectKey"_s); // the start-up hooks a test before may have set
         settings().remove(u"autoAnalyze"_s);
-    }
-    void TearDown() override
-    {
-        settings().remove(u"connectKey"_s);
-        settings().remove(u"autoAnalyze"_s);
-        AnalysisSessionTest::TearDown();
     }
 
     static platform::Settings &settings() { return platform::Settings::standard(); }
@@ -67,11 +61,19 @@ protected:
     }
 };
 
-TEST_F(AnalysisViewTest, anEmptyPageSaysHowToStartAndTheConnectionLabelFollowsTheStore)
+// Blank start-up hooks do nothing; the page says how to start, its connection label follows the
+// store, and files dropped or chosen while not connected wait in the queue.
+TEST_F(AnalysisViewTest, anEmptyPageSaysHowToStartFollowsTheStoreAndQueuesWhatIsChosen)
 {
+    settings().setValue(u"connectKey"_s, u" \t "_s);
+    settings().setValue(u"autoAnalyze"_s, u"\t"_s);
     service::SessionStore store;
     AnalysisView view(store);
     view.setActive(true);
+    waitUntil([] { return false; }, 300);
+    EXPECT_EQ(store.state(), service::ConnectionState::disconnected());
+    EXPECT_TRUE(view.runner().items().isEmpty());
+    EXPECT_TRUE(server().requests().isEmpty());
     EXPECT_FALSE(view.signInHint()->isHidden());
     EXPECT_EQ(view.statusLabel()->text(), u"Sign in from the top-right connection menu to start."_s);
     EXPECT_EQ(view.counterLabel()->text(), u"Files analysed this session: 0"_s);
@@ -97,6 +99,32 @@ TEST_F(AnalysisViewTest, anEmptyPageSaysHowToStartAndTheConnectionLabelFollowsTh
     EXPECT_FALSE(view.runner().isRunning());
     EXPECT_EQ(view.statusLabel()->text(), u"1 file queued \u2014 analysis runs on the Vorlik VPS."_s);
     EXPECT_TRUE(requestsTo(u"/v1/uploads"_s).isEmpty());
+
+    const QUrl b = tone(u"b.wav"_s);
+    QTest::mouseClick(view.chooseFilesButton(), Qt::LeftButton);
+    QFileDialog *files = openDialog(&view, u"chooseFilesDialog"_s);
+    ASSERT_NE(files, nullptr);
+    EXPECT_EQ(files->fileMode(), QFileDialog::ExistingFiles);
+    files->selectFile(b.toLocalFile());
+    static_cast<QDialog *>(files)->accept();
+    ASSERT_EQ(view.runner().items().size(), 2);
+    EXPECT_EQ(view.runner().items().back().input, b);
+
+    writeFile(m_files.filePath(u"session/day 2/c.flac"_s), sineWAV(0.1));
+    QTest::mouseClick(view.chooseFolderButton(), Qt::LeftButton);
+    QFileDialog *folders = openDialog(&view, u"chooseFolderDialog"_s);
+    ASSERT_NE(folders, nullptr);
+    EXPECT_EQ(folders->fileMode(), QFileDialog::Directory);
+    folders->setDirectory(m_files.path());
+    folders->selectFile(m_files.filePath(u"session"_s));
+    static_cast<QDialog *>(folders)->accept();
+    ASSERT_EQ(view.runner().items().size(), 3);
+    EXPECT_EQ(view.runner().items().back().input.fileName(), u"c.flac"_s);
+
+    int asked = 0;
+    QObject::connect(&view, &AnalysisView::preferencesRequested, [&] { ++asked; });
+    QTest::mouseClick(view.preferencesButton(), Qt::LeftButton);
+    EXPECT_EQ(asked, 1);
 }
 
 // Connected, a drop on the active page starts a run; a finished card opens onto its report, and
@@ -120,6 +148,10 @@ TEST_F(AnalysisViewTest, droppedFilesAreAnalysedTheReportOpensAndIsSaved)
     EXPECT_TRUE(view.dropArea()->isHighlighted());
     dragLeave(view.dropTarget());
     EXPECT_FALSE(view.dropArea()->isHighlighted());
+    dragEnter(view.dropTarget(), *data);
+    view.setActive(false);
+    EXPECT_FALSE(view.dropArea()->isHighlighted()) << "going inactive ends a hover";
+    view.setActive(true);
     ASSERT_TRUE(dropFiles(view.dropTarget(), QList<QUrl>{take, tone(u"Take 2.wav"_s, 1.0)}));
     EXPECT_TRUE(view.runner().isRunning()) << "connected: the run starts with the drop";
     EXPECT_FALSE(view.busyIndicator()->isHidden());
@@ -160,36 +192,29 @@ TEST_F(AnalysisViewTest, droppedFilesAreAnalysedTheReportOpensAndIsSaved)
     QFileDialog *dialog = openDialog(&view, u"saveReportDialog"_s);
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
-    EXPECT_EQ(QDir(dialog->directory()).absolutePath(), QDir(m_files.path()).absolutePath());
-    ASSERT_EQ(dialog->selectedFiles().size(), 1);
-    EXPECT_EQ(QFileInfo(dialog->selectedFiles().front()).fileName(), u"Mix v2.final_report.txt"_s);
+    EXPECT_EQ(dialog->selectedFiles(), QStringList{QDir(m_files.path()).absoluteFilePath(u"Mix v2.final_report.txt"_s)});
     const QString target = m_files.filePath(u"saved/report.txt"_s);
     QDir().mkpath(QFileInfo(target).path());
     dialog->selectFile(target);
     static_cast<QDialog *>(dialog)->accept();
-    ASSERT_TRUE(waitUntil([&] { return view.statusLabel()->text().startsWith(u"Report saved"_s); }))
+    ASSERT_TRUE(waitUntil([&] { return view.statusLabel()->text() == u"Report saved \u2192 report.txt"_s; }))
         << view.statusLabel()->text().toStdString();
-    EXPECT_EQ(view.statusLabel()->text(), u"Report saved \u2192 report.txt"_s);
-    const QString jobPath = u"/v1/jobs/"_s + *item.jobID;
-    const auto [status, expected] = server().call("GET", jobPath + u"/download/report"_s, {}, store.session()->accessToken);
-    ASSERT_EQ(status, 200);
-    EXPECT_FALSE(expected.isEmpty());
+    const QString reportPath = u"/v1/jobs/"_s + *item.jobID + u"/download/report"_s;
+    const auto [status, expected] = server().call("GET", reportPath, {}, store.session()->accessToken);
+    ASSERT_TRUE(status == 200 && !expected.isEmpty());
     EXPECT_EQ(readFile(target), expected);
     EXPECT_EQ(QDir(QFileInfo(target).path()).entryList(QDir::Files | QDir::Hidden), QStringList{u"report.txt"_s})
         << "nothing left beside it";
 
     // The service refuses, the folder does not exist, or the user signed out meanwhile: the page
     // says why (the whole line is the shown line's tooltip), and an earlier file stays as it was.
-    server().addFault(fault(u"GET"_s, jobPath + u"/download/report"_s, u"status"_s, 500));
-    run(view.saveReportTo(item.id, target));
-    EXPECT_TRUE(view.statusLabel()->toolTip().startsWith(u"Could not save report: "_s)) << view.statusLabel()->toolTip().toStdString();
-    EXPECT_EQ(readFile(target), expected);
-    run(view.saveReportTo(item.id, m_files.filePath(u"missing/folder/r.txt"_s)));
-    EXPECT_TRUE(view.statusLabel()->toolTip().startsWith(u"Could not save report: The file \u201Cr.txt\u201D"_s))
+    const auto saved = [&](const QString &path) { run(view.saveReportTo(item.id, path)); return view.statusLabel()->toolTip(); };
+    server().addFault(fault(u"GET"_s, reportPath, u"status"_s, 500, 1, 0, u"not now"_s));
+    EXPECT_EQ(saved(target), u"Could not save report: Server error 500: not now"_s);
+    EXPECT_TRUE(saved(m_files.filePath(u"missing/r.txt"_s)).startsWith(u"Could not save report: The file \u201Cr.txt\u201D"_s))
         << view.statusLabel()->toolTip().toStdString();
     store.disconnect();
-    run(view.saveReportTo(item.id, target));
-    EXPECT_EQ(view.statusLabel()->toolTip(), u"Could not save report: Connect with your client key first."_s);
+    EXPECT_EQ(saved(target), u"Could not save report: Connect with your client key first."_s);
     EXPECT_EQ(readFile(target), expected);
 
     QTest::mouseClick(first->chevron(), Qt::LeftButton);
@@ -203,46 +228,6 @@ TEST_F(AnalysisViewTest, droppedFilesAreAnalysedTheReportOpensAndIsSaved)
     EXPECT_TRUE(view.runner().items().isEmpty());
     EXPECT_EQ(view.statusLabel()->text(), u"Cleared."_s);
     EXPECT_EQ(view.counterLabel()->text(), u"Files analysed this session: 2"_s);
-}
-
-TEST_F(AnalysisViewTest, blankHooksDoNothingChosenFilesAndFoldersAreQueuedAndPreferencesAskTheWindow)
-{
-    settings().setValue(u"connectKey"_s, u" \t "_s);
-    settings().setValue(u"autoAnalyze"_s, u"\t"_s);
-    service::SessionStore store;
-    AnalysisView view(store);
-    waitUntil([] { return false; }, 300);
-    EXPECT_EQ(store.state(), service::ConnectionState::disconnected());
-    EXPECT_TRUE(view.runner().items().isEmpty());
-    EXPECT_TRUE(server().requests().isEmpty());
-
-    const QUrl a = tone(u"a.wav"_s);
-    QTest::mouseClick(view.chooseFilesButton(), Qt::LeftButton);
-    QFileDialog *files = openDialog(&view, u"chooseFilesDialog"_s);
-    ASSERT_NE(files, nullptr);
-    EXPECT_EQ(files->fileMode(), QFileDialog::ExistingFiles);
-    files->selectFile(a.toLocalFile());
-    static_cast<QDialog *>(files)->accept();
-    ASSERT_EQ(view.runner().items().size(), 1);
-    EXPECT_EQ(view.runner().items().front().input, a);
-
-    const QString folder = m_files.filePath(u"session/day 2"_s);
-    QDir().mkpath(folder);
-    writeFile(folder + u"/b.flac"_s, sineWAV(0.1));
-    QTest::mouseClick(view.chooseFolderButton(), Qt::LeftButton);
-    QFileDialog *folders = openDialog(&view, u"chooseFolderDialog"_s);
-    ASSERT_NE(folders, nullptr);
-    EXPECT_EQ(folders->fileMode(), QFileDialog::Directory);
-    folders->setDirectory(m_files.path());
-    folders->selectFile(m_files.filePath(u"session"_s));
-    static_cast<QDialog *>(folders)->accept();
-    ASSERT_EQ(view.runner().items().size(), 2);
-    EXPECT_EQ(view.runner().items().back().input.fileName(), u"b.flac"_s);
-
-    int asked = 0;
-    QObject::connect(&view, &AnalysisView::preferencesRequested, [&] { ++asked; });
-    QTest::mouseClick(view.preferencesButton(), Qt::LeftButton);
-    EXPECT_EQ(asked, 1);
 }
 
 // The start-up hooks connect and analyse their files; a job that failed is a red card with its
@@ -308,7 +293,7 @@ TEST_F(AnalysisViewTest, theItemShowsItsUploadThenHowLongItsJobHasRun)
     // The whole body is sent; the answer has not come yet.
     ASSERT_TRUE(waitUntil([&] { return bar->maximum() == 1000 && bar->value() == 1000; }, 10000));
     EXPECT_FALSE(card->progressRow()->isHidden());
-    EXPECT_TRUE(text->text().contains(u" MB of "_s)) << text->text().toStdString();
+    EXPECT_EQ(text->text(), u"3.4 MB of 3.4 MB"_s) << "the file's bytes sent, of its size";
     EXPECT_TRUE(view.itemCards().back()->progressRow()->isHidden()) << "only the item worked on";
     EXPECT_TRUE(saveScreenshot(&view, u"analysis-uploading"_s, windowSize));
 

@@ -10,14 +10,8 @@ using State = HttpResponseReader::State;
 
 namespace {
 
-struct Case {
-    const char *name;
-    QByteArray bytes;
-    bool closed; // the peer closes the connection after the bytes
-    State state;
-    int status;
-    QByteArray body;
-};
+// `closed`: the peer closes the connection after the bytes.
+struct Case { const char *name; QByteArray bytes; bool closed; State state; int status; QByteArray body; };
 
 const QList<Case> &cases()
 {
@@ -100,19 +94,9 @@ TEST(HttpResponseReader, HeaderFieldsAndLimits)
     EXPECT_EQ(reader.header("Missing"), QByteArray());
 
     // An endless header, or an endless body without a length, is refused rather than kept.
-    HttpResponseReader endlessHeader;
-    const QByteArray filler(4096, 'a');
-    endlessHeader.feed("HTTP/1.1 200 OK\r\nX: ");
-    for (int i = 0; i < 20 && endlessHeader.state() == State::reading; ++i)
-        endlessHeader.feed(filler);
-    EXPECT_EQ(endlessHeader.state(), State::malformed);
-
-    HttpResponseReader endlessBody;
-    endlessBody.feed("HTTP/1.1 200 OK\r\n\r\n");
-    const QByteArray block(1 << 20, 'b');
-    for (int i = 0; i < 20 && endlessBody.state() == State::reading; ++i)
-        endlessBody.feed(block);
-    EXPECT_EQ(endlessBody.state(), State::malformed);
+    HttpResponseReader endlessHeader, endlessBody;
+    EXPECT_EQ(endlessHeader.feed("HTTP/1.1 200 OK\r\nX: " + QByteArray(80 * 1024, 'a')), State::malformed);
+    EXPECT_EQ(endlessBody.feed("HTTP/1.1 200 OK\r\n\r\n" + QByteArray(20 << 20, 'b')), State::malformed);
     EXPECT_LE(endlessBody.body().size(), HttpResponseReader::maximumBodyBytes);
 }
 

@@ -90,12 +90,8 @@ TEST(ReportFormat, Sections)
                     "max_momentary_lufs":-19.25,"threshold_lufs":-33}})";
     const QString loudness = u"Loudness (EBU R128 / ITU-R BS.1770)"_s;
     const QString emptyContainer = u"; Duration=; Size=; Overall bit rate=; Streams="_s;
-    const struct {
-        const char *json;
-        QString title;
-        const char *label; // one row, or all of them
-        QString written;
-    } cases[] = {
+    // A document, a section's title, one row's label (or none: every row), and what is written.
+    const struct { const char *json; QString title; const char *label; QString written; } cases[] = {
         {R"({"container":{"format_name":"mov,mp4,m4a,3gp,3g2,mj2","format_long_name":"QuickTime / MOV"}})", u"Container"_s,
          nullptr, u"Type=QuickTime / MOV \u00B7 mov,mp4,m4a,3gp,3g2,mj2"_s + emptyContainer},
         {R"({"container":{"display_name":"WAV","format_name":"wav","format_long_name":"WAV / WAVE"}})", u"Container"_s,
