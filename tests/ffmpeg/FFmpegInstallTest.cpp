@@ -271,39 +271,6 @@ TEST_F(FFmpegInstallerTest, AnArchiveWithoutFFmpegAtTheTopOrThatReachesOutsideIs
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("/tmp/evil-from-ffmpeg-test")));
 }
 
-// The sheet belongs to a window of its own.
-class FFmpegInstallSheetTest : public FFmpegInstallerTest {
-protected:
-    void SetUp() override
-    {
-        FFmpegInstallerTest::SetUp();
-        m_window.resize(900, 600);
-        m_window.show();
-    }
-    QWidget m_window;
-};
-
-TEST_F(FFmpegInstallSheetTest, ShowsItsExplanationAndCancelClosesWithoutInstalling)
-{
-    FFmpegInstallSheet sheet(&m_window);
-    QSignalSpy installed(&sheet, &FFmpegInstallSheet::installed);
-    sheet.present();
-    EXPECT_TRUE(sheet.isVisible());
-    EXPECT_EQ(sheet.windowModality(), Qt::WindowModal);
-    EXPECT_TRUE(sheet.phaseLabel()->isHidden()) << "nothing to say while idle";
-    EXPECT_TRUE(sheet.busyIndicator()->isHidden());
-    EXPECT_EQ(sheet.homebrewButton()->isVisible(), QFileInfo(QStringLiteral("/opt/homebrew/bin/ffmpeg")).isExecutable())
-        << "offered only when that program exists";
-    EXPECT_TRUE(saveScreenshot(&sheet, QStringLiteral("ffmpeg-install-sheet")));
-
-    QTest::mouseClick(sheet.closeButton(), Qt::LeftButton);
-    EXPECT_FALSE(sheet.isVisible());
-    EXPECT_EQ(sheet.result(), QDialog::Rejected);
-    settle(100);
-    EXPECT_TRUE(installed.isEmpty());
-    EXPECT_TRUE(server().requests().isEmpty());
-}
-
 // Picks `program` in the sheet's "Choose…" dialog, which then closes and goes.
 void choose(FFmpegInstallSheet &sheet, const QString &program)
 {
@@ -317,12 +284,32 @@ void choose(FFmpegInstallSheet &sheet, const QString &program)
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.isNull(); }));
 }
 
-TEST_F(FFmpegInstallSheetTest, AFailedInstallOrChoiceSaysWhyAndKeepsTheSheetOpenAndAWorkingChoiceClosesIt)
+using FFmpegInstallSheetTest = FFmpegInstallerTest;
+
+TEST_F(FFmpegInstallSheetTest, CancelInstallsNothingAFailedInstallOrChoiceSaysWhyAndAWorkingChoiceCloses)
 {
+    QWidget window; // the sheet belongs to a window of its own
+    window.resize(900, 600);
+    window.show();
+    FFmpegInstallSheet sheet(&window);
+    QSignalSpy installed(&sheet, &FFmpegInstallSheet::installed);
+    sheet.present();
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_EQ(sheet.windowModality(), Qt::WindowModal);
+    EXPECT_TRUE(sheet.phaseLabel()->isHidden()) << "nothing to say while idle";
+    EXPECT_TRUE(sheet.busyIndicator()->isHidden());
+    EXPECT_EQ(sheet.homebrewButton()->isVisible(), QFileInfo(QStringLiteral("/opt/homebrew/bin/ffmpeg")).isExecutable())
+        << "offered only when that program exists";
+    EXPECT_TRUE(saveScreenshot(&sheet, QStringLiteral("ffmpeg-install-sheet")));
+    QTest::mouseClick(sheet.closeButton(), Qt::LeftButton);
+    EXPECT_FALSE(sheet.isVisible());
+    EXPECT_EQ(sheet.result(), QDialog::Rejected);
+    settle(100);
+    EXPECT_TRUE(installed.isEmpty());
+    EXPECT_TRUE(server().requests().isEmpty());
+
     const QString failed = QStringLiteral("Could not install ffmpeg: Download failed (ffmpeg.zip).");
     startOver({fault(primaryZip, "status", 404), fault(fallbackZip(), "status", 404)});
-    FFmpegInstallSheet sheet(&m_window);
-    QSignalSpy installed(&sheet, &FFmpegInstallSheet::installed);
     sheet.present();
     QTest::mouseClick(sheet.installButton(), Qt::LeftButton);
     EXPECT_FALSE(sheet.installButton()->isEnabled()) << "one install at a time";
