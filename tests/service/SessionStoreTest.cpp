@@ -330,8 +330,7 @@ TEST_F(SessionStoreTest, APageRecordReadsBackWithoutASessionIdAndThereIsNoneWith
     // Strings only, at least one token; never a session id. Empty: no session.
     const std::pair<const char *, QStringList> cases[] = {
         {"", {}}, {" \n\t ", {}}, {"not json", {}}, {"[1,2]", {}}, {"\"a string\"", {}}, {"{}", {}},
-        {R"({"access_token":"","refresh_token":""})", {}},
-        {R"({"access_token":5,"refresh_token":null})", {}},
+        {R"({"access_token":"","refresh_token":""})", {}}, {R"({"access_token":5,"refresh_token":null})", {}},
         {R"({"access_token":"a"})", {"a", "", "", ""}},
         {R"({"refresh_token":"r","client_id":7})", {"", "r", "", ""}},
         {R"( {"access_token":"a","refresh_token":"r","client_id":"c","session_id":"s"} )", {"a", "r", "c", ""}},
@@ -385,15 +384,11 @@ TEST_F(SessionStoreTest, PageNoticesAboutOtherSessionsOrOurOwnCopyChangeNothingA
     QSignalSpy sessionSpy(&store, &SessionStore::sessionChanged);
     const QString other = recordText(webRecordOf(activateOutside(server().demoKey())));
     const QVariant notices[] = {
-        recordText({{"v", QString()}, {"p", other}}),
-        recordText({{"p", other}}),
-        recordText({{"v", QString()}}),
-        recordText({{"v", QString()}, {"p", QString()}}),
-        recordText({{"v", 12}, {"p", 12}}),
+        recordText({{"v", QString()}, {"p", other}}), recordText({{"p", other}}), recordText({{"v", QString()}}),
+        recordText({{"v", QString()}, {"p", QString()}}), recordText({{"v", 12}, {"p", 12}}),
         recordText({{"v", QString()}, {"p", "not json"}}),
         // The page's own copy of our session, plain or as a notice.
-        *store.webSessionPayload(),
-        recordText({{"v", *store.webSessionPayload()}}),
+        *store.webSessionPayload(), recordText({{"v", *store.webSessionPayload()}}),
         // Bodies that are not text.
         QVariant(), QVariant(QString()), QVariant(42), QVariant(QVariantMap{{"v", QString()}}), QVariant(QByteArray("garbage")),
     };
