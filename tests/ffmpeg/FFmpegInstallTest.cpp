@@ -139,7 +139,6 @@ TEST_F(FFmpegInstallerTest, TheServicesBuildComesFromThePrimarySourceOrTheFallba
         {{}, {primaryZip, primarySums}},
         {fault(primarySums, "status", 200, wrongDigest), both}, // nothing unpacked from the rejected download
         {fault(primaryZip, "status", 404), {primaryZip, fallbackZip(), fallbackSums()}},
-        {fault(primaryZip, "status", 503), {primaryZip, fallbackZip(), fallbackSums()}},
         {fault(primarySums, "status", 404), both},
         {fault(primaryZip, "close"), {}},
     };
