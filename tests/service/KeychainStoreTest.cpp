@@ -16,6 +16,9 @@
 #include <QEventLoop>
 #include <QThread>
 
+#include <memory>
+#include <vector>
+
 #include <qt6keychain/keychain.h>
 
 using namespace vorlik;
@@ -118,18 +121,15 @@ TEST_F(KeychainStoreTest, TheBackgroundCallsResumeOnTheCallersThread)
 TEST_F(KeychainStoreTest, CallsFromManyThreadsAreServedOneAfterAnother)
 {
     // Every caller goes through the one keyring thread; none waits forever for another's job.
-    QList<QThread *> threads;
     QList<Result> results(8);
-    for (int index = 0; index < 8; ++index)
-        threads.append(QThread::create([index, &results] {
-            results[index] = KeychainStore::save(QStringLiteral("vk_thread_%1").arg(index));
-        }));
-    for (QThread *thread : threads)
-        thread->start();
-    for (QThread *thread : threads) {
-        thread->wait();
-        delete thread;
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int index = 0; index < 8; ++index) {
+        threads.emplace_back(QThread::create(
+            [index, &results] { results[index] = KeychainStore::save(QStringLiteral("vk_thread_%1").arg(index)); }));
+        threads.back()->start();
     }
+    for (const auto &thread : threads)
+        thread->wait();
     EXPECT_EQ(results, QList<Result>(8, Result::success()));
     EXPECT_EQ(storedItemCount(), 1);
     EXPECT_TRUE(KeychainStore::load().value_or(QString()).startsWith(QStringLiteral("vk_thread_")));

@@ -56,11 +56,10 @@ TEST_F(SessionStoreTest, ConnectWithTheDemoKeyHoldsTheSessionAndTheServicesPrese
 
 TEST_F(SessionStoreTest, AFailedConnectSaysWhyAndDropsAnyEarlierSessionAndPresets)
 {
-    for (const QString &blank : {QString(), QStringLiteral(" \t ")}) {
-        server().clearRequests();
+    {
         SessionStore store;
         const LogLines log(QStringLiteral("session"));
-        run(store.connect(blank));
+        run(store.connect(QStringLiteral(" \t ")));
         EXPECT_EQ(store.state(), ConnectionState::failed(QStringLiteral("Enter your client key first.")));
         EXPECT_EQ(server().requests().size(), 0);
         EXPECT_EQ(log.lines(), (QStringList{"connect requested", "connect failed: empty key"}));
@@ -110,9 +109,7 @@ TEST_F(SessionStoreTest, ThePresetCheckRejectsTheSessionOrLeavesItConnectedWitho
         server().reset();
         server().addFault(failure);
         SessionStore store;
-        Preset leftOver;
-        leftOver.id = QStringLiteral("left-over");
-        store.setPresets({leftOver});
+        store.setPresets({Preset{.id = QStringLiteral("left-over")}});
         const LogLines log(QStringLiteral("session"));
         run(store.connect(server().demoKey()));
         EXPECT_TRUE(store.presets().isEmpty());
@@ -193,29 +190,21 @@ TEST_F(SessionStoreTest, OfTwoOverlappingConnectsTheLaterActivationWinsWhole)
     }
 }
 
-TEST_F(SessionStoreTest, DisconnectClearsEverythingButTheUsageQueueAndCallsNothing)
+TEST_F(SessionStoreTest, DisconnectClearsTheSessionAndCallsNothing)
 {
     SessionStore store;
     connectDemo(store);
-    server().addFault(fault("POST", "/v1/usage/convert", "status", 500));
-    run(store.reportUsage(store.session()->accessToken, QStringLiteral("p"), 1, 10, QStringLiteral("a.wav")));
-    ASSERT_EQ(store.pendingUsageCount(), 1);
     server().clearRequests();
     const qint64 before = store.generation();
-    const LogLines log(QStringLiteral("session"));
-
     store.disconnect();
-
     EXPECT_EQ(store.state(), ConnectionState::disconnected());
     EXPECT_FALSE(store.session().has_value());
     EXPECT_TRUE(store.presets().isEmpty());
     EXPECT_EQ(store.generation(), before + 1);
-    EXPECT_EQ(store.pendingUsageCount(), 1);
-    EXPECT_EQ(log.lines(), QStringList{"disconnect"});
     EXPECT_EQ(server().requests().size(), 0);
 }
 
-TEST_F(SessionStoreTest, TwoRefreshesAtOnceSendOneRequestAndShareItsNewTokens)
+TEST_F(SessionStoreTest, TwoRefreshesAtOnceSendOneRequestAndShareItsNewTokensOrItsFailure)
 {
     SessionStore store;
     connectDemo(store);
@@ -223,13 +212,11 @@ TEST_F(SessionStoreTest, TwoRefreshesAtOnceSendOneRequestAndShareItsNewTokens)
     const QList<Preset> presets = store.presets();
     server().addFault(fault("POST", "/v1/auth/refresh", "delay", 200, 1, 200));
     const LogLines log(QStringLiteral("session"));
-
     auto first = store.refreshSession();
     auto second = store.refreshSession();
     EXPECT_TRUE(store.isRefreshing());
     EXPECT_TRUE(run(std::move(first)));
     EXPECT_TRUE(run(std::move(second)));
-
     EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/refresh")).size(), 1);
     EXPECT_FALSE(store.isRefreshing());
     EXPECT_NE(store.session()->accessToken, before.accessToken);
@@ -240,27 +227,22 @@ TEST_F(SessionStoreTest, TwoRefreshesAtOnceSendOneRequestAndShareItsNewTokens)
     // A refresh after that one is a new request (rotated refresh tokens would fail otherwise).
     EXPECT_TRUE(run(store.refreshSession()));
     EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/refresh")).size(), 2);
-}
 
-TEST_F(SessionStoreTest, TwoRefreshesAtOnceShareAFailureAndADroppedRefreshDisconnectsToo)
-{
-    SessionStore store;
-    connectDemo(store);
+    server().clearRequests();
     server().addFault(fault("POST", "/v1/auth/refresh", "status", 401, 1, 200));
-    const LogLines log(QStringLiteral("session"));
-
-    auto first = store.refreshSession();
-    auto second = store.refreshSession();
-    EXPECT_FALSE(run(std::move(first)));
-    EXPECT_FALSE(run(std::move(second)));
-
+    const LogLines failure(QStringLiteral("session"));
+    auto third = store.refreshSession();
+    auto fourth = store.refreshSession();
+    EXPECT_FALSE(run(std::move(third)));
+    EXPECT_FALSE(run(std::move(fourth)));
     EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/refresh")).size(), 1);
     EXPECT_EQ(store.state(), ConnectionState::disconnected());
     EXPECT_FALSE(store.session().has_value());
-    ASSERT_EQ(log.lines().size(), 2);
-    EXPECT_TRUE(log.lines().at(0).startsWith(QStringLiteral("refresh failed: Server error 401: ")));
-    EXPECT_EQ(log.lines().at(1), QStringLiteral("disconnect"));
+    ASSERT_EQ(failure.lines().size(), 2);
+    EXPECT_TRUE(failure.lines().at(0).startsWith(QStringLiteral("refresh failed: Server error 401: ")));
+    EXPECT_EQ(failure.lines().at(1), QStringLiteral("disconnect"));
 
+    // A dropped refresh disconnects too.
     connectDemo(store);
     server().addFault(fault("POST", "/v1/auth/refresh", "close", 500, -1));
     EXPECT_FALSE(run(store.refreshSession()));
@@ -342,21 +324,13 @@ TEST_F(SessionStoreTest, TheStoreMayGoAwayWhileAConnectARefreshOrARetryPassIsInF
     run(std::move(pass));
 }
 
-TEST_F(SessionStoreTest, TheWebPayloadHoldsTheFourPageMembersAndReadsBackWithoutASessionId)
+TEST_F(SessionStoreTest, APageRecordReadsBackWithoutASessionIdAndThereIsNoneWithoutASession)
 {
-    SessionStore store;
-    EXPECT_FALSE(store.webSessionPayload().has_value());
-    connectDemo(store);
-    const Session &held = *store.session();
-    const QJsonObject record = QJsonDocument::fromJson(store.webSessionPayload().value().toUtf8()).object();
-    EXPECT_EQ(record, (QJsonObject{{"access_token", held.accessToken}, {"client_id", held.clientId},
-                                   {"installation_id", held.installationId}, {"refresh_token", held.refreshToken}}));
-
+    EXPECT_FALSE(SessionStore().webSessionPayload().has_value());
     // Strings only, at least one token; never a session id. Empty: no session.
     const std::pair<const char *, QStringList> cases[] = {
         {"", {}}, {" \n\t ", {}}, {"not json", {}}, {"[1,2]", {}}, {"\"a string\"", {}}, {"{}", {}},
-        {R"({"access_token":"","refresh_token":""})", {}},
-        {R"({"access_token":5,"refresh_token":null})", {}},
+        {R"({"access_token":"","refresh_token":""})", {}}, {R"({"access_token":5,"refresh_token":null})", {}},
         {R"({"access_token":"a"})", {"a", "", "", ""}},
         {R"({"refresh_token":"r","client_id":7})", {"", "r", "", ""}},
         {R"( {"access_token":"a","refresh_token":"r","client_id":"c","session_id":"s"} )", {"a", "r", "c", ""}},
@@ -369,25 +343,16 @@ TEST_F(SessionStoreTest, TheWebPayloadHoldsTheFourPageMembersAndReadsBackWithout
     }
 }
 
-TEST_F(SessionStoreTest, APageSessionIsAdoptedWhenTheServiceTakesItAndDisconnectsWhenNot)
+TEST_F(SessionStoreTest, APageRecordIsAdoptedWhenTheServiceTakesItAndDisconnectsWhenNot)
 {
+    // A preset list that cannot be had leaves the adopted session connected.
     const QJsonObject real = activateOutside(secondKey);
-    const QString client = real.value(QStringLiteral("client_id")).toString();
     SessionStore store;
-    const LogLines log(QStringLiteral("session"));
-    run(store.handleWebUpdate(recordText({{"v", recordText(webRecordOf(real))}, {"p", QString()}})));
-    EXPECT_EQ(store.state(), ConnectionState::connected(client));
-    ASSERT_TRUE(store.session().has_value());
-    EXPECT_TRUE(store.session()->sessionId.isEmpty());
-    EXPECT_EQ(store.session()->accessToken, real.value(QStringLiteral("access_token")).toString());
-    EXPECT_EQ(store.session()->installationId, real.value(QStringLiteral("installation_id")).toString());
-    EXPECT_FALSE(store.presets().isEmpty());
-    EXPECT_EQ(log.lines(), QStringList{QStringLiteral("adopting web session client=") + client});
-
-    // A plain record is adopted too, and a preset list that cannot be had leaves it connected.
     server().addFault(fault("GET", "/v1/presets", "status", 503));
-    run(store.handleWebUpdate(recordText(webRecordOf(activateOutside(server().demoKey())))));
-    EXPECT_EQ(store.state(), ConnectionState::connected(QStringLiteral("demo-client")));
+    run(store.handleWebUpdate(recordText(webRecordOf(real))));
+    EXPECT_EQ(store.state(), ConnectionState::connected(real.value(QStringLiteral("client_id")).toString()));
+    ASSERT_TRUE(store.session().has_value());
+    EXPECT_EQ(store.session()->installationId, real.value(QStringLiteral("installation_id")).toString());
     EXPECT_TRUE(store.scriptsUnavailable());
 
     const LogLines rejection(QStringLiteral("session"));
@@ -410,7 +375,7 @@ TEST_F(SessionStoreTest, APageSessionIsAdoptedWhenTheServiceTakesItAndDisconnect
     EXPECT_TRUE(store.state().isConnected()); // nothing else changed
 }
 
-TEST_F(SessionStoreTest, PageNoticesAboutOtherSessionsOrOurOwnCopyChangeNothing)
+TEST_F(SessionStoreTest, PageNoticesAboutOtherSessionsOrOurOwnCopyChangeNothingAndSigningOutOfOursDisconnects)
 {
     SessionStore store;
     connectDemo(store);
@@ -419,15 +384,11 @@ TEST_F(SessionStoreTest, PageNoticesAboutOtherSessionsOrOurOwnCopyChangeNothing)
     QSignalSpy sessionSpy(&store, &SessionStore::sessionChanged);
     const QString other = recordText(webRecordOf(activateOutside(server().demoKey())));
     const QVariant notices[] = {
-        recordText({{"v", QString()}, {"p", other}}),
-        recordText({{"p", other}}),
-        recordText({{"v", QString()}}),
-        recordText({{"v", QString()}, {"p", QString()}}),
-        recordText({{"v", 12}, {"p", 12}}),
+        recordText({{"v", QString()}, {"p", other}}), recordText({{"p", other}}), recordText({{"v", QString()}}),
+        recordText({{"v", QString()}, {"p", QString()}}), recordText({{"v", 12}, {"p", 12}}),
         recordText({{"v", QString()}, {"p", "not json"}}),
         // The page's own copy of our session, plain or as a notice.
-        *store.webSessionPayload(),
-        recordText({{"v", *store.webSessionPayload()}}),
+        *store.webSessionPayload(), recordText({{"v", *store.webSessionPayload()}}),
         // Bodies that are not text.
         QVariant(), QVariant(QString()), QVariant(42), QVariant(QVariantMap{{"v", QString()}}), QVariant(QByteArray("garbage")),
     };
@@ -443,13 +404,10 @@ TEST_F(SessionStoreTest, PageNoticesAboutOtherSessionsOrOurOwnCopyChangeNothing)
     EXPECT_EQ(sessionSpy.count(), 0);
     EXPECT_EQ(server().requests().size(), 0);
     EXPECT_TRUE(log.lines().isEmpty());
-}
 
-TEST_F(SessionStoreTest, ThePageSigningOutOfOurSessionOrAnUnparsableRecordDisconnects)
-{
+    // The page signing out of our session ("" below), or a record that cannot be read, disconnects.
     for (const char *body : {"", "garbage", "{broken", "{}", "[]", R"({"x":1})"}) {
         SCOPED_TRACE(body);
-        SessionStore store;
         connectDemo(store);
         const QString notice = *body ? QString::fromUtf8(body) : recordText({{"v", QString()}, {"p", *store.webSessionPayload()}});
         server().clearRequests();

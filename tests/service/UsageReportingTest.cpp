@@ -60,12 +60,10 @@ TEST_F(UsageReportingTest, AnAcceptedReportReturnsTrueAndLeavesTheQueueAlone)
     EXPECT_EQ(m_store.pendingUsageCount(), 0);
     ASSERT_EQ(counted(), 1);
     const QJsonObject kept = server().usage().value(QStringLiteral("reports")).toArray().last().toObject();
-    EXPECT_EQ(kept.value("process_key").toString(), sent.processKey);
     EXPECT_EQ(kept.value("file_count").toInteger(), 3);
     EXPECT_EQ(kept.value("input_bytes").toInteger(), 9876543210);
     EXPECT_EQ(kept.value("filename").toString(), sent.filename);
     EXPECT_EQ(kept.value("client_id").toString(), QStringLiteral("demo-client"));
-    EXPECT_EQ(bearerOf(requestsTo(usagePath).at(0)), sent.token);
     // With nothing queued a retry pass sends and logs nothing.
     server().clearRequests();
     run(m_store.retryPendingUsage());
@@ -139,21 +137,12 @@ TEST_F(UsageReportingTest, ARejectionThatCannotBeRefreshedQueuesTheReport)
     server().addFault(fault("POST", usagePath, "status", 401));
     server().addFault(fault("POST", refreshPath, "status", 401));
     const LogLines log(QStringLiteral("usage"));
-    const QStringList lines{"report got 401 — attempting one refresh", "queued retry (pending=1)"};
     EXPECT_FALSE(report(usage(QStringLiteral("a.wav"))));
     EXPECT_EQ(m_store.state(), ConnectionState::disconnected());
     ASSERT_EQ(m_store.pendingUsageCount(), 1);
     EXPECT_EQ(m_store.pendingUsage().at(0).token, token);
-    EXPECT_EQ(log.lines(), lines);
+    EXPECT_EQ(log.lines(), (QStringList{"report got 401 — attempting one refresh", "queued retry (pending=1)"}));
     EXPECT_EQ(requestsTo(usagePath).size(), 1);
-
-    // Without a session there is nothing to refresh with.
-    server().clearRequests();
-    const LogLines noSession(QStringLiteral("usage"));
-    EXPECT_FALSE(report(usage(QStringLiteral("b.wav"), QStringLiteral("at_unknown"))));
-    EXPECT_EQ(m_store.pendingUsageCount(), 2);
-    EXPECT_TRUE(requestsTo(refreshPath).isEmpty());
-    EXPECT_EQ(noSession.lines(), QStringList({lines.at(0), "queued retry (pending=2)"}));
     EXPECT_EQ(counted(), 0);
 }
 
@@ -170,6 +159,7 @@ TEST_F(UsageReportingTest, ARetryAfterConnectSendsEachRecordWithItsOwnTokenAndKe
     server().addFault(fault("POST", usagePath, "status", 500));
     ASSERT_FALSE(report(third));
     ASSERT_EQ(m_store.pendingUsage(), (QList<PendingUsage>{first, second, third}));
+    EXPECT_TRUE(requestsTo(refreshPath).isEmpty());
     server().clearRequests();
     const LogLines log(QStringLiteral("usage"));
 
@@ -210,21 +200,4 @@ TEST_F(UsageReportingTest, AReportInFlightInOnePassIsNotSentByAnotherAndOneQueue
     EXPECT_EQ(m_store.pendingUsage(), QList<PendingUsage>{late});
     EXPECT_EQ(requestsTo(usagePath).size(), 3);
     EXPECT_EQ(filesKept(), QStringList{"early.wav"});
-}
-
-TEST_F(UsageReportingTest, ManyReportsThroughFailuresAreCountedExactlyOnce)
-{
-    // Every other report fails and is queued; a reconnect delivers the queue.
-    int accepted = 0;
-    for (int index = 0; index < 10; ++index) {
-        if (index % 2 == 1)
-            server().addFault(fault("POST", usagePath, "status", 503));
-        accepted += report(usage(QStringLiteral("f%1.wav").arg(index)));
-    }
-    EXPECT_EQ(accepted, 5);
-    EXPECT_EQ(m_store.pendingUsageCount(), 5);
-    EXPECT_EQ(counted(), 5);
-    run(m_store.connect(server().demoKey()));
-    EXPECT_EQ(m_store.pendingUsageCount(), 0);
-    EXPECT_EQ(counted(), 10);
 }
