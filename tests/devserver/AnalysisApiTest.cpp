@@ -1,6 +1,7 @@
 // The analysis endpoints of the stand-in service: uploads streamed to disk, jobs that really
-// analyse the audio (ffprobe, astats, libebur128), their status documents and report files,
-// cancel, the test hooks that make jobs slow, failing or endless, and the files left behind.
+// analyse the audio (ffprobe, astats, libebur128) and measure loudness as ffmpeg's own ebur128
+// filter does, their status documents and report files, cancel, the test hooks that make jobs
+// slow, failing or endless, and the files left behind.
 #include "tests/convert/TestMedia.h"
 #include "tests/devserver/DevServerCalls.h"
 #include "tests/support/TestFiles.h"
@@ -11,8 +12,11 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+
+#include <cmath>
 
 using namespace vorlik::test;
 
@@ -23,6 +27,32 @@ DevServer &server() { return DevServer::shared(); }
 QString errorOf(const QByteArray &body) { return jsonObject(body).value(QStringLiteral("error")).toString(); }
 QString statusOf(const QJsonObject &job) { return job.value(QStringLiteral("status")).toString(); }
 QStringList filesIn(const QString &folder) { return QDir(folder).entryList(QDir::Files | QDir::Hidden); }
+
+struct R128Summary {
+    double integrated = NAN, range = NAN, truePeak = NAN;
+};
+
+// ffmpeg's ebur128 filter on the file, from its closing summary (one decimal).
+R128Summary ffmpegSummary(const QString &file)
+{
+    QProcess ffmpeg;
+    ffmpeg.start(TestMedia::ffmpeg(), QStringList{QStringLiteral("-i"), file} + QStringLiteral("-nostats -af ebur128=peak=true -f null -").split(u' '));
+    EXPECT_TRUE(ffmpeg.waitForFinished(120000));
+    const QString log = QString::fromUtf8(ffmpeg.readAllStandardError());
+    const QString summary = log.mid(log.lastIndexOf(QStringLiteral("Summary:")));
+    const auto figure = [&](const char *pattern) {
+        const QRegularExpressionMatch match = QRegularExpression(QString::fromLatin1(pattern)).match(summary);
+        return match.hasMatch() ? match.captured(1).toDouble() : NAN;
+    };
+    return {figure(R"(I:\s+(-?[0-9.]+) LUFS)"), figure(R"(LRA:\s+(-?[0-9.]+) LU)"), figure(R"(Peak:\s+(-?[0-9.]+) dBFS)")};
+}
+
+// Expects each path of the document to hold its value.
+void expectFields(const QJsonValue &document, std::initializer_list<std::pair<const char *, QJsonValue>> fields)
+{
+    for (const auto &[path, value] : fields)
+        EXPECT_EQ(at(document, path), value) << path;
+}
 
 class AnalysisApiTest : public ::testing::Test {
 protected:
@@ -37,13 +67,23 @@ protected:
     AnalysisCalls calls() const { return AnalysisCalls{server(), s_bearer}; }
     QString media(const QString &name) const { return m_media.filePath(name); }
 
-    // A stereo sine of `seconds` at `dbfs` (peak), 44.1 kHz 16-bit WAV.
-    QString tone(const QString &name, double dbfs, double seconds = 3)
+    // Channels given as aevalsrc expressions, one per channel of `layout`; 48 kHz 24-bit WAV.
+    QString generate(const QString &name, const QStringList &channels, const QString &layout, double seconds)
     {
         return TestMedia::make(media(name), {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                             QStringLiteral("aevalsrc=exprs=sin(2*PI*1000*t)*pow(10\\,%1/20)|sin(2*PI*1000*t)*pow(10\\,%1/20)"
-                                                            ":s=44100:d=%2:c=stereo").arg(dbfs).arg(seconds),
-                                             QStringLiteral("-c:a"), QStringLiteral("pcm_s16le")});
+                                             QStringLiteral("aevalsrc=exprs=%1:s=48000:d=%2:c=%3").arg(channels.join(u'|')).arg(seconds).arg(layout),
+                                             QStringLiteral("-c:a"), QStringLiteral("pcm_s24le")});
+    }
+    // A 1 kHz sine peaking at `dbfs`; in both channels of a stereo file that is also its loudness
+    // in LUFS (the K filter's +0.691 dB at 1 kHz is what BS.1770's offset takes away).
+    static QString sine(double dbfs) { return QStringLiteral("sin(2*PI*1000*t)*pow(10\\,%1/20)").arg(dbfs); }
+    QString tone(const QString &name, double dbfs, double seconds = 3) { return generate(name, {sine(dbfs), sine(dbfs)}, QStringLiteral("stereo"), seconds); }
+
+    QJsonObject loudnessOf(const QString &file) const
+    {
+        const QJsonObject job = calls().analyse(file);
+        EXPECT_EQ(statusOf(job), QStringLiteral("COMPLETED")) << job.value(QStringLiteral("error_summary")).toString().toStdString();
+        return at(job, "analysis/loudness").toObject();
     }
 
     // Waits until the job's worker has let go of its audio file.
@@ -70,20 +110,14 @@ TEST_F(AnalysisApiTest, aToneIsAnalysedForRealAndNothingOfItStaysOnDisk)
 {
     const QJsonObject job = calls().analyse(tone(QStringLiteral("tone.wav"), -20), QStringLiteral("My \"tone\".wav"));
     ASSERT_EQ(statusOf(job), QStringLiteral("COMPLETED")) << job.value(QStringLiteral("error_summary")).toString().toStdString();
-    EXPECT_EQ(at(job, "analysis/file/name").toString(), QStringLiteral("My \"tone\".wav"));
+    expectFields(job.value(QStringLiteral("analysis")),
+                 {{"file/name", "My \"tone\".wav"}, {"container/format_name", "wav"}, {"container/duration_hms", "00:00:03.000"},
+                  {"container/size_bytes", QString::number(QFileInfo(media(QStringLiteral("tone.wav"))).size())},
+                  {"container/nb_streams", 1}, {"audio_streams/0/codec_name", "pcm_s24le"}, {"audio_streams/0/sample_rate_hz", "48000"},
+                  {"audio_streams/0/channels", 2}, {"audio_streams/0/bit_rate_bps", "2304000"}, {"audio_streams/1", QJsonValue::Undefined},
+                  {"other_streams", QJsonArray()}, {"chapters", QJsonArray()}, {"levels/sample_count", 3 * 48000}});
     EXPECT_TRUE(at(job, "analysis/engine/ffprobe").toString().startsWith(QStringLiteral("ffprobe version ")));
     EXPECT_TRUE(at(job, "analysis/engine/measurement_backend").toString().startsWith(QStringLiteral("libebur128 1.")));
-    EXPECT_EQ(at(job, "analysis/container/format_name").toString(), QStringLiteral("wav"));
-    EXPECT_EQ(at(job, "analysis/container/duration_hms").toString(), QStringLiteral("00:00:03.000"));
-    EXPECT_EQ(at(job, "analysis/container/size_bytes").toString().toLongLong(), QFileInfo(media(QStringLiteral("tone.wav"))).size());
-    EXPECT_EQ(at(job, "analysis/container/nb_streams").toInt(), 1);
-    EXPECT_EQ(at(job, "analysis/audio_streams").toArray().size(), 1);
-    EXPECT_EQ(at(job, "analysis/audio_streams/0/codec_name").toString(), QStringLiteral("pcm_s16le"));
-    EXPECT_EQ(at(job, "analysis/audio_streams/0/sample_rate_hz").toString(), QStringLiteral("44100"));
-    EXPECT_EQ(at(job, "analysis/audio_streams/0/channels").toInt(), 2);
-    EXPECT_EQ(at(job, "analysis/audio_streams/0/bit_rate_bps").toString(), QStringLiteral("1411200"));
-    EXPECT_TRUE(at(job, "analysis/other_streams").toArray().isEmpty());
-    EXPECT_TRUE(at(job, "analysis/chapters").toArray().isEmpty());
     // A sine peaking at -20 dBFS: RMS 3.01 dB lower; loudness -20 LUFS (1 kHz, both channels).
     const struct { const char *path; double expected, tolerance; } figures[] = {
         {"levels/peak_dbfs", -20.0, 0.01}, {"levels/rms_dbfs", -23.01, 0.02}, {"levels/noise_floor_dbfs", -20.0, 0.1},
@@ -91,7 +125,6 @@ TEST_F(AnalysisApiTest, aToneIsAnalysedForRealAndNothingOfItStaysOnDisk)
         {"loudness/true_peak_dbfs", -20.0, 0.2}, {"loudness/max_short_term_lufs", -20.0, 0.1}};
     for (const auto &figure : figures)
         EXPECT_NEAR(at(job.value(QStringLiteral("analysis")), figure.path).toDouble(NAN), figure.expected, figure.tolerance) << figure.path;
-    EXPECT_EQ(at(job, "analysis/levels/sample_count").toInteger(), 3 * 44100);
 
     const QString jobID = job.value(QStringLiteral("job_id")).toString();
     EXPECT_EQ(job.value(QStringLiteral("output_report")).toString(), QStringLiteral("/v1/jobs/%1/download/report").arg(jobID));
@@ -119,21 +152,14 @@ TEST_F(AnalysisApiTest, chaptersTagsAndOtherStreamsAreReported)
                        " -map_chapters 1 -c:a flac -c:s copy -metadata:s:a:0 language=eng").arg(chapters, subtitles).split(QLatin1Char(' ')));
     const QJsonObject job = calls().analyse(file);
     ASSERT_EQ(statusOf(job), QStringLiteral("COMPLETED")) << job.value(QStringLiteral("error_summary")).toString().toStdString();
-    EXPECT_EQ(at(job, "analysis/container/format_name").toString(), QStringLiteral("matroska,webm"));
-    EXPECT_EQ(at(job, "analysis/container/nb_streams").toInt(), 2);
-    EXPECT_EQ(at(job, "analysis/container/tags/title").toString(), QStringLiteral("Session"));
-    EXPECT_EQ(at(job, "analysis/container/tags/ARTIST").toString() + at(job, "analysis/container/tags/artist").toString(), QStringLiteral("Vorlik"));
-    EXPECT_EQ(at(job, "analysis/audio_streams/0/codec_name").toString(), QStringLiteral("flac"));
-    EXPECT_EQ(at(job, "analysis/audio_streams/0/language").toString(), QStringLiteral("eng"));
-    EXPECT_EQ(at(job, "analysis/audio_streams/0/channel_layout").toString(), QStringLiteral("mono"));
     // FLAC states no stream bit rate, and with more than one stream the container's is not the stream's.
-    EXPECT_TRUE(at(job, "analysis/audio_streams/0/bit_rate_bps").isUndefined());
-    EXPECT_EQ(at(job, "analysis/other_streams").toArray().size(), 1);
-    EXPECT_EQ(at(job, "analysis/other_streams/0/codec_type").toString(), QStringLiteral("subtitle"));
-    EXPECT_EQ(at(job, "analysis/chapters").toArray().size(), 2);
-    EXPECT_EQ(at(job, "analysis/chapters/1/title").toString(), QStringLiteral("Verse"));
-    EXPECT_EQ(at(job, "analysis/chapters/1/start_hms").toString(), QStringLiteral("00:00:01.500"));
-    EXPECT_EQ(at(job, "analysis/chapters/1/end_hms").toString(), QStringLiteral("00:00:03.000"));
+    expectFields(job.value(QStringLiteral("analysis")),
+                 {{"container/format_name", "matroska,webm"}, {"container/nb_streams", 2}, {"container/tags/title", "Session"},
+                  {"audio_streams/0/codec_name", "flac"}, {"audio_streams/0/language", "eng"}, {"audio_streams/0/channel_layout", "mono"},
+                  {"audio_streams/0/bit_rate_bps", QJsonValue::Undefined}, {"other_streams/0/codec_type", "subtitle"},
+                  {"other_streams/1", QJsonValue::Undefined}, {"chapters/1/title", "Verse"}, {"chapters/1/start_hms", "00:00:01.500"},
+                  {"chapters/1/end_hms", "00:00:03.000"}, {"chapters/2", QJsonValue::Undefined}});
+    EXPECT_EQ(at(job, "analysis/container/tags/ARTIST").toString() + at(job, "analysis/container/tags/artist").toString(), QStringLiteral("Vorlik"));
 }
 
 TEST_F(AnalysisApiTest, silenceHasNoLoudnessAndFilesWithoutAudioFailWithAReason)
@@ -212,17 +238,13 @@ TEST_F(AnalysisApiTest, uploadsAndJobsWantABearerAFileFieldAudioInfoAndTheirOwnC
 
     // Another client's uploads and jobs are not there for it; --job-delay-ms holds every job back.
     DevServer own({QStringLiteral("--key"), QStringLiteral("vk_second_client_key"), QStringLiteral("--job-delay-ms"), QStringLiteral("250")});
-    const QString first = activateDemo(own).value(QStringLiteral("access_token")).toString();
-    const auto [status, body] = own.call("POST", QStringLiteral("/v1/auth/activate"), R"({"api_key":"vk_second_client_key"})");
-    ASSERT_EQ(status, 200);
-    const QString second = jsonObject(body).value(QStringLiteral("access_token")).toString();
-    const AnalysisCalls mine{own, first};
-    const QString otherUpload = jsonObject(mine.upload(wav, QStringLiteral("t.wav")).body).value(QStringLiteral("upload_id")).toString();
-    const QString otherPath = QStringLiteral("/v1/jobs/%1/process").arg(otherUpload);
+    const AnalysisCalls mine{own, activateDemo(own).value(QStringLiteral("access_token")).toString()};
+    const QString second = jsonObject(own.call("POST", QStringLiteral("/v1/auth/activate"), R"({"api_key":"vk_second_client_key"})").second)
+                               .value(QStringLiteral("access_token")).toString();
+    const QString otherPath = QStringLiteral("/v1/jobs/%1/process").arg(jsonObject(mine.upload(wav, QStringLiteral("t.wav")).body).value(QStringLiteral("upload_id")).toString());
     EXPECT_EQ(rawCall(own.baseUrl(), "POST", otherPath, R"({"workflow":"audio_info"})", second).status, 404);
-    const RawReply started = rawCall(own.baseUrl(), "POST", otherPath, R"({"workflow":"audio_info"})", first);
-    ASSERT_EQ(started.status, 202);
-    const QString jobID = jsonObject(started.body).value(QStringLiteral("job_id")).toString();
+    const QString jobID = jsonObject(rawCall(own.baseUrl(), "POST", otherPath, R"({"workflow":"audio_info"})", mine.bearer).body).value(QStringLiteral("job_id")).toString();
+    ASSERT_FALSE(second.isEmpty() || jobID.isEmpty());
     EXPECT_EQ(rawCall(own.baseUrl(), "GET", QStringLiteral("/v1/jobs/") + jobID, {}, second).status, 404);
     EXPECT_EQ(rawCall(own.baseUrl(), "POST", QStringLiteral("/v1/jobs/%1/cancel").arg(jobID), {}, second).status, 404);
     EXPECT_EQ(at(mine.jobEntry(jobID), "behaviour/delay_ms").toInt(), 250);
@@ -232,13 +254,10 @@ TEST_F(AnalysisApiTest, uploadsAndJobsWantABearerAFileFieldAudioInfoAndTheirOwnC
 TEST_F(AnalysisApiTest, behavioursApplyForTheirCountAndGoWithTheFaults)
 {
     const QString file = tone(QStringLiteral("t.wav"), -20, 0.2);
-    calls().behave({{QStringLiteral("outcome"), QStringLiteral("fail")}, {QStringLiteral("error_summary"), QStringLiteral("decoder exploded")}});
-    const QJsonObject failed = calls().analyse(file);
-    EXPECT_EQ(failed.value(QStringLiteral("error_summary")).toString(), QStringLiteral("decoder exploded"));
-    EXPECT_TRUE(audioGone(failed.value(QStringLiteral("job_id")).toString()));
-
     calls().behave({{QStringLiteral("outcome"), QStringLiteral("fail")}, {QStringLiteral("count"), 2}});
-    EXPECT_EQ(calls().analyse(file).value(QStringLiteral("error_summary")).toString(), QStringLiteral("injected failure"));
+    const QJsonObject failed = calls().analyse(file);
+    EXPECT_EQ(failed.value(QStringLiteral("error_summary")).toString(), QStringLiteral("injected failure"));
+    EXPECT_TRUE(audioGone(failed.value(QStringLiteral("job_id")).toString()));
     EXPECT_EQ(statusOf(calls().analyse(file)), QStringLiteral("FAILED"));
     EXPECT_EQ(statusOf(calls().analyse(file)), QStringLiteral("COMPLETED"));
     calls().behave({{QStringLiteral("outcome"), QStringLiteral("fail")}, {QStringLiteral("count"), -1}});
@@ -255,19 +274,17 @@ TEST_F(AnalysisApiTest, behavioursApplyForTheirCountAndGoWithTheFaults)
         EXPECT_EQ(server().call("POST", QStringLiteral("/admin/jobs"), bad).first, 400) << bad;
 }
 
-TEST_F(AnalysisApiTest, aHangingJobRunsUntilCancelledOrReleased)
+TEST_F(AnalysisApiTest, aCancelStopsARealAnalysisAndAHangingJobRunsUntilReleased)
 {
-    calls().behave({{QStringLiteral("outcome"), QStringLiteral("hang")}, {QStringLiteral("count"), 2}});
-    const QString file = tone(QStringLiteral("t.wav"), -20, 0.2);
+    // Long enough that the cancel arrives while ffmpeg is still decoding.
+    const QString file = TestMedia::make(media(QStringLiteral("long.flac")),
+        QStringLiteral("-f lavfi -i anoisesrc=d=600:r=48000:a=0.3 -ac 2 -c:a flac -compression_level 0").split(QLatin1Char(' ')));
     const QString jobID = calls().startJob(file);
     ASSERT_FALSE(jobID.isEmpty());
-    EXPECT_EQ(get(QStringLiteral("/health")).status, 200); // other requests are served meanwhile
-    for (const QString &state : {statusOf(calls().jobStatus(jobID)), statusOf(calls().jobStatus(jobID))})
-        EXPECT_TRUE(state == QStringLiteral("RUNNING") || state == QStringLiteral("QUEUED")) << state.toStdString();
-
     RawReply reply = post(QStringLiteral("/v1/jobs/%1/cancel").arg(jobID));
     EXPECT_EQ(reply.status, 202);
     EXPECT_EQ(statusOf(jsonObject(reply.body)), QStringLiteral("CANCELLED"));
+    EXPECT_TRUE(audioGone(jobID));
     const QJsonObject job = calls().jobStatus(jobID);
     EXPECT_EQ(statusOf(job), QStringLiteral("CANCELLED"));
     EXPECT_FALSE(job.contains(QStringLiteral("analysis")));
@@ -275,9 +292,10 @@ TEST_F(AnalysisApiTest, aHangingJobRunsUntilCancelledOrReleased)
     EXPECT_EQ(reply.status, 200) << "cancelling an ended job changes nothing";
     EXPECT_EQ(statusOf(jsonObject(reply.body)), QStringLiteral("CANCELLED"));
     EXPECT_EQ(get(QStringLiteral("/v1/jobs/%1/download/report").arg(jobID)).status, 409);
-    EXPECT_TRUE(audioGone(jobID));
 
-    const QString released = calls().startJob(file);
+    calls().behave({{QStringLiteral("outcome"), QStringLiteral("hang")}});
+    const QString released = calls().startJob(tone(QStringLiteral("t.wav"), -20, 0.2));
+    EXPECT_EQ(get(QStringLiteral("/health")).status, 200); // other requests are served meanwhile
     EXPECT_NE(statusOf(calls().jobStatus(released)), QStringLiteral("COMPLETED"));
     const auto [status, body] = server().call("POST", QStringLiteral("/admin/jobs/release"));
     EXPECT_EQ(status, 200);
@@ -285,16 +303,48 @@ TEST_F(AnalysisApiTest, aHangingJobRunsUntilCancelledOrReleased)
     EXPECT_EQ(statusOf(calls().waitForEnd(released)), QStringLiteral("COMPLETED"));
 }
 
-TEST_F(AnalysisApiTest, cancellingARealAnalysisStopsIt)
+TEST_F(AnalysisApiTest, sinesMeasureTheirTargetAndWhatFFmpegMeasuresWhateverTheLayout)
 {
-    // Long enough that the cancel arrives while ffmpeg is still decoding.
-    const QString file = TestMedia::make(media(QStringLiteral("long.flac")),
-        QStringLiteral("-f lavfi -i anoisesrc=d=600:r=48000:a=0.3 -ac 2 -c:a flac -compression_level 0").split(QLatin1Char(' ')));
-    const QString jobID = calls().startJob(file);
-    ASSERT_FALSE(jobID.isEmpty());
-    EXPECT_EQ(post(QStringLiteral("/v1/jobs/%1/cancel").arg(jobID)).status, 202);
-    EXPECT_TRUE(audioGone(jobID));
-    EXPECT_EQ(statusOf(calls().jobStatus(jobID)), QStringLiteral("CANCELLED"));
+    const struct { const char *name; QStringList channels; const char *layout; double seconds, target; } cases[] = {
+        {"sine23.wav", {sine(-23), sine(-23)}, "stereo", 20, -23.0},
+        {"sine33.wav", {sine(-33), sine(-33)}, "stereo", 20, -33.0},
+        // 5.1: front left and right, centre, LFE (loud, and not counted), two surrounds (+1.5 dB).
+        {"surround.wav", {sine(-20), sine(-26), sine(-30), sine(-6), sine(-24), sine(-28)}, "5.1", 10, NAN},
+        // Layouts that are not the default for their channel count are not remixed: a loud back
+        // centre (the default for three is 2.1, which would fold it into the fronts and lose its
+        // +1.5 dB), and 7.1(wide), whose front centre pair a remix to 7.1 would move.
+        {"back.wav", {sine(-30), sine(-30), sine(-18)}, "3.0(back)", 8, NAN},
+        {"wide.wav", {sine(-30), sine(-30), sine(-30), sine(-10), sine(-40), sine(-40), sine(-16), sine(-16)}, "7.1(wide)", 8, NAN},
+    };
+    for (const auto &c : cases) {
+        const QString file = generate(QLatin1String(c.name), c.channels, QLatin1String(c.layout), c.seconds);
+        const double measured = loudnessOf(file).value(QStringLiteral("integrated_lufs")).toDouble(NAN);
+        if (!std::isnan(c.target))
+            EXPECT_NEAR(measured, c.target, 0.1) << c.name;
+        EXPECT_NEAR(measured, ffmpegSummary(file).integrated, 0.1) << c.name;
+        if (QLatin1String(c.layout) == QLatin1String("5.1")) { // the same without the LFE channel's signal measures the same
+            QStringList quietLfe = c.channels;
+            quietLfe[3] = QStringLiteral("0");
+            const QString quiet = generate(QStringLiteral("surround-quiet-lfe.wav"), quietLfe, QStringLiteral("5.1"), c.seconds);
+            EXPECT_NEAR(loudnessOf(quiet).value(QStringLiteral("integrated_lufs")).toDouble(NAN), measured, 0.01);
+        }
+    }
+}
+
+TEST_F(AnalysisApiTest, loudnessRangeAndTruePeakAgreeWithFFmpeg)
+{
+    // Ten seconds at -20, then ten at -30 LUFS: a range of about 10 LU.
+    const QString level = QStringLiteral("if(lt(t\\,10)\\,pow(10\\,-20/20)\\,pow(10\\,-30/20))");
+    const QString channel = QStringLiteral("sin(2*PI*1000*t)*") + level;
+    const QString file = generate(QStringLiteral("steps.wav"), {channel, channel}, QStringLiteral("stereo"), 20);
+    const QJsonObject loudness = loudnessOf(file);
+    const R128Summary reference = ffmpegSummary(file);
+    EXPECT_NEAR(loudness.value(QStringLiteral("lra_lu")).toDouble(NAN), reference.range, 0.3);
+    EXPECT_NEAR(loudness.value(QStringLiteral("lra_high_lufs")).toDouble(NAN) - loudness.value(QStringLiteral("lra_low_lufs")).toDouble(NAN),
+                loudness.value(QStringLiteral("lra_lu")).toDouble(NAN), 1e-9);
+    EXPECT_NEAR(loudness.value(QStringLiteral("true_peak_dbfs")).toDouble(NAN), reference.truePeak, 0.2);
+    EXPECT_NEAR(loudness.value(QStringLiteral("max_momentary_lufs")).toDouble(NAN), -20.0, 0.1);
+    EXPECT_NEAR(loudness.value(QStringLiteral("max_short_term_lufs")).toDouble(NAN), -20.0, 0.1);
 }
 
 } // namespace

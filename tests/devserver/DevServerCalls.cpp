@@ -83,10 +83,7 @@ QString AnalysisCalls::startJob(const QString &path, const QString &fileName) co
     const RawReply uploaded = upload(readFile(path), fileName.isEmpty() ? QFileInfo(path).fileName() : fileName);
     EXPECT_EQ(uploaded.status, 200) << uploaded.body.toStdString();
     const QString uploadID = jsonObject(uploaded.body).value(QStringLiteral("upload_id")).toString();
-    if (uploadID.isEmpty())
-        return {};
-    const RawReply started = rawCall(server.baseUrl(), "POST", QStringLiteral("/v1/jobs/") + uploadID + QStringLiteral("/process"),
-                                     R"({"workflow":"audio_info"})", bearer);
+    const RawReply started = rawCall(server.baseUrl(), "POST", QStringLiteral("/v1/jobs/%1/process").arg(uploadID), R"({"workflow":"audio_info"})", bearer);
     EXPECT_EQ(started.status, 202) << started.body.toStdString();
     return jsonObject(started.body).value(QStringLiteral("job_id")).toString();
 }
@@ -105,8 +102,7 @@ QJsonObject AnalysisCalls::waitForEnd(const QString &jobID) const
     QJsonObject status;
     while (clock.elapsed() < 60000) {
         status = jobStatus(jobID);
-        const QString state = status.value(QStringLiteral("status")).toString();
-        if (state == QStringLiteral("COMPLETED") || state == QStringLiteral("FAILED") || state == QStringLiteral("CANCELLED"))
+        if (QStringList{"COMPLETED", "FAILED", "CANCELLED"}.contains(status.value(QStringLiteral("status")).toString()))
             return status;
         QThread::msleep(50);
     }
@@ -117,9 +113,7 @@ QJsonObject AnalysisCalls::waitForEnd(const QString &jobID) const
 QJsonObject AnalysisCalls::analyse(const QString &path, const QString &fileName) const
 {
     const QString jobID = startJob(path, fileName);
-    if (jobID.isEmpty())
-        return {};
-    return waitForEnd(jobID);
+    return jobID.isEmpty() ? QJsonObject() : waitForEnd(jobID);
 }
 
 void AnalysisCalls::behave(const QJsonObject &behaviour) const
@@ -136,6 +130,5 @@ QJsonObject AnalysisCalls::jobEntry(const QString &jobID) const
             return job.toObject();
     return {};
 }
-
 
 } // namespace vorlik::test

@@ -52,5 +52,4 @@ struct AnalysisCalls {
     QJsonObject jobEntry(const QString &jobID) const; // the job in GET /admin/jobs
 };
 
-
 } // namespace vorlik::test

@@ -1,6 +1,6 @@
-// The service API of the stand-in service: sessions and their tokens, the preset document,
-// usage reports (validated, counted, kept across restarts). The client's own tests cover the
-// rest of what the service answers.
+// The service API of the stand-in service: sessions and their tokens, usage reports (validated,
+// counted, kept across restarts), faults per endpoint (by admin call and by flag) and the request
+// log. The client's own tests cover the rest of what it answers; the convert tests run the presets.
 #include "tests/devserver/DevServerCalls.h"
 #include "tests/support/TestFiles.h"
 
@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 
 using namespace vorlik::test;
@@ -59,19 +60,17 @@ TEST_F(ServiceApiTest, activateTakesTheFlagsAndTheFilesKeysAndRefusesUnknownKeys
     }
 }
 
-TEST_F(ServiceApiTest, refreshTokensWorkOnceAndLogoutEndsTheSession)
+// How a refreshed token replaces the old one and a spent one is refused is what the client's
+// session tests stand on; here what they do not reach.
+TEST_F(ServiceApiTest, refreshKeepsTheSessionAndLogoutEndsOnlyItsOwn)
 {
     const QJsonObject first = activateDemo(server());
     const auto [status, body] = server().call("POST", refreshPath, refreshBody(first));
     ASSERT_EQ(status, 200) << body.toStdString();
     const QJsonObject second = jsonObject(body);
-    EXPECT_NE(second.value(QStringLiteral("refresh_token")), first.value(QStringLiteral("refresh_token")));
     EXPECT_NE(accessOf(second), accessOf(first));
     EXPECT_EQ(second.value(QStringLiteral("session_id")), first.value(QStringLiteral("session_id")));
-    EXPECT_EQ(server().call("GET", presetsPath, {}, accessOf(second)).first, 200);
-    const auto reused = server().call("POST", refreshPath, refreshBody(first)); // the used token is spent
-    EXPECT_EQ(reused.first, 401);
-    EXPECT_EQ(errorOf(reused.second), QStringLiteral("unknown or already used refresh token"));
+    EXPECT_EQ(errorOf(server().call("POST", refreshPath, refreshBody(first)).second), QStringLiteral("unknown or already used refresh token"));
     EXPECT_EQ(server().call("POST", refreshPath, "{\"refresh_token\":5}").first, 400);
 
     const QString logout = QStringLiteral("/v1/auth/logout");
@@ -79,50 +78,11 @@ TEST_F(ServiceApiTest, refreshTokensWorkOnceAndLogoutEndsTheSession)
     const auto [ended, answer] = server().call("POST", logout, refreshBody(second), accessOf(second));
     EXPECT_EQ(ended, 200);
     EXPECT_EQ(jsonObject(answer).value(QStringLiteral("ok")), QJsonValue(true));
-    EXPECT_EQ(server().call("POST", refreshPath, refreshBody(second)).first, 401);
     EXPECT_EQ(server().call("GET", presetsPath, {}, accessOf(second)).first, 401);
     // Another session of the same key lives on; an unknown refresh token with its bearer is 404.
     const QJsonObject other = activateDemo(server());
     EXPECT_EQ(server().call("GET", presetsPath, {}, accessOf(other)).first, 200);
     EXPECT_EQ(server().call("POST", logout, refreshBody(second), accessOf(other)).first, 404);
-}
-
-TEST_F(ServiceApiTest, thePresetDocumentHoldsEveryCardsPresets)
-{
-    EXPECT_EQ(server().call("GET", presetsPath).first, 401);
-    const auto [status, body] = server().call("GET", presetsPath, {}, accessOf(activateDemo(server())));
-    ASSERT_EQ(status, 200);
-    const QJsonObject document = jsonObject(body);
-    EXPECT_TRUE(document.value(QStringLiteral("version")).isDouble());
-    EXPECT_TRUE(document.value(QStringLiteral("generated_at")).isString());
-    QMap<QString, QString> kinds;
-    int limited = 0;
-    for (const QJsonValue &value : document.value(QStringLiteral("presets")).toArray()) {
-        const QJsonObject preset = value.toObject();
-        const std::string id = preset.value(QStringLiteral("id")).toString().toStdString();
-        for (const char *key : {"id", "name", "description", "suffix", "output_ext", "kind", "command", "hint", "summary"})
-            EXPECT_TRUE(preset.value(QLatin1String(key)).isString()) << id << " " << key;
-        kinds.insert(preset.value(QStringLiteral("id")).toString(), preset.value(QStringLiteral("kind")).toString());
-        limited += preset.value(QStringLiteral("max_channels")).isDouble() ? 1 : 0;
-        const QString command = preset.value(QStringLiteral("command")).toString();
-        const QString ext = preset.value(QStringLiteral("output_ext")).toString();
-        EXPECT_TRUE(command.startsWith(QStringLiteral("ffmpeg ")) && command.contains(QStringLiteral("{input}"))) << id;
-        // The runner looks for {output_base} + output_ext, with output_ext as it stands.
-        EXPECT_TRUE(ext.startsWith(QLatin1Char('.')) && command.contains(QStringLiteral("{output_base}") + ext)) << id;
-        QString rest = QString(command).remove(QStringLiteral("{input}")).remove(QStringLiteral("{output_base}"));
-        // A preset that asks to be measured first may use what the measurement gives; no other may.
-        if (preset.contains(QStringLiteral("loudness"))) {
-            EXPECT_TRUE(at(preset, "loudness/target").isDouble() && at(preset, "loudness/ceiling").isDouble()) << id;
-            for (const char *measured : {"{gain}", "{limit}", "{measured_i}", "{measured_tp}", "{measured_lra}", "{measured_thresh}"})
-                rest.remove(QLatin1String(measured));
-        }
-        EXPECT_FALSE(rest.contains(QLatin1Char('{')) || rest.contains(QLatin1Char('}'))) << id;
-    }
-    const struct { const char *id, *kind; } expected[] = {{"video-h264", "video"}, {"video-hevc", "video"}, {"audio-m4a", "audio"},
-        {"normalise-video-14lkfs", "video"}, {"normalise-14lufs", "normalise"}, {"normalise-16lufs", "normalise"}, {"normalise-23lufs", "normalise"}};
-    for (const auto &preset : expected)
-        EXPECT_EQ(kinds.value(QLatin1String(preset.id)), QLatin1String(preset.kind)) << preset.id;
-    EXPECT_GE(limited, 1);
 }
 
 TEST_F(ServiceApiTest, badUsageReportsAreRefusedAndNotCounted)
@@ -167,6 +127,82 @@ TEST_F(ServiceApiTest, usageSurvivesARestartAndAnUnreadableUsageFileIsKeptAside)
     const auto [status, body] = second.call("POST", usagePath, jsonBody(usageReport()), accessOf(activateDemo(second)));
     EXPECT_EQ(jsonObject(body).value(QStringLiteral("total")).toInteger(), 3);
     EXPECT_EQ(jsonObject(readFile(data.filePath(QStringLiteral("usage.json")))).value(QStringLiteral("total")).toInteger(), 3);
+}
+
+// What each action does to a client (malformed, non-UTF-8, closed and delayed answers) is what
+// the client's own tests stand on; here the matching of method and path and the count.
+TEST_F(ServiceApiTest, aFaultAnswersOnItsMethodAndExactPathForItsCount)
+{
+    const struct { const char *name; QJsonObject fault; QByteArray method; int status; QByteArray body; } cases[] = {
+        {"status with body, twice",
+         {{"method", "GET"}, {"path", "/health"}, {"action", "status"}, {"status", 503}, {"body", "down for lunch"}, {"count", 2}},
+         "GET", 503, "down for lunch"},
+        {"defaults: any method, 500", {{"path", "/v1/presets"}, {"action", "status"}}, "GET", 500, R"("injected")"},
+        {"a path the server does not serve",
+         {{"method", "POST"}, {"path", "/v1/jobs/u-1/process"}, {"action", "status"}, {"status", 202}, {"body", R"({"job_id":"j1"})"}},
+         "POST", 202, R"({"job_id":"j1"})"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        server().reset();
+        const QString path = c.fault.value("path").toString();
+        server().addFault(c.fault);
+        // Another method and a path that differs by a slash are left alone.
+        server().addFault({{"method", c.method == "GET" ? "POST" : "GET"}, {"path", path}, {"action", "status"}});
+        server().addFault({{"method", QString::fromLatin1(c.method)}, {"path", path + QLatin1Char('/')}, {"action", "status"}});
+        const QByteArray body = c.method == "POST" ? "{}" : "";
+        for (int i = 0; i < c.fault.value("count").toInt(1); ++i) {
+            const RawReply reply = rawCall(server().baseUrl(), c.method, path, body);
+            EXPECT_EQ(reply.status, c.status);
+            EXPECT_TRUE(reply.body.contains(c.body)) << reply.body.toStdString();
+        }
+        EXPECT_NE(rawCall(server().baseUrl(), c.method, path, body).status, c.status) << "the fault outlived its count";
+    }
+}
+
+TEST_F(ServiceApiTest, countMinusOneHitsUntilClearedFaultsCanBeSetAtStartAndBadOnesAreRefused)
+{
+    DevServer own({QStringLiteral("--fault"), QStringLiteral("GET /health action=status status=503 count=2"),
+                   QStringLiteral("--fault"), QStringLiteral("* /v1/presets action=non_utf8 status=502")});
+    for (int expected : {503, 503, 200})
+        EXPECT_EQ(own.call("GET", QStringLiteral("/health")).first, expected);
+    EXPECT_EQ(own.call("POST", QStringLiteral("/v1/presets")).first, 502);
+
+    server().addFault({{"method", "GET"}, {"path", "/health"}, {"action", "status"}, {"status", 418}, {"count", -1}});
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(server().call("GET", QStringLiteral("/health")).first, 418);
+    server().clearFaults();
+    EXPECT_EQ(server().call("GET", QStringLiteral("/health")).first, 200);
+
+    const QJsonObject bad[] = {
+        {{"path", "/health"}, {"action", "explode"}},
+        {{"action", "status"}},
+        {{"path", "health"}, {"action", "status"}},
+        {{"path", "/health"}, {"action", "status"}, {"status", 42}},
+        {{"path", "/health"}, {"action", "status"}, {"count", 0}},
+        {{"path", "/health"}, {"action", "delay"}, {"delay_ms", -5}},
+    };
+    for (const QJsonObject &object : bad)
+        EXPECT_EQ(server().call("POST", QStringLiteral("/admin/faults"), jsonBody(object)).first, 400) << jsonBody(object).toStdString();
+    EXPECT_EQ(server().call("GET", QStringLiteral("/health")).first, 200);
+}
+
+// What the client sends (bearer, headers, body sizes) is read back from the log by the client's
+// own tests; here the rest of what the log promises.
+TEST_F(ServiceApiTest, theRequestLogKeepsFaultedRequestsAndQueriesButNoAdminCalls)
+{
+    server().addFault({{"method", "POST"}, {"path", "/v1/usage/convert"}, {"action", "status"}});
+    server().call("POST", QStringLiteral("/v1/usage/convert"), "{\"refresh_token\":\"x\"}");
+    server().usage();
+    rawCall(server().baseUrl(), "GET", QStringLiteral("/health?probe=1&x=%20y"));
+    const QJsonArray log = server().requests();
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_EQ(at(log, "0/path").toString(), QStringLiteral("/v1/usage/convert"));
+    EXPECT_EQ(at(log, "0/body_size").toInteger(), 21);
+    EXPECT_FALSE(at(log, "0/headers").toObject().contains(QStringLiteral("REMOTE_ADDR")));
+    EXPECT_EQ(at(log, "1/query").toString(), QStringLiteral("probe=1&x=%20y"));
+    server().clearRequests();
+    EXPECT_EQ(server().requests().size(), 0);
 }
 
 } // namespace

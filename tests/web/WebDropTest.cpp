@@ -25,25 +25,28 @@ namespace {
 constexpr qint64 MiB = 1024 * 1024;
 
 // Cancels every file dialog the program opens, noting what each was for.
-class DialogCloser {
-public:
+struct DialogCloser {
+    QStringList seen;
+    QTimer timer;
     DialogCloser()
     {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+        QObject::connect(&timer, &QTimer::timeout, [this] {
             if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-                seen << (dialog->acceptMode() == QFileDialog::AcceptSave ? QStringLiteral("save")
-                         : dialog->fileMode() == QFileDialog::Directory  ? QStringLiteral("folder")
-                                                                          : QStringLiteral("open"));
+                seen << (dialog->acceptMode() == QFileDialog::AcceptSave ? "save" : dialog->fileMode() == QFileDialog::Directory ? "folder" : "open");
                 dialog->reject();
             }
         });
-        m_timer.start(50);
+        timer.start(50);
     }
-    QStringList seen;
-
-private:
-    QTimer m_timer;
 };
+
+QList<QUrl> urls(const QStringList &paths)
+{
+    QList<QUrl> list;
+    for (const QString &path : paths)
+        list << QUrl::fromLocalFile(path);
+    return list;
+}
 
 class WebDrop : public WebTabFixture {
 protected:
@@ -58,11 +61,6 @@ protected:
         QByteArray bytes(size, Qt::Uninitialized);
         QRandomGenerator{quint32(size)}.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
         writeFile(scratch(name), bytes);
-        return scratch(name);
-    }
-    QString bigSparseFile(const QString &name)
-    {
-        writeSparseFile(scratch(name), 300 * MiB, QByteArray("HEAD of a large take ").repeated(100), QByteArray(" TAIL of a large take").repeated(100));
         return scratch(name);
     }
     // Drops the files over the Correction page's file label (a point of the view).
@@ -87,13 +85,6 @@ protected:
                            timeoutMs);
     }
     int clicks() const { return m_log->countStartingWith(QStringLiteral("[drop] click posted at ")); }
-    static QList<QUrl> urls(const QStringList &paths)
-    {
-        QList<QUrl> list;
-        for (const QString &path : paths)
-            list << QUrl::fromLocalFile(path);
-        return list;
-    }
 };
 
 TEST_F(WebDrop, bridgeDropsArriveWholeInDropOrderEvenWhileTheBridgeIsBusyAndARefusedFileIsNotCounted)
@@ -162,24 +153,20 @@ TEST_F(WebDrop, aLargeFileReachesThePageInPartsAndOneWithAPartMissingIsRefused)
     }
     settle(100);
     EXPECT_EQ(arrived(tab), n);
-    // A file that fits in one part is one call, the script as the page expects it.
-    const web::BridgeInjection small(QStringLiteral("dropZone"), QStringLiteral("a'b.wav"), "AAAA");
-    ASSERT_EQ(small.scriptCount(), 1);
-    EXPECT_EQ(small.script(0), QStringLiteral("window.vorlikInjectFile(JSON.parse('[{\"name\":\"a\\'b.wav\",\"type\":\"audio/wav\",\"data\":\"AAAA\"}]')[0]);"));
 }
 
 TEST_F(WebDrop, aFileTooLargeForTheBridgeGoesToThePagesOwnChooserWhichGetsNoMoreClicksForOtherTypesAndThreeRetriesIfItNeverAsks)
 {
     StdoutCapture console;
     web::WebTabView &tab = openCorrection();
-    const QString huge = bigSparseFile(QStringLiteral("feature mix.wav"));
+    const QString huge = scratch(QStringLiteral("feature mix.wav"));
+    writeSparseFile(huge, 300 * MiB, QByteArray("HEAD of a large take ").repeated(100), QByteArray(" TAIL of a large take").repeated(100));
     dropOnLabel(tab, {huge});
     ASSERT_TRUE(waitForHashes(tab, 1));
-    EXPECT_EQ(field(tab, 0, "name").toString(), QStringLiteral("feature mix.wav"));
-    EXPECT_EQ(field(tab, 0, "size").toLongLong(), 300 * MiB);
-    EXPECT_EQ(field(tab, 0, "via").toString(), QStringLiteral("chooser"));
     // The page read a sample of the file, not all of it.
-    EXPECT_EQ(field(tab, 0, "hashKind").toString(), QStringLiteral("sample-sha256"));
+    EXPECT_EQ(field(tab, 0, "name").toString() + u' ' + field(tab, 0, "via").toString() + u' ' + field(tab, 0, "hashKind").toString(),
+              QStringLiteral("feature mix.wav chooser sample-sha256"));
+    EXPECT_EQ(field(tab, 0, "size").toLongLong(), 300 * MiB);
     EXPECT_EQ(field(tab, 0, "sha256").toString(), sampleSha256Of(huge));
     EXPECT_EQ(clicks(), 1);
     EXPECT_TRUE(m_log->contains(QStringLiteral("[drop] runOpenPanel page=correction pending=1")));
@@ -205,13 +192,9 @@ TEST_F(WebDrop, aFileTooLargeForTheBridgeGoesToThePagesOwnChooserWhichGetsNoMore
     evaluate(tab, QStringLiteral("var input = document.getElementById('files'); input.accept = ''; input.disabled = true; 1"));
     dropOnLabel(tab, {huge});
     ASSERT_TRUE(console.waitFor(QStringLiteral("HANDLE bridge too large — leaving to click path"), 15000));
-    const QStringList lines = console.lines();
-    const qsizetype retry1 = lines.indexOf(QStringLiteral("HANDLE retry 1")), retry3 = lines.indexOf(QStringLiteral("HANDLE retry 3"));
-    EXPECT_GE(retry1, 0);
-    EXPECT_TRUE(lines.contains(QStringLiteral("HANDLE retry 2")));
-    EXPECT_GT(retry3, retry1);
-    EXPECT_GT(lines.indexOf(QStringLiteral("HANDLE panel never asked after 3 retries — injecting via page bridge")), retry3);
-    EXPECT_FALSE(lines.contains(QStringLiteral("HANDLE retry 4")));
+    const QStringList retries = console.lines().filter(QRegularExpression(QStringLiteral("^HANDLE (retry|panel never)")));
+    EXPECT_EQ(retries, QStringList({QStringLiteral("HANDLE retry 1"), QStringLiteral("HANDLE retry 2"), QStringLiteral("HANDLE retry 3"),
+                                    QStringLiteral("HANDLE panel never asked after 3 retries — injecting via page bridge")}));
     EXPECT_EQ(clicks(), 2 + 4);
     for (int n = 1; n <= 3; ++n)
         EXPECT_TRUE(m_log->contains(QStringLiteral("[drop] click retry %1").arg(n)));
@@ -240,11 +223,22 @@ TEST_F(WebDrop, aFolderOf3000FilesDeliversTheFirst2000RegularVisibleFiles)
     EXPECT_EQ(field(tab, 1999, "name").toString(), QStringLiteral("f1999.wav"));
 }
 
-TEST_F(WebDrop, onTheCinemaPageTheZoneUnderTheDropOrTheFileTypeDecides)
+TEST_F(WebDrop, aDropGoesToTheSelectedTabWhicheverViewReceivedItAndOnCinemaTheZoneUnderItOrTheFileTypeDecides)
 {
+    web::WebTabView &correction = openCorrection();
     web::WebTabView &cinema = openCinema();
     const QString mxf = randomFile(QStringLiteral("atmos.mxf"), 4000);
     const QString wav = randomFile(QStringLiteral("stereo.wav"), 4000);
+
+    // Correction selected: a drop that lands on the Cinema view still goes to Correction.
+    dropFiles(cinema.webView(), urls({wav}), QPointF(50, 50));
+    ASSERT_TRUE(waitForHashes(correction, 1));
+    EXPECT_EQ(arrived(cinema), 0);
+
+    // Cinema selected: the Correction view no longer takes drops, the Cinema page gets them.
+    correction.setActive(false);
+    EXPECT_FALSE(web::DropRouter::shared().correctionActive);
+    dropFiles(correction.webView(), urls({wav}), QPointF(50, 50));
     const QPointF outside = cinema.webView()->viewPoint(QPointF(700, 650));
     const QPointF overImmersive = cinema.webView()->viewPoint(centreOf(cinema.page(), QStringLiteral("#immDropZone")));
     const struct { QString file; QPointF point; const char *via, *target; } cases[] = {
@@ -268,29 +262,8 @@ TEST_F(WebDrop, onTheCinemaPageTheZoneUnderTheDropOrTheFileTypeDecides)
     settle(300);
     EXPECT_EQ(arrived(cinema), n);
     expectArrived(cinema, n - 1, wav, QStringLiteral("vorlikInjectFile"));
-}
-
-TEST_F(WebDrop, aDropGoesToTheSelectedTabWhicheverViewReceivedIt)
-{
-    web::WebTabView &correction = openCorrection();
-    web::WebTabView &cinema = openCinema();
-    const QString wav = randomFile(QStringLiteral("routed.wav"), 2000);
-
-    // Correction selected: a drop that lands on the Cinema view still goes to Correction.
-    dropFiles(cinema.webView(), urls({wav}), QPointF(50, 50));
-    ASSERT_TRUE(waitForHashes(correction, 1));
-    EXPECT_EQ(arrived(cinema), 0);
-
-    // Cinema selected: the Correction view no longer takes drops, the Cinema page gets them.
-    correction.setActive(false);
-    EXPECT_FALSE(web::DropRouter::shared().correctionActive);
-    dropFiles(correction.webView(), urls({wav}), QPointF(50, 50));
-    dropFiles(cinema.webView(), urls({wav}), cinema.webView()->viewPoint(centreOf(cinema.page(), QStringLiteral("#dropZone"))));
-    ASSERT_TRUE(waitForHashes(cinema, 1));
-    EXPECT_EQ(field(cinema, 0, "via").toString(), QStringLiteral("vorlikInjectFile"));
-    settle(200);
     EXPECT_EQ(arrived(correction), 1);
-    EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[drop] performDragOperation")), 2);
+    EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[drop] performDragOperation")), 1 + 3 + 2);
 }
 
 TEST_F(WebDrop, withoutATargetTheFilesWaitForAnOpenRequestThatAcceptsThemFromTheSamePage)
@@ -350,12 +323,14 @@ TEST_F(WebDrop, withoutATargetTheFilesWaitForAnOpenRequestThatAcceptsThemFromThe
     EXPECT_TRUE(tab.coordinator()->pendingDroppedFiles().has_value());
 }
 
-TEST_F(WebDrop, theDiagnosticHooksRunAtPageLoadOncePerTab)
+TEST_F(WebDrop, theDiagnosticAndChooseHooksRunAtPageLoadOncePerTab)
 {
     StdoutCapture console;
     const QString wav = randomFile(QStringLiteral("simulated.wav"), 5000);
     platform::Settings::standard().applyArguments({QStringLiteral("vorlik"), QStringLiteral("-simulateDrop"), wav, QStringLiteral("-dropAreaDebug"),
                                                    QStringLiteral("YES"), QStringLiteral("-queueProbe"), QStringLiteral("1")});
+    platform::Settings::standard().setOverride(QStringLiteral("clickChoose"), QStringLiteral("files"));
+    DialogCloser dialogs;
     web::WebTabView &tab = openCorrection();
     ASSERT_TRUE(waitForHashes(tab, 1));
     EXPECT_EQ(field(tab, 0, "sha256").toString(), sha256Of(wav));
@@ -364,21 +339,12 @@ TEST_F(WebDrop, theDiagnosticHooksRunAtPageLoadOncePerTab)
     const QString at = QStringLiteral("%1,%2").arg(qRound64(area.x())).arg(qRound64(area.y()));
     EXPECT_TRUE(console.waitFor(QStringLiteral("DROPAREA ") + at));
     EXPECT_TRUE(console.waitFor(QStringLiteral("QUEUE 1 file(s) received | rows=1 | drop=") + at, 5000)) << console.text().toStdString();
-    navigate(tab, web::WebTabView::correctionURL());
-    settle(500);
-    EXPECT_EQ(m_log->count(QStringLiteral("[drop] handle files=1 page=correction")), 1);
-}
-
-TEST_F(WebDrop, theChooseHookOpensThePagesChooserOncePerTab)
-{
-    platform::Settings::standard().setOverride(QStringLiteral("clickChoose"), QStringLiteral("files"));
-    DialogCloser dialogs;
-    web::WebTabView &tab = openCorrection();
     ASSERT_TRUE(m_log->waitFor(QStringLiteral("[drop] runOpenPanel page=correction pending=0")));
     ASSERT_TRUE(waitUntil([&] { return dialogs.seen.size() == 1; }));
     EXPECT_EQ(clicks(), 1);
     navigate(tab, web::WebTabView::correctionURL());
     settle(800);
+    EXPECT_EQ(m_log->count(QStringLiteral("[drop] handle files=1 page=correction")), 1);
     EXPECT_EQ(dialogs.seen.size(), 1);
     EXPECT_EQ(arrived(tab), 0);
 }

@@ -1,6 +1,6 @@
 // Rules of the web tabs that need no page: which pages and frame origins are trusted, download
-// names, script escaping, the resource guard, drop routing, folder expansion and the bridge's
-// size limit.
+// names, script outcomes, the resource guard, folder expansion, the bridge's size limit and which
+// dropped files an open request admits.
 #include "tests/web/WebTabFixture.h"
 
 #include "platform/ServiceConfig.h"
@@ -9,7 +9,6 @@
 #include "web/Coordinator.h"
 #include "web/DownloadDestination.h"
 #include "web/DownloadInterruption.h"
-#include "web/DropRouter.h"
 #include "web/FileChooserRequest.h"
 #include "web/InjectedScripts.h"
 #include "web/PageScript.h"
@@ -142,14 +141,8 @@ TEST_F(WebRules, downloadsTakeTheFirstFreeNameAndSayTruthfullyWhyTheyBrokeOff)
         EXPECT_EQ(web::DownloadInterruption::describe(c.reason, latin(c.engine)), latin(c.said)) << c.reason;
 }
 
-TEST_F(WebRules, scriptsEscapeTextsAndTellErrorsFromValues)
+TEST_F(WebRules, scriptOutcomesTellErrorsFromValues)
 {
-    const struct { const char *text, *escaped; } cases[] = {
-        {"vk_plain", "vk_plain"}, {"it's", "it\\'s"}, {"back\\slash", "back\\\\slash"}, {"\\'", "\\\\\\'"}, {"''", "\\'\\'"}};
-    for (const auto &c : cases)
-        EXPECT_EQ(web::InjectedScripts::escapeForSingleQuotes(latin(c.text)), latin(c.escaped)) << c.text;
-    EXPECT_TRUE(web::InjectedScripts::offerConnectKey(QStringLiteral("a\\'b")).contains(QStringLiteral("    input.value = 'a\\'b';\n")));
-
     const web::ScriptOutcome failed = web::PageScript::outcomeOf(QVariantMap{{QStringLiteral("__vorlikScriptError"), QStringLiteral("TypeError: x")}});
     EXPECT_EQ(failed.error.value_or(QString()), QStringLiteral("TypeError: x"));
     const QVariantMap page{{QStringLiteral("__vorlikScriptError"), 1}, {QStringLiteral("other"), 2}};
@@ -169,24 +162,6 @@ TEST_F(WebRules, webContentMayNotLoadTheProgramsResourcesOrLocalFiles)
     };
     for (const auto &c : cases)
         EXPECT_EQ(web::ResourceGuard::isBlocked(QUrl(latin(c.request)), QUrl(latin(c.initiator))), c.blocked) << c.request << " from " << c.initiator;
-}
-
-TEST_F(WebRules, dropsGoToTheSelectedTabsHandler)
-{
-    const struct { bool correctionActive, correctionHandler, cinemaHandler; const char *receiver; } cases[] = {
-        {true, true, true, "correction"}, {false, true, true, "cinema"}, {true, false, true, "cinema"},
-        {true, false, false, ""}, {false, true, false, ""}};
-    for (const auto &c : cases) {
-        QString receiver;
-        web::DropRouter router;
-        router.correctionActive = c.correctionActive;
-        if (c.correctionHandler)
-            router.correctionHandler = [&](const QList<QUrl> &, QPointF) { receiver = QStringLiteral("correction"); };
-        if (c.cinemaHandler)
-            router.cinemaHandler = [&](const QList<QUrl> &, QPointF) { receiver = QStringLiteral("cinema"); };
-        router.route({QUrl::fromLocalFile(QStringLiteral("/tmp/a.wav"))}, QPointF(3, 4));
-        EXPECT_EQ(receiver, latin(c.receiver));
-    }
 }
 
 TEST_F(WebRules, droppedFoldersExpandToTheirVisibleRegularFilesInOrder)
@@ -218,12 +193,10 @@ TEST_F(WebRules, theBridgeTakesDropsOfAtMost250MiB)
     };
     const QUrl exact = sparse("exact.wav", limit), over = sparse("over.wav", limit + 1), half = sparse("half.wav", limit / 2);
     const QUrl byte = sparse("byte.wav", 2), missing = QUrl::fromLocalFile(m_folder.filePath(QStringLiteral("missing.wav")));
-    EXPECT_TRUE(Coordinator::bridgeFits({}, Coordinator::bridgeByteLimit));
-    EXPECT_TRUE(Coordinator::bridgeFits({exact}, Coordinator::bridgeByteLimit));
-    EXPECT_FALSE(Coordinator::bridgeFits({over}, Coordinator::bridgeByteLimit));
-    EXPECT_TRUE(Coordinator::bridgeFits({half, half}, Coordinator::bridgeByteLimit));
-    EXPECT_FALSE(Coordinator::bridgeFits({half, half, byte}, Coordinator::bridgeByteLimit));
-    EXPECT_TRUE(Coordinator::bridgeFits({exact, missing}, Coordinator::bridgeByteLimit)); // a size that cannot be read counts 0
+    const std::pair<QList<QUrl>, bool> cases[] = {{{}, true}, {{exact}, true}, {{over}, false}, {{half, half}, true}, {{half, half, byte}, false},
+                                                  {{exact, missing}, true}}; // a size that cannot be read counts 0
+    for (const auto &[files, fits] : cases)
+        EXPECT_EQ(Coordinator::bridgeFits(files, Coordinator::bridgeByteLimit), fits) << files.size();
 }
 
 TEST_F(WebRules, droppedFilesAnswerOnlyOpenRequestsThatAcceptThem)

@@ -150,10 +150,10 @@ NotificationCatcher::~NotificationCatcher()
     QDBusConnection::disconnectFromBus(catcherConnection);
 }
 
-uint NotificationCatcher::Notify(const QString &appName, uint, const QString &, const QString &summary,
-                                 const QString &body, const QStringList &, const QVariantMap &hints, int)
+uint NotificationCatcher::Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
+                                 const QStringList &, const QVariantMap &hints, int)
 {
-    notices << Notice{appName, summary, body, hints};
+    notices << Notice{summary, body, hints};
     return uint(notices.size());
 }
 

@@ -12,14 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QList>
-#include <QObject>
-#include <QPointF>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
-#include <QUrl>
-#include <QVariant>
-#include <QVariantMap>
 
 #include <functional>
 #include <memory>
@@ -82,7 +76,7 @@ class NotificationCatcher : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     struct Notice {
-        QString appName, summary, body;
+        QString summary, body;
         QVariantMap hints;
     };
     NotificationCatcher();
@@ -93,7 +87,6 @@ public:
 public slots:
     uint Notify(const QString &appName, uint replacesId, const QString &appIcon, const QString &summary,
                 const QString &body, const QStringList &actions, const QVariantMap &hints, int expireTimeout);
-    QStringList GetCapabilities() { return {QStringLiteral("body")}; }
 
 private:
     bool m_registered = false;

@@ -1,6 +1,8 @@
 // The web tab host on the real engine, against the stand-in pages: the profile and injected
-// scripts, the navigation and response rules, downloads, the page log, and which frames may
-// talk to the application.
+// scripts, the navigation and response rules, downloads, the page log, which frames may talk to
+// the application, and the session bridge (the application's session written into the page's
+// local storage and removed again, the page's own sign-in and sign-out reaching the SessionStore,
+// the connect key offered to the page's form).
 #include "tests/web/WebTabFixture.h"
 
 #include "platform/AppPaths.h"
@@ -10,6 +12,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
@@ -46,6 +49,17 @@ protected:
     {
         evaluate(tab, QStringLiteral("var a = document.createElement('a'); a.id = '%1'; a.href = '%2'; a.target = '%3';"
                                      " a.textContent = '%1'; document.body.prepend(a); 1").arg(id, href, target));
+    }
+    QJsonObject record(web::WebTabView &tab)
+    {
+        return QJsonDocument::fromJson(evaluate(tab, QStringLiteral("localStorage.getItem('vorlik_session') || ''")).toString().toUtf8()).object();
+    }
+    int sessionEvents(web::WebTabView &tab) { return evaluate(tab, QStringLiteral("vorlikPage.sessionEvents.length")).toInt(); }
+    qsizetype activations() const { return requestsFor(QStringLiteral("/v1/auth/activate")).size(); }
+    void signInNatively()
+    {
+        test::run(m_store->connect(http().demoKey()));
+        ASSERT_TRUE(m_store->state().isConnected()) << m_store->state().message.toStdString();
     }
 };
 
@@ -143,10 +157,8 @@ TEST_F(WebTabHost, aPageThatNeverArrivesIsStoppedAfterTheLoadLimitAndAMissingOne
             ends << info.status();
     });
     // No answer at all, and an answer that stops after its headers and first bytes.
-    const QList<QJsonObject> faults{
-        {{QStringLiteral("action"), QStringLiteral("delay")}, {QStringLiteral("delay_ms"), 5000}},
-        {{QStringLiteral("action"), QStringLiteral("stall")}, {QStringLiteral("status"), 200}, {QStringLiteral("body"), QStringLiteral("<html><body><p>partial ")}},
-    };
+    const QList<QJsonObject> faults{{{"action", "delay"}, {"delay_ms", 5000}},
+                                    {{"action", "stall"}, {"status", 200}, {"body", "<html><body><p>partial "}}};
     for (QJsonObject fault : faults) {
         SCOPED_TRACE(fault.value(QStringLiteral("action")).toString().toStdString());
         fault.insert(QStringLiteral("method"), QStringLiteral("GET"));
@@ -183,13 +195,9 @@ TEST_F(WebTabHost, theMainFrameIsHeardWithItsLogCutButGetsNoPanelsWindowsLocalFi
     ASSERT_TRUE(waitForPage(tab, QStringLiteral("probe.qrc && probe.qrcFetch && probe.file")));
     EXPECT_EQ(evaluate(tab, QStringLiteral("[probe.qrc, probe.qrcFetch, probe.file].join(' ')")).toString(), QStringLiteral("blocked blocked blocked"));
     EXPECT_EQ(evaluate(tab, QStringLiteral("typeof qt")).toString(), QStringLiteral("undefined")); // no native channel
-    const QVariantList answers =
-        evaluate(tab, QStringLiteral("[(alert('x'), 'went on'), confirm('sure?'), prompt('name?', 'me'), window.open('/correction') === null]")).toList();
-    ASSERT_EQ(answers.size(), 4);
-    EXPECT_EQ(answers.at(0).toString(), QStringLiteral("went on"));
-    EXPECT_EQ(answers.at(1).toBool(), false);
-    EXPECT_TRUE(answers.at(2).isNull() || !answers.at(2).isValid());
-    EXPECT_EQ(answers.at(3).toBool(), true);
+    // An alert goes on, confirm says no, prompt gives nothing, and no window opens.
+    EXPECT_EQ(evaluate(tab, QStringLiteral("[(alert('x'), 'went on'), confirm('sure?'), prompt('name?', 'me'), window.open('/correction')]"
+                                           ".map(function (v) { return v == null ? 'none' : String(v); }).join(' ')")).toString(), QStringLiteral("went on false none none"));
 
     evaluate(tab, QStringLiteral("window.webkit.messageHandlers.vorlikLog.postMessage('hello from the page'); 1"));
     EXPECT_TRUE(m_log->waitFor(QStringLiteral("[page] hello from the page")));
@@ -201,13 +209,10 @@ TEST_F(WebTabHost, theMainFrameIsHeardWithItsLogCutButGetsNoPanelsWindowsLocalFi
         evaluate(tab, QStringLiteral("console.error('%1'); 1").arg(QString(length - 16, QLatin1Char('a' + length % 26))));
     const QString head = QStringLiteral("[page] [console.error] ");
     ASSERT_TRUE(waitUntil([&] { return m_log->countStartingWith(head) == 3; }));
-    QStringList logged;
-    for (const QString &line : m_log->lines())
-        if (line.startsWith(head))
-            logged << line.mid(7);
-    EXPECT_EQ(logged.at(0), QString(2048 - 16, QLatin1Char('a' + 2048 % 26)).prepend(QStringLiteral("[console.error] ")));
-    EXPECT_EQ(logged.at(1), logged.at(1).left(2048) + QStringLiteral("…"));
-    EXPECT_EQ(logged.at(2).size(), 2049);
+    const QStringList logged = m_log->lines().filter(head);
+    EXPECT_EQ(logged.at(0), head + QString(2048 - 16, QLatin1Char('a' + 2048 % 26)));
+    EXPECT_EQ(logged.at(1), logged.at(1).left(7 + 2048) + QStringLiteral("…"));
+    EXPECT_EQ(logged.at(2).size(), 7 + 2049);
     EXPECT_TRUE(logged.at(2).endsWith(QStringLiteral("…")));
     evaluate(tab, QStringLiteral("console.warn('x'.repeat(2031) + '👍'); 1"));
     ASSERT_TRUE(m_log->waitFor(QStringLiteral("[page] [console.warn] ") + QString(2031, QLatin1Char('x')) + QStringLiteral("👍")));
@@ -249,6 +254,98 @@ TEST_F(WebTabHost, aPageOfAnotherOriginInTheMainFrameIsRejected)
         EXPECT_TRUE(m_log->waitFor(QStringLiteral("[web] rejected native message '%1' from file:// main=true").arg(QLatin1String(name))));
     EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[page] ")), 0);
     EXPECT_FALSE(m_store->session().has_value());
+}
+
+TEST_F(WebTabHost, signingInNativelyWritesTheRecordIntoThePagesOnceAndSigningOutRemovesIt)
+{
+    web::WebTabView &tab = openCorrection();
+    EXPECT_TRUE(record(tab).isEmpty());
+    EXPECT_FALSE(tab.coordinator()->lastInjectedToken().has_value()); // nothing to remove: nothing ran
+    // The Cinema page lives on the service's own host, not on the base URL's origin: its own
+    // sign-in is never taken over, but it gets the application's session.
+    web::WebTabView &cinema = openCinema();
+    evaluate(cinema, QStringLiteral("document.getElementById('apiKey').value = '%1'; document.getElementById('connect').click(); 1")
+                         .arg(https().demoKey()));
+    ASSERT_TRUE(waitForPage(cinema, QStringLiteral("localStorage.getItem('vorlik_session') !== null")));
+    settle(500);
+    EXPECT_EQ(m_store->state(), service::ConnectionState::disconnected());
+    EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[session] adopting web session")), 0);
+
+    signInNatively();
+    ASSERT_TRUE(waitForPage(tab, QStringLiteral("vorlikPage.sessionEvents.length === 1")));
+    const service::Session session = *m_store->session();
+    EXPECT_EQ(record(tab), (QJsonObject{{QStringLiteral("access_token"), session.accessToken},
+                                        {QStringLiteral("refresh_token"), session.refreshToken},
+                                        {QStringLiteral("installation_id"), session.installationId},
+                                        {QStringLiteral("client_id"), session.clientId}}));
+    EXPECT_EQ(evaluate(tab, QStringLiteral("document.getElementById('signedInAs').textContent")).toString(),
+              QStringLiteral("Signed in as ") + session.clientId);
+    EXPECT_EQ(tab.coordinator()->lastInjectedToken(), m_store->webSessionPayload());
+    ASSERT_TRUE(waitForPage(cinema, QStringLiteral("vorlikPage.sessionEvents.length === 1")));
+    EXPECT_EQ(record(cinema).value(QStringLiteral("access_token")).toString(), session.accessToken);
+
+    // The page's watcher reports the application's own write; the store stays as it was; the
+    // second push after the load and later view updates write nothing again.
+    tab.setActive(true);
+    settle(2500);
+    EXPECT_EQ(sessionEvents(tab), 1);
+    EXPECT_EQ(m_store->session()->accessToken, session.accessToken);
+    EXPECT_TRUE(m_store->state().isConnected());
+    EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[web] session injection failed")), 0);
+
+    m_store->disconnect();
+    ASSERT_TRUE(waitForPage(tab, QStringLiteral("vorlikPage.sessionEvents.length === 2")));
+    EXPECT_TRUE(evaluate(tab, QStringLiteral("vorlikPage.sessionEvents[1] === null && localStorage.getItem('vorlik_session') === null")).toBool());
+    EXPECT_FALSE(tab.coordinator()->lastInjectedToken().has_value());
+    tab.setActive(false);
+    tab.setActive(true);
+    settle(500);
+    EXPECT_EQ(sessionEvents(tab), 2);
+    EXPECT_EQ(m_store->state(), service::ConnectionState::disconnected());
+
+    // A write the page refuses is logged and tried again at the next push.
+    evaluate(tab, QStringLiteral("window.__setItem = Storage.prototype.setItem;"
+                                 "Storage.prototype.setItem = function () { throw new Error('storage is full'); }; 1"));
+    signInNatively();
+    ASSERT_TRUE(m_log->waitFor(QStringLiteral("[web] session injection failed: the page did not take the session record")));
+    EXPECT_FALSE(tab.coordinator()->lastInjectedToken().has_value());
+    EXPECT_TRUE(record(tab).isEmpty());
+    evaluate(tab, QStringLiteral("Storage.prototype.setItem = window.__setItem; 1"));
+    tab.setActive(true);
+    ASSERT_TRUE(waitUntil([&] { return tab.coordinator()->lastInjectedToken().has_value(); }));
+    EXPECT_EQ(record(tab).value(QStringLiteral("access_token")).toString(), m_store->session()->accessToken);
+}
+
+TEST_F(WebTabHost, signingInInsideThePageSignsTheApplicationInAgainAtEveryStartAndSigningOutThereSignsItOut)
+{
+    // The key holds a quote and a backslash: it reaches the page's field as typed.
+    platform::Settings::standard().setOverride(QStringLiteral("webConnectKey"), quotedKey());
+    web::WebTabView &first = openCorrection();
+    ASSERT_TRUE(waitUntil([&] { return m_store->state().isConnected(); })) << m_store->state().message.toStdString();
+    EXPECT_EQ(evaluate(first, QStringLiteral("vorlikPage.lastConnectKey")).toString(), quotedKey());
+    EXPECT_TRUE(first.coordinator()->didInjectWebConnectKey());
+    const QJsonObject stored = record(first);
+    ASSERT_TRUE(m_store->session().has_value());
+    EXPECT_EQ(m_store->session()->accessToken, stored.value(QStringLiteral("access_token")).toString());
+    EXPECT_EQ(m_store->session()->clientId, stored.value(QStringLiteral("client_id")).toString());
+    EXPECT_TRUE(m_store->session()->sessionId.isEmpty()); // taken over from the page
+    // The key is offered once per tab, not on every load.
+    navigate(first, web::WebTabView::correctionURL());
+    settle(300);
+    EXPECT_EQ(activations(), 1);
+
+    // A new start of the application: a new store, the key no longer offered, the same profile.
+    closeTabs();
+    platform::Settings::standard().setOverride(QStringLiteral("webConnectKey"), QString());
+    m_store = std::make_unique<service::SessionStore>();
+    web::WebTabView &tab = openCorrection();
+    ASSERT_TRUE(waitUntil([&] { return m_store->state().isConnected(); }));
+    EXPECT_EQ(m_store->session()->accessToken, stored.value(QStringLiteral("access_token")).toString());
+    EXPECT_EQ(activations(), 1);
+
+    clickAt(tab.webView(), centreOf(tab.page(), QStringLiteral("#signOut")));
+    ASSERT_TRUE(waitUntil([&] { return !m_store->session().has_value(); }));
+    EXPECT_EQ(m_store->state(), service::ConnectionState::disconnected());
 }
 
 } // namespace

@@ -6,37 +6,28 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
-#include <QFile>
 #include <QSslCertificate>
 #include <QSslKey>
+
+#include <utility>
 
 namespace {
 
 QByteArray testCertificateKeyHash()
 {
     const QStringList arguments = vorlik::test::DevServer::tlsArguments();
-    const qsizetype at = arguments.indexOf(QStringLiteral("--tls-cert"));
-    if (at < 0 || at + 1 >= arguments.size())
-        return {};
-    QFile file(arguments.at(at + 1));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QSslCertificate certificate(file.readAll(), QSsl::Pem);
-    return QCryptographicHash::hash(certificate.publicKey().toDer(), QCryptographicHash::Sha256).toBase64();
-}
-
-void setDefault(const char *name, const QByteArray &value)
-{
-    if (qEnvironmentVariableIsEmpty(name))
-        qputenv(name, value);
+    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(arguments.value(arguments.indexOf(QStringLiteral("--tls-cert")) + 1));
+    return certificates.isEmpty() ? QByteArray()
+                                  : QCryptographicHash::hash(certificates.first().publicKey().toDer(), QCryptographicHash::Sha256).toBase64();
 }
 
 } // namespace
 
 std::unique_ptr<QCoreApplication> vorlik::test::makeApplication(int &argc, char **argv)
 {
-    setDefault("QT_QPA_PLATFORM", "offscreen");
-    setDefault("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    for (const auto &[name, value] : {std::pair{"QT_QPA_PLATFORM", "offscreen"}, std::pair{"QTWEBENGINE_DISABLE_SANDBOX", "1"}})
+        if (qEnvironmentVariableIsEmpty(name))
+            qputenv(name, value);
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     if (!flags.contains("--disable-gpu"))
         flags += " --disable-gpu";
