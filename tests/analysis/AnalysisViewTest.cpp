@@ -260,7 +260,7 @@ TEST_F(AnalysisViewTest, theStartUpHooksConnectAndAnalyseAndAFailedJobIsARedCard
     ASSERT_TRUE(waitUntil([&] { return view.runner().items().size() == 2; }));
     EXPECT_TRUE(store.state().isConnected());
     ASSERT_TRUE(finished(view));
-    EXPECT_TRUE(view.runner().items().at(1).succeeded) << view.runner().items().at(1).status.toStdString();
+    EXPECT_EQ(view.runner().items().at(1).succeeded, true) << view.runner().items().at(1).status.toStdString();
 
     AnalysisItemCard *card = view.itemCards().value(0);
     ASSERT_NE(card, nullptr);
@@ -282,7 +282,7 @@ TEST_F(AnalysisViewTest, theStartUpHooksConnectAndAnalyseAndAFailedJobIsARedCard
     EXPECT_TRUE(view.runner().isRunning());
     ASSERT_TRUE(waitUntil([&] { return !view.runner().isRunning(); }));
     EXPECT_EQ(requestsTo(u"/v1/uploads"_s).size(), 1);
-    EXPECT_TRUE(view.runner().items().front().succeeded);
+    EXPECT_EQ(view.runner().items().front().succeeded, true);
     EXPECT_FALSE(view.itemCards().value(0)->isFailed());
 }
 
