@@ -18,15 +18,13 @@ TEST(ActiveJobsTest, BeginAndEndKeepTheSetAndLogTheCount)
     QSignalSpy changed(&jobs, &ActiveJobs::runningKeysChanged);
     jobs.begin(QStringLiteral("Conversion"));
     jobs.begin(QStringLiteral("Analysis"));
-    EXPECT_EQ(jobs.runningKeys(), (QSet<QString>{QStringLiteral("Conversion"), QStringLiteral("Analysis")}));
+    EXPECT_EQ(jobs.runningKeys(), (QSet<QString>{"Conversion", "Analysis"}));
     jobs.end(QStringLiteral("Conversion"));
     // A key never begun changes nothing, but the request is still logged.
     jobs.end(QStringLiteral("Export"));
     EXPECT_EQ(jobs.runningKeys(), QSet<QString>{QStringLiteral("Analysis")});
     EXPECT_EQ(changed.count(), 3);
-    EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("active job started: Conversion (now 1)"),
-                                        QStringLiteral("active job started: Analysis (now 2)"),
-                                        QStringLiteral("active job ended: Conversion (now 1)"),
-                                        QStringLiteral("active job ended: Export (now 1)")}));
+    EXPECT_EQ(log.lines(), (QStringList{"active job started: Conversion (now 1)", "active job started: Analysis (now 2)",
+                                        "active job ended: Conversion (now 1)", "active job ended: Export (now 1)"}));
     vorlik::platform::Settings::standard().setValue(QStringLiteral("vorlikDiag"), false);
 }

@@ -30,23 +30,22 @@ int visibleWindowsTitled(const QString &title)
 TEST(AuxiliaryWindowsTest, AboutAndTheReleaseNotesAreOneWindowEach)
 {
     app::LightPalette::apply();
-    app::AppWindows windows(platform::Settings::standard(), diagnostics::DiagnosticsLogger::shared(),
-                            update::UpdateManager::shared());
+    app::AppWindows windows(platform::Settings::standard(), diagnostics::DiagnosticsLogger::shared(), update::UpdateManager::shared());
     windows.showAbout();
     QWidget *about = windows.about().window();
-    saveScreenshot(about, QStringLiteral("about"));
+    saveScreenshot(about, "about");
     about->close(); // closed and asked for again: still the same window
     windows.showAbout();
     windows.showAbout();
     EXPECT_EQ(windows.about().window(), about);
-    EXPECT_EQ(visibleWindowsTitled(QStringLiteral("About Vorlik Desktop")), 1);
+    EXPECT_EQ(visibleWindowsTitled("About Vorlik Desktop"), 1);
 
     QTest::mouseClick(windows.about().view()->releaseNotesButton(), Qt::LeftButton);
     QTest::mouseClick(windows.about().view()->releaseNotesButton(), Qt::LeftButton);
-    EXPECT_EQ(visibleWindowsTitled(QStringLiteral("Release Notes — Vorlik Desktop")), 1);
+    EXPECT_EQ(visibleWindowsTitled("Release Notes — Vorlik Desktop"), 1);
     // This test program is no bundle.
     EXPECT_EQ(windows.releaseNotes().textView()->toPlainText(), ChangeLog::missingText());
-    saveScreenshot(windows.releaseNotes().window(), QStringLiteral("release-notes-missing"));
+    saveScreenshot(windows.releaseNotes().window(), "release-notes-missing");
     windows.releaseNotes().window()->close();
     about->close();
 }
@@ -54,8 +53,8 @@ TEST(AuxiliaryWindowsTest, AboutAndTheReleaseNotesAreOneWindowEach)
 TEST(ChangeLogTest, ReadsTheFileUnchangedOrSaysItIsMissing)
 {
     // The build's "Vorlik Desktop.app" holds the project's CHANGELOG.md as it stands.
-    EXPECT_EQ(ChangeLog::loadChangeLog(QStringLiteral(VORLIK_APP_BUNDLE "/Contents/Resources")),
-              QString::fromUtf8(readFile(QStringLiteral(VORLIK_SOURCE_DIR "/CHANGELOG.md"))));
+    EXPECT_EQ(ChangeLog::loadChangeLog(VORLIK_APP_BUNDLE "/Contents/Resources"),
+              QString::fromUtf8(readFile(VORLIK_SOURCE_DIR "/CHANGELOG.md")));
     EXPECT_EQ(ChangeLog::resourceFolder(), std::nullopt);
     EXPECT_EQ(ChangeLog::loadChangeLog(std::nullopt), ChangeLog::missingText());
     QTemporaryDir resources;
@@ -65,8 +64,7 @@ TEST(ChangeLogTest, ReadsTheFileUnchangedOrSaysItIsMissing)
     const QByteArray notes = "# 1.2.24 (27)\n\n- Loudness \xe2\x80\x94 now per EBU R128\n- **bold** stays as typed\n";
     writeFile(file, notes);
     EXPECT_EQ(ChangeLog::loadChangeLog(resources.path()), QString::fromUtf8(notes));
-    // Not UTF-8, or ending in the middle of a character: treated as missing rather than shown
-    // garbled or cut.
+    // Not UTF-8, or ending in the middle of a character: treated as missing rather than shown garbled or cut.
     for (const QByteArray &broken : {QByteArray("notes \xff\xfe latin"), QByteArray("notes \xe2\x80")}) {
         writeFile(file, broken);
         EXPECT_EQ(ChangeLog::loadChangeLog(resources.path()), ChangeLog::missingText()) << broken.toStdString();

@@ -82,18 +82,18 @@ TEST_F(KeyboardTest, TabKeysArrowsReturnAndAScreenReadersPressSwitchTabsAsAClick
         root.select(c.from);
         LogLines ui(QStringLiteral("ui"));
         if (c.where == pressed) {
-            QAccessible::queryAccessibleInterface(root.tabButton(c.to))->actionInterface()->doAction(
-                QAccessibleActionInterface::pressAction());
+            QAccessibleInterface *tab = QAccessible::queryAccessibleInterface(root.tabButton(c.to));
+            tab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
         } else if (c.where == clicked) {
             QTest::mouseClick(root.tabButton(c.to), Qt::LeftButton);
         } else {
             QWidget *focus = c.where == page ? root.page(c.from) : root.tabButton(c.where == onTarget ? c.to : c.from);
             focus->setFocus(Qt::TabFocusReason);
-            QTest::keySequence(QApplication::focusWidget(), QKeySequence(QString::fromLatin1(c.keys)));
+            QTest::keySequence(QApplication::focusWidget(), QKeySequence(c.keys));
         }
         EXPECT_EQ(root.selected(), c.to);
         EXPECT_EQ(web::DropRouter::shared().webTabActive, c.to == AppTab::analysis || c.to == AppTab::cinema);
-        EXPECT_EQ(ui.lines(), c.from == c.to ? QStringList() : QStringList{QStringLiteral("tab switched to ") + app::title(c.to)});
+        EXPECT_EQ(ui.lines(), c.from == c.to ? QStringList() : QStringList{"tab switched to " + app::title(c.to)});
         // Every page is kept alive; only the selected one is shown and active.
         for (AppTab tab : app::allTabs) {
             ASSERT_EQ(root.page(tab), pages.at(int(tab)).data()) << app::title(tab).toStdString();
@@ -114,7 +114,7 @@ TEST_F(KeyboardTest, TabKeysArrowsReturnAndAScreenReadersPressSwitchTabsAsAClick
     }
 }
 
-TEST_F(KeyboardTest, AltKeysAreNotTypedIntoTheKeyFields)
+TEST_F(KeyboardTest, AltKeysAreNotTypedIntoTheKeyFieldsAndEscapeOrCtrlWCloseTheAuxiliaryWindows)
 {
     app::RootView &root = shownView();
     const std::function<QLineEdit *()> opens[] = {
@@ -122,13 +122,13 @@ TEST_F(KeyboardTest, AltKeysAreNotTypedIntoTheKeyFields)
             // Return on the pill opens the sign-in popover.
             root.pill()->setFocus(Qt::TabFocusReason);
             QTest::keyClick(root.pill(), Qt::Key_Return);
-            EXPECT_TRUE(waitUntil([&] { return root.signInPopover()->isVisible(); }, 2000));
+            EXPECT_TRUE(waitUntil([&] { return root.signInPopover()->isVisible(); }));
             return root.signInPopover()->keyField();
         },
         [&] {
             windows->showPreferences();
             showActive(windows->preferences().window());
-            return windows->preferences().window()->findChild<QLineEdit *>(QStringLiteral("rememberedKeyField"));
+            return windows->preferences().window()->findChild<QLineEdit *>("rememberedKeyField");
         },
     };
     for (const auto &open : opens) {
@@ -140,30 +140,25 @@ TEST_F(KeyboardTest, AltKeysAreNotTypedIntoTheKeyFields)
         for (char digit : {'1', '2', '3', '4'})
             QTest::keyClick(field->window()->windowHandle(), digit, Qt::AltModifier);
         EXPECT_EQ(field->text(), QString());
-        QTest::keyClicks(field, QStringLiteral("k1"));
-        EXPECT_EQ(field->text(), QStringLiteral("k1"));
+        QTest::keyClicks(field, "k1");
+        EXPECT_EQ(field->text(), "k1");
         field->clear();
         field->window()->close();
     }
-}
-
-TEST_F(KeyboardTest, EscapeAndCtrlWCloseTheAuxiliaryWindows)
-{
     for (QWidget *window : {windows->preferences().window(), windows->about().window()}) {
         for (const char *keys : {"Esc", "Ctrl+W"}) {
             SCOPED_TRACE(window->windowTitle().toStdString() + " " + keys);
             showActive(window);
-            QTest::keySequence(QApplication::focusWidget() ? QApplication::focusWidget() : window,
-                               QKeySequence(QString::fromLatin1(keys)));
+            QTest::keySequence(QApplication::focusWidget() ? QApplication::focusWidget() : window, QKeySequence(keys));
             EXPECT_FALSE(window->isVisible());
         }
     }
 }
 
-QString describe(const QWidget *widget)
+std::string describe(const QWidget *widget)
 {
-    return QStringLiteral("%1 %2").arg(QString::fromLatin1(widget->metaObject()->className()),
-                                        widget->objectName().isEmpty() ? widget->accessibleName() : widget->objectName());
+    const QString name = widget->objectName().isEmpty() ? widget->accessibleName() : widget->objectName();
+    return widget->metaObject()->className() + (" " + name).toStdString();
 }
 
 // Every control that takes the focus by Tab is reached, none twice, each named for a screen
@@ -173,20 +168,20 @@ void expectTabReachesAllInVisualOrder(QWidget *window)
 {
     const QList<QWidget *> chain = tabChain(window);
     ASSERT_FALSE(chain.isEmpty());
-    for (QWidget *widget : window->findChildren<QWidget *>())
+    for (QWidget *widget : window->findChildren<QWidget *>()) {
         if (widget->isVisibleTo(window) && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy())
-            EXPECT_TRUE(chain.contains(widget)) << describe(widget).toStdString() << " is not reached by Tab";
+            EXPECT_TRUE(chain.contains(widget)) << describe(widget) << " is not reached by Tab";
+    }
     for (qsizetype index = 0; index < chain.size(); ++index) {
-        EXPECT_EQ(qobject_cast<QAbstractScrollArea *>(chain[index]), nullptr) << describe(chain[index]).toStdString();
+        EXPECT_EQ(qobject_cast<QAbstractScrollArea *>(chain[index]), nullptr) << describe(chain[index]);
         EXPECT_FALSE(QAccessible::queryAccessibleInterface(chain[index])->text(QAccessible::Name).isEmpty())
-            << describe(chain[index]).toStdString() << " has no name for a screen reader";
+            << describe(chain[index]) << " has no name for a screen reader";
         if (index == 0)
             continue;
         const QRect before(chain[index - 1]->mapTo(window, QPoint(0, 0)), chain[index - 1]->size());
         const QRect after(chain[index]->mapTo(window, QPoint(0, 0)), chain[index]->size());
         EXPECT_FALSE(after.bottom() < before.top() && after.left() < before.right())
-            << describe(chain[index]).toStdString() << " comes after " << describe(chain[index - 1]).toStdString()
-            << " but lies above it";
+            << describe(chain[index]) << " comes after " << describe(chain[index - 1]) << " but lies above it";
     }
 }
 
@@ -194,17 +189,14 @@ TEST_F(KeyboardTest, TabReachesEveryControlInVisualOrder)
 {
     windows->showPreferences();
     showActive(windows->preferences().window());
-    {
-        SCOPED_TRACE("Preferences");
-        expectTabReachesAllInVisualOrder(windows->preferences().window());
-    }
+    expectTabReachesAllInVisualOrder(windows->preferences().window());
     windows->preferences().window()->close();
     app::RootView &root = shownView();
     // Queued files give the Analysis page its item cards, whose controls come between the drop
     // card's and the status bar's.
     QTemporaryDir files;
     QList<QUrl> takes;
-    for (const QString &name : {QStringLiteral("Take 1.wav"), QStringLiteral("Take 2.wav")}) {
+    for (const QString name : {"Take 1.wav", "Take 2.wav"}) {
         writeFile(files.filePath(name), QByteArray(64, '\0'));
         takes.append(QUrl::fromLocalFile(files.filePath(name)));
     }

@@ -4,6 +4,7 @@
 #include "app/FatalSignalLogger.h"
 #include "platform/Settings.h"
 #include "tests/app/ShellTestSupport.h"
+#include "tests/support/ProgramRun.h"
 
 #include <QDragEnterEvent>
 #include <QFile>
@@ -18,88 +19,63 @@ namespace vorlik::test {
 namespace {
 
 // A program run with its own HOME, so that its settings and log are its own and can be read.
-class ProgramRun {
-public:
-    explicit ProgramRun(const QString &program) : m_program(program)
+struct OwnHomeRun {
+    void start(const QString &program, const QStringList &arguments)
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("HOME"), m_home.path());
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config")));
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), m_home.filePath(QStringLiteral("data")));
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        m_process.setProcessEnvironment(environment);
+        startProgram(process, program, arguments,
+                     {{{"HOME", home.path()}, {"XDG_CONFIG_HOME", path("config")}, {"XDG_DATA_HOME", path("data")},
+                       {"QT_QPA_PLATFORM", "offscreen"}}});
     }
+    ~OwnHomeRun() { process.kill(); process.waitForFinished(5000); }
+    QString path(const QString &name) const { return home.filePath(name); }
+    QString logFile() const { return path("data/Vorlik/Logs/vorlik-debug.log"); }
 
-    ~ProgramRun()
-    {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-
-    void start(const QStringList &arguments) { m_process.start(m_program, arguments); }
-    QProcess &process() { return m_process; }
-    QString logFile() const { return m_home.filePath(QStringLiteral("data/Vorlik/Logs/vorlik-debug.log")); }
-    QString path(const QString &name) const { return m_home.filePath(name); }
-
-    // Reads standard output until a line starting with `prefix` arrives (or the cap passes).
-    QString waitForLine(const QString &prefix, int capMilliseconds = 30000)
+    // Reads standard output until a line starting with `prefix` arrives (or the program ends).
+    QString waitForLine(const QString &prefix)
     {
         QString found;
-        waitUntil(
-            [&] {
-                while (m_process.canReadLine()) {
-                    const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-                    if (line.startsWith(prefix))
-                        found = line;
-                }
-                return !found.isEmpty() || m_process.state() == QProcess::NotRunning;
-            },
-            capMilliseconds);
+        waitUntil([&] {
+            while (process.canReadLine() && found.isEmpty())
+                if (const QString line = QString::fromUtf8(process.readLine()).trimmed(); line.startsWith(prefix))
+                    found = line;
+            return !found.isEmpty() || process.state() == QProcess::NotRunning;
+        });
         return found;
     }
 
-private:
-    QString m_program;
-    QTemporaryDir m_home;
-    QProcess m_process;
+    QTemporaryDir home;
+    QProcess process;
 };
 
 TEST(ExportLogHook, ExportsTheLogAfterLaunchAndSaysSoOrSaysFailed)
 {
-    ProgramRun run(QStringLiteral(VORLIK_DESKTOP_PATH));
-    const QString target = run.path(QStringLiteral("exported log.txt"));
-    run.start({QStringLiteral("-exportLogAt"), target, QStringLiteral("-vorlikDiag"), QStringLiteral("YES"),
-               QStringLiteral("-skipWebTabs"), QStringLiteral("YES"), QStringLiteral("-baseURL"),
-               shellServer().baseUrl().toString()});
-    EXPECT_EQ(run.waitForLine(QStringLiteral("EXPORTLOG ")), QStringLiteral("EXPORTLOG ok ") + target);
+    const QString service = shellServer().baseUrl().toString();
+    OwnHomeRun run;
+    const QString target = run.path("exported log.txt");
+    run.start(VORLIK_DESKTOP_PATH, {"-exportLogAt", target, "-vorlikDiag", "YES", "-skipWebTabs", "YES", "-baseURL", service});
+    EXPECT_EQ(run.waitForLine("EXPORTLOG "), "EXPORTLOG ok " + target);
     const QString exported = QString::fromUtf8(readFile(target));
-    EXPECT_TRUE(exported.startsWith(QStringLiteral("Vorlik Log — ")));
-    EXPECT_TRUE(exported.contains(QStringLiteral("[app] didFinishLaunching")));
+    EXPECT_TRUE(exported.startsWith("Vorlik Log — ") && exported.contains("[app] didFinishLaunching")) << exported.toStdString();
     // Nothing of the hook went into the settings file: it was an override for this run.
-    const QString stored = run.path(QStringLiteral("config/Vorlik/Vorlik Desktop.conf"));
+    const QString stored = run.path("config/Vorlik/Vorlik Desktop.conf");
     EXPECT_FALSE(QFile::exists(stored) && readFile(stored).contains("exportLogAt"));
 
-    ProgramRun unwritable(QStringLiteral(VORLIK_DESKTOP_PATH));
-    const QString nowhere = unwritable.path(QStringLiteral("no such folder/log.txt"));
-    unwritable.start({QStringLiteral("-exportLogAt"), nowhere, QStringLiteral("-skipWebTabs"), QStringLiteral("YES"),
-                      QStringLiteral("-baseURL"), shellServer().baseUrl().toString()});
-    EXPECT_EQ(unwritable.waitForLine(QStringLiteral("EXPORTLOG ")), QStringLiteral("EXPORTLOG failed ") + nowhere);
+    OwnHomeRun unwritable;
+    const QString nowhere = unwritable.path("no such folder/log.txt");
+    unwritable.start(VORLIK_DESKTOP_PATH, {"-exportLogAt", nowhere, "-skipWebTabs", "YES", "-baseURL", service});
+    EXPECT_EQ(unwritable.waitForLine("EXPORTLOG "), "EXPORTLOG failed " + nowhere);
     EXPECT_FALSE(QFile::exists(nowhere));
 }
 
 TEST(RealQuit, ClosingTheMainWindowEndsTheProgramCleanly)
 {
-    ProgramRun run(QStringLiteral(VORLIK_QUIT_PROBE_PATH));
-    run.start({QStringLiteral("-baseURL"), shellServer().baseUrl().toString(), QStringLiteral("-vorlikDiag"),
-               QStringLiteral("YES")});
-    ASSERT_TRUE(run.process().waitForFinished(60000));
-    const QString out = QString::fromUtf8(run.process().readAllStandardOutput());
-    EXPECT_EQ(run.process().exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(run.process().exitCode(), 0);
-    EXPECT_TRUE(out.contains(QStringLiteral("closing the main window\nevent loop ended with 0\napplication gone\n")))
-        << out.toStdString();
+    OwnHomeRun run;
+    run.start(VORLIK_QUIT_PROBE_PATH, {"-baseURL", shellServer().baseUrl().toString(), "-vorlikDiag", "YES"});
+    const ProgramRun ended = finishProgram(run.process);
+    EXPECT_EQ(ended.status, 0);
+    EXPECT_TRUE(ended.out.contains("closing the main window\nevent loop ended with 0\napplication gone\n")) << ended.out.toStdString();
     // It went through the launch sequence first.
-    EXPECT_TRUE(QString::fromUtf8(readFile(run.logFile())).contains(QStringLiteral("[app] didFinishLaunching")));
+    EXPECT_TRUE(readFile(run.logFile()).contains("[app] didFinishLaunching"));
 }
 
 struct CrashCase {
@@ -107,7 +83,7 @@ struct CrashCase {
     const char *mode;
     bool diagnostics;
     int signal;
-    QStringList expectedLines; // none: no log at all
+    QStringList expectedLines;
 };
 void PrintTo(const CrashCase &crash, std::ostream *out) { *out << crash.name; }
 
@@ -116,27 +92,23 @@ class CrashLoggers : public ::testing::TestWithParam<CrashCase> {};
 TEST_P(CrashLoggers, LeaveTheirLinesInTheLogAndStillDie)
 {
     const CrashCase &crash = GetParam();
-    ProgramRun run(QStringLiteral(VORLIK_CRASH_PROBE_PATH));
-    QStringList arguments{QString::fromLatin1(crash.mode)};
-    if (crash.diagnostics)
-        arguments << QStringLiteral("-vorlikDiag") << QStringLiteral("YES");
-    run.start(arguments);
-    ASSERT_TRUE(run.process().waitForFinished(30000));
-    EXPECT_EQ(run.process().exitStatus(), QProcess::CrashExit);
-    EXPECT_EQ(run.process().exitCode(), crash.signal);
-    EXPECT_EQ(QFile::exists(run.logFile()), !crash.expectedLines.isEmpty());
-    if (crash.expectedLines.isEmpty())
+    OwnHomeRun run;
+    run.start(VORLIK_CRASH_PROBE_PATH, crash.diagnostics ? QStringList{crash.mode, "-vorlikDiag", "YES"} : QStringList{crash.mode});
+    ASSERT_TRUE(run.process.waitForFinished(30000));
+    EXPECT_EQ(run.process.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(run.process.exitCode(), crash.signal);
+    ASSERT_EQ(QFile::exists(run.logFile()), crash.diagnostics);
+    if (!crash.diagnostics)
         return;
     const QString log = QString::fromUtf8(readFile(run.logFile()));
     for (const QString &expected : crash.expectedLines)
         EXPECT_TRUE(log.contains(expected)) << expected.toStdString() << "\nin:\n" << log.toStdString();
-    if (QLatin1String(crash.name) != QLatin1String("throw"))
+    if (std::string_view(crash.name) != "throw")
         return;
-    // At most ten frames above the throw, the first one the function that threw, not the
-    // runtime's machinery.
-    const QStringList lines = log.mid(log.indexOf(QStringLiteral("uncaught exception"))).split(QLatin1Char('\n'));
+    // At most ten frames above the throw, the first one the function that threw, not the runtime's machinery.
+    const QStringList lines = log.mid(log.indexOf("uncaught exception")).split(u'\n');
     int frames = 0;
-    while (frames + 1 < lines.size() && lines.at(frames + 1).startsWith(QString::number(frames) + QLatin1Char(' ')))
+    while (frames + 1 < lines.size() && lines.at(frames + 1).startsWith(QString::number(frames) + u' '))
         ++frames;
     EXPECT_GE(frames, 3);
     EXPECT_LE(frames, 10);
@@ -147,13 +119,12 @@ INSTANTIATE_TEST_SUITE_P(
     Modes, CrashLoggers,
     ::testing::Values(
         CrashCase{"throw", "throw", true, SIGABRT,
-                  {QStringLiteral("[crash] uncaught exception std::runtime_error: probe failure \n0 "),
-                   QStringLiteral("[crash] fatal signal SIGABRT (6)")}},
+                  {"[crash] uncaught exception std::runtime_error: probe failure \n0 ", "[crash] fatal signal SIGABRT (6)"}},
         CrashCase{"terminate", "terminate", true, SIGABRT,
-                  {QStringLiteral("[crash] uncaught exception (none): terminate called without an active exception"),
-                   QStringLiteral("[crash] fatal signal SIGABRT (6)")}},
-        CrashCase{"segv", "segv", true, SIGSEGV, {QStringLiteral("[crash] fatal signal SIGSEGV (11)")}},
-        CrashCase{"abort", "abort", true, SIGABRT, {QStringLiteral("[crash] fatal signal SIGABRT (6)")}},
+                  {"[crash] uncaught exception (none): terminate called without an active exception",
+                   "[crash] fatal signal SIGABRT (6)"}},
+        CrashCase{"segv", "segv", true, SIGSEGV, {"[crash] fatal signal SIGSEGV (11)"}},
+        CrashCase{"abort", "abort", true, SIGABRT, {"[crash] fatal signal SIGABRT (6)"}},
         CrashCase{"diagnosticsOff", "throw", false, SIGABRT, {}}),
     [](const ::testing::TestParamInfo<CrashCase> &info) { return std::string(info.param.name); });
 
@@ -195,7 +166,7 @@ TEST(DragWatchCount, CountsEachNewDragOfFilesOnce)
     };
 
     QMimeData files;
-    files.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/a.wav")), QUrl::fromLocalFile(QStringLiteral("/tmp/b.wav"))});
+    files.setUrls({QUrl::fromLocalFile("/tmp/a.wav"), QUrl::fromLocalFile("/tmp/b.wav")});
     enter(files);
     EXPECT_TRUE(watch.fileDragInProgress());
     watch.tick();
@@ -213,9 +184,9 @@ TEST(DragWatchCount, CountsEachNewDragOfFilesOnce)
     watch.tick();
     watch.tick(); // nothing changed since the last look: no line
     const QStringList lines = app.lines();
-    ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
-    EXPECT_TRUE(lines.at(0).startsWith(QStringLiteral("DRAGWATCH change=1 files=true mouse=")));
-    EXPECT_TRUE(lines.at(1).startsWith(QStringLiteral("DRAGWATCH change=2 files=false mouse=")));
+    ASSERT_EQ(lines.size(), 2) << lines.join(u'\n').toStdString();
+    EXPECT_TRUE(lines[0].startsWith("DRAGWATCH change=1 files=true mouse=")
+                && lines[1].startsWith("DRAGWATCH change=2 files=false mouse="));
 }
 
 } // namespace

@@ -45,16 +45,13 @@ protected:
         application.reset();
     }
 
-    QAction *menuAction(const char *name) const
-    {
-        return application->mainWindow().menuBar()->findChild<QAction *>(QString::fromLatin1(name));
-    }
+    QAction *menuAction(const char *name) const { return application->mainWindow().menuBar()->findChild<QAction *>(name); }
 
     std::unique_ptr<app::VorlikDesktopApp> application;
     int terminations = 0;
 };
 
-TEST_F(MainWindowTest, FitsTheScreenIsLightAndItsMenuOpensTheOtherWindows)
+TEST_F(MainWindowTest, FitsTheScreenIsLightItsMenuOpensTheOtherWindowsAndItsTabBarFitsASmallSize)
 {
     app::MainWindow &window = application->mainWindow();
     // 1200 × 780 where that fits; the test screen is smaller, and the window fits inside it.
@@ -74,11 +71,8 @@ TEST_F(MainWindowTest, FitsTheScreenIsLightAndItsMenuOpensTheOtherWindows)
     EXPECT_TRUE(application->windows().about().window()->isVisible());
     application->windows().preferences().window()->close();
     application->windows().about().window()->close();
-}
 
-TEST_F(MainWindowTest, PicturesOfEveryTabAtTwoSizes)
-{
-    app::MainWindow &window = application->mainWindow();
+    // Pictures of every tab at two sizes.
     window.show();
     app::RootView &root = application->rootView();
     ASSERT_TRUE(waitUntil([&] { return root.isStartupFinished(); }));
@@ -86,11 +80,11 @@ TEST_F(MainWindowTest, PicturesOfEveryTabAtTwoSizes)
         window.resize(size);
         for (app::AppTab tab : app::allTabs) {
             root.select(tab);
-            saveScreenshot(&window, QStringLiteral("main-%1-%2x%3").arg(app::title(tab).toLower()).arg(size.width()).arg(size.height()));
+            saveScreenshot(&window, QString("main-%1-%2x%3").arg(app::title(tab).toLower()).arg(size.width()).arg(size.height()));
         }
     }
     // At the small size nothing of the tab bar is cut off.
-    QWidget *pill = root.findChild<QWidget *>(QStringLiteral("connectionPill"));
+    QWidget *pill = root.findChild<QWidget *>("connectionPill");
     ASSERT_NE(pill, nullptr);
     EXPECT_LE(pill->mapTo(&root, QPoint(pill->width(), 0)).x(), root.width());
     EXPECT_GE(root.tabButton(app::AppTab::audioInfo)->width(), root.tabButton(app::AppTab::audioInfo)->sizeHint().width());
@@ -100,16 +94,15 @@ TEST_F(MainWindowTest, QuittingWhileWorkRunsWarnsAndStaysOpenByTheMenuOrByClosin
 {
     application->mainWindow().show();
     ActiveJobs::shared().begin(QStringLiteral("Conversion"));
-    AlertAnswerer answerer([](QMessageBox *box) { saveScreenshot(box, QStringLiteral("quit-guard-alert")); });
+    AlertAnswerer answerer([](QMessageBox *box) { saveScreenshot(box, "quit-guard-alert"); });
     QAction *quit = menuAction("quitAction");
     ASSERT_NE(quit, nullptr);
     EXPECT_EQ(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
     quit->trigger();
     ASSERT_EQ(answerer.seen().size(), 1);
-    EXPECT_EQ(answerer.seen().first().text, QStringLiteral("Work is still running"));
-    EXPECT_EQ(answerer.seen().first().informativeText,
-              QStringLiteral("Active work (Conversion) is still running. Stop it before quitting Vorlik."));
-    EXPECT_EQ(answerer.seen().first().buttons, QStringList{QStringLiteral("OK")});
+    EXPECT_EQ(answerer.seen().first().text, "Work is still running");
+    EXPECT_EQ(answerer.seen().first().informativeText, "Active work (Conversion) is still running. Stop it before quitting Vorlik.");
+    EXPECT_EQ(answerer.seen().first().buttons, QStringList{"OK"});
 
     // Closing the window is a quit under the same guard; the work is named in a fixed order,
     // not the order it began in.
@@ -117,14 +110,14 @@ TEST_F(MainWindowTest, QuittingWhileWorkRunsWarnsAndStaysOpenByTheMenuOrByClosin
     EXPECT_FALSE(application->mainWindow().close());
     ASSERT_EQ(answerer.seen().size(), 2);
     EXPECT_EQ(answerer.seen().last().informativeText,
-              QStringLiteral("Active work (Analysis, Conversion) is still running. Stop it before quitting Vorlik."));
+              "Active work (Analysis, Conversion) is still running. Stop it before quitting Vorlik.");
     EXPECT_TRUE(application->mainWindow().isVisible());
     EXPECT_EQ(terminations, 0);
     EXPECT_FALSE(application->delegate().isTerminating());
 
     // Once the work has ended, the same request quits without a word, and only once.
-    ActiveJobs::shared().end(QStringLiteral("Analysis"));
-    ActiveJobs::shared().end(QStringLiteral("Conversion"));
+    ActiveJobs::shared().end("Analysis");
+    ActiveJobs::shared().end("Conversion");
     EXPECT_TRUE(application->mainWindow().close());
     EXPECT_TRUE(application->delegate().isTerminating());
     quit->trigger();

@@ -37,10 +37,7 @@ protected:
         sections = windows->preferences().view();
     }
 
-    static QString lastLineOf(const QString &path)
-    {
-        return QString::fromUtf8(readFile(path)).trimmed().section(QLatin1Char('\n'), -1);
-    }
+    static QString lastLineOf(const QString &path) { return QString::fromUtf8(readFile(path)).trimmed().section(u'\n', -1); }
 
     app::PreferencesView *sections = nullptr;
 };
@@ -72,18 +69,18 @@ TEST_F(PreferencesTest, TheOutputPickerStoresWhereConvertedFilesGo)
     EXPECT_EQ(Settings::standard().exportFolderPath(), folder.path()); // kept for the next time
 }
 
-TEST_F(PreferencesTest, TheDetectedFFmpegFollowsTheOverride)
+TEST_F(PreferencesTest, TheDetectedFFmpegFollowsTheOverrideAndAnInstall)
 {
     app::ConversionToolsSection *tools = sections->conversionTools();
     // Debian's ffmpeg is on PATH here.
     ASSERT_TRUE(waitUntil([&] { return !tools->isDetecting(); }));
     ASSERT_TRUE(tools->detectedVersion().has_value());
-    EXPECT_TRUE(tools->detectedVersion()->startsWith(QStringLiteral("ffmpeg version"))) << tools->detectedVersion()->toStdString();
+    EXPECT_TRUE(tools->detectedVersion()->startsWith("ffmpeg version")) << tools->detectedVersion()->toStdString();
     EXPECT_FALSE(tools->warningRow()->isVisible());
 
     // A program that is not ffmpeg finds nothing, and the section warns.
     QTemporaryDir folder;
-    const QString fake = folder.filePath(QStringLiteral("not-ffmpeg"));
+    const QString fake = folder.filePath("not-ffmpeg");
     writeFile(fake, "#!/bin/sh\nexit 3\n");
     QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QTest::keyClicks(tools->overrideField(), fake);
@@ -95,8 +92,7 @@ TEST_F(PreferencesTest, TheDetectedFFmpegFollowsTheOverride)
     saveScreenshot(windows->preferences().window(), QStringLiteral("preferences-no-ffmpeg"));
 
     QTest::mouseClick(tools->resetButton(), Qt::LeftButton);
-    EXPECT_TRUE(tools->overrideField()->text().isEmpty());
-    EXPECT_TRUE(Settings::standard().ffmpegPathOverride().isEmpty());
+    EXPECT_TRUE(tools->overrideField()->text().isEmpty() && Settings::standard().ffmpegPathOverride().isEmpty());
     ASSERT_TRUE(waitUntil([&] { return tools->detectedVersion().has_value(); }));
     EXPECT_FALSE(tools->warningRow()->isVisible());
 
@@ -106,13 +102,9 @@ TEST_F(PreferencesTest, TheDetectedFFmpegFollowsTheOverride)
     EXPECT_EQ(simultaneous->maximum(), convert::ConvertRunner::maximumSimultaneousConversions());
     simultaneous->setValue(simultaneous->maximum());
     EXPECT_EQ(convert::ConvertRunner::simultaneousConversions(Settings::standard()), simultaneous->maximum());
-    Settings::standard().remove(QStringLiteral("simultaneousConversions"));
-}
+    Settings::standard().remove("simultaneousConversions");
 
-TEST_F(PreferencesTest, InstallFFmpegOpensTheInstallSheetOverTheSettingsWindow)
-{
-    app::ConversionToolsSection *tools = sections->conversionTools();
-    ASSERT_TRUE(waitUntil([&] { return !tools->isDetecting(); }));
+    // Install opens the install sheet over the settings window.
     app::PreferencesWindowController &preferences = windows->preferences();
     QTest::mouseClick(tools->installButton(), Qt::LeftButton);
     ffmpeg::FFmpegInstallSheet *sheet = preferences.installSheet();
@@ -125,7 +117,7 @@ TEST_F(PreferencesTest, InstallFFmpegOpensTheInstallSheetOverTheSettingsWindow)
 
     // The section shows the version of what the sheet installs.
     sheet->reject();
-    Q_EMIT sheet->installed(QStringLiteral("/usr/bin/ffmpeg"));
+    Q_EMIT sheet->installed("/usr/bin/ffmpeg");
     EXPECT_TRUE(tools->isDetecting());
     ASSERT_TRUE(waitUntil([&] { return !tools->isDetecting() && tools->detectedVersion().has_value(); }));
 }
@@ -148,11 +140,9 @@ TEST_F(PreferencesTest, RememberAndClearTheKeyOffTheMainThread)
     account->keyField()->setText(QStringLiteral("\t vk_typed_key_123 \n"));
     QTest::mouseClick(account->rememberButton(), Qt::LeftButton);
     EXPECT_TRUE(account->isKeychainBusy());
-    EXPECT_FALSE(account->rememberButton()->isEnabled());
-    EXPECT_FALSE(account->clearButton()->isEnabled());
+    EXPECT_FALSE(account->rememberButton()->isEnabled() || account->clearButton()->isEnabled());
     ASSERT_TRUE(waitUntil([&] { return !account->isKeychainBusy(); }));
-    EXPECT_TRUE(account->rememberButton()->isEnabled());
-    EXPECT_TRUE(account->clearButton()->isEnabled());
+    EXPECT_TRUE(account->rememberButton()->isEnabled() && account->clearButton()->isEnabled());
     EXPECT_EQ(account->keyNote(), QStringLiteral("Saved — the app connects with this key automatically on launch."));
     EXPECT_EQ(KeychainStore::load(), QStringLiteral("vk_typed_key_123"));
     saveScreenshot(windows->preferences().window(), QStringLiteral("preferences-key-saved"));
@@ -182,13 +172,13 @@ TEST_F(PreferencesTest, SwitchingDiagnosticsOffWritesTheLastLineBeforeClosingAnd
     EXPECT_EQ(section->diagnosticsNote(), QStringLiteral("Logging on — everything the app does is now recorded."));
     logger.drain(); // the file opens...
     logger.drain(); // ...and then the session-start line is queued behind it
-    EXPECT_TRUE(lastLineOf(logger.logFilePath()).contains(QStringLiteral("[diagnostics] "))) << lastLineOf(logger.logFilePath()).toStdString();
+    EXPECT_TRUE(lastLineOf(logger.logFilePath()).contains("[diagnostics] ")) << lastLineOf(logger.logFilePath()).toStdString();
 
     QTest::mouseClick(section->loggingSwitch(), Qt::LeftButton);
     EXPECT_FALSE(Settings::standard().diagnosticsEnabled());
     EXPECT_EQ(section->diagnosticsNote(), QStringLiteral("Logging off."));
     logger.drain();
-    EXPECT_TRUE(lastLineOf(logger.logFilePath()).endsWith(QStringLiteral(" [diagnostics] disabled from Preferences")))
+    EXPECT_TRUE(lastLineOf(logger.logFilePath()).endsWith(" [diagnostics] disabled from Preferences"))
         << lastLineOf(logger.logFilePath()).toStdString();
     EXPECT_TRUE(readFile(logger.logFilePath()).contains("[diagnostics] enabled from Preferences"));
 
@@ -209,14 +199,13 @@ TEST_F(PreferencesTest, SwitchingDiagnosticsOffWritesTheLastLineBeforeClosingAnd
     EXPECT_TRUE(section->exportButton()->isEnabled());
     EXPECT_EQ(section->diagnosticsNote(), QStringLiteral("Exported — attach Vorlik-Logs.txt to your report."));
     const QString exported = QString::fromUtf8(readFile(path));
-    EXPECT_TRUE(exported.startsWith(QStringLiteral("Vorlik Log — ")));
-    EXPECT_TRUE(exported.contains(QStringLiteral("[ui] a line to export")));
+    EXPECT_TRUE(exported.startsWith("Vorlik Log — ") && exported.contains("[ui] a line to export")) << exported.toStdString();
 
     // A folder that does not exist cannot take it: the note says so and nothing is claimed.
     const QString impossible = folder.filePath(QStringLiteral("missing/Vorlik-Logs.txt"));
     section->exportTo(impossible);
     ASSERT_TRUE(waitUntil([&] { return !section->isExporting(); }));
-    EXPECT_EQ(section->diagnosticsNote(), QStringLiteral("Could not export the log to ") + impossible + QLatin1Char('.'));
+    EXPECT_EQ(section->diagnosticsNote(), "Could not export the log to " + impossible + '.');
     EXPECT_FALSE(QFile::exists(impossible));
 }
 

@@ -9,10 +9,10 @@
 #include "app/UpdateSheet.h"
 #include "app/UpdatesSection.h"
 #include "tests/app/ShellWindowTest.h"
+#include "tests/support/UpdateServer.h"
 #include "update/Installation.h"
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -29,47 +29,15 @@ const QString stopWorkFirst = QStringLiteral("Stop active conversions/analysis b
 const QString available = QStringLiteral("1.2.25 (build 28) is available — you have 1.2.24");
 const QString imagePath = QStringLiteral("/tools/desktop/update.dmg");
 
-// One HTTPS stand-in service serving an updates folder, for the whole test binary.
-QTemporaryDir &updatesFolder()
-{
-    static auto *folder = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/vorlik-shell-updates-XXXXXX"));
-    return *folder;
-}
-
-DevServer &updateServer()
-{
-    static DevServer *server = [] {
-        DevServer::trustTestCA();
-        return new DevServer(DevServer::tlsArguments() + QStringList{QStringLiteral("--updates"), updatesFolder().path()});
-    }();
-    return *server;
-}
-
-QString updateURL(const QString &name)
-{
-    return updateServer().baseUrl().resolved(QUrl(QStringLiteral("/tools/desktop/") + name)).toString();
-}
-
-int imageRequests()
-{
-    int count = 0;
-    for (const QJsonValue &request : updateServer().requests())
-        count += request[QStringLiteral("path")].toString() == imagePath;
-    return count;
-}
-
-// Puts an image and a latest.json describing it on the server.
+// Puts an image and a latest.json describing it on the update service.
 void publish(const QString &version, qint64 build)
 {
     const QByteArray image(300000, 'v');
-    writeFile(updatesFolder().filePath(QStringLiteral("update.dmg")), image);
-    const QJsonObject manifest{
-        {QStringLiteral("version"), version},
-        {QStringLiteral("build"), build},
-        {QStringLiteral("dmg"), updateURL(QStringLiteral("update.dmg"))},
-        {QStringLiteral("sha256"), QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex())},
-        {QStringLiteral("notes"), QStringLiteral("Faster analysis uploads.\nThe Convert page remembers its presets.")}};
-    writeFile(updatesFolder().filePath(QStringLiteral("latest.json")), QJsonDocument(manifest).toJson());
+    writeFile(updatesFolder() + "/update.dmg", image);
+    const QJsonObject manifest{{"version", version}, {"build", build}, {"dmg", updateURL("update.dmg").toString()},
+                               {"sha256", QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex())},
+                               {"notes", "Faster analysis uploads.\nThe Convert page remembers its presets."}};
+    writeFile(updatesFolder() + "/latest.json", QJsonDocument(manifest).toJson());
 }
 
 class UpdateSheetTest : public ShellWindowTest {
@@ -78,7 +46,7 @@ protected:
     {
         ShellWindowTest::SetUp();
         updateServer().reset();
-        Settings::standard().setOverride(QStringLiteral("updateManifestURL"), updateURL(QStringLiteral("latest.json")));
+        Settings::standard().setOverride(QStringLiteral("updateManifestURL"), updateURL("latest.json").toString());
         // The automatic check has run recently: only what a test asks for is checked.
         Settings::standard().setValue(QStringLiteral("lastUpdateCheckSuccess"), QDateTime::currentDateTime());
         // Run as a bundle, the form that updates itself (nothing here installs into it).
@@ -103,143 +71,131 @@ protected:
 
 TEST_F(UpdateSheetTest, ANewerVersionIsShownDownloadedAndItsInstallWaitsForRunningWork)
 {
-    publish(QStringLiteral("1.2.25"), 28);
+    publish("1.2.25", 28);
     shownView();
     windows->showPreferences(); // its section follows the update too
     windows->preferences().window()->hide();
     EXPECT_FALSE(view->updateBadge()->isVisible());
     ASSERT_EQ(run(updater().check()).kind, UpdatePhase::Kind::available);
     ASSERT_TRUE(view->updateBadge()->isVisible());
-    EXPECT_EQ(view->updateBadge()->text(), QStringLiteral("Update v1.2.25"));
-    saveScreenshot(view.get(), QStringLiteral("main-update-badge"));
+    EXPECT_EQ(view->updateBadge()->text(), "Update v1.2.25");
+    saveScreenshot(view.get(), "main-update-badge");
 
     QTest::mouseClick(view->updateBadge(), Qt::LeftButton);
     ASSERT_TRUE(sheet()->isVisible());
     EXPECT_EQ(sheet()->statusLabel()->text(), available);
-    EXPECT_EQ(sheet()->notesView()->toPlainText(), QStringLiteral("Faster analysis uploads.\nThe Convert page remembers its presets."));
+    EXPECT_EQ(sheet()->notesView()->toPlainText(), "Faster analysis uploads.\nThe Convert page remembers its presets.");
     EXPECT_TRUE(sheet()->downloadButton()->isVisible());
-    EXPECT_FALSE(sheet()->installButton()->isVisible());
-    EXPECT_FALSE(sheet()->packageNoteLabel()->isVisible());
-    saveScreenshot(sheet(), QStringLiteral("update-sheet-available"));
+    EXPECT_FALSE(sheet()->installButton()->isVisible() || sheet()->packageNoteLabel()->isVisible());
+    saveScreenshot(sheet(), "update-sheet-available");
 
     // The image answers late: the sheet shows the download under way meanwhile.
-    updateServer().addFault(QJsonObject{{QStringLiteral("method"), QStringLiteral("GET")},
-                                        {QStringLiteral("path"), imagePath},
-                                        {QStringLiteral("action"), QStringLiteral("delay")},
-                                        {QStringLiteral("delay_ms"), 1500}});
+    updateServer().addFault({{"method", "GET"}, {"path", imagePath}, {"action", "delay"}, {"delay_ms", 1500}});
     QTest::mouseClick(sheet()->downloadButton(), Qt::LeftButton);
     ASSERT_TRUE(updater().phase().is(UpdatePhase::Kind::downloading));
-    EXPECT_TRUE(sheet()->progressBar()->isVisible());
-    EXPECT_FALSE(sheet()->downloadButton()->isVisible());
-    EXPECT_EQ(preferencesSection()->stateLabel()->text(), QStringLiteral("Downloading the update…"));
+    EXPECT_TRUE(sheet()->progressBar()->isVisible() && !sheet()->downloadButton()->isVisible());
+    EXPECT_EQ(preferencesSection()->stateLabel()->text(), "Downloading the update…");
     EXPECT_FALSE(preferencesSection()->checkButton()->isEnabled());
-    saveScreenshot(sheet(), QStringLiteral("update-sheet-downloading"));
+    saveScreenshot(sheet(), "update-sheet-downloading");
 
     ASSERT_TRUE(waitUntil([&] { return !updater().phase().is(UpdatePhase::Kind::downloading); }));
     ASSERT_TRUE(updater().phase().is(UpdatePhase::Kind::downloaded)) << updater().phase().debugText().toStdString();
-    EXPECT_EQ(sheet()->statusLabel()->text(), QStringLiteral("1.2.25 is downloaded and verified."));
-    EXPECT_EQ(preferencesSection()->stateLabel()->text(), QStringLiteral("1.2.25 is downloaded and verified."));
-    EXPECT_TRUE(sheet()->installButton()->isVisible());
-    EXPECT_TRUE(sheet()->explanationLabel()->isVisible());
-    saveScreenshot(sheet(), QStringLiteral("update-sheet-downloaded"));
+    EXPECT_EQ(sheet()->statusLabel()->text(), "1.2.25 is downloaded and verified.");
+    EXPECT_EQ(preferencesSection()->stateLabel()->text(), "1.2.25 is downloaded and verified.");
+    EXPECT_TRUE(sheet()->installButton()->isVisible() && sheet()->explanationLabel()->isVisible());
+    saveScreenshot(sheet(), "update-sheet-downloaded");
     const QString image = updater().phase().path;
 
-    app::ActiveJobs::shared().begin(QStringLiteral("Conversion"));
+    app::ActiveJobs::shared().begin("Conversion");
     QTest::mouseClick(sheet()->installButton(), Qt::LeftButton);
     EXPECT_EQ(updater().phase(), UpdatePhase::error(stopWorkFirst));
     EXPECT_EQ(sheet()->statusLabel()->text(), stopWorkFirst);
     EXPECT_EQ(preferencesSection()->stateLabel()->text(), stopWorkFirst);
     EXPECT_TRUE(sheet()->checkButton()->isVisible());
-    saveScreenshot(sheet(), QStringLiteral("update-sheet-error"));
+    saveScreenshot(sheet(), "update-sheet-error");
     QFile::remove(image);
 
     QTest::mouseClick(sheet()->closeButton(), Qt::LeftButton);
-    EXPECT_FALSE(sheet()->isVisible());
-    EXPECT_FALSE(updater().showSheet());
+    EXPECT_FALSE(sheet()->isVisible() || updater().showSheet());
 }
 
 TEST_F(UpdateSheetTest, CheckAgainSaysUpToDateAndPreferencesFindANewerVersionThatALooseCopyDoesNotDownload)
 {
     updater().setInstallationForTesting(update::Installation::current()); // this test binary, in the build folder
-    publish(QStringLiteral("1.2.24"), 27);
+    publish("1.2.24", 27);
     shownView();
     updater().setShowSheet(true);
     ASSERT_TRUE(sheet()->isVisible());
     QTest::mouseClick(sheet()->checkButton(), Qt::LeftButton);
-    EXPECT_EQ(sheet()->statusLabel()->text(), QStringLiteral("Checking for updates…"));
+    EXPECT_EQ(sheet()->statusLabel()->text(), "Checking for updates…");
     ASSERT_TRUE(waitUntil([&] { return updater().phase().is(UpdatePhase::Kind::upToDate); }));
-    EXPECT_EQ(sheet()->statusLabel()->text(), QStringLiteral("You're up to date — 1.2.24"));
-    EXPECT_FALSE(sheet()->notesView()->isVisible());
-    EXPECT_FALSE(view->updateBadge()->isVisible());
-    saveScreenshot(sheet(), QStringLiteral("update-sheet-up-to-date"));
+    EXPECT_EQ(sheet()->statusLabel()->text(), "You're up to date — 1.2.24");
+    EXPECT_FALSE(sheet()->notesView()->isVisible() || view->updateBadge()->isVisible());
+    saveScreenshot(sheet(), "update-sheet-up-to-date");
     // Setting showSheet false from elsewhere closes the sheet too.
     updater().setShowSheet(false);
     EXPECT_FALSE(sheet()->isVisible());
 
     windows->showPreferences();
-    EXPECT_EQ(preferencesSection()->stateLabel()->text(), QStringLiteral("You're up to date."));
-    publish(QStringLiteral("1.3.0"), 40);
+    EXPECT_EQ(preferencesSection()->stateLabel()->text(), "You're up to date.");
+    publish("1.3.0", 40);
     QTest::mouseClick(preferencesSection()->checkButton(), Qt::LeftButton);
     EXPECT_FALSE(preferencesSection()->checkButton()->isEnabled());
     ASSERT_TRUE(waitUntil([&] { return updater().phase().is(UpdatePhase::Kind::available); }));
     EXPECT_TRUE(preferencesSection()->checkButton()->isEnabled());
-    EXPECT_EQ(preferencesSection()->stateLabel()->text(), QStringLiteral("1.3.0 (build 40) is available — you have 1.2.24"));
+    EXPECT_EQ(preferencesSection()->stateLabel()->text(), "1.3.0 (build 40) is available — you have 1.2.24");
     EXPECT_FALSE(preferencesSection()->packageNoteLabel()->isVisible());
-    EXPECT_EQ(view->updateBadge()->text(), QStringLiteral("Update v1.3.0"));
+    EXPECT_EQ(view->updateBadge()->text(), "Update v1.3.0");
     windows->preferences().window()->close();
 
     // A loose copy has nothing to swap: the sheet offers no download, and none starts.
     QTest::mouseClick(view->updateBadge(), Qt::LeftButton);
     ASSERT_TRUE(sheet()->isVisible());
-    EXPECT_FALSE(sheet()->downloadButton()->isVisible());
-    EXPECT_FALSE(sheet()->packageNoteLabel()->isVisible());
+    EXPECT_FALSE(sheet()->downloadButton()->isVisible() || sheet()->packageNoteLabel()->isVisible());
     updater().downloadAvailable();
     EXPECT_TRUE(updater().phase().is(UpdatePhase::Kind::available));
-    EXPECT_EQ(imageRequests(), 0);
+    EXPECT_EQ(updateRequestsTo(imagePath), 0);
 }
 
 TEST_F(UpdateSheetTest, APackagedCopyTellsOfTheNewerVersionAndLeavesItToThePackageManager)
 {
     // Installed as the package installs it: <prefix>/bin with the mark in share/vorlik-desktop.
     QTemporaryDir prefix;
-    writeFile(prefix.filePath(QStringLiteral("share/vorlik-desktop/package-managed")), "installed by a package\n");
-    updater().setInstallationForTesting(update::Installation::of(prefix.filePath(QStringLiteral("bin/vorlik-desktop"))));
-    publish(QStringLiteral("1.2.25"), 28);
+    writeFile(prefix.filePath("share/vorlik-desktop/package-managed"), "installed by a package\n");
+    updater().setInstallationForTesting(update::Installation::of(prefix.filePath("bin/vorlik-desktop")));
+    publish("1.2.25", 28);
     // Automatic updates on: the start-up check finds the newer version and downloads nothing.
-    Settings::standard().setOverride(QStringLiteral("autoUpdate"), QStringLiteral("YES"));
+    Settings::standard().setOverride("autoUpdate", "YES");
     shownView();
     ASSERT_EQ(updater().phase().kind, UpdatePhase::Kind::available) << updater().phase().debugText().toStdString();
     QTest::mouseClick(view->updateBadge(), Qt::LeftButton);
     ASSERT_TRUE(sheet()->isVisible());
     EXPECT_EQ(sheet()->statusLabel()->text(), available);
-    EXPECT_TRUE(sheet()->notesView()->isVisible());
-    EXPECT_TRUE(sheet()->packageNoteLabel()->isVisible());
-    EXPECT_FALSE(sheet()->downloadButton()->isVisible());
-    EXPECT_FALSE(sheet()->installButton()->isVisible());
-    saveScreenshot(sheet(), QStringLiteral("update-sheet-package-managed"));
+    EXPECT_TRUE(sheet()->notesView()->isVisible() && sheet()->packageNoteLabel()->isVisible());
+    EXPECT_FALSE(sheet()->downloadButton()->isVisible() || sheet()->installButton()->isVisible());
+    saveScreenshot(sheet(), "update-sheet-package-managed");
     QTest::mouseClick(sheet()->closeButton(), Qt::LeftButton);
 
     windows->showPreferences();
-    EXPECT_TRUE(preferencesSection()->packageNoteLabel()->isVisible());
-    EXPECT_TRUE(preferencesSection()->stateLabel()->isVisible());
+    EXPECT_TRUE(preferencesSection()->packageNoteLabel()->isVisible() && preferencesSection()->stateLabel()->isVisible());
     EXPECT_EQ(preferencesSection()->stateLabel()->text(), available);
-    saveScreenshot(preferencesSection(), QStringLiteral("preferences-updates-package-managed"));
+    saveScreenshot(preferencesSection(), "preferences-updates-package-managed");
     windows->preferences().window()->close();
-    EXPECT_EQ(imageRequests(), 0);
+    EXPECT_EQ(updateRequestsTo(imagePath), 0);
 }
 
 TEST_F(UpdateSheetTest, TheStartupHooksShowCheckDownloadAndTryToInstall)
 {
-    publish(QStringLiteral("1.2.25"), 28);
+    publish("1.2.25", 28);
     for (const char *hook : {"showUpdates", "autoUpdate", "autoInstall"})
-        Settings::standard().setOverride(QString::fromLatin1(hook), QStringLiteral("YES"));
+        Settings::standard().setOverride(hook, "YES");
     // Work is running, so the install the hooks ask for is refused rather than carried out.
-    app::ActiveJobs::shared().begin(QStringLiteral("Analysis"));
+    app::ActiveJobs::shared().begin("Analysis");
     shownView();
     EXPECT_TRUE(sheet()->isVisible());
     EXPECT_EQ(updater().phase(), UpdatePhase::error(stopWorkFirst));
     EXPECT_EQ(requestsTo(imagePath).size(), 0); // the shell's own service
-    EXPECT_EQ(imageRequests(), 1);
+    EXPECT_EQ(updateRequestsTo(imagePath), 1);
 }
 
 } // namespace

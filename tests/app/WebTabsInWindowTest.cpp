@@ -26,63 +26,55 @@ protected:
     {
         ShellWindowTest::SetUp();
         // The web tabs' module lies beside the program, not beside this test.
-        app::WebTabsModule::setProgramFolder(QFileInfo(QStringLiteral(VORLIK_DESKTOP_PATH)).absolutePath());
-        Settings::standard().setValue(QStringLiteral("lastUpdateCheckSuccess"), QDateTime::currentDateTime());
+        app::WebTabsModule::setProgramFolder(QFileInfo(VORLIK_DESKTOP_PATH).absolutePath());
+        Settings::standard().setValue("lastUpdateCheckSuccess", QDateTime::currentDateTime());
     }
 };
 
 TEST_F(WebTabsInWindowTest, TheCorrectionPageStaysLoadedWhileAnotherTabIsShown)
 {
-    Settings::standard().setValue(QStringLiteral("skipWebTabs"), false);
+    Settings::standard().setValue("skipWebTabs", false);
     shownView();
     auto *correction = qobject_cast<app::WebTabSlot *>(view->page(AppTab::analysis));
     auto *cinema = qobject_cast<app::WebTabSlot *>(view->page(AppTab::cinema));
-    ASSERT_NE(correction, nullptr);
-    ASSERT_NE(cinema, nullptr);
+    ASSERT_TRUE(correction && cinema);
     // The web engine starts once the window is on screen.
     ASSERT_TRUE(waitUntil([&] { return correction->tab() && cinema->tab(); }, 30000));
     auto *correctionView = correction->tab()->findChild<QWebEngineView *>();
     auto *cinemaView = cinema->tab()->findChild<QWebEngineView *>();
-    ASSERT_NE(correctionView, nullptr);
-    ASSERT_NE(cinemaView, nullptr);
-    EXPECT_EQ(cinemaView->page()->requestedUrl().scheme(), QStringLiteral("https"));
-    EXPECT_EQ(cinemaView->page()->requestedUrl().path(), QStringLiteral("/cinema"));
-    EXPECT_TRUE(correction->isActive());
-    EXPECT_FALSE(cinema->isActive());
+    ASSERT_TRUE(correctionView && cinemaView);
+    EXPECT_EQ(cinemaView->page()->requestedUrl().scheme() + cinemaView->page()->requestedUrl().path(), "https/cinema");
+    EXPECT_TRUE(correction->isActive() && !cinema->isActive());
     EXPECT_TRUE(web::DropRouter::shared().webTabActive);
 
     QWebEnginePage *page = correctionView->page();
-    ASSERT_TRUE(waitUntil([&] { return !page->title().isEmpty() && page->url().path() == QLatin1String("/correction"); }, 60000))
+    ASSERT_TRUE(waitUntil([&] { return !page->title().isEmpty() && page->url().path() == "/correction"; }, 60000))
         << page->url().toString().toStdString();
-    EXPECT_EQ(page->url(), shellServer().baseUrl().resolved(QUrl(QStringLiteral("/correction"))));
+    EXPECT_EQ(page->url(), shellServer().baseUrl().resolved(QUrl("/correction")));
     spinEventLoop(300);
-    saveScreenshot(view.get(), QStringLiteral("main-correction-page"));
+    saveScreenshot(view.get(), "main-correction-page");
     QSignalSpy reloads(page, &QWebEnginePage::loadStarted);
     const QPointer<QWebEnginePage> kept(page);
 
     QTest::mouseClick(view->tabButton(AppTab::convert), Qt::LeftButton);
-    EXPECT_FALSE(correction->isActive());
-    EXPECT_FALSE(correctionView->isVisible());
+    EXPECT_FALSE(correction->isActive() || correctionView->isVisible());
     spinEventLoop(200);
     QTest::mouseClick(view->tabButton(AppTab::analysis), Qt::LeftButton);
-    EXPECT_TRUE(correction->isActive());
-    EXPECT_TRUE(correctionView->isVisible());
+    EXPECT_TRUE(correction->isActive() && correctionView->isVisible());
     spinEventLoop(200);
 
     // The same page, never loaded again.
-    EXPECT_TRUE(kept);
-    EXPECT_EQ(correctionView->page(), page);
+    EXPECT_TRUE(kept && correctionView->page() == page);
     EXPECT_EQ(reloads.count(), 0);
-    EXPECT_EQ(requestsTo(QStringLiteral("/correction")).size(), 1);
+    EXPECT_EQ(requestsTo("/correction").size(), 1);
 }
 
 TEST_F(WebTabsInWindowTest, SkipWebTabsCreatesNoWebView)
 {
     shownView();
-    EXPECT_NE(qobject_cast<app::PlaceholderPage *>(view->page(AppTab::analysis)), nullptr);
-    EXPECT_NE(qobject_cast<app::PlaceholderPage *>(view->page(AppTab::cinema)), nullptr);
-    EXPECT_TRUE(view->findChildren<QWebEngineView *>().isEmpty());
-    EXPECT_TRUE(requestsTo(QStringLiteral("/correction")).isEmpty());
+    for (AppTab tab : {AppTab::analysis, AppTab::cinema})
+        EXPECT_NE(qobject_cast<app::PlaceholderPage *>(view->page(tab)), nullptr);
+    EXPECT_TRUE(view->findChildren<QWebEngineView *>().isEmpty() && requestsTo("/correction").isEmpty());
 }
 
 } // namespace

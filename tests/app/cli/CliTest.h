@@ -25,6 +25,15 @@ inline void expectRun(const ProgramRun &run, int status, const QString &out, con
     EXPECT_TRUE(says(run.err, err)) << "err should say " << err.toStdString() << ": " << shown;
 }
 
+// Every one of `expected` is in `text`, in this order.
+inline void expectInOrder(const QString &text, std::initializer_list<const char *> expected)
+{
+    qsizetype at = 0;
+    for (const char *each : expected)
+        ASSERT_GE(at = text.indexOf(QString::fromUtf8(each), at), 0)
+            << "missing or out of order: " << each << "\nin:\n" << text.toStdString();
+}
+
 class CliTest : public ::testing::Test {
 protected:
     void SetUp() override { server().reset(); }

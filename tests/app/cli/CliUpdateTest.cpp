@@ -4,6 +4,7 @@
 #include "tests/support/DevServer.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/UpdateServer.h"
 
 #include <gtest/gtest.h>
 
@@ -19,19 +20,7 @@ using namespace vorlik::test;
 
 namespace {
 
-QTemporaryDir &updates()
-{
-    static QTemporaryDir *folder = new QTemporaryDir;
-    return *folder;
-}
-
-DevServer &server()
-{
-    // The test's own admin calls go over HTTPS too.
-    DevServer::trustTestCA();
-    static DevServer *instance = new DevServer(DevServer::tlsArguments() + QStringList{"--updates", updates().path()});
-    return *instance;
-}
+DevServer &server() { return updateServer(); }
 
 QString dataHome() { return qEnvironmentVariable("XDG_DATA_HOME"); }
 
@@ -53,11 +42,9 @@ void publish(const QString &version, int build)
     static QString published;
     if (published == version)
         return;
-    QUrl base = server().baseUrl();
-    base.setPath(QStringLiteral("/tools/desktop"));
-    const ProgramRun made = runProgram(QStringLiteral(VORLIK_MAKE_UPDATE_IMAGE),
-                                       {"--version", version, "--build", QString::number(build), "--notes", "Better in every way.",
-                                        VORLIK_APP_BUNDLE, updates().path(), base.toString()});
+    const ProgramRun made = runProgram(VORLIK_MAKE_UPDATE_IMAGE, {"--version", version, "--build", QString::number(build), "--notes",
+                                                                  "Better in every way.", VORLIK_APP_BUNDLE, updatesFolder(),
+                                                                  updateURL().toString()});
     ASSERT_EQ(made.status, 0) << made.err.toStdString();
     published = version;
 }
@@ -136,7 +123,7 @@ TEST_F(CliUpdate, OnlyABundleDownloadsOrInstalls)
     const qsizetype at = downloaded.out.indexOf(marker);
     ASSERT_GE(at, 0) << downloaded.out.toStdString();
     const QString image = downloaded.out.mid(at + marker.size()).trimmed();
-    EXPECT_EQ(readFile(image), readFile(updates().filePath("VorlikDesktop-1.2.25-28.tar.gz")));
+    EXPECT_EQ(readFile(image), readFile(updatesFolder() + "/VorlikDesktop-1.2.25-28.tar.gz"));
     QFile::remove(image);
 }
 

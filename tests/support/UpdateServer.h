@@ -1,0 +1,42 @@
+#pragma once
+// The stand-in service over HTTPS with the test certificate, serving an updates folder under
+// /tools/desktop/: one per test binary, started on first use. Tests publish into the folder.
+#include "tests/support/DevServer.h"
+
+#include <QDir>
+#include <QJsonValue>
+#include <QTemporaryDir>
+
+namespace vorlik::test {
+
+inline QString updatesFolder()
+{
+    static auto *folder = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/vorlik-updates-XXXXXX"));
+    return folder->path();
+}
+
+inline DevServer &updateServer()
+{
+    static DevServer *server = [] {
+        DevServer::trustTestCA(); // the test's own admin calls go over HTTPS too
+        return new DevServer(DevServer::tlsArguments() + QStringList{QStringLiteral("--updates"), updatesFolder()});
+    }();
+    return *server;
+}
+
+// The address of `name` in the updates folder as the service serves it.
+inline QUrl updateURL(const QString &name = {})
+{
+    return updateServer().baseUrl().resolved(QUrl(QStringLiteral("/tools/desktop/") + name));
+}
+
+// How many requests the update service logged for `path` since its last reset.
+inline int updateRequestsTo(const QString &path)
+{
+    int count = 0;
+    for (const QJsonValue &request : updateServer().requests())
+        count += request[QStringLiteral("path")].toString() == path;
+    return count;
+}
+
+} // namespace vorlik::test
