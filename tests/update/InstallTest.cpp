@@ -1,8 +1,6 @@
 // Installing an update: staging from a read-only image, hostile images, the swap with its
 // rollback, the refusals that touch nothing, and how the installation is told from its path.
-#include "app/ActiveJobs.h"
 #include "platform/AppPaths.h"
-#include "platform/Settings.h"
 #include "tests/support/TestFiles.h"
 #include "tests/update/UpdateFixture.h"
 #include "update/DiskImage.h"
@@ -20,9 +18,7 @@
 
 #include <sys/stat.h>
 
-using vorlik::app::ActiveJobs;
 using vorlik::platform::AppPaths;
-using vorlik::platform::Settings;
 using vorlik::test::ArchiveEntry;
 using vorlik::test::ArchiveFormat;
 using namespace vorlik::update;
@@ -48,21 +44,20 @@ QString installedProgram(const QString &prefix, bool marked)
 }
 
 // A running bundle "old" in Applications, a staged bundle "new", and images made on demand.
-class InstallTest : public test::PrivateTemp {
+class InstallTest : public test::ManagerTest {
 protected:
     void SetUp() override
     {
-        PrivateTemp::SetUp();
+        ManagerTest::SetUp();
         QDir(AppPaths::updates()).removeRecursively();
         m_current = test::makeBundle(applications(), {}, "old");
         m_staged = test::makeBundle(stagingDir(), {}, "new");
         m_before = test::snapshot(m_current);
-        test::takeUpdateLogLines();
     }
     void TearDown() override
     {
         chattr("-i", applications());
-        PrivateTemp::TearDown();
+        ManagerTest::TearDown();
     }
 
     QString applications() const { return m_root.filePath(QStringLiteral("Applications")); }
@@ -98,8 +93,6 @@ protected:
     QString m_current;
     QString m_staged;
     QMap<QString, QByteArray> m_before;
-    ActiveJobs m_jobs;
-    UpdateManager m_manager{Settings::standard(), m_jobs};
 };
 
 TEST_F(InstallTest, StagingCopiesTheCheckedBundleFromAReadOnlyPrivateImageAndDetaches)

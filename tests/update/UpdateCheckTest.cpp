@@ -1,12 +1,9 @@
 // The update check against the stand-in service over HTTPS: the version table, malformed and
 // untrustworthy descriptions, server failures, the manifest location and the throttle.
-#include "app/ActiveJobs.h"
 #include "platform/ServiceConfig.h"
-#include "platform/Settings.h"
 #include "service/APIClient.h"
 #include "tests/support/TestFiles.h"
 #include "tests/update/UpdateFixture.h"
-#include "update/UpdateManager.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +12,6 @@
 #include <QJsonObject>
 #include <QSignalSpy>
 
-using vorlik::app::ActiveJobs;
 using vorlik::platform::ServiceConfig;
 using vorlik::platform::Settings;
 using namespace vorlik::update;
@@ -36,19 +32,18 @@ QByteArray manifestJSON(const QString &version, qint64 build, const std::optiona
         .toJson();
 }
 
-class UpdateCheckTest : public ::testing::Test {
+class UpdateCheckTest : public test::ManagerTest {
 protected:
     void SetUp() override
     {
-        test::updateServer().reset();
-        test::updateServer().useAsService();
-        for (const QString &key : {QStringLiteral("updateManifestURL"), attemptKey, successKey})
-            settings().remove(key);
+        ManagerTest::SetUp();
         ServiceConfig::setCurrentForTesting(QUrl(QStringLiteral("https://vorlik.test")));
-        test::takeUpdateLogLines();
-        m_manager.setCurrentAppForTesting(QStringLiteral("/Applications/Vorlik Desktop.app")); // a copy that updates itself
     }
-    void TearDown() override { ServiceConfig::setCurrentForTesting({}); }
+    void TearDown() override
+    {
+        ServiceConfig::setCurrentForTesting({});
+        ManagerTest::TearDown();
+    }
 
     static Settings &settings() { return Settings::standard(); }
     static bool succeeded() { return settings().date(successKey).has_value(); }
@@ -68,9 +63,6 @@ protected:
             count += entry.toObject().value(QStringLiteral("path")).toString() == QLatin1String("/tools/desktop/latest.json");
         return count;
     }
-
-    ActiveJobs m_jobs;
-    UpdateManager m_manager{Settings::standard(), m_jobs};
 };
 
 TEST_F(UpdateCheckTest, OffersOnlyANewerVersionOrBuildThanTheRunning_1_2_24_Build27)
@@ -172,24 +164,18 @@ TEST_F(UpdateCheckTest, ServerFailuresBecomeTheCheckErrorAndKeepTheLastFind)
 
 TEST_F(UpdateCheckTest, TheManifestLocationFollowsTheOverrideWhenItParses)
 {
-    const QUrl standard = vorlik::service::APIClient::url(QStringLiteral("/tools/desktop/latest.json"));
     settings().setValue(QStringLiteral("updateManifestURL"), QStringLiteral("::: not a url :::"));
-    EXPECT_EQ(m_manager.manifestURL(), standard);
-
+    EXPECT_EQ(m_manager.manifestURL(), vorlik::service::APIClient::url(QStringLiteral("/tools/desktop/latest.json")));
     // The same server under another name: the image must then come from that name.
-    QUrl byName = test::updateServer().baseUrl();
+    QUrl byName = test::imageURL(QStringLiteral("latest.json"));
     byName.setHost(QStringLiteral("localhost"));
-    byName.setPath(QStringLiteral("/tools/desktop/latest.json"));
     settings().setValue(QStringLiteral("updateManifestURL"), byName.toString());
     EXPECT_EQ(m_manager.manifestURL(), byName);
     test::writeLatest(manifestJSON(QStringLiteral("1.3"), 30));
     EXPECT_EQ(check().kind, UpdatePhase::Kind::error); // the image is on 127.0.0.1, not localhost
-    QUrl image = byName;
-    image.setPath(QStringLiteral("/tools/desktop/image.tar.gz"));
-    test::writeLatest(manifestJSON(QStringLiteral("1.3"), 30, image.toString()));
+    test::writeLatest(manifestJSON(QStringLiteral("1.3"), 30, byName.resolved(QUrl(QStringLiteral("image.tar.gz"))).toString()));
     EXPECT_EQ(check().kind, UpdatePhase::Kind::available);
-    const QJsonObject last = test::updateServer().requests().last().toObject();
-    EXPECT_TRUE(last.value("headers").toObject().value("Host").toString().startsWith(QStringLiteral("localhost")));
+    EXPECT_TRUE(test::updateServer().requests().last()["headers"]["Host"].toString().startsWith(QStringLiteral("localhost")));
 }
 
 TEST_F(UpdateCheckTest, ACheckWhileDownloadingChangesNothing)

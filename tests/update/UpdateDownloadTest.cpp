@@ -1,11 +1,8 @@
 // The update download over HTTPS: streaming with progress, the digest check, truncated and
 // length-less answers, links that must never be followed, and no file left behind.
-#include "app/ActiveJobs.h"
 #include "platform/Failure.h"
-#include "platform/Settings.h"
 #include "tests/support/TestFiles.h"
 #include "tests/update/UpdateFixture.h"
-#include "update/UpdateManager.h"
 
 #include <gtest/gtest.h>
 
@@ -14,8 +11,6 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
-using vorlik::app::ActiveJobs;
-using vorlik::platform::Settings;
 using vorlik::update::Manifest;
 using vorlik::update::UpdateManager;
 using vorlik::update::UpdatePhase;
@@ -26,7 +21,7 @@ namespace {
 constexpr qint64 imageBytes = 3 * 1048576 + 12345; // not a whole number of blocks
 const QString imageName = QStringLiteral("image.tar.gz");
 
-class UpdateDownloadTest : public test::PrivateTemp {
+class UpdateDownloadTest : public test::ManagerTest {
 protected:
     static void SetUpTestSuite()
     {
@@ -35,15 +30,6 @@ protected:
         for (char &byte : bytes)
             byte = char(generator.generate() & 0xff);
         test::writeFile(image(), bytes);
-    }
-    void SetUp() override
-    {
-        PrivateTemp::SetUp();
-        test::updateServer().useAsService();
-        Settings::standard().remove(QStringLiteral("updateManifestURL"));
-        test::takeUpdateLogLines();
-        m_manager.setCurrentAppForTesting(QDir::tempPath() + QStringLiteral("/Vorlik Desktop.app")); // one that updates itself
-        QObject::connect(&m_manager, &UpdateManager::phaseChanged, &m_manager, [this] { m_phases << m_manager.phase(); });
     }
 
     static QString image() { return test::updatesFolder() + u'/' + imageName; }
@@ -58,10 +44,6 @@ protected:
         m_phases.clear();
         test::run(m_manager.download(manifest));
     }
-
-    ActiveJobs m_jobs;
-    UpdateManager m_manager{Settings::standard(), m_jobs};
-    QList<UpdatePhase> m_phases;
 };
 
 TEST_F(UpdateDownloadTest, StreamsTheImageWithProgressVerifiesItAndKeepsOnlyTheImageThePhaseNames)
@@ -116,10 +98,8 @@ TEST_F(UpdateDownloadTest, TheDigestDecidesAndAFailedDownloadLeavesNoFile)
     EXPECT_EQ(m_manager.phase().kind, UpdatePhase::Kind::downloaded);
 
     const QString digestFailed = QStringLiteral("The download failed its SHA-256 check.");
-    QUrl portOne(test::manifestFor(imageName).dmg);
-    portOne.setPort(1);
     Manifest unreachable = test::manifestFor(imageName);
-    unreachable.dmg = portOne.toString();
+    unreachable.dmg = QStringLiteral("https://127.0.0.1:1/tools/desktop/image.tar.gz");
     const std::tuple<Manifest, int, QString> cases[] = {
         {corrupted(test::manifestFor(imageName)), 0, digestFailed},
         // A body that ends with the connection cannot be told from a complete one: the digest can.
@@ -159,9 +139,7 @@ TEST_F(UpdateDownloadTest, AShortBodyOverPlainHttpIsAFailedDownloadToo)
 {
     // Qt does not always report a plain connection that closes early; the length check does.
     test::DevServer plain({QStringLiteral("--updates"), test::updatesFolder()});
-    QUrl url = plain.baseUrl();
-    url.setPath(QStringLiteral("/tools/desktop/image.tar.gz"));
-    url.setQuery(QStringLiteral("truncate=1000000"));
+    const QUrl url = plain.baseUrl().resolved(QUrl(QStringLiteral("/tools/desktop/image.tar.gz?truncate=1000000")));
     try {
         test::run(UpdateManager::download(url, [](double) {}));
         ADD_FAILURE() << "a short body passed";

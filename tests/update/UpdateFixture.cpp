@@ -1,10 +1,8 @@
 #include "tests/update/UpdateFixture.h"
 
 #include "diagnostics/DiagnosticsLogger.h"
-#include "platform/Settings.h"
 #include "tests/support/LogLines.h"
 #include "tests/support/TestFiles.h"
-#include "update/UpdateManager.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -185,5 +183,16 @@ void PrivateTemp::SetUp()
 }
 
 void PrivateTemp::TearDown() { qputenv("TMPDIR", m_savedTmp); }
+
+void ManagerTest::SetUp()
+{
+    PrivateTemp::SetUp();
+    updateServer().useAsService();
+    for (const char *key : {"updateManifestURL", "lastUpdateCheckAttempt", "lastUpdateCheckSuccess"})
+        platform::Settings::standard().remove(QString::fromLatin1(key));
+    takeUpdateLogLines();
+    m_manager.setCurrentAppForTesting(QDir::tempPath() + QStringLiteral("/Vorlik Desktop.app"));
+    QObject::connect(&m_manager, &update::UpdateManager::phaseChanged, &m_manager, [this] { m_phases << m_manager.phase(); });
+}
 
 } // namespace vorlik::test

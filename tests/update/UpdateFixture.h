@@ -1,9 +1,12 @@
 #pragma once
 // What the updater's tests share: one HTTPS stand-in service per test binary that serves an
 // updates folder, bundles and images made on disk, and a look at the "update" log lines.
+#include "app/ActiveJobs.h"
+#include "platform/Settings.h"
 #include "tests/support/DevServer.h"
 #include "tests/support/TestArchive.h"
 #include "update/Manifest.h"
+#include "update/UpdateManager.h"
 #include "update/UpdatePhase.h"
 
 #include <gtest/gtest.h>
@@ -74,6 +77,16 @@ protected:
     void TearDown() override;
     QTemporaryDir m_temp;
     QByteArray m_savedTmp;
+};
+
+// An update manager of its own, with the shared server as the service, no stored check and no
+// manifest override, for a copy that updates itself; every phase it passes is in m_phases.
+class ManagerTest : public PrivateTemp {
+protected:
+    void SetUp() override;
+    app::ActiveJobs m_jobs;
+    update::UpdateManager m_manager{platform::Settings::standard(), m_jobs};
+    QList<update::UpdatePhase> m_phases;
 };
 
 } // namespace vorlik::test
