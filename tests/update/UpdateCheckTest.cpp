@@ -56,13 +56,7 @@ protected:
         settings().remove(successKey);
         test::takeUpdateLogLines();
     }
-    int manifestRequests() const
-    {
-        int count = 0;
-        for (const QJsonValue &entry : test::updateServer().requests())
-            count += entry.toObject().value(QStringLiteral("path")).toString() == QLatin1String("/tools/desktop/latest.json");
-        return count;
-    }
+    static int manifestRequests() { return test::requestsUnder(QStringLiteral("/tools/desktop/latest.json")); }
 };
 
 TEST_F(UpdateCheckTest, OffersOnlyANewerVersionOrBuildThanTheRunning_1_2_24_Build27)
@@ -136,18 +130,17 @@ TEST_F(UpdateCheckTest, TheImageMayComeFromTheManifestsHostOrTheServicesAsWritte
 TEST_F(UpdateCheckTest, ServerFailuresBecomeTheCheckErrorAndKeepTheLastFind)
 {
     const QString unavailable = QStringLiteral("The update server is unavailable.");
+    const QString latest = QStringLiteral("/tools/desktop/latest.json");
     const std::pair<QJsonObject, QString> cases[]{
-        {{{"action", "status"}, {"status", 503}}, unavailable},
-        {{{"action", "status"}, {"status", 302}}, unavailable},
-        {{{"action", "malformed"}}, QStringLiteral("The data couldn’t be read because it isn’t in the correct format.")},
-        {{{"action", "status"}, {"status", 200}, {"body", R"({"version":"1.3"})"}},
+        {{{"path", latest}, {"action", "status"}, {"status", 503}}, unavailable},
+        {{{"path", latest}, {"action", "status"}, {"status", 302}}, unavailable},
+        {{{"path", latest}, {"action", "malformed"}}, QStringLiteral("The data couldn’t be read because it isn’t in the correct format.")},
+        {{{"path", latest}, {"action", "status"}, {"status", 200}, {"body", R"({"version":"1.3"})"}},
          QStringLiteral("The data couldn’t be read because it is missing.")},
     };
     findUpdate();
-    for (const auto &[action, expected] : cases) {
+    for (const auto &[fault, expected] : cases) {
         test::updateServer().reset();
-        QJsonObject fault = action;
-        fault.insert(QStringLiteral("path"), QStringLiteral("/tools/desktop/latest.json"));
         test::updateServer().addFault(fault);
         EXPECT_EQ(check(), UpdatePhase::error(expected));
         EXPECT_EQ(m_manager.statusText(), expected);
@@ -203,10 +196,7 @@ TEST_F(UpdateCheckTest, TheAutomaticCheckIsThrottledByTheLastAttemptAndSuccessAn
         return manifestRequests() > before;
     };
     const auto storedAgo = [](const QString &key, std::optional<qint64> seconds) {
-        if (seconds)
-            settings().setValue(key, QDateTime::currentDateTimeUtc().addSecs(-*seconds));
-        else
-            settings().remove(key);
+        seconds ? settings().setValue(key, QDateTime::currentDateTimeUtc().addSecs(-*seconds)) : settings().remove(key);
     };
     test::writeLatest(manifestJSON(QStringLiteral("1.3"), 30));
     // Stored values that are not dates count as absent: the check runs, and is on record.

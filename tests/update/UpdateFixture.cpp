@@ -10,6 +10,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QThread>
 
 #include <plist/plist.h>
@@ -115,20 +116,13 @@ QMap<QString, QByteArray> snapshot(const QString &folder)
 
 QUrl imageURL(const QString &imageName, const QString &query)
 {
-    QUrl url = updateServer().baseUrl();
-    url.setPath(QStringLiteral("/tools/desktop/") + imageName);
-    if (!query.isEmpty())
-        url.setQuery(query);
-    return url;
+    const QString path = QStringLiteral("/tools/desktop/") + imageName;
+    return updateServer().baseUrl().resolved(QUrl(query.isEmpty() ? path : path + u'?' + query));
 }
 
 update::Manifest release(const QString &version, qint64 build, const std::optional<QString> &minMacos)
 {
-    update::Manifest manifest;
-    manifest.version = version;
-    manifest.build = build;
-    manifest.minMacos = minMacos;
-    return manifest;
+    return {version, build, {}, {}, std::nullopt, minMacos};
 }
 
 update::Manifest manifestFor(const QString &imageName, const QString &query)
@@ -171,6 +165,14 @@ bool waitUntil(const std::function<bool()> &done, int limitMilliseconds)
 QStringList tempEntries(const QString &prefix)
 {
     return QDir(QDir::tempPath()).entryList({prefix + u'*'}, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+}
+
+int requestsUnder(const QString &prefix)
+{
+    int count = 0;
+    for (const QJsonValue &entry : updateServer().requests())
+        count += entry[QStringLiteral("path")].toString().startsWith(prefix);
+    return count;
 }
 
 void PrivateTemp::SetUp()

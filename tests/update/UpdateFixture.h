@@ -6,6 +6,7 @@
 #include "tests/support/DevServer.h"
 #include "tests/support/TestArchive.h"
 #include "update/Manifest.h"
+#include "update/UpdateError.h"
 #include "update/UpdateManager.h"
 #include "update/UpdatePhase.h"
 
@@ -69,6 +70,21 @@ bool waitUntil(const std::function<bool()> &done, int limitMilliseconds = 60000)
 
 // Entries of the temporary folder (TMPDIR) whose names start with `prefix`.
 QStringList tempEntries(const QString &prefix);
+// How many requests the shared server answered for paths starting with `prefix`.
+int requestsUnder(const QString &prefix);
+
+// The code of the UpdateError `step` throws (its text in `text`), 0 when it throws none.
+template <typename Step> int updateErrorCode(Step step, QString *text = nullptr)
+{
+    try {
+        step();
+    } catch (const update::UpdateError &error) {
+        if (text)
+            *text = error.description();
+        return error.code();
+    }
+    return 0;
+}
 
 // A private TMPDIR for each test.
 class PrivateTemp : public ::testing::Test {
