@@ -38,9 +38,10 @@ protected:
     QString report() const { return m_root.filePath(QStringLiteral("relaunched-version.txt")); }
     void publish(const QString &bundle)
     {
-        const test::ProgramRun script = test::runProgram(QStringLiteral(VORLIK_MAKE_UPDATE_IMAGE),
-                                                         {bundle, test::updatesFolder(), test::imageURL(QString()).toString()});
-        ASSERT_EQ(script.status, 0) << script.err.toStdString();
+        QProcess script;
+        test::startProgram(script, QStringLiteral(VORLIK_MAKE_UPDATE_IMAGE), {bundle, test::updatesFolder(), test::imageURL(QString()).toString()});
+        ASSERT_TRUE(script.waitForFinished(120000));
+        ASSERT_EQ(script.exitCode(), 0) << script.readAllStandardError().toStdString();
     }
     // Runs the installed old program's install: its exit status and what it printed.
     std::pair<int, QString> install()
