@@ -1,5 +1,5 @@
-// The opt-in log on real files: masking, the buffer bound, rotation, the order of the last
-// lines before a close, the export, and a log that never fails its caller.
+// The opt-in log on real files: masking, the buffer bound, the order of the last lines before a
+// close, rotation and the export, and a log that never fails its caller.
 #include "diagnostics/DiagnosticsLogger.h"
 
 #include "platform/Settings.h"
@@ -40,11 +40,7 @@ public:
     QString scratch(const QString &name) const { return m_folder.filePath(name); }
     // The start line is logged from inside the worker, behind whatever was queued with it: one
     // drain lets it be queued, the snapshot after that sees it.
-    QStringList settled()
-    {
-        m_logger.drain();
-        return m_logger.bufferSnapshot();
-    }
+    QStringList settled() { m_logger.drain(); return m_logger.bufferSnapshot(); }
 
 private:
     QTemporaryDir m_folder;
@@ -123,10 +119,7 @@ TEST(DiagnosticsLogger, ALogCallNeverWaitsForASettingsWrite)
     for (qint64 seen = -1, looks = 0; seen != reads && looks < 60; ++looks, QThread::msleep(300))
         seen = reads;
     std::atomic<bool> logged = false;
-    std::thread caller([&] {
-        logger->log("test", "while the settings are busy");
-        logged = true;
-    });
+    std::thread caller([&] { logger->log("test", "while the settings are busy"); logged = true; });
     for (QDeadlineTimer cap(20000); !logged && !cap.hasExpired();)
         QThread::msleep(5);
     EXPECT_TRUE(logged) << "log() waited for the settings write";
@@ -168,89 +161,58 @@ TEST(DiagnosticsLogger, OnlyWhileOnLinesCarryTimestampCategoryAndMaskedMessageAn
     EXPECT_TRUE(QString::fromUtf8(readFile(logger.file())).startsWith(buffer.join(QString())));
 }
 
-TEST(DiagnosticsLogger, BufferKeepsTheNewest20000Lines)
-{
-    Logger logger;
-    for (int i = 1; i <= 20001; ++i)
-        logger->log("t", QString::number(i));
-    const QStringList buffer = messages(logger->bufferSnapshot());
-    ASSERT_EQ(buffer.size(), 20000);
-    EXPECT_EQ(buffer.first(), "[t] 2");
-    EXPECT_EQ(buffer.last(), "[t] 20001");
-}
-
-TEST(DiagnosticsLogger, AFileOf5MiBRotatesAtTheNextLineAndNotBefore)
+TEST(DiagnosticsLogger, KeepsTheNewest20000LinesRotatesAFileOf5MiBAtTheNextLineAndExportsBoth)
 {
     for (const qint64 size : {5242880, 5242879}) {
+        const bool full = size == 5242880; // one byte less is not full: the start line goes on the end
         Logger logger;
+        const QString target = logger.scratch("export.txt");
+        const auto exported = [&] { return logger->exportTXT(target) ? QString::fromUtf8(readFile(target)) : QString(); };
+        for (int i = 1; i <= 20001; ++i)
+            logger->log("t", QString::number(i));
+        const QStringList buffer = messages(logger->bufferSnapshot());
+        EXPECT_EQ(buffer.size(), 20000);
+        EXPECT_EQ(buffer.first(), "[t] 2");
+        const QString first = exported();
+        EXPECT_TRUE(first.startsWith("Vorlik Log — ")) << first.left(100).toStdString();
+        EXPECT_EQ(first.split(u'\n').value(1), DiagnosticsLogger::environmentLine());
+        EXPECT_EQ(first.split(u'\n').value(4), "--- Current session (last 20000 lines, may be truncated) ---");
+        EXPECT_TRUE(first.endsWith(" [t] 20001\n"));
+
         QDir().mkpath(logger.logs());
-        writeFile(logger.file(), QByteArray(size, 'x'));
+        const QByteArray filled(size, 'x');
+        writeFile(logger.file(), filled);
         writeFile(logger.file(".1"), "older\n");
         writeFile(logger.file(".2"), "oldest\n");
         logger->startIfEnabled();
-        if (size == 5242880)
-            logger->log("t", "after");
         logger.settled();
-        logger->stop();
-        logger->drain();
-        if (size == 5242880) { // the first line rotated the full file away and both lines sit in the new one
-            EXPECT_EQ(readFile(logger.file(".2")), "older\n");
-            EXPECT_EQ(readFile(logger.file(".1")), QByteArray(size, 'x'));
-            const QStringList lines = fileMessages(logger.file());
-            ASSERT_EQ(lines.size(), 2);
-            EXPECT_TRUE(lines.contains("[t] after"));
-            EXPECT_EQ(lines.filter("[diagnostics] session started").size(), 1);
-        } else { // one byte less is not full: the start line goes on the end
-            EXPECT_EQ(readFile(logger.file(".1")), "older\n");
-            EXPECT_GT(QFileInfo(logger.file()).size(), size);
-        }
+        logger->drain(); // the start line was queued behind the first drain: this one writes it out
+        EXPECT_EQ(readFile(logger.file(".1")), full ? filled : "older\n");
+        EXPECT_EQ(readFile(logger.file(".2")), full ? "older\n" : "oldest\n");
+        EXPECT_EQ(messages({QString::fromUtf8(readFile(logger.file()).mid(full ? 0 : size))}),
+                  QStringList{"[diagnostics] session started — " + DiagnosticsLogger::environmentLine()});
+
+        EXPECT_TRUE(exported().contains("--- Earlier session (last 5120 KB of previous logs, may be truncated) ---\n\n"
+                                        + QString::fromLatin1(full ? filled : "older\n") + "\n--- Current session"));
+        writeFile(logger.file(".1"), "\xff\xfe not text"); // gives way to the older file
+        EXPECT_TRUE(exported().contains("---\n\n" + QString::fromLatin1(full ? "older\n" : "oldest\n") + "\n--- Current session"));
+        EXPECT_FALSE(logger->exportTXT(logger.scratch("no-such-folder/export.txt")));
     }
-}
-
-TEST(DiagnosticsLogger, ExportCarriesTheEarlierSessionTailWhenThereIsOne)
-{
-    Logger logger;
-    logger->log("t", "one");
-    const QString target = logger.scratch("export.txt");
-    const auto exported = [&] { return logger->exportTXT(target) ? QString::fromUtf8(readFile(target)) : QString(); };
-    QString text = exported();
-    const QStringList lines = text.split(u'\n');
-    EXPECT_TRUE(text.startsWith("Vorlik Log — ")) << text.toStdString();
-    EXPECT_EQ(lines.value(1), DiagnosticsLogger::environmentLine());
-    EXPECT_EQ(lines.value(4), "--- Current session (last 20000 lines, may be truncated) ---");
-    EXPECT_FALSE(text.contains("Earlier session"));
-    EXPECT_TRUE(text.endsWith(" [t] one\n"));
-
-    QDir().mkpath(logger.logs());
-    const QByteArray earlier = QByteArray(999, 'e') + '\n';
-    writeFile(logger.file(".1"), earlier);
-    EXPECT_TRUE(exported().contains("--- Earlier session (last 5120 KB of previous logs, may be truncated) ---\n\n"
-                                    + QString::fromLatin1(earlier) + "\n--- Current session"));
-    // An undecodable rotated file gives way to the older one.
-    writeFile(logger.file(".1"), "\xff\xfe not text");
-    writeFile(logger.file(".2"), "from the second file\n");
-    text = exported();
-    EXPECT_TRUE(text.contains("---\n\nfrom the second file\n\n--- Current session"));
-    EXPECT_FALSE(text.contains("not text"));
-    EXPECT_FALSE(logger->exportTXT(logger.scratch("no-such-folder/export.txt")));
 }
 
 TEST(DiagnosticsLogger, NeverFailsItsCaller)
 {
-    {   // The log folder cannot be made: lines still reach the buffer.
+    // A file where the log folder should be, or a full disk that refuses every write: lines
+    // still reach the buffer.
+    for (const bool fullDisk : {false, true}) {
         Logger logger;
-        writeFile(logger.logs(), "a file where the folder should be");
+        if (fullDisk)
+            ASSERT_TRUE(QDir().mkpath(logger.logs()) && QFile::link("/dev/full", logger.file()));
+        else
+            writeFile(logger.logs(), "a file where the folder should be");
         logger->startIfEnabled();
         logger->log("t", "kept");
         EXPECT_TRUE(messages(logger.settled()).contains("[t] kept"));
-    }
-    if (QFileInfo::exists("/dev/full")) { // a full disk refuses every write
-        Logger logger;
-        QDir().mkpath(logger.logs());
-        ASSERT_TRUE(QFile::link("/dev/full", logger.file()));
-        logger->startIfEnabled();
-        logger->log("t", "lost on disk, kept in memory");
-        EXPECT_EQ(logger.settled().size(), 2);
     }
 }
 

@@ -8,21 +8,7 @@
 
 using vorlik::platform::Settings;
 
-TEST(Settings, CommandLineBooleanSpellings)
-{
-    QTemporaryDir folder;
-    const std::pair<const char *, std::optional<bool>> cases[] = {{"YES", true},  {"yes", true},   {"true", true},
-                                                                 {"1", true},    {"NO", false},   {"false", false},
-                                                                 {"0", false},   {"maybe", {}},   {"", {}}};
-    for (const auto &[text, expected] : cases) {
-        Settings settings(folder.filePath("s.conf"));
-        settings.applyArguments({"vorlik", "-vorlikDiag", text});
-        EXPECT_EQ(Settings::parseBoolean(settings.value("vorlikDiag")), expected) << text;
-        EXPECT_EQ(settings.boolean("vorlikDiag", true), expected.value_or(true)) << text;
-    }
-}
-
-TEST(Settings, DefaultsThenWritesThatPersistAndSignalAndOverridesThatDoNot)
+TEST(Settings, DefaultsThenWritesThatPersistAndSignalAndOverridesInAnySpellingThatDoNot)
 {
     QTemporaryDir folder;
     const QString path = folder.filePath("s.conf");
@@ -43,6 +29,14 @@ TEST(Settings, DefaultsThenWritesThatPersistAndSignalAndOverridesThatDoNot)
         settings.applyArguments({"vorlik", "-baseURL", "http://127.0.0.1:1", "--not-a-setting", "x", "-dangling"});
         EXPECT_EQ(settings.baseURL().value(), "http://127.0.0.1:1");
         EXPECT_FALSE(settings.contains("-not-a-setting") || settings.contains("dangling"));
+        const std::pair<const char *, std::optional<bool>> spellings[] = {
+            {"YES", true}, {"yes", true}, {"true", true}, {"1", true}, {"NO", false}, {"false", false}, {"0", false},
+            {"maybe", {}}, {"", {}}};
+        for (const auto &[text, expected] : spellings) {
+            settings.applyArguments({"vorlik", "-vorlikDiag", text});
+            EXPECT_EQ(Settings::parseBoolean(settings.value("vorlikDiag")), expected) << text;
+            EXPECT_EQ(settings.boolean("vorlikDiag", true), expected.value_or(true)) << text;
+        }
     }
     Settings reopened(path);
     EXPECT_TRUE(reopened.diagnosticsEnabled());

@@ -4,6 +4,7 @@
 // update leaves the running bundle as it was. And the helper script alone: the quoting of the
 // program name, and giving up on a parent that never quits.
 #include "platform/AppPaths.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/TestFiles.h"
 #include "tests/update/UpdateFixture.h"
 #include "update/FileTree.h"
@@ -13,8 +14,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <sys/stat.h>
 
@@ -37,28 +36,22 @@ protected:
 
     QString installed() const { return m_root.filePath(QStringLiteral("Applications/Vorlik Desktop.app")); }
     QString report() const { return m_root.filePath(QStringLiteral("relaunched-version.txt")); }
-
     void publish(const QString &bundle)
     {
         QProcess script;
-        script.start(QStringLiteral(VORLIK_MAKE_UPDATE_IMAGE), {bundle, test::updatesFolder(), test::imageURL(QString()).toString()});
+        test::startProgram(script, QStringLiteral(VORLIK_MAKE_UPDATE_IMAGE), {bundle, test::updatesFolder(), test::imageURL(QString()).toString()});
         ASSERT_TRUE(script.waitForFinished(120000));
         ASSERT_EQ(script.exitCode(), 0) << script.readAllStandardError().toStdString();
     }
-    // Runs the installed old program's install; its exit status, and its output in `output`.
-    int install(QString *output)
+    // Runs the installed old program's install: its exit status and what it printed.
+    std::pair<int, QString> install()
     {
-        QProcess running;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("VORLIK_PROBE_OUT"), report());
-        running.setProcessEnvironment(environment);
-        running.start(installed() + QStringLiteral("/Contents/MacOS/vorlik-update-probe-old"),
-                      {QStringLiteral("install"), QStringLiteral("-baseURL"), test::updateServer().baseUrl().toString(),
-                       QStringLiteral("-testCACertificates"), QStringLiteral(VORLIK_TEST_CA), QStringLiteral("-vorlikDiag"),
-                       QStringLiteral("YES")});
-        EXPECT_TRUE(running.waitForFinished(120000));
-        *output = QString::fromUtf8(running.readAllStandardOutput() + running.readAllStandardError());
-        return running.exitCode();
+        const test::ProgramRun run = test::runProgram(
+            installed() + QStringLiteral("/Contents/MacOS/vorlik-update-probe-old"),
+            {"install", "-baseURL", test::updateServer().baseUrl().toString(), "-testCACertificates", VORLIK_TEST_CA,
+             "-vorlikDiag", "YES"},
+            {.environment = {{"VORLIK_PROBE_OUT", report()}}});
+        return {run.status, run.out + run.err};
     }
 
     QTemporaryDir m_root;
@@ -67,8 +60,8 @@ protected:
 TEST_F(EndToEnd, TheInstalledBundleIsReplacedAndTheNewVersionRelaunches)
 {
     publish(QStringLiteral(VORLIK_PROBE_NEW_BUNDLE));
-    QString output;
-    ASSERT_EQ(install(&output), 0) << output.toStdString();
+    const auto [status, output] = install();
+    ASSERT_EQ(status, 0) << output.toStdString();
     EXPECT_TRUE(output.contains(QStringLiteral("[update] install helper spawned: "))) << output.toStdString();
 
     // The helper starts the new program once the old one has gone.
@@ -98,8 +91,8 @@ TEST_F(EndToEnd, ARefusedUpdateLeavesTheRunningBundleAsItWas)
     test::writeFile(latest, test::readFile(latest).replace("\"build\":28", "\"build\":29"));
     const auto before = test::snapshot(installed());
 
-    QString output;
-    EXPECT_EQ(install(&output), 1);
+    const auto [status, output] = install();
+    EXPECT_EQ(status, 1);
     EXPECT_TRUE(output.contains(QStringLiteral("error(Install failed: The update bundle build (28) does not match the manifest (29).)")))
         << output.toStdString();
     EXPECT_EQ(test::snapshot(installed()), before);
@@ -114,10 +107,8 @@ TEST(HelperScript, AProgramNameCannotBreakOutOfItsQuotes)
     EXPECT_EQ(InstallHelperScript::doubleQuotedContent(QStringLiteral("a\"b$c`d\\e f")), QStringLiteral("a\\\"b\\$c\\`d\\\\e f"));
     const QString text = InstallHelperScript::text(QStringLiteral("x\"; touch /tmp/owned; \""));
     EXPECT_TRUE(text.contains(QStringLiteral("setsid \"$APP/Contents/MacOS/x\\\"; touch /tmp/owned; \\\"\" >/dev/null")));
-    QProcess syntax;
-    syntax.start(QStringLiteral("/bin/bash"), {QStringLiteral("-n"), QStringLiteral("-c"), text});
-    ASSERT_TRUE(syntax.waitForFinished(10000));
-    EXPECT_EQ(syntax.exitCode(), 0) << syntax.readAllStandardError().toStdString();
+    const test::ProgramRun syntax = test::runProgram(QStringLiteral("/bin/bash"), {"-n", "-c", text});
+    EXPECT_EQ(syntax.status, 0) << syntax.err.toStdString();
 }
 
 TEST(HelperScript, GivesUpWithStatus2WhenTheParentNeverExitsAndLeavesEverythingInPlace)
@@ -134,26 +125,18 @@ TEST(HelperScript, GivesUpWithStatus2WhenTheParentNeverExitsAndLeavesEverythingI
     const QString bin = root.filePath(QStringLiteral("bin"));
     test::writeFile(bin + QStringLiteral("/seq"), "#!/bin/sh\necho 1; echo 2; echo 3\n");
     ::chmod(QFile::encodeName(bin + QStringLiteral("/seq")).constData(), 0755);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("PATH"), bin + u':' + environment.value(QStringLiteral("PATH")));
 
     QProcess parent;
-    parent.start(QStringLiteral("/bin/sleep"), {QStringLiteral("600")});
-    ASSERT_TRUE(parent.waitForStarted(10000));
-    const qint64 parentId = parent.processId();
-    QProcess helper;
-    helper.setProcessEnvironment(environment);
-    helper.start(QStringLiteral("/bin/bash"),
-                 {script, app, QStringLiteral("Vorlik Desktop"), QString::number(parentId), staging, log});
-    EXPECT_TRUE(helper.waitForFinished(120000));
-    EXPECT_EQ(helper.exitCode(), 2);
+    test::startProgram(parent, QStringLiteral("/bin/sleep"), {"600"});
+    const QString parentId = QString::number(parent.processId());
+    const test::ProgramRun helper = test::runProgram(QStringLiteral("/bin/bash"), {script, app, "Vorlik Desktop", parentId, staging, log},
+                                                     {.environment = {{"PATH", bin + u':' + qEnvironmentVariable("PATH")}}});
+    EXPECT_EQ(helper.status, 2);
     parent.kill();
     parent.waitForFinished(10000);
 
-    const QString text = QString::fromUtf8(test::readFile(log));
-    EXPECT_EQ(text, QStringLiteral("install helper: waiting for PID %1 to exit\n"
-                                   "install helper: parent did not exit — aborting relaunch (app is installed)\n")
-                        .arg(parentId));
+    EXPECT_EQ(test::readFile(log), "install helper: waiting for PID " + parentId.toUtf8()
+                                       + " to exit\ninstall helper: parent did not exit — aborting relaunch (app is installed)\n");
     EXPECT_TRUE(QFileInfo::exists(staging));
     EXPECT_TRUE(QFileInfo::exists(script));
 }

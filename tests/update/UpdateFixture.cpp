@@ -1,10 +1,8 @@
 #include "tests/update/UpdateFixture.h"
 
 #include "diagnostics/DiagnosticsLogger.h"
-#include "platform/Settings.h"
 #include "tests/support/LogLines.h"
 #include "tests/support/TestFiles.h"
-#include "update/UpdateManager.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -12,6 +10,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QThread>
 
 #include <plist/plist.h>
@@ -117,20 +116,13 @@ QMap<QString, QByteArray> snapshot(const QString &folder)
 
 QUrl imageURL(const QString &imageName, const QString &query)
 {
-    QUrl url = updateServer().baseUrl();
-    url.setPath(QStringLiteral("/tools/desktop/") + imageName);
-    if (!query.isEmpty())
-        url.setQuery(query);
-    return url;
+    const QString path = QStringLiteral("/tools/desktop/") + imageName;
+    return updateServer().baseUrl().resolved(QUrl(query.isEmpty() ? path : path + u'?' + query));
 }
 
 update::Manifest release(const QString &version, qint64 build, const std::optional<QString> &minMacos)
 {
-    update::Manifest manifest;
-    manifest.version = version;
-    manifest.build = build;
-    manifest.minMacos = minMacos;
-    return manifest;
+    return {version, build, {}, {}, std::nullopt, minMacos};
 }
 
 update::Manifest manifestFor(const QString &imageName, const QString &query)
@@ -175,6 +167,14 @@ QStringList tempEntries(const QString &prefix)
     return QDir(QDir::tempPath()).entryList({prefix + u'*'}, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
 }
 
+int requestsUnder(const QString &prefix)
+{
+    int count = 0;
+    for (const QJsonValue &entry : updateServer().requests())
+        count += entry[QStringLiteral("path")].toString().startsWith(prefix);
+    return count;
+}
+
 void PrivateTemp::SetUp()
 {
     // The shared server and its folders are made first, in the real temporary folder, so
@@ -185,5 +185,16 @@ void PrivateTemp::SetUp()
 }
 
 void PrivateTemp::TearDown() { qputenv("TMPDIR", m_savedTmp); }
+
+void ManagerTest::SetUp()
+{
+    PrivateTemp::SetUp();
+    updateServer().useAsService();
+    for (const char *key : {"updateManifestURL", "lastUpdateCheckAttempt", "lastUpdateCheckSuccess"})
+        platform::Settings::standard().remove(QString::fromLatin1(key));
+    takeUpdateLogLines();
+    m_manager.setCurrentAppForTesting(QDir::tempPath() + QStringLiteral("/Vorlik Desktop.app"));
+    QObject::connect(&m_manager, &update::UpdateManager::phaseChanged, &m_manager, [this] { m_phases << m_manager.phase(); });
+}
 
 } // namespace vorlik::test

@@ -1,9 +1,13 @@
 #pragma once
 // What the updater's tests share: one HTTPS stand-in service per test binary that serves an
 // updates folder, bundles and images made on disk, and a look at the "update" log lines.
+#include "app/ActiveJobs.h"
+#include "platform/Settings.h"
 #include "tests/support/DevServer.h"
 #include "tests/support/TestArchive.h"
 #include "update/Manifest.h"
+#include "update/UpdateError.h"
+#include "update/UpdateManager.h"
 #include "update/UpdatePhase.h"
 
 #include <gtest/gtest.h>
@@ -66,6 +70,21 @@ bool waitUntil(const std::function<bool()> &done, int limitMilliseconds = 60000)
 
 // Entries of the temporary folder (TMPDIR) whose names start with `prefix`.
 QStringList tempEntries(const QString &prefix);
+// How many requests the shared server answered for paths starting with `prefix`.
+int requestsUnder(const QString &prefix);
+
+// The code of the UpdateError `step` throws (its text in `text`), 0 when it throws none.
+template <typename Step> int updateErrorCode(Step step, QString *text = nullptr)
+{
+    try {
+        step();
+    } catch (const update::UpdateError &error) {
+        if (text)
+            *text = error.description();
+        return error.code();
+    }
+    return 0;
+}
 
 // A private TMPDIR for each test.
 class PrivateTemp : public ::testing::Test {
@@ -74,6 +93,16 @@ protected:
     void TearDown() override;
     QTemporaryDir m_temp;
     QByteArray m_savedTmp;
+};
+
+// An update manager of its own, with the shared server as the service, no stored check and no
+// manifest override, for a copy that updates itself; every phase it passes is in m_phases.
+class ManagerTest : public PrivateTemp {
+protected:
+    void SetUp() override;
+    app::ActiveJobs m_jobs;
+    update::UpdateManager m_manager{platform::Settings::standard(), m_jobs};
+    QList<update::UpdatePhase> m_phases;
 };
 
 } // namespace vorlik::test
