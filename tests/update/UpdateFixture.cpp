@@ -21,21 +21,6 @@
 
 namespace vorlik::test {
 
-QString updatesFolder()
-{
-    static QTemporaryDir *folder = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/vorlik-updates-XXXXXX"));
-    return folder->path();
-}
-
-DevServer &updateServer()
-{
-    static DevServer *server = [] {
-        DevServer::trustTestCA();
-        return new DevServer(DevServer::tlsArguments() + QStringList{QStringLiteral("--updates"), updatesFolder()});
-    }();
-    return *server;
-}
-
 namespace {
 
 // The property list's bytes, XML or binary; the list is freed.

@@ -5,6 +5,7 @@
 #include "platform/Settings.h"
 #include "tests/support/DevServer.h"
 #include "tests/support/TestArchive.h"
+#include "tests/support/UpdateServer.h"
 #include "update/Manifest.h"
 #include "update/UpdateError.h"
 #include "update/UpdateManager.h"
@@ -26,10 +27,6 @@ inline void PrintTo(const UpdatePhase &phase, std::ostream *out) { *out << phase
 } // namespace vorlik::update
 
 namespace vorlik::test {
-
-// The folder the shared server serves as /tools/desktop/.
-QString updatesFolder();
-DevServer &updateServer();
 
 // An Info.plist's members; an absent optional is left out of the file.
 struct BundleInfo {
