@@ -144,8 +144,10 @@ TEST_F(CliUpdate, InstallReplacesTheRunningBundleAndRelaunchesIt)
     EXPECT_TRUE(info.contains("<string>1.2.25</string>") && info.contains("<string>28</string>"));
     EXPECT_FALSE(QFileInfo::exists(bundle + ".vorlik-old"));
     QDeadlineTimer deadline(60000);
-    while (!readFile(log).contains("relaunched") && !deadline.hasExpired())
+    // The helper writes its log after this process has ended: wait for the file, then its last line.
+    while (!(QFileInfo::exists(log) && readFile(log).contains("relaunched")) && !deadline.hasExpired())
         QThread::msleep(50);
+    ASSERT_TRUE(QFileInfo::exists(log));
     EXPECT_TRUE(readFile(log).contains("install helper: relaunched " + QFile::encodeName(bundle)));
 }
 
