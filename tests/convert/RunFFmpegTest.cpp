@@ -151,18 +151,6 @@ TEST(CleanupPartial, RemovesEveryEntryWithTheBaseNameAndNothingElse)
               (QStringList{".vorlik-tmp-9999-Take 1.wav", "Take 1.flac"}));
 }
 
-TEST(StderrTail, KeepsTheLastCharactersOnEveryAppend)
-{
-    StderrTail tail;
-    const QString flag = "\U0001F1E9\U0001F1EA"; // one character, four code units
-    for (int i = 0; i < 3000; ++i)
-        tail.append(flag + flag + flag + QString::number(i % 10));
-    const QString text = tail.text();
-    EXPECT_EQ(Graphemes::count(text), StderrTail::limit);
-    EXPECT_TRUE(text.endsWith(flag + "9"));
-    EXPECT_GT(text.size(), StderrTail::limit); // counted in characters, not code units
-}
-
 // Each case converts a source to WAV and reads the run's error stream as it arrives, and again
 // whole and in small pieces from a second run that nobody follows.
 TEST(FFmpegProgress, DurationAndPositionOfRealRuns)
