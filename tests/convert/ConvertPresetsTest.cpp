@@ -23,7 +23,6 @@ protected:
         EXPECT_EQ(item.succeeded, true) << item.status.toStdString() << ": " << item.errorDetail.value_or(QString()).toStdString();
         return item;
     }
-    static QString codec(const QString &file, const QString &type) { return stream(file, type).value("codec_name").toString(); }
     static QJsonObject stream(const QString &file, const QString &type)
     {
         for (const QJsonObject &candidate : TestMedia::streams(file)) {
@@ -118,40 +117,35 @@ TEST_F(ConvertPresets, LoudnessLandsOnTheTargetUnderTheCeilingOrSaysWhy)
     }
 }
 
-// The video presets re-encode both streams; the video loudness preset copies the picture and
-// normalises the sound.
-TEST_F(ConvertPresets, VideoPresets)
+// The video presets re-encode both streams, the video loudness preset copies the picture and
+// normalises the sound, and M4A mixes down only what has more than two channels.
+TEST_F(ConvertPresets, VideoAndM4APresets)
 {
-    const QString source = TestMedia::make(path("talk.mp4"), {"-f", "lavfi", "-i", "testsrc=duration=10:size=160x120:rate=10", "-f", "lavfi",
-                                                              "-i", "sine=frequency=500:duration=10", "-c:v", "mpeg4", "-c:a", "aac"});
+    const QString talk = TestMedia::make(path("talk.mp4"), {"-f", "lavfi", "-i", "testsrc=duration=10:size=160x120:rate=10", "-f", "lavfi",
+                                                            "-i", "sine=frequency=500:duration=10", "-c:v", "mpeg4", "-c:a", "aac"});
     const struct {
+        QString source;
         QString presetID;
         QString name;
-        QString videoCodec;
-    } cases[] = {{"video-h264", "talk_h264.mp4", "h264"}, {"video-hevc", "talk_hevc.mp4", "hevc"},
-                 {"normalise-video-14lkfs", "talk_-14LKFS.mp4", "mpeg4"}};
+        QString videoCodec; // empty: no video
+        int channels;
+    } cases[] = {{talk, "video-h264", "talk_h264.mp4", "h264", 1},
+                 {talk, "video-hevc", "talk_hevc.mp4", "hevc", 1},
+                 {talk, "normalise-video-14lkfs", "talk_-14LKFS.mp4", "mpeg4", 1},
+                 {TestMedia::silence(path("surround.wav"), "5.1"), "audio-m4a", "surround_aac.m4a", {}, 2},
+                 {TestMedia::sine(path("mono.flac")), "audio-m4a", "mono_aac.m4a", {}, 1}};
+    const LogLines log("convert");
     for (const auto &c : cases) {
-        const QueueItem item = convert(source, c.presetID);
+        const QueueItem item = convert(c.source, c.presetID);
         ASSERT_TRUE(item.output);
         EXPECT_EQ(QFileInfo(*item.output).fileName(), c.name);
-        EXPECT_EQ(codec(*item.output, "video"), c.videoCodec);
-        EXPECT_EQ(codec(*item.output, "audio"), "aac");
+        EXPECT_EQ(stream(*item.output, "video").value("codec_name").toString(), c.videoCodec);
+        const QJsonObject audio = stream(*item.output, "audio");
+        EXPECT_EQ(audio.value("codec_name").toString(), "aac");
+        EXPECT_EQ(audio.value("channels").toInt(), c.channels) << c.name.toStdString();
     }
+    EXPECT_EQ(log.lines().filter("downmix"), QStringList{"downmix 6ch -> 2ch for audio-m4a"});
     const TestMedia::Loudness measured = TestMedia::loudness(path("talk_-14LKFS.mp4"));
     EXPECT_NEAR(measured.integrated, -14, 0.5);
     EXPECT_LE(measured.truePeak, -1.0);
-}
-
-TEST_F(ConvertPresets, M4AMixesDownOnlyWhatHasTooManyChannels)
-{
-    const LogLines log("convert");
-    const QList<std::pair<QString, int>> cases{{TestMedia::silence(path("surround.wav"), "5.1"), 2}, {TestMedia::sine(path("mono.flac")), 1}};
-    for (const auto &[source, channels] : cases) {
-        const QueueItem item = convert(source, "audio-m4a");
-        ASSERT_TRUE(item.output);
-        const QJsonObject audio = stream(*item.output, "audio");
-        EXPECT_EQ(audio.value("codec_name").toString(), "aac");
-        EXPECT_EQ(audio.value("channels").toInt(), channels) << source.toStdString();
-    }
-    EXPECT_EQ(log.lines().filter("downmix"), QStringList{"downmix 6ch -> 2ch for audio-m4a"});
 }

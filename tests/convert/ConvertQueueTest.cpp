@@ -39,26 +39,33 @@ TEST_F(ConvertQueue, AddsTheMediaFilesOfAFolderWithTheirOwnFolder)
     EXPECT_TRUE(runner.items()[1].isPending());
     EXPECT_NE(runner.items()[0].id, runner.items()[1].id);
 
-    // An idle runner's operations: Remove takes one item, unknown ids and a stop do nothing,
-    // Clear keeps what is pending.
-    runner.queue(QStringList{tone("c.wav")}, loudness);
-    runner.remove(runner.items()[1].id);
-    ASSERT_EQ(runner.items().size(), 2);
-    EXPECT_EQ(runner.items()[1].input, path("c.wav"));
+    // On an idle runner unknown ids and a stop do nothing, and Clear keeps what is pending (the
+    // page's row test removes rows).
     runner.remove(QUuid::createUuid());
     runner.retry(QUuid::createUuid());
     runner.clearFinished();
     runner.cancel();
     EXPECT_EQ(runner.items().size(), 2);
     EXPECT_EQ(runner.runState(), ConvertRunner::RunState::idle);
-    EXPECT_EQ(runner.statusLine(), "1 file added to the queue.");
+    EXPECT_EQ(runner.statusLine(), "2 files added to the queue.");
 }
 
-// The same file is one item per preset and export folder.
-TEST_F(ConvertQueue, TheSameFileForTheSamePresetIsAddedOnce)
+// Nothing given says nothing; nothing new (no media, an address that is no file, the same file
+// for the same preset and export folder) adds nothing.
+TEST_F(ConvertQueue, OnlyNewMediaIsAddedAndTheSameFileOncePerPresetAndExportFolder)
 {
-    const QString file = tone("Take 1.wav");
     ConvertRunner runner;
+    runner.setStatusLine("before");
+    runner.queue(QStringList{}, loudness);
+    EXPECT_EQ(runner.statusLine(), QString());
+    writeFile(path("notes.txt"), "x");
+    runner.queue(QStringList{path("notes.txt"), folder("empty")}, loudness);
+    EXPECT_EQ(runner.statusLine(), "Nothing new to add.");
+    runner.queue(QList<QUrl>{QUrl("https://example.invalid/a.wav")}, loudness);
+    EXPECT_EQ(runner.statusLine(), "Nothing new to add.");
+    EXPECT_FALSE(runner.hasPending());
+
+    const QString file = tone("Take 1.wav");
     for (const QString &preset : {loudness, loudness, m4a})
         runner.queue(QList<QUrl>{QUrl::fromLocalFile(file)}, preset);
     ASSERT_EQ(runner.items().size(), 2);
@@ -68,22 +75,6 @@ TEST_F(ConvertQueue, TheSameFileForTheSamePresetIsAddedOnce)
     runner.queue(QStringList{file}, loudness);
     ASSERT_EQ(runner.items().size(), 3);
     EXPECT_EQ(runner.items()[2].destination, path("out"));
-}
-
-TEST_F(ConvertQueue, NothingGivenSaysNothing)
-{
-    ConvertRunner runner;
-    runner.setStatusLine("before");
-    runner.queue(QStringList{}, loudness);
-    EXPECT_EQ(runner.statusLine(), QString());
-    // Given, but nothing in it is media.
-    writeFile(path("notes.txt"), "x");
-    runner.queue(QStringList{path("notes.txt"), folder("empty")}, loudness);
-    EXPECT_EQ(runner.statusLine(), "Nothing new to add.");
-    runner.queue(QList<QUrl>{QUrl("https://example.invalid/a.wav")}, loudness);
-    EXPECT_EQ(runner.statusLine(), "Nothing new to add.");
-    EXPECT_TRUE(runner.items().isEmpty());
-    EXPECT_FALSE(runner.hasPending());
 }
 
 // The export folder counts when the files are queued: without a valid one every file is skipped

@@ -269,7 +269,7 @@ TEST_F(ConvertRunnerTest, StopEndsTheConversionAndALaterRunStartsAfresh)
     const StatusLines lines(runner);
     runner.run({slow("job")}, TestMedia::ffmpeg(), &m_store);
     runner.cancel();
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning(); }, runCap));
     EXPECT_EQ(runner.items()[0].status, "✗ Script unavailable");
     EXPECT_EQ(runner.items()[0].errorDetail, "The script 'retired' is not in the current preset list. Refresh scripts and retry.");
     EXPECT_TRUE(lines.contains("retired.wav: script 'retired' is unavailable.")) << lines.join(u'\n').toStdString();
@@ -279,7 +279,7 @@ TEST_F(ConvertRunnerTest, StopEndsTheConversionAndALaterRunStartsAfresh)
 
     runner.run({slow("job")}, TestMedia::ffmpeg(), &m_store);
     EXPECT_TRUE(conversionJobRuns());
-    ASSERT_TRUE(waitUntil([&] { return !leftovers(path("s")).isEmpty(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !leftovers(path("s")).isEmpty(); }, runCap));
     ASSERT_EQ(runner.items()[0].succeeded, false);
     const QList<QueueItem> before = runner.items();
     runner.clearFinished();
@@ -292,7 +292,7 @@ TEST_F(ConvertRunnerTest, StopEndsTheConversionAndALaterRunStartsAfresh)
     EXPECT_TRUE(runner.isRunning());
     runner.cancel(); // only a running loop can be stopped
     runner.clearFinished();
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning(); }, runCap));
     EXPECT_EQ(runner.runState(), ConvertRunner::RunState::idle);
     EXPECT_EQ(lines.mid(lines.size() - 2), (QStringList{"Stopping…", "Stopped — 3 files still queued."}));
     EXPECT_EQ(runner.items()[1].status, "Stopped");
@@ -309,7 +309,7 @@ TEST_F(ConvertRunnerTest, StopEndsTheConversionAndALaterRunStartsAfresh)
     runner.run({}, TestMedia::ffmpeg(), &m_store);
     runner.queue(QStringList{tone("s/d.wav")}, "job");
     EXPECT_EQ(runner.statusLine(), "1 file added to the queue.");
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning(); }, runCap));
     EXPECT_EQ(runner.statusLine(), "Queue finished — 4 done, 1 failed.");
     EXPECT_EQ(entries(path("s")).filter("_out.wav").size(), 4);
     EXPECT_EQ(usageRequests(), 4);
@@ -323,10 +323,10 @@ TEST_F(ConvertRunnerTest, ARunnerDestroyedMidRunStopsItsFFmpegAndCleansUp)
         ConvertRunner runner;
         runner.queue(QStringList{source}, "job");
         runner.run({slow("job")}, TestMedia::ffmpeg(), &m_store);
-        ASSERT_TRUE(waitUntil([&] { return !leftovers(path("d")).isEmpty(); }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !leftovers(path("d")).isEmpty(); }, runCap));
     }
     EXPECT_FALSE(conversionJobRuns());
-    ASSERT_TRUE(waitUntil([&] { return leftovers(path("d")).isEmpty(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return leftovers(path("d")).isEmpty(); }, runCap));
     EXPECT_EQ(entries(path("d")), QStringList{"a.wav"});
 }
 
@@ -354,12 +354,12 @@ TEST_F(ConvertRunnerTest, AnFFmpegThatIgnoresTheStopIsKilledAtEveryStep)
         runner.queue(QStringList{source}, preset.id);
         const LogLines log("convert");
         runner.run({preset}, VORLIK_STUBBORN_CHILD, &m_store);
-        const bool started = waitUntil([&] { return step == "conversion" ? !leftovers(path(step)).isEmpty() : QFileInfo::exists(ready); });
+        const bool started = QTest::qWaitFor([&] { return step == "conversion" ? !leftovers(path(step)).isEmpty() : QFileInfo::exists(ready); }, runCap);
         if (step == "measurement") {
             EXPECT_EQ(only(runner).status, "Measuring a.wav…");
         }
         runner.cancel();
-        const bool ended = waitUntil([&] { return !runner.isRunning(); });
+        const bool ended = QTest::qWaitFor([&] { return !runner.isRunning(); }, runCap);
         QDir::setCurrent(previous);
         ASSERT_TRUE(started && ended);
 
@@ -503,7 +503,7 @@ TEST_F(SideBySide, NoSharedNameNoSpinningLaneAndAStopReachesEveryProcess)
         runner.run({job, slow("slow")}, TestMedia::ffmpeg(), &m_store);
         if (c.queueDuringRun)
             runner.queue(QStringList{tone(u"f%1/late.wav"_s.arg(index))}, c.presets.last());
-        ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning(); }, runCap));
         EXPECT_EQ(runner.statusLine(), c.status);
     }
 
@@ -511,11 +511,11 @@ TEST_F(SideBySide, NoSharedNameNoSpinningLaneAndAStopReachesEveryProcess)
     runner.clearFinished();
     runner.queue(QStringList{tone("k/a.wav"), tone("k/b.wav")}, job.id);
     runner.run({scripted("job", "ffmpeg -i {input} {output_base}.wav")}, VORLIK_STUBBORN_CHILD, &m_store);
-    ASSERT_TRUE(waitUntil([&] { return leftovers(path("k")).size() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return leftovers(path("k")).size() == 2; }, runCap));
     EXPECT_TRUE(conversionJobRuns());
     runner.cancel();
     // The children give up by themselves after a minute: well before that, both must be gone.
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning(); }, 30000));
     const QStringList killed = log.lines().filter("force-killing ffmpeg pid=");
     ASSERT_EQ(killed.size(), 2) << log.lines().join(u'\n').toStdString();
     for (const QString &line : killed)

@@ -82,16 +82,34 @@ public slots:
 QFileDialog *openDialog(QWidget *owner, const QString &name)
 {
     QFileDialog *found = nullptr;
-    waitUntil([&] { return (found = owner->findChild<QFileDialog *>(name)) != nullptr && found->isVisible(); }, 5000);
+    (void)QTest::qWaitFor([&] { return (found = owner->findChild<QFileDialog *>(name)) != nullptr && found->isVisible(); }, 5000);
     return found;
 }
 
-class ConvertViewTest : public SessionTest {
+// A list's item as a screen reader walks it: a leaf of its list, in the list's window, whose texts
+// only the program changes.
+void expectListItem(QAccessibleInterface *item, QAccessibleInterface *list, int index)
+{
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->role(), QAccessible::ListItem);
+    EXPECT_EQ(item->parent(), list);
+    EXPECT_EQ(list->indexOfChild(item), index);
+    EXPECT_EQ(item->window(), list->window());
+    EXPECT_TRUE(item->childCount() == 0 && !item->child(0) && !item->childAt(0, 0) && !item->focusChild());
+    EXPECT_TRUE(item->indexOfChild(list) == -1 && list->indexOfChild(list) == -1);
+    const QString name = item->text(QAccessible::Name);
+    item->setText(QAccessible::Name, "renamed");
+    EXPECT_EQ(item->text(QAccessible::Name), name);
+    EXPECT_TRUE(item->text(QAccessible::Value).isEmpty());
+    EXPECT_FALSE(list->child(-1) || list->child(list->childCount()));
+}
+
+// Signed in with the demo key, no ffmpeg in the tools folder, no start-up hooks.
+class ConvertViewTest : public RunnerFixture {
 protected:
     void SetUp() override
     {
-        SessionTest::SetUp();
-        ASSERT_TRUE(m_dir.isValid());
+        RunnerFixture::SetUp();
         for (const QString &key : hookKeys)
             settings().remove(key);
         QDir(ffmpeg::FFmpegLocator::toolsDir()).removeRecursively();
@@ -101,15 +119,9 @@ protected:
         for (const QString &key : hookKeys)
             settings().remove(key);
         web::DropRouter::shared() = web::DropRouter();
-        SessionTest::TearDown();
+        RunnerFixture::TearDown();
     }
 
-    QString path(const QString &relative) const { return m_dir.filePath(relative); }
-    QString tone(const QString &relative, double seconds = 0.3) const
-    {
-        QDir().mkpath(QFileInfo(path(relative)).path());
-        return TestMedia::sine(path(relative), seconds);
-    }
     QString clip(const QString &relative) const
     {
         return TestMedia::make(path(relative), {"-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=0.5", "-f", "lavfi", "-i",
@@ -129,14 +141,11 @@ protected:
         view.resize(windowSize);
         view.show();
     }
-    static bool settled(ConvertView &view) { return waitUntil([&] { return !view.runner().isRunning(); }); }
+    static bool settled(ConvertView &view) { return QTest::qWaitFor([&] { return !view.runner().isRunning(); }, runCap); }
     static bool drop(ConvertView &view, const QString &card, const QStringList &files)
     {
         return dropFiles(view.card(card)->dropTarget(), files);
     }
-
-    service::SessionStore m_store;
-    QTemporaryDir m_dir;
 };
 
 // What the page's own runs do not reach: a stored choice that is gone, a name without a preset,
@@ -156,6 +165,8 @@ TEST(PresetSelectionRules, FallBackOrFindNothing)
 TEST_F(ConvertViewTest, withoutFFmpegThePageSaysWhatIsMissingAndOffersTheInstallOnce)
 {
     NoFFmpeg none;
+    m_store.disconnect();
+    server().clearRequests();
     ConvertView view(m_store);
     EXPECT_FALSE(view.ffmpeg() || view.convertButton()->isEnabled());
     EXPECT_TRUE(view.visibleCards().isEmpty()) << "no presets, no cards";
@@ -204,7 +215,7 @@ TEST_F(ConvertViewTest, withoutFFmpegThePageSaysWhatIsMissingAndOffersTheInstall
     // Shown: the install sheet is offered once, auto start only queues, and what the sheet
     // installs is used at once.
     show(view);
-    ASSERT_TRUE(waitUntil([&] { return view.installSheet() && view.installSheet()->isVisible(); }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.installSheet() && view.installSheet()->isVisible(); }, 5000))
         << "the prompt comes 0.6 s after the page shows";
     ffmpeg::FFmpegInstallSheet *sheet = view.installSheet();
     EXPECT_TRUE(view.didAutoPromptInstall());
@@ -232,14 +243,13 @@ TEST_F(ConvertViewTest, withoutFFmpegThePageSaysWhatIsMissingAndOffersTheInstall
     ASSERT_NE(dialog, nullptr);
     dialog->selectFile(TestMedia::ffmpeg());
     static_cast<QDialog *>(dialog)->accept();
-    ASSERT_TRUE(waitUntil([&] { return !sheet->isVisible(); }, 30000)) << sheet->phaseLabel()->text().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !sheet->isVisible(); }, 30000)) << sheet->phaseLabel()->text().toStdString();
     EXPECT_EQ(view.ffmpeg(), std::optional<QString>(ffmpeg::FFmpegLocator::managedCopy()));
     EXPECT_TRUE(view.ffmpegCard()->isHidden() && view.installButton()->isHidden());
 }
 
 TEST_F(ConvertViewTest, everyCardConvertsWhatIsDroppedOnItWithTheFFmpegInUse)
 {
-    connectDemo(m_store);
     settings().setValue("autoStartConvert", true);
     ConvertView view(m_store);
     show(view);
@@ -268,6 +278,25 @@ TEST_F(ConvertViewTest, everyCardConvertsWhatIsDroppedOnItWithTheFFmpegInUse)
         EXPECT_EQ(card->picker() ? card->picker()->currentText() : QString(), c.picker);
     }
     EXPECT_TRUE(saveScreenshot(&view, "convert-ready", windowSize));
+
+    // A picker is a collapsed list of its choices, which its action opens; the open list shows
+    // where each choice is and which one is selected.
+    QComboBox *codec = view.card(ConvertView::videoCard)->picker();
+    QAccessibleInterface *picker = QAccessible::queryAccessibleInterface(codec);
+    EXPECT_EQ(picker->actionInterface()->actionNames(), QStringList{QAccessibleActionInterface::showMenuAction()});
+    for (const bool open : {false, true}) {
+        SCOPED_TRACE(open ? "open" : "closed");
+        if (open)
+            picker->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
+        EXPECT_TRUE(picker->state().expanded == open && picker->state().collapsed == !open);
+        for (int row = 0; row < codec->count(); ++row) {
+            QAccessibleInterface *choice = picker->child(row);
+            expectListItem(choice, picker, row);
+            EXPECT_TRUE(choice->state().selected == (row == codec->currentIndex()) && choice->state().invisible == !open);
+            EXPECT_EQ(choice->rect().isEmpty(), !open);
+        }
+    }
+    codec->hidePopup();
 
     // A hovering drag lights its card up.
     const auto hover = fileData({QUrl::fromLocalFile(tone("in/hover.wav"))});
@@ -319,7 +348,6 @@ TEST_F(ConvertViewTest, everyCardConvertsWhatIsDroppedOnItWithTheFFmpegInUse)
 // during a later run join it; Clear and Delete wait for its end.
 TEST_F(ConvertViewTest, convertStopAndDropsDuringARun)
 {
-    connectDemo(m_store);
     settings().setValue("ffmpegPathOverride", slowFFmpeg(0.5));
     ConvertView view(m_store);
     view.setActive(true);
@@ -345,7 +373,7 @@ TEST_F(ConvertViewTest, convertStopAndDropsDuringARun)
     EXPECT_FALSE(view.convertButton()->isEnabled());
     EXPECT_FALSE(view.stopButton()->isHidden());
     EXPECT_EQ(view.stopButton()->text(), "Stop");
-    ASSERT_TRUE(waitUntil([&] { return QFile::exists(path("bin/ran")); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(path("bin/ran")); }, runCap));
     QTest::mouseClick(view.stopButton(), Qt::LeftButton);
     EXPECT_EQ(view.stopButton()->text(), "Stopping…");
     EXPECT_FALSE(view.stopButton()->isEnabled());
@@ -386,7 +414,6 @@ TEST_F(ConvertViewTest, convertStopAndDropsDuringARun)
 TEST_F(ConvertViewTest, refreshingScriptsReplacesThePresetsOrKeepsThemOnFailure)
 {
     ConvertView view(m_store);
-    connectDemo(m_store);
     const QList<Preset> full = m_store.presets();
     ASSERT_EQ(view.visibleCards().size(), 4);
     m_store.setPresets({*PresetSelection::m4a(full)});
@@ -430,7 +457,6 @@ TEST_F(ConvertViewTest, refreshingScriptsReplacesThePresetsOrKeepsThemOnFailure)
 
 TEST_F(ConvertViewTest, queueRowsByMouseKeyboardAndScreenReader)
 {
-    connectDemo(m_store);
     ConvertView view(m_store);
     show(view);
     view.activateWindow();
@@ -482,7 +508,7 @@ TEST_F(ConvertViewTest, queueRowsByMouseKeyboardAndScreenReader)
     ASSERT_TRUE(bus.registerObject("/org/freedesktop/FileManager1", &fileManager, QDBusConnection::ExportScriptableSlots));
     ASSERT_TRUE(bus.registerService("org.freedesktop.FileManager1"));
     QTest::mouseClick(view.queueView()->viewport(), Qt::LeftButton, {}, view.queueButtonRect(1, Button::reveal).center());
-    ASSERT_TRUE(waitUntil([&] { return !fileManager.shown.isEmpty(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !fileManager.shown.isEmpty(); }, 10000));
     EXPECT_EQ(fileManager.shown, QStringList{QUrl::fromLocalFile(output).toString()});
     bus.unregisterService("org.freedesktop.FileManager1");
     bus.unregisterObject("/org/freedesktop/FileManager1");
@@ -490,13 +516,24 @@ TEST_F(ConvertViewTest, queueRowsByMouseKeyboardAndScreenReader)
     // Tab reaches the list; its first row is the current one, and shows it.
     view.queueView()->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(view.queueView()->currentIndex().row(), 0);
+    // Each row is where the list shows it, tells its tooltip as help, and is focused while current.
+    for (int row = 0; row < 2; ++row) {
+        QAccessibleInterface *item = list->child(row);
+        expectListItem(item, list, row);
+        EXPECT_EQ(item->text(QAccessible::Help), model->index(row).data(Qt::ToolTipRole).toString());
+        EXPECT_EQ(list->childAt(item->rect().center().x(), item->rect().center().y()), item);
+        EXPECT_TRUE(item->state().focused == (row == 0) && item->state().active == (row == 0) && !item->state().invisible);
+    }
+    EXPECT_EQ(list->focusChild(), failedRow);
+    EXPECT_EQ(failedRow->actionInterface()->keyBindingsForAction("Remove"), QStringList{"Delete"});
+    EXPECT_TRUE(failedRow->actionInterface()->keyBindingsForAction("Retry").isEmpty());
     EXPECT_TRUE(saveScreenshot(&view, "convert-queue-row-focus", windowSize));
     // Return on a done row reveals its output: without a file manager, its folder is opened.
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("file", &catcher, "open");
     QTest::keyClick(view.queueView(), Qt::Key_Down);
     QTest::keyClick(view.queueView(), Qt::Key_Return);
-    const bool opened = waitUntil([&] { return !catcher.opened.isEmpty(); }, 10000);
+    const bool opened = QTest::qWaitFor([&] { return !catcher.opened.isEmpty(); }, 10000);
     QDesktopServices::unsetUrlHandler("file");
     ASSERT_TRUE(opened);
     EXPECT_EQ(catcher.opened.front(), QUrl::fromLocalFile(m_dir.path()));
@@ -510,8 +547,11 @@ TEST_F(ConvertViewTest, queueRowsByMouseKeyboardAndScreenReader)
     EXPECT_TRUE(model->index(0).data(Qt::ToolTipRole).toString().contains("Return does nothing"))
         << "a pending row says that Return has nothing to do on it";
     // Remove takes a row away, by a screen reader's action or by Delete; a pending item stays on Clear.
-    list->child(1)->actionInterface()->doAction("Remove");
+    QAccessibleInterface *removed = list->child(1);
+    removed->actionInterface()->doAction("Remove");
     ASSERT_EQ(view.runner().items().size(), 1);
+    EXPECT_TRUE(!removed->isValid() && removed->state().invalid && removed->rect().isEmpty() && list->indexOfChild(removed) == -1);
+    EXPECT_TRUE(list->child(0)->text(QAccessible::Name).startsWith("bad.wav, ")) << "the row left is still the failed one";
     EXPECT_EQ(view.runner().items().front().input, bad);
     EXPECT_EQ(model->rowCount(), 1);
     QTest::mouseClick(view.clearFinishedButton(), Qt::LeftButton);
@@ -526,10 +566,11 @@ TEST_F(ConvertViewTest, theStartUpHooksAndThePickersQueueForTheirCards)
 {
     const QString a = tone("picked/a.wav");
     tone("picked/deeper/b.wav");
+    m_store.disconnect();
     settings().setValue("connectKey", server().demoKey());
     settings().setValue("autoConvert", tone("hook/a.wav") + "," + tone("hook/b.wav") + ",");
     ConvertView view(m_store);
-    ASSERT_TRUE(waitUntil([&] { return view.runner().items().size() == 2; }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.runner().items().size() == 2; }, 30000));
     EXPECT_TRUE(m_store.state().isConnected());
     EXPECT_EQ(view.runner().items("audio-m4a").size(), 2);
 
@@ -553,7 +594,6 @@ TEST_F(ConvertViewTest, theStartUpHooksAndThePickersQueueForTheirCards)
 
 TEST_F(ConvertViewTest, aQueueInProgressShowsEachConversionsBarAndTheQueuesEstimate)
 {
-    connectDemo(m_store);
     // A script that converts in real time, so that the conversions are caught half way.
     const Preset realTime = slow("real-time");
     m_store.setPresets(QList<Preset>(m_store.presets()) << realTime);
@@ -568,13 +608,13 @@ TEST_F(ConvertViewTest, aQueueInProgressShowsEachConversionsBarAndTheQueuesEstim
 
     QueueModel *model = view.queueModel();
     auto fraction = [&](int row) { return model->index(row).data(QueueModel::ProgressRole); };
-    ASSERT_TRUE(waitUntil([&] { return fraction(0).toDouble() > 0.3 && fraction(1).toDouble() > 0.3; }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fraction(0).toDouble() > 0.3 && fraction(1).toDouble() > 0.3; }, 30000));
     EXPECT_FALSE(fraction(2).isValid()) << "the third waits for a free lane";
     const QString text = model->index(0).data(QueueModel::ProgressTextRole).toString();
     EXPECT_TRUE(text.contains("% \u00B7 ") && text.endsWith(" left")) << text.toStdString();
     EXPECT_EQ(model->index(0).data(QueueModel::StatusRole).toString(), "Converting Interview.wav\u2026");
     QLabel *queueLine = view.queueSection()->queueProgressLabel();
-    ASSERT_TRUE(waitUntil([&] { return queueLine->text().contains("left"); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return queueLine->text().contains("left"); }, 5000));
     EXPECT_TRUE(queueLine->text().startsWith("0 of 3 files \u00B7 about ")) << queueLine->text().toStdString();
     EXPECT_GT(view.queueView()->sizeHintForRow(0), view.queueView()->sizeHintForRow(2)) << "a converting row has a line for its bar";
     EXPECT_TRUE(saveScreenshot(&view, "convert-progress", windowSize));

@@ -78,38 +78,13 @@ TEST(RunFFmpeg, TailKeepsTheLastCharactersIncludingTheFinalLines)
     EXPECT_EQ(ConvertRunner::summarise(outcome.stderrTail()), "caf\u00E9 \U0001F1E9\U0001F1EA Error: final line");
 }
 
-TEST(RunFFmpeg, CancelSendsTerminateAndWaitsForTheEndWheneverItCame)
-{
-    CancellationToken token;
-    QPointer<QProcess> process;
-    qint64 pid = 0;
-    const ShellOutcome outcome = run([&]() -> QCoro::Task<ShellOutcome> {
-        auto running = ConvertRunner::runFFmpeg(TestMedia::ffmpeg(), slowRun, [&](QProcess &p) { process = &p; }, token);
-        co_await waitUntilRunning(process);
-        pid = process->processId();
-        co_await QCoro::sleepFor(300ms);
-        token.cancel();
-        co_return co_await running;
-    }());
-    EXPECT_FALSE(outcome.isSuccess());
-    // ffmpeg leaves on SIGTERM with its own status after saying why.
-    EXPECT_TRUE(outcome.exitCode() == 255 || outcome.exitCode() == SIGTERM) << outcome.exitCode();
-    EXPECT_FALSE(isAlive(pid));
-    EXPECT_EQ(::waitpid(pid_t(pid), nullptr, WNOHANG), -1); // waited for: nothing left to reap
-
-    // A stop before the call, or after the process was published but before it was launched.
-    CancellationToken before;
-    before.cancel();
-    EXPECT_FALSE(run(ConvertRunner::runFFmpeg(TestMedia::ffmpeg(), slowRun, {}, before)).isSuccess());
-    CancellationToken during;
-    EXPECT_FALSE(run(ConvertRunner::runFFmpeg(TestMedia::ffmpeg(), slowRun, [&](QProcess &) { during.cancel(); }, during)).isSuccess());
-}
-
-// The runner's box of running processes: a stop reaches the process stored in it, and a stop
-// that comes before the process is published is not lost.
-TEST(ProcessBox, AStopReachesTheStoredProcessEvenOneStoredLater)
+// A stop reaches the running process through the runner's box of processes: SIGTERM, then its end
+// is waited for, and the box does not dangle. A stop that comes before the call, before the launch
+// or before the process is stored in the box is not lost.
+TEST(RunFFmpeg, AStopTerminatesAndWaitsForTheEndWheneverItCame)
 {
     ProcessBox box;
+    qint64 pid = 0;
     const ShellOutcome outcome = run([&]() -> QCoro::Task<ShellOutcome> {
         QPointer<QProcess> process;
         auto running = ConvertRunner::runFFmpeg(TestMedia::ffmpeg(), slowRun, [&](QProcess &p) {
@@ -117,12 +92,23 @@ TEST(ProcessBox, AStopReachesTheStoredProcessEvenOneStoredLater)
             box.store(&p);
         });
         co_await waitUntilRunning(process);
+        pid = process->processId();
+        co_await QCoro::sleepFor(300ms);
         EXPECT_EQ(box.requestTermination(), QList<QPointer<QProcess>>{process});
         co_return co_await running;
     }());
     EXPECT_FALSE(outcome.isSuccess());
-    EXPECT_TRUE(box.processes().isEmpty()); // the process is gone, the box does not dangle
+    // ffmpeg leaves on SIGTERM with its own status after saying why.
+    EXPECT_TRUE(outcome.exitCode() == 255 || outcome.exitCode() == SIGTERM) << outcome.exitCode();
+    EXPECT_FALSE(isAlive(pid));
+    EXPECT_EQ(::waitpid(pid_t(pid), nullptr, WNOHANG), -1); // waited for: nothing left to reap
+    EXPECT_TRUE(box.processes().isEmpty());
 
+    CancellationToken before;
+    before.cancel();
+    EXPECT_FALSE(run(ConvertRunner::runFFmpeg(TestMedia::ffmpeg(), slowRun, {}, before)).isSuccess());
+    CancellationToken during;
+    EXPECT_FALSE(run(ConvertRunner::runFFmpeg(TestMedia::ffmpeg(), slowRun, [&](QProcess &) { during.cancel(); }, during)).isSuccess());
     box.reset();
     EXPECT_TRUE(box.requestTermination().isEmpty());
     EXPECT_TRUE(box.terminationRequested());
@@ -149,18 +135,6 @@ TEST(CleanupPartial, RemovesEveryEntryWithTheBaseNameAndNothingElse)
     ConvertRunner::cleanupPartial(dir.path() + u'/');
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
               (QStringList{".vorlik-tmp-9999-Take 1.wav", "Take 1.flac"}));
-}
-
-TEST(StderrTail, KeepsTheLastCharactersOnEveryAppend)
-{
-    StderrTail tail;
-    const QString flag = "\U0001F1E9\U0001F1EA"; // one character, four code units
-    for (int i = 0; i < 3000; ++i)
-        tail.append(flag + flag + flag + QString::number(i % 10));
-    const QString text = tail.text();
-    EXPECT_EQ(Graphemes::count(text), StderrTail::limit);
-    EXPECT_TRUE(text.endsWith(flag + "9"));
-    EXPECT_GT(text.size(), StderrTail::limit); // counted in characters, not code units
 }
 
 // Each case converts a source to WAV and reads the run's error stream as it arrives, and again

@@ -12,11 +12,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QtCore/qtestsupport_core.h>
 
-#include <functional>
 #include <optional>
 #include <unistd.h>
 
@@ -24,23 +22,12 @@ namespace vorlik::test {
 
 using namespace Qt::StringLiterals;
 
-// Lets the event loop run until done() holds; false when it did not within the cap (generous:
-// it only ends a test that would otherwise hang).
-inline bool waitUntil(const std::function<bool()> &done, int capMs = 120000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > capMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
+// How long a run may take before the test gives up on it (generous: it only ends a test that would
+// otherwise hang).
+constexpr int runCap = 120000;
 
 // Ends the test binary (SIGALRM) when a call does not return within a minute: a runner that spins
-// without ever reaching the event loop cannot be caught by waitUntil.
+// without ever reaching the event loop cannot be caught by a wait on the event loop.
 struct HangGuard {
     HangGuard() { ::alarm(60); }
     ~HangGuard() { ::alarm(0); }
@@ -126,7 +113,7 @@ protected:
                   const QString &ffmpeg = {}, service::SessionStore *store = nullptr)
     {
         runner.run(presets, ffmpeg.isEmpty() ? TestMedia::ffmpeg() : ffmpeg, store ? store : &m_store);
-        return waitUntil([&] { return !runner.isRunning(); });
+        return QTest::qWaitFor([&] { return !runner.isRunning(); }, runCap);
     }
 
     // Every entry of a folder, hidden ones included, by name.

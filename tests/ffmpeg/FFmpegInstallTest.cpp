@@ -285,7 +285,7 @@ void choose(FFmpegInstallSheet &sheet, const QString &program)
 
 using FFmpegInstallSheetTest = FFmpegInstallerTest;
 
-TEST_F(FFmpegInstallSheetTest, CancelInstallsNothingAFailedInstallOrChoiceSaysWhyAndAWorkingChoiceCloses)
+TEST_F(FFmpegInstallSheetTest, CancelInstallsNothingAndAFailedInstallOrChoiceSaysWhy)
 {
     QWidget window; // the sheet belongs to a window of its own
     window.resize(900, 600);
@@ -324,22 +324,13 @@ TEST_F(FFmpegInstallSheetTest, CancelInstallsNothingAFailedInstallOrChoiceSaysWh
     sheet.present();
     EXPECT_EQ(sheet.phaseLabel()->text(), failed);
 
-    // A chosen program that is not ffmpeg is refused with the reason; a working one is copied in.
+    // A chosen program that is not ffmpeg is refused with the reason (the Convert page's tests choose
+    // a working one through this sheet).
     choose(sheet, QStringLiteral("/bin/true"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !sheet.installer().isBusy() && sheet.phaseLabel()->text() != failed; }, 30000));
     EXPECT_EQ(sheet.phaseLabel()->text(), QStringLiteral("Could not install ffmpeg: The chosen binary is not a working ffmpeg."));
     EXPECT_TRUE(installed.isEmpty());
     EXPECT_TRUE(sheet.isVisible());
-    // A script that answers like ffmpeg: on a busy machine the real one may start slower than the check allows.
-    const QString working = QDir(m_temp.path()).filePath(QStringLiteral("working-ffmpeg"));
-    vorlik::test::writeFile(working, "#!/bin/sh\necho 'ffmpeg version chosen'\n");
-    ::chmod(QFile::encodeName(working).constData(), 0755);
-    choose(sheet, working);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !installed.isEmpty(); }, 30000)) << sheet.phaseLabel()->text().toStdString();
-    EXPECT_EQ(installed.front().front().toString(), FFmpegLocator::managedCopy());
-    EXPECT_FALSE(sheet.isVisible());
-    EXPECT_EQ(sheet.result(), QDialog::Accepted);
-    EXPECT_EQ(readFile(FFmpegLocator::managedCopy()), readFile(working));
 }
 
 } // namespace

@@ -317,7 +317,6 @@ TEST_F(FFmpegLocatorTest, ExportsGoToTheSourcesFolderUnlessExactlyCustomFolderWi
     vorlik::platform::Settings settings(path("settings.conf"));
     const QString out = path("out put");
     QDir().mkpath(out);
-    vorlik::test::writeFile(path("file"), "x");
     settings.setValue(QStringLiteral("exportFolderPath"), out);
     // The source's folder need not exist: the source may be on its way.
     const QString stored[] = {vorlik::ffmpeg::rawValue(ExportLocation::sameAsSource), "CustomFolder", " customFolder", "",
@@ -329,18 +328,9 @@ TEST_F(FFmpegLocatorTest, ExportsGoToTheSourcesFolderUnlessExactlyCustomFolderWi
         EXPECT_EQ(Preferences::exportDirectory(QStringLiteral("/a/b/c.wav"), settings), custom ? out : QStringLiteral("/a/b"));
     }
 
-    const std::pair<std::optional<QString>, std::optional<QString>> cases[] = {
-        {std::nullopt, std::nullopt}, {QString(), std::nullopt}, {QStringLiteral(" \t "), std::nullopt},
-        {QStringLiteral("\t ") + out + QStringLiteral(" \t"), out}, {out + QStringLiteral("/"), out},
-        {path("missing"), std::nullopt}, {path("file"), std::nullopt},
-    };
-    for (const auto &[stored, folder] : cases) {
-        if (stored)
-            settings.setValue(QStringLiteral("exportFolderPath"), *stored);
-        else
-            settings.remove(QStringLiteral("exportFolderPath"));
-        EXPECT_EQ(Preferences::exportDirectory(QStringLiteral("/media/a.wav"), settings), folder) << stored.value_or("<missing>").toStdString();
-    }
+    // A trailing separator names the same folder (the queue's tests check the invalid folders).
+    settings.setValue(QStringLiteral("exportFolderPath"), out + u'/');
+    EXPECT_EQ(Preferences::exportDirectory(QStringLiteral("/media/a.wav"), settings), out);
     settings.remove(QStringLiteral("exportLocation"));
     EXPECT_EQ(Preferences::exportLocation(settings), ExportLocation::sameAsSource);
 }
