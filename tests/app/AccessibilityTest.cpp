@@ -1,12 +1,10 @@
-// What a screen reader is told, through Qt's accessibility interfaces in-process: roles, names,
-// states and actions of the shell's controls; how the keyboard's focus shows; contrast of the
-// status texts; and long texts at the window's minimum width.
+// What a screen reader is told of the shell's controls, how focus shows, the status texts'
+// contrast, and long texts at the window's minimum width.
 #include "analysis/AnalysisCard.h"
 #include "analysis/AnalysisItemCard.h"
 #include "analysis/AnalysisStatusBar.h"
 #include "analysis/AnalysisView.h"
 #include "analysis/PageStyle.h"
-#include "app/AppTab.h"
 #include "app/BuildTag.h"
 #include "app/SignInPopover.h"
 #include "app/UpdateBadge.h"
@@ -51,10 +49,10 @@ double focusMarkContrast(QWidget *widget)
         return widget->window()->grab(QRect(widget->mapTo(widget->window(), QPoint(0, 0)), widget->size())).toImage();
     };
     widget->clearFocus();
-    spinEventLoop(30);
+    QTest::qWait(30);
     const QImage without = picture();
     widget->setFocus(Qt::TabFocusReason);
-    spinEventLoop(30);
+    QTest::qWait(30);
     EXPECT_TRUE(widget->hasFocus());
     const QImage with = picture();
     double strongest = 1;
@@ -119,7 +117,7 @@ TEST_F(AccessibilityTest, StatusTextsHaveContrastOnTheirBackgrounds)
     using app::ConnectionPill;
     using service::ConnectionState;
     view->select(AppTab::audioInfo);
-    spinEventLoop(50);
+    QTest::qWait(50);
     auto *connection = view->page(AppTab::audioInfo)->findChild<QWidget *>("connectionLabel");
     ASSERT_NE(connection, nullptr);
     const QColor card = backgroundOf(connection);
@@ -128,7 +126,7 @@ TEST_F(AccessibilityTest, StatusTextsHaveContrastOnTheirBackgrounds)
     failedCard.resize(120, 60);
     const QColor failedFill = failedCard.grab().toImage().pixelColor(60, 30);
     view->select(AppTab::convert);
-    spinEventLoop(50);
+    QTest::qWait(50);
     auto *queue = view->page(AppTab::convert)->findChild<QListView *>("queueView");
     ASSERT_NE(queue, nullptr);
     const QColor row = queue->viewport()->palette().color(queue->viewport()->backgroundRole());
@@ -240,11 +238,11 @@ TEST_F(AccessibilityTest, AnAnalysisCardsDisclosureTellsItsStateAndLongTextsAreS
     }
 
     // At the window's minimum width.
-    ASSERT_TRUE(waitUntil([&] { return card->clearButton()->isVisibleTo(card); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return card->clearButton()->isVisibleTo(card); }, 30000));
     const QString finished = "Queue finished — 12 analysed, 3 failed. Click a red card for details.";
     page->runner().setStatusLine(finished);
     view->resize(view->minimumSize());
-    spinEventLoop(50);
+    QTest::qWait(50);
     saveScreenshot(view.get(), "analysis-card-long-name-minimum-width");
     const QRect inCard(QPoint(0, 0), card->size());
     const auto shown = [&](QWidget *widget) { return QRect(widget->mapTo(card, QPoint(0, 0)), widget->size()); };
@@ -280,7 +278,7 @@ TEST_F(MissingWebModuleTest, TheWebTabsSayWhyTheyCannotBeShown)
     shownView();
     for (AppTab tab : {AppTab::analysis, AppTab::cinema}) {
         QLabel *said = nullptr;
-        ASSERT_TRUE(waitUntil([&] { return (said = view->page(tab)->findChild<QLabel *>("webTabUnavailable")); }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (said = view->page(tab)->findChild<QLabel *>("webTabUnavailable")); }, 30000));
         const QString text = said->text();
         EXPECT_TRUE(text.contains(" cannot be shown: ") && text.contains("vorlik-web-tabs.so not found beside the program")
                     && text.endsWith(diagnostics::DiagnosticsLogger::shared().logFilePath())) << text.toStdString();

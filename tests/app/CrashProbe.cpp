@@ -16,15 +16,8 @@
 
 // Visible to the dynamic symbol table (the probe exports its symbols), so that the stack in
 // the log can name them.
-[[gnu::noinline]] void failDeepInside()
-{
-    throw std::runtime_error("probe failure");
-}
-
-[[gnu::noinline]] void failingCaller()
-{
-    failDeepInside();
-}
+[[gnu::noinline]] void failDeepInside() { throw std::runtime_error("probe failure"); }
+[[gnu::noinline]] void failingCaller() { failDeepInside(); }
 
 int main(int argc, char **argv)
 {

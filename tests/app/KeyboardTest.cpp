@@ -1,10 +1,7 @@
-// The window without a mouse: the tab keys, the arrows on the tab row, Return and keypad Enter on
-// a tab and a screen reader's press (the same switch as a click, pages kept alive, log line and
-// drop router included), Escape and Ctrl+W on the auxiliary windows, and Tab reaching every
-// control of a window in the order it is seen.
+// The window without a mouse: switching tabs by key or a screen reader's press as a click does,
+// closing the auxiliary windows by key, and Tab reaching every control in the order it is seen.
 #include "analysis/AnalysisView.h"
 #include "app/AboutWindowController.h"
-#include "app/AppTab.h"
 #include "app/PreferencesWindowController.h"
 #include "app/SignInPopover.h"
 #include "tests/app/ShellWindowTest.h"
@@ -12,7 +9,6 @@
 
 #include <QAbstractScrollArea>
 #include <QAccessible>
-#include <QPointer>
 
 namespace vorlik::test {
 namespace {
@@ -48,28 +44,19 @@ TEST_F(KeyboardTest, TabKeysArrowsReturnAndAScreenReadersPressSwitchTabsAsAClick
         AppTab from;
         AppTab to;
     };
+    using enum AppTab;
     const Case cases[] = {
-        {"Ctrl+Tab", page, AppTab::analysis, AppTab::cinema},
-        {"Ctrl+Tab", onSelected, AppTab::audioInfo, AppTab::analysis},
-        {"Ctrl+Shift+Tab", page, AppTab::convert, AppTab::cinema},
-        {"Ctrl+Shift+Tab", onSelected, AppTab::analysis, AppTab::audioInfo},
-        {"Ctrl+PgDown", onSelected, AppTab::cinema, AppTab::convert},
-        {"Ctrl+PgUp", page, AppTab::cinema, AppTab::analysis},
-        {"Alt+1", page, AppTab::convert, AppTab::analysis},
-        {"Alt+2", onSelected, AppTab::analysis, AppTab::cinema},
-        {"Alt+3", page, AppTab::analysis, AppTab::convert},
-        {"Alt+4", onSelected, AppTab::analysis, AppTab::audioInfo},
-        {"Right", onSelected, AppTab::analysis, AppTab::cinema},
-        {"Right", onSelected, AppTab::audioInfo, AppTab::analysis},
-        {"Left", onSelected, AppTab::cinema, AppTab::analysis},
-        {"Left", onSelected, AppTab::analysis, AppTab::audioInfo},
-        {"Home", onSelected, AppTab::convert, AppTab::analysis},
-        {"End", onSelected, AppTab::cinema, AppTab::audioInfo},
-        {"Return", onTarget, AppTab::analysis, AppTab::convert},
-        {"Num+Enter", onTarget, AppTab::convert, AppTab::audioInfo},
-        {"", pressed, AppTab::analysis, AppTab::convert},
-        {"", clicked, AppTab::cinema, AppTab::audioInfo},
-        {"", clicked, AppTab::convert, AppTab::convert}, // the selected tab again: no switch
+        {"Ctrl+Tab", page, analysis, cinema}, {"Ctrl+Tab", onSelected, audioInfo, analysis},
+        {"Ctrl+Shift+Tab", page, convert, cinema}, {"Ctrl+Shift+Tab", onSelected, analysis, audioInfo},
+        {"Ctrl+PgDown", onSelected, cinema, convert}, {"Ctrl+PgUp", page, cinema, analysis},
+        {"Alt+1", page, convert, analysis}, {"Alt+2", onSelected, analysis, cinema},
+        {"Alt+3", page, analysis, convert}, {"Alt+4", onSelected, analysis, audioInfo},
+        {"Right", onSelected, analysis, cinema}, {"Right", onSelected, audioInfo, analysis},
+        {"Left", onSelected, cinema, analysis}, {"Left", onSelected, analysis, audioInfo},
+        {"Home", onSelected, convert, analysis}, {"End", onSelected, cinema, audioInfo},
+        {"Return", onTarget, analysis, convert}, {"Num+Enter", onTarget, convert, audioInfo},
+        {"", pressed, analysis, convert}, {"", clicked, cinema, audioInfo},
+        {"", clicked, convert, convert}, // the selected tab again: no switch
     };
     app::RootView &root = shownView();
     QList<QPointer<QWidget>> pages;
@@ -122,7 +109,7 @@ TEST_F(KeyboardTest, AltKeysAreNotTypedIntoTheKeyFieldsAndEscapeOrCtrlWCloseTheA
             // Return on the pill opens the sign-in popover.
             root.pill()->setFocus(Qt::TabFocusReason);
             QTest::keyClick(root.pill(), Qt::Key_Return);
-            EXPECT_TRUE(waitUntil([&] { return root.signInPopover()->isVisible(); }));
+            EXPECT_TRUE(QTest::qWaitFor([&] { return root.signInPopover()->isVisible(); }, 30000));
             return root.signInPopover()->keyField();
         },
         [&] {
@@ -207,7 +194,7 @@ TEST_F(KeyboardTest, TabReachesEveryControlInVisualOrder)
     for (AppTab tab : {AppTab::convert, AppTab::audioInfo}) {
         SCOPED_TRACE(app::title(tab).toStdString());
         root.select(tab);
-        spinEventLoop(50);
+        QTest::qWait(50);
         expectTabReachesAllInVisualOrder(&root);
     }
 }

@@ -9,9 +9,6 @@
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QMimeData>
-#include <QProcess>
-#include <QUrl>
-#include <QWidget>
 
 #include <csignal>
 
@@ -34,12 +31,12 @@ struct OwnHomeRun {
     QString waitForLine(const QString &prefix)
     {
         QString found;
-        waitUntil([&] {
+        (void)QTest::qWaitFor([&] {
             while (process.canReadLine() && found.isEmpty())
                 if (const QString line = QString::fromUtf8(process.readLine()).trimmed(); line.startsWith(prefix))
                     found = line;
             return !found.isEmpty() || process.state() == QProcess::NotRunning;
-        });
+        }, 30000);
         return found;
     }
 
@@ -78,70 +75,51 @@ TEST(RealQuit, ClosingTheMainWindowEndsTheProgramCleanly)
     EXPECT_TRUE(readFile(run.logFile()).contains("[app] didFinishLaunching"));
 }
 
-struct CrashCase {
-    const char *name;
-    const char *mode;
-    bool diagnostics;
-    int signal;
-    QStringList expectedLines;
-};
-void PrintTo(const CrashCase &crash, std::ostream *out) { *out << crash.name; }
-
-class CrashLoggers : public ::testing::TestWithParam<CrashCase> {};
-
-TEST_P(CrashLoggers, LeaveTheirLinesInTheLogAndStillDie)
+TEST(CrashLoggers, LeaveTheirLinesInTheLogAndStillDie)
 {
-    const CrashCase &crash = GetParam();
-    OwnHomeRun run;
-    run.start(VORLIK_CRASH_PROBE_PATH, crash.diagnostics ? QStringList{crash.mode, "-vorlikDiag", "YES"} : QStringList{crash.mode});
-    ASSERT_TRUE(run.process.waitForFinished(30000));
-    EXPECT_EQ(run.process.exitStatus(), QProcess::CrashExit);
-    EXPECT_EQ(run.process.exitCode(), crash.signal);
-    ASSERT_EQ(QFile::exists(run.logFile()), crash.diagnostics);
-    if (!crash.diagnostics)
-        return;
-    const QString log = QString::fromUtf8(readFile(run.logFile()));
-    for (const QString &expected : crash.expectedLines)
-        EXPECT_TRUE(log.contains(expected)) << expected.toStdString() << "\nin:\n" << log.toStdString();
-    if (std::string_view(crash.name) != "throw")
-        return;
-    // At most ten frames above the throw, the first one the function that threw, not the runtime's machinery.
-    const QStringList lines = log.mid(log.indexOf("uncaught exception")).split(u'\n');
-    int frames = 0;
-    while (frames + 1 < lines.size() && lines.at(frames + 1).startsWith(QString::number(frames) + u' '))
-        ++frames;
-    EXPECT_GE(frames, 3);
-    EXPECT_LE(frames, 10);
-    EXPECT_TRUE(lines.value(1).contains(QStringLiteral("failDeepInside"))) << lines.value(1).toStdString();
+    const std::tuple<const char *, bool, int, QStringList> cases[]{
+        {"throw", true, SIGABRT, {"[crash] uncaught exception std::runtime_error: probe failure \n0 ", "[crash] fatal signal SIGABRT (6)"}},
+        {"terminate", true, SIGABRT,
+         {"[crash] uncaught exception (none): terminate called without an active exception", "[crash] fatal signal SIGABRT (6)"}},
+        {"segv", true, SIGSEGV, {"[crash] fatal signal SIGSEGV (11)"}},
+        {"abort", true, SIGABRT, {"[crash] fatal signal SIGABRT (6)"}},
+        {"throw", false, SIGABRT, {}}};
+    for (const auto &[mode, diagnostics, signalNumber, expectedLines] : cases) {
+        SCOPED_TRACE(std::string(mode) + (diagnostics ? "" : ", diagnostics off"));
+        OwnHomeRun run;
+        run.start(VORLIK_CRASH_PROBE_PATH, diagnostics ? QStringList{mode, "-vorlikDiag", "YES"} : QStringList{mode});
+        ASSERT_TRUE(run.process.waitForFinished(30000));
+        EXPECT_EQ(run.process.exitStatus(), QProcess::CrashExit);
+        EXPECT_EQ(run.process.exitCode(), signalNumber);
+        ASSERT_EQ(QFile::exists(run.logFile()), diagnostics);
+        if (!diagnostics)
+            continue;
+        const QString log = QString::fromUtf8(readFile(run.logFile()));
+        for (const QString &expected : expectedLines)
+            EXPECT_TRUE(log.contains(expected)) << expected.toStdString() << "\nin:\n" << log.toStdString();
+        if (std::string_view(mode) != "throw")
+            continue;
+        // At most ten frames above the throw, the first one the function that threw, not the runtime's machinery.
+        const QStringList lines = log.mid(log.indexOf("uncaught exception")).split(u'\n');
+        int frames = 0;
+        while (frames + 1 < lines.size() && lines.at(frames + 1).startsWith(QString::number(frames) + u' '))
+            ++frames;
+        EXPECT_GE(frames, 3);
+        EXPECT_LE(frames, 10);
+        EXPECT_TRUE(lines.value(1).contains(QStringLiteral("failDeepInside"))) << lines.value(1).toStdString();
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Modes, CrashLoggers,
-    ::testing::Values(
-        CrashCase{"throw", "throw", true, SIGABRT,
-                  {"[crash] uncaught exception std::runtime_error: probe failure \n0 ", "[crash] fatal signal SIGABRT (6)"}},
-        CrashCase{"terminate", "terminate", true, SIGABRT,
-                  {"[crash] uncaught exception (none): terminate called without an active exception",
-                   "[crash] fatal signal SIGABRT (6)"}},
-        CrashCase{"segv", "segv", true, SIGSEGV, {"[crash] fatal signal SIGSEGV (11)"}},
-        CrashCase{"abort", "abort", true, SIGABRT, {"[crash] fatal signal SIGABRT (6)"}},
-        CrashCase{"diagnosticsOff", "throw", false, SIGABRT, {}}),
-    [](const ::testing::TestParamInfo<CrashCase> &info) { return std::string(info.param.name); });
 
 TEST(FatalSignalLine, UsesTheLogsTimestampFormatInLocalTime)
 {
-    struct Case {
-        qint64 when;
-        int offset;
-        int signal;
-        const char *line;
-    };
     // 1796598902123 is 2026-12-06 23:15:02.123 UTC, shown at UTC+1 and UTC-5; 951782400000 a leap day.
-    for (const Case &c : {Case{1796598902123, 3600, SIGSEGV, "2026-12-07 00:15:02.123 [crash] fatal signal SIGSEGV (11)\n"},
-                          Case{1796598902123, -5 * 3600, SIGBUS, "2026-12-06 18:15:02.123 [crash] fatal signal SIGBUS (7)\n"},
-                          Case{0, 0, SIGFPE, "1970-01-01 00:00:00.000 [crash] fatal signal SIGFPE (8)\n"},
-                          Case{951782400000, 0, SIGILL, "2000-02-29 00:00:00.000 [crash] fatal signal SIGILL (4)\n"}})
-        EXPECT_EQ(app::FatalSignalLogger::formatLine(c.when, c.offset, c.signal), QByteArray(c.line));
+    const std::tuple<qint64, int, int, const char *> cases[]{
+        {1796598902123, 3600, SIGSEGV, "2026-12-07 00:15:02.123 [crash] fatal signal SIGSEGV (11)\n"},
+        {1796598902123, -5 * 3600, SIGBUS, "2026-12-06 18:15:02.123 [crash] fatal signal SIGBUS (7)\n"},
+        {0, 0, SIGFPE, "1970-01-01 00:00:00.000 [crash] fatal signal SIGFPE (8)\n"},
+        {951782400000, 0, SIGILL, "2000-02-29 00:00:00.000 [crash] fatal signal SIGILL (4)\n"}};
+    for (const auto &[when, offset, signalNumber, line] : cases)
+        EXPECT_EQ(app::FatalSignalLogger::formatLine(when, offset, signalNumber), QByteArray(line));
 }
 
 // A drop target as the pages have them: it takes every drag that comes in.

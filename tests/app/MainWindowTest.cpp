@@ -1,10 +1,8 @@
-// The main window as the program shows it: its size and palette, its menu, a picture of every
-// tab at the default size and at a small one, and the quit guard: quitting while work runs
-// warns and stays open, through the menu's Quit and through closing the window.
+// The main window as the program shows it (size, palette, menu, every tab pictured) and its
+// quit guard.
 #include "app/ActiveJobs.h"
 #include "app/AboutWindowController.h"
 #include "app/AppDelegate.h"
-#include "app/AppTab.h"
 #include "app/AppWindows.h"
 #include "app/MainWindow.h"
 #include "app/PreferencesWindowController.h"
@@ -75,7 +73,7 @@ TEST_F(MainWindowTest, FitsTheScreenIsLightItsMenuOpensTheOtherWindowsAndItsTabB
     // Pictures of every tab at two sizes.
     window.show();
     app::RootView &root = application->rootView();
-    ASSERT_TRUE(waitUntil([&] { return root.isStartupFinished(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return root.isStartupFinished(); }, 30000));
     for (const QSize size : {QSize(1200, 780), QSize(900, 600)}) {
         window.resize(size);
         for (app::AppTab tab : app::allTabs) {

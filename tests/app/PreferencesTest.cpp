@@ -1,6 +1,4 @@
-// The settings window: the stored settings it writes, the ffmpeg it finds (again after an
-// install), the client key remembered in the keyring, diagnostics switched on and off (the last
-// line reaches the file) and the export.
+// The settings window: output folder, ffmpeg, the remembered key, diagnostics and the export.
 #include "app/AccountSection.h"
 #include "app/ConversionToolsSection.h"
 #include "app/DiagnosticsSection.h"
@@ -73,7 +71,7 @@ TEST_F(PreferencesTest, TheDetectedFFmpegFollowsTheOverrideAndAnInstall)
 {
     app::ConversionToolsSection *tools = sections->conversionTools();
     // Debian's ffmpeg is on PATH here.
-    ASSERT_TRUE(waitUntil([&] { return !tools->isDetecting(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !tools->isDetecting(); }, 30000));
     ASSERT_TRUE(tools->detectedVersion().has_value());
     EXPECT_TRUE(tools->detectedVersion()->startsWith("ffmpeg version")) << tools->detectedVersion()->toStdString();
     EXPECT_FALSE(tools->warningRow()->isVisible());
@@ -85,7 +83,7 @@ TEST_F(PreferencesTest, TheDetectedFFmpegFollowsTheOverrideAndAnInstall)
     QFile::setPermissions(fake, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QTest::keyClicks(tools->overrideField(), fake);
     EXPECT_EQ(Settings::standard().ffmpegPathOverride(), fake);
-    ASSERT_TRUE(waitUntil([&] { return !tools->detectedVersion().has_value() && !tools->isDetecting(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !tools->detectedVersion().has_value() && !tools->isDetecting(); }, 30000));
     // The shown version follows what is found now, not what was found before.
     EXPECT_EQ(tools->versionLabel()->text(), QStringLiteral("(not found — use Install FFmpeg on the Convert page)"));
     EXPECT_TRUE(tools->warningRow()->isVisible());
@@ -93,7 +91,7 @@ TEST_F(PreferencesTest, TheDetectedFFmpegFollowsTheOverrideAndAnInstall)
 
     QTest::mouseClick(tools->resetButton(), Qt::LeftButton);
     EXPECT_TRUE(tools->overrideField()->text().isEmpty() && Settings::standard().ffmpegPathOverride().isEmpty());
-    ASSERT_TRUE(waitUntil([&] { return tools->detectedVersion().has_value(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tools->detectedVersion().has_value(); }, 30000));
     EXPECT_FALSE(tools->warningRow()->isVisible());
 
     // Simultaneous conversions: one at a time unless asked, at most one per processor core.
@@ -119,7 +117,7 @@ TEST_F(PreferencesTest, TheDetectedFFmpegFollowsTheOverrideAndAnInstall)
     sheet->reject();
     Q_EMIT sheet->installed("/usr/bin/ffmpeg");
     EXPECT_TRUE(tools->isDetecting());
-    ASSERT_TRUE(waitUntil([&] { return !tools->isDetecting() && tools->detectedVersion().has_value(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !tools->isDetecting() && tools->detectedVersion().has_value(); }, 30000));
 }
 
 TEST_F(PreferencesTest, RememberAndClearTheKeyOffTheMainThread)
@@ -141,7 +139,7 @@ TEST_F(PreferencesTest, RememberAndClearTheKeyOffTheMainThread)
     QTest::mouseClick(account->rememberButton(), Qt::LeftButton);
     EXPECT_TRUE(account->isKeychainBusy());
     EXPECT_FALSE(account->rememberButton()->isEnabled() || account->clearButton()->isEnabled());
-    ASSERT_TRUE(waitUntil([&] { return !account->isKeychainBusy(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !account->isKeychainBusy(); }, 30000));
     EXPECT_TRUE(account->rememberButton()->isEnabled() && account->clearButton()->isEnabled());
     EXPECT_EQ(account->keyNote(), QStringLiteral("Saved — the app connects with this key automatically on launch."));
     EXPECT_EQ(KeychainStore::load(), QStringLiteral("vk_typed_key_123"));
@@ -152,7 +150,7 @@ TEST_F(PreferencesTest, RememberAndClearTheKeyOffTheMainThread)
         account->keyField()->setText(QStringLiteral("typed but never saved"));
         QTest::mouseClick(account->clearButton(), Qt::LeftButton);
         EXPECT_FALSE(account->rememberButton()->isEnabled());
-        ASSERT_TRUE(waitUntil([&] { return !account->isKeychainBusy(); }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !account->isKeychainBusy(); }, 30000));
         EXPECT_EQ(account->keyNote(), removed);
         EXPECT_TRUE(account->keyField()->text().isEmpty());
         EXPECT_EQ(KeychainStore::load(), std::nullopt);
@@ -195,7 +193,7 @@ TEST_F(PreferencesTest, SwitchingDiagnosticsOffWritesTheLastLineBeforeClosingAnd
     const QString path = folder.filePath(QStringLiteral("Vorlik-Logs.txt"));
     section->exportTo(path);
     EXPECT_FALSE(section->exportButton()->isEnabled());
-    ASSERT_TRUE(waitUntil([&] { return !section->isExporting(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !section->isExporting(); }, 30000));
     EXPECT_TRUE(section->exportButton()->isEnabled());
     EXPECT_EQ(section->diagnosticsNote(), QStringLiteral("Exported — attach Vorlik-Logs.txt to your report."));
     const QString exported = QString::fromUtf8(readFile(path));
@@ -204,7 +202,7 @@ TEST_F(PreferencesTest, SwitchingDiagnosticsOffWritesTheLastLineBeforeClosingAnd
     // A folder that does not exist cannot take it: the note says so and nothing is claimed.
     const QString impossible = folder.filePath(QStringLiteral("missing/Vorlik-Logs.txt"));
     section->exportTo(impossible);
-    ASSERT_TRUE(waitUntil([&] { return !section->isExporting(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !section->isExporting(); }, 30000));
     EXPECT_EQ(section->diagnosticsNote(), "Could not export the log to " + impossible + '.');
     EXPECT_FALSE(QFile::exists(impossible));
 }

@@ -1,6 +1,5 @@
-// The application started as the real program starts it (web tabs and all), then closed
-// through its main window once the launch has settled: a quit with no work running, carried
-// out for real, so that a test can check that the program ends cleanly.
+// The application started as the real program starts it, then closed through its main window
+// once the launch has settled, so that a test can check that the program ends cleanly.
 //   vorlik-test-quit-probe [-key value ...]
 #include "app/MainWindow.h"
 #include "app/RootView.h"

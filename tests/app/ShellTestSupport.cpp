@@ -2,11 +2,7 @@
 
 #include "tests/support/TestApplication.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QJsonArray>
 #include <QMessageBox>
-#include <QThread>
 
 // The shell's tests drive widgets, the web tabs among them: their binary runs a widget
 // application set up as the program sets itself up, headless.
@@ -27,29 +23,6 @@ namespace vorlik::test {
 DevServer &shellServer()
 {
     return DevServer::shared();
-}
-
-bool waitUntil(const std::function<bool()> &done, int capMilliseconds)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > capMilliseconds)
-            return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
-void spinEventLoop(int milliseconds)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < milliseconds) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
 }
 
 QList<QJsonObject> requestsTo(const QString &path)

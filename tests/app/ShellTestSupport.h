@@ -1,7 +1,6 @@
 #pragma once
-// Shared by the shell's widget tests: the stand-in service, waiting on the event loop for a
-// condition, screenshots under build/screenshots/, modal alerts answered from a timer, the log
-// lines of one category, and the widgets the tests press and read.
+// Shared by the shell's widget tests: the stand-in service, screenshots under build/screenshots/,
+// modal alerts answered from a timer, the log lines of one category, and the widgets they read.
 #include "tests/support/DevServer.h"
 #include "tests/support/LogLines.h"
 #include "tests/support/QtPrinters.h"
@@ -28,11 +27,6 @@ class QMessageBox;
 namespace vorlik::test {
 
 DevServer &shellServer();
-
-// Lets the event loop run until `done` holds; gives up after a generous cap and answers done().
-bool waitUntil(const std::function<bool()> &done, int capMilliseconds = 30000);
-// Runs the event loop for a while (lets queued work and repaints happen).
-void spinEventLoop(int milliseconds);
 
 // The requests the service received to `path` since the last reset.
 QList<QJsonObject> requestsTo(const QString &path);

@@ -13,7 +13,6 @@
 #include "tests/app/ShellTestSupport.h"
 #include "update/UpdateManager.h"
 
-
 #include <memory>
 
 namespace vorlik::test {
@@ -53,7 +52,7 @@ protected:
         QObject::connect(store.get(), &service::SessionStore::stateChanged, view.get(),
                          [this] { pillTexts.append(view->pill()->text()); });
         showActive(view.get());
-        EXPECT_TRUE(waitUntil([&] { return view->isStartupFinished(); }));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return view->isStartupFinished(); }, 30000));
         return *view;
     }
 

@@ -1,15 +1,11 @@
 // The web tabs as the window holds them: the service's Correction page in its web view, kept
-// loaded while another tab is shown; none at all under "skipWebTabs"; the drop router told
-// whether a web tab is selected.
-#include "app/AppTab.h"
-#include "app/PlaceholderPage.h"
+// loaded while another tab is shown; the drop router told whether a web tab is selected.
 #include "app/WebTabSlot.h"
 #include "app/WebTabsModule.h"
 #include "tests/app/ShellWindowTest.h"
 #include "web/DropRouter.h"
 
 #include <QFileInfo>
-#include <QPointer>
 #include <QSignalSpy>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -39,7 +35,7 @@ TEST_F(WebTabsInWindowTest, TheCorrectionPageStaysLoadedWhileAnotherTabIsShown)
     auto *cinema = qobject_cast<app::WebTabSlot *>(view->page(AppTab::cinema));
     ASSERT_TRUE(correction && cinema);
     // The web engine starts once the window is on screen.
-    ASSERT_TRUE(waitUntil([&] { return correction->tab() && cinema->tab(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return correction->tab() && cinema->tab(); }, 30000));
     auto *correctionView = correction->tab()->findChild<QWebEngineView *>();
     auto *cinemaView = cinema->tab()->findChild<QWebEngineView *>();
     ASSERT_TRUE(correctionView && cinemaView);
@@ -48,33 +44,25 @@ TEST_F(WebTabsInWindowTest, TheCorrectionPageStaysLoadedWhileAnotherTabIsShown)
     EXPECT_TRUE(web::DropRouter::shared().webTabActive);
 
     QWebEnginePage *page = correctionView->page();
-    ASSERT_TRUE(waitUntil([&] { return !page->title().isEmpty() && page->url().path() == "/correction"; }, 60000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !page->title().isEmpty() && page->url().path() == "/correction"; }, 60000))
         << page->url().toString().toStdString();
     EXPECT_EQ(page->url(), shellServer().baseUrl().resolved(QUrl("/correction")));
-    spinEventLoop(300);
+    QTest::qWait(300);
     saveScreenshot(view.get(), "main-correction-page");
     QSignalSpy reloads(page, &QWebEnginePage::loadStarted);
     const QPointer<QWebEnginePage> kept(page);
 
     QTest::mouseClick(view->tabButton(AppTab::convert), Qt::LeftButton);
     EXPECT_FALSE(correction->isActive() || correctionView->isVisible());
-    spinEventLoop(200);
+    QTest::qWait(200);
     QTest::mouseClick(view->tabButton(AppTab::analysis), Qt::LeftButton);
     EXPECT_TRUE(correction->isActive() && correctionView->isVisible());
-    spinEventLoop(200);
+    QTest::qWait(200);
 
     // The same page, never loaded again.
     EXPECT_TRUE(kept && correctionView->page() == page);
     EXPECT_EQ(reloads.count(), 0);
     EXPECT_EQ(requestsTo("/correction").size(), 1);
-}
-
-TEST_F(WebTabsInWindowTest, SkipWebTabsCreatesNoWebView)
-{
-    shownView();
-    for (AppTab tab : {AppTab::analysis, AppTab::cinema})
-        EXPECT_NE(qobject_cast<app::PlaceholderPage *>(view->page(tab)), nullptr);
-    EXPECT_TRUE(view->findChildren<QWebEngineView *>().isEmpty() && requestsTo("/correction").isEmpty());
 }
 
 } // namespace

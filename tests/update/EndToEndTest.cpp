@@ -1,8 +1,5 @@
-// A whole update, for real: a copy of a bundle built by the project runs, finds the newer
-// release on the stand-in service over HTTPS, downloads and checks it, swaps it in, quits, and
-// the helper starts the new program, which reports its own compiled-in version. A refused
-// update leaves the running bundle as it was. And the helper script alone: the quoting of the
-// program name, and giving up on a parent that never quits.
+// A whole update, for real: a copy of a bundle built by the project finds, downloads and swaps
+// in the newer release, and the helper starts it; and the helper script alone.
 #include "platform/AppPaths.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/TestFiles.h"
@@ -10,9 +7,6 @@
 #include "update/FileTree.h"
 #include "update/InstallHelperScript.h"
 
-#include <gtest/gtest.h>
-
-#include <QDir>
 #include <QFileInfo>
 
 #include <sys/stat.h>
@@ -65,13 +59,13 @@ TEST_F(EndToEnd, TheInstalledBundleIsReplacedAndTheNewVersionRelaunches)
     EXPECT_TRUE(output.contains(QStringLiteral("[update] install helper spawned: "))) << output.toStdString();
 
     // The helper starts the new program once the old one has gone.
-    ASSERT_TRUE(test::waitUntil([&] { return QFileInfo::exists(report()) && test::readFile(report()).endsWith('\n'); }, 60000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(report()) && test::readFile(report()).endsWith('\n'); }, 60000))
         << output.toStdString();
     EXPECT_EQ(test::readFile(report()), "1.2.25 (28)\n");
     EXPECT_EQ(test::snapshot(installed()), test::snapshot(QStringLiteral(VORLIK_PROBE_NEW_BUNDLE)));
     EXPECT_FALSE(QFileInfo::exists(installed() + QStringLiteral(".vorlik-old")));
     // The helper removed the staging folder and itself; the install log stays.
-    ASSERT_TRUE(test::waitUntil([] {
+    ASSERT_TRUE(QTest::qWaitFor([] {
         return QDir(AppPaths::updates()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot) == QStringList{QStringLiteral("install.log")};
     }, 30000));
     EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-install-")), QStringList());

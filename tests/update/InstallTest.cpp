@@ -1,19 +1,11 @@
-// Installing an update: staging from a read-only image, hostile images, the swap with its
-// rollback, the refusals that touch nothing, and how the installation is told from its path.
+// Installing an update: staging, the swap with its rollback, the refusals that touch nothing,
+// and how the installation is told from its path.
 #include "platform/AppPaths.h"
 #include "tests/support/TestFiles.h"
 #include "tests/update/UpdateFixture.h"
 #include "update/DiskImage.h"
 #include "update/FileTree.h"
-#include "update/Installation.h"
 #include "update/RunningBundle.h"
-#include "update/UpdateManager.h"
-
-#include <gtest/gtest.h>
-
-#include <QCoreApplication>
-#include <QDir>
-#include <QProcess>
 
 #include <sys/stat.h>
 
@@ -74,6 +66,13 @@ protected:
     {
         return test::updateErrorCode([&] { UpdateManager::swapInStagedApp(m_current, m_staged); }, text);
     }
+    // The running bundle as it was, no backup beside it, no helper script left.
+    void expectUntouched()
+    {
+        EXPECT_EQ(test::snapshot(m_current), m_before);
+        EXPECT_FALSE(QFileInfo::exists(backup()));
+        EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-install-")), QStringList());
+    }
 
     QTemporaryDir m_root;
     int m_images = 0;
@@ -116,21 +115,18 @@ TEST_F(InstallTest, AHostileForeignOrEmptyImageIsRefusedBeforeAnythingIsCopied)
         {image(test::imageEntries({}, {ArchiveEntry::file("../../evil", "x")}), ArchiveFormat::zip), 5},
         {image(test::imageEntries({}, {ArchiveEntry::symlink("Vorlik Desktop.app/Contents/Frameworks", "/usr/lib")})), 5},
         {image(test::imageEntries({}, {ArchiveEntry::hardlink("Vorlik Desktop.app/Contents/passwd", "/etc/passwd")})), 5},
-        {garbage, 5},
-        {m_root.filePath(QStringLiteral("missing")), 5},
+        {garbage, 5}, {m_root.filePath(QStringLiteral("missing")), 5},
         {image(test::imageEntries({}, {}, "Other.app")), 6},
         {image({ArchiveEntry::file("Vorlik Desktop.app", "a file, not a bundle")}, ArchiveFormat::zip), 6},
         {image({ArchiveEntry::file("README", "empty image")}, ArchiveFormat::zip), 6},
         {image(test::imageEntries({.identifier = "com.example.trojan"})), 8},
         {image(test::imageEntries({.shortVersion = "1.2.24"})), 9},
     };
-    const QString unopenable = QStringLiteral("Could not open the update disk image.");
-    const QString noBundle = QStringLiteral("The update disk image has no app bundle.");
     for (const std::pair<QString, int> &row : table) {
         QString text;
         EXPECT_EQ(test::updateErrorCode([&] { stage(row.first); }, &text), row.second) << row.first.toStdString();
         if (row.second < 7) {
-            EXPECT_EQ(text, row.second == 5 ? unopenable : noBundle);
+            EXPECT_EQ(text, row.second == 5 ? "Could not open the update disk image." : "The update disk image has no app bundle.");
         }
     }
     EXPECT_TRUE(test::takeUpdateLogLines().first().startsWith(
@@ -149,15 +145,13 @@ TEST_F(InstallTest, ACopyThatFailsHalfwayPutsTheOldBundleBack)
     EXPECT_TRUE(text.startsWith(QStringLiteral("Copy failed and the previous version was restored — Could not copy ") + m_staged
                                 + QStringLiteral("/Contents/Resources/zz-pipe")))
         << text.toStdString();
-    EXPECT_EQ(test::snapshot(m_current), m_before);
-    EXPECT_FALSE(QFileInfo::exists(backup()));
+    expectUntouched();
 
     m_manager.performSwap(m_current, m_staged, stagingDir());
     EXPECT_TRUE(m_manager.phase().message.startsWith(
-        QStringLiteral("Install failed and the previous version was restored — Copy failed and the previous version was restored — ")))
+        "Install failed and the previous version was restored — Copy failed and the previous version was restored — "))
         << m_manager.phase().debugText().toStdString();
-    EXPECT_EQ(test::snapshot(m_current), m_before);
-    EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-install-")), QStringList());
+    expectUntouched();
 }
 
 TEST_F(InstallTest, AFolderThatRefusesTheMoveIsLeftAloneWithWordsOnWhatToDo)
@@ -170,13 +164,10 @@ TEST_F(InstallTest, AFolderThatRefusesTheMoveIsLeftAloneWithWordsOnWhatToDo)
         << text.toStdString();
     m_manager.performSwap(m_current, m_staged, stagingDir());
     chattr("-i", applications());
-    EXPECT_EQ(m_manager.phase(), UpdatePhase::error(QStringLiteral("Downloaded Vorlik Desktop.app, but ") + applications()
-                                                     + QStringLiteral(" is not writable. Copy Vorlik Desktop from ")
-                                                     + stagingDir() + QStringLiteral(" to a folder you can write to.")));
-    EXPECT_EQ(test::snapshot(m_current), m_before);
-    EXPECT_FALSE(QFileInfo::exists(backup()));
+    EXPECT_EQ(m_manager.phase(), UpdatePhase::error("Downloaded Vorlik Desktop.app, but " + applications() + " is not writable. "
+                                                     "Copy Vorlik Desktop from " + stagingDir() + " to a folder you can write to."));
+    expectUntouched();
     EXPECT_TRUE(QFileInfo::exists(m_staged));
-    EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-install-")), QStringList());
 }
 
 TEST_F(InstallTest, TheSwapReplacesTheCurrentBundleAndAHelperThatCannotBeWrittenLeavesItInPlace)
@@ -195,11 +186,10 @@ TEST_F(InstallTest, TheSwapReplacesTheCurrentBundleAndAHelperThatCannotBeWritten
 // (While conversions or analyses run, the install is refused too: the update sheet's tests.)
 TEST_F(InstallTest, IsRefusedOutsideABundleAndInAPackagedCopyTouchingNothing)
 {
-    const QString notInBundle = QStringLiteral("Vorlik Desktop is not running from its app bundle (")
-        + QCoreApplication::applicationFilePath() + QStringLiteral("), so it cannot replace itself with the update.");
-    const QString packaged = QStringLiteral("This copy of Vorlik Desktop was installed by the package manager, so its updates "
-                                            "come through the package manager: install the newer vorlik-desktop package the "
-                                            "way you installed this one.");
+    const QString notInBundle = "Vorlik Desktop is not running from its app bundle (" + QCoreApplication::applicationFilePath()
+        + "), so it cannot replace itself with the update.";
+    const QString packaged = "This copy of Vorlik Desktop was installed by the package manager, so its updates come through the "
+                             "package manager: install the newer vorlik-desktop package the way you installed this one.";
     const QString byPackage = QStringLiteral(" refused: the package manager updates this copy");
     const QString prefix = m_root.filePath(QStringLiteral("usr"));
     const Installation marked = Installation::of(installedProgram(prefix, true));
@@ -251,8 +241,7 @@ TEST(RunningBundleTest, TheBundleIsThreeFoldersAboveTheProgramWhoseNameInfoPlist
 {
     const std::pair<const char *, std::optional<QString>> programs[]{
         {"/opt/apps/Vorlik Desktop.app/Contents/MacOS/vorlik-desktop", "/opt/apps/Vorlik Desktop.app"},
-        {"/home/u/Vorlik.app/Contents/MacOS/vorlik", "/home/u/Vorlik.app"},
-        {"/usr/bin/vorlik", std::nullopt},
+        {"/home/u/Vorlik.app/Contents/MacOS/vorlik", "/home/u/Vorlik.app"}, {"/usr/bin/vorlik", std::nullopt},
         {"/x/Vorlik Desktop/Contents/MacOS/vorlik", std::nullopt},
         {"/x/.app/Contents/MacOS/vorlik", std::nullopt},
         {"/x/A.app/Contents/Resources/vorlik", std::nullopt}};

@@ -1,17 +1,11 @@
 #include "tests/update/UpdateFixture.h"
 
-#include "diagnostics/DiagnosticsLogger.h"
 #include "tests/support/LogLines.h"
 #include "tests/support/TestFiles.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QThread>
 
 #include <plist/plist.h>
 
@@ -133,18 +127,6 @@ QStringList takeUpdateLogLines()
     const QStringList lines = since ? since->lines() : QStringList();
     since.emplace(QStringLiteral("update"));
     return lines;
-}
-
-bool waitUntil(const std::function<bool()> &done, int limitMilliseconds)
-{
-    QDeadlineTimer deadline(limitMilliseconds);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(5);
-    }
-    return true;
 }
 
 QStringList tempEntries(const QString &prefix)

@@ -3,22 +3,16 @@
 // updates folder, bundles and images made on disk, and a look at the "update" log lines.
 #include "app/ActiveJobs.h"
 #include "platform/Settings.h"
-#include "tests/support/DevServer.h"
 #include "tests/support/TestArchive.h"
 #include "tests/support/UpdateServer.h"
-#include "update/Manifest.h"
 #include "update/UpdateError.h"
 #include "update/UpdateManager.h"
-#include "update/UpdatePhase.h"
 
 #include <gtest/gtest.h>
 
 #include <QByteArray>
-#include <QString>
-#include <QStringList>
-#include <QTemporaryDir>
+#include <QTest>
 
-#include <functional>
 #include <ostream>
 
 namespace vorlik::update {
@@ -61,9 +55,6 @@ void writeLatest(const QByteArray &json);
 // Turns the diagnostics log on (standard settings) and returns the "update" lines logged
 // since the last call.
 QStringList takeUpdateLogLines();
-
-// Runs the event loop until `done` or a generous safety limit; false when the limit ran out.
-bool waitUntil(const std::function<bool()> &done, int limitMilliseconds = 60000);
 
 // Entries of the temporary folder (TMPDIR) whose names start with `prefix`.
 QStringList tempEntries(const QString &prefix);

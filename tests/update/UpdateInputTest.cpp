@@ -1,15 +1,9 @@
-// What the updater reads from outside: the update description (snake-case keys, types, the
-// platform's texts for bad data) and its version texts, a bundle's Info.plist (XML and binary),
-// the image tool's attach report, and a tool's output.
+// What the updater reads from outside: the update description and its versions, a bundle's
+// Info.plist, the image tool's attach report, and a tool's output.
 #include "tests/support/TestFiles.h"
 #include "tests/update/UpdateFixture.h"
 #include "update/UnreadableDataError.h"
-#include "update/UpdateManager.h"
 #include "update/Version.h"
-
-#include <gtest/gtest.h>
-
-#include <QTemporaryDir>
 
 using namespace vorlik::update;
 namespace test = vorlik::test;
@@ -54,10 +48,8 @@ TEST(ManifestDecoding, BadDocumentsFailWithThePlatformsText)
         {R"({"version":1.2,"build":1,"dmg":"d","sha256":"s"})", format},
         {R"({"version":"1","build":"28","dmg":"d","sha256":"s"})", format},
         {R"({"version":"1","build":1.5,"dmg":"d","sha256":"s"})", format},
-        {R"({"version":"1","build":1,"dmg":"d","sha256":"s","notes":7})", format},
-        {R"([1,2])", format},
-        {R"({"version":"1",)", format},
-        {"", format},
+        {R"({"version":"1","build":1,"dmg":"d","sha256":"s","notes":7})", format}, {R"([1,2])", format},
+        {R"({"version":"1",)", format}, {"", format},
         {R"({"version":"1","build":1e999,"dmg":"d","sha256":"s"})", format},
         {R"({"version":"1","build":1.0,"dmg":"d","sha256":"s"})", decoded},
         // A member nobody reads may hold a number no double can: the description still stands.
@@ -94,8 +86,7 @@ TEST(BundleIdentity, IsCheckedAgainstTheManifestInEitherPropertyListFormat)
 {
     const QString notVorlik = QStringLiteral("The update bundle is not Vorlik Desktop.");
     const std::tuple<test::BundleInfo, Manifest, int, QString> table[]{
-        {{}, release, 0, {}},
-        {{.identifier = "com.example.other"}, release, 8, notVorlik},
+        {{}, release, 0, {}}, {{.identifier = "com.example.other"}, release, 8, notVorlik},
         {{.identifier = std::nullopt}, release, 8, notVorlik},
         {{.shortVersion = "1.2"}, test::release("1.2.0"), 9,
          "The update bundle version (1.2) does not match the manifest (1.2.0)."},
@@ -104,8 +95,7 @@ TEST(BundleIdentity, IsCheckedAgainstTheManifestInEitherPropertyListFormat)
         {{.build = std::nullopt}, release, 10, "The update bundle build () does not match the manifest (28)."},
         {{.build = "027"}, test::release("1.2.25", 27), 10, "The update bundle build (027) does not match the manifest (27)."},
         // A macOS requirement names no Linux version: it does not apply here.
-        {{}, test::release("1.2.25", 28, "99.0"), 0, {}},
-        {{}, test::release("1.2.25", 28, "sonoma"), 0, {}},
+        {{}, test::release("1.2.25", 28, "99.0"), 0, {}}, {{}, test::release("1.2.25", 28, "sonoma"), 0, {}},
     };
     for (const auto &[info, manifest, code, text] : table) {
         for (const bool binary : {false, true}) {
@@ -140,8 +130,7 @@ TEST(BundleIdentity, AnUnreadableInfoPlistIsCode7AndOddStringsAreRefusedWithoutE
     const std::tuple<QByteArray, QByteArray, int> cases[] = {
         // Found by fuzzing: libplist's plain string reader asserts on a zero byte and aborts.
         {"com.vorlik.desktop", "com.v" + QByteArray(8, '\0') + "sktop", 8},
-        {"com.vorlik.desktop", "com.vorlik.desktop" + zero, 8},
-        {"com.vorlik.desktop", zero, 8},
+        {"com.vorlik.desktop", "com.vorlik.desktop" + zero, 8}, {"com.vorlik.desktop", zero, 8},
         // The bytes of "1.2.25" and the first byte of a two-byte character: not UTF-8, so not the
         // manifest's version, though a decoder that waits for more input would read "1.2.25".
         {"1.2.25", "1.2.25\xc7", 9},
@@ -177,12 +166,10 @@ TEST(AttachReport, TheFirstMountPointThatIsAPathWins)
     const std::pair<QByteArray, std::optional<QString>> cases[]{
         {attachReport(partitionScheme + mountEntity("") + volume + mountEntity("/Volumes/Other")), "/Volumes/Vorlik Desktop"},
         {attachReport(zeroByte + notUTF8 + volume), "/Volumes/Vorlik Desktop"},
-        {attachReport(partitionScheme), std::nullopt},
-        {attachReport(zeroByte), std::nullopt},
+        {attachReport(partitionScheme), std::nullopt}, {attachReport(zeroByte), std::nullopt},
         {attachReport("<string>/Volumes/X</string>"), std::nullopt},
         {attachReport("<dict><key>mount-point</key><integer>3</integer></dict>"), std::nullopt},
-        {"hdiutil: attach failed - no mountable file systems", std::nullopt},
-        {"", std::nullopt},
+        {"hdiutil: attach failed - no mountable file systems", std::nullopt}, {"", std::nullopt},
         {R"(<?xml version="1.0"?><plist><array/></plist>)", std::nullopt},
         // A binary report reads the same; a string of the same length keeps its offsets right.
         {test::toBinaryPlist(attachReport(mountEntity("/Volumes/V"))), "/Volumes/V"},

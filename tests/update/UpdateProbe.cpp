@@ -9,7 +9,6 @@
 #include "service/CertificateTrust.h"
 #include "update/UpdateManager.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QTextStream>
 

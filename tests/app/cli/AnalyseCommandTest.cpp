@@ -7,9 +7,7 @@
 #include "tests/support/TestFiles.h"
 
 #include <QDir>
-#include <QJsonArray>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 
 #include <csignal>
 #include <sys/stat.h>

@@ -1,13 +1,9 @@
-// The command-line client's service and session commands (health, connect, presets, logout, the
-// key from an option, a file, standard input or the keyring), run as a user would against the
-// stand-in service: inside a private keyring (tests/support/with-keyring) or where none can be
-// reached.
+// The command-line client's service and session commands run as a user would, inside a private
+// keyring (tests/support/with-keyring) or where none can be reached.
 #include "tests/app/cli/CliTest.h"
 #include "tests/support/TestFiles.h"
 
 #include <QDirIterator>
-#include <QJsonObject>
-#include <QTemporaryDir>
 
 using namespace vorlik::test;
 

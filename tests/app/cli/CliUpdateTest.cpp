@@ -1,20 +1,13 @@
 // `vorlik update …` and `vorlik ffmpeg install` run as a user would, against the stand-in
-// service over HTTPS; `update install` replaces a copy of the project's own bundle, and a copy
-// laid out as the package installs it leaves its update to the package manager.
-#include "tests/support/DevServer.h"
+// service over HTTPS.
 #include "tests/support/ProgramRun.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/UpdateServer.h"
 
 #include <gtest/gtest.h>
 
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QTemporaryDir>
-#include <QThread>
+#include <QTest>
 
 using namespace vorlik::test;
 
@@ -50,18 +43,7 @@ void publish(const QString &version, int build)
 }
 
 // Every entry below a folder with its size and modification time.
-QStringList listing(const QString &folder)
-{
-    QStringList entries;
-    for (QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-         it.hasNext();) {
-        const QFileInfo info(it.next());
-        entries << info.filePath() + u' ' + QString::number(info.size()) + u' '
-                + QString::number(info.lastModified().toMSecsSinceEpoch());
-    }
-    entries.sort();
-    return entries;
-}
+QString listing(const QString &folder) { return runProgram("ls", {"-lRA", "--full-time", folder}).out; }
 
 class CliUpdate : public ::testing::Test {
 protected:
@@ -97,7 +79,7 @@ TEST_F(CliUpdate, OnlyABundleDownloadsOrInstalls)
     ASSERT_TRUE(QDir().mkpath(prefix.filePath("bin")));
     ASSERT_TRUE(QFile::copy(VORLIK_CLI_PATH, packaged));
     writeFile(prefix.filePath("share/vorlik-desktop/package-managed"), {});
-    const QStringList before = listing(prefix.path());
+    const QString before = listing(prefix.path());
     const QString note = "This copy of Vorlik Desktop was installed by the package manager, so its updates come through the "
                          "package manager: install the newer vorlik-desktop package the way you installed this one.\n";
 
@@ -143,12 +125,9 @@ TEST_F(CliUpdate, InstallReplacesTheRunningBundleAndRelaunchesIt)
     const QByteArray info = readFile(bundle + "/Contents/Info.plist");
     EXPECT_TRUE(info.contains("<string>1.2.25</string>") && info.contains("<string>28</string>"));
     EXPECT_FALSE(QFileInfo::exists(bundle + ".vorlik-old"));
-    QDeadlineTimer deadline(60000);
-    // The helper writes its log after this process has ended: wait for the file, then its last line.
-    while (!(QFileInfo::exists(log) && readFile(log).contains("relaunched")) && !deadline.hasExpired())
-        QThread::msleep(50);
-    ASSERT_TRUE(QFileInfo::exists(log));
-    EXPECT_TRUE(readFile(log).contains("install helper: relaunched " + QFile::encodeName(bundle)));
+    // The helper writes its log after this process has ended.
+    const QByteArray relaunched = "install helper: relaunched " + QFile::encodeName(bundle);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(log) && readFile(log).contains(relaunched); }, 60000));
 }
 
 TEST_F(CliUpdate, FFmpegInstallPrintsThePhasesAndThePlaceItWentTo)

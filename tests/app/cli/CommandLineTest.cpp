@@ -41,12 +41,10 @@ TEST(CommandLine, UsageErrorsAreOneLineAndStatusTwo)
         QStringList words;
         const char *says;
     } cases[] = {
-        {{}, "no command given"},
-        {{"--bogus", "health"}, "Unknown option 'bogus'"},
+        {{}, "no command given"}, {{"--bogus", "health"}, "Unknown option 'bogus'"},
         {{"--key"}, "Missing value after '--key'"},
         {{"--key", "k", "--key-file", "f", "connect"}, "give the key once"},
-        {{"-vorlikDiag"}, "-vorlikDiag needs a value"},
-        {{"frobnicate"}, "unknown command 'frobnicate'"},
+        {{"-vorlikDiag"}, "-vorlikDiag needs a value"}, {{"frobnicate"}, "unknown command 'frobnicate'"},
         {{"help", "frobnicate"}, "unknown command 'frobnicate'"},
         {{"connect", "now"}, "connect: unexpected argument 'now'"},
         {{"health", "--verbose"}, "health: Unknown option 'verbose'"},
@@ -98,19 +96,14 @@ TEST(CommandLine, BashCompletesCommandsOptionsServiceTextAndFileNamesAsTheyStand
         const char *words, *offers;
         bool hostile = false;
     } cases[] = {
-        {"vorlik an", "analyse"},
-        {"vorlik --key-file k.txt rem", "remember-key"},
-        {"vorlik --ba", "--base-url"},
-        {"vorlik convert --o", "--output-dir"},
-        {"vorlik -vorlikDiag YES analyse --s", "--save-report"},
-        {"vorlik presets --j", "--json"},
-        {"vorlik update d", "download"},
-        {"vorlik help con", "connect\nconvert"},
+        {"vorlik an", "analyse"}, {"vorlik --key-file k.txt rem", "remember-key"},
+        {"vorlik --ba", "--base-url"}, {"vorlik convert --o", "--output-dir"},
+        {"vorlik -vorlikDiag YES analyse --s", "--save-report"}, {"vorlik presets --j", "--json"},
+        {"vorlik update d", "download"}, {"vorlik help con", "connect\nconvert"},
         {"vorlik convert --preset ''", "$(touch made-by-completion)\nab`touch made-by-completion`\nloud-14\nloud *", true},
         {"vorlik convert --preset lo", "loud-14\nloud *", true},
         {"vorlik convert --preset '$'", "$(touch made-by-completion)", true},
-        {"vorlik analyse my", "my media", true},
-        {"vorlik convert --output-dir 'my m'", "my media", true},
+        {"vorlik analyse my", "my media", true}, {"vorlik convert --output-dir 'my m'", "my media", true},
     };
     for (const auto &completion : cases) {
         const QString offered = completion.hostile ? completions(completion.words, hostile, {{}, {}, folder.path()})
