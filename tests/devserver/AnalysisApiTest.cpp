@@ -201,8 +201,7 @@ TEST_F(AnalysisApiTest, uploadsAndJobsWantABearerAFileFieldAudioInfoAndTheirOwnC
     ASSERT_EQ(reply.status, 200) << reply.body.toStdString();
     const QString uploadID = jsonObject(reply.body).value(QStringLiteral("upload_id")).toString();
     EXPECT_TRUE(uploadID.startsWith(QStringLiteral("up_")));
-    EXPECT_EQ(jsonObject(reply.body).value(QStringLiteral("size_bytes")).toInteger(), wav.size());
-    EXPECT_EQ(jsonObject(reply.body).value(QStringLiteral("file_name")).toString(), QStringLiteral("ok.wav"));
+    expectFields(jsonObject(reply.body), {{"size_bytes", wav.size()}, {"file_name", "ok.wav"}});
     const QStringList stored = filesIn(server().dataPath() + QStringLiteral("/uploads"));
     ASSERT_EQ(stored.size(), 1);
     EXPECT_EQ(readFile(server().dataPath() + QStringLiteral("/uploads/") + stored.front()), wav) << "the bytes are stored unchanged";

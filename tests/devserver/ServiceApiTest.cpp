@@ -159,7 +159,7 @@ TEST_F(ServiceApiTest, aFaultAnswersOnItsMethodAndExactPathForItsCount)
     }
 }
 
-TEST_F(ServiceApiTest, countMinusOneHitsUntilClearedFaultsCanBeSetAtStartAndBadOnesAreRefused)
+TEST_F(ServiceApiTest, countMinusOneHitsUntilClearedFaultsCanBeSetAtStartBadOnesAreRefusedAndFaultedRequestsAreLogged)
 {
     DevServer own({QStringLiteral("--fault"), QStringLiteral("GET /health action=status status=503 count=2"),
                    QStringLiteral("--fault"), QStringLiteral("* /v1/presets action=non_utf8 status=502")});
@@ -178,12 +178,10 @@ TEST_F(ServiceApiTest, countMinusOneHitsUntilClearedFaultsCanBeSetAtStartAndBadO
                             R"({"path":"/health","action":"delay","delay_ms":-5})"})
         EXPECT_EQ(server().call("POST", QStringLiteral("/admin/faults"), bad).first, 400) << bad;
     EXPECT_EQ(server().call("GET", QStringLiteral("/health")).first, 200);
-}
 
-// What the client sends (bearer, headers, body sizes) is read back from the log by the client's
-// own tests; here the rest of what the log promises.
-TEST_F(ServiceApiTest, theRequestLogKeepsFaultedRequestsAndQueriesButNoAdminCalls)
-{
+    // The request log keeps faulted requests and queries, but no admin calls. (What the client
+    // sends, its bearer, headers and body sizes, the client's own tests read back from it.)
+    server().reset();
     server().addFault({{"method", "POST"}, {"path", "/v1/usage/convert"}, {"action", "status"}});
     server().call("POST", QStringLiteral("/v1/usage/convert"), "{\"refresh_token\":\"x\"}");
     server().usage();
