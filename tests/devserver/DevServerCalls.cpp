@@ -4,14 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoroNetworkReply>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QNetworkAccessManager>
-#include <QNetworkRequest>
-#include <QThread>
+#include <QTest>
 
 namespace vorlik::test {
 
@@ -38,27 +34,6 @@ QJsonObject activateDemo(const DevServer &server)
     if (status != 200)
         throw std::runtime_error("activate answered " + std::to_string(status) + ": " + body.toStdString());
     return jsonObject(body);
-}
-
-RawReply rawCall(const QUrl &baseUrl, const QByteArray &method, const QString &path, const QByteArray &body,
-                 const QString &bearer, const QByteArray &contentType)
-{
-    QNetworkAccessManager manager;
-    // `path` may carry a query, which must stay a query, not become part of the path.
-    const QUrl url = baseUrl.resolved(QUrl(path));
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
-    if (!bearer.isEmpty())
-        request.setRawHeader("Authorization", "Bearer " + bearer.toUtf8());
-    QNetworkReply *reply = manager.sendCustomRequest(request, method, body);
-    QCoro::waitFor(qCoro(reply).waitForFinished(std::chrono::seconds(60)));
-    RawReply result;
-    result.error = reply->error();
-    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    result.body = reply->readAll();
-    result.contentLength = reply->rawHeader("Content-Length");
-    delete reply;
-    return result;
 }
 
 QByteArray multipartBody(const QByteArray &boundary, const QByteArray &content, const QString &fileName,
@@ -97,16 +72,12 @@ QJsonObject AnalysisCalls::jobStatus(const QString &jobID) const
 
 QJsonObject AnalysisCalls::waitForEnd(const QString &jobID) const
 {
-    QElapsedTimer clock;
-    clock.start();
     QJsonObject status;
-    while (clock.elapsed() < 60000) {
+    const auto ended = [&] {
         status = jobStatus(jobID);
-        if (QStringList{"COMPLETED", "FAILED", "CANCELLED"}.contains(status.value(QStringLiteral("status")).toString()))
-            return status;
-        QThread::msleep(50);
-    }
-    ADD_FAILURE() << "job " << jobID.toStdString() << " did not end";
+        return QStringList{"COMPLETED", "FAILED", "CANCELLED"}.contains(status.value(QStringLiteral("status")).toString());
+    };
+    EXPECT_TRUE(QTest::qWaitFor(ended, 60000)) << "job " << jobID.toStdString() << " did not end";
     return status;
 }
 

@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QJsonObject>
-#include <QNetworkReply>
 #include <QString>
 
 #include <utility>
@@ -18,16 +17,6 @@ QByteArray jsonBody(const QJsonObject &object);
 QJsonValue at(const QJsonValue &root, const char *path);
 // A session for the demo key, as the server answers it.
 QJsonObject activateDemo(const DevServer &server);
-
-struct RawReply {
-    QNetworkReply::NetworkError error = QNetworkReply::NoError;
-    int status = 0;
-    QByteArray body;
-    QByteArray contentLength; // the Content-Length header as sent
-};
-// Like DevServer::call, but reports the transport error too.
-RawReply rawCall(const QUrl &baseUrl, const QByteArray &method, const QString &path, const QByteArray &body = {},
-                 const QString &bearer = {}, const QByteArray &contentType = "application/json");
 
 // "--B\r\n" + the part head for field `field` named `fileName` + content + "\r\n--B--\r\n".
 QByteArray multipartBody(const QByteArray &boundary, const QByteArray &content,

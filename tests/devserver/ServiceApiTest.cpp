@@ -1,6 +1,5 @@
-// The service API of the stand-in service: sessions and their tokens, usage reports (validated,
-// counted, kept across restarts), faults per endpoint (by admin call and by flag) and the request
-// log. The client's own tests cover the rest of what it answers; the convert tests run the presets.
+// The stand-in's service API where the client's own tests do not reach: sessions, usage reports
+// (validated, counted, kept across restarts), faults per endpoint (admin call and flag), the request log.
 #include "tests/devserver/DevServerCalls.h"
 #include "tests/support/TestFiles.h"
 
@@ -160,7 +159,7 @@ TEST_F(ServiceApiTest, aFaultAnswersOnItsMethodAndExactPathForItsCount)
     }
 }
 
-TEST_F(ServiceApiTest, countMinusOneHitsUntilClearedFaultsCanBeSetAtStartAndBadOnesAreRefused)
+TEST_F(ServiceApiTest, countMinusOneHitsUntilClearedFaultsCanBeSetAtStartBadOnesAreRefusedAndFaultedRequestsAreLogged)
 {
     DevServer own({QStringLiteral("--fault"), QStringLiteral("GET /health action=status status=503 count=2"),
                    QStringLiteral("--fault"), QStringLiteral("* /v1/presets action=non_utf8 status=502")});
@@ -174,23 +173,15 @@ TEST_F(ServiceApiTest, countMinusOneHitsUntilClearedFaultsCanBeSetAtStartAndBadO
     server().clearFaults();
     EXPECT_EQ(server().call("GET", QStringLiteral("/health")).first, 200);
 
-    const QJsonObject bad[] = {
-        {{"path", "/health"}, {"action", "explode"}},
-        {{"action", "status"}},
-        {{"path", "health"}, {"action", "status"}},
-        {{"path", "/health"}, {"action", "status"}, {"status", 42}},
-        {{"path", "/health"}, {"action", "status"}, {"count", 0}},
-        {{"path", "/health"}, {"action", "delay"}, {"delay_ms", -5}},
-    };
-    for (const QJsonObject &object : bad)
-        EXPECT_EQ(server().call("POST", QStringLiteral("/admin/faults"), jsonBody(object)).first, 400) << jsonBody(object).toStdString();
+    for (const char *bad : {R"({"path":"/health","action":"explode"})", R"({"action":"status"})", R"({"path":"health","action":"status"})",
+                            R"({"path":"/health","action":"status","status":42})", R"({"path":"/health","action":"status","count":0})",
+                            R"({"path":"/health","action":"delay","delay_ms":-5})"})
+        EXPECT_EQ(server().call("POST", QStringLiteral("/admin/faults"), bad).first, 400) << bad;
     EXPECT_EQ(server().call("GET", QStringLiteral("/health")).first, 200);
-}
 
-// What the client sends (bearer, headers, body sizes) is read back from the log by the client's
-// own tests; here the rest of what the log promises.
-TEST_F(ServiceApiTest, theRequestLogKeepsFaultedRequestsAndQueriesButNoAdminCalls)
-{
+    // The request log keeps faulted requests and queries, but no admin calls. (What the client
+    // sends, its bearer, headers and body sizes, the client's own tests read back from it.)
+    server().reset();
     server().addFault({{"method", "POST"}, {"path", "/v1/usage/convert"}, {"action", "status"}});
     server().call("POST", QStringLiteral("/v1/usage/convert"), "{\"refresh_token\":\"x\"}");
     server().usage();

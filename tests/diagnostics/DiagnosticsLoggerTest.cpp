@@ -64,14 +64,11 @@ TEST(Redaction, MasksTheNamedQueryMembersOnly)
 {
     const char *cases[][2] = {
         {"GET /v1/x?api_key=abc&page=2&Token=q", "GET /v1/x?api_key=[redacted]&page=2&token=[redacted]"},
-        {"POST /a?x=1&&y=2&", "POST /a?x=1&y=2"},
-        {"Authorization=abc", "Authorization=abc"},
-        {"GET /p?KEY", "GET /p?key=[redacted]"},
-        {"GET /p?a=1?token=2&b", "GET /p?a=1?token=2&b"},
+        {"POST /a?x=1&&y=2&", "POST /a?x=1&y=2"}, {"Authorization=abc", "Authorization=abc"}, {"GET /p?KEY", "GET /p?key=[redacted]"},
+        {"GET /p?a=1?token=2&b", "GET /p?a=1?token=2&b"}, {"GET /p?", "GET /p?"},
         {"?apikey=1&client_key=2&signature=3&sig=4&password=5&authorization=6&session_id=7&access_token=8&refresh_token=9&keys=10",
          "?apikey=[redacted]&client_key=[redacted]&signature=[redacted]&sig=[redacted]&password=[redacted]"
          "&authorization=[redacted]&session_id=[redacted]&access_token=[redacted]&refresh_token=[redacted]&keys=10"},
-        {"GET /p?", "GET /p?"},
     };
     for (const auto &[message, logged] : cases)
         EXPECT_EQ(DiagnosticsLogger::redact(message), QString::fromUtf8(logged)) << message;

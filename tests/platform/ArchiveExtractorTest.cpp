@@ -60,28 +60,20 @@ TEST_F(ArchiveExtractorTest, KeepsExecutableBitsAndInsideLinksDropsSetIdBitsAndK
 TEST_F(ArchiveExtractorTest, HostileArchivesAreRefusedAndWriteNothingOutside)
 {
     using enum ArchiveFormat;
-    const struct {
-        const char *name;
-        ArchiveFormat format;
-        std::vector<ArchiveEntry> entries;
-        const char *reason;
-    } cases[] = {
-        {"zip slip", zip, {ArchiveEntry::file("../../evil", "x")}, "a \"..\" component"},
-        {"zip slip after a good entry", zip, {ArchiveEntry::file("ok", "fine"), ArchiveEntry::file("sub/../../evil", "x")},
-         "a \"..\" component"},
-        {"tar slip", tarGzip, {ArchiveEntry::file("a/../../../evil", "x")}, "a \"..\" component"},
-        {"absolute path", tarGzip, {ArchiveEntry::file("/tmp/evil-from-archive-test", "x")}, "an absolute path"},
-        {"absolute zip path", zip, {ArchiveEntry::file("/tmp/evil-from-archive-test", "x")}, "an absolute path"},
-        {"link to an absolute place", zip, {ArchiveEntry::symlink("evil", "/etc")}, "a link that leads out"},
-        {"link climbing out", tarGzip, {ArchiveEntry::symlink("evil", "../../..")}, "a link that leads out"},
-        {"link with a climb inside it", tarGzip, {ArchiveEntry::folder("d"), ArchiveEntry::symlink("d/evil", "e/../../x")},
-         "a link that leads out"},
-        {"write through a link", tarGzip,
-         {ArchiveEntry::folder("real"), ArchiveEntry::symlink("link", "real"), ArchiveEntry::file("link/evil", "x")},
-         "Could not unpack"},
-        {"hard link", tarGzip, {ArchiveEntry::file("target", "x"), ArchiveEntry::hardlink("evil", "target")}, "a hard link"},
-        {"hard link out", tarGzip, {ArchiveEntry::hardlink("evil", "/etc/passwd")}, "a hard link"},
-        {"pipe", tarGzip, {ArchiveEntry::fifo("evil")}, "a device, pipe or socket"},
+    using E = ArchiveEntry;
+    const struct { const char *name; ArchiveFormat format; std::vector<ArchiveEntry> entries; const char *reason; } cases[] = {
+        {"zip slip", zip, {E::file("../../evil", "x")}, "a \"..\" component"},
+        {"zip slip after a good entry", zip, {E::file("ok", "fine"), E::file("sub/../../evil", "x")}, "a \"..\" component"},
+        {"tar slip", tarGzip, {E::file("a/../../../evil", "x")}, "a \"..\" component"},
+        {"absolute path", tarGzip, {E::file("/tmp/evil-from-archive-test", "x")}, "an absolute path"},
+        {"absolute zip path", zip, {E::file("/tmp/evil-from-archive-test", "x")}, "an absolute path"},
+        {"link to an absolute place", zip, {E::symlink("evil", "/etc")}, "a link that leads out"},
+        {"link climbing out", tarGzip, {E::symlink("evil", "../../..")}, "a link that leads out"},
+        {"link with a climb inside it", tarGzip, {E::folder("d"), E::symlink("d/evil", "e/../../x")}, "a link that leads out"},
+        {"write through a link", tarGzip, {E::folder("real"), E::symlink("link", "real"), E::file("link/evil", "x")}, "Could not unpack"},
+        {"hard link", tarGzip, {E::file("target", "x"), E::hardlink("evil", "target")}, "a hard link"},
+        {"hard link out", tarGzip, {E::hardlink("evil", "/etc/passwd")}, "a hard link"},
+        {"pipe", tarGzip, {E::fifo("evil")}, "a device, pipe or socket"},
     };
     for (const auto &hostile : cases) {
         SCOPED_TRACE(hostile.name);

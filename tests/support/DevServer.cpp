@@ -38,17 +38,9 @@ void DevServer::stopAll()
         delete server;
 }
 
-DevServer &DevServer::shared(const QStringList &extraArguments)
-{
-    static DevServer *server = new DevServer(extraArguments); // stopped by stopAll()
-    return *server;
-}
-
-DevServer &DevServer::sharedTls()
-{
-    static DevServer *server = new DevServer(tlsArguments());
-    return *server;
-}
+// Made once, stopped by stopAll().
+DevServer &DevServer::shared(const QStringList &extraArguments) { static auto *server = new DevServer(extraArguments); return *server; }
+DevServer &DevServer::sharedTls() { static auto *server = new DevServer(tlsArguments()); return *server; }
 
 QStringList DevServer::tlsArguments()
 {
@@ -108,22 +100,25 @@ void DevServer::useAsService() const
     platform::Settings::standard().setValue(QStringLiteral("baseURL"), m_baseUrl.toString());
 }
 
+RawReply rawCall(const QUrl &baseUrl, const QByteArray &method, const QString &path, const QByteArray &body,
+                 const QString &bearer, const QByteArray &contentType)
+{
+    QNetworkAccessManager manager;
+    QNetworkRequest request(baseUrl.resolved(QUrl(path)));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
+    if (!bearer.isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + bearer.toUtf8());
+    const std::unique_ptr<QNetworkReply> reply(manager.sendCustomRequest(request, method, body));
+    QCoro::waitFor(qCoro(reply.get()).waitForFinished(std::chrono::seconds(60)));
+    return {reply->error(), reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(),
+            reply->rawHeader("Content-Length")};
+}
+
 std::pair<int, QByteArray> DevServer::call(const QByteArray &method, const QString &path, const QByteArray &body,
                                            const QString &bearer) const
 {
-    QNetworkAccessManager manager;
-    QUrl url = m_baseUrl;
-    url.setPath(path);
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    if (!bearer.isEmpty())
-        request.setRawHeader("Authorization", "Bearer " + bearer.toUtf8());
-    QNetworkReply *reply = manager.sendCustomRequest(request, method, body);
-    QCoro::waitFor(qCoro(reply).waitForFinished(std::chrono::seconds(30)));
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QByteArray answer = reply->readAll();
-    reply->deleteLater();
-    return {status, answer};
+    const RawReply reply = rawCall(m_baseUrl, method, path, body, bearer);
+    return {reply.status, reply.body};
 }
 
 void DevServer::addFault(const QJsonObject &fault) const
@@ -137,15 +132,8 @@ void DevServer::clearFaults() const { call("DELETE", QStringLiteral("/admin/faul
 void DevServer::clearRequests() const { call("DELETE", QStringLiteral("/admin/requests")); }
 void DevServer::expireTokens() const { call("POST", QStringLiteral("/admin/expire-tokens")); }
 
-QJsonArray DevServer::requests() const
-{
-    return QJsonDocument::fromJson(call("GET", QStringLiteral("/admin/requests")).second).array();
-}
-
-QJsonObject DevServer::usage() const
-{
-    return QJsonDocument::fromJson(call("GET", QStringLiteral("/admin/usage")).second).object();
-}
+QJsonArray DevServer::requests() const { return QJsonDocument::fromJson(call("GET", QStringLiteral("/admin/requests")).second).array(); }
+QJsonObject DevServer::usage() const { return QJsonDocument::fromJson(call("GET", QStringLiteral("/admin/usage")).second).object(); }
 
 void DevServer::reset() const
 {

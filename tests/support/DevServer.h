@@ -3,6 +3,7 @@
 // data folder, stopped with the test binary. Admin calls set faults and read the request log.
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -12,6 +13,16 @@
 #include <memory>
 
 namespace vorlik::test {
+
+struct RawReply {
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    int status = 0;
+    QByteArray body;
+    QByteArray contentLength; // the Content-Length header as sent
+};
+// A blocking HTTP call to a path (a query included) under baseUrl, with its transport error.
+RawReply rawCall(const QUrl &baseUrl, const QByteArray &method, const QString &path, const QByteArray &body = {},
+                 const QString &bearer = {}, const QByteArray &contentType = "application/json");
 
 class DevServer {
 public:

@@ -6,10 +6,27 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 
+#include <type_traits>
+
 namespace vorlik::test {
 namespace {
 
-QPoint middle(QWidget *target) { return target->rect().center(); }
+// One event of the drag at `at` (the middle of the widget by default); what the widget answered.
+template <typename Event>
+DragAnswer send(QWidget *target, const QMimeData &data, std::optional<QPointF> at = {})
+{
+    const QPointF point = at.value_or(QPointF(target->rect().center()));
+    const auto position = [&] { // only a drop carries a fractional point
+        if constexpr (std::is_same_v<Event, QDropEvent>)
+            return point;
+        else
+            return point.toPoint();
+    }();
+    Event event(position, Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, &data, Qt::LeftButton, Qt::NoModifier);
+    event.ignore();
+    QCoreApplication::sendEvent(target, &event);
+    return {event.isAccepted(), event.dropAction()};
+}
 
 } // namespace
 
@@ -27,23 +44,9 @@ std::unique_ptr<QMimeData> textData(const QString &text)
     return data;
 }
 
-DragAnswer dragEnter(QWidget *target, const QMimeData &data)
-{
-    QDragEnterEvent event(middle(target), Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, &data, Qt::LeftButton,
-                          Qt::NoModifier);
-    event.ignore();
-    QCoreApplication::sendEvent(target, &event);
-    return {event.isAccepted(), event.dropAction()};
-}
-
-DragAnswer dragMove(QWidget *target, const QMimeData &data)
-{
-    QDragMoveEvent event(middle(target), Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, &data, Qt::LeftButton,
-                         Qt::NoModifier);
-    event.ignore();
-    QCoreApplication::sendEvent(target, &event);
-    return {event.isAccepted(), event.dropAction()};
-}
+DragAnswer dragEnter(QWidget *target, const QMimeData &data) { return send<QDragEnterEvent>(target, data); }
+DragAnswer dragMove(QWidget *target, const QMimeData &data) { return send<QDragMoveEvent>(target, data); }
+DragAnswer drop(QWidget *target, const QMimeData &data) { return send<QDropEvent>(target, data); }
 
 void dragLeave(QWidget *target)
 {
@@ -51,29 +54,20 @@ void dragLeave(QWidget *target)
     QCoreApplication::sendEvent(target, &event);
 }
 
-DragAnswer drop(QWidget *target, const QMimeData &data)
-{
-    QDropEvent event(QPointF(middle(target)), Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, &data, Qt::LeftButton,
-                     Qt::NoModifier);
-    event.ignore();
-    QCoreApplication::sendEvent(target, &event);
-    return {event.isAccepted(), event.dropAction()};
-}
-
-bool dropFiles(QWidget *target, const QList<QUrl> &files)
+bool dropFiles(QWidget *target, const QList<QUrl> &files, std::optional<QPointF> at)
 {
     const std::unique_ptr<QMimeData> data = fileData(files);
-    dragEnter(target, *data);
-    dragMove(target, *data);
-    return drop(target, *data).accepted;
+    send<QDragEnterEvent>(target, *data, at);
+    send<QDragMoveEvent>(target, *data, at);
+    return send<QDropEvent>(target, *data, at).accepted;
 }
 
-bool dropFiles(QWidget *target, const QStringList &paths)
+bool dropFiles(QWidget *target, const QStringList &paths, std::optional<QPointF> at)
 {
     QList<QUrl> files;
     for (const QString &path : paths)
         files.append(QUrl::fromLocalFile(path));
-    return dropFiles(target, files);
+    return dropFiles(target, files, at);
 }
 
 } // namespace vorlik::test

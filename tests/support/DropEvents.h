@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 namespace vorlik::test {
 
@@ -24,9 +25,9 @@ void dragLeave(QWidget *target);
 // The drop itself: accepted when the widget took it.
 DragAnswer drop(QWidget *target, const QMimeData &data);
 
-// Enter, move and drop of these files over the middle of the widget; true when the drop was
-// accepted.
-bool dropFiles(QWidget *target, const QList<QUrl> &files);
-bool dropFiles(QWidget *target, const QStringList &paths);
+// Enter, move and drop of these files at `at` (the middle of the widget by default); true when
+// the drop was accepted.
+bool dropFiles(QWidget *target, const QList<QUrl> &files, std::optional<QPointF> at = {});
+bool dropFiles(QWidget *target, const QStringList &paths, std::optional<QPointF> at = {});
 
 } // namespace vorlik::test

@@ -18,15 +18,12 @@ public:
 
     QStringList lines() const
     {
-        const QStringList all = diagnostics::DiagnosticsLogger::shared().bufferSnapshot();
         QStringList found;
-        for (qsizetype index = m_mark; index < all.size(); ++index) {
-            QString line = all.at(index);
+        for (QString line : diagnostics::DiagnosticsLogger::shared().bufferSnapshot().mid(m_mark)) {
             const qsizetype start = line.indexOf(m_tag);
             if (start < 0)
                 continue;
-            line = line.mid(start + m_tag.size());
-            while (line.endsWith(QLatin1Char('\n')))
+            for (line = line.mid(start + m_tag.size()); line.endsWith(QLatin1Char('\n'));)
                 line.chop(1);
             found.append(line);
         }

@@ -13,24 +13,13 @@
 
 namespace vorlik::test {
 
-ArchiveEntry ArchiveEntry::file(QByteArray path, QByteArray content, int mode)
-{
-    return {Kind::file, std::move(path), std::move(content), {}, mode};
-}
+using Kind = ArchiveEntry::Kind;
 
-ArchiveEntry ArchiveEntry::folder(QByteArray path, int mode) { return {Kind::folder, std::move(path), {}, {}, mode}; }
-
-ArchiveEntry ArchiveEntry::symlink(QByteArray path, QByteArray target)
-{
-    return {Kind::symlink, std::move(path), {}, std::move(target), 0777};
-}
-
-ArchiveEntry ArchiveEntry::hardlink(QByteArray path, QByteArray target)
-{
-    return {Kind::hardlink, std::move(path), {}, std::move(target), 0644};
-}
-
-ArchiveEntry ArchiveEntry::fifo(QByteArray path) { return {Kind::fifo, std::move(path), {}, {}, 0644}; }
+ArchiveEntry ArchiveEntry::file(QByteArray path, QByteArray content, int mode) { return {Kind::file, path, content, {}, mode}; }
+ArchiveEntry ArchiveEntry::folder(QByteArray path, int mode) { return {Kind::folder, path, {}, {}, mode}; }
+ArchiveEntry ArchiveEntry::symlink(QByteArray path, QByteArray target) { return {Kind::symlink, path, {}, target, 0777}; }
+ArchiveEntry ArchiveEntry::hardlink(QByteArray path, QByteArray target) { return {Kind::hardlink, path, {}, target, 0644}; }
+ArchiveEntry ArchiveEntry::fifo(QByteArray path) { return {Kind::fifo, path, {}, {}, 0644}; }
 
 void writeArchive(const QString &path, ArchiveFormat format, const std::vector<ArchiveEntry> &entries)
 {
@@ -48,29 +37,20 @@ void writeArchive(const QString &path, ArchiveFormat format, const std::vector<A
         archive_entry_set_pathname(entry.get(), item.path.constData());
         archive_entry_set_perm(entry.get(), item.mode);
         archive_entry_set_mtime(entry.get(), 1700000000, 0);
-        switch (item.kind) {
-        case ArchiveEntry::Kind::file:
-            archive_entry_set_filetype(entry.get(), AE_IFREG);
+        // A hard link is a regular entry that names its target instead of carrying content.
+        archive_entry_set_filetype(entry.get(), item.kind == Kind::folder    ? AE_IFDIR
+                                                : item.kind == Kind::symlink ? AE_IFLNK
+                                                : item.kind == Kind::fifo    ? AE_IFIFO
+                                                                             : AE_IFREG);
+        if (item.kind == Kind::file)
             archive_entry_set_size(entry.get(), item.content.size());
-            break;
-        case ArchiveEntry::Kind::folder:
-            archive_entry_set_filetype(entry.get(), AE_IFDIR);
-            break;
-        case ArchiveEntry::Kind::symlink:
-            archive_entry_set_filetype(entry.get(), AE_IFLNK);
+        if (item.kind == Kind::symlink)
             archive_entry_set_symlink(entry.get(), item.target.constData());
-            break;
-        case ArchiveEntry::Kind::hardlink:
-            archive_entry_set_filetype(entry.get(), AE_IFREG);
+        if (item.kind == Kind::hardlink)
             archive_entry_set_hardlink(entry.get(), item.target.constData());
-            break;
-        case ArchiveEntry::Kind::fifo:
-            archive_entry_set_filetype(entry.get(), AE_IFIFO);
-            break;
-        }
         if (archive_write_header(writer.get(), entry.get()) < ARCHIVE_WARN)
             throw std::runtime_error(std::string("cannot add entry: ") + archive_error_string(writer.get()));
-        if (item.kind == ArchiveEntry::Kind::file && !item.content.isEmpty()
+        if (item.kind == Kind::file && !item.content.isEmpty()
             && archive_write_data(writer.get(), item.content.constData(), size_t(item.content.size())) < 0)
             throw std::runtime_error(std::string("cannot write entry: ") + archive_error_string(writer.get()));
     }

@@ -1,6 +1,5 @@
-// Drop routing on the real engine: native drops on the view reach the stand-in pages through
-// the bridge (bytes compared by the SHA-256 the page computes) or through the page's own file
-// chooser, folders are expanded, the router follows the selected tab, and the diagnostic hooks.
+// Native drops on the real engine reach the stand-in pages through the bridge (bytes compared by the
+// page's SHA-256) or the page's own chooser; the router follows the selected tab; the diagnostic hooks.
 #include "tests/web/WebTabFixture.h"
 
 #include "platform/Settings.h"
@@ -40,14 +39,6 @@ struct DialogCloser {
     }
 };
 
-QList<QUrl> urls(const QStringList &paths)
-{
-    QList<QUrl> list;
-    for (const QString &path : paths)
-        list << QUrl::fromLocalFile(path);
-    return list;
-}
-
 class WebDrop : public WebTabFixture {
 protected:
     void SetUp() override
@@ -64,7 +55,7 @@ protected:
         return scratch(name);
     }
     // Drops the files over the Correction page's file label (a point of the view).
-    void dropOnLabel(web::WebTabView &tab, const QStringList &paths) { dropFiles(tab.webView(), urls(paths), labelPoint(tab)); }
+    void dropOnLabel(web::WebTabView &tab, const QStringList &paths) { dropFiles(tab.webView()->inputWidget(), paths, labelPoint(tab)); }
     QPointF labelPoint(web::WebTabView &tab) { return tab.webView()->viewPoint(centreOf(tab.page(), QStringLiteral("label[for=\"files\"]"))); }
     int arrived(web::WebTabView &tab) { return evaluate(tab, QStringLiteral("vorlikPage.files.length")).toInt(); }
     // A field of a file the page received: name, size, via, hashKind, sha256.
@@ -94,11 +85,11 @@ TEST_F(WebDrop, bridgeDropsArriveWholeInDropOrderEvenWhileTheBridgeIsBusyAndARef
     const QStringList paths = {randomFile(QStringLiteral("take 1.wav"), 30 * MiB + 1), randomFile(QStringLiteral("it's a \"note\".txt"), 1000),
                                randomFile(QStringLiteral("second.wav"), 1000), randomFile(QStringLiteral("third.wav"), 6 * MiB + 3)};
     const QPointF point = labelPoint(tab);
-    dropFiles(tab.webView(), urls(paths.mid(0, 2)), point);
+    dropFiles(tab.webView()->inputWidget(), paths.mid(0, 2), point);
     ASSERT_TRUE(m_log->waitFor(QStringLiteral("[drop] bridge injecting take 1.wav (40960 KB base64)")));
     // The next drops come while the first file's parts are on their way.
     for (int n = 2; n < 4; ++n) {
-        dropFiles(tab.webView(), urls({paths[n]}), point);
+        dropFiles(tab.webView()->inputWidget(), QStringList{paths[n]}, point);
         ASSERT_TRUE(waitUntil([&] { return m_log->countStartingWith(QStringLiteral("[drop] target=correction ")) == n; }));
     }
     ASSERT_TRUE(waitForHashes(tab, 4, 60000));
@@ -126,7 +117,7 @@ TEST_F(WebDrop, bridgeDropsArriveWholeInDropOrderEvenWhileTheBridgeIsBusyAndARef
     EXPECT_EQ(field(tab, 4, "name").toString(), QStringLiteral("good.wav"));
 }
 
-TEST_F(WebDrop, aLargeFileReachesThePageInPartsAndOneWithAPartMissingIsRefused)
+TEST_F(WebDrop, aLargeFileReachesThePageInPartsOneWithAPartMissingIsRefusedAndAFolderGivesItsFirst2000RegularVisibleFiles)
 {
     web::WebTabView &tab = openCorrection();
     const QString path = randomFile(QStringLiteral("it's \\ parts.wav"), 300000);
@@ -151,8 +142,23 @@ TEST_F(WebDrop, aLargeFileReachesThePageInPartsAndOneWithAPartMissingIsRefused)
         const web::ScriptOutcome outcome = test::run(web::PageScript::run(tab.page(), cut.script(i)));
         EXPECT_EQ(outcome.error.value_or(QString()), i + 1 < cut.scriptCount() ? QString() : QStringLiteral("Error: the file arrived incomplete"));
     }
-    settle(100);
+    QTest::qWait(100);
     EXPECT_EQ(arrived(tab), n);
+
+    // A dropped folder of 3000 files gives the first 2000 regular, visible ones.
+    const QDir folder(scratch(QStringLiteral("session")));
+    QDir().mkpath(folder.path());
+    for (int i = 0; i < 3000; ++i)
+        writeFile(folder.filePath(QStringLiteral("f%1.wav").arg(i, 4, 10, QLatin1Char('0'))), QByteArray::number(i));
+    writeFile(folder.filePath(QStringLiteral(".f0000-hidden.wav")), "hidden");
+    StdoutCapture console;
+    dropOnLabel(tab, {folder.path()});
+    ASSERT_TRUE(console.waitFor(QStringLiteral("HANDLE bridge injected 2000 file(s)"), 120000));
+    EXPECT_TRUE(m_log->contains(QStringLiteral("[drop] handle files=2000 page=correction")));
+    EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[drop] bridge injecting ")), 2000);
+    ASSERT_TRUE(waitForPage(tab, QStringLiteral("vorlikPage.files.length === %1").arg(n + 2000)));
+    EXPECT_EQ(field(tab, n, "name").toString(), QStringLiteral("f0000.wav"));
+    EXPECT_EQ(field(tab, n + 1999, "name").toString(), QStringLiteral("f1999.wav"));
 }
 
 TEST_F(WebDrop, aFileTooLargeForTheBridgeGoesToThePagesOwnChooserWhichGetsNoMoreClicksForOtherTypesAndThreeRetriesIfItNeverAsks)
@@ -182,7 +188,7 @@ TEST_F(WebDrop, aFileTooLargeForTheBridgeGoesToThePagesOwnChooserWhichGetsNoMore
         DialogCloser dialogs;
         dropOnLabel(tab, {huge});
         ASSERT_TRUE(waitUntil([&] { return dialogs.seen.size() == 1; }));
-        settle(2 * int(web::Coordinator::retryInterval.count()));
+        QTest::qWait(2 * int(web::Coordinator::retryInterval.count()));
         EXPECT_EQ(dialogs.seen, QStringList{QStringLiteral("open")});
         EXPECT_EQ(clicks(), 2);
         EXPECT_EQ(arrived(tab), 1);
@@ -204,25 +210,6 @@ TEST_F(WebDrop, aFileTooLargeForTheBridgeGoesToThePagesOwnChooserWhichGetsNoMore
     EXPECT_EQ(arrived(tab), 1);
 }
 
-TEST_F(WebDrop, aFolderOf3000FilesDeliversTheFirst2000RegularVisibleFiles)
-{
-    const QDir folder(scratch(QStringLiteral("session")));
-    QDir().mkpath(folder.path());
-    for (int i = 0; i < 3000; ++i)
-        writeFile(folder.filePath(QStringLiteral("f%1.wav").arg(i, 4, 10, QLatin1Char('0'))), QByteArray::number(i));
-    writeFile(folder.filePath(QStringLiteral(".f0000-hidden.wav")), "hidden");
-    web::WebTabView &tab = openCorrection();
-    StdoutCapture console;
-    dropOnLabel(tab, {folder.path()});
-
-    ASSERT_TRUE(console.waitFor(QStringLiteral("HANDLE bridge injected 2000 file(s)"), 120000));
-    EXPECT_TRUE(m_log->contains(QStringLiteral("[drop] handle files=2000 page=correction")));
-    EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[drop] bridge injecting ")), 2000);
-    ASSERT_TRUE(waitForPage(tab, QStringLiteral("vorlikPage.files.length === 2000")));
-    EXPECT_EQ(field(tab, 0, "name").toString(), QStringLiteral("f0000.wav"));
-    EXPECT_EQ(field(tab, 1999, "name").toString(), QStringLiteral("f1999.wav"));
-}
-
 TEST_F(WebDrop, aDropGoesToTheSelectedTabWhicheverViewReceivedItAndOnCinemaTheZoneUnderItOrTheFileTypeDecides)
 {
     web::WebTabView &correction = openCorrection();
@@ -231,14 +218,14 @@ TEST_F(WebDrop, aDropGoesToTheSelectedTabWhicheverViewReceivedItAndOnCinemaTheZo
     const QString wav = randomFile(QStringLiteral("stereo.wav"), 4000);
 
     // Correction selected: a drop that lands on the Cinema view still goes to Correction.
-    dropFiles(cinema.webView(), urls({wav}), QPointF(50, 50));
+    dropFiles(cinema.webView()->inputWidget(), QStringList{wav}, QPointF(50, 50));
     ASSERT_TRUE(waitForHashes(correction, 1));
     EXPECT_EQ(arrived(cinema), 0);
 
     // Cinema selected: the Correction view no longer takes drops, the Cinema page gets them.
     correction.setActive(false);
     EXPECT_FALSE(web::DropRouter::shared().correctionActive);
-    dropFiles(correction.webView(), urls({wav}), QPointF(50, 50));
+    dropFiles(correction.webView()->inputWidget(), QStringList{wav}, QPointF(50, 50));
     const QPointF outside = cinema.webView()->viewPoint(QPointF(700, 650));
     const QPointF overImmersive = cinema.webView()->viewPoint(centreOf(cinema.page(), QStringLiteral("#immDropZone")));
     const struct { QString file; QPointF point; const char *via, *target; } cases[] = {
@@ -250,16 +237,16 @@ TEST_F(WebDrop, aDropGoesToTheSelectedTabWhicheverViewReceivedItAndOnCinemaTheZo
     for (const auto &c : cases) {
         const QString target = QStringLiteral("[drop] target=%1 ").arg(QLatin1String(c.target));
         const int targets = m_log->countStartingWith(target);
-        dropFiles(cinema.webView(), urls({c.file}), c.point);
+        dropFiles(cinema.webView()->inputWidget(), QStringList{c.file}, c.point);
         ASSERT_TRUE(waitForHashes(cinema, ++n)) << c.via;
         expectArrived(cinema, n - 1, c.file, QLatin1String(c.via));
         EXPECT_EQ(m_log->countStartingWith(target), targets + 1);
     }
     // A drop that replaces one still looking for its zone goes to its own zone.
-    dropFiles(cinema.webView(), urls({mxf}), outside);
-    dropFiles(cinema.webView(), urls({wav}), outside);
+    dropFiles(cinema.webView()->inputWidget(), QStringList{mxf}, outside);
+    dropFiles(cinema.webView()->inputWidget(), QStringList{wav}, outside);
     ASSERT_TRUE(waitForHashes(cinema, ++n));
-    settle(300);
+    QTest::qWait(300);
     EXPECT_EQ(arrived(cinema), n);
     expectArrived(cinema, n - 1, wav, QStringLiteral("vorlikInjectFile"));
     EXPECT_EQ(arrived(correction), 1);
@@ -273,7 +260,7 @@ TEST_F(WebDrop, withoutATargetTheFilesWaitForAnOpenRequestThatAcceptsThemFromThe
     const QString wav = randomFile(QStringLiteral("take.wav"), 2700);
     const QString before = sha256Of(wav);
     const auto dropAndWait = [&](int drops) {
-        dropFiles(tab.webView(), urls({wav}), QPointF(40, 40));
+        dropFiles(tab.webView()->inputWidget(), QStringList{wav}, QPointF(40, 40));
         return waitUntil([&] { return m_log->count(QStringLiteral("[drop] no target found on page")) == drops; });
     };
     ASSERT_TRUE(dropAndWait(1));
@@ -318,7 +305,7 @@ TEST_F(WebDrop, withoutATargetTheFilesWaitForAnOpenRequestThatAcceptsThemFromThe
     ASSERT_TRUE(waitUntil([&] { return dialogs.seen.size() == 4; }));
     EXPECT_EQ(dialogs.seen.last(), QStringLiteral("open"));
     EXPECT_TRUE(m_log->contains(QStringLiteral("[drop] runOpenPanel page=other pending=1")));
-    settle(200);
+    QTest::qWait(200);
     EXPECT_EQ(arrived(tab), 0);
     EXPECT_TRUE(tab.coordinator()->pendingDroppedFiles().has_value());
 }
@@ -343,7 +330,7 @@ TEST_F(WebDrop, theDiagnosticAndChooseHooksRunAtPageLoadOncePerTab)
     ASSERT_TRUE(waitUntil([&] { return dialogs.seen.size() == 1; }));
     EXPECT_EQ(clicks(), 1);
     navigate(tab, web::WebTabView::correctionURL());
-    settle(800);
+    QTest::qWait(800);
     EXPECT_EQ(m_log->count(QStringLiteral("[drop] handle files=1 page=correction")), 1);
     EXPECT_EQ(dialogs.seen.size(), 1);
     EXPECT_EQ(arrived(tab), 0);

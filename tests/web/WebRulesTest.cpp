@@ -1,6 +1,5 @@
-// Rules of the web tabs that need no page: which pages and frame origins are trusted, download
-// names, script outcomes, the resource guard, folder expansion, the bridge's size limit and which
-// dropped files an open request admits.
+// Rules of the web tabs that need no page: trusted pages and origins, download names, the resource
+// guard, folder expansion, the bridge's limit and which dropped files an open request admits.
 #include "tests/web/WebTabFixture.h"
 
 #include "platform/ServiceConfig.h"
@@ -164,7 +163,7 @@ TEST_F(WebRules, webContentMayNotLoadTheProgramsResourcesOrLocalFiles)
         EXPECT_EQ(web::ResourceGuard::isBlocked(QUrl(latin(c.request)), QUrl(latin(c.initiator))), c.blocked) << c.request << " from " << c.initiator;
 }
 
-TEST_F(WebRules, droppedFoldersExpandToTheirVisibleRegularFilesInOrder)
+TEST_F(WebRules, droppedFoldersExpandToTheirVisibleRegularFilesTheBridgeTakes250MiBAndOnlyRequestsThatAcceptThemGetThem)
 {
     const QDir root(m_folder.filePath(QStringLiteral("drop")));
     const auto at = [&](const char *path) { return QUrl::fromLocalFile(root.filePath(latin(path))); };
@@ -182,10 +181,7 @@ TEST_F(WebRules, droppedFoldersExpandToTheirVisibleRegularFilesInOrder)
     EXPECT_EQ(Coordinator::expandToFiles(dropped, 2000), expected);
     EXPECT_EQ(Coordinator::expandToFiles(dropped, 2), expected.mid(0, 2));
     EXPECT_TRUE(Coordinator::expandToFiles({}, 2000).isEmpty());
-}
 
-TEST_F(WebRules, theBridgeTakesDropsOfAtMost250MiB)
-{
     constexpr qint64 limit = 250 * 1024 * 1024;
     const auto sparse = [&](const char *name, qint64 size) {
         writeSparseFile(m_folder.filePath(latin(name)), size, "h", "t");
@@ -193,21 +189,18 @@ TEST_F(WebRules, theBridgeTakesDropsOfAtMost250MiB)
     };
     const QUrl exact = sparse("exact.wav", limit), over = sparse("over.wav", limit + 1), half = sparse("half.wav", limit / 2);
     const QUrl byte = sparse("byte.wav", 2), missing = QUrl::fromLocalFile(m_folder.filePath(QStringLiteral("missing.wav")));
-    const std::pair<QList<QUrl>, bool> cases[] = {{{}, true}, {{exact}, true}, {{over}, false}, {{half, half}, true}, {{half, half, byte}, false},
+    const std::pair<QList<QUrl>, bool> drops[] = {{{}, true}, {{exact}, true}, {{over}, false}, {{half, half}, true}, {{half, half, byte}, false},
                                                   {{exact, missing}, true}}; // a size that cannot be read counts 0
-    for (const auto &[files, fits] : cases)
+    for (const auto &[files, fits] : drops)
         EXPECT_EQ(Coordinator::bridgeFits(files, Coordinator::bridgeByteLimit), fits) << files.size();
-}
 
-TEST_F(WebRules, droppedFilesAnswerOnlyOpenRequestsThatAcceptThem)
-{
     const QUrl wav = QUrl::fromLocalFile(m_folder.filePath(QStringLiteral("Take 1.WAV")));
     const QUrl pdf = QUrl::fromLocalFile(m_folder.filePath(QStringLiteral("notes.pdf")));
     const QUrl bare = QUrl::fromLocalFile(m_folder.filePath(QStringLiteral("README")));
     using Mode = QWebEnginePage::FileSelectionMode;
     const Mode many = Mode::FileSelectOpenMultiple;
     const QStringList pdfs{QStringLiteral(".pdf"), QStringLiteral("application/pdf")};
-    const struct { Mode mode; QStringList accepted; QList<QUrl> files; bool admitted; } cases[] = {
+    const struct { Mode mode; QStringList accepted; QList<QUrl> files; bool admitted; } requests[] = {
         {many, {}, {wav, pdf}, true}, {Mode::FileSelectOpen, {}, {wav}, true},
         {Mode::FileSelectOpen, {}, {wav, pdf}, false}, // one file asked for, two dropped
         {Mode::FileSelectSave, {}, {wav}, false}, {Mode::FileSelectUploadFolder, {}, {wav}, false}, {many, {}, {}, false},
@@ -217,7 +210,7 @@ TEST_F(WebRules, droppedFilesAnswerOnlyOpenRequestsThatAcceptThem)
         {many, {QStringLiteral("video/*")}, {wav}, false}, {many, {QStringLiteral("application/*")}, {wav}, false},
         {many, {QStringLiteral("audio/*")}, {bare}, false}, {many, {QString()}, {bare}, true},
     };
-    for (const auto &c : cases)
+    for (const auto &c : requests)
         EXPECT_EQ(web::FileChooserRequest(c.mode, c.accepted).admits(c.files), c.admitted)
             << int(c.mode) << " " << c.accepted.join(QLatin1Char(',')).toStdString() << " files=" << c.files.size();
 }

@@ -9,18 +9,12 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDeadlineTimer>
-#include <QDesktopServices>
-#include <QDir>
-#include <QDragEnterEvent>
-#include <QDragMoveEvent>
-#include <QDropEvent>
 #include <QEventLoop>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QMimeData>
 #include <QMouseEvent>
 #include <QTimer>
 #include <QWebEnginePage>
@@ -36,28 +30,16 @@ using platform::Settings;
 
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
 {
-    if (condition())
-        return true;
-    // The loop sleeps in the event dispatcher; the condition is looked at every few milliseconds.
+    // Not QTest::qWaitFor: it sleeps 10 ms between passes, which holds back work that takes the
+    // page many round trips (2000 dropped files took minutes). This sleeps in the event loop.
     QEventLoop loop;
-    QDeadlineTimer deadline(timeoutMs);
-    bool held = false;
     QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        held = condition();
-        if (held || deadline.hasExpired())
-            loop.quit();
-    });
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] { condition() ? loop.quit() : void(); });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     poll.start(5);
-    loop.exec();
-    return held;
-}
-
-void settle(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
+    if (!condition())
+        loop.exec();
+    return condition();
 }
 
 QVariant evaluate(QWebEnginePage *page, const QString &script, int timeoutMs)
@@ -68,8 +50,7 @@ QVariant evaluate(QWebEnginePage *page, const QString &script, int timeoutMs)
         result = value;
         done = true;
     });
-    waitUntil([&] { return done; }, timeoutMs);
-    return result;
+    return waitUntil([&] { return done; }, timeoutMs) ? result : QVariant();
 }
 
 LogWatch::LogWatch()
@@ -118,18 +99,6 @@ QString StdoutCapture::text() const
     return QString::fromUtf8(readFile(m_file.fileName()));
 }
 
-UrlCatcher::UrlCatcher()
-{
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
-}
-
-UrlCatcher::~UrlCatcher()
-{
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-}
-
 namespace {
 const QString catcherConnection = QStringLiteral("vorlik-notification-catcher");
 }
@@ -150,13 +119,6 @@ NotificationCatcher::~NotificationCatcher()
     QDBusConnection::disconnectFromBus(catcherConnection);
 }
 
-uint NotificationCatcher::Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
-                                 const QStringList &, const QVariantMap &hints, int)
-{
-    notices << Notice{summary, body, hints};
-    return uint(notices.size());
-}
-
 void clickAt(web::VorlikWebView *view, QPointF pagePoint)
 {
     QWidget *input = view->inputWidget();
@@ -166,7 +128,7 @@ void clickAt(web::VorlikWebView *view, QPointF pagePoint)
         const Qt::MouseButtons buttons = type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
         QMouseEvent event(type, local, input->mapToGlobal(local), button, buttons, Qt::NoModifier);
         QCoreApplication::sendEvent(input, &event);
-        settle(30);
+        QTest::qWait(30);
     }
 }
 
@@ -178,19 +140,6 @@ QPointF centreOf(QWebEnginePage *page, const QString &selector)
                            .arg(QString::fromUtf8(QJsonDocument(QJsonArray{selector}).toJson(QJsonDocument::Compact)).mid(1).chopped(1)))
             .toList();
     return point.size() == 2 ? QPointF(point.at(0).toDouble(), point.at(1).toDouble()) : QPointF();
-}
-
-void dropFiles(web::VorlikWebView *view, const QList<QUrl> &files, QPointF point)
-{
-    QMimeData mime;
-    mime.setUrls(files);
-    QWidget *target = view->inputWidget();
-    QDragEnterEvent enter(point.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &enter);
-    QDragMoveEvent move(point.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &move);
-    QDropEvent drop(point, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &drop);
 }
 
 void writeSparseFile(const QString &path, qint64 size, const QByteArray &head, const QByteArray &tail)
@@ -233,7 +182,7 @@ QString saveScreenshot(QWidget *widget, const QString &name)
     };
     QImage picture = widget->grab().toImage();
     for (int round = 0; round < 40; ++round) {
-        settle(150);
+        QTest::qWait(150);
         const QImage next = widget->grab().toImage();
         if (next == picture && !blank(next))
             break;
@@ -277,7 +226,7 @@ void WebTabFixture::TearDown()
 void WebTabFixture::closeTabs()
 {
     m_tabs.clear();
-    settle(50);
+    QTest::qWait(50);
 }
 
 bool WebTabFixture::waitForLoad(const QUrl &url, int before)
@@ -316,8 +265,7 @@ void WebTabFixture::navigate(web::WebTabView &tab, const QUrl &url)
 
 bool WebTabFixture::waitForPage(web::WebTabView &tab, const QString &condition, int timeoutMs)
 {
-    return waitUntil([&] { return test::evaluate(tab.page(), QStringLiteral("!!(") + condition + QLatin1Char(')')).toBool(); },
-                     timeoutMs);
+    return waitUntil([&] { return test::evaluate(tab.page(), QStringLiteral("!!(") + condition + u')').toBool(); }, timeoutMs);
 }
 
 } // namespace vorlik::test

@@ -1,9 +1,9 @@
 #pragma once
-// The web tests' set-up: real web tabs against the stand-in service (Correction on the plain HTTP
-// server, the base URL; Cinema on the HTTPS server playing the service's own host "localhost"), a
-// fresh SessionStore and settings per test, and the helpers the tests share.
+// Real web tabs against the stand-in service (Correction on the plain server, the base URL; Cinema on
+// the HTTPS one as the service's own host "localhost"), a fresh SessionStore and settings per test.
 #include "service/SessionStore.h"
 #include "tests/support/DevServer.h"
+#include "tests/support/DropEvents.h"
 #include "tests/support/QtPrinters.h"
 #include "web/Coordinator.h"
 #include "web/VorlikWebPage.h"
@@ -12,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QDesktopServices>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <QTest>
 
 #include <functional>
 #include <memory>
@@ -23,8 +25,7 @@ namespace vorlik::test {
 
 // Runs the event loop until condition holds; false when timeoutMs passed first.
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 20000);
-// Lets the event loop run for a while (for "nothing more happens" checks).
-void settle(int ms);
+
 // A page script's completion value (an empty value after timeoutMs).
 QVariant evaluate(QWebEnginePage *page, const QString &script, int timeoutMs = 20000);
 
@@ -62,8 +63,8 @@ private:
 class UrlCatcher : public QObject {
     Q_OBJECT
 public:
-    UrlCatcher();
-    ~UrlCatcher() override;
+    UrlCatcher() { for (const char *scheme : {"https", "http"}) QDesktopServices::setUrlHandler(QLatin1String(scheme), this, "open"); }
+    ~UrlCatcher() override { for (const char *scheme : {"https", "http"}) QDesktopServices::unsetUrlHandler(QLatin1String(scheme)); }
     QList<QUrl> urls;
 
 public slots:
@@ -85,8 +86,8 @@ public:
     QList<Notice> notices;
 
 public slots:
-    uint Notify(const QString &appName, uint replacesId, const QString &appIcon, const QString &summary,
-                const QString &body, const QStringList &actions, const QVariantMap &hints, int expireTimeout);
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body, const QStringList &,
+                const QVariantMap &hints, int) { notices << Notice{summary, body, hints}; return uint(notices.size()); }
 
 private:
     bool m_registered = false;
@@ -96,8 +97,6 @@ private:
 void clickAt(web::VorlikWebView *view, QPointF pagePoint);
 // The centre of the first element matching selector, in page coordinates (null point: none).
 QPointF centreOf(QWebEnginePage *page, const QString &selector);
-// A native drag of files over the view, dropped at point (view coordinates).
-void dropFiles(web::VorlikWebView *view, const QList<QUrl> &files, QPointF point);
 
 // A sparse file of `size` bytes whose first and last bytes are head and tail.
 void writeSparseFile(const QString &path, qint64 size, const QByteArray &head, const QByteArray &tail);

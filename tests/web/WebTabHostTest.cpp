@@ -1,8 +1,5 @@
-// The web tab host on the real engine, against the stand-in pages: the profile and injected
-// scripts, the navigation and response rules, downloads, the page log, which frames may talk to
-// the application, and the session bridge (the application's session written into the page's
-// local storage and removed again, the page's own sign-in and sign-out reaching the SessionStore,
-// the connect key offered to the page's form).
+// The web tab host on the real engine and the stand-in pages: profile, navigation rules, downloads,
+// the page log, which frames may talk to the application, and the session bridge both ways.
 #include "tests/web/WebTabFixture.h"
 
 #include "platform/AppPaths.h"
@@ -238,7 +235,7 @@ TEST_F(WebTabHost, theMainFrameIsHeardWithItsLogCutButGetsNoPanelsWindowsLocalFi
     foreign.setHost(QStringLiteral("localhost"));
     embedFrame(tab, foreign);
     EXPECT_TRUE(m_log->waitFor(QStringLiteral("[web] blocked navigation (-1) to ") + foreign.toString(QUrl::FullyEncoded)));
-    settle(300);
+    QTest::qWait(300);
     EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[web] rejected native message")), rejected);
     EXPECT_EQ(requestsFor(QStringLiteral("/pages/frame")).size(), requested) << "the service saw a request for it";
 }
@@ -267,7 +264,7 @@ TEST_F(WebTabHost, signingInNativelyWritesTheRecordIntoThePagesOnceAndSigningOut
     evaluate(cinema, QStringLiteral("document.getElementById('apiKey').value = '%1'; document.getElementById('connect').click(); 1")
                          .arg(https().demoKey()));
     ASSERT_TRUE(waitForPage(cinema, QStringLiteral("localStorage.getItem('vorlik_session') !== null")));
-    settle(500);
+    QTest::qWait(500);
     EXPECT_EQ(m_store->state(), service::ConnectionState::disconnected());
     EXPECT_EQ(m_log->countStartingWith(QStringLiteral("[session] adopting web session")), 0);
 
@@ -287,7 +284,7 @@ TEST_F(WebTabHost, signingInNativelyWritesTheRecordIntoThePagesOnceAndSigningOut
     // The page's watcher reports the application's own write; the store stays as it was; the
     // second push after the load and later view updates write nothing again.
     tab.setActive(true);
-    settle(2500);
+    QTest::qWait(2500);
     EXPECT_EQ(sessionEvents(tab), 1);
     EXPECT_EQ(m_store->session()->accessToken, session.accessToken);
     EXPECT_TRUE(m_store->state().isConnected());
@@ -299,7 +296,7 @@ TEST_F(WebTabHost, signingInNativelyWritesTheRecordIntoThePagesOnceAndSigningOut
     EXPECT_FALSE(tab.coordinator()->lastInjectedToken().has_value());
     tab.setActive(false);
     tab.setActive(true);
-    settle(500);
+    QTest::qWait(500);
     EXPECT_EQ(sessionEvents(tab), 2);
     EXPECT_EQ(m_store->state(), service::ConnectionState::disconnected());
 
@@ -331,7 +328,7 @@ TEST_F(WebTabHost, signingInInsideThePageSignsTheApplicationInAgainAtEveryStartA
     EXPECT_TRUE(m_store->session()->sessionId.isEmpty()); // taken over from the page
     // The key is offered once per tab, not on every load.
     navigate(first, web::WebTabView::correctionURL());
-    settle(300);
+    QTest::qWait(300);
     EXPECT_EQ(activations(), 1);
 
     // A new start of the application: a new store, the key no longer offered, the same profile.

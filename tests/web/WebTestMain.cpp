@@ -1,6 +1,5 @@
-// The web tests' application: a QApplication for the web view, headless, trusting the stand-in
-// service's test certificate (by its key, and only in this process) so that the Cinema page can
-// be served over https as the service's own host.
+// The web tests' application: headless, trusting the test certificate (by its key, in this process
+// only) so that the Cinema page can be served over https as the service's own host.
 #include "tests/support/DevServer.h"
 #include "tests/support/TestApplication.h"
 
