@@ -1,6 +1,6 @@
 // The upload body as the stream reads it, byte for byte: head, the file unchanged across read
-// boundaries, tail; read again after a rewind; file-name sanitising; and clear errors for sources
-// that cannot be read or that shrink after the body's length was fixed.
+// boundaries, tail; read again after a rewind; and clear errors for sources that cannot be read
+// or that shrink after the body's length was fixed.
 #include "analysis/FileError.h"
 #include "analysis/MultipartBody.h"
 #include "analysis/MultipartStream.h"
@@ -64,16 +64,6 @@ TEST(MultipartBody, TheBodyIsHeadFileAndTailHoweverItIsRead)
     EXPECT_EQ(stream.read(100), expected.left(100));
     ASSERT_TRUE(stream.seek(0));
     EXPECT_EQ(readAll(stream, 64 * 1024), expected);
-}
-
-TEST(MultipartBody, FileNamesAreSanitised)
-{
-    for (const auto &[name, sent] : {std::pair{QStringLiteral("a\"b.wav"), QStringLiteral("a_b.wav")},
-                                     {QStringLiteral("line\nbreak.wav"), QStringLiteral("line break.wav")},
-                                     {QStringLiteral("\"\"\r"), QStringLiteral("__ ")},
-                                     {QStringLiteral("semi;colon\\back'tick.wav"), QStringLiteral("semi;colon\\back'tick.wav")},
-                                     {QStringLiteral("Größe ♫.wav"), QStringLiteral("Größe ♫.wav")}})
-        EXPECT_EQ(MultipartBody::sanitisedFileName(name), sent);
 }
 
 TEST(MultipartBody, SourcesThatCannotBeReadFailWithTheirName)

@@ -38,9 +38,7 @@ QString written(const char *json, const QString &title, const char *label)
 
 TEST(ReportFormat, Values)
 {
-    const auto fmt = [](std::optional<double> value, const QString &unit, int digits) {
-        return ReportFormat::fmt(value, unit, digits);
-    };
+    const auto fmt = [](std::optional<double> value, const QString &unit, int digits) { return ReportFormat::fmt(value, unit, digits); };
     const auto bytes = [](std::optional<double> value) { return ReportFormat::fmtBytes(value); };
     const std::pair<QString, QString> cases[] = {
         {fmt(12.345, u" s"_s, 2), u"12.35 s"_s}, {fmt(std::nullopt, u" s"_s, 2), QString()},
