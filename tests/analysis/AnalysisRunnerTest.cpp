@@ -1,6 +1,7 @@
-// The analysis runner against the real stand-in service: queue texts, whole runs with the
-// session-wide count, stops (with the cancel sent to the service), time-outs and retries that
-// resume or start over, failed items, the 128 MiB limit to the byte, and no session at all.
+// The analysis runner against the real stand-in service: whole runs with the session-wide count,
+// stops (with the cancel sent to the service), time-outs and retries that resume or start over,
+// failed items and the 128 MiB limit to the byte. (Queueing and a run without a session are the
+// Analysis page's test.)
 #include "analysis/AnalysisRunner.h"
 #include "app/ActiveJobs.h"
 #include "tests/analysis/AnalysisSessionTest.h"
@@ -28,7 +29,7 @@ protected:
     static void runToEnd(AnalysisRunner &runner, service::SessionStore &store)
     {
         runner.run(store);
-        ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); })) << runner.statusLine().toStdString();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning(); }, 60000)) << runner.statusLine().toStdString();
         EXPECT_EQ(runner.runState(), AnalysisRunner::RunState::idle);
     }
 
@@ -68,42 +69,6 @@ TEST(AnalysisRunnerShortened, FirstNonEmptyLineCutAt140Characters)
         EXPECT_EQ(AnalysisRunner::shortened(text), shown) << text.left(20).toStdString();
 }
 
-TEST_F(AnalysisRunnerTest, queueingSaysWhatWasAddedAndWithoutASessionEveryItemFailsNotConnected)
-{
-    AnalysisRunner runner;
-    writeFile(m_files.filePath(u"no audio/notes.txt"_s), "words");
-    runner.queue({QUrl::fromLocalFile(m_files.filePath(u"no audio"_s))});
-    EXPECT_EQ(runner.statusLine(), u"No audio files found (wav, aiff, flac, mp3, m4a, aac, ogg\u2026)."_s);
-    EXPECT_TRUE(runner.items().isEmpty());
-
-    const QUrl a = tone(u"a.wav"_s);
-    runner.queue({a});
-    EXPECT_EQ(runner.statusLine(), u"1 file queued \u2014 analysis runs on the Vorlik VPS."_s);
-    ASSERT_EQ(runner.items().size(), 1);
-    EXPECT_EQ(runner.items().front().status, u"Queued"_s);
-    EXPECT_TRUE(runner.hasPending());
-    runner.queue({a});
-    EXPECT_EQ(runner.statusLine(), u"Nothing new to add."_s);
-
-    writeFile(m_files.filePath(u"album/disc 1/track.flac"_s), "not really flac");
-    runner.queue({a, tone(u"b.wav"_s), QUrl::fromLocalFile(m_files.filePath(u"album"_s))});
-    EXPECT_EQ(runner.statusLine(), u"2 files queued \u2014 analysis runs on the Vorlik VPS."_s);
-    ASSERT_EQ(runner.items().size(), 3);
-    EXPECT_EQ(runner.items().at(1).input.fileName(), u"b.wav"_s);
-    EXPECT_EQ(runner.items().at(2).input.fileName(), u"track.flac"_s);
-
-    service::SessionStore store;
-    const QStringList &lines = statusLines(runner);
-    runToEnd(runner, store);
-    for (const Item &item : runner.items()) {
-        EXPECT_EQ(item.status, u"\u2717 Not connected"_s);
-        EXPECT_EQ(item.errorMessage, u"Connect with your client key to analyse files."_s);
-    }
-    EXPECT_TRUE(lines.contains(u"Connect with your client key to analyse files."_s));
-    EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 0 analysed, 3 failed. Click a red card for details."_s);
-    EXPECT_TRUE(server().requests().isEmpty()) << "nothing was sent";
-}
-
 TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
 {
     service::SessionStore store;
@@ -133,7 +98,7 @@ TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
         EXPECT_TRUE(lines.contains(line)) << line.toStdString();
     EXPECT_EQ(activity, (QList<bool>{true, false}));
     EXPECT_FALSE(app::ActiveJobs::shared().runningKeys().contains(u"Analysis"_s));
-    ASSERT_TRUE(waitUntil([&] { return log.lines().size() >= 8; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.lines().size() >= 8; }, 60000));
     const QString job = *runner.items().front().jobID;
     EXPECT_EQ(log.lines().mid(2, 3), (QStringList{u"job started job_id="_s + job,
                                                   u"job finished job_id="_s + job + u" status=COMPLETED error=none"_s, u"start b.wav"_s}));
@@ -161,7 +126,7 @@ TEST_F(AnalysisRunnerTest, aStopDuringTheUploadLeavesTheItemToDoAndOneWhilePolli
     runner.cancel();
     EXPECT_EQ(runner.runState(), AnalysisRunner::RunState::stopping);
     EXPECT_EQ(runner.statusLine(), u"Stopping\u2026"_s);
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning(); }, 60000));
     EXPECT_EQ(runner.items().front().status, u"Stopped"_s);
     EXPECT_FALSE(runner.items().front().jobID || runner.items().front().errorMessage || runner.items().front().succeeded);
     EXPECT_EQ(runner.statusLine(), u"Stopped \u2014 2 files still queued."_s);
@@ -171,15 +136,15 @@ TEST_F(AnalysisRunnerTest, aStopDuringTheUploadLeavesTheItemToDoAndOneWhilePolli
 
     // Run again and stop while the job is polled: the job is cancelled on the service.
     runner.run(store);
-    ASSERT_TRUE(waitUntil([&] { return runner.items().front().jobID.has_value(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runner.items().front().jobID.has_value(); }, 60000));
     const QString jobID = *runner.items().front().jobID;
     EXPECT_EQ(runner.items().front().status, u"Analyzing a.wav\u2026"_s);
     runner.cancel();
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning(); }, 60000));
     EXPECT_EQ(runner.items().front().status, u"Stopped"_s);
     EXPECT_EQ(runner.items().front().jobID, jobID);
     EXPECT_EQ(runner.items().at(1).status, u"Queued"_s);
-    ASSERT_TRUE(waitUntil([&] { return log.lines().contains(u"server cancel requested for "_s + jobID); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.lines().contains(u"server cancel requested for "_s + jobID); }, 60000));
     EXPECT_EQ(requestsTo(u"/v1/jobs/%1/cancel"_s.arg(jobID)).size(), 1);
     EXPECT_EQ(serverJobStatus(jobID), u"CANCELLED"_s);
 
@@ -214,7 +179,7 @@ TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryAndOneTheServiceForgotSta
     // forgot b's job (restarted meanwhile): its resumed poll is answered 404.
     server().addFault(fault(u"GET"_s, u"/v1/jobs/"_s + *b.jobID, u"status"_s, 404, -1, 0, u"{\"error\":\"unknown job\"}"_s));
     server().call("POST", u"/admin/jobs/release"_s);
-    ASSERT_TRUE(waitUntil([&] { return serverJobStatus(*a.jobID) == u"COMPLETED"_s; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return serverJobStatus(*a.jobID) == u"COMPLETED"_s; }, 60000));
     runner.retry(a);
     EXPECT_EQ(runner.items().front().status, u"Resuming job "_s + *a.jobID + u"\u2026"_s);
     EXPECT_FALSE(runner.items().front().errorMessage);
@@ -289,7 +254,7 @@ TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdleAndAJobCompletedWithoutAR
     AnalysisRunner &runner = *owned;
     runner.queue({tone(u"a.wav"_s)});
     runner.run(store);
-    ASSERT_TRUE(waitUntil([&] { return runner.items().front().jobID.has_value(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runner.items().front().jobID.has_value(); }, 60000));
     const QList<Item> before = runner.items();
     const QString line = runner.statusLine();
     runner.clear();
@@ -305,7 +270,7 @@ TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdleAndAJobCompletedWithoutAR
 
     // The status document says "completed" (any case) but carries no report.
     server().addFault(fault(u"GET"_s, u"/v1/jobs/"_s + *before.front().jobID, u"status"_s, 200, -1, 0, uR"({"status":"completed"})"_s));
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning(); }, 60000));
     EXPECT_EQ(runner.items().front().status, u"\u2717 a.wav"_s);
     EXPECT_EQ(runner.items().front().errorMessage, u"status completed"_s);
     EXPECT_EQ(runner.items().at(1).succeeded, true);
@@ -331,11 +296,11 @@ TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdleAndAJobCompletedWithoutAR
     behave({{u"outcome"_s, u"hang"_s}});
     runner.queue({tone(u"d.wav"_s)});
     runner.run(store);
-    ASSERT_TRUE(waitUntil([&] { return runner.items().front().jobID.has_value(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runner.items().front().jobID.has_value(); }, 60000));
     EXPECT_TRUE(app::ActiveJobs::shared().runningKeys().contains(u"Analysis"_s));
     owned.reset();
     EXPECT_FALSE(app::ActiveJobs::shared().runningKeys().contains(u"Analysis"_s));
-    waitUntil([] { return false; }, 200); // the poll's last answer arrives to nothing
+    QTest::qWait(200); // the poll's last answer arrives to nothing
     server().call("POST", u"/admin/jobs/release"_s);
 }
 

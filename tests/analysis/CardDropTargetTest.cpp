@@ -17,11 +17,7 @@ namespace {
 class SizedContent : public QWidget {
 public:
     explicit SizedContent(int height) : m_height(height) {}
-    void setFittingHeight(int height)
-    {
-        m_height = height;
-        updateGeometry();
-    }
+    void setFittingHeight(int height) { m_height = height; updateGeometry(); }
     QSize sizeHint() const override { return {320, m_height}; }
 
 private:
