@@ -16,6 +16,7 @@
 #include <tuple>
 
 using namespace vorlik::service;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -76,9 +77,7 @@ TEST(Records, decodeEveryMemberIgnoringExtraKeysAndWriteThemBackInOrder)
                              R"("max_channels":null,"hint":null,"summary":null,"loudness":null})";
     const PresetsPayload payload = PresetsPayload::fromJSON(
         payloadWith('[' + presetJSON(R"("unknown":{"deep":[1,1e999]})") + ',' + bare + ',' + nulls + ']'));
-    EXPECT_EQ(payload.version, 3);
-    EXPECT_EQ(payload.generatedAt, "2026-12-01T10:00:00Z");
-    EXPECT_EQ(payload.note, "n");
+    EXPECT_EQ(std::tie(payload.version, payload.generatedAt, payload.note), std::tuple(qint64(3), u"2026-12-01T10:00:00Z"_s, u"n"_s));
     const Preset optionalsAbsent{"a", "n", "d", "s", "mp4", "video", std::nullopt, "c", std::nullopt, std::nullopt, std::nullopt};
     EXPECT_EQ(payload.presets, (QList<Preset>{fullPreset(), optionalsAbsent, optionalsAbsent}));
     EXPECT_EQ(fullPreset().toJSON(), QByteArray(R"({"id":"p1","name":"Podcast","description":"Speech to AAC","suffix":"_pod",)"

@@ -31,7 +31,7 @@ using SessionStoreTest = SessionTest;
 
 } // namespace
 
-TEST_F(SessionStoreTest, ConnectWithTheDemoKeyHoldsTheSessionAndTheServicesPresets)
+TEST_F(SessionStoreTest, ConnectWithTheDemoKeyHoldsTheSessionAndTheServicesPresetsUntilADisconnect)
 {
     SessionStore store;
     QSignalSpy stateSpy(&store, &SessionStore::stateChanged);
@@ -52,6 +52,16 @@ TEST_F(SessionStoreTest, ConnectWithTheDemoKeyHoldsTheSessionAndTheServicesPrese
     EXPECT_EQ(presetsSpy.count(), 1);
     EXPECT_EQ(log.lines(), (QStringList{"connect requested", "activated client=demo-client"}));
     EXPECT_EQ(bearerOf(requestsTo(QStringLiteral("/v1/presets")).value(0)), store.session()->accessToken);
+
+    // A disconnect clears the session and calls nothing.
+    server().clearRequests();
+    const qint64 before = store.generation();
+    store.disconnect();
+    EXPECT_EQ(store.state(), ConnectionState::disconnected());
+    EXPECT_FALSE(store.session().has_value());
+    EXPECT_TRUE(store.presets().isEmpty());
+    EXPECT_EQ(store.generation(), before + 1);
+    EXPECT_EQ(server().requests().size(), 0);
 }
 
 TEST_F(SessionStoreTest, AFailedConnectSaysWhyAndDropsAnyEarlierSessionAndPresets)
@@ -95,12 +105,9 @@ TEST_F(SessionStoreTest, ThePresetCheckRejectsTheSessionOrLeavesItConnectedWitho
     // A rejected token ends without a session; a list that cannot be had leaves the user
     // connected without scripts until a good one comes.
     const std::pair<QJsonObject, bool> cases[] = {
-        {fault("GET", "/v1/presets", "status", 401), true},
-        {fault("GET", "/v1/presets", "status", 403), true},
-        {fault("GET", "/v1/presets", "status", 500), false},
-        {fault("GET", "/v1/presets", "status", 404), false},
-        {fault("GET", "/v1/presets", "malformed"), false},
-        {fault("GET", "/v1/presets", "non_utf8", 200), false},
+        {fault("GET", "/v1/presets", "status", 401), true}, {fault("GET", "/v1/presets", "status", 403), true},
+        {fault("GET", "/v1/presets", "status", 500), false}, {fault("GET", "/v1/presets", "status", 404), false},
+        {fault("GET", "/v1/presets", "malformed"), false}, {fault("GET", "/v1/presets", "non_utf8", 200), false},
         // Qt sends a request once more when the connection drops; every attempt is dropped.
         {fault("GET", "/v1/presets", "close", 500, -1), false},
     };
@@ -188,20 +195,6 @@ TEST_F(SessionStoreTest, OfTwoOverlappingConnectsTheLaterActivationWinsWhole)
         ASSERT_TRUE(store.session().has_value());
         EXPECT_EQ(store.session()->clientId, winner);
     }
-}
-
-TEST_F(SessionStoreTest, DisconnectClearsTheSessionAndCallsNothing)
-{
-    SessionStore store;
-    connectDemo(store);
-    server().clearRequests();
-    const qint64 before = store.generation();
-    store.disconnect();
-    EXPECT_EQ(store.state(), ConnectionState::disconnected());
-    EXPECT_FALSE(store.session().has_value());
-    EXPECT_TRUE(store.presets().isEmpty());
-    EXPECT_EQ(store.generation(), before + 1);
-    EXPECT_EQ(server().requests().size(), 0);
 }
 
 TEST_F(SessionStoreTest, TwoRefreshesAtOnceSendOneRequestAndShareItsNewTokensOrItsFailure)
