@@ -26,9 +26,15 @@ const QString timeoutMessage = u"The analysis is taking longer than expected \u2
 
 class AnalysisRunnerTest : public AnalysisSessionTest {
 protected:
-    static void runToEnd(AnalysisRunner &runner, service::SessionStore &store)
+    void SetUp() override
     {
-        runner.run(store);
+        AnalysisSessionTest::SetUp();
+        connectDemo(m_store);
+    }
+
+    void runToEnd(AnalysisRunner &runner)
+    {
+        runner.run(m_store);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning(); }, 60000)) << runner.statusLine().toStdString();
         EXPECT_EQ(runner.runState(), AnalysisRunner::RunState::idle);
     }
@@ -49,6 +55,7 @@ protected:
         return {};
     }
 
+    service::SessionStore m_store;
     QObject m_context;
     QStringList m_lines;
 };
@@ -71,8 +78,6 @@ TEST(AnalysisRunnerShortened, FirstNonEmptyLineCutAt140Characters)
 
 TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
 {
-    service::SessionStore store;
-    connectDemo(store);
     server().clearRequests();
     AnalysisRunner runner;
     LogLines log(u"analysis"_s);
@@ -83,7 +88,7 @@ TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
     const QStringList &lines = statusLines(runner);
 
     runner.queue({tone(u"a.wav"_s), tone(u"b.wav"_s)});
-    runToEnd(runner, store);
+    runToEnd(runner);
     EXPECT_FALSE(runner.progress());
     for (const Item &item : runner.items()) {
         EXPECT_EQ(item.succeeded, true) << item.errorMessage.value_or(QString()).toStdString();
@@ -105,7 +110,7 @@ TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
 
     // A later run: the finished line counts every analysis since the runner was made.
     runner.queue({tone(u"c.wav"_s)});
-    runToEnd(runner, store);
+    runToEnd(runner);
     EXPECT_TRUE(lines.contains(u"\u2713 c.wav \u2014 3 analysed this session."_s));
     EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 3 files analysed."_s);
     EXPECT_EQ(requestsTo(u"/v1/uploads"_s).size(), 3);
@@ -113,14 +118,12 @@ TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
 
 TEST_F(AnalysisRunnerTest, aStopDuringTheUploadLeavesTheItemToDoAndOneWhilePollingCancelsTheJob)
 {
-    service::SessionStore store;
-    connectDemo(store);
     server().addFault(fault(u"POST"_s, u"/v1/uploads"_s, u"delay"_s, 500, 1, 30000));
     behave({{u"outcome"_s, u"hang"_s}});
     AnalysisRunner runner(nullptr, 20ms);
     LogLines log(u"analysis"_s);
     runner.queue({tone(u"a.wav"_s), tone(u"b.wav"_s)});
-    runner.run(store);
+    runner.run(m_store);
     ASSERT_EQ(runner.items().front().status, u"Uploading a.wav\u2026"_s);
     ASSERT_TRUE(waitForRequests(u"/v1/uploads"_s));
     runner.cancel();
@@ -135,7 +138,7 @@ TEST_F(AnalysisRunnerTest, aStopDuringTheUploadLeavesTheItemToDoAndOneWhilePolli
     EXPECT_EQ(runner.statusLine(), u"Stopped \u2014 2 files still queued."_s);
 
     // Run again and stop while the job is polled: the job is cancelled on the service.
-    runner.run(store);
+    runner.run(m_store);
     ASSERT_TRUE(QTest::qWaitFor([&] { return runner.items().front().jobID.has_value(); }, 60000));
     const QString jobID = *runner.items().front().jobID;
     EXPECT_EQ(runner.items().front().status, u"Analyzing a.wav\u2026"_s);
@@ -151,7 +154,7 @@ TEST_F(AnalysisRunnerTest, aStopDuringTheUploadLeavesTheItemToDoAndOneWhilePolli
     // The cancelled job can never finish: a retry starts over with a new upload and a new job.
     runner.retry(runner.items().front());
     EXPECT_EQ(runner.items().front().status, u"Queued"_s);
-    runToEnd(runner, store);
+    runToEnd(runner);
     EXPECT_EQ(runner.items().front().succeeded, true) << runner.items().front().errorMessage.value_or("").toStdString();
     EXPECT_NE(runner.items().front().jobID, jobID);
     EXPECT_EQ(runner.items().at(1).succeeded, true);
@@ -160,13 +163,11 @@ TEST_F(AnalysisRunnerTest, aStopDuringTheUploadLeavesTheItemToDoAndOneWhilePolli
 
 TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryAndOneTheServiceForgotStartsOver)
 {
-    service::SessionStore store;
-    connectDemo(store);
     behave({{u"outcome"_s, u"hang"_s}, {u"count"_s, 2}});
     AnalysisRunner runner(nullptr, 20ms, 1500ms);
     const QStringList &lines = statusLines(runner);
     runner.queue({tone(u"a.wav"_s), tone(u"b.wav"_s)});
-    runToEnd(runner, store);
+    runToEnd(runner);
     const Item a = runner.items().at(0), b = runner.items().at(1);
     ASSERT_TRUE(a.jobID && b.jobID);
     EXPECT_EQ(a.status, u"Job "_s + *a.jobID + u" still running"_s);
@@ -185,7 +186,7 @@ TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryAndOneTheServiceForgotSta
     EXPECT_FALSE(runner.items().front().errorMessage);
     EXPECT_EQ(runner.statusLine(), u"Re-queued a.wav."_s);
     runner.retry(b);
-    runToEnd(runner, store);
+    runToEnd(runner);
     EXPECT_EQ(runner.items().front().succeeded, true);
     EXPECT_EQ(runner.items().front().jobID, a.jobID);
     EXPECT_TRUE(lines.contains(u"Resuming analysis for a.wav\u2026"_s));
@@ -195,7 +196,7 @@ TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryAndOneTheServiceForgotSta
     // (which the service holds until the runner gives up on it again).
     behave({{u"outcome"_s, u"hang"_s}});
     runner.retry(runner.items().at(1));
-    runToEnd(runner, store);
+    runToEnd(runner);
     EXPECT_NE(runner.items().at(1).jobID, b.jobID);
     EXPECT_EQ(runner.items().at(1).errorMessage, timeoutMessage);
     EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 1 analysed, 1 failed. Click a red card for details."_s);
@@ -211,8 +212,6 @@ TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryAndOneTheServiceForgotSta
 // 128 MiB limit, which fails before any request; a file of exactly 128 MiB is uploaded.
 TEST_F(AnalysisRunnerTest, aFailedItemKeepsItsWholeErrorAndTheQueueGoesOn)
 {
-    service::SessionStore store;
-    connectDemo(store);
     server().addFault(fault(u"POST"_s, u"/v1/uploads"_s, u"status"_s, 500, 1, 0, QString(500, u'E')));
     behave({{u"outcome"_s, u"fail"_s}, {u"error_summary"_s, u"not analysed here"_s}});
     AnalysisRunner runner;
@@ -221,7 +220,7 @@ TEST_F(AnalysisRunnerTest, aFailedItemKeepsItsWholeErrorAndTheQueueGoesOn)
     runner.queue({tone(u"a.wav"_s), gone, sparseFile(u"limit.wav"_s, AnalysisRunner::uploadLimitBytes),
                   sparseFile(u"over.wav"_s, AnalysisRunner::uploadLimitBytes + 1), tone(u"z kept.wav"_s)}); // queued in name order
     ASSERT_TRUE(QFile::remove(gone.toLocalFile()));
-    runToEnd(runner, store);
+    runToEnd(runner);
     const QString message = u"Server error 500: "_s + QString(500, u'E');
     const std::pair<QString, QString> failed[] = {
         {u"a.wav"_s, message},
@@ -247,20 +246,18 @@ TEST_F(AnalysisRunnerTest, aFailedItemKeepsItsWholeErrorAndTheQueueGoesOn)
 // destroyed during a run ends quietly.
 TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdleAndAJobCompletedWithoutAReportStartsOver)
 {
-    service::SessionStore store;
-    connectDemo(store);
     behave({{u"outcome"_s, u"hang"_s}});
     auto owned = std::make_unique<AnalysisRunner>(nullptr, 20ms);
     AnalysisRunner &runner = *owned;
     runner.queue({tone(u"a.wav"_s)});
-    runner.run(store);
+    runner.run(m_store);
     ASSERT_TRUE(QTest::qWaitFor([&] { return runner.items().front().jobID.has_value(); }, 60000));
     const QList<Item> before = runner.items();
     const QString line = runner.statusLine();
     runner.clear();
     runner.remove(before.front());
     runner.retry(before.front());
-    runner.run(store);
+    runner.run(m_store);
     EXPECT_EQ(runner.items(), before);
     EXPECT_EQ(runner.statusLine(), line);
     EXPECT_EQ(requestsTo(u"/v1/uploads"_s).size(), 1) << "a second run call started nothing";
@@ -280,7 +277,7 @@ TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdleAndAJobCompletedWithoutAR
     server().call("POST", u"/admin/jobs/release"_s);
     runner.retry(runner.items().front());
     EXPECT_EQ(runner.items().front().status, u"Queued"_s);
-    runToEnd(runner, store);
+    runToEnd(runner);
     EXPECT_EQ(runner.items().front().succeeded, true);
     EXPECT_NE(runner.items().front().jobID, before.front().jobID);
     EXPECT_EQ(requestsTo(u"/v1/uploads"_s).size(), 3);
@@ -295,7 +292,7 @@ TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdleAndAJobCompletedWithoutAR
 
     behave({{u"outcome"_s, u"hang"_s}});
     runner.queue({tone(u"d.wav"_s)});
-    runner.run(store);
+    runner.run(m_store);
     ASSERT_TRUE(QTest::qWaitFor([&] { return runner.items().front().jobID.has_value(); }, 60000));
     EXPECT_TRUE(app::ActiveJobs::shared().runningKeys().contains(u"Analysis"_s));
     owned.reset();
