@@ -186,7 +186,7 @@ TEST_F(APIClientTest, withoutAnHTTPAnswerEveryCallSaysWhyInTheLogAndNothingWhile
     EXPECT_TRUE(quiet.lines().isEmpty());
 }
 
-TEST_F(APIClientTest, activateRefreshLogoutAndHealthTalkToTheServiceAsItExpects)
+TEST_F(APIClientTest, activateRefreshLogoutAndHealthTalkToTheServiceAsItExpectsAndActivateTakesOnlyASessionWith200)
 {
     const Session first = run(APIClient::activate(server().demoKey()));
     EXPECT_FALSE(first.accessToken.isEmpty());
@@ -224,10 +224,7 @@ TEST_F(APIClientTest, activateRefreshLogoutAndHealthTalkToTheServiceAsItExpects)
         server().addFault(statusFault("GET", QStringLiteral("/health"), answerStatus, QString::fromUtf8(answer)));
         EXPECT_EQ(run(APIClient::serverBuild()), std::nullopt) << answer;
     }
-}
 
-TEST_F(APIClientTest, activateFailsOnAnyAnswerButASessionWith200)
-{
     const QString sessionBody = R"({"access_token":"a","refresh_token":"r","installation_id":"i","client_id":"c","session_id":"s"})";
     const QString path = QStringLiteral("/v1/auth/activate");
     const std::tuple<QJsonObject, APIError::Case, QString> cases[] = {
