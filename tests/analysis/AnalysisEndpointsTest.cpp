@@ -191,7 +191,7 @@ TEST_F(AnalysisEndpointsTest, uploadSendsExactlyTheMultipartBodyOverHTTPAndHTTPS
 
 // What each call makes of the service's answers: only the statuses it expects, with the member
 // it needs, are a success; anything else is an error with the service's status and text.
-TEST_F(AnalysisEndpointsTest, eachCallJudgesTheStatusAndTheDocument)
+TEST_F(AnalysisEndpointsTest, eachCallJudgesTheStatusAndTheDocumentAndAnUploadOverTheLimitIs413AndNotKept)
 {
     const struct { Call call; int status; QString body, outcome; } cases[] = {
         {Call::upload, 201, u"{\"upload_id\":\"u1\"}"_s, u"error: Server error 201: {\"upload_id\":\"u1\"}"_s},
@@ -222,10 +222,7 @@ TEST_F(AnalysisEndpointsTest, eachCallJudgesTheStatusAndTheDocument)
         for (const Call call : {Call::upload, Call::status})
             ASSERT_EQ(answered(call, status, body), u"error: Server error %1: "_s.arg(status) + body) << int(call);
     }
-}
 
-TEST_F(AnalysisEndpointsTest, anUploadOverTheServersLimitIsBadStatus413AndNothingIsKept)
-{
     const auto stored = [] { return QDir(server().dataPath() + u"/uploads"_s).entryList(QDir::Files); };
     const QStringList storedBefore = stored();
     const QUrl big = sparseFile(u"big.wav"_s, 134217728 + 1);

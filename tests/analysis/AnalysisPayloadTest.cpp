@@ -61,7 +61,7 @@ TEST(LooseValues, NumbersAndNumericTextDecodeAndEverythingElseIsEmpty)
         EXPECT_EQ(LooseInt::fromJSON(jsonValue(json)).value, expected) << json;
 }
 
-TEST(LooseValues, AnyValueHasADisplayText)
+TEST(LooseValues, AnyValueHasADisplayTextAndNumbersTheShortestThatReadsBackExactly)
 {
     const std::pair<const char *, const char *> cases[] = {
         {"\"A\"", "A"}, {"\"\"", ""}, {"\"Ünïcødé\"", "Ünïcødé"}, {"3", "3"}, {"3.0", "3"}, {"-12", "-12"},
@@ -82,10 +82,7 @@ TEST(LooseValues, AnyValueHasADisplayText)
         {"[\"a\",\"b\"]", {}}, {"3", {}}, {"\"title\"", {}}, {"true", {}}, {"{}", {}}};
     for (const auto &[json, values] : tags)
         EXPECT_EQ(LooseTags::fromJSON(jsonValue(json)).values, values) << json;
-}
 
-TEST(LooseValues, ShortestRoundTripTextReadsBackExactly)
-{
     for (double sample : {0.1, 1.0 / 3.0, -23.456789012345678, 5e-324, 1.7976931348623157e308, 44100.0, 1e21, -0.0}) {
         const QByteArray text = shortestRoundTripText(sample).toLatin1();
         double back = 0;
@@ -247,7 +244,7 @@ TEST(JobInfo, AStrictFieldOfTheWrongTypeFailsTheWholeDocument)
         EXPECT_NE(decodeFailure([&] { JobInfo::fromJSON(body); }), QStringLiteral("<decoded>")) << body;
 }
 
-TEST(JobInfo, DecodesTheStatusDocumentAndItsTerminalStatesUpperCased)
+TEST(JobInfo, DecodesTheStatusDocumentItsTerminalStatesUpperCasedAndANumberBeyondADoublesRangeLosesOnlyItsOwnValue)
 {
     const JobInfo info = JobInfo::fromJSON(
         R"({"status":"FAILED","error_summary":"ffprobe could not read the file","output_report":"report.txt"})");
@@ -268,11 +265,9 @@ TEST(JobInfo, DecodesTheStatusDocumentAndItsTerminalStatesUpperCased)
         EXPECT_EQ(job.isTerminal(), terminal) << status;
         EXPECT_EQ(job.isCompleted(), completed) << status;
     }
-}
 
-TEST(JobInfo, ANumberBeyondADoublesRangeLosesOnlyItsOwnValue)
-{
-    // Each such number decodes as empty text there would, and its neighbours keep their values.
+    // A number beyond a double's range decodes as empty text there would, and its neighbours keep
+    // their values.
     const auto body = [](const QByteArray &n) {
         return R"({"status":"COMPLETED","eta_ms":)" + n + R"(,"analysis":{"extra":{"deep":[[)" + n + R"(]]},"container":{"duration_sec":)"
             + n + R"(,"nb_streams":)" + n + R"(,"tags":{"t":)" + n + R"(,"title":"A"}},"audio_streams":[{"sample_rate_hz":)" + n
@@ -284,10 +279,10 @@ TEST(JobInfo, ANumberBeyondADoublesRangeLosesOnlyItsOwnValue)
     EXPECT_EQ(empty.analysis->audioStreams->front().channels, LooseInt{2});
     const QByteArray digits(400, '7');
     for (const QByteArray &n : {QByteArray("1e309"), QByteArray("-1e400"), QByteArray("1E+999"), digits, "-" + digits}) {
-        JobInfo info;
-        ASSERT_EQ(decodeFailure([&] { info = JobInfo::fromJSON(body(n)); }), QStringLiteral("<decoded>")) << n.left(20).toStdString();
-        EXPECT_TRUE(info.isCompleted());
-        EXPECT_EQ(info.analysis, empty.analysis) << n.left(20).toStdString();
+        JobInfo decoded;
+        ASSERT_EQ(decodeFailure([&] { decoded = JobInfo::fromJSON(body(n)); }), QStringLiteral("<decoded>")) << n.left(20).toStdString();
+        EXPECT_TRUE(decoded.isCompleted());
+        EXPECT_EQ(decoded.analysis, empty.analysis) << n.left(20).toStdString();
     }
     // Below the smallest step of a double a number is zero, as it would be written.
     const JobInfo tiny = JobInfo::fromJSON(

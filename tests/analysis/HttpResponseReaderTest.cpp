@@ -59,7 +59,7 @@ HttpResponseReader read(const QByteArray &bytes, bool closed, qsizetype piece)
     return reader;
 }
 
-TEST(HttpResponseReader, FramingsAndRefusalsHoweverTheBytesAreSplit)
+TEST(HttpResponseReader, FramingsAndRefusalsHoweverTheBytesAreSplitHeaderFieldsAndLimits)
 {
     for (const qsizetype piece : {qsizetype(0), qsizetype(1), qsizetype(7)}) {
         for (const Case &c : cases()) {
@@ -73,10 +73,7 @@ TEST(HttpResponseReader, FramingsAndRefusalsHoweverTheBytesAreSplit)
             EXPECT_FALSE(reader.problem().isEmpty()) << name;
         }
     }
-}
 
-TEST(HttpResponseReader, HeaderFieldsAndLimits)
-{
     // The framing of a chunked body is not part of the header, however many chunks there are.
     const QByteArray body(20000, 'p');
     QByteArray chunks = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";

@@ -70,7 +70,7 @@ TEST(ReportFormat, Values)
     }
 }
 
-TEST(ReportFormat, Sections)
+TEST(ReportFormat, SectionsAndTheSummaryLineJoiningWhatTheReportHas)
 {
     const char *streams = R"({"audio_streams":[
         {"index":3,"codec_name":"pcm_s24le","codec_long_name":"PCM signed 24-bit little-endian","sample_rate_hz":"48000",
@@ -129,11 +129,8 @@ TEST(ReportFormat, Sections)
     // Empty lists and tag maps make no section.
     EXPECT_EQ(sectionsOf(R"({"container":{"tags":[]},"audio_streams":[],"other_streams":[],"chapters":[]})").size(), 1);
     EXPECT_TRUE(sectionsOf("{}").isEmpty());
-}
 
-TEST(ReportSummary, JoinsWhatTheReportHas)
-{
-    const std::pair<const char *, std::optional<QString>> cases[] = {
+    const std::pair<const char *, std::optional<QString>> summaries[] = {
         {R"({"audio_streams":[{"sample_rate_hz":"48000","channels":2,"bit_depth":24}],"loudness":{"integrated_lufs":-23.04}})",
          u"48000 Hz \u00B7 2 ch \u00B7 24-bit \u00B7 -23.0 LUFS"_s},
         {R"({"audio_streams":[{"sample_rate_hz":44100.4,"channels":"1"}]})", u"44100 Hz \u00B7 1 ch"_s},
@@ -143,7 +140,7 @@ TEST(ReportSummary, JoinsWhatTheReportHas)
         {R"({"audio_streams":[],"loudness":{"lra_lu":3}})", std::nullopt},
         {R"({"container":{"format_name":"wav"},"levels":{},"other_streams":[{"codec_type":"video"}]})", std::nullopt},
     };
-    for (const auto &[report, line] : cases)
+    for (const auto &[report, line] : summaries)
         EXPECT_EQ(ReportSummary::line(AnalysisPayload::fromJSON(report)), line) << report;
 }
 

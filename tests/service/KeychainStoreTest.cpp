@@ -95,7 +95,7 @@ TEST_F(KeychainStoreTest, SaveReplacesTheOneItemKeepsTheKeyExactlyAndOnlyThere)
     EXPECT_EQ(KeychainStore::remove(), Result::success());
 }
 
-TEST_F(KeychainStoreTest, TheBackgroundCallsResumeOnTheCallersThread)
+TEST_F(KeychainStoreTest, TheBackgroundCallsResumeOnTheCallersThreadAndCallsFromManyThreadsAreServedOneAfterAnother)
 {
     QThread *const main = QThread::currentThread();
     const auto flow = [main]() -> QCoro::Task<QList<bool>> {
@@ -111,10 +111,7 @@ TEST_F(KeychainStoreTest, TheBackgroundCallsResumeOnTheCallersThread)
         co_return onMain;
     };
     EXPECT_EQ(test::run(flow()), QList<bool>(7, true));
-}
 
-TEST_F(KeychainStoreTest, CallsFromManyThreadsAreServedOneAfterAnother)
-{
     // Every caller goes through the one keyring thread; none waits forever for another's job.
     QList<Result> results(8);
     std::vector<std::unique_ptr<QThread>> threads;
