@@ -142,7 +142,7 @@ TEST(Records, failWithTheFirstProblemMet)
     }
 }
 
-TEST(Records, integersAcceptWholeNumbersInRange)
+TEST(Records, integersAcceptWholeNumbersInRangeAndTheLoudnessMemberIsReadStrictly)
 {
     const std::pair<const char *, qint64> cases[] = {
         {"0", 0}, {"-1", -1}, {"1.0", 1}, {"2e0", 2}, {"-0", 0},
@@ -158,12 +158,9 @@ TEST(Records, integersAcceptWholeNumbersInRange)
         EXPECT_EQ(payload.version, value);
         EXPECT_EQ(payload.presets.at(0).maxChannels, std::optional<qint64>(value));
     }
-}
 
-TEST(Records, theLoudnessMemberIsReadStrictly)
-{
     // Present, absent and null decode; anything else fails the whole list, naming the member.
-    const std::tuple<QByteArray, std::optional<LoudnessGoal>, const char *> cases[] = {
+    const std::tuple<QByteArray, std::optional<LoudnessGoal>, const char *> goals[] = {
         {R"("loudness":{"target":-14,"ceiling":-1.0,"extra":true})", LoudnessGoal{-14, -1}, nullptr},
         {R"("loudness":{"target":-23.5,"ceiling":-2})", LoudnessGoal{-23.5, -2}, nullptr},
         {{}, std::nullopt, nullptr},
@@ -178,7 +175,7 @@ TEST(Records, theLoudnessMemberIsReadStrictly)
         {R"("loudness":{"target":-30,"ceiling":-20.5})", std::nullopt, R"(dataCorrupted: "presets[0].loudness.ceiling" is -20.5, outside -20 to 0 dBTP)"},
         {R"("loudness":{"target":-10,"ceiling":-10})", std::nullopt, R"(dataCorrupted: "presets[0].loudness.ceiling" is -10, not above the target of -10 LUFS)"},
     };
-    for (const auto &[member, decoded, failure] : cases) {
+    for (const auto &[member, decoded, failure] : goals) {
         SCOPED_TRACE(member.toStdString());
         const QByteArray body = payloadWith('[' + presetJSON(member) + ']');
         if (failure) {

@@ -312,7 +312,7 @@ TEST_F(SessionStoreTest, TheStoreMayGoAwayWhileAConnectARefreshOrARetryPassIsInF
     run(std::move(pass));
 }
 
-TEST_F(SessionStoreTest, APageRecordReadsBackWithoutASessionIdAndThereIsNoneWithoutASession)
+TEST_F(SessionStoreTest, APageRecordReadsBackWithoutASessionIdIsAdoptedWhenTheServiceTakesItAndDisconnectsWhenNot)
 {
     EXPECT_FALSE(SessionStore().webSessionPayload().has_value());
     // Strings only, at least one token; never a session id. Empty: no session.
@@ -329,10 +329,7 @@ TEST_F(SessionStoreTest, APageRecordReadsBackWithoutASessionIdAndThereIsNoneWith
         const QStringList found = parsed ? QStringList{parsed->accessToken, parsed->refreshToken, parsed->clientId, parsed->sessionId} : QStringList();
         EXPECT_EQ(found, members) << raw;
     }
-}
 
-TEST_F(SessionStoreTest, APageRecordIsAdoptedWhenTheServiceTakesItAndDisconnectsWhenNot)
-{
     // A preset list that cannot be had leaves the adopted session connected.
     const QJsonObject real = activateOutside(secondKey);
     SessionStore store;
