@@ -343,7 +343,7 @@ TEST_F(AnalysisEndpointsTest, anAnswerBeforeTheBodyIsReadIsTheAnswerEvenWhenTheS
     }
 }
 
-TEST_F(AnalysisEndpointsTest, throughAnHTTPProxyAnHTTPUploadIsForwardedLikeEveryOtherCall)
+TEST_F(AnalysisEndpointsTest, throughAProxyOrToAnUntrustedServerAnUploadGoesLikeEveryOtherCall)
 {
     // A proxy that forwards plain HTTP but refuses tunnels, as many do by default: the upload
     // goes to it in absolute form with the proxy's credentials, like the service's other calls.
@@ -371,10 +371,8 @@ TEST_F(AnalysisEndpointsTest, throughAnHTTPProxyAnHTTPUploadIsForwardedLikeEvery
     EXPECT_TRUE(head.contains("\r\nProxy-Authorization: Basic " + QByteArray("user:secret").toBase64() + "\r\n"))
         << head.toStdString();
     EXPECT_TRUE(head.contains("\r\nHost: service.invalid:8123\r\n")) << head.toStdString();
-}
 
-TEST_F(AnalysisEndpointsTest, anUntrustedServerFailsTheUploadWithTheSameTextAsOtherCalls)
-{
+    // An untrusted server fails the upload with the same text as any other call.
     const QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
     QSslConfiguration untrusted = trusted;
     untrusted.setCaCertificates(QSslConfiguration::systemCaCertificates());

@@ -138,7 +138,7 @@ TEST_F(SessionStoreTest, ThePresetCheckRejectsTheSessionOrLeavesItConnectedWitho
     }
 }
 
-TEST_F(SessionStoreTest, ADisconnectWhileASessionIsBeingHadOrRefreshedLeavesTheStoreEmpty)
+TEST_F(SessionStoreTest, ADisconnectWhileASessionIsBeingHadOrRefreshedLeavesTheStoreEmptyAndOfTwoOverlappingConnectsTheLaterWins)
 {
     const QString adoptable = recordText(webRecordOf(activateOutside(server().demoKey())));
     const auto connect = [](SessionStore &store) { return store.connect(sessionServer().demoKey()); };
@@ -170,10 +170,7 @@ TEST_F(SessionStoreTest, ADisconnectWhileASessionIsBeingHadOrRefreshedLeavesTheS
         if (heldPath.endsWith(QStringLiteral("activate")))
             EXPECT_TRUE(requestsTo(QStringLiteral("/v1/presets")).isEmpty());
     }
-}
 
-TEST_F(SessionStoreTest, OfTwoOverlappingConnectsTheLaterActivationWinsWhole)
-{
     // The first connect's key exchange, or its preset check, is held back while a second connect
     // (another client) completes: the session of the later activation is the one held.
     for (const bool presetCheckHeld : {false, true}) {
