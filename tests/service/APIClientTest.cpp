@@ -66,7 +66,7 @@ protected:
 
 } // namespace
 
-TEST_F(APIClientTest, theSettingIsTheBaseOnlyWithASchemeAndPathsAreAppendedAsOneSequence)
+TEST_F(APIClientTest, theSettingIsTheBaseAndARequestReturnsEveryStatusSendsItsHeadersAndLogsItButNoBearerToAnotherHost)
 {
     const QUrl builtIn = platform::ServiceConfig::current().origin;
     const std::pair<const char *, bool> bases[] = {
@@ -92,10 +92,8 @@ TEST_F(APIClientTest, theSettingIsTheBaseOnlyWithASchemeAndPathsAreAppendedAsOne
         setBaseURL(QString::fromUtf8(base));
         EXPECT_EQ(APIClient::url(QString::fromUtf8(path)).toString(QUrl::FullyEncoded), QString::fromUtf8(url)) << base << path;
     }
-}
 
-TEST_F(APIClientTest, requestReturnsEveryStatusSendsItsHeadersAndLogsItButNoBearerToAnotherHost)
-{
+    server().useAsService();
     const APIResponse rejected = run(APIClient::request(QStringLiteral("/v1/presets"), "GET", std::nullopt, QStringLiteral("tok-123")));
     EXPECT_EQ(rejected.status, 401); // not an error at this level
     EXPECT_FALSE(rejected.body.isEmpty());
