@@ -93,16 +93,6 @@ TEST(LooseValues, AnyValueHasADisplayTextAndNumbersTheShortestThatReadsBackExact
     EXPECT_EQ(shortestRoundTripText(0.30000000000000004), QStringLiteral("0.30000000000000004"));
 }
 
-TEST(KeyedObject, SnakeCaseKeysConvert)
-{
-    const std::pair<const char *, const char *> cases[] = {
-        {"bits_per_raw_sample", "bitsPerRawSample"}, {"bitRateBps", "bitRateBps"}, {"_id", "_id"}, {"id_", "id_"},
-        {"__bit_rate__", "__bitRate__"}, {"a__b", "aB"}, {"a___b_c", "aBC"}, {"_", "_"}, {"___", "___"}, {"", ""},
-        {"a_1b", "a1b"}, {"Bit_RATE", "BitRATE"}, {"x_é", "xÉ"}};
-    for (const auto &[wire, converted] : cases)
-        EXPECT_EQ(KeyedObject::convertFromSnakeCase(QString::fromUtf8(wire)), QString::fromUtf8(converted));
-}
-
 // A report shaped like the service's, every member present.
 const QByteArray fullReport = R"json({
   "workflow": "audio_info", "generated_at": "2026-12-01T10:00:00Z", "file": {"name": "take 1.wav"},
@@ -176,8 +166,14 @@ TEST(AnalysisPayload, DecodesEveryKindOfMember)
 // Members are matched by their snake_case or exact names (the first in key order wins), unknown
 // ones are passed over, and a null or a tag map of the wrong shape is an empty field: each
 // document decodes to the same report as the plain one beside it.
-TEST(AnalysisPayload, NamesNullsUnknownMembersAndTolerantFieldsOfAnyType)
+TEST(AnalysisPayload, SnakeCaseNamesNullsUnknownMembersAndTolerantFieldsOfAnyType)
 {
+    const std::pair<const char *, const char *> keys[] = {
+        {"bits_per_raw_sample", "bitsPerRawSample"}, {"bitRateBps", "bitRateBps"}, {"_id", "_id"}, {"id_", "id_"},
+        {"__bit_rate__", "__bitRate__"}, {"a__b", "aB"}, {"a___b_c", "aBC"}, {"_", "_"}, {"___", "___"}, {"", ""},
+        {"a_1b", "a1b"}, {"Bit_RATE", "BitRATE"}, {"x_é", "xÉ"}};
+    for (const auto &[wire, converted] : keys)
+        EXPECT_EQ(KeyedObject::convertFromSnakeCase(QString::fromUtf8(wire)), QString::fromUtf8(converted));
     EXPECT_EQ(AnalysisPayload::fromJSON(R"({"audioStreams":[{"bitRateBps":320000}]})").audioStreams->front().bitRateBps,
               LooseDouble{320000.0});
     const std::pair<const char *, const char *> cases[] = {

@@ -64,7 +64,7 @@ TEST_F(SessionStoreTest, ConnectWithTheDemoKeyHoldsTheSessionAndTheServicesPrese
     EXPECT_EQ(server().requests().size(), 0);
 }
 
-TEST_F(SessionStoreTest, AFailedConnectSaysWhyAndDropsAnyEarlierSessionAndPresets)
+TEST_F(SessionStoreTest, AFailedConnectOrPresetCheckSaysWhyAndARejectedTokenDropsTheSessionButAMissingListOnlyTheScripts)
 {
     {
         SessionStore store;
@@ -98,20 +98,17 @@ TEST_F(SessionStoreTest, AFailedConnectSaysWhyAndDropsAnyEarlierSessionAndPreset
         EXPECT_EQ(log.lines().last(), QStringLiteral("connect failed: ") + store.state().message);
         EXPECT_TRUE(requestsTo(QStringLiteral("/v1/presets")).isEmpty());
     }
-}
 
-TEST_F(SessionStoreTest, ThePresetCheckRejectsTheSessionOrLeavesItConnectedWithoutScripts)
-{
     // A rejected token ends without a session; a list that cannot be had leaves the user
     // connected without scripts until a good one comes.
-    const std::pair<QJsonObject, bool> cases[] = {
+    const std::pair<QJsonObject, bool> checks[] = {
         {fault("GET", "/v1/presets", "status", 401), true}, {fault("GET", "/v1/presets", "status", 403), true},
         {fault("GET", "/v1/presets", "status", 500), false}, {fault("GET", "/v1/presets", "status", 404), false},
         {fault("GET", "/v1/presets", "malformed"), false}, {fault("GET", "/v1/presets", "non_utf8", 200), false},
         // Qt sends a request once more when the connection drops; every attempt is dropped.
         {fault("GET", "/v1/presets", "close", 500, -1), false},
     };
-    for (const auto &[failure, rejects] : cases) {
+    for (const auto &[failure, rejects] : checks) {
         SCOPED_TRACE(recordText(failure).toStdString());
         server().reset();
         server().addFault(failure);
