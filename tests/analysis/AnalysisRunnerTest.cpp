@@ -1,6 +1,7 @@
-// The analysis runner against the real stand-in service: queue texts, whole runs with the
-// session-wide count, stops (with the cancel sent to the service), time-outs and retries that
-// resume or start over, failed items, the 128 MiB limit to the byte, and no session at all.
+// The analysis runner against the real stand-in service: whole runs with the session-wide count,
+// stops (with the cancel sent to the service), time-outs and retries that resume or start over,
+// failed items and the 128 MiB limit to the byte. (Queueing and a run without a session are the
+// Analysis page's test.)
 #include "analysis/AnalysisRunner.h"
 #include "app/ActiveJobs.h"
 #include "tests/analysis/AnalysisSessionTest.h"
@@ -25,10 +26,16 @@ const QString timeoutMessage = u"The analysis is taking longer than expected \u2
 
 class AnalysisRunnerTest : public AnalysisSessionTest {
 protected:
-    static void runToEnd(AnalysisRunner &runner, service::SessionStore &store)
+    void SetUp() override
     {
-        runner.run(store);
-        ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); })) << runner.statusLine().toStdString();
+        AnalysisSessionTest::SetUp();
+        connectDemo(m_store);
+    }
+
+    void runToEnd(AnalysisRunner &runner)
+    {
+        runner.run(m_store);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning(); }, 60000)) << runner.statusLine().toStdString();
         EXPECT_EQ(runner.runState(), AnalysisRunner::RunState::idle);
     }
 
@@ -48,6 +55,7 @@ protected:
         return {};
     }
 
+    service::SessionStore m_store;
     QObject m_context;
     QStringList m_lines;
 };
@@ -68,46 +76,8 @@ TEST(AnalysisRunnerShortened, FirstNonEmptyLineCutAt140Characters)
         EXPECT_EQ(AnalysisRunner::shortened(text), shown) << text.left(20).toStdString();
 }
 
-TEST_F(AnalysisRunnerTest, queueingSaysWhatWasAddedAndWithoutASessionEveryItemFailsNotConnected)
-{
-    AnalysisRunner runner;
-    writeFile(m_files.filePath(u"no audio/notes.txt"_s), "words");
-    runner.queue({QUrl::fromLocalFile(m_files.filePath(u"no audio"_s))});
-    EXPECT_EQ(runner.statusLine(), u"No audio files found (wav, aiff, flac, mp3, m4a, aac, ogg\u2026)."_s);
-    EXPECT_TRUE(runner.items().isEmpty());
-
-    const QUrl a = tone(u"a.wav"_s);
-    runner.queue({a});
-    EXPECT_EQ(runner.statusLine(), u"1 file queued \u2014 analysis runs on the Vorlik VPS."_s);
-    ASSERT_EQ(runner.items().size(), 1);
-    EXPECT_EQ(runner.items().front().status, u"Queued"_s);
-    EXPECT_TRUE(runner.hasPending());
-    runner.queue({a});
-    EXPECT_EQ(runner.statusLine(), u"Nothing new to add."_s);
-
-    writeFile(m_files.filePath(u"album/disc 1/track.flac"_s), "not really flac");
-    runner.queue({a, tone(u"b.wav"_s), QUrl::fromLocalFile(m_files.filePath(u"album"_s))});
-    EXPECT_EQ(runner.statusLine(), u"2 files queued \u2014 analysis runs on the Vorlik VPS."_s);
-    ASSERT_EQ(runner.items().size(), 3);
-    EXPECT_EQ(runner.items().at(1).input.fileName(), u"b.wav"_s);
-    EXPECT_EQ(runner.items().at(2).input.fileName(), u"track.flac"_s);
-
-    service::SessionStore store;
-    const QStringList &lines = statusLines(runner);
-    runToEnd(runner, store);
-    for (const Item &item : runner.items()) {
-        EXPECT_EQ(item.status, u"\u2717 Not connected"_s);
-        EXPECT_EQ(item.errorMessage, u"Connect with your client key to analyse files."_s);
-    }
-    EXPECT_TRUE(lines.contains(u"Connect with your client key to analyse files."_s));
-    EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 0 analysed, 3 failed. Click a red card for details."_s);
-    EXPECT_TRUE(server().requests().isEmpty()) << "nothing was sent";
-}
-
 TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
 {
-    service::SessionStore store;
-    connectDemo(store);
     server().clearRequests();
     AnalysisRunner runner;
     LogLines log(u"analysis"_s);
@@ -118,7 +88,7 @@ TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
     const QStringList &lines = statusLines(runner);
 
     runner.queue({tone(u"a.wav"_s), tone(u"b.wav"_s)});
-    runToEnd(runner, store);
+    runToEnd(runner);
     EXPECT_FALSE(runner.progress());
     for (const Item &item : runner.items()) {
         EXPECT_EQ(item.succeeded, true) << item.errorMessage.value_or(QString()).toStdString();
@@ -133,14 +103,14 @@ TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
         EXPECT_TRUE(lines.contains(line)) << line.toStdString();
     EXPECT_EQ(activity, (QList<bool>{true, false}));
     EXPECT_FALSE(app::ActiveJobs::shared().runningKeys().contains(u"Analysis"_s));
-    ASSERT_TRUE(waitUntil([&] { return log.lines().size() >= 8; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.lines().size() >= 8; }, 60000));
     const QString job = *runner.items().front().jobID;
     EXPECT_EQ(log.lines().mid(2, 3), (QStringList{u"job started job_id="_s + job,
                                                   u"job finished job_id="_s + job + u" status=COMPLETED error=none"_s, u"start b.wav"_s}));
 
     // A later run: the finished line counts every analysis since the runner was made.
     runner.queue({tone(u"c.wav"_s)});
-    runToEnd(runner, store);
+    runToEnd(runner);
     EXPECT_TRUE(lines.contains(u"\u2713 c.wav \u2014 3 analysed this session."_s));
     EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 3 files analysed."_s);
     EXPECT_EQ(requestsTo(u"/v1/uploads"_s).size(), 3);
@@ -148,20 +118,18 @@ TEST_F(AnalysisRunnerTest, aRunAnalysesEveryFileAndCountsForTheWholeSession)
 
 TEST_F(AnalysisRunnerTest, aStopDuringTheUploadLeavesTheItemToDoAndOneWhilePollingCancelsTheJob)
 {
-    service::SessionStore store;
-    connectDemo(store);
     server().addFault(fault(u"POST"_s, u"/v1/uploads"_s, u"delay"_s, 500, 1, 30000));
     behave({{u"outcome"_s, u"hang"_s}});
     AnalysisRunner runner(nullptr, 20ms);
     LogLines log(u"analysis"_s);
     runner.queue({tone(u"a.wav"_s), tone(u"b.wav"_s)});
-    runner.run(store);
+    runner.run(m_store);
     ASSERT_EQ(runner.items().front().status, u"Uploading a.wav\u2026"_s);
     ASSERT_TRUE(waitForRequests(u"/v1/uploads"_s));
     runner.cancel();
     EXPECT_EQ(runner.runState(), AnalysisRunner::RunState::stopping);
     EXPECT_EQ(runner.statusLine(), u"Stopping\u2026"_s);
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning(); }, 60000));
     EXPECT_EQ(runner.items().front().status, u"Stopped"_s);
     EXPECT_FALSE(runner.items().front().jobID || runner.items().front().errorMessage || runner.items().front().succeeded);
     EXPECT_EQ(runner.statusLine(), u"Stopped \u2014 2 files still queued."_s);
@@ -170,23 +138,23 @@ TEST_F(AnalysisRunnerTest, aStopDuringTheUploadLeavesTheItemToDoAndOneWhilePolli
     EXPECT_EQ(runner.statusLine(), u"Stopped \u2014 2 files still queued."_s);
 
     // Run again and stop while the job is polled: the job is cancelled on the service.
-    runner.run(store);
-    ASSERT_TRUE(waitUntil([&] { return runner.items().front().jobID.has_value(); }));
+    runner.run(m_store);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runner.items().front().jobID.has_value(); }, 60000));
     const QString jobID = *runner.items().front().jobID;
     EXPECT_EQ(runner.items().front().status, u"Analyzing a.wav\u2026"_s);
     runner.cancel();
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning(); }, 60000));
     EXPECT_EQ(runner.items().front().status, u"Stopped"_s);
     EXPECT_EQ(runner.items().front().jobID, jobID);
     EXPECT_EQ(runner.items().at(1).status, u"Queued"_s);
-    ASSERT_TRUE(waitUntil([&] { return log.lines().contains(u"server cancel requested for "_s + jobID); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.lines().contains(u"server cancel requested for "_s + jobID); }, 60000));
     EXPECT_EQ(requestsTo(u"/v1/jobs/%1/cancel"_s.arg(jobID)).size(), 1);
     EXPECT_EQ(serverJobStatus(jobID), u"CANCELLED"_s);
 
     // The cancelled job can never finish: a retry starts over with a new upload and a new job.
     runner.retry(runner.items().front());
     EXPECT_EQ(runner.items().front().status, u"Queued"_s);
-    runToEnd(runner, store);
+    runToEnd(runner);
     EXPECT_EQ(runner.items().front().succeeded, true) << runner.items().front().errorMessage.value_or("").toStdString();
     EXPECT_NE(runner.items().front().jobID, jobID);
     EXPECT_EQ(runner.items().at(1).succeeded, true);
@@ -195,13 +163,11 @@ TEST_F(AnalysisRunnerTest, aStopDuringTheUploadLeavesTheItemToDoAndOneWhilePolli
 
 TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryAndOneTheServiceForgotStartsOver)
 {
-    service::SessionStore store;
-    connectDemo(store);
     behave({{u"outcome"_s, u"hang"_s}, {u"count"_s, 2}});
     AnalysisRunner runner(nullptr, 20ms, 1500ms);
     const QStringList &lines = statusLines(runner);
     runner.queue({tone(u"a.wav"_s), tone(u"b.wav"_s)});
-    runToEnd(runner, store);
+    runToEnd(runner);
     const Item a = runner.items().at(0), b = runner.items().at(1);
     ASSERT_TRUE(a.jobID && b.jobID);
     EXPECT_EQ(a.status, u"Job "_s + *a.jobID + u" still running"_s);
@@ -214,13 +180,13 @@ TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryAndOneTheServiceForgotSta
     // forgot b's job (restarted meanwhile): its resumed poll is answered 404.
     server().addFault(fault(u"GET"_s, u"/v1/jobs/"_s + *b.jobID, u"status"_s, 404, -1, 0, u"{\"error\":\"unknown job\"}"_s));
     server().call("POST", u"/admin/jobs/release"_s);
-    ASSERT_TRUE(waitUntil([&] { return serverJobStatus(*a.jobID) == u"COMPLETED"_s; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return serverJobStatus(*a.jobID) == u"COMPLETED"_s; }, 60000));
     runner.retry(a);
     EXPECT_EQ(runner.items().front().status, u"Resuming job "_s + *a.jobID + u"\u2026"_s);
     EXPECT_FALSE(runner.items().front().errorMessage);
     EXPECT_EQ(runner.statusLine(), u"Re-queued a.wav."_s);
     runner.retry(b);
-    runToEnd(runner, store);
+    runToEnd(runner);
     EXPECT_EQ(runner.items().front().succeeded, true);
     EXPECT_EQ(runner.items().front().jobID, a.jobID);
     EXPECT_TRUE(lines.contains(u"Resuming analysis for a.wav\u2026"_s));
@@ -230,7 +196,7 @@ TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryAndOneTheServiceForgotSta
     // (which the service holds until the runner gives up on it again).
     behave({{u"outcome"_s, u"hang"_s}});
     runner.retry(runner.items().at(1));
-    runToEnd(runner, store);
+    runToEnd(runner);
     EXPECT_NE(runner.items().at(1).jobID, b.jobID);
     EXPECT_EQ(runner.items().at(1).errorMessage, timeoutMessage);
     EXPECT_EQ(runner.statusLine(), u"Queue finished \u2014 1 analysed, 1 failed. Click a red card for details."_s);
@@ -246,8 +212,6 @@ TEST_F(AnalysisRunnerTest, aTimedOutJobIsResumedByRetryAndOneTheServiceForgotSta
 // 128 MiB limit, which fails before any request; a file of exactly 128 MiB is uploaded.
 TEST_F(AnalysisRunnerTest, aFailedItemKeepsItsWholeErrorAndTheQueueGoesOn)
 {
-    service::SessionStore store;
-    connectDemo(store);
     server().addFault(fault(u"POST"_s, u"/v1/uploads"_s, u"status"_s, 500, 1, 0, QString(500, u'E')));
     behave({{u"outcome"_s, u"fail"_s}, {u"error_summary"_s, u"not analysed here"_s}});
     AnalysisRunner runner;
@@ -256,7 +220,7 @@ TEST_F(AnalysisRunnerTest, aFailedItemKeepsItsWholeErrorAndTheQueueGoesOn)
     runner.queue({tone(u"a.wav"_s), gone, sparseFile(u"limit.wav"_s, AnalysisRunner::uploadLimitBytes),
                   sparseFile(u"over.wav"_s, AnalysisRunner::uploadLimitBytes + 1), tone(u"z kept.wav"_s)}); // queued in name order
     ASSERT_TRUE(QFile::remove(gone.toLocalFile()));
-    runToEnd(runner, store);
+    runToEnd(runner);
     const QString message = u"Server error 500: "_s + QString(500, u'E');
     const std::pair<QString, QString> failed[] = {
         {u"a.wav"_s, message},
@@ -282,20 +246,18 @@ TEST_F(AnalysisRunnerTest, aFailedItemKeepsItsWholeErrorAndTheQueueGoesOn)
 // destroyed during a run ends quietly.
 TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdleAndAJobCompletedWithoutAReportStartsOver)
 {
-    service::SessionStore store;
-    connectDemo(store);
     behave({{u"outcome"_s, u"hang"_s}});
     auto owned = std::make_unique<AnalysisRunner>(nullptr, 20ms);
     AnalysisRunner &runner = *owned;
     runner.queue({tone(u"a.wav"_s)});
-    runner.run(store);
-    ASSERT_TRUE(waitUntil([&] { return runner.items().front().jobID.has_value(); }));
+    runner.run(m_store);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runner.items().front().jobID.has_value(); }, 60000));
     const QList<Item> before = runner.items();
     const QString line = runner.statusLine();
     runner.clear();
     runner.remove(before.front());
     runner.retry(before.front());
-    runner.run(store);
+    runner.run(m_store);
     EXPECT_EQ(runner.items(), before);
     EXPECT_EQ(runner.statusLine(), line);
     EXPECT_EQ(requestsTo(u"/v1/uploads"_s).size(), 1) << "a second run call started nothing";
@@ -305,7 +267,7 @@ TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdleAndAJobCompletedWithoutAR
 
     // The status document says "completed" (any case) but carries no report.
     server().addFault(fault(u"GET"_s, u"/v1/jobs/"_s + *before.front().jobID, u"status"_s, 200, -1, 0, uR"({"status":"completed"})"_s));
-    ASSERT_TRUE(waitUntil([&] { return !runner.isRunning(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !runner.isRunning(); }, 60000));
     EXPECT_EQ(runner.items().front().status, u"\u2717 a.wav"_s);
     EXPECT_EQ(runner.items().front().errorMessage, u"status completed"_s);
     EXPECT_EQ(runner.items().at(1).succeeded, true);
@@ -315,7 +277,7 @@ TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdleAndAJobCompletedWithoutAR
     server().call("POST", u"/admin/jobs/release"_s);
     runner.retry(runner.items().front());
     EXPECT_EQ(runner.items().front().status, u"Queued"_s);
-    runToEnd(runner, store);
+    runToEnd(runner);
     EXPECT_EQ(runner.items().front().succeeded, true);
     EXPECT_NE(runner.items().front().jobID, before.front().jobID);
     EXPECT_EQ(requestsTo(u"/v1/uploads"_s).size(), 3);
@@ -330,12 +292,12 @@ TEST_F(AnalysisRunnerTest, theListIsOnlyChangedWhenIdleAndAJobCompletedWithoutAR
 
     behave({{u"outcome"_s, u"hang"_s}});
     runner.queue({tone(u"d.wav"_s)});
-    runner.run(store);
-    ASSERT_TRUE(waitUntil([&] { return runner.items().front().jobID.has_value(); }));
+    runner.run(m_store);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runner.items().front().jobID.has_value(); }, 60000));
     EXPECT_TRUE(app::ActiveJobs::shared().runningKeys().contains(u"Analysis"_s));
     owned.reset();
     EXPECT_FALSE(app::ActiveJobs::shared().runningKeys().contains(u"Analysis"_s));
-    waitUntil([] { return false; }, 200); // the poll's last answer arrives to nothing
+    QTest::qWait(200); // the poll's last answer arrives to nothing
     server().call("POST", u"/admin/jobs/release"_s);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Shared by the runner and page tests: the stand-in service with a session (SessionTest), a
-// folder of real audio files, the service's job behaviour, and waiting on the event loop.
+// folder of real audio files and the service's job behaviour.
 #include "tests/analysis/TestAudio.h"
 #include "tests/service/SessionTestSupport.h"
 
@@ -10,12 +10,7 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <functional>
-
 namespace vorlik::test {
-
-// Lets the event loop run until `done` holds (or a generous cap passes).
-inline bool waitUntil(const std::function<bool()> &done, int capMs = 60000) { return QTest::qWaitFor(done, capMs); }
 
 class AnalysisSessionTest : public SessionTest {
 protected:

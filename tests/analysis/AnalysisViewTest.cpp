@@ -36,12 +36,10 @@ namespace {
 const QSize windowSize(1200, 780);
 const QSize smallSize(760, 520);
 
-template <typename Dialog = QFileDialog>
-Dialog *openDialog(QWidget *owner, const QString &name)
+QFileDialog *openDialog(QWidget *owner, const QString &name)
 {
-    Dialog *found = nullptr;
-    waitUntil([&] { return (found = owner->findChild<Dialog *>(name)) != nullptr && found->isVisible(); }, 5000);
-    return found;
+    QFileDialog *found = nullptr;
+    return QTest::qWaitFor([&] { return (found = owner->findChild<QFileDialog *>(name)) && found->isVisible(); }, 5000) ? found : nullptr;
 }
 
 class AnalysisViewTest : public AnalysisSessionTest {
@@ -57,12 +55,13 @@ protected:
 
     static bool finished(AnalysisView &view)
     {
-        return waitUntil([&] { return !view.runner().isRunning() && !view.runner().hasPending(); });
+        return QTest::qWaitFor([&] { return !view.runner().isRunning() && !view.runner().hasPending(); }, 60000);
     }
 };
 
 // Blank start-up hooks do nothing; the page says how to start, its connection label follows the
-// store, and files dropped or chosen while not connected wait in the queue.
+// store, and files dropped or chosen while not connected wait in the queue, until a run without a
+// session fails them.
 TEST_F(AnalysisViewTest, anEmptyPageSaysHowToStartFollowsTheStoreAndQueuesWhatIsChosen)
 {
     settings().setValue(u"connectKey"_s, u" \t "_s);
@@ -70,7 +69,7 @@ TEST_F(AnalysisViewTest, anEmptyPageSaysHowToStartFollowsTheStoreAndQueuesWhatIs
     service::SessionStore store;
     AnalysisView view(store);
     view.setActive(true);
-    waitUntil([] { return false; }, 300);
+    QTest::qWait(300);
     EXPECT_EQ(store.state(), service::ConnectionState::disconnected());
     EXPECT_TRUE(view.runner().items().isEmpty());
     EXPECT_TRUE(server().requests().isEmpty());
@@ -92,13 +91,20 @@ TEST_F(AnalysisViewTest, anEmptyPageSaysHowToStartFollowsTheStoreAndQueuesWhatIs
     EXPECT_TRUE(view.signInHint()->isHidden());
     EXPECT_EQ(view.statusLabel()->text(), u"Drop audio files to analyse them on the VPS."_s);
 
-    // Queued while not connected: nothing starts.
+    // Queued while not connected: nothing starts. What was queued before, or a folder without
+    // audio, adds nothing.
     store.disconnect();
-    ASSERT_TRUE(dropFiles(view.dropTarget(), QList<QUrl>{tone(u"a.wav"_s)}));
-    EXPECT_EQ(view.runner().items().size(), 1);
-    EXPECT_FALSE(view.runner().isRunning());
+    const QUrl a = tone(u"a.wav"_s);
+    ASSERT_TRUE(dropFiles(view.dropTarget(), QList<QUrl>{a}));
+    ASSERT_EQ(view.runner().items().size(), 1);
+    EXPECT_EQ(view.runner().items().front().status, u"Queued"_s);
+    EXPECT_TRUE(view.runner().hasPending() && !view.runner().isRunning());
     EXPECT_EQ(view.statusLabel()->text(), u"1 file queued \u2014 analysis runs on the Vorlik VPS."_s);
-    EXPECT_TRUE(requestsTo(u"/v1/uploads"_s).isEmpty());
+    view.runner().queue({a});
+    EXPECT_EQ(view.statusLabel()->text(), u"Nothing new to add."_s);
+    writeFile(m_files.filePath(u"no audio/notes.txt"_s), "words");
+    view.runner().queue({QUrl::fromLocalFile(m_files.filePath(u"no audio"_s))});
+    EXPECT_EQ(view.statusLabel()->toolTip(), u"No audio files found (wav, aiff, flac, mp3, m4a, aac, ogg\u2026)."_s);
 
     const QUrl b = tone(u"b.wav"_s);
     QTest::mouseClick(view.chooseFilesButton(), Qt::LeftButton);
@@ -111,6 +117,7 @@ TEST_F(AnalysisViewTest, anEmptyPageSaysHowToStartFollowsTheStoreAndQueuesWhatIs
     EXPECT_EQ(view.runner().items().back().input, b);
 
     writeFile(m_files.filePath(u"session/day 2/c.flac"_s), sineWAV(0.1));
+    writeFile(m_files.filePath(u"session/day 2/d.flac"_s), sineWAV(0.1));
     QTest::mouseClick(view.chooseFolderButton(), Qt::LeftButton);
     QFileDialog *folders = openDialog(&view, u"chooseFolderDialog"_s);
     ASSERT_NE(folders, nullptr);
@@ -118,8 +125,19 @@ TEST_F(AnalysisViewTest, anEmptyPageSaysHowToStartFollowsTheStoreAndQueuesWhatIs
     folders->setDirectory(m_files.path());
     folders->selectFile(m_files.filePath(u"session"_s));
     static_cast<QDialog *>(folders)->accept();
-    ASSERT_EQ(view.runner().items().size(), 3);
-    EXPECT_EQ(view.runner().items().back().input.fileName(), u"c.flac"_s);
+    ASSERT_EQ(view.runner().items().size(), 4);
+    EXPECT_EQ(view.runner().items().at(2).input.fileName(), u"c.flac"_s);
+    EXPECT_EQ(view.statusLabel()->toolTip(), u"2 files queued \u2014 analysis runs on the Vorlik VPS."_s);
+
+    // A run without a session fails every item and sends nothing.
+    view.runner().run(store);
+    ASSERT_TRUE(finished(view));
+    for (const AnalysisRunner::Item &item : view.runner().items()) {
+        EXPECT_EQ(item.status, u"\u2717 Not connected"_s);
+        EXPECT_EQ(item.errorMessage, u"Connect with your client key to analyse files."_s);
+    }
+    EXPECT_EQ(view.statusLabel()->toolTip(), u"Queue finished \u2014 0 analysed, 4 failed. Click a red card for details."_s);
+    EXPECT_TRUE(requestsTo(u"/v1/uploads"_s).isEmpty());
 
     int asked = 0;
     QObject::connect(&view, &AnalysisView::preferencesRequested, [&] { ++asked; });
@@ -127,8 +145,6 @@ TEST_F(AnalysisViewTest, anEmptyPageSaysHowToStartFollowsTheStoreAndQueuesWhatIs
     EXPECT_EQ(asked, 1);
 }
 
-// Connected, a drop on the active page starts a run; a finished card opens onto its report, and
-// Save Report writes the service's bytes or says why it could not.
 TEST_F(AnalysisViewTest, droppedFilesAreAnalysedTheReportOpensAndIsSaved)
 {
     service::SessionStore store;
@@ -181,7 +197,6 @@ TEST_F(AnalysisViewTest, droppedFilesAreAnalysedTheReportOpensAndIsSaved)
     ASSERT_NE(first->report(), nullptr);
     const QString integrated = first->report()->shownValue(u"Loudness (EBU R128 / ITU-R BS.1770)"_s, u"Integrated"_s);
     EXPECT_EQ(integrated, analysis::ReportFormat::printf("%.2f", lufs) + u" LUFS"_s);
-    EXPECT_NEAR(integrated.section(u' ', 0, 0).toDouble(), -6.0, 1.0) << "a -6 dBFS stereo sine";
     EXPECT_TRUE(first->report()->shownValue(u"Audio Stream #0"_s, u"Channels"_s).startsWith(u"2"_s));
     EXPECT_TRUE(saveScreenshot(&view, u"analysis-report-open"_s, windowSize));
     EXPECT_TRUE(saveScreenshot(&view, u"analysis-report-open-small"_s, smallSize));
@@ -197,7 +212,7 @@ TEST_F(AnalysisViewTest, droppedFilesAreAnalysedTheReportOpensAndIsSaved)
     QDir().mkpath(QFileInfo(target).path());
     dialog->selectFile(target);
     static_cast<QDialog *>(dialog)->accept();
-    ASSERT_TRUE(waitUntil([&] { return view.statusLabel()->text() == u"Report saved \u2192 report.txt"_s; }))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.statusLabel()->text() == u"Report saved \u2192 report.txt"_s; }, 60000))
         << view.statusLabel()->text().toStdString();
     const QString reportPath = u"/v1/jobs/"_s + *item.jobID + u"/download/report"_s;
     const auto [status, expected] = server().call("GET", reportPath, {}, store.session()->accessToken);
@@ -222,7 +237,7 @@ TEST_F(AnalysisViewTest, droppedFilesAreAnalysedTheReportOpensAndIsSaved)
     EXPECT_FALSE(first->report()->isVisibleTo(&view));
     // A card's Clear removes that finished item; the header's Clear the rest.
     QTest::mouseClick(first->clearButton(), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return view.itemCards().size() == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.itemCards().size() == 1; }, 60000));
     EXPECT_EQ(view.runner().items().size(), 1);
     QTest::mouseClick(view.clearButton(), Qt::LeftButton);
     EXPECT_TRUE(view.runner().items().isEmpty());
@@ -230,8 +245,6 @@ TEST_F(AnalysisViewTest, droppedFilesAreAnalysedTheReportOpensAndIsSaved)
     EXPECT_EQ(view.counterLabel()->text(), u"Files analysed this session: 2"_s);
 }
 
-// The start-up hooks connect and analyse their files; a job that failed is a red card with its
-// error, and its Retry starts over.
 TEST_F(AnalysisViewTest, theStartUpHooksConnectAndAnalyseAndAFailedJobIsARedCardThatRetryStartsOver)
 {
     const QString a = tone(u"broken.wav"_s).toLocalFile();
@@ -242,7 +255,7 @@ TEST_F(AnalysisViewTest, theStartUpHooksConnectAndAnalyseAndAFailedJobIsARedCard
     service::SessionStore store;
     AnalysisView view(store);
     view.setActive(true);
-    ASSERT_TRUE(waitUntil([&] { return view.runner().items().size() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view.runner().items().size() == 2; }, 60000));
     EXPECT_TRUE(store.state().isConnected());
     ASSERT_TRUE(finished(view));
     EXPECT_EQ(view.runner().items().at(1).succeeded, true) << view.runner().items().at(1).status.toStdString();
@@ -266,7 +279,7 @@ TEST_F(AnalysisViewTest, theStartUpHooksConnectAndAnalyseAndAFailedJobIsARedCard
     server().clearRequests();
     QTest::mouseClick(card->retryButton(), Qt::LeftButton);
     EXPECT_TRUE(view.runner().isRunning());
-    ASSERT_TRUE(waitUntil([&] { return !view.runner().isRunning(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.runner().isRunning(); }, 60000));
     EXPECT_EQ(requestsTo(u"/v1/uploads"_s).size(), 1);
     EXPECT_EQ(view.runner().items().front().succeeded, true);
     EXPECT_FALSE(view.itemCards().value(0)->isFailed());
@@ -291,19 +304,19 @@ TEST_F(AnalysisViewTest, theItemShowsItsUploadThenHowLongItsJobHasRun)
     QLabel *text = card->progressRow()->label();
 
     // The whole body is sent; the answer has not come yet.
-    ASSERT_TRUE(waitUntil([&] { return bar->maximum() == 1000 && bar->value() == 1000; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->maximum() == 1000 && bar->value() == 1000; }, 10000));
     EXPECT_FALSE(card->progressRow()->isHidden());
     EXPECT_EQ(text->text(), u"3.4 MB of 3.4 MB"_s) << "the file's bytes sent, of its size";
     EXPECT_TRUE(view.itemCards().back()->progressRow()->isHidden()) << "only the item worked on";
     EXPECT_TRUE(saveScreenshot(&view, u"analysis-uploading"_s, windowSize));
 
-    ASSERT_TRUE(waitUntil([&] { return text->text() == u"Analysing\u2026 0:01"_s; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return text->text() == u"Analysing\u2026 0:01"_s; }, 10000))
         << text->text().toStdString();
     EXPECT_EQ(bar->maximum(), 0) << "the job says nothing of how far it is";
     EXPECT_TRUE(saveScreenshot(&view, u"analysis-analysing"_s, windowSize));
 
     view.runner().cancel();
-    ASSERT_TRUE(waitUntil([&] { return !view.runner().isRunning(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view.runner().isRunning(); }, 10000));
     EXPECT_TRUE(card->progressRow()->isHidden());
     // A stop leaves the poll's pause and the job's last request to end on their own; they must
     // end before the view goes, or their waits are never resumed.

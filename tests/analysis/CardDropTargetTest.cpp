@@ -17,11 +17,7 @@ namespace {
 class SizedContent : public QWidget {
 public:
     explicit SizedContent(int height) : m_height(height) {}
-    void setFittingHeight(int height)
-    {
-        m_height = height;
-        updateGeometry();
-    }
+    void setFittingHeight(int height) { m_height = height; updateGeometry(); }
     QSize sizeHint() const override { return {320, m_height}; }
 
 private:
@@ -31,7 +27,7 @@ private:
 const QList<QUrl> files{QUrl::fromLocalFile(QStringLiteral("/tmp/a.wav")), QUrl::fromLocalFile(QStringLiteral("/tmp/b b.wav")),
                         QUrl::fromLocalFile(QStringLiteral("/tmp/c.mov"))};
 
-TEST(CardDropTarget, HeightFollowsTheContentBetween255And600)
+TEST(CardDropTarget, HeightFollowsTheContentBetween255And600AndFilesAreOneDropWhileOtherDragsAreRefused)
 {
     auto *content = new SizedContent(100);
     CardDropTarget card(content);
@@ -46,22 +42,19 @@ TEST(CardDropTarget, HeightFollowsTheContentBetween255And600)
         QCoreApplication::processEvents(); // the layout request arrives
         EXPECT_EQ(card.sizeHint().height(), height) << fitting;
     }
-}
 
-TEST(CardDropTarget, FilesAreOneDropAndOtherDragsAreRefusedAtTheDrop)
-{
-    // A card whose hovers and drops are recorded; its consumer takes a drop while `takes` holds.
-    CardDropTarget card(new SizedContent(100));
+    // A second card whose hovers and drops are recorded; its consumer takes a drop while `takes` holds.
+    CardDropTarget target(new SizedContent(100));
     QList<bool> targeted;
     QList<QList<QUrl>> drops;
     bool takes = true;
-    card.setOnTargeted([&](bool on) { targeted.append(on); });
-    card.setOnDrop([&](const QList<QUrl> &dropped) { drops.append(dropped); return takes; });
+    target.setOnTargeted([&](bool on) { targeted.append(on); });
+    target.setOnDrop([&](const QList<QUrl> &dropped) { drops.append(dropped); return takes; });
     const auto data = fileData(files);
-    EXPECT_EQ(dragEnter(&card, *data).action, Qt::CopyAction);
-    EXPECT_EQ(dragMove(&card, *data).action, Qt::CopyAction);
+    EXPECT_EQ(dragEnter(&target, *data).action, Qt::CopyAction);
+    EXPECT_EQ(dragMove(&target, *data).action, Qt::CopyAction);
     EXPECT_EQ(targeted, QList<bool>{true});
-    const DragAnswer answer = drop(&card, *data);
+    const DragAnswer answer = drop(&target, *data);
     EXPECT_TRUE(answer.accepted);
     EXPECT_EQ(answer.action, Qt::CopyAction);
     EXPECT_EQ(drops, QList<QList<QUrl>>{files});
@@ -70,18 +63,18 @@ TEST(CardDropTarget, FilesAreOneDropAndOtherDragsAreRefusedAtTheDrop)
     // Text and web addresses are answered with copy but are not files; among files they are left out.
     drops.clear();
     const auto text = textData(QStringLiteral("just words"));
-    EXPECT_EQ(dragEnter(&card, *text).action, Qt::CopyAction);
-    EXPECT_FALSE(drop(&card, *text).accepted);
+    EXPECT_EQ(dragEnter(&target, *text).action, Qt::CopyAction);
+    EXPECT_FALSE(drop(&target, *text).accepted);
     const QUrl web(QStringLiteral("https://example.com/a.wav"));
-    EXPECT_TRUE(dragEnter(&card, *fileData({web})).accepted);
-    EXPECT_FALSE(drop(&card, *fileData({web})).accepted);
+    EXPECT_TRUE(dragEnter(&target, *fileData({web})).accepted);
+    EXPECT_FALSE(drop(&target, *fileData({web})).accepted);
     EXPECT_TRUE(drops.isEmpty());
-    EXPECT_TRUE(dropFiles(&card, QList<QUrl>{web, files.first()}));
+    EXPECT_TRUE(dropFiles(&target, QList<QUrl>{web, files.first()}));
     EXPECT_EQ(drops, QList<QList<QUrl>>{{files.first()}});
 
     // The consumer's no refuses the drop, as does having no consumer.
     takes = false;
-    EXPECT_FALSE(dropFiles(&card, files));
+    EXPECT_FALSE(dropFiles(&target, files));
     EXPECT_EQ(drops.size(), 2);
     CardDropTarget unattached(new SizedContent(100));
     EXPECT_FALSE(dropFiles(&unattached, files));

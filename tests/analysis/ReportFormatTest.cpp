@@ -36,11 +36,9 @@ QString written(const char *json, const QString &title, const char *label)
     return u"<no section>"_s;
 }
 
-TEST(ReportFormat, Values)
+TEST(ReportFormat, ValuesSectionsAndTheSummaryLineJoiningWhatTheReportHas)
 {
-    const auto fmt = [](std::optional<double> value, const QString &unit, int digits) {
-        return ReportFormat::fmt(value, unit, digits);
-    };
+    const auto fmt = [](std::optional<double> value, const QString &unit, int digits) { return ReportFormat::fmt(value, unit, digits); };
     const auto bytes = [](std::optional<double> value) { return ReportFormat::fmtBytes(value); };
     const std::pair<QString, QString> cases[] = {
         {fmt(12.345, u" s"_s, 2), u"12.35 s"_s}, {fmt(std::nullopt, u" s"_s, 2), QString()},
@@ -70,10 +68,7 @@ TEST(ReportFormat, Values)
         const AnalysisPayload payload = AnalysisPayload::fromJSON(QByteArray(R"({"audio_streams":[)") + stream + "]}");
         EXPECT_EQ(ReportFormat::channelLabel(payload.audioStreams->front()), label) << stream;
     }
-}
 
-TEST(ReportFormat, Sections)
-{
     const char *streams = R"({"audio_streams":[
         {"index":3,"codec_name":"pcm_s24le","codec_long_name":"PCM signed 24-bit little-endian","sample_rate_hz":"48000",
          "bit_depth":24,"channels":2,"channel_layout":"stereo","sample_fmt":"s32","bit_rate_bps":"2304000",
@@ -91,7 +86,7 @@ TEST(ReportFormat, Sections)
     const QString loudness = u"Loudness (EBU R128 / ITU-R BS.1770)"_s;
     const QString emptyContainer = u"; Duration=; Size=; Overall bit rate=; Streams="_s;
     // A document, a section's title, one row's label (or none: every row), and what is written.
-    const struct { const char *json; QString title; const char *label; QString written; } cases[] = {
+    const struct { const char *json; QString title; const char *label; QString written; } sections[] = {
         {R"({"container":{"format_name":"mov,mp4,m4a,3gp,3g2,mj2","format_long_name":"QuickTime / MOV"}})", u"Container"_s,
          nullptr, u"Type=QuickTime / MOV \u00B7 mov,mp4,m4a,3gp,3g2,mj2"_s + emptyContainer},
         {R"({"container":{"display_name":"WAV","format_name":"wav","format_long_name":"WAV / WAVE"}})", u"Container"_s,
@@ -121,7 +116,7 @@ TEST(ReportFormat, Sections)
         {R"({"loudness":{"lra_lu":6.3,"lra_low_lufs":-30,"lra_high_lufs":-20}})", loudness, "LRA", u"6.3 LU"_s},
         {R"({"loudness":{"lra_high_lufs":-20}})", loudness, "LRA", QString()},
     };
-    for (const auto &c : cases)
+    for (const auto &c : sections)
         EXPECT_EQ(written(c.json, c.title, c.label), c.written) << c.json;
 
     QStringList titles;
@@ -131,11 +126,8 @@ TEST(ReportFormat, Sections)
     // Empty lists and tag maps make no section.
     EXPECT_EQ(sectionsOf(R"({"container":{"tags":[]},"audio_streams":[],"other_streams":[],"chapters":[]})").size(), 1);
     EXPECT_TRUE(sectionsOf("{}").isEmpty());
-}
 
-TEST(ReportSummary, JoinsWhatTheReportHas)
-{
-    const std::pair<const char *, std::optional<QString>> cases[] = {
+    const std::pair<const char *, std::optional<QString>> summaries[] = {
         {R"({"audio_streams":[{"sample_rate_hz":"48000","channels":2,"bit_depth":24}],"loudness":{"integrated_lufs":-23.04}})",
          u"48000 Hz \u00B7 2 ch \u00B7 24-bit \u00B7 -23.0 LUFS"_s},
         {R"({"audio_streams":[{"sample_rate_hz":44100.4,"channels":"1"}]})", u"44100 Hz \u00B7 1 ch"_s},
@@ -145,7 +137,7 @@ TEST(ReportSummary, JoinsWhatTheReportHas)
         {R"({"audio_streams":[],"loudness":{"lra_lu":3}})", std::nullopt},
         {R"({"container":{"format_name":"wav"},"levels":{},"other_streams":[{"codec_type":"video"}]})", std::nullopt},
     };
-    for (const auto &[report, line] : cases)
+    for (const auto &[report, line] : summaries)
         EXPECT_EQ(ReportSummary::line(AnalysisPayload::fromJSON(report)), line) << report;
 }
 

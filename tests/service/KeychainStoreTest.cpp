@@ -23,6 +23,7 @@
 
 using namespace vorlik;
 using namespace vorlik::service;
+using namespace Qt::StringLiterals;
 using Result = KeychainStore::Result;
 
 namespace {
@@ -31,10 +32,8 @@ namespace {
 int storedItemCount()
 {
     qDBusRegisterMetaType<QMap<QString, QString>>();
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.secrets"),
-                                                       QStringLiteral("/org/freedesktop/secrets"),
-                                                       QStringLiteral("org.freedesktop.Secret.Service"),
-                                                       QStringLiteral("SearchItems"));
+    QDBusMessage call = QDBusMessage::createMethodCall(u"org.freedesktop.secrets"_s, u"/org/freedesktop/secrets"_s,
+                                                       u"org.freedesktop.Secret.Service"_s, u"SearchItems"_s);
     const QMap<QString, QString> attributes{{QStringLiteral("server"), QString::fromLatin1(KeychainStore::serviceName)},
                                             {QStringLiteral("user"), QString::fromLatin1(KeychainStore::accountName)}};
     call << QVariant::fromValue(attributes);
@@ -76,13 +75,9 @@ TEST_F(KeychainStoreTest, SaveReplacesTheOneItemKeepsTheKeyExactlyAndOnlyThere)
 {
     EXPECT_EQ(KeychainStore::load(), std::nullopt);
     EXPECT_EQ(KeychainStore::remove(), Result::alreadyAbsent());
-    const QString keys[] = {
-        QStringLiteral("vk_plain_text_probe_5f3a9c"),
-        QStringLiteral("ключ-клиента-€-日本語-🔑"),
-        QStringLiteral("  spaces kept  "), // the caller trims, the store does not
-        QStringLiteral("line\nbreak\ttab"),
-        QString(4096, QLatin1Char('k')),
-    };
+    // The caller trims, the store does not.
+    const QString keys[] = {u"vk_plain_text_probe_5f3a9c"_s, u"ключ-клиента-€-日本語-🔑"_s, u"  spaces kept  "_s,
+                            u"line\nbreak\ttab"_s, QString(4096, u'k')};
     for (const QString &key : keys) {
         ASSERT_EQ(KeychainStore::save(key), Result::success());
         EXPECT_EQ(KeychainStore::load(), key) << key.toStdString();
@@ -100,7 +95,7 @@ TEST_F(KeychainStoreTest, SaveReplacesTheOneItemKeepsTheKeyExactlyAndOnlyThere)
     EXPECT_EQ(KeychainStore::remove(), Result::success());
 }
 
-TEST_F(KeychainStoreTest, TheBackgroundCallsResumeOnTheCallersThread)
+TEST_F(KeychainStoreTest, TheBackgroundCallsResumeOnTheCallersThreadAndCallsFromManyThreadsAreServedOneAfterAnother)
 {
     QThread *const main = QThread::currentThread();
     const auto flow = [main]() -> QCoro::Task<QList<bool>> {
@@ -116,10 +111,7 @@ TEST_F(KeychainStoreTest, TheBackgroundCallsResumeOnTheCallersThread)
         co_return onMain;
     };
     EXPECT_EQ(test::run(flow()), QList<bool>(7, true));
-}
 
-TEST_F(KeychainStoreTest, CallsFromManyThreadsAreServedOneAfterAnother)
-{
     // Every caller goes through the one keyring thread; none waits forever for another's job.
     QList<Result> results(8);
     std::vector<std::unique_ptr<QThread>> threads;

@@ -14,7 +14,7 @@ using namespace vorlik;
 using namespace vorlik::service;
 using Result = KeychainStore::Result;
 
-TEST(KeychainWithoutKeyring, EveryCallFailsWithAStatusAndTheKeyIsKeptNowhere)
+TEST(KeychainWithoutKeyring, EveryCallFailsWithAStatusAndTheKeyIsKeptNowhereAndErrorCodesMapToStableStatuses)
 {
     const QString key = QStringLiteral("vk_nowhere_probe_81c2e7");
     const Result saved = KeychainStore::save(key);
@@ -31,10 +31,7 @@ TEST(KeychainWithoutKeyring, EveryCallFailsWithAStatusAndTheKeyIsKeptNowhere)
     EXPECT_EQ(test::run(KeychainStore::saveInBackground(key)), Result::failure(QKeychain::NoBackendAvailable));
     EXPECT_EQ(test::run(KeychainStore::loadInBackground()), std::nullopt);
     EXPECT_EQ(test::run(KeychainStore::removeInBackground()), Result::failure(QKeychain::NoBackendAvailable));
-}
 
-TEST(KeychainStatus, ErrorCodesMapToStableStatuses)
-{
     const std::tuple<int, const char *, qint32> cases[] = {
         {QKeychain::EntryNotFound, "Entry not found", 1},
         {QKeychain::AccessDenied, "Cannot create an item in a locked collection", 4},

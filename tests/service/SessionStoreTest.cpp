@@ -31,7 +31,7 @@ using SessionStoreTest = SessionTest;
 
 } // namespace
 
-TEST_F(SessionStoreTest, ConnectWithTheDemoKeyHoldsTheSessionAndTheServicesPresets)
+TEST_F(SessionStoreTest, ConnectWithTheDemoKeyHoldsTheSessionAndTheServicesPresetsUntilADisconnect)
 {
     SessionStore store;
     QSignalSpy stateSpy(&store, &SessionStore::stateChanged);
@@ -52,9 +52,19 @@ TEST_F(SessionStoreTest, ConnectWithTheDemoKeyHoldsTheSessionAndTheServicesPrese
     EXPECT_EQ(presetsSpy.count(), 1);
     EXPECT_EQ(log.lines(), (QStringList{"connect requested", "activated client=demo-client"}));
     EXPECT_EQ(bearerOf(requestsTo(QStringLiteral("/v1/presets")).value(0)), store.session()->accessToken);
+
+    // A disconnect clears the session and calls nothing.
+    server().clearRequests();
+    const qint64 before = store.generation();
+    store.disconnect();
+    EXPECT_EQ(store.state(), ConnectionState::disconnected());
+    EXPECT_FALSE(store.session().has_value());
+    EXPECT_TRUE(store.presets().isEmpty());
+    EXPECT_EQ(store.generation(), before + 1);
+    EXPECT_EQ(server().requests().size(), 0);
 }
 
-TEST_F(SessionStoreTest, AFailedConnectSaysWhyAndDropsAnyEarlierSessionAndPresets)
+TEST_F(SessionStoreTest, AFailedConnectOrPresetCheckSaysWhyAndARejectedTokenDropsTheSessionButAMissingListOnlyTheScripts)
 {
     {
         SessionStore store;
@@ -88,23 +98,17 @@ TEST_F(SessionStoreTest, AFailedConnectSaysWhyAndDropsAnyEarlierSessionAndPreset
         EXPECT_EQ(log.lines().last(), QStringLiteral("connect failed: ") + store.state().message);
         EXPECT_TRUE(requestsTo(QStringLiteral("/v1/presets")).isEmpty());
     }
-}
 
-TEST_F(SessionStoreTest, ThePresetCheckRejectsTheSessionOrLeavesItConnectedWithoutScripts)
-{
     // A rejected token ends without a session; a list that cannot be had leaves the user
     // connected without scripts until a good one comes.
-    const std::pair<QJsonObject, bool> cases[] = {
-        {fault("GET", "/v1/presets", "status", 401), true},
-        {fault("GET", "/v1/presets", "status", 403), true},
-        {fault("GET", "/v1/presets", "status", 500), false},
-        {fault("GET", "/v1/presets", "status", 404), false},
-        {fault("GET", "/v1/presets", "malformed"), false},
-        {fault("GET", "/v1/presets", "non_utf8", 200), false},
+    const std::pair<QJsonObject, bool> checks[] = {
+        {fault("GET", "/v1/presets", "status", 401), true}, {fault("GET", "/v1/presets", "status", 403), true},
+        {fault("GET", "/v1/presets", "status", 500), false}, {fault("GET", "/v1/presets", "status", 404), false},
+        {fault("GET", "/v1/presets", "malformed"), false}, {fault("GET", "/v1/presets", "non_utf8", 200), false},
         // Qt sends a request once more when the connection drops; every attempt is dropped.
         {fault("GET", "/v1/presets", "close", 500, -1), false},
     };
-    for (const auto &[failure, rejects] : cases) {
+    for (const auto &[failure, rejects] : checks) {
         SCOPED_TRACE(recordText(failure).toStdString());
         server().reset();
         server().addFault(failure);
@@ -131,7 +135,7 @@ TEST_F(SessionStoreTest, ThePresetCheckRejectsTheSessionOrLeavesItConnectedWitho
     }
 }
 
-TEST_F(SessionStoreTest, ADisconnectWhileASessionIsBeingHadOrRefreshedLeavesTheStoreEmpty)
+TEST_F(SessionStoreTest, ADisconnectWhileASessionIsBeingHadOrRefreshedLeavesTheStoreEmptyAndOfTwoOverlappingConnectsTheLaterWins)
 {
     const QString adoptable = recordText(webRecordOf(activateOutside(server().demoKey())));
     const auto connect = [](SessionStore &store) { return store.connect(sessionServer().demoKey()); };
@@ -140,8 +144,7 @@ TEST_F(SessionStoreTest, ADisconnectWhileASessionIsBeingHadOrRefreshedLeavesTheS
         EXPECT_FALSE(co_await store.refreshSession());
     };
     const std::tuple<const char *, QString, std::function<QCoro::Task<void>(SessionStore &)>> cases[] = {
-        {"POST", QStringLiteral("/v1/auth/activate"), connect},
-        {"GET", QStringLiteral("/v1/presets"), connect},
+        {"POST", QStringLiteral("/v1/auth/activate"), connect}, {"GET", QStringLiteral("/v1/presets"), connect},
         {"GET", QStringLiteral("/v1/presets"), [&](SessionStore &store) { return store.adoptWebSession(adoptable); }},
         {"POST", QStringLiteral("/v1/auth/refresh"), refresh},
     };
@@ -164,10 +167,7 @@ TEST_F(SessionStoreTest, ADisconnectWhileASessionIsBeingHadOrRefreshedLeavesTheS
         if (heldPath.endsWith(QStringLiteral("activate")))
             EXPECT_TRUE(requestsTo(QStringLiteral("/v1/presets")).isEmpty());
     }
-}
 
-TEST_F(SessionStoreTest, OfTwoOverlappingConnectsTheLaterActivationWinsWhole)
-{
     // The first connect's key exchange, or its preset check, is held back while a second connect
     // (another client) completes: the session of the later activation is the one held.
     for (const bool presetCheckHeld : {false, true}) {
@@ -188,20 +188,6 @@ TEST_F(SessionStoreTest, OfTwoOverlappingConnectsTheLaterActivationWinsWhole)
         ASSERT_TRUE(store.session().has_value());
         EXPECT_EQ(store.session()->clientId, winner);
     }
-}
-
-TEST_F(SessionStoreTest, DisconnectClearsTheSessionAndCallsNothing)
-{
-    SessionStore store;
-    connectDemo(store);
-    server().clearRequests();
-    const qint64 before = store.generation();
-    store.disconnect();
-    EXPECT_EQ(store.state(), ConnectionState::disconnected());
-    EXPECT_FALSE(store.session().has_value());
-    EXPECT_TRUE(store.presets().isEmpty());
-    EXPECT_EQ(store.generation(), before + 1);
-    EXPECT_EQ(server().requests().size(), 0);
 }
 
 TEST_F(SessionStoreTest, TwoRefreshesAtOnceSendOneRequestAndShareItsNewTokensOrItsFailure)
@@ -249,7 +235,7 @@ TEST_F(SessionStoreTest, TwoRefreshesAtOnceSendOneRequestAndShareItsNewTokensOrI
     EXPECT_EQ(store.state(), ConnectionState::disconnected());
 }
 
-TEST_F(SessionStoreTest, ARefreshFailingAfterOrWhileTheUserReconnectsLeavesTheNewSession)
+TEST_F(SessionStoreTest, ARefreshFailingAfterOrWhileTheUserReconnectsLeavesTheNewSessionAndIsNotJoinedByItsRefresh)
 {
     SessionStore store;
     connectDemo(store);
@@ -273,24 +259,20 @@ TEST_F(SessionStoreTest, ARefreshFailingAfterOrWhileTheUserReconnectsLeavesTheNe
     run(std::move(reconnecting));
     EXPECT_EQ(store.state(), ConnectionState::connected(QStringLiteral("demo-client")));
     EXPECT_TRUE(store.session().has_value());
-}
 
-TEST_F(SessionStoreTest, ARefreshOfAReplacedSessionIsNotJoined)
-{
-    SessionStore store;
-    connectDemo(store);
+    // A refresh of a session replaced meanwhile is not joined: the new session needs its own
+    // refresh, as the old one's answer would not be about it.
+    server().reset();
     server().addFault(fault("POST", "/v1/auth/refresh", "delay", 200, 1, 400));
     auto old = store.refreshSession();
     ASSERT_TRUE(waitForRequests(QStringLiteral("/v1/auth/refresh")));
     run(store.connect(secondKey));
-    const Session reconnected = *store.session();
-
-    // The new session needs its own refresh; the old one's answer would not be about it.
+    const Session replacement = *store.session();
     EXPECT_TRUE(run(store.refreshSession()));
     EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/refresh")).size(), 2);
-    EXPECT_NE(store.session()->accessToken, reconnected.accessToken);
+    EXPECT_NE(store.session()->accessToken, replacement.accessToken);
     const Session refreshed = *store.session();
-    EXPECT_EQ(refreshed.clientId, reconnected.clientId);
+    EXPECT_EQ(refreshed.clientId, replacement.clientId);
 
     EXPECT_TRUE(run(std::move(old)));
     EXPECT_EQ(store.session()->accessToken, refreshed.accessToken);
@@ -324,7 +306,7 @@ TEST_F(SessionStoreTest, TheStoreMayGoAwayWhileAConnectARefreshOrARetryPassIsInF
     run(std::move(pass));
 }
 
-TEST_F(SessionStoreTest, APageRecordReadsBackWithoutASessionIdAndThereIsNoneWithoutASession)
+TEST_F(SessionStoreTest, APageRecordReadsBackWithoutASessionIdIsAdoptedWhenTheServiceTakesItAndDisconnectsWhenNot)
 {
     EXPECT_FALSE(SessionStore().webSessionPayload().has_value());
     // Strings only, at least one token; never a session id. Empty: no session.
@@ -341,10 +323,7 @@ TEST_F(SessionStoreTest, APageRecordReadsBackWithoutASessionIdAndThereIsNoneWith
         const QStringList found = parsed ? QStringList{parsed->accessToken, parsed->refreshToken, parsed->clientId, parsed->sessionId} : QStringList();
         EXPECT_EQ(found, members) << raw;
     }
-}
 
-TEST_F(SessionStoreTest, APageRecordIsAdoptedWhenTheServiceTakesItAndDisconnectsWhenNot)
-{
     // A preset list that cannot be had leaves the adopted session connected.
     const QJsonObject real = activateOutside(secondKey);
     SessionStore store;

@@ -2,6 +2,7 @@
 // Shared by the service tests: the stand-in service (with a second client key, so two different
 // clients can connect), fault and request-log helpers, and a search for a secret left in files.
 #include "diagnostics/DiagnosticsLogger.h"
+#include "platform/Failure.h"
 #include "platform/Settings.h"
 #include "service/SessionStore.h"
 #include "tests/support/DevServer.h"
@@ -13,12 +14,12 @@
 
 #include <QCoreApplication>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QThread>
+#include <QTest>
 
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 
@@ -27,6 +28,21 @@ namespace vorlik::test {
 inline const QString secondKey = QStringLiteral("vk_second_client_key_000000000001");
 
 inline DevServer &sessionServer() { return DevServer::shared({QStringLiteral("--key"), secondKey}); }
+
+// Runs the task and returns the error of type Error it fails with (a test failure otherwise).
+template <typename Error, typename Make>
+std::optional<Error> failureOf(Make make)
+{
+    try {
+        run(make());
+        ADD_FAILURE() << "the call succeeded";
+    } catch (const Error &error) {
+        return error;
+    } catch (const std::exception &error) {
+        ADD_FAILURE() << "failed with another error: " << describe(error).toStdString();
+    }
+    return std::nullopt;
+}
 
 inline QJsonObject fault(const QString &method, const QString &path, const QString &action, int status = 500, int count = 1,
                          int delayMs = 0, const QString &body = {})
@@ -67,15 +83,7 @@ inline QString bearerOf(const QJsonObject &request)
 // test can act while they are held in flight by a delay fault. Gives up after a generous cap.
 inline bool waitForRequests(const QString &path, qsizetype count = 1)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 20000) {
-        if (requestsTo(path).size() >= count)
-            return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return false;
+    return QTest::qWaitFor([&] { return requestsTo(path).size() >= count; }, 20000);
 }
 
 inline qint64 usageTotal() { return sessionServer().usage().value(QStringLiteral("total")).toInteger(); }

@@ -129,21 +129,20 @@ TEST_F(UsageReportingTest, ARejectedReportIsRefreshedOnceAndSentAgainOrQueuedWit
     EXPECT_NE(m_store.session()->accessToken, token);
     EXPECT_TRUE(m_store.state().isConnected());
     EXPECT_EQ(counted(), 2);
-}
 
-TEST_F(UsageReportingTest, ARejectionThatCannotBeRefreshedQueuesTheReport)
-{
-    const QString token = m_store.session()->accessToken;
+    // A rejection that cannot be refreshed queues the report too, and ends the session.
+    const QString current = m_store.session()->accessToken;
+    server().clearRequests();
     server().addFault(fault("POST", usagePath, "status", 401));
     server().addFault(fault("POST", refreshPath, "status", 401));
-    const LogLines log(QStringLiteral("usage"));
-    EXPECT_FALSE(report(usage(QStringLiteral("a.wav"))));
+    const LogLines unrefreshed(QStringLiteral("usage"));
+    EXPECT_FALSE(report(usage(QStringLiteral("d.wav"))));
     EXPECT_EQ(m_store.state(), ConnectionState::disconnected());
-    ASSERT_EQ(m_store.pendingUsageCount(), 1);
-    EXPECT_EQ(m_store.pendingUsage().at(0).token, token);
-    EXPECT_EQ(log.lines(), (QStringList{"report got 401 — attempting one refresh", "queued retry (pending=1)"}));
+    ASSERT_EQ(m_store.pendingUsageCount(), 2);
+    EXPECT_EQ(m_store.pendingUsage().at(1).token, current);
+    EXPECT_EQ(unrefreshed.lines(), (QStringList{"report got 401 — attempting one refresh", "queued retry (pending=2)"}));
     EXPECT_EQ(requestsTo(usagePath).size(), 1);
-    EXPECT_EQ(counted(), 0);
+    EXPECT_EQ(counted(), 2);
 }
 
 TEST_F(UsageReportingTest, ARetryAfterConnectSendsEachRecordWithItsOwnTokenAndKeepsTheFailures)
