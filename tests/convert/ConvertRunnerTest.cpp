@@ -67,6 +67,11 @@ TEST_F(ConvertRunnerTest, ConvertsBesideTheSourceUnderTheFirstFreeNameAndReports
     EXPECT_EQ(last.value("input_bytes").toInteger(), QFileInfo(source).size());
     EXPECT_EQ(bearerOf(requestsTo(usagePath).last()), m_store.session()->accessToken);
     EXPECT_EQ(m_store.pendingUsageCount(), 0);
+    // A done item is still the file's one item for this preset: adding it again converts (and
+    // reports) nothing twice; Retry is the way to run it again.
+    runner.queue(QStringList{source}, "normalise-14lufs");
+    EXPECT_EQ(runner.statusLine(), "Nothing new to add.");
+    EXPECT_EQ(runner.items().size(), 1);
 
     // Without a session nothing is reported, nor kept for later.
     service::SessionStore signedOut;
@@ -314,6 +319,12 @@ TEST_F(ConvertRunnerTest, StopEndsTheConversionAndALaterRunStartsAfresh)
     EXPECT_EQ(entries(path("s")).filter("_out.wav").size(), 4);
     EXPECT_EQ(usageRequests(), 4);
     EXPECT_EQ(appLog.lines().filter("active job started: Conversion").size(), 1);
+
+    // Clear takes the done and the failed items alike and keeps what waits.
+    runner.queue(QStringList{tone("s/e.wav")}, "job");
+    runner.clearFinished();
+    ASSERT_EQ(runner.items().size(), 1);
+    EXPECT_EQ(runner.items()[0].input, path("s/e.wav"));
 }
 
 TEST_F(ConvertRunnerTest, ARunnerDestroyedMidRunStopsItsFFmpegAndCleansUp)

@@ -176,6 +176,9 @@ TEST_F(FFmpegInstallerTest, AFailedInstallSaysWhyAndKeepsTheEarlierProgram)
     const std::pair<QList<QJsonObject>, QString> cases[] = {
         {{fault(primaryZip, "status", 404), fault(fallbackSums(), "status", 200, wrongDigest)},
          "Could not install ffmpeg: Downloaded ffmpeg failed its SHA-256 check."},
+        // A sums file without any digest verifies nothing: it is a failed check, not a pass.
+        {{fault(primaryZip, "status", 404), fault(fallbackSums(), "status", 200, "<html>no digest here</html>")},
+         "Could not install ffmpeg: Downloaded ffmpeg failed its SHA-256 check."},
         {{fault(primaryZip, "status", 404), fault(fallbackZip(), "status", 404)}, "Could not install ffmpeg: Download failed (ffmpeg.zip)."},
         {{fault(primaryZip, "status", 404), fault(fallbackSums(), "status", 404)},
          "Could not install ffmpeg: Download failed (ffmpeg.zip.sha256)."},
