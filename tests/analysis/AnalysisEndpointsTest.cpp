@@ -1,18 +1,10 @@
-// The analysis endpoints against the real stand-in service and misbehaving peers: upload (the
-// body on the wire byte for byte, 413, answers without an id, stops, no server, redirects,
-// proxies, untrusted servers), process, status, the report download and cancel. Every upload
-// must leave the temporary folder as it found it.
 #include "analysis/AnalysisEndpoints.h"
 #include "analysis/FileError.h"
 #include "analysis/MultipartBody.h"
-#include "platform/Settings.h"
 #include "service/APIError.h"
 #include "tests/analysis/AnalysisSessionTest.h"
 
-#include <gtest/gtest.h>
-
 #include <QDir>
-#include <QFile>
 #include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QSslConfiguration>
@@ -22,7 +14,6 @@
 #include <chrono>
 #include <functional>
 #include <future>
-#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -189,8 +180,6 @@ TEST_F(AnalysisEndpointsTest, uploadSendsExactlyTheMultipartBodyOverHTTPAndHTTPS
               MultipartBody::head(boundary, u"empty.wav"_s).size() + MultipartBody::tail(boundary).size());
 }
 
-// What each call makes of the service's answers: only the statuses it expects, with the member
-// it needs, are a success; anything else is an error with the service's status and text.
 TEST_F(AnalysisEndpointsTest, eachCallJudgesTheStatusAndTheDocumentAndAnUploadOverTheLimitIs413AndNotKept)
 {
     const struct { Call call; int status; QString body, outcome; } cases[] = {
@@ -362,10 +351,8 @@ TEST_F(AnalysisEndpointsTest, throughAProxyOrToAnUntrustedServerAnUploadGoesLike
     QNetworkProxy::setApplicationProxy(QNetworkProxy());
     EXPECT_EQ(uploadID, u"proxied"_s);
     const QByteArray head = proxy.received.left(proxy.received.indexOf("\r\n\r\n") + 2);
-    EXPECT_TRUE(head.startsWith("POST http://service.invalid:8123/v1/uploads HTTP/1.1\r\n")) << head.toStdString();
-    EXPECT_TRUE(head.contains("\r\nProxy-Authorization: Basic " + QByteArray("user:secret").toBase64() + "\r\n"))
-        << head.toStdString();
-    EXPECT_TRUE(head.contains("\r\nHost: service.invalid:8123\r\n")) << head.toStdString();
+    EXPECT_TRUE(head.startsWith("POST http://service.invalid:8123/v1/uploads HTTP/1.1\r\n") && head.contains("\r\nHost: service.invalid:8123\r\n")
+                && head.contains("\r\nProxy-Authorization: Basic " + QByteArray("user:secret").toBase64() + "\r\n")) << head.toStdString();
 
     // An untrusted server fails the upload with the same text as any other call.
     const QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();

@@ -1,12 +1,9 @@
 #pragma once
-// Shared by the runner and page tests: the stand-in service with a session (SessionTest), a
-// folder of real audio files and the service's job behaviour.
 #include "tests/analysis/TestAudio.h"
 #include "tests/service/SessionTestSupport.h"
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 #include <QUrl>
 

@@ -1,8 +1,3 @@
-// The Analysis page against the real stand-in service: drops on the drop card start a run when
-// connected, finished cards open onto the report (the loudness section formatted from the
-// service's numbers), failed cards show the error and retry, Save Report writes the service's
-// bytes, the texts of the status bar and the connection label, and the start-up hooks.
-// Screenshots of the page (empty, with items, with an open report) go to build/screenshots.
 #include "analysis/AnalysisCard.h"
 #include "analysis/AnalysisItemCard.h"
 #include "analysis/AnalysisProgressRow.h"
@@ -15,13 +10,10 @@
 #include "tests/support/DropEvents.h"
 #include "tests/support/Screenshots.h"
 
-#include <gtest/gtest.h>
-
 #include <QFileDialog>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTest>
 #include <QToolButton>
 
 using namespace vorlik;
@@ -59,9 +51,6 @@ protected:
     }
 };
 
-// Blank start-up hooks do nothing; the page says how to start, its connection label follows the
-// store, and files dropped or chosen while not connected wait in the queue, until a run without a
-// session fails them.
 TEST_F(AnalysisViewTest, anEmptyPageSaysHowToStartFollowsTheStoreAndQueuesWhatIsChosen)
 {
     settings().setValue(u"connectKey"_s, u" \t "_s);
@@ -71,13 +60,10 @@ TEST_F(AnalysisViewTest, anEmptyPageSaysHowToStartFollowsTheStoreAndQueuesWhatIs
     view.setActive(true);
     QTest::qWait(300);
     EXPECT_EQ(store.state(), service::ConnectionState::disconnected());
-    EXPECT_TRUE(view.runner().items().isEmpty());
-    EXPECT_TRUE(server().requests().isEmpty());
-    EXPECT_FALSE(view.signInHint()->isHidden());
-    EXPECT_EQ(view.statusLabel()->text(), u"Sign in from the top-right connection menu to start."_s);
-    EXPECT_EQ(view.counterLabel()->text(), u"Files analysed this session: 0"_s);
-    EXPECT_TRUE(view.connectionLabel()->text().endsWith(u"Offline"_s));
-    EXPECT_TRUE(view.busyIndicator()->isHidden());
+    EXPECT_TRUE(view.runner().items().isEmpty() && server().requests().isEmpty());
+    EXPECT_EQ(std::tuple(view.signInHint()->isHidden(), view.busyIndicator()->isHidden()), std::tuple(false, true));
+    EXPECT_EQ((QStringList{view.statusLabel()->text(), view.counterLabel()->text(), view.connectionLabel()->text().right(7)}),
+              (QStringList{u"Sign in from the top-right connection menu to start."_s, u"Files analysed this session: 0"_s, u"Offline"_s}));
     EXPECT_TRUE(saveScreenshot(&view, u"analysis-empty"_s, windowSize));
     EXPECT_EQ(view.dropTarget()->height(), 255) << "the card's content needs less at this width";
     EXPECT_TRUE(saveScreenshot(&view, u"analysis-empty-small"_s, smallSize));
@@ -87,8 +73,7 @@ TEST_F(AnalysisViewTest, anEmptyPageSaysHowToStartFollowsTheStoreAndQueuesWhatIs
     run(store.connect(u"vk_not_a_known_key_00000000000000"_s));
     EXPECT_EQ(seen, (QStringList{u"Connecting\u2026"_s, u"Sign-in failed"_s}));
     connectDemo(store);
-    EXPECT_EQ(seen.last(), u"Connected"_s);
-    EXPECT_TRUE(view.signInHint()->isHidden());
+    EXPECT_EQ(std::tuple(seen.last(), view.signInHint()->isHidden()), std::tuple(u"Connected"_s, true));
     EXPECT_EQ(view.statusLabel()->text(), u"Drop audio files to analyse them on the VPS."_s);
 
     // Queued while not connected: nothing starts. What was queued before, or a folder without
@@ -132,10 +117,9 @@ TEST_F(AnalysisViewTest, anEmptyPageSaysHowToStartFollowsTheStoreAndQueuesWhatIs
     // A run without a session fails every item and sends nothing.
     view.runner().run(store);
     ASSERT_TRUE(finished(view));
-    for (const AnalysisRunner::Item &item : view.runner().items()) {
-        EXPECT_EQ(item.status, u"\u2717 Not connected"_s);
-        EXPECT_EQ(item.errorMessage, u"Connect with your client key to analyse files."_s);
-    }
+    for (const AnalysisRunner::Item &item : view.runner().items())
+        EXPECT_EQ(std::tuple(item.status, item.errorMessage),
+                  std::tuple(u"\u2717 Not connected"_s, std::optional(u"Connect with your client key to analyse files."_s)));
     EXPECT_EQ(view.statusLabel()->toolTip(), u"Queue finished \u2014 0 analysed, 4 failed. Click a red card for details."_s);
     EXPECT_TRUE(requestsTo(u"/v1/uploads"_s).isEmpty());
 
@@ -169,9 +153,8 @@ TEST_F(AnalysisViewTest, droppedFilesAreAnalysedTheReportOpensAndIsSaved)
     EXPECT_FALSE(view.dropArea()->isHighlighted()) << "going inactive ends a hover";
     view.setActive(true);
     ASSERT_TRUE(dropFiles(view.dropTarget(), QList<QUrl>{take, tone(u"Take 2.wav"_s, 1.0)}));
-    EXPECT_TRUE(view.runner().isRunning()) << "connected: the run starts with the drop";
-    EXPECT_FALSE(view.busyIndicator()->isHidden());
-    EXPECT_FALSE(view.stopButton()->isHidden());
+    EXPECT_EQ(std::tuple(view.runner().isRunning(), view.busyIndicator()->isHidden(), view.stopButton()->isHidden()),
+              std::tuple(true, false, false)) << "connected: the run starts with the drop";
     ASSERT_TRUE(finished(view)) << view.statusLabel()->text().toStdString();
     EXPECT_TRUE(view.busyIndicator()->isHidden());
     EXPECT_EQ(view.statusLabel()->text(), u"Queue finished \u2014 2 files analysed."_s);
@@ -183,17 +166,14 @@ TEST_F(AnalysisViewTest, droppedFilesAreAnalysedTheReportOpensAndIsSaved)
     ASSERT_TRUE(item.jobID && item.analysis && item.analysis->loudness && item.analysis->loudness->integratedLufs);
     const double lufs = *item.analysis->loudness->integratedLufs;
     AnalysisItemCard *first = cards.front();
-    EXPECT_EQ(first->nameLabel()->text(), u"Mix v2.final.wav"_s);
-    EXPECT_EQ(first->statusLabel()->text(), u"\u2713 Mix v2.final.wav"_s);
-    EXPECT_EQ(first->summaryLabel()->text(),
-              u"44100 Hz \u00B7 2 ch \u00B7 16-bit \u00B7 "_s + analysis::ReportFormat::printf("%.1f LUFS", lufs));
-    EXPECT_EQ(first->chevronName(), u"chevron.right"_s);
+    EXPECT_EQ((QStringList{first->nameLabel()->text(), first->statusLabel()->text(), first->summaryLabel()->text(), first->chevronName()}),
+              (QStringList{u"Mix v2.final.wav"_s, u"\u2713 Mix v2.final.wav"_s,
+                           u"44100 Hz \u00B7 2 ch \u00B7 16-bit \u00B7 "_s + analysis::ReportFormat::printf("%.1f LUFS", lufs), u"chevron.right"_s}));
     EXPECT_EQ(first->report(), nullptr) << "the report's rows are made when the card opens";
     EXPECT_TRUE(saveScreenshot(&view, u"analysis-items"_s, windowSize));
 
     QTest::mouseClick(first->chevron(), Qt::LeftButton);
-    EXPECT_TRUE(view.isExpanded(item.id));
-    EXPECT_EQ(first->chevronName(), u"chevron.down"_s);
+    EXPECT_EQ(std::tuple(view.isExpanded(item.id), first->chevronName()), std::tuple(true, u"chevron.down"_s));
     ASSERT_NE(first->report(), nullptr);
     const QString integrated = first->report()->shownValue(u"Loudness (EBU R128 / ITU-R BS.1770)"_s, u"Integrated"_s);
     EXPECT_EQ(integrated, analysis::ReportFormat::printf("%.2f", lufs) + u" LUFS"_s);
@@ -233,8 +213,7 @@ TEST_F(AnalysisViewTest, droppedFilesAreAnalysedTheReportOpensAndIsSaved)
     EXPECT_EQ(readFile(target), expected);
 
     QTest::mouseClick(first->chevron(), Qt::LeftButton);
-    EXPECT_FALSE(view.isExpanded(item.id));
-    EXPECT_FALSE(first->report()->isVisibleTo(&view));
+    EXPECT_FALSE(view.isExpanded(item.id) || first->report()->isVisibleTo(&view));
     // A card's Clear removes that finished item; the header's Clear the rest.
     QTest::mouseClick(first->clearButton(), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return view.itemCards().size() == 1; }, 60000));
@@ -262,14 +241,11 @@ TEST_F(AnalysisViewTest, theStartUpHooksConnectAndAnalyseAndAFailedJobIsARedCard
 
     AnalysisItemCard *card = view.itemCards().value(0);
     ASSERT_NE(card, nullptr);
-    EXPECT_TRUE(card->isFailed());
-    EXPECT_EQ(card->symbolName(), u"exclamationmark.triangle.fill"_s);
-    EXPECT_EQ(card->statusLabel()->text(), u"\u2717 broken.wav"_s);
-    EXPECT_TRUE(card->summaryLabel()->isHidden());
+    EXPECT_EQ(std::tuple(card->isFailed(), card->symbolName(), card->statusLabel()->text(), card->summaryLabel()->isHidden()),
+              std::tuple(true, u"exclamationmark.triangle.fill"_s, u"\u2717 broken.wav"_s, true));
     QTest::mouseClick(card->chevron(), Qt::LeftButton);
-    EXPECT_EQ(card->errorLabel()->text(), u"the file holds no audio stream"_s);
-    EXPECT_FALSE(card->retryButton()->isHidden());
-    EXPECT_TRUE(card->saveButton()->isHidden());
+    EXPECT_EQ(std::tuple(card->errorLabel()->text(), card->retryButton()->isHidden(), card->saveButton()->isHidden()),
+              std::tuple(u"the file holds no audio stream"_s, false, true));
     EXPECT_EQ(view.statusLabel()->text(), u"Queue finished \u2014 1 analysed, 1 failed. Click a red card for details."_s);
     view.resize(windowSize);
     EXPECT_TRUE(saveScreenshot(&view, u"analysis-failed-open"_s, windowSize));
@@ -282,8 +258,8 @@ TEST_F(AnalysisViewTest, theStartUpHooksConnectAndAnalyseAndAFailedJobIsARedCard
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view.runner().isRunning(); }, 60000));
     EXPECT_EQ(requestsTo(u"/v1/uploads"_s).size(), 1);
     EXPECT_EQ(view.runner().items().front().succeeded, true);
-    EXPECT_FALSE(view.itemCards().value(0)->isFailed());
-    EXPECT_EQ(view.itemCards().value(0)->symbolName(), u"waveform"_s); // the warning goes with the failure
+    // The warning goes with the failure.
+    EXPECT_EQ(std::tuple(view.itemCards().value(0)->isFailed(), view.itemCards().value(0)->symbolName()), std::tuple(false, u"waveform"_s));
 }
 
 TEST_F(AnalysisViewTest, theItemShowsItsUploadThenHowLongItsJobHasRun)

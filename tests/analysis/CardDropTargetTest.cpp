@@ -1,6 +1,3 @@
-// The card drop target with synthesised drag events: hover callbacks and copy answers, file
-// drops handed on in one call, non-file drags refused at the drop, and the card height kept
-// between 255 and 600. (An inactive card is the Analysis page's test.)
 #include "analysis/CardDropTarget.h"
 #include "tests/support/DropEvents.h"
 
@@ -55,8 +52,7 @@ TEST(CardDropTarget, HeightFollowsTheContentBetween255And600AndFilesAreOneDropWh
     EXPECT_EQ(dragMove(&target, *data).action, Qt::CopyAction);
     EXPECT_EQ(targeted, QList<bool>{true});
     const DragAnswer answer = drop(&target, *data);
-    EXPECT_TRUE(answer.accepted);
-    EXPECT_EQ(answer.action, Qt::CopyAction);
+    EXPECT_EQ(std::tuple(answer.accepted, answer.action), std::tuple(true, Qt::CopyAction));
     EXPECT_EQ(drops, QList<QList<QUrl>>{files});
     EXPECT_EQ(targeted, (QList<bool>{true, false}));
 

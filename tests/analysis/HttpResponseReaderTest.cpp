@@ -1,6 +1,3 @@
-// The upload's answer as it arrives: every framing (length, chunks, end of connection), interim
-// answers passed over, the same result however the bytes are split, and refusals of answers
-// that are not HTTP, contradict themselves or grow past the limits.
 #include "analysis/HttpResponseReader.h"
 
 #include <gtest/gtest.h>
@@ -85,9 +82,8 @@ TEST(HttpResponseReader, FramingsAndRefusalsHoweverTheBytesAreSplitHeaderFieldsA
 
     HttpResponseReader reader;
     reader.feed("HTTP/1.1 200 OK\r\nX-Thing:  spaced value \r\nContent-Length: 0\r\n\r\n");
-    EXPECT_EQ(reader.state(), State::complete);
-    EXPECT_EQ(reader.header("x-thing"), "spaced value");
-    EXPECT_EQ(reader.header("Missing"), QByteArray());
+    EXPECT_EQ(std::tuple(reader.state(), reader.header("x-thing"), reader.header("Missing")),
+              std::tuple(State::complete, "spaced value", QByteArray()));
 
     // An endless header, or an endless body without a length, is refused rather than kept.
     HttpResponseReader endlessHeader, endlessBody;

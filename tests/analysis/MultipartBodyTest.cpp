@@ -1,6 +1,3 @@
-// The upload body as the stream reads it, byte for byte: head, the file unchanged across read
-// boundaries, tail; read again after a rewind; and clear errors for sources that cannot be read
-// or that shrink after the body's length was fixed.
 #include "analysis/FileError.h"
 #include "analysis/MultipartBody.h"
 #include "analysis/MultipartStream.h"
@@ -15,7 +12,6 @@
 
 using namespace vorlik;
 using namespace vorlik::analysis;
-using vorlik::test::randomBytes;
 
 namespace {
 
@@ -78,7 +74,7 @@ TEST(MultipartBody, TheBodyIsHeadFileAndTailHoweverItIsReadAndSourcesThatCannotB
     // A source that shrinks after the length went out in the request's header fails the read:
     // a shorter body would be a different request.
     const QString source = dir.filePath(QStringLiteral("shrinking.wav"));
-    test::writeFile(source, randomBytes(100000));
+    test::writeFile(source, test::randomBytes(100000));
     MultipartStream shrinking(source, QStringLiteral("shrinking.wav"), boundary);
     const qint64 announced = shrinking.size();
     QFile file(source);

@@ -1,5 +1,3 @@
-// How a report is written on the Analysis page and under an item's name: the value formats, the
-// sections with their rows, and the summary line, from decoded report documents.
 #include "analysis/ReportFormat.h"
 #include "analysis/ReportSummary.h"
 #include "tests/support/QtPrinters.h"
@@ -45,8 +43,7 @@ TEST(ReportFormat, ValuesSectionsAndTheSummaryLineJoiningWhatTheReportHas)
         {ReportFormat::fmt(std::optional<LooseDouble>(LooseDouble{}), u" s"_s, 2), QString()},
         {fmt(44100.4, u" Hz"_s, 0), u"44100 Hz"_s}, {fmt(-23.004, u" LUFS"_s, 2), u"-23.00 LUFS"_s},
         {fmt(0, u"%"_s, 1), u"0.0%"_s}, // the unit is text, never a format
-        {bytes(std::nullopt), QString()}, {bytes(0), u"0 bytes"_s},
-        {bytes(1023), u"1023 bytes"_s}, {bytes(1536), u"1.5 KB"_s},
+        {bytes(std::nullopt), QString()}, {bytes(0), u"0 bytes"_s}, {bytes(1023), u"1023 bytes"_s}, {bytes(1536), u"1.5 KB"_s},
         {bytes(1048575), u"1024.0 KB"_s}, // 1023.999 KB, written with one decimal
         {bytes(1048576), u"1.0 MB"_s}, {bytes(5000000000.0), u"4.7 GB"_s},
         {bytes(std::pow(2.0, 42)), u"4096.0 GB"_s}, {ReportFormat::plainNumber(7), u"7.0"_s},

@@ -1,5 +1,3 @@
-// The API client against the real stand-in service: status judging, decoding, transport errors,
-// headers as the server saw them, and the "api" log lines.
 #include "platform/ServiceConfig.h"
 #include "service/APIClient.h"
 #include "service/ConnectionRetirement.h"
@@ -9,10 +7,8 @@
 #include <QCoroTimer>
 #include <QDir>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QRegularExpression>
 #include <QTcpServer>
-#include <QTemporaryDir>
 
 using namespace vorlik;
 using namespace vorlik::service;
@@ -95,18 +91,17 @@ TEST_F(APIClientTest, theSettingIsTheBaseAndARequestReturnsEveryStatusSendsItsHe
 
     server().useAsService();
     const APIResponse rejected = run(APIClient::request(QStringLiteral("/v1/presets"), "GET", std::nullopt, QStringLiteral("tok-123")));
-    EXPECT_EQ(rejected.status, 401); // not an error at this level
-    EXPECT_FALSE(rejected.body.isEmpty());
+    EXPECT_EQ(std::tuple(rejected.status, rejected.body.isEmpty()), std::tuple(401, false)); // not an error at this level
     const QJsonObject get = lastRequestTo(QStringLiteral("/v1/presets"));
-    EXPECT_EQ(get.value(QStringLiteral("method")).toString(), "GET");
-    EXPECT_EQ(header(get, QStringLiteral("Content-Type")), "application/json");
-    EXPECT_EQ(header(get, QStringLiteral("Authorization")), "Bearer tok-123");
+    const auto sent = [](const QJsonObject &request) {
+        return QStringList{request.value(QStringLiteral("method")).toString(), header(request, QStringLiteral("Content-Type")),
+                           header(request, QStringLiteral("Authorization"))};
+    };
+    EXPECT_EQ(sent(get), (QStringList{"GET", "application/json", "Bearer tok-123"}));
 
     const APIResponse health = run(APIClient::request(QStringLiteral("health"), "GET"));
-    EXPECT_EQ(health.status, 200);
-    EXPECT_TRUE(QJsonDocument::fromJson(health.body).isObject());
-    EXPECT_EQ(header(lastRequestTo(QStringLiteral("/health")), QStringLiteral("Content-Type")), "application/json");
-    EXPECT_EQ(header(lastRequestTo(QStringLiteral("/health")), QStringLiteral("Authorization")), "<absent>");
+    EXPECT_EQ(std::tuple(health.status, QJsonDocument::fromJson(health.body).isObject()), std::tuple(200, true));
+    EXPECT_EQ(sent(lastRequestTo(QStringLiteral("/health"))), (QStringList{"GET", "application/json", "<absent>"}));
 
     const QString lines = apiLines().join(QLatin1Char('|'));
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^GET /v1/presets -> 401 in \\d+ms\\|GET health -> 200 in \\d+ms$")).match(lines).hasMatch())
@@ -148,8 +143,7 @@ TEST_F(APIClientTest, withoutAnHTTPAnswerEveryCallSaysWhyInTheLogAndNothingWhile
     ASSERT_TRUE(dropped);
     const auto [code, text] = bareTransportError(APIClient::url(QStringLiteral("health")));
     server().clearFaults();
-    EXPECT_EQ(dropped->code(), code);
-    EXPECT_EQ(dropped->description(), text);
+    EXPECT_EQ(std::tuple(dropped->code(), dropped->description()), std::tuple(code, text));
     EXPECT_FALSE(text.isEmpty());
 
     // An answer that is not HTTP at all is no data.
@@ -158,8 +152,7 @@ TEST_F(APIClientTest, withoutAnHTTPAnswerEveryCallSaysWhyInTheLogAndNothingWhile
     setBaseURL(QUrl::fromLocalFile(folder.path()).toString());
     const auto noData = failureOf<APIError>([] { return APIClient::request(QStringLiteral("health"), "GET"); });
     ASSERT_TRUE(noData);
-    EXPECT_EQ(noData->kind(), APIError::Case::noData);
-    EXPECT_EQ(noData->description(), "No data received.");
+    EXPECT_EQ(std::tuple(noData->kind(), noData->description()), std::tuple(APIError::Case::noData, QStringLiteral("No data received.")));
 
     // Nobody listening.
     QTcpServer probe;
@@ -169,9 +162,8 @@ TEST_F(APIClientTest, withoutAnHTTPAnswerEveryCallSaysWhyInTheLogAndNothingWhile
     setBaseURL(closed.toString());
     const auto refused = failureOf<TransportError>([] { return APIClient::request(QStringLiteral("/v1/presets"), "GET"); });
     ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->code(), QNetworkReply::ConnectionRefusedError);
     const QString why = bareTransportError(closed).second;
-    EXPECT_EQ(refused->description(), why);
+    EXPECT_EQ(std::tuple(refused->code(), refused->description()), std::tuple(QNetworkReply::ConnectionRefusedError, why));
     EXPECT_FALSE(run(APIClient::logout(QStringLiteral("bearer"), QStringLiteral("refresh"))));
     EXPECT_EQ(run(APIClient::serverBuild()), std::nullopt);
     EXPECT_EQ(apiLines(), (QStringList{"GET health ERROR " + text, "GET health ERROR No data received.",
@@ -188,8 +180,7 @@ TEST_F(APIClientTest, withoutAnHTTPAnswerEveryCallSaysWhyInTheLogAndNothingWhile
 TEST_F(APIClientTest, activateRefreshLogoutAndHealthTalkToTheServiceAsItExpectsAndActivateTakesOnlyASessionWith200)
 {
     const Session first = run(APIClient::activate(server().demoKey()));
-    EXPECT_FALSE(first.accessToken.isEmpty());
-    EXPECT_FALSE(first.sessionId.isEmpty());
+    EXPECT_FALSE(first.accessToken.isEmpty() || first.sessionId.isEmpty());
     const QJsonObject sent = lastRequestTo(QStringLiteral("/v1/auth/activate"));
     EXPECT_EQ(header(sent, QStringLiteral("Authorization")), "<absent>");
     EXPECT_EQ(sent.value(QStringLiteral("body_size")).toInt(),

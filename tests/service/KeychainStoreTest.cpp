@@ -1,11 +1,7 @@
-// The keyring store against a real Secret Service (gnome-keyring in a private D-Bus session,
-// started by tests/support/with-keyring): the outcomes of delete, replacement on save, text that
-// round-trips, the item's identity as the service sees it, and the background calls.
+// Runs against gnome-keyring in a private D-Bus session, started by tests/support/with-keyring.
 #include "service/KeychainStore.h"
 #include "service/KeyringThread.h"
 #include "tests/service/SessionTestSupport.h"
-
-#include <gtest/gtest.h>
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -13,10 +9,8 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDir>
-#include <QEventLoop>
 #include <QThread>
 
-#include <memory>
 #include <vector>
 
 #include <qt6keychain/keychain.h>

@@ -1,6 +1,4 @@
-// The keyring store where no keyring exists (a private D-Bus session on which nothing provides
-// the Secret Service, started by tests/support/without-keyring): failures carry a status, the
-// key is not remembered anywhere, and how the keyring's errors are told.
+// Runs on a private D-Bus session where nothing provides the Secret Service (tests/support/without-keyring).
 #include "service/KeychainStore.h"
 #include "tests/service/SessionTestSupport.h"
 

@@ -1,6 +1,5 @@
 #pragma once
-// Shared by the service tests: the stand-in service (with a second client key, so two different
-// clients can connect), fault and request-log helpers, and a search for a secret left in files.
+// The stand-in service knows a second client key, so that two different clients can connect.
 #include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Failure.h"
 #include "platform/Settings.h"

@@ -1,6 +1,3 @@
-// Usage reports against the real stand-in service: what it counted is compared with what the
-// client believes (true returns, the queue), through rejections, refreshes, failures and
-// retry passes that overlap new reports.
 #include "tests/service/SessionTestSupport.h"
 
 using namespace vorlik;
@@ -60,10 +57,8 @@ TEST_F(UsageReportingTest, AnAcceptedReportReturnsTrueAndLeavesTheQueueAlone)
     EXPECT_EQ(m_store.pendingUsageCount(), 0);
     ASSERT_EQ(counted(), 1);
     const QJsonObject kept = server().usage().value(QStringLiteral("reports")).toArray().last().toObject();
-    EXPECT_EQ(kept.value("file_count").toInteger(), 3);
-    EXPECT_EQ(kept.value("input_bytes").toInteger(), 9876543210);
-    EXPECT_EQ(kept.value("filename").toString(), sent.filename);
-    EXPECT_EQ(kept.value("client_id").toString(), QStringLiteral("demo-client"));
+    EXPECT_EQ(std::tuple(kept.value("file_count").toInteger(), kept.value("input_bytes").toInteger(), kept.value("filename").toString(),
+                         kept.value("client_id").toString()), std::tuple(3, 9876543210, sent.filename, QStringLiteral("demo-client")));
     // With nothing queued a retry pass sends and logs nothing.
     server().clearRequests();
     run(m_store.retryPendingUsage());
@@ -92,8 +87,7 @@ TEST_F(UsageReportingTest, AServerErrorOrADroppedConnectionQueuesTheReportOnce)
     PendingUsage other = m_store.pendingUsage().last();
     other.inputBytes += 1;
     EXPECT_FALSE(report(other));
-    EXPECT_EQ(m_store.pendingUsageCount(), 3);
-    EXPECT_EQ(counted(), 0);
+    EXPECT_EQ(std::tuple(m_store.pendingUsageCount(), counted()), std::tuple(3, qint64(0)));
 }
 
 TEST_F(UsageReportingTest, ARejectedReportIsRefreshedOnceAndSentAgainOrQueuedWithItsFirstToken)
@@ -103,12 +97,10 @@ TEST_F(UsageReportingTest, ARejectedReportIsRefreshedOnceAndSentAgainOrQueuedWit
     const LogLines usageLog(QStringLiteral("usage"));
     const LogLines sessionLog(QStringLiteral("session"));
     EXPECT_TRUE(report(usage(QStringLiteral("a.wav"))));
-    EXPECT_EQ(m_store.pendingUsageCount(), 0);
-    EXPECT_EQ(counted(), 1);
+    EXPECT_EQ(std::tuple(m_store.pendingUsageCount(), counted()), std::tuple(0, qint64(1)));
     const QList<QJsonObject> posts = requestsTo(usagePath);
     ASSERT_EQ(posts.size(), 2);
-    EXPECT_EQ(bearerOf(posts.at(0)), oldToken);
-    EXPECT_EQ(bearerOf(posts.at(1)), m_store.session()->accessToken);
+    EXPECT_EQ((QStringList{bearerOf(posts.at(0)), bearerOf(posts.at(1))}), (QStringList{oldToken, m_store.session()->accessToken}));
     EXPECT_NE(m_store.session()->accessToken, oldToken);
     EXPECT_EQ(usageLog.lines(), QStringList{"report got 401 — attempting one refresh"});
     EXPECT_EQ(sessionLog.lines(), QStringList{"token refreshed client=demo-client"});
@@ -116,8 +108,7 @@ TEST_F(UsageReportingTest, ARejectedReportIsRefreshedOnceAndSentAgainOrQueuedWit
     server().addFault(fault("POST", usagePath, "status", 403));
     const LogLines forbidden(QStringLiteral("usage"));
     EXPECT_TRUE(report(usage(QStringLiteral("b.wav"))));
-    EXPECT_EQ(forbidden.lines(), QStringList{"report got 403 — attempting one refresh"});
-    EXPECT_EQ(counted(), 2);
+    EXPECT_EQ(std::tuple(forbidden.lines(), counted()), std::tuple(QStringList{"report got 403 — attempting one refresh"}, qint64(2)));
 
     // The second attempt fails: the report is queued with the token it was made with.
     const QString token = m_store.session()->accessToken;
@@ -127,8 +118,7 @@ TEST_F(UsageReportingTest, ARejectedReportIsRefreshedOnceAndSentAgainOrQueuedWit
     ASSERT_EQ(m_store.pendingUsageCount(), 1);
     EXPECT_EQ(m_store.pendingUsage().at(0).token, token);
     EXPECT_NE(m_store.session()->accessToken, token);
-    EXPECT_TRUE(m_store.state().isConnected());
-    EXPECT_EQ(counted(), 2);
+    EXPECT_EQ(std::tuple(m_store.state().isConnected(), counted()), std::tuple(true, qint64(2)));
 
     // A rejection that cannot be refreshed queues the report too, and ends the session.
     const QString current = m_store.session()->accessToken;
@@ -141,8 +131,7 @@ TEST_F(UsageReportingTest, ARejectedReportIsRefreshedOnceAndSentAgainOrQueuedWit
     ASSERT_EQ(m_store.pendingUsageCount(), 2);
     EXPECT_EQ(m_store.pendingUsage().at(1).token, current);
     EXPECT_EQ(unrefreshed.lines(), (QStringList{"report got 401 — attempting one refresh", "queued retry (pending=2)"}));
-    EXPECT_EQ(requestsTo(usagePath).size(), 1);
-    EXPECT_EQ(counted(), 2);
+    EXPECT_EQ(std::tuple(requestsTo(usagePath).size(), counted()), std::tuple(qsizetype(1), qint64(2)));
 }
 
 TEST_F(UsageReportingTest, ARetryAfterConnectSendsEachRecordWithItsOwnTokenAndKeepsTheFailures)
@@ -175,8 +164,7 @@ TEST_F(UsageReportingTest, ARetryAfterConnectSendsEachRecordWithItsOwnTokenAndKe
 
     // The expired record keeps failing and stays.
     run(m_store.retryPendingUsage());
-    EXPECT_EQ(m_store.pendingUsage(), QList<PendingUsage>{second});
-    EXPECT_EQ(counted(), 2);
+    EXPECT_EQ(std::tuple(m_store.pendingUsage(), counted()), std::tuple(QList<PendingUsage>{second}, qint64(2)));
 }
 
 TEST_F(UsageReportingTest, AReportInFlightInOnePassIsNotSentByAnotherAndOneQueuedMeanwhileSurvives)
@@ -196,7 +184,6 @@ TEST_F(UsageReportingTest, AReportInFlightInOnePassIsNotSentByAnotherAndOneQueue
     EXPECT_EQ(m_store.pendingUsage(), (QList<PendingUsage>{early, late}));
     run(std::move(pass));
 
-    EXPECT_EQ(m_store.pendingUsage(), QList<PendingUsage>{late});
-    EXPECT_EQ(requestsTo(usagePath).size(), 3);
-    EXPECT_EQ(filesKept(), QStringList{"early.wav"});
+    EXPECT_EQ(std::tuple(m_store.pendingUsage(), requestsTo(usagePath).size(), filesKept()),
+              std::tuple(QList<PendingUsage>{late}, qsizetype(3), QStringList{"early.wav"}));
 }
