@@ -1,5 +1,3 @@
-// The stand-in service's presets run through the convert runner: what they produce, checked with
-// ffprobe and ffmpeg's EBU R128 meter.
 #include "RunnerFixture.h"
 
 #include "convert/LoudnessSearch.h"
@@ -25,10 +23,9 @@ protected:
     }
     static QJsonObject stream(const QString &file, const QString &type)
     {
-        for (const QJsonObject &candidate : TestMedia::streams(file)) {
+        for (const QJsonObject &candidate : TestMedia::streams(file))
             if (candidate.value("codec_type").toString() == type)
                 return candidate;
-        }
         return {};
     }
 };
@@ -129,8 +126,7 @@ TEST_F(ConvertPresets, VideoAndM4APresets)
         QString name;
         QString videoCodec; // empty: no video
         int channels;
-    } cases[] = {{talk, "video-h264", "talk_h264.mp4", "h264", 1},
-                 {talk, "video-hevc", "talk_hevc.mp4", "hevc", 1},
+    } cases[] = {{talk, "video-h264", "talk_h264.mp4", "h264", 1}, {talk, "video-hevc", "talk_hevc.mp4", "hevc", 1},
                  {talk, "normalise-video-14lkfs", "talk_-14LKFS.mp4", "mpeg4", 1},
                  {TestMedia::silence(path("surround.wav"), "5.1"), "audio-m4a", "surround_aac.m4a", {}, 2},
                  {TestMedia::sine(path("mono.flac")), "audio-m4a", "mono_aac.m4a", {}, 1}};

@@ -1,4 +1,3 @@
-// Queueing files with the convert runner, and the naming of outputs, on real folders.
 #include "RunnerFixture.h"
 
 #include "convert/OutputName.h"
@@ -30,11 +29,9 @@ TEST_F(ConvertQueue, AddsTheMediaFilesOfAFolderWithTheirOwnFolder)
     runner.queue(QStringList{path("a")}, loudness);
     EXPECT_EQ(runner.statusLine(), "2 files added to the queue.");
     EXPECT_EQ(itemSignals, 1);
-    ASSERT_EQ(runner.items().size(), 2);
-    EXPECT_EQ(runner.items()[0].input, a); // "Take 2" before "Take 10"
-    EXPECT_EQ(runner.items()[0].destination, path("a"));
-    EXPECT_EQ(runner.items()[1].input, b);
-    EXPECT_EQ(runner.items()[1].destination, path("a/sub"));
+    ASSERT_EQ(runner.items().size(), 2); // "Take 2" before "Take 10", each with its own folder
+    EXPECT_EQ((QStringList{runner.items()[0].input, runner.items()[0].destination, runner.items()[1].input, runner.items()[1].destination}),
+              (QStringList{a, path("a"), b, path("a/sub")}));
     EXPECT_EQ(runner.items()[1].status, "Queued");
     EXPECT_TRUE(runner.items()[1].isPending());
     EXPECT_NE(runner.items()[0].id, runner.items()[1].id);
@@ -104,17 +101,13 @@ TEST_F(ConvertQueue, WithoutAValidExportFolderEveryFileIsSkipped)
     EXPECT_EQ(runner.items()[1].destination, path("out"));
 }
 
-TEST(OutputName, TheStemLosesOnlyTheLastExtension)
+TEST_F(ConvertQueue, TheStemLosesOnlyTheLastExtensionAndTheFirstFreeNameSkipsFilesFoldersAndDanglingLinks)
 {
     const QList<std::pair<QString, QString>> cases{{"Take 1.flac", "Take 1"},     {"archive.tar.gz", "archive.tar"},
                                                    {"no extension", "no extension"}, {".hidden", ".hidden"},
                                                    {".x.wav", ".x"},               {"caf\u00E9 \U0001F3B5.m4a", "caf\u00E9 \U0001F3B5"}};
     for (const auto &[name, stem] : cases)
         EXPECT_EQ(OutputName::stem(name), stem);
-}
-
-TEST_F(ConvertQueue, TheFirstFreeNameSkipsFilesFoldersAndDanglingLinks)
-{
     const QString dir = folder("names");
     const auto firstFree = [&] { return OutputName::firstFree(dir, "Take 1_norm", ".wav"); };
     EXPECT_EQ(firstFree(), dir + "/Take 1_norm.wav");

@@ -1,5 +1,3 @@
-// The convert runner's loop with real ffmpeg, real files and the real stand-in service: outputs
-// and their names, every failure text, stopping, force-killing, usage reports.
 #include "RunnerFixture.h"
 
 #include "app/ActiveJobs.h"

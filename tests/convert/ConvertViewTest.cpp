@@ -1,5 +1,3 @@
-// The Convert page against the real stand-in service and real ffmpeg, driven as a user would.
-// Screenshots of the page go to build/screenshots.
 #include "analysis/CardDropTarget.h"
 #include "analysis/DropArea.h"
 #include "convert/ConvertView.h"
@@ -33,7 +31,6 @@ using convert::ConvertRunner;
 using convert::ConvertView;
 using convert::PresetSelection;
 using convert::QueueModel;
-using convert::QueueRowDelegate;
 using service::Preset;
 
 namespace {
@@ -482,7 +479,7 @@ TEST_F(ConvertViewTest, queueRowsByMouseKeyboardAndScreenReader)
     EXPECT_EQ(model->index(1).data(QueueModel::DetailRole).toString(),
               "The source is silent or too short to measure; its level was left as it is.");
     EXPECT_EQ(view.queueView()->sizeHintForRow(0), view.queueView()->sizeHintForRow(1)) << "both have a line of their own";
-    using Button = QueueRowDelegate::Button;
+    using Button = convert::QueueRowDelegate::Button;
     EXPECT_TRUE(view.queueButtonRect(1, Button::retry).isEmpty()) << "a done row has no Retry";
     EXPECT_TRUE(saveScreenshot(&view, "convert-queue", windowSize));
 

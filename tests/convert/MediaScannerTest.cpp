@@ -1,4 +1,3 @@
-// Expanding drops into media files, on real folders.
 #include "convert/MediaScanner.h"
 #include "tests/support/TestFiles.h"
 
@@ -97,7 +96,7 @@ TEST_F(MediaScannerTest, FindsTheMediaOfADropInAFileBrowsersOrder)
     }
 }
 
-TEST_F(MediaScannerTest, SymbolicLinkLoopsEndAndLinkedFilesCount)
+TEST_F(MediaScannerTest, SymbolicLinkLoopsEndLinkedFilesCountAndEachSetAndAddressesHaveTheirOwnMembers)
 {
     touch("loop/a.wav");
     touch("elsewhere/b.wav");
@@ -106,11 +105,8 @@ TEST_F(MediaScannerTest, SymbolicLinkLoopsEndAndLinkedFilesCount)
     ASSERT_TRUE(QFile::link(path("elsewhere/b.wav"), path("loop/b-link.wav")));
     ASSERT_TRUE(QFile::link(path("nowhere.wav"), path("loop/broken.wav")));
     EXPECT_EQ(scan({path("loop")}), (QStringList{"loop/a.wav", "loop/b-link.wav"}));
-}
 
-// Each set of extensions has its own members; addresses come back as local files only.
-TEST_F(MediaScannerTest, SetsAndAddresses)
-{
+    // Each set of extensions has its own members; addresses come back as local files only.
     const QString video = touch("v.mkv");
     const QString opus = touch("a.opus");
     EXPECT_EQ(scan({video, opus}, MediaScanner::audioExtensions()), QStringList{"a.opus"});

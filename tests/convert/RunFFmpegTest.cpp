@@ -1,6 +1,3 @@
-// ffmpeg as a child process, on real processes and files: its progress, the error-stream tail,
-// stopping, and the removal of partial outputs; and reading ffmpeg's words: channel counts and the
-// one-line error summary.
 #include "TestMedia.h"
 
 #include "convert/ConversionProgress.h"
@@ -16,7 +13,6 @@
 
 #include <QCoroTimer>
 #include <QDir>
-#include <QFile>
 #include <QPointer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -34,9 +30,7 @@ using vorlik::convert::ConvertRunner;
 using vorlik::convert::FFmpegProgress;
 using vorlik::convert::ProcessBox;
 using vorlik::convert::ShellOutcome;
-using vorlik::convert::StderrTail;
 using vorlik::platform::CancellationToken;
-using vorlik::platform::Graphemes;
 using vorlik::test::run;
 using vorlik::test::TestMedia;
 
@@ -73,7 +67,7 @@ TEST(RunFFmpeg, TailKeepsTheLastCharactersIncludingTheFinalLines)
     EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
     EXPECT_EQ(positions.back(), 2999000);
     EXPECT_EQ(outcome.exitCode(), 3);
-    EXPECT_EQ(Graphemes::count(outcome.stderrTail()), StderrTail::limit);
+    EXPECT_EQ(vorlik::platform::Graphemes::count(outcome.stderrTail()), vorlik::convert::StderrTail::limit);
     EXPECT_TRUE(outcome.stderrTail().endsWith("\ncaf\u00E9 ok\nbad \uFFFD byte\ncaf\u00E9 \U0001F1E9\U0001F1EA Error: final line\n"));
     EXPECT_EQ(ConvertRunner::summarise(outcome.stderrTail()), "caf\u00E9 \U0001F1E9\U0001F1EA Error: final line");
 }
@@ -206,13 +200,11 @@ TEST(ConversionProgressText, PastTheStatedLengthHoldsAt99WithoutATimeLeft)
 {
     using vorlik::convert::ConversionProgress;
     const ConversionProgress::Clock::time_point now = ConversionProgress::Clock::now();
-    const ConversionProgress past{now - std::chrono::seconds(10), now - std::chrono::seconds(10), 1.0};
-    EXPECT_EQ(past.text(now), "99%");
-    const ConversionProgress half{now - std::chrono::seconds(10), now - std::chrono::seconds(10), 0.5};
-    EXPECT_EQ(half.text(now), "50% \u00B7 0:10 left");
+    EXPECT_EQ((ConversionProgress{now - 10s, now - 10s, 1.0}.text(now)), "99%");
+    EXPECT_EQ((ConversionProgress{now - 10s, now - 10s, 0.5}.text(now)), "50% \u00B7 0:10 left");
 }
 
-TEST(ChannelCount, FromALayoutOrACount)
+TEST(ChannelCount, FromALayoutOrACountOrAProbesFirstRecognisableAudioStream)
 {
     const std::nullopt_t none = std::nullopt;
     const QList<std::pair<QString, std::optional<int>>> cases{
@@ -223,15 +215,13 @@ TEST(ChannelCount, FromALayoutOrACount)
         {"99999999999999999999 channels", none}, {QString(), none}};
     for (const auto &[descriptor, channels] : cases)
         EXPECT_EQ(ConvertRunner::channelCount(descriptor), channels) << descriptor.toStdString();
-}
 
-TEST(ChannelCount, FromAProbesOutputTheFirstRecognisableAudioStream)
-{
+    // From a probe's output: the first audio stream whose channels can be read.
     const struct {
         const char *name;
         QString output;
         std::optional<int> channels;
-    } cases[] = {
+    } probes[] = {
         {"video only",
          "Input #0, matroska,webm, from 'v.mkv':\n  Duration: 00:00:01.00\n  Stream #0:0: Video: h264 (High), yuv420p, 320x240, 25 fps\n"
          "At least one output file must be specified\n",
@@ -243,7 +233,7 @@ TEST(ChannelCount, FromAProbesOutputTheFirstRecognisableAudioStream)
         {"empty pieces and tabs", "Stream #0:0: Audio: pcm,,\t quad \t,", 4},
         {"empty output", QString(), std::nullopt},
     };
-    for (const auto &c : cases)
+    for (const auto &c : probes)
         EXPECT_EQ(ConvertRunner::parseChannelCount(c.output), c.channels) << c.name;
 }
 

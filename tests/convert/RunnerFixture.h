@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtCore/qtestsupport_core.h>
@@ -96,11 +95,7 @@ protected:
     }
 
     QString path(const QString &relative) const { return m_dir.filePath(relative); }
-    QString folder(const QString &relative) const
-    {
-        QDir().mkpath(path(relative));
-        return path(relative);
-    }
+    QString folder(const QString &relative) const { return QDir().mkpath(path(relative)), path(relative); }
     QString tone(const QString &relative, double seconds = 0.3) const
     {
         QDir().mkpath(QFileInfo(path(relative)).path());

@@ -70,7 +70,7 @@ TestMedia::Loudness TestMedia::loudness(const QString &file)
                              u"-f"_s, u"null"_s, u"-"_s});
     process.waitForFinished(120000);
     const QString text = QString::fromUtf8(process.readAllStandardError());
-    // The summary comes last: its "I:" and "Peak:" lines are the last of their kind.
+    // The summary comes last: its "I:", "Peak:" and "LRA:" lines are the last of their kind.
     const auto last = [&text](const QString &pattern) {
         double value = std::nan("");
         QRegularExpressionMatchIterator matches = QRegularExpression(pattern).globalMatch(text);
@@ -78,7 +78,8 @@ TestMedia::Loudness TestMedia::loudness(const QString &file)
             value = matches.next().captured(1).toDouble();
         return value;
     };
-    return {last(uR"(\bI:\s+(-?[0-9.]+|-inf) LUFS)"_s), last(uR"(\bPeak:\s+(-?[0-9.]+|-inf) dBFS)"_s)};
+    return {last(uR"(\bI:\s+(-?[0-9.]+|-inf) LUFS)"_s), last(uR"(\bPeak:\s+(-?[0-9.]+|-inf) dBFS)"_s),
+            last(uR"(\bLRA:\s+(-?[0-9.]+) LU)"_s)};
 }
 
 } // namespace vorlik::test

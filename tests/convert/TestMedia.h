@@ -23,11 +23,10 @@ struct TestMedia {
     // What ffprobe says of each stream of a file ("codec_type", "codec_name", "channels",
     // "sample_rate", ...); empty when it cannot read the file.
     static QList<QJsonObject> streams(const QString &file);
-    // The file's integrated loudness (LUFS) and true peak (dBTP), as ffmpeg's ebur128 filter
-    // measures them; NaN when the measurement fails.
+    // The file's integrated loudness (LUFS), true peak (dBTP) and loudness range (LU), as ffmpeg's
+    // ebur128 filter measures them; NaN when the measurement fails.
     struct Loudness {
-        double integrated;
-        double truePeak;
+        double integrated, truePeak, range;
     };
     static Loudness loudness(const QString &file);
 };

@@ -1,5 +1,3 @@
-// The stand-in's analysis endpoints: real analyses (loudness as ffmpeg's ebur128 measures it),
-// uploads, reports, cancel, the hooks that make jobs slow, failing or endless, and files left behind.
 #include "tests/convert/TestMedia.h"
 #include "tests/devserver/DevServerCalls.h"
 #include "tests/support/TestFiles.h"
@@ -8,8 +6,6 @@
 
 #include <QDir>
 #include <QJsonArray>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -24,25 +20,6 @@ DevServer &server() { return DevServer::shared(); }
 QString errorOf(const QByteArray &body) { return jsonObject(body).value(QStringLiteral("error")).toString(); }
 QString statusOf(const QJsonObject &job) { return job.value(QStringLiteral("status")).toString(); }
 QStringList filesIn(const QString &folder) { return QDir(folder).entryList(QDir::Files | QDir::Hidden); }
-
-struct R128Summary {
-    double integrated = NAN, range = NAN, truePeak = NAN;
-};
-
-// ffmpeg's ebur128 filter on the file, from its closing summary (one decimal).
-R128Summary ffmpegSummary(const QString &file)
-{
-    QProcess ffmpeg;
-    ffmpeg.start(TestMedia::ffmpeg(), QStringList{QStringLiteral("-i"), file} + QStringLiteral("-nostats -af ebur128=peak=true -f null -").split(u' '));
-    EXPECT_TRUE(ffmpeg.waitForFinished(120000));
-    const QString log = QString::fromUtf8(ffmpeg.readAllStandardError());
-    const QString summary = log.mid(log.lastIndexOf(QStringLiteral("Summary:")));
-    const auto figure = [&](const char *pattern) {
-        const QRegularExpressionMatch match = QRegularExpression(QString::fromLatin1(pattern)).match(summary);
-        return match.hasMatch() ? match.captured(1).toDouble() : NAN;
-    };
-    return {figure(R"(I:\s+(-?[0-9.]+) LUFS)"), figure(R"(LRA:\s+(-?[0-9.]+) LU)"), figure(R"(Peak:\s+(-?[0-9.]+) dBFS)")};
-}
 
 // Expects each path of the document to hold its value.
 void expectFields(const QJsonValue &document, std::initializer_list<std::pair<const char *, QJsonValue>> fields)
@@ -313,7 +290,7 @@ TEST_F(AnalysisApiTest, sinesMeasureTheirTargetAndWhatFFmpegMeasuresWhateverTheL
         const QString file = generate(QLatin1String(c.name), c.channels, QLatin1String(c.layout), c.seconds);
         const QJsonObject loudness = loudnessOf(file);
         const auto figure = [&](const char *name) { return loudness.value(QLatin1String(name)).toDouble(NAN); };
-        const R128Summary reference = ffmpegSummary(file);
+        const TestMedia::Loudness reference = TestMedia::loudness(file);
         const double measured = figure("integrated_lufs");
         if (!std::isnan(c.target))
             EXPECT_NEAR(measured, c.target, 0.1);

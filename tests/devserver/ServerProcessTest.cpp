@@ -1,5 +1,3 @@
-// The server as a program: its flags, its first lines, a clean stop on SIGTERM that ends its
-// jobs and removes their files, and the downloads it serves from the machine and from --updates.
 #include "tests/convert/TestMedia.h"
 #include "tests/devserver/DevServerCalls.h"
 #include "tests/support/TestFiles.h"

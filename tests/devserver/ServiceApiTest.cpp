@@ -1,5 +1,3 @@
-// The stand-in's service API where the client's own tests do not reach: sessions, usage reports
-// (validated, counted, kept across restarts), faults per endpoint (admin call and flag), the request log.
 #include "tests/devserver/DevServerCalls.h"
 #include "tests/support/TestFiles.h"
 
@@ -7,7 +5,6 @@
 
 #include <QDir>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QTemporaryDir>
 
 using namespace vorlik::test;

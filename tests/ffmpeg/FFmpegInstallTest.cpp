@@ -1,6 +1,4 @@
-// Installing ffmpeg from the stand-in service over real HTTPS on loopback (the fallback host is
-// reached as "localhost", so the chain really changes hosts), hostile archives, and the install
-// sheet offscreen; its screenshots go to build/screenshots.
+// The fallback host is reached as "localhost", so the install really changes hosts.
 #include "ffmpeg/FFmpegInstallSheet.h"
 #include "ffmpeg/FFmpegInstaller.h"
 #include "ffmpeg/FFmpegLocator.h"
@@ -18,7 +16,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonObject>
 #include <QLabel>
 #include <QProgressBar>
@@ -42,7 +39,6 @@ using vorlik::test::ArchiveFormat;
 using vorlik::test::DevServer;
 using vorlik::test::readFile;
 using vorlik::test::saveScreenshot;
-using vorlik::test::settle;
 
 namespace {
 
@@ -306,7 +302,7 @@ TEST_F(FFmpegInstallSheetTest, CancelInstallsNothingAndAFailedInstallOrChoiceSay
     QTest::mouseClick(sheet.closeButton(), Qt::LeftButton);
     EXPECT_FALSE(sheet.isVisible());
     EXPECT_EQ(sheet.result(), QDialog::Rejected);
-    settle(100);
+    vorlik::test::settle(100);
     EXPECT_TRUE(installed.isEmpty());
     EXPECT_TRUE(server().requests().isEmpty());
 

@@ -1,6 +1,3 @@
-// Finding ffmpeg, checking that a program is one, adopting it into the tools folder, and where
-// converted files go, on real files and programs (fake "ffmpeg" scripts where a real one is not
-// needed).
 #include "ffmpeg/AdoptionError.h"
 #include "ffmpeg/FFmpegLocator.h"
 #include "ffmpeg/FileError.h"
@@ -96,8 +93,14 @@ protected:
 
 } // namespace
 
-TEST_F(FFmpegLocatorTest, SearchOrderIsAWorkingOverrideThenTheManagedCopyThenPath)
+TEST_F(FFmpegLocatorTest, FindInPathSkipsEmptyEntriesAndNonProgramsAndTheSearchIsAWorkingOverrideThenTheManagedCopyThenPath)
 {
+    vorlik::test::writeFile(path("first/tool"), "not executable");
+    QDir().mkpath(path("second/tool")); // a folder is not a program
+    const QString found = executable(path("third/tool"), "exit 0\n");
+    const QString list = path("first") + QStringLiteral("::") + path("second") + u':' + path("third") + u':';
+    EXPECT_EQ(FFmpegLocator::findInPATH(QStringLiteral("tool"), list), found);
+    EXPECT_EQ(FFmpegLocator::findInPATH(QStringLiteral("other"), list), std::nullopt);
     if (!fixedPlacesHaveNoFFmpeg())
         GTEST_SKIP() << "an ffmpeg in /opt/homebrew/bin or /usr/local/bin would come before PATH";
     vorlik::platform::Settings settings(path("settings.conf"));
@@ -124,16 +127,6 @@ TEST_F(FFmpegLocatorTest, SearchOrderIsAWorkingOverrideThenTheManagedCopyThenPat
     settings.setValue(QStringLiteral("ffmpegPathOverride"), QString(QStringLiteral(" \t") + chosen + QStringLiteral("\t ")));
     EXPECT_EQ(Preferences::effectiveFFmpeg(settings), chosen);
     EXPECT_EQ(FFmpegLocator::locatedFFmpeg(), managed); // the override is not the locator's business
-}
-
-TEST_F(FFmpegLocatorTest, FindInPathSkipsEmptyEntriesAndNonPrograms)
-{
-    vorlik::test::writeFile(path("first/tool"), "not executable");
-    QDir().mkpath(path("second/tool")); // a folder is not a program
-    const QString found = executable(path("third/tool"), "exit 0\n");
-    const QString list = path("first") + QStringLiteral("::") + path("second") + u':' + path("third") + u':';
-    EXPECT_EQ(FFmpegLocator::findInPATH(QStringLiteral("tool"), list), found);
-    EXPECT_EQ(FFmpegLocator::findInPATH(QStringLiteral("other"), list), std::nullopt);
 }
 
 TEST_F(FFmpegLocatorTest, VersionIsTheFirstNonEmptyLineOfAProgramThatEndsWell)
