@@ -95,8 +95,8 @@ TEST_F(InstallTest, AHostileForeignOrEmptyImageIsRefusedBeforeAnythingIsCopiedAn
     for (const auto &[dmg, code] : table) {
         QString text;
         EXPECT_EQ(test::updateErrorCode([&] { stage(dmg); }, &text), code) << dmg.toStdString();
-        if (code < 7)
-            EXPECT_EQ(text, code == 5 ? "Could not open the update disk image." : "The update disk image has no app bundle.");
+        EXPECT_TRUE(code > 6 || text == (code == 5 ? "Could not open the update disk image." : "The update disk image has no app bundle."))
+            << text.toStdString();
     }
     EXPECT_TRUE(test::takeUpdateLogLines().first().startsWith(
         QStringLiteral("update image not opened: Refused the archive entry \"../../evil\"")));
