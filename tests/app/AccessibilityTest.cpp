@@ -1,5 +1,3 @@
-// What a screen reader is told of the shell's controls, how focus shows, the status texts'
-// contrast, and long texts at the window's minimum width.
 #include "analysis/AnalysisCard.h"
 #include "analysis/AnalysisItemCard.h"
 #include "analysis/AnalysisStatusBar.h"
@@ -25,7 +23,6 @@ namespace vorlik::test {
 namespace {
 
 using app::AppTab;
-using platform::Settings;
 
 // WCAG 2.1 contrast ratio of two colours.
 double contrast(const QColor &a, const QColor &b)
@@ -72,8 +69,17 @@ protected:
     }
 };
 
-TEST_F(AccessibilityTest, TheTabsArePageTabsAndThePopoverIsANamedDialog)
+TEST_F(AccessibilityTest, FocusShowsTabsArePageTabsThePopoverIsADialogStatusTextsHaveContrastAndConvertControlsAreNamed)
 {
+    // A focus mark needs 3:1 against what it covers to be seen.
+    view->updateBadge()->setVisible(true);
+    for (QWidget *control :
+         QList<QWidget *>{view->tabButton(AppTab::analysis), view->tabButton(AppTab::convert), view->updateBadge(), view->pill()})
+        EXPECT_GE(focusMarkContrast(control), 3.0) << control->objectName().toStdString();
+    view->updateBadge()->setVisible(false);
+    view->tabButton(AppTab::convert)->setFocus(Qt::TabFocusReason);
+    saveScreenshot(view.get(), "focus-on-tab-button");
+
     for (AppTab tab : app::allTabs) {
         QAccessibleInterface *button = QAccessible::queryAccessibleInterface(view->tabButton(tab));
         SCOPED_TRACE(app::title(tab).toStdString());
@@ -90,29 +96,7 @@ TEST_F(AccessibilityTest, TheTabsArePageTabsAndThePopoverIsANamedDialog)
     EXPECT_EQ(popover->text(QAccessible::Name), "Sign in");
     EXPECT_EQ(QAccessible::queryAccessibleInterface(view->signInPopover()->keyField())->text(QAccessible::Name), "Client key");
     view->signInPopover()->close();
-}
 
-TEST_F(AccessibilityTest, KeyboardFocusIsVisibleOnTheShellsControls)
-{
-    // A focus mark needs 3:1 against what it covers to be seen.
-    view->updateBadge()->setVisible(true);
-    for (QWidget *control :
-         QList<QWidget *>{view->tabButton(AppTab::analysis), view->tabButton(AppTab::convert), view->updateBadge(), view->pill()})
-        EXPECT_GE(focusMarkContrast(control), 3.0) << control->objectName().toStdString();
-    view->updateBadge()->setVisible(false);
-    view->tabButton(AppTab::convert)->setFocus(Qt::TabFocusReason);
-    saveScreenshot(view.get(), "focus-on-tab-button");
-}
-
-// The colour a control's background shows at its top-left corner, as drawn in its window.
-QColor backgroundOf(QWidget *widget)
-{
-    const QPoint corner = widget->mapTo(widget->window(), QPoint(1, 1));
-    return widget->window()->grab(QRect(corner, QSize(1, 1))).toImage().pixelColor(0, 0);
-}
-
-TEST_F(AccessibilityTest, StatusTextsHaveContrastOnTheirBackgrounds)
-{
     using analysis::AnalysisView;
     using app::ConnectionPill;
     using service::ConnectionState;
@@ -120,7 +104,8 @@ TEST_F(AccessibilityTest, StatusTextsHaveContrastOnTheirBackgrounds)
     QTest::qWait(50);
     auto *connection = view->page(AppTab::audioInfo)->findChild<QWidget *>("connectionLabel");
     ASSERT_NE(connection, nullptr);
-    const QColor card = backgroundOf(connection);
+    // The card's background as drawn, at the label's top-left corner.
+    const QColor card = view->grab(QRect(connection->mapTo(view.get(), QPoint(1, 1)), QSize(1, 1))).toImage().pixelColor(0, 0);
     analysis::AnalysisCard failedCard;
     failedCard.setFailed(true);
     failedCard.resize(120, 60);
@@ -143,38 +128,11 @@ TEST_F(AccessibilityTest, StatusTextsHaveContrastOnTheirBackgrounds)
              Case{"usage pending", ConnectionPill::pendingColor(), ConnectionPill::fillColor(palette, false, false)},
              Case{"usage pending, hovered", ConnectionPill::pendingColor(), ConnectionPill::fillColor(palette, false, true)},
              Case{"usage pending, pressed", ConnectionPill::pendingColor(), ConnectionPill::fillColor(palette, true, false)},
-             Case{"queue done", convert::QueueModel::doneColor(), row},
-             Case{"queue failed", convert::QueueModel::failedColor(), row},
+             Case{"queue done", convert::QueueModel::doneColor(), row}, Case{"queue failed", convert::QueueModel::failedColor(), row},
              Case{"FFmpeg install failed", ffmpeg::FFmpegInstallSheet::failedColor(), QApplication::palette().color(QPalette::Window)}})
         EXPECT_GE(contrast(c.text, c.background), 4.5)
             << c.what << ": " << c.text.name().toStdString() << " on " << c.background.name().toStdString();
-}
 
-TEST(CardItemLine, TheNameGivesWayNeverTheStatus)
-{
-    using convert::CardItemDelegate;
-    const QFontMetrics metrics(QApplication::font());
-    const QString name = "a_tone_with_a_rather_long_name.wav", status = "✓ Done → a_tone_with_a_rather_long_name_aac.m4a";
-    const int statusWidth = metrics.horizontalAdvance(CardItemDelegate::separator() + status);
-    // Wide: the status whole, the name whole or shortened. Narrower: the output's name gives way
-    // inside the status; the source keeps a part, and the status its mark.
-    for (int room : {statusWidth + 400, statusWidth + 120, statusWidth, statusWidth * 2 / 3}) {
-        const CardItemDelegate::Line line = CardItemDelegate::fit(name, status, metrics, room);
-        SCOPED_TRACE(room);
-        EXPECT_LE(metrics.horizontalAdvance(line.name + line.status), room);
-        if (room > statusWidth) {
-            EXPECT_EQ(line.status, CardItemDelegate::separator() + status);
-            EXPECT_TRUE(line.name == name || line.name.contains(QChar(0x2026))) << line.name.toStdString();
-            continue;
-        }
-        EXPECT_TRUE(line.status.startsWith(CardItemDelegate::separator() + "✓ Done → ") && line.status.endsWith(".m4a"))
-            << line.status.toStdString();
-        EXPECT_GE(line.name.size(), 6) << line.name.toStdString();
-    }
-}
-
-TEST_F(AccessibilityTest, TheConvertCardsButtonsAreToldApartAndTheirPickersListTheirChoices)
-{
     view->select(AppTab::convert);
     QStringList names;
     for (QWidget *card : view->page(AppTab::convert)->findChildren<QWidget *>())
@@ -211,6 +169,29 @@ TEST_F(AccessibilityTest, TheConvertCardsButtonsAreToldApartAndTheirPickersListT
     }
     pickers.sort();
     EXPECT_EQ(pickers, (QStringList{"CODEC", "TARGET"}));
+}
+
+TEST(CardItemLine, TheNameGivesWayNeverTheStatus)
+{
+    using convert::CardItemDelegate;
+    const QFontMetrics metrics(QApplication::font());
+    const QString name = "a_tone_with_a_rather_long_name.wav", status = "✓ Done → a_tone_with_a_rather_long_name_aac.m4a";
+    const int statusWidth = metrics.horizontalAdvance(CardItemDelegate::separator() + status);
+    // Wide: the status whole, the name whole or shortened. Narrower: the output's name gives way
+    // inside the status; the source keeps a part, and the status its mark.
+    for (int room : {statusWidth + 400, statusWidth + 120, statusWidth, statusWidth * 2 / 3}) {
+        const CardItemDelegate::Line line = CardItemDelegate::fit(name, status, metrics, room);
+        SCOPED_TRACE(room);
+        EXPECT_LE(metrics.horizontalAdvance(line.name + line.status), room);
+        if (room > statusWidth) {
+            EXPECT_EQ(line.status, CardItemDelegate::separator() + status);
+            EXPECT_TRUE(line.name == name || line.name.contains(QChar(0x2026))) << line.name.toStdString();
+            continue;
+        }
+        EXPECT_TRUE(line.status.startsWith(CardItemDelegate::separator() + "✓ Done → ") && line.status.endsWith(".m4a"))
+            << line.status.toStdString();
+        EXPECT_GE(line.name.size(), 6) << line.name.toStdString();
+    }
 }
 
 TEST_F(AccessibilityTest, AnAnalysisCardsDisclosureTellsItsStateAndLongTextsAreShortenedNotCut)
@@ -274,7 +255,7 @@ TEST_F(MissingWebModuleTest, TheWebTabsSayWhyTheyCannotBeShown)
 {
     QTemporaryDir empty;
     app::WebTabsModule::setProgramFolder(empty.path());
-    Settings::standard().setValue("skipWebTabs", false);
+    platform::Settings::standard().setValue("skipWebTabs", false);
     shownView();
     for (AppTab tab : {AppTab::analysis, AppTab::cinema}) {
         QLabel *said = nullptr;

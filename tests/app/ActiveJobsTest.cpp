@@ -1,4 +1,3 @@
-// The registry of running work: what it holds, what it signals and what it logs.
 #include "app/ActiveJobs.h"
 
 #include "platform/Settings.h"

@@ -1,5 +1,3 @@
-// About and the release notes: one window each however often they are asked for, and the
-// release notes read from a bundle's resources (or the note that there are none).
 #include "app/AboutView.h"
 #include "app/AboutWindowController.h"
 #include "app/AppWindows.h"

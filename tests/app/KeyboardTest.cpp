@@ -1,5 +1,3 @@
-// The window without a mouse: switching tabs by key or a screen reader's press as a click does,
-// closing the auxiliary windows by key, and Tab reaching every control in the order it is seen.
 #include "analysis/AnalysisView.h"
 #include "app/AboutWindowController.h"
 #include "app/PreferencesWindowController.h"
@@ -38,12 +36,7 @@ TEST_F(KeyboardTest, TabKeysArrowsReturnAndAScreenReadersPressSwitchTabsAsAClick
     // From inside a page, where the focus usually is; on the selected tab, where the focus
     // follows the selected tab; on another tab (Return, Enter); a screen reader's press; a click.
     enum Where { page, onSelected, onTarget, pressed, clicked };
-    struct Case {
-        const char *keys;
-        Where where;
-        AppTab from;
-        AppTab to;
-    };
+    struct Case { const char *keys; Where where; AppTab from, to; };
     using enum AppTab;
     const Case cases[] = {
         {"Ctrl+Tab", page, analysis, cinema}, {"Ctrl+Tab", onSelected, audioInfo, analysis},
@@ -101,7 +94,37 @@ TEST_F(KeyboardTest, TabKeysArrowsReturnAndAScreenReadersPressSwitchTabsAsAClick
     }
 }
 
-TEST_F(KeyboardTest, AltKeysAreNotTypedIntoTheKeyFieldsAndEscapeOrCtrlWCloseTheAuxiliaryWindows)
+std::string describe(const QWidget *widget)
+{
+    const QString name = widget->objectName().isEmpty() ? widget->accessibleName() : widget->objectName();
+    return widget->metaObject()->className() + (" " + name).toStdString();
+}
+
+// Every control that takes the focus by Tab is reached, none twice, each named for a screen
+// reader, no scroll area (it would show no mark of the focus), and none lies wholly above the
+// control Tab came from unless it starts a column to its right.
+void expectTabReachesAllInVisualOrder(QWidget *window)
+{
+    const QList<QWidget *> chain = tabChain(window);
+    ASSERT_FALSE(chain.isEmpty());
+    for (QWidget *widget : window->findChildren<QWidget *>()) {
+        if (widget->isVisibleTo(window) && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy())
+            EXPECT_TRUE(chain.contains(widget)) << describe(widget) << " is not reached by Tab";
+    }
+    for (qsizetype index = 0; index < chain.size(); ++index) {
+        EXPECT_EQ(qobject_cast<QAbstractScrollArea *>(chain[index]), nullptr) << describe(chain[index]);
+        EXPECT_FALSE(QAccessible::queryAccessibleInterface(chain[index])->text(QAccessible::Name).isEmpty())
+            << describe(chain[index]) << " has no name for a screen reader";
+        if (index == 0)
+            continue;
+        const QRect before(chain[index - 1]->mapTo(window, QPoint(0, 0)), chain[index - 1]->size());
+        const QRect after(chain[index]->mapTo(window, QPoint(0, 0)), chain[index]->size());
+        EXPECT_FALSE(after.bottom() < before.top() && after.left() < before.right())
+            << describe(chain[index]) << " comes after " << describe(chain[index - 1]) << " but lies above it";
+    }
+}
+
+TEST_F(KeyboardTest, AltKeysAreNotTypedEscapeOrCtrlWCloseTheAuxiliaryWindowsAndTabReachesEveryControlInVisualOrder)
 {
     app::RootView &root = shownView();
     const std::function<QLineEdit *()> opens[] = {
@@ -140,45 +163,12 @@ TEST_F(KeyboardTest, AltKeysAreNotTypedIntoTheKeyFieldsAndEscapeOrCtrlWCloseTheA
             EXPECT_FALSE(window->isVisible());
         }
     }
-}
 
-std::string describe(const QWidget *widget)
-{
-    const QString name = widget->objectName().isEmpty() ? widget->accessibleName() : widget->objectName();
-    return widget->metaObject()->className() + (" " + name).toStdString();
-}
-
-// Every control that takes the focus by Tab is reached, none twice, each named for a screen
-// reader, no scroll area (it would show no mark of the focus), and none lies wholly above the
-// control Tab came from unless it starts a column to its right.
-void expectTabReachesAllInVisualOrder(QWidget *window)
-{
-    const QList<QWidget *> chain = tabChain(window);
-    ASSERT_FALSE(chain.isEmpty());
-    for (QWidget *widget : window->findChildren<QWidget *>()) {
-        if (widget->isVisibleTo(window) && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy())
-            EXPECT_TRUE(chain.contains(widget)) << describe(widget) << " is not reached by Tab";
-    }
-    for (qsizetype index = 0; index < chain.size(); ++index) {
-        EXPECT_EQ(qobject_cast<QAbstractScrollArea *>(chain[index]), nullptr) << describe(chain[index]);
-        EXPECT_FALSE(QAccessible::queryAccessibleInterface(chain[index])->text(QAccessible::Name).isEmpty())
-            << describe(chain[index]) << " has no name for a screen reader";
-        if (index == 0)
-            continue;
-        const QRect before(chain[index - 1]->mapTo(window, QPoint(0, 0)), chain[index - 1]->size());
-        const QRect after(chain[index]->mapTo(window, QPoint(0, 0)), chain[index]->size());
-        EXPECT_FALSE(after.bottom() < before.top() && after.left() < before.right())
-            << describe(chain[index]) << " comes after " << describe(chain[index - 1]) << " but lies above it";
-    }
-}
-
-TEST_F(KeyboardTest, TabReachesEveryControlInVisualOrder)
-{
     windows->showPreferences();
     showActive(windows->preferences().window());
     expectTabReachesAllInVisualOrder(windows->preferences().window());
     windows->preferences().window()->close();
-    app::RootView &root = shownView();
+    showActive(&root);
     // Queued files give the Analysis page its item cards, whose controls come between the drop
     // card's and the status bar's.
     QTemporaryDir files;

@@ -1,5 +1,3 @@
-// The main window as the program shows it (size, palette, menu, every tab pictured) and its
-// quit guard.
 #include "app/ActiveJobs.h"
 #include "app/AboutWindowController.h"
 #include "app/AppDelegate.h"
@@ -17,7 +15,6 @@
 #include <QMessageBox>
 #include <QScreen>
 
-#include <memory>
 
 namespace vorlik::test {
 namespace {

@@ -1,4 +1,3 @@
-// The settings window: output folder, ffmpeg, the remembered key, diagnostics and the export.
 #include "app/AccountSection.h"
 #include "app/ConversionToolsSection.h"
 #include "app/DiagnosticsSection.h"
@@ -20,7 +19,6 @@
 namespace vorlik::test {
 namespace {
 
-using diagnostics::DiagnosticsLogger;
 using platform::Settings;
 using service::KeychainStore;
 
@@ -40,7 +38,7 @@ protected:
     app::PreferencesView *sections = nullptr;
 };
 
-TEST_F(PreferencesTest, TheOutputPickerStoresWhereConvertedFilesGo)
+TEST_F(PreferencesTest, TheOutputPickerStoresWhereConvertedFilesGoAndTheKeyIsRememberedAndClearedOffTheMainThread)
 {
     QWidget *window = windows->preferences().window();
     saveScreenshot(window, QStringLiteral("preferences"));
@@ -65,9 +63,43 @@ TEST_F(PreferencesTest, TheOutputPickerStoresWhereConvertedFilesGo)
     QTest::mouseClick(output->sameAsSourceButton(), Qt::LeftButton);
     EXPECT_EQ(Settings::standard().exportLocation(), QStringLiteral("sameAsSource"));
     EXPECT_EQ(Settings::standard().exportFolderPath(), folder.path()); // kept for the next time
+
+    const QString removed = QStringLiteral("Removed — the app will no longer auto-connect.");
+    ASSERT_EQ(KeychainStore::save(QStringLiteral("vk_stored_before")), KeychainStore::Result::success());
+    app::AccountSection *account = sections->account();
+    EXPECT_EQ(account->keyField()->echoMode(), QLineEdit::Password);
+    // Only spaces: a key is asked for and the keyring is left alone.
+    QTest::keyClicks(account->keyField(), QStringLiteral("    "));
+    QTest::mouseClick(account->rememberButton(), Qt::LeftButton);
+    EXPECT_EQ(account->keyNote(), QStringLiteral("Enter a client key first."));
+    EXPECT_FALSE(account->isKeychainBusy());
+    EXPECT_EQ(KeychainStore::load(), QStringLiteral("vk_stored_before"));
+
+    // The trimmed key is stored; the keyring answers on its own thread, and until then neither
+    // button can be pressed.
+    account->keyField()->setText(QStringLiteral("\t vk_typed_key_123 \n"));
+    QTest::mouseClick(account->rememberButton(), Qt::LeftButton);
+    EXPECT_TRUE(account->isKeychainBusy());
+    EXPECT_FALSE(account->rememberButton()->isEnabled() || account->clearButton()->isEnabled());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !account->isKeychainBusy(); }, 30000));
+    EXPECT_TRUE(account->rememberButton()->isEnabled() && account->clearButton()->isEnabled());
+    EXPECT_EQ(account->keyNote(), QStringLiteral("Saved — the app connects with this key automatically on launch."));
+    EXPECT_EQ(KeychainStore::load(), QStringLiteral("vk_typed_key_123"));
+    saveScreenshot(windows->preferences().window(), QStringLiteral("preferences-key-saved"));
+
+    // Clear removes it, and says so again when nothing is stored.
+    for (int time = 0; time < 2; ++time) {
+        account->keyField()->setText(QStringLiteral("typed but never saved"));
+        QTest::mouseClick(account->clearButton(), Qt::LeftButton);
+        EXPECT_FALSE(account->rememberButton()->isEnabled());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !account->isKeychainBusy(); }, 30000));
+        EXPECT_EQ(account->keyNote(), removed);
+        EXPECT_TRUE(account->keyField()->text().isEmpty());
+        EXPECT_EQ(KeychainStore::load(), std::nullopt);
+    }
 }
 
-TEST_F(PreferencesTest, TheDetectedFFmpegFollowsTheOverrideAndAnInstall)
+TEST_F(PreferencesTest, TheDetectedFFmpegFollowsTheOverrideAndAnInstallAndDiagnosticsAndTheExportWriteTheLog)
 {
     app::ConversionToolsSection *tools = sections->conversionTools();
     // Debian's ffmpeg is on PATH here.
@@ -118,49 +150,9 @@ TEST_F(PreferencesTest, TheDetectedFFmpegFollowsTheOverrideAndAnInstall)
     Q_EMIT sheet->installed("/usr/bin/ffmpeg");
     EXPECT_TRUE(tools->isDetecting());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !tools->isDetecting() && tools->detectedVersion().has_value(); }, 30000));
-}
 
-TEST_F(PreferencesTest, RememberAndClearTheKeyOffTheMainThread)
-{
-    const QString removed = QStringLiteral("Removed — the app will no longer auto-connect.");
-    ASSERT_EQ(KeychainStore::save(QStringLiteral("vk_stored_before")), KeychainStore::Result::success());
-    app::AccountSection *account = sections->account();
-    EXPECT_EQ(account->keyField()->echoMode(), QLineEdit::Password);
-    // Only spaces: a key is asked for and the keyring is left alone.
-    QTest::keyClicks(account->keyField(), QStringLiteral("    "));
-    QTest::mouseClick(account->rememberButton(), Qt::LeftButton);
-    EXPECT_EQ(account->keyNote(), QStringLiteral("Enter a client key first."));
-    EXPECT_FALSE(account->isKeychainBusy());
-    EXPECT_EQ(KeychainStore::load(), QStringLiteral("vk_stored_before"));
-
-    // The trimmed key is stored; the keyring answers on its own thread, and until then neither
-    // button can be pressed.
-    account->keyField()->setText(QStringLiteral("\t vk_typed_key_123 \n"));
-    QTest::mouseClick(account->rememberButton(), Qt::LeftButton);
-    EXPECT_TRUE(account->isKeychainBusy());
-    EXPECT_FALSE(account->rememberButton()->isEnabled() || account->clearButton()->isEnabled());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !account->isKeychainBusy(); }, 30000));
-    EXPECT_TRUE(account->rememberButton()->isEnabled() && account->clearButton()->isEnabled());
-    EXPECT_EQ(account->keyNote(), QStringLiteral("Saved — the app connects with this key automatically on launch."));
-    EXPECT_EQ(KeychainStore::load(), QStringLiteral("vk_typed_key_123"));
-    saveScreenshot(windows->preferences().window(), QStringLiteral("preferences-key-saved"));
-
-    // Clear removes it, and says so again when nothing is stored.
-    for (int time = 0; time < 2; ++time) {
-        account->keyField()->setText(QStringLiteral("typed but never saved"));
-        QTest::mouseClick(account->clearButton(), Qt::LeftButton);
-        EXPECT_FALSE(account->rememberButton()->isEnabled());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !account->isKeychainBusy(); }, 30000));
-        EXPECT_EQ(account->keyNote(), removed);
-        EXPECT_TRUE(account->keyField()->text().isEmpty());
-        EXPECT_EQ(KeychainStore::load(), std::nullopt);
-    }
-}
-
-TEST_F(PreferencesTest, SwitchingDiagnosticsOffWritesTheLastLineBeforeClosingAndTheExportWritesTheLog)
-{
     Settings::standard().setValue(QStringLiteral("vorlikDiag"), false);
-    DiagnosticsLogger &logger = DiagnosticsLogger::shared();
+    diagnostics::DiagnosticsLogger &logger = diagnostics::DiagnosticsLogger::shared();
     logger.stop();
     app::DiagnosticsSection *section = sections->diagnostics();
     EXPECT_FALSE(section->loggingSwitch()->isChecked());
@@ -189,7 +181,6 @@ TEST_F(PreferencesTest, SwitchingDiagnosticsOffWritesTheLastLineBeforeClosingAnd
     // The export, diagnostics on again.
     QTest::mouseClick(section->loggingSwitch(), Qt::LeftButton);
     logger.log(QStringLiteral("ui"), QStringLiteral("a line to export"));
-    QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("Vorlik-Logs.txt"));
     section->exportTo(path);
     EXPECT_FALSE(section->exportButton()->isEnabled());

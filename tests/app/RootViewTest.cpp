@@ -1,5 +1,3 @@
-// The main window's content against the stand-in service: the start-up task, signing in and out,
-// the usage reports still waiting, the build tag.
 #include "app/BuildTag.h"
 #include "app/PlaceholderPage.h"
 #include "app/SignInPopover.h"
@@ -20,7 +18,7 @@ using RootViewTest = ShellWindowTest;
 
 const QString unreachable = QStringLiteral("http://127.0.0.1:9"); // nothing listens on the discard port
 
-TEST_F(RootViewTest, WithoutARememberedKeyOnlyTheHealthProbeGoesOutOnceAndNamesTheServersBuild)
+TEST_F(RootViewTest, WithoutARememberedKeyOnlyTheHealthProbeGoesOutThenSignInCountUsageStillWaitingAndSignOut)
 {
     shownView();
     EXPECT_EQ(view->pill()->text(), QStringLiteral("Not connected"));
@@ -38,41 +36,9 @@ TEST_F(RootViewTest, WithoutARememberedKeyOnlyTheHealthProbeGoesOutOnceAndNamesT
     QTest::qWait(200);
     EXPECT_EQ(requestsTo(QStringLiteral("/health")).size(), 1);
     EXPECT_TRUE(pillTexts.isEmpty());
-}
 
-TEST_F(RootViewTest, ARememberedKeyConnectsByItself)
-{
-    ASSERT_EQ(KeychainStore::save(shellServer().demoKey()), KeychainStore::Result::success());
-    shownView();
-    EXPECT_EQ(store->state(), ConnectionState::connected(QStringLiteral("demo-client")));
-    EXPECT_EQ(pillTexts, (QStringList{QStringLiteral("Connecting…"), QStringLiteral("Connected — demo-client")}));
-    EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/activate")).size(), 1);
-}
-
-TEST_F(RootViewTest, ARememberedKeyWithNoServiceEndsInSignInFailedAndTheBuildTagAlone)
-{
-    ASSERT_EQ(KeychainStore::save(shellServer().demoKey()), KeychainStore::Result::success());
-    Settings::standard().setOverride(QStringLiteral("baseURL"), unreachable);
-    shownView();
-    EXPECT_EQ(pillTexts, (QStringList{QStringLiteral("Connecting…"), QStringLiteral("Sign in failed")}));
-    EXPECT_FALSE(view->serverBuild().has_value());
-    EXPECT_EQ(view->buildTag()->text(), QStringLiteral("1.2.24 (27)"));
-    saveScreenshot(view.get(), QStringLiteral("main-remembered-key-no-network"));
-}
-
-TEST_F(RootViewTest, AConnectAlreadyUnderWayIsNotReplacedByTheRememberedKey)
-{
-    ASSERT_EQ(KeychainStore::save(QStringLiteral("vk_remembered_but_unknown")), KeychainStore::Result::success());
-    store->connect(shellServer().demoKey()); // as a page's "connectKey" hook does
-    shownView();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return store->state().isConnected(); }, 30000));
-    EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/activate")).size(), 1);
-}
-
-TEST_F(RootViewTest, SigningInThroughThePopover)
-{
-    shownView();
     app::SignInPopover *popover = view->signInPopover();
+
     // Only spaces: nothing is sent and the popover stays.
     QTest::mouseClick(view->pill(), Qt::LeftButton);
     ASSERT_TRUE(popover->isVisible());
@@ -103,11 +69,7 @@ TEST_F(RootViewTest, SigningInThroughThePopover)
     EXPECT_TRUE(popover->keyField()->text().isEmpty());
     EXPECT_EQ(pillTexts, (QStringList{"Connecting…", "Sign in failed", "Connecting…", "Connected — demo-client"}));
     EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/activate")).size(), 2);
-}
 
-TEST_F(RootViewTest, ThePillCountsUsageReportsStillWaitingAndSigningOutLogsOutEvenWithTheServiceGone)
-{
-    shownView();
     run(store->connect(shellServer().demoKey()));
     ASSERT_TRUE(store->state().isConnected());
     shellServer().addFault({{"method", "POST"}, {"path", "/v1/usage/convert"}, {"action", "status"}, {"status", 500}, {"count", 2}});
@@ -152,6 +114,35 @@ TEST_F(RootViewTest, ThePillCountsUsageReportsStillWaitingAndSigningOutLogsOutEv
     EXPECT_FALSE(store->session().has_value());
     EXPECT_EQ(api.lines().filter(QStringLiteral("logout request failed: ")).size(), 1) << api.lines().join(u'\n').toStdString();
     EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/logout")).size(), 1);
+}
+
+TEST_F(RootViewTest, ARememberedKeyConnectsByItself)
+{
+    ASSERT_EQ(KeychainStore::save(shellServer().demoKey()), KeychainStore::Result::success());
+    shownView();
+    EXPECT_EQ(store->state(), ConnectionState::connected(QStringLiteral("demo-client")));
+    EXPECT_EQ(pillTexts, (QStringList{QStringLiteral("Connecting…"), QStringLiteral("Connected — demo-client")}));
+    EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/activate")).size(), 1);
+}
+
+TEST_F(RootViewTest, ARememberedKeyWithNoServiceEndsInSignInFailedAndTheBuildTagAlone)
+{
+    ASSERT_EQ(KeychainStore::save(shellServer().demoKey()), KeychainStore::Result::success());
+    Settings::standard().setOverride(QStringLiteral("baseURL"), unreachable);
+    shownView();
+    EXPECT_EQ(pillTexts, (QStringList{QStringLiteral("Connecting…"), QStringLiteral("Sign in failed")}));
+    EXPECT_FALSE(view->serverBuild().has_value());
+    EXPECT_EQ(view->buildTag()->text(), QStringLiteral("1.2.24 (27)"));
+    saveScreenshot(view.get(), QStringLiteral("main-remembered-key-no-network"));
+}
+
+TEST_F(RootViewTest, AConnectAlreadyUnderWayIsNotReplacedByTheRememberedKey)
+{
+    ASSERT_EQ(KeychainStore::save(QStringLiteral("vk_remembered_but_unknown")), KeychainStore::Result::success());
+    store->connect(shellServer().demoKey()); // as a page's "connectKey" hook does
+    shownView();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store->state().isConnected(); }, 30000));
+    EXPECT_EQ(requestsTo(QStringLiteral("/v1/auth/activate")).size(), 1);
 }
 
 } // namespace

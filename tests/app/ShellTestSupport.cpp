@@ -20,10 +20,7 @@ std::unique_ptr<QCoreApplication> vorlik::test::makeApplication(int &argc, char 
 
 namespace vorlik::test {
 
-DevServer &shellServer()
-{
-    return DevServer::shared();
-}
+DevServer &shellServer() { return DevServer::shared(); }
 
 QList<QJsonObject> requestsTo(const QString &path)
 {

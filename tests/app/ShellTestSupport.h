@@ -11,12 +11,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
-#include <QList>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 

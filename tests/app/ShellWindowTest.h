@@ -6,14 +6,12 @@
 #include "app/ConnectionPill.h"
 #include "app/LightPalette.h"
 #include "app/RootView.h"
-#include "diagnostics/DiagnosticsLogger.h"
 #include "platform/Settings.h"
 #include "service/KeychainStore.h"
 #include "service/SessionStore.h"
 #include "tests/app/ShellTestSupport.h"
 #include "update/UpdateManager.h"
 
-#include <memory>
 
 namespace vorlik::test {
 

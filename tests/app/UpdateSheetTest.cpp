@@ -1,5 +1,3 @@
-// The update badge, the update sheet and the Preferences' update section against the stand-in
-// service's update routes over HTTPS.
 #include "app/ActiveJobs.h"
 #include "app/PreferencesView.h"
 #include "app/PreferencesWindowController.h"

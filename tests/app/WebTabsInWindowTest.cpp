@@ -1,5 +1,3 @@
-// The web tabs as the window holds them: the service's Correction page in its web view, kept
-// loaded while another tab is shown; the drop router told whether a web tab is selected.
 #include "app/WebTabSlot.h"
 #include "app/WebTabsModule.h"
 #include "tests/app/ShellWindowTest.h"
@@ -15,20 +13,13 @@ namespace {
 
 using app::AppTab;
 using platform::Settings;
-
-class WebTabsInWindowTest : public ShellWindowTest {
-protected:
-    void SetUp() override
-    {
-        ShellWindowTest::SetUp();
-        // The web tabs' module lies beside the program, not beside this test.
-        app::WebTabsModule::setProgramFolder(QFileInfo(VORLIK_DESKTOP_PATH).absolutePath());
-        Settings::standard().setValue("lastUpdateCheckSuccess", QDateTime::currentDateTime());
-    }
-};
+using WebTabsInWindowTest = ShellWindowTest;
 
 TEST_F(WebTabsInWindowTest, TheCorrectionPageStaysLoadedWhileAnotherTabIsShown)
 {
+    // The web tabs' module lies beside the program, not beside this test.
+    app::WebTabsModule::setProgramFolder(QFileInfo(VORLIK_DESKTOP_PATH).absolutePath());
+    Settings::standard().setValue("lastUpdateCheckSuccess", QDateTime::currentDateTime());
     Settings::standard().setValue("skipWebTabs", false);
     shownView();
     auto *correction = qobject_cast<app::WebTabSlot *>(view->page(AppTab::analysis));

@@ -1,5 +1,3 @@
-// A whole update, for real: a copy of a bundle built by the project finds, downloads and swaps
-// in the newer release, and the helper starts it; and the helper script alone.
 #include "platform/AppPaths.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/TestFiles.h"

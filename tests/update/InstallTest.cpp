@@ -1,5 +1,3 @@
-// Installing an update: staging, the swap with its rollback, the refusals that touch nothing,
-// and how the installation is told from its path.
 #include "platform/AppPaths.h"
 #include "tests/support/TestFiles.h"
 #include "tests/update/UpdateFixture.h"
@@ -76,13 +74,36 @@ protected:
 
     QTemporaryDir m_root;
     int m_images = 0;
-    QString m_current;
-    QString m_staged;
+    QString m_current, m_staged;
     QMap<QString, QByteArray> m_before;
 };
 
-TEST_F(InstallTest, StagingCopiesTheCheckedBundleFromAReadOnlyPrivateImageAndDetaches)
+TEST_F(InstallTest, AHostileForeignOrEmptyImageIsRefusedBeforeAnythingIsCopiedAndAGoodOneIsStagedFromAReadOnlyImage)
 {
+    const QString garbage = m_root.filePath(QStringLiteral("garbage"));
+    test::writeFile(garbage, "<html>not an image</html>");
+    const std::pair<QString, int> table[]{
+        {image(test::imageEntries({}, {ArchiveEntry::file("../../evil", "x")}), ArchiveFormat::zip), 5},
+        {image(test::imageEntries({}, {ArchiveEntry::symlink("Vorlik Desktop.app/Contents/Frameworks", "/usr/lib")})), 5},
+        {image(test::imageEntries({}, {ArchiveEntry::hardlink("Vorlik Desktop.app/Contents/passwd", "/etc/passwd")})), 5},
+        {garbage, 5}, {m_root.filePath(QStringLiteral("missing")), 5},
+        {image(test::imageEntries({}, {}, "Other.app")), 6},
+        {image({ArchiveEntry::file("Vorlik Desktop.app", "a file, not a bundle")}, ArchiveFormat::zip), 6},
+        {image({ArchiveEntry::file("README", "empty image")}, ArchiveFormat::zip), 6},
+        {image(test::imageEntries({.identifier = "com.example.trojan"})), 8}, {image(test::imageEntries({.shortVersion = "1.2.24"})), 9},
+    };
+    for (const auto &[dmg, code] : table) {
+        QString text;
+        EXPECT_EQ(test::updateErrorCode([&] { stage(dmg); }, &text), code) << dmg.toStdString();
+        EXPECT_TRUE(code > 6 || text == (code == 5 ? "Could not open the update disk image." : "The update disk image has no app bundle."))
+            << text.toStdString();
+    }
+    EXPECT_TRUE(test::takeUpdateLogLines().first().startsWith(
+        QStringLiteral("update image not opened: Refused the archive entry \"../../evil\"")));
+    EXPECT_FALSE(QFileInfo::exists(m_temp.filePath(QStringLiteral("../evil"))));
+    EXPECT_EQ(stagingFolders(), QStringList());
+
+    // A checked bundle is copied from a read-only private image, which is detached after.
     const std::optional<QString> mounted = DiskImage::attach(image(test::imageEntries()));
     ASSERT_TRUE(mounted.has_value());
     EXPECT_EQ(QFileInfo(*mounted).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), 0);
@@ -104,35 +125,6 @@ TEST_F(InstallTest, StagingCopiesTheCheckedBundleFromAReadOnlyPrivateImageAndDet
                   staged.stagedApp + QStringLiteral("/Contents/Resources/notes.txt"));
     }
     EXPECT_EQ(stagingFolders().size(), 2);
-    EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-image-")), QStringList());
-}
-
-TEST_F(InstallTest, AHostileForeignOrEmptyImageIsRefusedBeforeAnythingIsCopied)
-{
-    const QString garbage = m_root.filePath(QStringLiteral("garbage"));
-    test::writeFile(garbage, "<html>not an image</html>");
-    const std::pair<QString, int> table[]{
-        {image(test::imageEntries({}, {ArchiveEntry::file("../../evil", "x")}), ArchiveFormat::zip), 5},
-        {image(test::imageEntries({}, {ArchiveEntry::symlink("Vorlik Desktop.app/Contents/Frameworks", "/usr/lib")})), 5},
-        {image(test::imageEntries({}, {ArchiveEntry::hardlink("Vorlik Desktop.app/Contents/passwd", "/etc/passwd")})), 5},
-        {garbage, 5}, {m_root.filePath(QStringLiteral("missing")), 5},
-        {image(test::imageEntries({}, {}, "Other.app")), 6},
-        {image({ArchiveEntry::file("Vorlik Desktop.app", "a file, not a bundle")}, ArchiveFormat::zip), 6},
-        {image({ArchiveEntry::file("README", "empty image")}, ArchiveFormat::zip), 6},
-        {image(test::imageEntries({.identifier = "com.example.trojan"})), 8},
-        {image(test::imageEntries({.shortVersion = "1.2.24"})), 9},
-    };
-    for (const std::pair<QString, int> &row : table) {
-        QString text;
-        EXPECT_EQ(test::updateErrorCode([&] { stage(row.first); }, &text), row.second) << row.first.toStdString();
-        if (row.second < 7) {
-            EXPECT_EQ(text, row.second == 5 ? "Could not open the update disk image." : "The update disk image has no app bundle.");
-        }
-    }
-    EXPECT_TRUE(test::takeUpdateLogLines().first().startsWith(
-        QStringLiteral("update image not opened: Refused the archive entry \"../../evil\"")));
-    EXPECT_FALSE(QFileInfo::exists(m_temp.filePath(QStringLiteral("../evil"))));
-    EXPECT_EQ(stagingFolders(), QStringList());
     EXPECT_EQ(test::tempEntries(QStringLiteral("vorlik-image-")), QStringList());
 }
 
@@ -242,8 +234,7 @@ TEST(RunningBundleTest, TheBundleIsThreeFoldersAboveTheProgramWhoseNameInfoPlist
     const std::pair<const char *, std::optional<QString>> programs[]{
         {"/opt/apps/Vorlik Desktop.app/Contents/MacOS/vorlik-desktop", "/opt/apps/Vorlik Desktop.app"},
         {"/home/u/Vorlik.app/Contents/MacOS/vorlik", "/home/u/Vorlik.app"}, {"/usr/bin/vorlik", std::nullopt},
-        {"/x/Vorlik Desktop/Contents/MacOS/vorlik", std::nullopt},
-        {"/x/.app/Contents/MacOS/vorlik", std::nullopt},
+        {"/x/Vorlik Desktop/Contents/MacOS/vorlik", std::nullopt}, {"/x/.app/Contents/MacOS/vorlik", std::nullopt},
         {"/x/A.app/Contents/Resources/vorlik", std::nullopt}};
     for (const auto &[program, bundle] : programs)
         EXPECT_EQ(RunningBundle::containing(QString::fromUtf8(program)), bundle) << program;

@@ -1,5 +1,3 @@
-// What the updater reads from outside: the update description and its versions, a bundle's
-// Info.plist, the image tool's attach report, and a tool's output.
 #include "tests/support/TestFiles.h"
 #include "tests/update/UpdateFixture.h"
 #include "update/UnreadableDataError.h"
@@ -42,10 +40,8 @@ TEST(ManifestDecoding, BadDocumentsFailWithThePlatformsText)
     const QString format = QStringLiteral("The data couldn’t be read because it isn’t in the correct format.");
     const QString decoded = QStringLiteral("(decoded)");
     const std::pair<QByteArray, QString> cases[]{
-        {R"({"build":1,"dmg":"d","sha256":"s"})", missing},
-        {R"({"version":null,"build":1,"dmg":"d","sha256":"s"})", missing},
-        {R"({"version":"1","dmg":"d","sha256":"s"})", missing},
-        {R"({"version":1.2,"build":1,"dmg":"d","sha256":"s"})", format},
+        {R"({"build":1,"dmg":"d","sha256":"s"})", missing}, {R"({"version":null,"build":1,"dmg":"d","sha256":"s"})", missing},
+        {R"({"version":"1","dmg":"d","sha256":"s"})", missing}, {R"({"version":1.2,"build":1,"dmg":"d","sha256":"s"})", format},
         {R"({"version":"1","build":"28","dmg":"d","sha256":"s"})", format},
         {R"({"version":"1","build":1.5,"dmg":"d","sha256":"s"})", format},
         {R"({"version":"1","build":1,"dmg":"d","sha256":"s","notes":7})", format}, {R"([1,2])", format},
@@ -86,10 +82,8 @@ TEST(BundleIdentity, IsCheckedAgainstTheManifestInEitherPropertyListFormat)
 {
     const QString notVorlik = QStringLiteral("The update bundle is not Vorlik Desktop.");
     const std::tuple<test::BundleInfo, Manifest, int, QString> table[]{
-        {{}, release, 0, {}}, {{.identifier = "com.example.other"}, release, 8, notVorlik},
-        {{.identifier = std::nullopt}, release, 8, notVorlik},
-        {{.shortVersion = "1.2"}, test::release("1.2.0"), 9,
-         "The update bundle version (1.2) does not match the manifest (1.2.0)."},
+        {{}, release, 0, {}}, {{.identifier = "com.example.other"}, release, 8, notVorlik}, {{.identifier = std::nullopt}, release, 8, notVorlik},
+        {{.shortVersion = "1.2"}, test::release("1.2.0"), 9, "The update bundle version (1.2) does not match the manifest (1.2.0)."},
         {{.shortVersion = "1.2.24"}, release, 9, "The update bundle version (1.2.24) does not match the manifest (1.2.25)."},
         {{.shortVersion = std::nullopt}, release, 9, "The update bundle version () does not match the manifest (1.2.25)."},
         {{.build = std::nullopt}, release, 10, "The update bundle build () does not match the manifest (28)."},
@@ -167,10 +161,9 @@ TEST(AttachReport, TheFirstMountPointThatIsAPathWins)
         {attachReport(partitionScheme + mountEntity("") + volume + mountEntity("/Volumes/Other")), "/Volumes/Vorlik Desktop"},
         {attachReport(zeroByte + notUTF8 + volume), "/Volumes/Vorlik Desktop"},
         {attachReport(partitionScheme), std::nullopt}, {attachReport(zeroByte), std::nullopt},
-        {attachReport("<string>/Volumes/X</string>"), std::nullopt},
+        {attachReport("<string>/Volumes/X</string>"), std::nullopt}, {"", std::nullopt},
         {attachReport("<dict><key>mount-point</key><integer>3</integer></dict>"), std::nullopt},
-        {"hdiutil: attach failed - no mountable file systems", std::nullopt}, {"", std::nullopt},
-        {R"(<?xml version="1.0"?><plist><array/></plist>)", std::nullopt},
+        {"hdiutil: attach failed - no mountable file systems", std::nullopt}, {R"(<?xml version="1.0"?><plist><array/></plist>)", std::nullopt},
         // A binary report reads the same; a string of the same length keeps its offsets right.
         {test::toBinaryPlist(attachReport(mountEntity("/Volumes/V"))), "/Volumes/V"},
         {test::toBinaryPlist(attachReport(mountEntity("/Volumes/V"))).replace("/Volumes/V", "/Vo\x97\x8ames/V"), std::nullopt},

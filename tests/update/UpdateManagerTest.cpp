@@ -1,4 +1,3 @@
-// The update check and download against the stand-in service over HTTPS, and no file left behind.
 #include "platform/ServiceConfig.h"
 #include "service/APIClient.h"
 #include "tests/support/TestFiles.h"
@@ -11,7 +10,6 @@
 #include <QSignalSpy>
 
 using vorlik::platform::ServiceConfig;
-using vorlik::platform::Settings;
 using namespace vorlik::update;
 namespace test = vorlik::test;
 
@@ -43,7 +41,7 @@ protected:
         ManagerTest::TearDown();
     }
 
-    static Settings &settings() { return Settings::standard(); }
+    static vorlik::platform::Settings &settings() { return vorlik::platform::Settings::standard(); }
     static bool succeeded() { return settings().date(successKey).has_value(); }
     UpdatePhase check() { return test::run(m_manager.check()); }
     // A first check finds 1.3 (build 30), so that what a later one keeps or clears shows.
@@ -236,7 +234,7 @@ protected:
     void download(const Manifest &manifest) { m_phases.clear(); test::run(m_manager.download(manifest)); }
 };
 
-TEST_F(UpdateDownloadTest, StreamsTheImageWithProgressVerifiesItAndKeepsOnlyTheImageThePhaseNames)
+TEST_F(UpdateDownloadTest, StreamsTheImageWithProgressVerifiesItAndKeepsOnlyTheImageThePhaseNamesWithOrWithoutALength)
 {
     const Manifest manifest = test::manifestFor(imageName);
     EXPECT_EQ(manifest.sha256, QCryptographicHash::hash(test::readFile(image()), QCryptographicHash::Sha256).toHex());
@@ -266,10 +264,7 @@ TEST_F(UpdateDownloadTest, StreamsTheImageWithProgressVerifiesItAndKeepsOnlyTheI
     download(corrupted(manifest));
     EXPECT_EQ(m_manager.phase().kind, UpdatePhase::Kind::error);
     EXPECT_EQ(leftovers(), QStringList());
-}
 
-TEST_F(UpdateDownloadTest, AServerWithoutContentLengthStillDownloads)
-{
     for (const QString &mode : {QStringLiteral("no_length=1"), QStringLiteral("no_length=close")}) {
         SCOPED_TRACE(mode.toStdString());
         download(test::manifestFor(imageName, mode));
@@ -280,8 +275,20 @@ TEST_F(UpdateDownloadTest, AServerWithoutContentLengthStillDownloads)
     }
 }
 
-TEST_F(UpdateDownloadTest, TheDigestDecidesAndAFailedDownloadLeavesNoFile)
+TEST_F(UpdateDownloadTest, LinksThatMayNotBeFollowedNeverStartADownloadTheDigestDecidesAndAFailedOneLeavesNoFile)
 {
+    for (const QString &link : {QStringLiteral("http://127.0.0.1/tools/desktop/image.tar.gz"),
+                                QStringLiteral("https://downloads.example.com/image.tar.gz"),
+                                QStringLiteral("https://exa mple.com/x"), QString(), imageName}) {
+        Manifest manifest = test::manifestFor(imageName);
+        manifest.dmg = link;
+        download(manifest);
+        EXPECT_EQ(m_manager.phase(), UpdatePhase::error(QStringLiteral("The update link is invalid."))) << link.toStdString();
+        EXPECT_FALSE(m_phases.contains(UpdatePhase::downloading(0.0))) << link.toStdString();
+    }
+    EXPECT_EQ(test::requestsUnder(QStringLiteral("/tools/desktop/")), 0);
+    EXPECT_EQ(leftovers(), QStringList());
+
     Manifest upper = test::manifestFor(imageName);
     upper.sha256 = upper.sha256.toUpper();
     download(upper);
@@ -337,21 +344,6 @@ TEST_F(UpdateDownloadTest, AShortBodyOverPlainHttpIsAFailedDownloadToo)
     EXPECT_TRUE(failure == QStringLiteral("The connection closed after 1000000 of %1 bytes.").arg(imageBytes)
                 || failure == QStringLiteral("Connection closed")) << failure.toStdString();
     EXPECT_THROW(UpdateManager::sha256(m_temp.filePath(QStringLiteral("missing"))), vorlik::Failure);
-}
-
-TEST_F(UpdateDownloadTest, LinksThatMayNotBeFollowedNeverStartADownload)
-{
-    for (const QString &link : {QStringLiteral("http://127.0.0.1/tools/desktop/image.tar.gz"),
-                                QStringLiteral("https://downloads.example.com/image.tar.gz"),
-                                QStringLiteral("https://exa mple.com/x"), QString(), imageName}) {
-        Manifest manifest = test::manifestFor(imageName);
-        manifest.dmg = link;
-        download(manifest);
-        EXPECT_EQ(m_manager.phase(), UpdatePhase::error(QStringLiteral("The update link is invalid."))) << link.toStdString();
-        EXPECT_FALSE(m_phases.contains(UpdatePhase::downloading(0.0))) << link.toStdString();
-    }
-    EXPECT_EQ(test::requestsUnder(QStringLiteral("/tools/desktop/")), 0);
-    EXPECT_EQ(leftovers(), QStringList());
 }
 
 } // namespace

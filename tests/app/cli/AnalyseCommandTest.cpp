@@ -1,4 +1,3 @@
-// `vorlik analyse` run as a user would, against the stand-in service.
 #include "analysis/JobInfo.h"
 #include "analysis/ReportFormat.h"
 #include "app/cli/ReportText.h"
@@ -86,11 +85,7 @@ TEST_F(AnalyseCommand, FailuresAreSaidAndFailTheRun)
     ASSERT_TRUE(QDir(m_files.path()).mkdir(QStringLiteral("empty")));
     const QString none = QStringLiteral(": No audio files found (wav, aiff, flac, mp3, m4a, aac, ogg…).\n");
     const struct {
-        const char *what;
-        QStringList files;
-        QString key;
-        int status;
-        QStringList out, err;
+        const char *what; QStringList files; QString key; int status; QStringList out, err;
     } rows[] = {
         {"wrong key", {tone()}, "not-a-key", 3, {"Sign in failed"}, {"✗ Server error 401: "}},
         {"no audio", {file("notes.txt", "words")}, server().demoKey(), 1, {"No audio files found (wav, aiff, flac, mp3, m4a, aac, ogg…)."}, {}},

@@ -1,5 +1,3 @@
-// The command-line client's service and session commands run as a user would, inside a private
-// keyring (tests/support/with-keyring) or where none can be reached.
 #include "tests/app/cli/CliTest.h"
 #include "tests/support/TestFiles.h"
 
@@ -31,10 +29,7 @@ TEST_F(CliSession, EachCommandsStatusAndWordsAgainstTheService)
         {"DBUS_SESSION_BUS_ADDRESS", noBus.first()}, {"XDG_CURRENT_DESKTOP", "KDE"}, {"KDE_SESSION_VERSION", "4"}};
     const QString connected = "^Connecting…\nConnected — demo-client\n";
     const struct Row {
-        const char *what;
-        QStringList arguments;
-        int status;
-        QString out, err;
+        const char *what; QStringList arguments; int status; QString out, err;
         QList<QJsonObject> faults = {};
         ProgramSetting setting = {};
         QString counted = {}; // a path whose requests are counted ("" for all of them)

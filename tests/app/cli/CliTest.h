@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <QJsonDocument>
-#include <QJsonObject>
 
 namespace vorlik::test {
 

@@ -1,5 +1,3 @@
-// `vorlik update …` and `vorlik ffmpeg install` run as a user would, against the stand-in
-// service over HTTPS.
 #include "tests/support/ProgramRun.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/UpdateServer.h"
@@ -52,20 +50,18 @@ protected:
 
 TEST_F(CliUpdate, CheckSaysUpToDateOrWhatIsAvailableOrThatItFailed)
 {
-    publish("1.2.24", 27);
-    ProgramRun result = cli({"update", "check"});
-    EXPECT_EQ(result.status, 0) << result.err.toStdString();
-    EXPECT_EQ(result.out, "Checking for updates…\nYou're up to date — 1.2.24\n");
-
-    publish("1.2.25", 28);
-    result = cli({"update", "check"});
-    EXPECT_EQ(result.status, 0) << result.err.toStdString();
-    EXPECT_EQ(result.out, "Checking for updates…\n1.2.25 (build 28) is available — you have 1.2.24\nBetter in every way.\n");
-
-    server().addFault({{"path", "/tools/desktop/latest.json"}, {"action", "status"}, {"status", 502}});
-    result = cli({"update", "check"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "✗ The update server is unavailable.\n");
+    const std::tuple<const char *, int, int, QString> cases[]{
+        {"1.2.24", 27, 0, "Checking for updates…\nYou're up to date — 1.2.24\n"},
+        {"1.2.25", 28, 0, "Checking for updates…\n1.2.25 (build 28) is available — you have 1.2.24\nBetter in every way.\n"},
+        {"1.2.25", 28, 1, "✗ The update server is unavailable.\n"}}; // the service answers 502
+    for (const auto &[version, build, status, said] : cases) {
+        publish(version, build);
+        if (status)
+            server().addFault({{"path", "/tools/desktop/latest.json"}, {"action", "status"}, {"status", 502}});
+        const ProgramRun result = cli({"update", "check"});
+        EXPECT_EQ(result.status, status) << result.err.toStdString();
+        EXPECT_EQ(status ? result.err : result.out, said);
+    }
 }
 
 // A copy run from a build folder, and one laid out as the package puts it under /usr (the

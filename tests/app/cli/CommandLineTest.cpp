@@ -1,5 +1,3 @@
-// The command line read from the one catalogue: the words, the help, the usage errors of the
-// real program and the bash completion written from it.
 #include "app/cli/CommandLine.h"
 #include "tests/support/ProgramRun.h"
 
@@ -37,29 +35,20 @@ TEST(CommandLine, ProgramOptionsThenCommandItsOptionsAndArgumentsAndEachWayToAsk
 // nothing on the output, before any network (the service named here does not exist).
 TEST(CommandLine, UsageErrorsAreOneLineAndStatusTwo)
 {
-    const struct {
-        QStringList words;
-        const char *says;
-    } cases[] = {
-        {{}, "no command given"}, {{"--bogus", "health"}, "Unknown option 'bogus'"},
-        {{"--key"}, "Missing value after '--key'"},
-        {{"--key", "k", "--key-file", "f", "connect"}, "give the key once"},
-        {{"-vorlikDiag"}, "-vorlikDiag needs a value"}, {{"frobnicate"}, "unknown command 'frobnicate'"},
-        {{"help", "frobnicate"}, "unknown command 'frobnicate'"},
-        {{"connect", "now"}, "connect: unexpected argument 'now'"},
-        {{"health", "--verbose"}, "health: Unknown option 'verbose'"},
-        {{"remember-key", "a", "b"}, "remember-key: unexpected argument 'b'"},
-        {{"convert", "a.wav"}, "convert needs --preset ID"},
+    const struct { QStringList words; const char *says; } cases[] = {
+        {{}, "no command given"}, {{"--bogus", "health"}, "Unknown option 'bogus'"}, {{"--key"}, "Missing value after '--key'"},
+        {{"--key", "k", "--key-file", "f", "connect"}, "give the key once"}, {{"-vorlikDiag"}, "-vorlikDiag needs a value"},
+        {{"frobnicate"}, "unknown command 'frobnicate'"}, {{"help", "frobnicate"}, "unknown command 'frobnicate'"},
+        {{"connect", "now"}, "connect: unexpected argument 'now'"}, {{"health", "--verbose"}, "health: Unknown option 'verbose'"},
+        {{"remember-key", "a", "b"}, "remember-key: unexpected argument 'b'"}, {{"convert", "a.wav"}, "convert needs --preset ID"},
         {{"convert", "--preset", "p"}, "convert needs the files to convert"},
         {{"convert", "--preset", "p", "--jobs", "0", "a.wav"}, "--jobs needs a whole number of at least 1"},
         {{"convert", "--preset", "p", "a.wav", "--output-dir"}, "convert: Missing value after '--output-dir'"},
         {{"convert", "--preset", "p", "--out", "x", "a.wav"}, "convert: Unknown option 'out'"},
         {{"analyse"}, "analyse needs at least one audio file or folder"},
         {{"analyse", "--save-report", "/nonexistent/reports", "a.wav"}, "--save-report: no folder at /nonexistent/reports"},
-        {{"update"}, "update needs one of check, download, install"},
-        {{"update", "now"}, "update needs one of check, download, install, not 'now'"},
-        {{"update", "check", "now"}, "update: unexpected argument 'now'"},
-        {{"ffmpeg"}, "ffmpeg needs: install"},
+        {{"update"}, "update needs one of check, download, install"}, {{"update", "check", "now"}, "update: unexpected argument 'now'"},
+        {{"update", "now"}, "update needs one of check, download, install, not 'now'"}, {{"ffmpeg"}, "ffmpeg needs: install"},
         {{"ffmpeg", "install", "--from"}, "ffmpeg: Missing value after '--from'"},
     };
     for (const auto &usage : cases) {
@@ -92,10 +81,7 @@ TEST(CommandLine, BashCompletesCommandsOptionsServiceTextAndFileNamesAsTheyStand
     // A stand-in for a signed-in vorlik whose service sends hostile preset ids.
     const QString hostile = "vorlik() { printf '%s\\tx\\ty\\n' '$(touch made-by-completion)' 'ab`touch made-by-completion`' "
                             "loud-14 'loud *'; }; ";
-    const struct {
-        const char *words, *offers;
-        bool hostile = false;
-    } cases[] = {
+    const struct { const char *words, *offers; bool hostile = false; } cases[] = {
         {"vorlik an", "analyse"}, {"vorlik --key-file k.txt rem", "remember-key"},
         {"vorlik --ba", "--base-url"}, {"vorlik convert --o", "--output-dir"},
         {"vorlik -vorlikDiag YES analyse --s", "--save-report"}, {"vorlik presets --j", "--json"},

@@ -1,4 +1,3 @@
-// `vorlik convert` run as a user would, against the stand-in service, on real media.
 #include "tests/app/cli/CliTest.h"
 #include "tests/convert/TestMedia.h"
 #include "tests/support/ChildProcesses.h"
@@ -85,11 +84,7 @@ TEST_F(ConvertCommand, EachOutcomesStatusWordsAndFiles)
         QFileInfo("/usr/local/bin/ffmpeg").isExecutable() || QFileInfo("/opt/homebrew/bin/ffmpeg").isExecutable();
     const QStringList toOut = signedIn() << "convert" << "--preset" << "audio-m4a" << "--output-dir";
     const struct Row {
-        const char *what;
-        QStringList arguments;
-        int status;
-        QStringList out;
-        QString err;
+        const char *what; QStringList arguments; int status; QStringList out; QString err;
         ProgramSetting setting = {};
         bool asksService = true;
     } rows[] = {
