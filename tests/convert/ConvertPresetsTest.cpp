@@ -120,16 +120,11 @@ TEST_F(ConvertPresets, VideoAndM4APresets)
 {
     const QString talk = TestMedia::make(path("talk.mp4"), {"-f", "lavfi", "-i", "testsrc=duration=10:size=160x120:rate=10", "-f", "lavfi",
                                                             "-i", "sine=frequency=500:duration=10", "-c:v", "mpeg4", "-c:a", "aac"});
-    const struct {
-        QString source;
-        QString presetID;
-        QString name;
-        QString videoCodec; // empty: no video
-        int channels;
-    } cases[] = {{talk, "video-h264", "talk_h264.mp4", "h264", 1}, {talk, "video-hevc", "talk_hevc.mp4", "hevc", 1},
-                 {talk, "normalise-video-14lkfs", "talk_-14LKFS.mp4", "mpeg4", 1},
-                 {TestMedia::silence(path("surround.wav"), "5.1"), "audio-m4a", "surround_aac.m4a", {}, 2},
-                 {TestMedia::sine(path("mono.flac")), "audio-m4a", "mono_aac.m4a", {}, 1}};
+    const struct { QString source, presetID, name, videoCodec; int channels; } cases[] = { // videoCodec empty: no video
+        {talk, "video-h264", "talk_h264.mp4", "h264", 1}, {talk, "video-hevc", "talk_hevc.mp4", "hevc", 1},
+        {talk, "normalise-video-14lkfs", "talk_-14LKFS.mp4", "mpeg4", 1},
+        {TestMedia::silence(path("surround.wav"), "5.1"), "audio-m4a", "surround_aac.m4a", {}, 2},
+        {TestMedia::sine(path("mono.flac")), "audio-m4a", "mono_aac.m4a", {}, 1}};
     const LogLines log("convert");
     for (const auto &c : cases) {
         const QueueItem item = convert(c.source, c.presetID);

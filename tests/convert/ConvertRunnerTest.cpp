@@ -215,11 +215,7 @@ TEST_F(ConvertRunnerTest, PathsAreOneArgumentOrRefused)
 {
     const QString placeholder = "The script uses an unsupported placeholder in '{input}'.";
     const QString control = "The script contains unsupported control characters.";
-    const struct {
-        QString fileName;
-        QString detail; // empty: converts
-        bool bracedExportFolder = false;
-    } cases[] = {
+    const struct { QString fileName, detail; bool bracedExportFolder = false; } cases[] = { // detail empty: converts
         {"take {1}.wav", placeholder},
         {"{output_base}.wav", placeholder},
         {"two\nlines.wav", control},
@@ -491,12 +487,8 @@ TEST_F(SideBySide, NoSharedNameNoSpinningLaneAndAStopReachesEveryProcess)
     EXPECT_EQ(runner.statusLine(), "Queue finished — 3 done, 0 failed.");
     EXPECT_EQ(usageRequests(), 3);
 
-    const struct {
-        const char *name;
-        QStringList presets; // one item each, in this order; "retired" is not offered
-        bool queueDuringRun; // the last item is queued after run()
-        QString status;
-    } cases[] = {
+    // presets: one item each, in this order ("retired" is not offered); queueDuringRun: the last is queued after run().
+    const struct { const char *name; QStringList presets; bool queueDuringRun; QString status; } cases[] = {
         {"one item, two lanes", {"job"}, false, "Queue finished — 1 done, 0 failed."},
         {"two items, the first unavailable", {"retired", "job"}, false, "Queue finished — 1 done, 1 failed."},
         {"an unavailable item queued during a run", {"slow", "retired"}, true, "Queue finished — 1 done, 1 failed."},

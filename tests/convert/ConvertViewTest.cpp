@@ -257,11 +257,7 @@ TEST_F(ConvertViewTest, everyCardConvertsWhatIsDroppedOnItWithTheFFmpegInUse)
 
     // The loudness presets measure first and limit only where the peaks need it: the hint says so.
     const QString measuring = "measured first \u00B7 limiter only where peaks pass \u22121 dBTP";
-    const struct {
-        QString key;
-        QString hint;
-        QString picker; // the preset the picker shows, if the card has one
-    } cards[] = {
+    const struct { QString key, hint, picker; } cards[] = { // picker: the preset its picker shows, if it has one
         {ConvertView::videoCard, "applied to every video", "H.264 / AAC (MP4)"},
         {ConvertView::audioCard, {}, {}},
         {ConvertView::normaliseCard, measuring, "\u221214 LUFS"},

@@ -43,12 +43,7 @@ protected:
 // Each case in a folder of its own: the files made, what is dropped, what is found in order.
 TEST_F(MediaScannerTest, FindsTheMediaOfADropInAFileBrowsersOrder)
 {
-    const struct {
-        const char *name;
-        QStringList files;
-        QStringList dropped;
-        QStringList found;
-    } cases[] = {
+    const struct { const char *name; QStringList files; QStringList dropped; QStringList found; } cases[] = {
         {"names in a file browser's order",
          {"a/Take 10.wav", "a/take 2.wav", "a/Take 1.wav", "a/file10.mp3", "a/file2.mp3", "a/File1.mp3"},
          {"a"},

@@ -141,12 +141,8 @@ TEST(FFmpegProgress, DurationAndPositionOfRealRuns)
     const QString whole = TestMedia::make(dir.filePath("whole.mp3"),
                                           {"-f", "lavfi", "-i", "sine=sample_rate=44100:duration=3", "-c:a", "libmp3lame", "-b:a", "128k"});
     vorlik::test::writeFile(dir.filePath("cut.mp3"), vorlik::test::readFile(whole).first(30000));
-    const struct {
-        const char *name;
-        QStringList input;
-        std::optional<qint64> duration; // ms
-        qint64 lastPosition;            // ms
-    } cases[] = {
+    // Times in ms.
+    const struct { const char *name; QStringList input; std::optional<qint64> duration; qint64 lastPosition; } cases[] = {
         {"known duration", {"-i", TestMedia::sine(dir.filePath("in.wav"), 3.0)}, 3000, 3000},
         // A generated stream has no length: the position alone.
         {"unknown duration", {"-f", "lavfi", "-i", "sine=sample_rate=48000:duration=2"}, std::nullopt, 2000},
@@ -217,11 +213,7 @@ TEST(ChannelCount, FromALayoutOrACountOrAProbesFirstRecognisableAudioStream)
         EXPECT_EQ(ConvertRunner::channelCount(descriptor), channels) << descriptor.toStdString();
 
     // From a probe's output: the first audio stream whose channels can be read.
-    const struct {
-        const char *name;
-        QString output;
-        std::optional<int> channels;
-    } probes[] = {
+    const struct { const char *name; QString output; std::optional<int> channels; } probes[] = {
         {"video only",
          "Input #0, matroska,webm, from 'v.mkv':\n  Duration: 00:00:01.00\n  Stream #0:0: Video: h264 (High), yuv420p, 320x240, 25 fps\n"
          "At least one output file must be specified\n",

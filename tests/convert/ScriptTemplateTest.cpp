@@ -44,11 +44,7 @@ TEST(ScriptTemplate, WorkedExampleGivesNineArgumentsAndOnlyABareFFmpegIsFFmpeg)
 
 TEST(ScriptTemplate, Tokens)
 {
-    const struct {
-        const char *name;
-        QString script;
-        QStringList tokens;
-    } cases[] = {
+    const struct { const char *name; QString script; QStringList tokens; } cases[] = {
         {"runs of white space are one separator", "a   \t\n b", {"a", "b"}},
         {"backslash stays in single quotes", "'a\\b'", {"a\\b"}}, {"escaped quote outside quotes", "\\'x\\\"", {"'x\""}},
         {"escaped backslash outside quotes", "a\\\\b", {"a\\b"}}, {"escaped space joins", "a\\ b", {"a b"}},

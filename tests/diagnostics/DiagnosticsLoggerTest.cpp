@@ -1,5 +1,3 @@
-// The opt-in log on real files: masking, the buffer bound, the order of the last lines before a
-// close, rotation and the export, and a log that never fails its caller.
 #include "diagnostics/DiagnosticsLogger.h"
 
 #include "platform/Settings.h"

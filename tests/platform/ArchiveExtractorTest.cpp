@@ -1,5 +1,3 @@
-// Unpacking archives with libarchive: what is kept (folders, executable bits, links inside)
-// and what is refused (anything that would land outside the folder), on real files.
 #include "platform/ArchiveError.h"
 #include "platform/ArchiveExtractor.h"
 #include "tests/support/TestArchive.h"

@@ -1,4 +1,3 @@
-// The stop request shared by long work and whoever may stop it.
 #include "platform/CancellationToken.h"
 
 #include <gtest/gtest.h>

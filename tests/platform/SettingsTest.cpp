@@ -1,4 +1,3 @@
-// The settings store and its "-key value" overrides for one run.
 #include "platform/Settings.h"
 
 #include <gtest/gtest.h>

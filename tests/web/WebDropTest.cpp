@@ -1,5 +1,3 @@
-// Native drops on the real engine reach the stand-in pages through the bridge (bytes compared by the
-// page's SHA-256) or the page's own chooser; the router follows the selected tab; the diagnostic hooks.
 #include "tests/web/WebTabFixture.h"
 
 #include "platform/Settings.h"

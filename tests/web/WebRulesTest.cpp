@@ -1,24 +1,17 @@
-// Rules of the web tabs that need no page: trusted pages and origins, download names, the resource
-// guard, folder expansion, the bridge's limit and which dropped files an open request admits.
 #include "tests/web/WebTabFixture.h"
 
 #include "platform/ServiceConfig.h"
 #include "platform/Settings.h"
 #include "tests/support/TestFiles.h"
-#include "web/Coordinator.h"
 #include "web/DownloadDestination.h"
 #include "web/DownloadInterruption.h"
 #include "web/FileChooserRequest.h"
 #include "web/InjectedScripts.h"
 #include "web/PageScript.h"
 #include "web/ResourceGuard.h"
-#include "web/SecurityOrigin.h"
-
-#include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 using namespace vorlik;
 using namespace vorlik::test;

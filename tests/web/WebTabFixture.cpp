@@ -9,15 +9,12 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QEventLoop>
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QMouseEvent>
 #include <QTimer>
-#include <QWebEnginePage>
 
 #include <algorithm>
 #include <cstdio>

@@ -1,5 +1,3 @@
-// The web tab host on the real engine and the stand-in pages: profile, navigation rules, downloads,
-// the page log, which frames may talk to the application, and the session bridge both ways.
 #include "tests/web/WebTabFixture.h"
 
 #include "platform/AppPaths.h"
@@ -8,9 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
 
