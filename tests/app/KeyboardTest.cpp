@@ -108,8 +108,9 @@ void expectTabReachesAllInVisualOrder(QWidget *window)
     const QList<QWidget *> chain = tabChain(window);
     ASSERT_FALSE(chain.isEmpty());
     for (QWidget *widget : window->findChildren<QWidget *>()) {
-        if (widget->isVisibleTo(window) && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy())
+        if (widget->isVisibleTo(window) && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy()) {
             EXPECT_TRUE(chain.contains(widget)) << describe(widget) << " is not reached by Tab";
+        }
     }
     for (qsizetype index = 0; index < chain.size(); ++index) {
         EXPECT_EQ(qobject_cast<QAbstractScrollArea *>(chain[index]), nullptr) << describe(chain[index]);

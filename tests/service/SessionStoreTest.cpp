@@ -158,8 +158,9 @@ TEST_F(SessionStoreTest, ADisconnectWhileASessionIsBeingHadOrRefreshedLeavesTheS
         EXPECT_EQ(holding(store), emptyStore);
         EXPECT_FALSE(store.scriptsUnavailable());
         EXPECT_EQ(log.lines(), QStringList{"disconnect"});
-        if (heldPath.endsWith(QStringLiteral("activate")))
+        if (heldPath.endsWith(QStringLiteral("activate"))) {
             EXPECT_TRUE(requestsTo(QStringLiteral("/v1/presets")).isEmpty());
+        }
     }
 
     // The first connect's key exchange, or its preset check, is held back while a second connect
