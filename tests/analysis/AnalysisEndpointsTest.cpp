@@ -146,7 +146,7 @@ TEST_F(AnalysisEndpointsTest, uploadSendsExactlyTheMultipartBodyOverHTTPAndHTTPS
     // Several socket writes' worth, with the body's own delimiters inside the audio.
     QByteArray content = randomBytes(700 * 1024 + 3);
     content.insert(1000, "\r\n--VorlikBoundary-00000000-0000-0000-0000-000000000000--\r\n");
-    const QUrl file = audioFile(u"say \"hi\"\r\n\u266B.wav"_s, content);
+    const QUrl file = audioFile(u"say \"hi\"\r\n\u266B;\\'.wav"_s, content);
     DevServer::trustTestCA();
     for (DevServer *service : {&server(), &DevServer::sharedTls()}) {
         SCOPED_TRACE(service->baseUrl().toString().toStdString());
@@ -163,7 +163,7 @@ TEST_F(AnalysisEndpointsTest, uploadSendsExactlyTheMultipartBodyOverHTTPAndHTTPS
         EXPECT_EQ(header(sent, u"Authorization"_s), u"Bearer token-1"_s);
         const QByteArray boundary = type.captured(1).toUtf8();
         const QByteArray expected = "--" + boundary + "\r\n"
-            "Content-Disposition: form-data; name=\"file\"; filename=\"say _hi_  \xE2\x99\xAB.wav\"\r\n"
+            "Content-Disposition: form-data; name=\"file\"; filename=\"say _hi_  \xE2\x99\xAB;\\'.wav\"\r\n"
             "Content-Type: application/octet-stream\r\n\r\n" + content + "\r\n--" + boundary + "--\r\n";
         const QByteArray received = QByteArray::fromBase64(sent.value(u"body_base64"_s).toString().toLatin1());
         EXPECT_TRUE(received == expected) << "the body on the wire differs: " << received.size() << " bytes of " << expected.size();
@@ -212,6 +212,10 @@ TEST_F(AnalysisEndpointsTest, eachCallJudgesTheStatusAndTheDocumentAndAnUploadOv
             ASSERT_EQ(answered(call, status, body), u"error: Server error %1: "_s.arg(status) + body) << int(call);
     }
 
+    // The service's own answers for a job it never had: its 404 to a cancel is done, to a status an error.
+    EXPECT_NO_THROW(test::run(AnalysisEndpoints::cancelJob(u"never-existed"_s, m_bearer)));
+    const auto unknown = failureOf<APIError>([&] { return AnalysisEndpoints::jobInfo(u"never-existed"_s, m_bearer); });
+    EXPECT_TRUE(unknown && unknown->status() == 404);
     const auto stored = [] { return QDir(server().dataPath() + u"/uploads"_s).entryList(QDir::Files); };
     const QStringList storedBefore = stored();
     const QUrl big = sparseFile(u"big.wav"_s, 134217728 + 1);

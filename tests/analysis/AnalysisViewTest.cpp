@@ -115,13 +115,17 @@ TEST_F(AnalysisViewTest, anEmptyPageSaysHowToStartFollowsTheStoreAndQueuesWhatIs
     EXPECT_EQ(view.statusLabel()->toolTip(), u"2 files queued \u2014 analysis runs on the Vorlik VPS."_s);
 
     // A run without a session fails every item and sends nothing.
+    server().clearRequests();
+    QStringList lines;
+    QObject::connect(&view.runner(), &AnalysisRunner::statusLineChanged, &view, [&] { lines << view.runner().statusLine(); });
     view.runner().run(store);
     ASSERT_TRUE(finished(view));
+    EXPECT_TRUE(lines.contains(u"Connect with your client key to analyse files."_s)) << lines.join(u'\n').toStdString();
     for (const AnalysisRunner::Item &item : view.runner().items())
         EXPECT_EQ(std::tuple(item.status, item.errorMessage),
                   std::tuple(u"\u2717 Not connected"_s, std::optional(u"Connect with your client key to analyse files."_s)));
     EXPECT_EQ(view.statusLabel()->toolTip(), u"Queue finished \u2014 0 analysed, 4 failed. Click a red card for details."_s);
-    EXPECT_TRUE(requestsTo(u"/v1/uploads"_s).isEmpty());
+    EXPECT_TRUE(server().requests().isEmpty());
 
     int asked = 0;
     QObject::connect(&view, &AnalysisView::preferencesRequested, [&] { ++asked; });

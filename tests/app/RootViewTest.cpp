@@ -27,6 +27,8 @@ TEST_F(RootViewTest, WithoutARememberedKeyOnlyTheHealthProbeGoesOutThenSignInCou
     // Under "skipWebTabs" placeholders stand in for the web tabs.
     for (app::AppTab tab : {app::AppTab::analysis, app::AppTab::cinema})
         EXPECT_NE(qobject_cast<app::PlaceholderPage *>(view->page(tab)), nullptr);
+    for (const QWidget *widget : view->findChildren<QWidget *>())
+        EXPECT_FALSE(widget->inherits("QWebEngineView")) << "a web view under skipWebTabs";
     ASSERT_TRUE(view->serverBuild().has_value());
     EXPECT_TRUE(view->serverBuild()->startsWith(QStringLiteral("devserver"))) << view->serverBuild()->toStdString();
     EXPECT_EQ(view->buildTag()->text(), QStringLiteral("1.2.24 (27) · Server ") + *view->serverBuild());

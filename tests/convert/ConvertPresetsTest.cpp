@@ -42,14 +42,8 @@ const QStringList quietNoiseWithPops{"-f", "lavfi", "-i", "anoisesrc=d=10:c=pink
 TEST_F(ConvertPresets, LoudnessLandsOnTheTargetUnderTheCeilingOrSaysWhy)
 {
     enum Outcome { onTarget, mayStopShort, outOfReach, tooShort };
-    const struct {
-        const char *name;
-        QString presetID;
-        double target;
-        QString file;
-        QStringList make; // ffmpeg arguments that make the source
-        Outcome outcome;
-    } cases[] = {
+    // make: the ffmpeg arguments that make the source.
+    const struct { const char *name; QString presetID; double target; QString file; QStringList make; Outcome outcome; } cases[] = {
         {"sine at 44.1 kHz, -16", "normalise-16lufs", -16, "sine.wav", {"-f", "lavfi", "-i", "sine=frequency=1000:sample_rate=44100:duration=10"}, onTarget},
         {"loud pink noise, -14", "normalise-14lufs", -14, "noise.wav",
          {"-f", "lavfi", "-i", "anoisesrc=duration=10:color=pink:amplitude=0.9:sample_rate=48000"}, onTarget},

@@ -113,15 +113,9 @@ TEST_F(ConvertRunnerTest, AFailedItemSaysWhyAndLeavesNothingBehind)
     const Preset m4a = *std::find_if(m_store.presets().cbegin(), m_store.presets().cend(),
                                      [](const Preset &preset) { return preset.id == "audio-m4a"; });
     enum SetUp { none, sourceRemoved, exportFolderRemoved, folderLocked };
-    const struct {
-        const char *name;
-        Preset preset;
-        QString ffmpeg; // empty: the real one
-        SetUp setUp;
-        QString status;
-        QString detail; // "=" prefix: the whole detail (%1: the folder); otherwise a part of it
-        QString line;   // a status line after "Failed a.wav: " ("=": the detail); empty for none to check
-    } cases[] = {
+    // ffmpeg: empty for the real one. detail: with a "=" prefix the whole detail (%1: the folder), otherwise a
+    // part of it. line: a status line after "Failed a.wav: " ("=": the detail); empty for none to check.
+    const struct { const char *name; Preset preset; QString ffmpeg; SetUp setUp; QString status, detail, line; } cases[] = {
         {"another extension written", scripted("wrong-ext", "ffmpeg -hide_banner -nostdin -y -i {input} {output_base}.flac"), {}, none,
          "✗ No output produced", "=The script finished but did not create the expected output file.", "the script produced no output."},
         // The last line that speaks of an error, not the "Conversion failed!" after it.
@@ -389,15 +383,9 @@ TEST_F(ConvertRunnerTest, AMeasuringPresetEndsWithAnHonestItem)
     // A 2 s tone at about -30 LUFS, to -20 LUFS.
     const QString gain = "ffmpeg -hide_banner -nostdin -y -i \"{input}\" -af volume={gain}dB -c:a pcm_s24le \"{output_base}.wav\"";
     const QString gained = QString(gain).replace("{gain}dB", "{gain}dB,volume=-3dB");
-    const struct {
-        const char *name;
-        QString script;
-        QByteArray wrapper; // shell lines run before the real ffmpeg; empty for none
-        bool lockFolder;
-        QString status;
-        int measurements;
-        QString note; // how the item's note begins; empty for none
-    } cases[] = {
+    // wrapper: shell lines run before the real ffmpeg; note: how the item's note begins (either empty for none).
+    const struct { const char *name; QString script; QByteArray wrapper; bool lockFolder; QString status; int measurements;
+                   QString note; } cases[] = {
         // The measured gain is applied: the output lands on the target.
         {"the gain is applied", gain, {}, false, "✓ Done → a_out.wav", 2, {}},
         // A script that never uses the gain: one pass, and the note says so.

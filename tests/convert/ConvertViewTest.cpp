@@ -241,6 +241,7 @@ TEST_F(ConvertViewTest, withoutFFmpegThePageSaysWhatIsMissingAndOffersTheInstall
     dialog->selectFile(TestMedia::ffmpeg());
     static_cast<QDialog *>(dialog)->accept();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !sheet->isVisible(); }, 30000)) << sheet->phaseLabel()->text().toStdString();
+    EXPECT_EQ(sheet->result(), QDialog::Accepted);
     EXPECT_EQ(view.ffmpeg(), std::optional<QString>(ffmpeg::FFmpegLocator::managedCopy()));
     EXPECT_TRUE(view.ffmpegCard()->isHidden() && view.installButton()->isHidden());
 }

@@ -72,37 +72,45 @@ TEST(RunFFmpeg, TailKeepsTheLastCharactersIncludingTheFinalLines)
     EXPECT_EQ(ConvertRunner::summarise(outcome.stderrTail()), "caf\u00E9 \U0001F1E9\U0001F1EA Error: final line");
 }
 
-// A stop reaches the running process through the runner's box of processes: SIGTERM, then its end
-// is waited for, and the box does not dangle. A stop that comes before the call, before the launch
-// or before the process is stored in the box is not lost.
+// A stop reaches the running process through the runner's box of processes or through the
+// run's cancellation token: SIGTERM, then its end is waited for, and the box does not dangle. A stop
+// that comes before the call, before the launch or before the process is stored in the box is not lost.
 TEST(RunFFmpeg, AStopTerminatesAndWaitsForTheEndWheneverItCame)
 {
-    ProcessBox box;
-    qint64 pid = 0;
-    const ShellOutcome outcome = run([&]() -> QCoro::Task<ShellOutcome> {
-        QPointer<QProcess> process;
-        auto running = ConvertRunner::runFFmpeg(TestMedia::ffmpeg(), slowRun, [&](QProcess &p) {
-            process = &p;
-            box.store(&p);
-        });
-        co_await waitUntilRunning(process);
-        pid = process->processId();
-        co_await QCoro::sleepFor(300ms);
-        EXPECT_EQ(box.requestTermination(), QList<QPointer<QProcess>>{process});
-        co_return co_await running;
-    }());
-    EXPECT_FALSE(outcome.isSuccess());
-    // ffmpeg leaves on SIGTERM with its own status after saying why.
-    EXPECT_TRUE(outcome.exitCode() == 255 || outcome.exitCode() == SIGTERM) << outcome.exitCode();
-    EXPECT_FALSE(isAlive(pid));
-    EXPECT_EQ(::waitpid(pid_t(pid), nullptr, WNOHANG), -1); // waited for: nothing left to reap
-    EXPECT_TRUE(box.processes().isEmpty());
+    for (const bool viaToken : {false, true}) {
+        SCOPED_TRACE(viaToken ? "token" : "box");
+        ProcessBox box;
+        CancellationToken token;
+        qint64 pid = 0;
+        const ShellOutcome outcome = run([&]() -> QCoro::Task<ShellOutcome> {
+            QPointer<QProcess> process;
+            auto running = ConvertRunner::runFFmpeg(TestMedia::ffmpeg(), slowRun, [&](QProcess &p) {
+                process = &p;
+                box.store(&p);
+            }, token);
+            co_await waitUntilRunning(process);
+            pid = process->processId();
+            co_await QCoro::sleepFor(300ms);
+            if (viaToken)
+                token.cancel();
+            else
+                EXPECT_EQ(box.requestTermination(), QList<QPointer<QProcess>>{process});
+            co_return co_await running;
+        }());
+        EXPECT_FALSE(outcome.isSuccess());
+        // ffmpeg leaves on SIGTERM with its own status after saying why.
+        EXPECT_TRUE(outcome.exitCode() == 255 || outcome.exitCode() == SIGTERM) << outcome.exitCode();
+        EXPECT_FALSE(isAlive(pid));
+        EXPECT_EQ(::waitpid(pid_t(pid), nullptr, WNOHANG), -1); // waited for: nothing left to reap
+        EXPECT_TRUE(box.processes().isEmpty());
+    }
 
     CancellationToken before;
     before.cancel();
     EXPECT_FALSE(run(ConvertRunner::runFFmpeg(TestMedia::ffmpeg(), slowRun, {}, before)).isSuccess());
     CancellationToken during;
     EXPECT_FALSE(run(ConvertRunner::runFFmpeg(TestMedia::ffmpeg(), slowRun, [&](QProcess &) { during.cancel(); }, during)).isSuccess());
+    ProcessBox box;
     box.reset();
     EXPECT_TRUE(box.requestTermination().isEmpty());
     EXPECT_TRUE(box.terminationRequested());

@@ -73,15 +73,9 @@ TEST(ScriptTemplate, ArgumentsOrTheFirstRefusal)
 {
     const QString in = "/m/in.wav";
     const QString out = "/m/.tmp-x";
-    const struct {
-        const char *name;
-        QString script;
-        QString input;
-        QString base;
-        QStringList arguments;    // when accepted
-        std::optional<Case> error; // when refused
-        QString token = {};
-    } cases[] = {
+    // arguments when the script is accepted, error (and its token) when it is refused.
+    const struct { const char *name; QString script, input, base; QStringList arguments; std::optional<Case> error;
+                   QString token = {}; } cases[] = {
         {"only ffmpeg is an empty list", "  ffmpeg \n", in, out, {}, {}},
         {"empty script", QString(), in, out, {}, Case::notFFmpeg},
         {"white space only", " \t\n\u00A0", in, out, {}, Case::notFFmpeg},

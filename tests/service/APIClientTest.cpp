@@ -74,6 +74,8 @@ TEST_F(APIClientTest, theSettingIsTheBaseAndARequestReturnsEveryStatusSendsItsHe
         setBaseURL(QString::fromUtf8(setting));
         EXPECT_EQ(APIClient::baseURL(), usesSetting ? QUrl(QString::fromUtf8(setting)) : builtIn) << setting;
     }
+    Settings::standard().remove(QStringLiteral("baseURL")); // as on a fresh installation
+    EXPECT_EQ(APIClient::baseURL(), builtIn);
 
     const std::tuple<const char *, const char *, const char *> urls[] = {
         {"http://127.0.0.1:9", "/v1/presets", "http://127.0.0.1:9/v1/presets"},

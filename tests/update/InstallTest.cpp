@@ -92,7 +92,9 @@ TEST_F(InstallTest, AHostileForeignOrEmptyImageIsRefusedBeforeAnythingIsCopiedAn
         {image({ArchiveEntry::file("README", "empty image")}, ArchiveFormat::zip), 6},
         {image(test::imageEntries({.identifier = "com.example.trojan"})), 8}, {image(test::imageEntries({.shortVersion = "1.2.24"})), 9},
     };
-    for (const auto &[dmg, code] : table) {
+    for (const auto &row : table) {
+        const QString &dmg = row.first; // clang 14 cannot capture a structured binding
+        const int code = row.second;
         QString text;
         EXPECT_EQ(test::updateErrorCode([&] { stage(dmg); }, &text), code) << dmg.toStdString();
         EXPECT_TRUE(code > 6 || text == (code == 5 ? "Could not open the update disk image." : "The update disk image has no app bundle."))

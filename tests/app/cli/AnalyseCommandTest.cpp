@@ -84,9 +84,7 @@ TEST_F(AnalyseCommand, FailuresAreSaidAndFailTheRun)
 {
     ASSERT_TRUE(QDir(m_files.path()).mkdir(QStringLiteral("empty")));
     const QString none = QStringLiteral(": No audio files found (wav, aiff, flac, mp3, m4a, aac, ogg…).\n");
-    const struct {
-        const char *what; QStringList files; QString key; int status; QStringList out, err;
-    } rows[] = {
+    const struct { const char *what; QStringList files; QString key; int status; QStringList out, err; } rows[] = {
         {"wrong key", {tone()}, "not-a-key", 3, {"Sign in failed"}, {"✗ Server error 401: "}},
         {"no audio", {file("notes.txt", "words")}, server().demoKey(), 1, {"No audio files found (wav, aiff, flac, mp3, m4a, aac, ogg…)."}, {}},
         {"a file fails", {file("words.wav", "not sound"), tone()}, server().demoKey(), 1,
