@@ -233,4 +233,16 @@ TEST(JsonReader, OnlyNumbersBeyondADoubleAreReadDifferentlyAndWrittenRecordsDeco
     const PresetsPayload again = PresetsPayload::fromJSON(list);
     EXPECT_EQ(std::tie(again.version, again.generatedAt, again.note, again.presets),
               std::tie(payload.version, payload.generatedAt, payload.note, payload.presets));
+
+    // The session store tells a changed list by this comparison: each member counts, an absent optional too.
+    const std::function<void(Preset &)> changes[] = {
+        [](Preset &p) { p.id = "p2"; }, [](Preset &p) { p.name = "Other"; }, [](Preset &p) { p.description = "O"; },
+        [](Preset &p) { p.suffix = "_x"; }, [](Preset &p) { p.outputExt = "mp3"; }, [](Preset &p) { p.kind = "video"; },
+        [](Preset &p) { p.maxChannels.reset(); }, [](Preset &p) { p.command = "-i"; }, [](Preset &p) { p.hint.reset(); },
+        [](Preset &p) { p.summary.reset(); }, [](Preset &p) { p.loudness = LoudnessGoal{-14, -1}; }};
+    for (const auto &change : changes) {
+        Preset changed = fullPreset();
+        change(changed);
+        EXPECT_FALSE(changed == fullPreset());
+    }
 }

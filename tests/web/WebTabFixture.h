@@ -76,10 +76,7 @@ class NotificationCatcher : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
-    struct Notice {
-        QString summary, body;
-        QVariantMap hints;
-    };
+    struct Notice { QString summary, body; QVariantMap hints; };
     NotificationCatcher();
     ~NotificationCatcher() override;
     bool isRegistered() const { return m_registered; }

@@ -124,11 +124,9 @@ TEST_F(ConvertCommand, InterruptStopsTheRunAndLeavesNothingBehind)
     // Two minutes of sound take the loudness filter seconds to convert: time enough to interrupt.
     QDir().mkpath(path("long"));
     const QString file = TestMedia::make(path("long/long.wav"), {"-f", "lavfi", "-i", "sine=sample_rate=8000:duration=120"});
-    const struct {
-        QList<int> sequence;
-        bool secondOnceStopped; // the second signal waits for the run's last line
-    } cases[] = {{{SIGINT}, false},         {{SIGTERM}, false},       {{SIGHUP}, false},
-                 {{SIGINT, SIGINT}, false}, {{SIGINT, SIGINT}, true}, {{SIGINT, SIGINT, SIGINT}, false}};
+    // secondOnceStopped: the second signal waits for the run's last line.
+    const struct { QList<int> sequence; bool secondOnceStopped; } cases[] = {{{SIGINT}, false}, {{SIGTERM}, false},
+        {{SIGHUP}, false}, {{SIGINT, SIGINT}, false}, {{SIGINT, SIGINT}, true}, {{SIGINT, SIGINT, SIGINT}, false}};
     const QByteArray lastLine = "Stopped — 1 file still queued.\n";
     for (const auto &interruption : cases) {
         const std::string context = "case " + std::to_string(&interruption - cases) + ": ";
