@@ -23,8 +23,9 @@ void ActiveJobs::begin(const QString &key)
         emit runningKeysChanged();
 }
 
-void ActiveJobs::end(const QString &key)
+void ActiveJobs::end(const QString &keyGiven)
 {
+    const QString key = keyGiven; // it may be the set's own element, which remove() frees
     const bool removed = m_runningKeys.remove(key);
     diagnostics::DiagnosticsLogger::shared().log(
         QStringLiteral("app"),

@@ -35,7 +35,7 @@ protected:
 
     void TearDown() override
     {
-        for (const QString &key : ActiveJobs::shared().runningKeys())
+        for (const QString &key : QSet<QString>(ActiveJobs::shared().runningKeys())) // a copy: end() changes the set
             ActiveJobs::shared().end(key);
         application.reset();
     }

@@ -53,7 +53,7 @@ protected:
         if (updater().phase().is(UpdatePhase::Kind::downloaded))
             QFile::remove(updater().phase().path);
         updater().setInstallationForTesting(update::Installation::current());
-        for (const QString &key : app::ActiveJobs::shared().runningKeys())
+        for (const QString &key : QSet<QString>(app::ActiveJobs::shared().runningKeys())) // a copy: end() changes the set
             app::ActiveJobs::shared().end(key);
         ShellWindowTest::TearDown();
     }
