@@ -228,7 +228,6 @@ QCoro::Task<QByteArray> FFmpegInstaller::download(QUrl url)
 {
     QNetworkRequest request(url);
     request.setTransferTimeout(transferTimeoutMilliseconds);
-    request.setRawHeader(QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity")); // see APIClient::request
     std::unique_ptr<QNetworkReply, ReplyDeleter> reply(service::APIClient::networkSession().get(request));
     co_await reply.get();
 

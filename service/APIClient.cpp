@@ -33,6 +33,20 @@ constexpr int requestTimeoutMilliseconds = 60 * 1000;
 // that made it, so the holder keeps one per thread, each created on the first call from that
 // thread (the main thread's lives as long as the process; a worker thread's goes with it).
 // The lock guards only the lookup; sending happens outside it.
+// Every request of the shared session asks for an uncompressed answer unless it says otherwise:
+// Qt 6.4 can crash in its Brotli decoder while following a redirect whose body came compressed,
+// and what the program fetches is small JSON or already-compressed archives.
+class UncompressedSession : public QNetworkAccessManager {
+protected:
+    QNetworkReply *createRequest(Operation operation, const QNetworkRequest &original, QIODevice *body) override
+    {
+        QNetworkRequest request(original);
+        if (!request.hasRawHeader(QByteArrayLiteral("Accept-Encoding")))
+            request.setRawHeader(QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity"));
+        return QNetworkAccessManager::createRequest(operation, request, body);
+    }
+};
+
 struct APIURLSessionBox {
     QMutex lock;
     QHash<QThread *, QNetworkAccessManager *> stored; // guarded by lock
@@ -124,7 +138,7 @@ QNetworkAccessManager &APIClient::networkSession()
     QMutexLocker locker(&box.lock);
     if (QNetworkAccessManager *session = box.stored.value(thread))
         return *session;
-    auto *session = new QNetworkAccessManager;
+    auto *session = new UncompressedSession;
     ConnectionRetirement::install(*session);
     box.stored.insert(thread, session);
     const QCoreApplication *application = QCoreApplication::instance();
@@ -150,9 +164,6 @@ QCoro::Task<APIResponse> APIClient::request(QString path, QByteArray method, std
     // reach another origin.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-    // Qt 6.4 can crash in its Brotli decoder while following a redirect whose body came
-    // compressed; answers here are small, so none is asked for compressed.
-    request.setRawHeader(QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity"));
     if (bearer)
         request.setRawHeader(QByteArrayLiteral("Authorization"), QByteArrayLiteral("Bearer ") + bearer->toUtf8());
 

@@ -127,7 +127,6 @@ QCoro::Task<Manifest> UpdateManager::fetchManifest(QUrl url)
     QNetworkRequest request(url);
     request.setTransferTimeout(requestTimeoutMilliseconds);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setRawHeader(QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity")); // see APIClient::request
     std::unique_ptr<QNetworkReply, ReplyDeleter> reply(service::APIClient::networkSession().get(request));
     co_await reply.get();
 

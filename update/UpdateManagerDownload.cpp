@@ -193,7 +193,6 @@ QCoro::Task<QString> UpdateManager::download(QUrl url, std::function<void(double
 {
     QNetworkRequest request(url);
     request.setTransferTimeout(requestTimeoutMilliseconds);
-    request.setRawHeader(QByteArrayLiteral("Accept-Encoding"), QByteArrayLiteral("identity")); // see APIClient::request
 
     const QString path = platform::AppPaths::temporary() + QStringLiteral("/vorlik-update-")
         + QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".dmg");
