@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""The client's no-echo key prompt at a terminal gives the terminal back on Ctrl-C, on Ctrl-Z
-(and takes it over again when continued) and on a kill.
-usage: key-prompt-signals.py PATH-TO-VORLIK"""
+"""The client's no-echo key prompt gives the terminal back on Ctrl-C, on Ctrl-Z (taking it again
+when continued) and on a kill. usage: key-prompt-signals.py PATH-TO-VORLIK"""
 import os, pty, signal, sys, termios, time
 
 failures = []
@@ -34,18 +33,21 @@ def wait_for_echo(fd, wanted, limit=20.0):
 
 
 def start():
-    # A shell's part: the client in its own foreground process group of the terminal's session,
-    # so that a stop signal stops it; the shell reports how the client stopped or ended.
+    # A shell's part: the client, started once it owns the terminal and its number is printed, in its
+    # own foreground process group, so a stop signal stops it; the shell reports how it stopped or ended.
     pid, fd = pty.fork()
     if pid == 0:
+        gate, release = os.pipe()
         child = os.fork()
         if child == 0:
             os.setpgid(0, 0)
+            os.read(gate, 1)
             os.execv(sys.argv[1], ['vorlik', '--base-url', 'http://127.0.0.1:1', '--key', '-', 'connect'])
         os.setpgid(child, child)
         signal.signal(signal.SIGTTOU, signal.SIG_IGN)
         os.tcsetpgrp(0, child)
         print('CHILD %d' % child, flush=True)
+        os.write(release, b'!')
         while True:
             _, status = os.waitpid(child, os.WUNTRACED)
             print('STOPPED' if os.WIFSTOPPED(status) else 'ENDED %d' % (os.WTERMSIG(status) if os.WIFSIGNALED(status) else -1), flush=True)
