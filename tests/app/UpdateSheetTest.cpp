@@ -148,7 +148,7 @@ TEST_F(UpdateSheetTest, CheckAgainSaysUpToDateAndPreferencesFindANewerVersionTha
     EXPECT_FALSE(sheet()->downloadButton()->isVisible() || sheet()->packageNoteLabel()->isVisible());
     updater().downloadAvailable();
     EXPECT_TRUE(updater().phase().is(UpdatePhase::Kind::available));
-    EXPECT_EQ(updateRequestsTo(imagePath), 0);
+    EXPECT_EQ(updateRequestsUnder(imagePath), 0);
 }
 
 TEST_F(UpdateSheetTest, APackagedCopyTellsOfTheNewerVersionAndLeavesItToThePackageManager)
@@ -175,7 +175,7 @@ TEST_F(UpdateSheetTest, APackagedCopyTellsOfTheNewerVersionAndLeavesItToThePacka
     EXPECT_EQ(preferencesSection()->stateLabel()->text(), available);
     saveScreenshot(preferencesSection(), "preferences-updates-package-managed");
     windows->preferences().window()->close();
-    EXPECT_EQ(updateRequestsTo(imagePath), 0);
+    EXPECT_EQ(updateRequestsUnder(imagePath), 0);
 }
 
 TEST_F(UpdateSheetTest, TheStartupHooksShowCheckDownloadAndTryToInstall)
@@ -189,7 +189,7 @@ TEST_F(UpdateSheetTest, TheStartupHooksShowCheckDownloadAndTryToInstall)
     EXPECT_TRUE(sheet()->isVisible());
     EXPECT_EQ(updater().phase(), UpdatePhase::error(stopWorkFirst));
     EXPECT_EQ(requestsTo(imagePath).size(), 0); // the shell's own service
-    EXPECT_EQ(updateRequestsTo(imagePath), 1);
+    EXPECT_EQ(updateRequestsUnder(imagePath), 1);
 }
 
 } // namespace

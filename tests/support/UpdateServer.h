@@ -24,18 +24,19 @@ inline DevServer &updateServer()
     return *server;
 }
 
-// The address of `name` in the updates folder as the service serves it.
-inline QUrl updateURL(const QString &name = {})
+// The address of `name` in the updates folder as the service serves it, `query` added.
+inline QUrl updateURL(const QString &name = {}, const QString &query = {})
 {
-    return updateServer().baseUrl().resolved(QUrl(QStringLiteral("/tools/desktop/") + name));
+    const QString path = QStringLiteral("/tools/desktop/") + name;
+    return updateServer().baseUrl().resolved(QUrl(query.isEmpty() ? path : path + u'?' + query));
 }
 
-// How many requests the update service logged for `path` since its last reset.
-inline int updateRequestsTo(const QString &path)
+// How many requests the update service logged for paths starting with `prefix` since its last reset.
+inline int updateRequestsUnder(const QString &prefix)
 {
     int count = 0;
     for (const QJsonValue &request : updateServer().requests())
-        count += request[QStringLiteral("path")].toString() == path;
+        count += request[QStringLiteral("path")].toString().startsWith(prefix);
     return count;
 }
 

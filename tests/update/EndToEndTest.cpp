@@ -31,7 +31,7 @@ protected:
     void publish(const QString &bundle)
     {
         QProcess script;
-        test::startProgram(script, QStringLiteral(VORLIK_MAKE_UPDATE_IMAGE), {bundle, test::updatesFolder(), test::imageURL(QString()).toString()});
+        test::startProgram(script, QStringLiteral(VORLIK_MAKE_UPDATE_IMAGE), {bundle, test::updatesFolder(), test::updateURL().toString()});
         ASSERT_TRUE(script.waitForFinished(120000));
         ASSERT_EQ(script.exitCode(), 0) << script.readAllStandardError().toStdString();
     }

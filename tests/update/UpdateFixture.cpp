@@ -93,12 +93,6 @@ QMap<QString, QByteArray> snapshot(const QString &folder)
     return files;
 }
 
-QUrl imageURL(const QString &imageName, const QString &query)
-{
-    const QString path = QStringLiteral("/tools/desktop/") + imageName;
-    return updateServer().baseUrl().resolved(QUrl(query.isEmpty() ? path : path + u'?' + query));
-}
-
 update::Manifest release(const QString &version, qint64 build, const std::optional<QString> &minMacos)
 {
     return {version, build, {}, {}, std::nullopt, minMacos};
@@ -107,7 +101,7 @@ update::Manifest release(const QString &version, qint64 build, const std::option
 update::Manifest manifestFor(const QString &imageName, const QString &query)
 {
     update::Manifest manifest = release();
-    manifest.dmg = imageURL(imageName, query).toString();
+    manifest.dmg = updateURL(imageName, query).toString();
     const QString path = updatesFolder() + u'/' + imageName;
     manifest.sha256 = QFileInfo::exists(path) ? update::UpdateManager::sha256(path) : QString(64, u'0');
     manifest.notes = QStringLiteral("Notes of 1.2.25");
@@ -132,14 +126,6 @@ QStringList takeUpdateLogLines()
 QStringList tempEntries(const QString &prefix)
 {
     return QDir(QDir::tempPath()).entryList({prefix + u'*'}, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
-}
-
-int requestsUnder(const QString &prefix)
-{
-    int count = 0;
-    for (const QJsonValue &entry : updateServer().requests())
-        count += entry[QStringLiteral("path")].toString().startsWith(prefix);
-    return count;
 }
 
 void PrivateTemp::SetUp()

@@ -48,7 +48,6 @@ update::Manifest release(const QString &version = QStringLiteral("1.2.25"), qint
 // A manifest for an image in the updates folder: its digest, and a dmg URL on the server.
 // The release is 1.2.25 (build 28); `query` is added to the URL.
 update::Manifest manifestFor(const QString &imageName, const QString &query = {});
-QUrl imageURL(const QString &imageName, const QString &query = {});
 void writeLatest(const QByteArray &json);
 
 // Turns the diagnostics log on (standard settings) and returns the "update" lines logged
@@ -57,8 +56,6 @@ QStringList takeUpdateLogLines();
 
 // Entries of the temporary folder (TMPDIR) whose names start with `prefix`.
 QStringList tempEntries(const QString &prefix);
-// How many requests the shared server answered for paths starting with `prefix`.
-int requestsUnder(const QString &prefix);
 
 // The code of the UpdateError `step` throws (its text in `text`), 0 when it throws none.
 template <typename Step> int updateErrorCode(Step step, QString *text = nullptr)

@@ -22,7 +22,7 @@ const QString successKey = QStringLiteral("lastUpdateCheckSuccess");
 QByteArray manifestJSON(const QString &version, qint64 build, const std::optional<QString> &dmg = std::nullopt,
                         const QString &sha = digest)
 {
-    const QString image = dmg.value_or(test::imageURL(QStringLiteral("image.tar.gz")).toString());
+    const QString image = dmg.value_or(test::updateURL(QStringLiteral("image.tar.gz")).toString());
     return QJsonDocument(QJsonObject{{"version", version}, {"build", build}, {"dmg", image}, {"sha256", sha},
                                      {"notes", "What is new"}})
         .toJson();
@@ -52,7 +52,7 @@ protected:
         settings().remove(successKey);
         test::takeUpdateLogLines();
     }
-    static int manifestRequests() { return test::requestsUnder(QStringLiteral("/tools/desktop/latest.json")); }
+    static int manifestRequests() { return test::updateRequestsUnder(QStringLiteral("/tools/desktop/latest.json")); }
 };
 
 TEST_F(UpdateCheckTest, OffersOnlyANewerVersionOrBuildThanTheRunning_1_2_24_Build27)
@@ -81,7 +81,7 @@ TEST_F(UpdateCheckTest, OffersOnlyANewerVersionOrBuildThanTheRunning_1_2_24_Buil
 
 TEST_F(UpdateCheckTest, AMalformedVersionClearsAnEarlierFindAndAnUntrustworthyDescriptionChangesNothing)
 {
-    const QString server = test::imageURL(QStringLiteral("x.tar.gz")).toString();
+    const QString server = test::updateURL(QStringLiteral("x.tar.gz")).toString();
     const UpdatePhase invalid = UpdatePhase::error(QStringLiteral("The update server sent an invalid update description."));
     const std::tuple<const char *, qint64, QString, QString, UpdatePhase> table[]{
         {"1.2.24.1", 99, "http://bad", "x", UpdatePhase::upToDate()}, {"", 99, "http://bad", "x", UpdatePhase::upToDate()},
@@ -152,7 +152,7 @@ TEST_F(UpdateCheckTest, TheManifestLocationFollowsTheOverrideWhenItParses)
     settings().setValue(QStringLiteral("updateManifestURL"), QStringLiteral("::: not a url :::"));
     EXPECT_EQ(m_manager.manifestURL(), vorlik::service::APIClient::url(QStringLiteral("/tools/desktop/latest.json")));
     // The same server under another name: the image must then come from that name.
-    QUrl byName = test::imageURL(QStringLiteral("latest.json"));
+    QUrl byName = test::updateURL(QStringLiteral("latest.json"));
     byName.setHost(QStringLiteral("localhost"));
     settings().setValue(QStringLiteral("updateManifestURL"), byName.toString());
     EXPECT_EQ(m_manager.manifestURL(), byName);
@@ -286,7 +286,7 @@ TEST_F(UpdateDownloadTest, LinksThatMayNotBeFollowedNeverStartADownloadTheDigest
         EXPECT_EQ(m_manager.phase(), UpdatePhase::error(QStringLiteral("The update link is invalid."))) << link.toStdString();
         EXPECT_FALSE(m_phases.contains(UpdatePhase::downloading(0.0))) << link.toStdString();
     }
-    EXPECT_EQ(test::requestsUnder(QStringLiteral("/tools/desktop/")), 0);
+    EXPECT_EQ(test::updateRequestsUnder(QStringLiteral("/tools/desktop/")), 0);
     EXPECT_EQ(leftovers(), QStringList());
 
     Manifest upper = test::manifestFor(imageName);
