@@ -11,8 +11,8 @@ namespace vorlik::test {
 
 inline QString updatesFolder()
 {
-    static auto *folder = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/vorlik-updates-XXXXXX"));
-    return folder->path();
+    static const QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/vorlik-updates-XXXXXX")); // removed at exit
+    return folder.path();
 }
 
 inline DevServer &updateServer()
