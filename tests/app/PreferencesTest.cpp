@@ -7,6 +7,7 @@
 #include "app/ToggleSwitch.h"
 #include "convert/ConvertRunner.h"
 #include "ffmpeg/FFmpegInstallSheet.h"
+#include "service/KeyringThread.h"
 #include "tests/app/ShellWindowTest.h"
 
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSemaphore>
 #include <QSpinBox>
 
 namespace vorlik::test {
@@ -75,17 +77,21 @@ TEST_F(PreferencesTest, TheOutputPickerStoresWhereConvertedFilesGoAndTheKeyIsRem
     EXPECT_FALSE(account->isKeychainBusy());
     EXPECT_EQ(KeychainStore::load(), QStringLiteral("vk_stored_before"));
 
-    // The trimmed key is stored; the keyring answers on its own thread (at times before the click
-    // returns), and until then neither button can be pressed.
-    const auto buttonsFollowTheKeyring = [&] {
-        const bool remember = account->rememberButton()->isEnabled(), clear = account->clearButton()->isEnabled();
-        return account->isKeychainBusy() ? !remember && !clear : remember && clear;
+    // The trimmed key is stored; the keyring answers on its own thread, and until then neither
+    // button can be pressed. The keyring thread is held during the click, as an answer ready
+    // before the click returns would be taken at once.
+    const auto clickedWhileTheKeyringWaits = [&](QAbstractButton *button) {
+        const auto gate = std::make_shared<QSemaphore>();
+        service::KeyringThread::instance().submit<bool>([gate] { return gate->acquire(), true; });
+        QTest::mouseClick(button, Qt::LeftButton);
+        const bool held = account->isKeychainBusy() && !account->rememberButton()->isEnabled() && !account->clearButton()->isEnabled();
+        gate->release();
+        return held;
     };
     account->keyField()->setText(QStringLiteral("\t vk_typed_key_123 \n"));
-    QTest::mouseClick(account->rememberButton(), Qt::LeftButton);
-    EXPECT_TRUE(buttonsFollowTheKeyring());
+    EXPECT_TRUE(clickedWhileTheKeyringWaits(account->rememberButton()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !account->isKeychainBusy(); }, 30000));
-    EXPECT_TRUE(buttonsFollowTheKeyring());
+    EXPECT_TRUE(account->rememberButton()->isEnabled() && account->clearButton()->isEnabled());
     EXPECT_EQ(account->keyNote(), QStringLiteral("Saved — the app connects with this key automatically on launch."));
     EXPECT_EQ(KeychainStore::load(), QStringLiteral("vk_typed_key_123"));
     saveScreenshot(windows->preferences().window(), QStringLiteral("preferences-key-saved"));
@@ -93,8 +99,7 @@ TEST_F(PreferencesTest, TheOutputPickerStoresWhereConvertedFilesGoAndTheKeyIsRem
     // Clear removes it, and says so again when nothing is stored.
     for (int time = 0; time < 2; ++time) {
         account->keyField()->setText(QStringLiteral("typed but never saved"));
-        QTest::mouseClick(account->clearButton(), Qt::LeftButton);
-        EXPECT_TRUE(buttonsFollowTheKeyring());
+        EXPECT_TRUE(clickedWhileTheKeyringWaits(account->clearButton()));
         ASSERT_TRUE(QTest::qWaitFor([&] { return !account->isKeychainBusy(); }, 30000));
         EXPECT_EQ(account->keyNote(), removed);
         EXPECT_TRUE(account->keyField()->text().isEmpty());
